@@ -1,0 +1,49 @@
+#include "Thread/hilo.h"
+
+#include <errno.h>
+#include <sched.h>
+#include <time.h>
+
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
+#include "nlog.h"
+
+void AssertEqual0(int val) {
+    if (val != 0) __assert_fail("val==0", "src/Thread", 16, __PRETTY_FUNCTION__);
+}
+
+void DuermeMs(unsigned int ms) {
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+namespace {
+// Read once: a spinning real-time thread could starve a shared machine.
+bool SinTiempoReal() {
+    static const bool sinRt = getenv("VK_NO_RT") != nullptr;
+    return sinRt;
+}
+}  // namespace
+
+int FijaPrioridadHilo(int clase) {
+    struct sched_param param;
+    if (sched_getparam(0, &param) != 0) memset(&param, 0, sizeof param);
+    int politica = SCHED_OTHER;
+    if (clase >= 1 && clase <= 3 && !SinTiempoReal()) {
+        politica = SCHED_FIFO;
+        param.sched_priority = sched_get_priority_min(SCHED_FIFO) + clase - 1;
+    } else {
+        param.sched_priority = sched_get_priority_min(SCHED_OTHER);
+    }
+    int res = sched_setscheduler(0, politica, &param);
+    if (res != 0) {
+        int e = errno;
+        NLOG::Log(NLOG::ERROR, "FijaPrioridadHilo(%d): %s", clase, strerror(e));
+    }
+    return res;
+}

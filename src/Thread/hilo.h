@@ -1,0 +1,14 @@
+// Thread helpers: scheduling class of the calling thread, millisecond sleep, and the
+// fatal check of POSIX results at start-up.
+#pragma once
+
+// Ends the process with the assertion text "val==0" when val is not 0.
+void AssertEqual0(int val);
+
+// Sleeps ms milliseconds (0 returns at once).
+void DuermeMs(unsigned int ms);
+
+// Class 1, 2 or 3: SCHED_FIFO at the minimum priority + clase - 1; any other value:
+// SCHED_OTHER. With VK_NO_RT set in the environment (read once) every class uses
+// SCHED_OTHER. Returns sched_setscheduler's result; a failure is logged, never fatal.
+int FijaPrioridadHilo(int clase);

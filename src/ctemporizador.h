@@ -1,0 +1,65 @@
+// Timer object: up to 32 one-shot timers driven by a tick thread of its own (100 ms).
+// Call-backs run on the tick thread with the timer lock released; their slot is
+// already free, so they may re-arm it.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+typedef uintptr_t (*FnTemporizador)(uintptr_t a1, uintptr_t a2, uintptr_t a3);
+
+// Where the tick thread waits for its next tick: 100 ms of real time by default; tests
+// give one that they step by hand.
+class CFuenteTicks {
+public:
+    virtual ~CFuenteTicks() {}
+    virtual void EsperaTick() = 0;
+    // Wakes EsperaTick for good when the object is being destroyed.
+    virtual void Despierta() {}
+};
+
+class CTemporizador {
+public:
+    enum { MAX_TEMPORIZADORES = 32, MS_TICK = 100 };
+
+    CTemporizador();
+    // Stops the tick thread (a process-wide object lives until exit and never gets here).
+    ~CTemporizador();
+
+    // n slots (at most 32); starts the tick thread over fuente, or over 100 ms sleeps
+    // when fuente is null (the object does not own fuente).
+    void Inicia(unsigned int n, CFuenteTicks* fuente = nullptr);
+    // Arms the lowest free slot to fire after ticks; returns the slot, or -1 when all
+    // are armed. Equal expiries fire in the order they were armed.
+    int Arma(int32_t ticks, FnTemporizador callback, uintptr_t a1, uintptr_t a2, uintptr_t a3);
+    // 0 when the slot was armed and is now free; 1 when it was not armed or out of range.
+    int Cancela(int slot);
+
+    // One tick: fires every expired timer, then counts the head down. The tick thread
+    // calls it; public for owners that drive time themselves.
+    void Tick();
+
+private:
+    struct Ranura {
+        uint8_t ucArmado;
+        uint32_t uIndice;
+        int32_t iDelta;  // ticks after the previous slot of the list (head: still to wait)
+        FnTemporizador pCallback;
+        uintptr_t a1, a2, a3;
+        Ranura* pSiguiente;
+    };
+
+    static void* Hilo(void* objeto);
+    void Libera(Ranura& r);
+
+    uint32_t uNumero;
+    Ranura* pCabeza;
+    Ranura asRanuras[MAX_TEMPORIZADORES];
+    pthread_mutex_t tMutex;  // guards the slots and the list
+    pthread_t tHilo;
+    bool bHiloCreado;
+    std::atomic<bool> bParar;
+    CFuenteTicks* pFuente;
+};

@@ -1,0 +1,13 @@
+// Time since the system booted, from /proc/uptime.
+#pragma once
+
+#include <cstdint>
+
+// Creates "Uptime::tMutex" and opens /proc/uptime; 1 when the open succeeded, else 0.
+int uptInicia();
+// Milliseconds since boot (wraps after 49.7 days); 0 when /proc/uptime cannot be read.
+uint32_t uptUpTime();
+// Debugging print of uptUpTime on standard output.
+void uptPinta();
+// Milliseconds of an /proc/uptime text ("seconds.hundredths ..."); 0 when unreadable.
+uint32_t uptDeTexto(const char* texto);
