@@ -13,7 +13,7 @@ public:
 FuenteReal gFuenteReal;
 }  // namespace
 
-CTemporizador::CTemporizador() : uNumero(0), pCabeza(nullptr), tHilo(0), bHiloCreado(false), bParar(false), pFuente(nullptr) {
+CTemporizador::CTemporizador() : uNumero(0), pCabeza(nullptr), tHilo(0), bHiloCreado(false), bEnTick(false), bParar(false), pFuente(nullptr) {
     memset(asRanuras, 0, sizeof asRanuras);
     pthread_mutex_init(&tMutex, nullptr);
 }
@@ -66,6 +66,9 @@ int CTemporizador::Arma(int32_t ticks, FnTemporizador callback, uintptr_t a1, ui
     // A count below zero fires on the next tick, like 0; kept at 0 so that no delta in
     // the list is negative (a negative head would delay its successors).
     int32_t resto = ticks > 0 ? ticks : 0;
+    // Armed while a tick fires timers: 0 would fire again within that same tick (a
+    // call-back re-arming itself with 0 would never let the tick end).
+    if (bEnTick && resto < 1) resto = 1;
     Ranura** enlace = &pCabeza;
     while (*enlace && (*enlace)->iDelta <= resto) {
         resto -= (*enlace)->iDelta;
@@ -102,6 +105,7 @@ void CTemporizador::Libera(Ranura& r) { memset(&r, 0, sizeof r); }
 
 void CTemporizador::Tick() {
     pthread_mutex_lock(&tMutex);
+    bEnTick = true;
     // Expiry is tested before the decrement: n ticks fire on the (n+1)-th tick.
     while (pCabeza && pCabeza->iDelta <= 0) {
         Ranura* r = pCabeza;
@@ -114,6 +118,7 @@ void CTemporizador::Tick() {
         pthread_mutex_lock(&tMutex);
     }
     if (pCabeza) pCabeza->iDelta--;
+    bEnTick = false;
     pthread_mutex_unlock(&tMutex);
 }
 

@@ -32,7 +32,9 @@ public:
     // when fuente is null (the object does not own fuente).
     void Inicia(unsigned int n, CFuenteTicks* fuente = nullptr);
     // Arms the lowest free slot to fire after ticks; returns the slot, or -1 when all
-    // are armed. Equal expiries fire in the order they were armed.
+    // are armed. Equal expiries fire in the order they were armed. Between ticks, n ticks
+    // fire on the (n+1)-th tick (0 or less on the next); from a call-back the tick under
+    // way counts, so n fires n ticks later (0 or less: on the next tick as well).
     int Arma(int32_t ticks, FnTemporizador callback, uintptr_t a1, uintptr_t a2, uintptr_t a3);
     // 0 when the slot was armed and is now free; 1 when it was not armed or out of range.
     int Cancela(int slot);
@@ -60,6 +62,7 @@ private:
     pthread_mutex_t tMutex;  // guards the slots and the list
     pthread_t tHilo;
     bool bHiloCreado;
+    bool bEnTick;  // a tick is firing timers (guarded by tMutex)
     std::atomic<bool> bParar;
     CFuenteTicks* pFuente;
 };
