@@ -74,12 +74,20 @@ void CFicheroIni::BorraValor(const std::string& seccion, const std::string& clav
 void CFicheroIni::Escribe(const std::string& ruta) const {
     std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
     if (!f) return;
-    for (const auto& s : mSecciones) {
-        if (!s.first.empty()) f << "\n[" << s.first << "]\n";
-        for (const auto& c : s.second) {
+    auto escribeClaves = [&f](const Claves& claves) {
+        for (const auto& c : claves) {
             f << c.first;
             if (!c.second.empty()) f << '=' << c.second;
             f << '\n';
         }
+    };
+    // The unnamed section sorts last but must be written first: after a header its keys
+    // would read back into that section.
+    auto sinNombre = mSecciones.find("");
+    if (sinNombre != mSecciones.end()) escribeClaves(sinNombre->second);
+    for (const auto& s : mSecciones) {
+        if (s.first.empty()) continue;
+        f << "\n[" << s.first << "]\n";
+        escribeClaves(s.second);
     }
 }
