@@ -4,8 +4,7 @@
 
 #include <string>
 
-namespace jrtplib {
-
+// Global, as callers name them unqualified.
 enum {
     ERR_RTP_OUTOFMEM = -1,
     ERR_RTP_SESSION_ALREADYCREATED = -2,
@@ -34,6 +33,8 @@ enum {
     ERR_RTP_SESSION_NOTSUPPORTED = -25,
     ERR_RTP_SESSION_BADPAYLOADTYPE = -26,
 };
+
+namespace jrtplib {
 
 // Text for a code returned by this layer; "Unknown error code" for anything else.
 std::string RTPGetErrorString(int errcode);

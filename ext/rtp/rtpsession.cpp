@@ -330,8 +330,6 @@ int RTPSession::WaitForIncomingData(const RTPTime &delay, bool *dataavailable)
 
 RTPPacket *RTPSession::TakeFreePacket()
 {
-    if (numqueued >= MAXQUEUED)
-        return nullptr;
     if (freelist) {
         RTPPacket *p = freelist;
         freelist = p->next;
@@ -368,7 +366,8 @@ int RTPSession::ReceiveRTP(const RTPTime &now)
         RTPIPv4Address from[RECVBATCH];
         bool trunc[RECVBATCH];
         for (size_t i = 0; i < RECVBATCH; i++) {
-            pk[i] = TakeFreePacket();
+            // Past the queue limit datagrams are still read, into scratch, and dropped.
+            pk[i] = numqueued + i < MAXQUEUED ? TakeFreePacket() : nullptr;
             bufs[i] = pk[i] ? pk[i]->packet : scratch;
         }
         int n = transmitter.Receive(false, bufs, PACKETCAPACITY, RECVBATCH, lens, from, trunc);
