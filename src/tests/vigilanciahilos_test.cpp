@@ -73,6 +73,7 @@ TEST(VigilanciaHilos, ConcurrentRegistrationsAreWholeWhenChecked) {
         });
     for (int k = 0; k < 200; k++) CompruebaHilos(5);
     for (auto& x : h) x.join();
+    EXPECT_EQ(CompruebaHilos(10000), 0);  // every entry late now
     gLog.clear();
     NLOG::FijaCaptura(CapturaLog);
     PintaHilosSinRefrescar(0);
