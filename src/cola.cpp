@@ -219,6 +219,8 @@ void Cola::Elimina_Threads() {
     }
     if (pthread_join(tRx, nullptr) != 0) ErrorSistema("Elimina_Threads: Error join tid\n");
     bHiloRx = false;
+    // The thread may have ended before taking its wake-up message.
+    Vacia(TipoRecepcion());
 }
 
 void Cola::Termina() {
