@@ -1,6 +1,6 @@
 // RTCP APP (RFC 3550 section 6.7).
-#ifndef RTCPAPPPACKET_H
-#define RTCPAPPPACKET_H
+#ifndef JRTP_RTCPAPPPACKET_H
+#define JRTP_RTCPAPPPACKET_H
 
 #include "rtcppacket.h"
 #include "rtpendian.h"

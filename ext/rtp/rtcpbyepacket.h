@@ -1,6 +1,6 @@
 // RTCP BYE (RFC 3550 section 6.6).
-#ifndef RTCPBYEPACKET_H
-#define RTCPBYEPACKET_H
+#ifndef JRTP_RTCPBYEPACKET_H
+#define JRTP_RTCPBYEPACKET_H
 
 #include "rtcppacket.h"
 #include "rtpendian.h"

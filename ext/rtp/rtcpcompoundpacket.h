@@ -1,7 +1,7 @@
 // An RTCP compound packet (RFC 3550 section 6.1), checked as in its appendix A.2 and split
 // into its packets.
-#ifndef RTCPCOMPOUNDPACKET_H
-#define RTCPCOMPOUNDPACKET_H
+#ifndef JRTP_RTCPCOMPOUNDPACKET_H
+#define JRTP_RTCPCOMPOUNDPACKET_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // One packet of an RTCP compound packet. The concrete kinds read their fields straight from
 // the compound's bytes, so they all have this class's size and live in fixed slots.
-#ifndef RTCPPACKET_H
-#define RTCPPACKET_H
+#ifndef JRTP_RTCPPACKET_H
+#define JRTP_RTCPPACKET_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // RTCP receiver report (RFC 3550 section 6.4.2).
-#ifndef RTCPRRPACKET_H
-#define RTCPRRPACKET_H
+#ifndef JRTP_RTCPRRPACKET_H
+#define JRTP_RTCPRRPACKET_H
 
 #include "rtcppacket.h"
 #include "rtpendian.h"

@@ -1,6 +1,6 @@
 // RTCP source description (RFC 3550 section 6.5): chunks of items, walked with cursors.
-#ifndef RTCPSDESPACKET_H
-#define RTCPSDESPACKET_H
+#ifndef JRTP_RTCPSDESPACKET_H
+#define JRTP_RTCPSDESPACKET_H
 
 #include "rtcppacket.h"
 #include "rtpendian.h"

@@ -1,6 +1,6 @@
 // RTCP sender report (RFC 3550 section 6.4.1).
-#ifndef RTCPSRPACKET_H
-#define RTCPSRPACKET_H
+#ifndef JRTP_RTCPSRPACKET_H
+#define JRTP_RTCPSRPACKET_H
 
 #include "rtcprrpacket.h"
 #include "rtptimeutilities.h"

@@ -1,6 +1,6 @@
 // Base of the transport addresses handed to and by the RTP session.
-#ifndef RTPADDRESS_H
-#define RTPADDRESS_H
+#ifndef JRTP_RTPADDRESS_H
+#define JRTP_RTPADDRESS_H
 
 namespace jrtplib {
 

@@ -1,6 +1,6 @@
 // Big-endian field access for the wire formats, byte by byte (no alignment or host-order assumption).
-#ifndef RTPENDIAN_H
-#define RTPENDIAN_H
+#ifndef JRTP_RTPENDIAN_H
+#define JRTP_RTPENDIAN_H
 
 #include <cstdint>
 

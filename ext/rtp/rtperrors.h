@@ -1,6 +1,6 @@
 // Error codes of the RTP layer (all negative) and their texts.
-#ifndef RTPERRORS_H
-#define RTPERRORS_H
+#ifndef JRTP_RTPERRORS_H
+#define JRTP_RTPERRORS_H
 
 #include <string>
 

@@ -1,6 +1,6 @@
 // IPv4 address and port, both in host byte order.
-#ifndef RTPIPV4ADDRESS_H
-#define RTPIPV4ADDRESS_H
+#ifndef JRTP_RTPIPV4ADDRESS_H
+#define JRTP_RTPIPV4ADDRESS_H
 
 #include <cstdint>
 

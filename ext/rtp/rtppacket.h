@@ -1,6 +1,6 @@
 // A received RTP packet, parsed in place (RFC 3550 section 5.1).
-#ifndef RTPPACKET_H
-#define RTPPACKET_H
+#ifndef JRTP_RTPPACKET_H
+#define JRTP_RTPPACKET_H
 
 #include <cstddef>
 #include <cstdint>

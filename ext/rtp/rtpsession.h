@@ -3,8 +3,8 @@
 //
 // There is no background thread and no lock: the owner calls Poll and the data-access
 // calls, and serialises every call on one session.
-#ifndef RTPSESSION_H
-#define RTPSESSION_H
+#ifndef JRTP_RTPSESSION_H
+#define JRTP_RTPSESSION_H
 
 #include <cstddef>
 #include <cstdint>

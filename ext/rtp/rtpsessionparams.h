@@ -1,6 +1,6 @@
 // Parameters of an RTP session that do not depend on the transport.
-#ifndef RTPSESSIONPARAMS_H
-#define RTPSESSIONPARAMS_H
+#ifndef JRTP_RTPSESSIONPARAMS_H
+#define JRTP_RTPSESSIONPARAMS_H
 
 #include <cstddef>
 #include <string>

@@ -1,7 +1,7 @@
 // What the session knows of one synchronisation source: addresses, reception statistics
 // (RFC 3550 appendix A.1, A.3, A.8), its last sender and receiver reports and SDES items.
-#ifndef RTPSOURCEDATA_H
-#define RTPSOURCEDATA_H
+#ifndef JRTP_RTPSOURCEDATA_H
+#define JRTP_RTPSOURCEDATA_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Wall-clock time of the RTP layer (microseconds since 1970) and the NTP form of RTCP.
-#ifndef RTPTIMEUTILITIES_H
-#define RTPTIMEUTILITIES_H
+#ifndef JRTP_RTPTIMEUTILITIES_H
+#define JRTP_RTPTIMEUTILITIES_H
 
 #include <cstdint>
 #include <ctime>

@@ -1,6 +1,6 @@
 // Transport kinds, and the bases of transport parameters and transport information.
-#ifndef RTPTRANSMITTER_H
-#define RTPTRANSMITTER_H
+#ifndef JRTP_RTPTRANSMITTER_H
+#define JRTP_RTPTRANSMITTER_H
 
 namespace jrtplib {
 

@@ -1,6 +1,6 @@
 // RTP over UDP/IPv4: RTP on the port base, RTCP on the port base + 1.
-#ifndef RTPUDPV4TRANSMITTER_H
-#define RTPUDPV4TRANSMITTER_H
+#ifndef JRTP_RTPUDPV4TRANSMITTER_H
+#define JRTP_RTPUDPV4TRANSMITTER_H
 
 #include <netinet/in.h>
 
