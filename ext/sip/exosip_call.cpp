@@ -1,0 +1,808 @@
+// Calls: INVITE dialogs, their in-dialog requests, 2xx/ACK reliability, PRACK and session timers.
+#include "exosip_internal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+namespace exo {
+
+namespace {
+
+int cseq_num(const osip_message_t *m) { return (m && m->cseq && m->cseq->number) ? atoi(m->cseq->number) : 0; }
+
+Dialog *dialog_of_call_response(Call *c, osip_message_t *resp) {
+  for (int did : c->dids) {
+    Dialog *d = find_dialog(did);
+    if (d && d->od && osip_dialog_match_as_uac(d->od, resp) == 0) return d;
+  }
+  return nullptr;
+}
+
+int first_did(const Call *c) {
+  for (int did : c->dids)
+    if (find_dialog(did)) return did;
+  return 0;
+}
+
+eXosip_event_type_t failure_type(int status, bool in_dialog) {
+  if (in_dialog) {
+    if (status < 400) return EXOSIP_CALL_MESSAGE_REDIRECTED;
+    if (status < 500) return EXOSIP_CALL_MESSAGE_REQUESTFAILURE;
+    if (status < 600) return EXOSIP_CALL_MESSAGE_SERVERFAILURE;
+    return EXOSIP_CALL_MESSAGE_GLOBALFAILURE;
+  }
+  if (status < 400) return EXOSIP_CALL_REDIRECTED;
+  if (status < 500) return EXOSIP_CALL_REQUESTFAILURE;
+  if (status < 600) return EXOSIP_CALL_SERVERFAILURE;
+  return EXOSIP_CALL_GLOBALFAILURE;
+}
+
+// RFC 4028: this side refreshes when the 2xx names it refresher, or, without a
+// Session-Expires in the 2xx, when it is the UAC that asked to be refresher.
+void arm_session_timer(Dialog *d, const osip_message_t *req, const osip_message_t *resp, bool uac) {
+  std::string se = header_value(resp, "Session-Expires");
+  bool ours = false;
+  if (!se.empty()) {
+    const char *r = strcasestr(se.c_str(), "refresher=");
+    std::string who = r ? std::string(r + 10, 3) : "";
+    ours = (uac && strcasecmp(who.c_str(), "uac") == 0) || (!uac && strcasecmp(who.c_str(), "uas") == 0);
+  } else if (uac) {
+    se = header_value(req, "Session-Expires");
+    const char *r = strcasestr(se.c_str(), "refresher=");
+    ours = !se.empty() && (!r || strncasecmp(r + 10, "uac", 3) == 0);
+  }
+  int secs = se.empty() ? 0 : atoi(se.c_str());
+  if (!ours || secs <= 0) {
+    d->se_interval = 0;
+    return;
+  }
+  d->se_interval = secs;
+  d->next_refresh = Clock::now() + Ms(secs * 1000 / 2);
+}
+
+void send_refresh(Dialog *d) {
+  osip_message_t *m = build_in_dialog(d, "UPDATE");
+  if (!m) return;
+  char v[64];
+  snprintf(v, sizeof v, "%d;refresher=%s", d->se_interval, osip_dialog_is_originator(d->od) ? "uac" : "uas");
+  osip_message_set_header(m, "Session-Expires", v);
+  osip_message_set_header(m, "Supported", "timer");
+  start_client(m, NICT, TrCtx{TrKind::InDialog, d->cid, d->d_id});
+}
+
+int send_bye(Call *c, Dialog *d, const char *reason, const char *local_ip, const char *wg67, const char *ua) {
+  osip_message_t *bye = build_in_dialog(d, "BYE");
+  if (!bye) return -1;
+  if (reason && *reason) osip_message_set_header(bye, "Reason", reason);
+  if (wg67 && *wg67) osip_message_set_header(bye, "WG67-Version", wg67);
+  if (ua && *ua) {
+    osip_header_t *h = nullptr;
+    if (osip_message_header_get_byname(bye, "User-Agent", 0, &h) >= 0 && h) {
+      osip_free(h->hvalue);
+      h->hvalue = osip_strdup(ua);
+    }
+  }
+  if (local_ip && *local_ip) {
+    osip_via_t *via = static_cast<osip_via_t *>(osip_list_get(&bye->vias, 0));
+    if (via) {
+      osip_free(via->host);
+      via->host = osip_strdup(local_ip);
+    }
+  }
+  if (d->resp2xx) {
+    osip_message_free(d->resp2xx);
+    d->resp2xx = nullptr;
+  }
+  d->se_interval = 0;
+  osip_transaction_t *tr = start_client(bye, NICT, TrCtx{TrKind::InDialog, c->c_id, d->d_id});
+  if (!tr) return -1;
+  c->bye_tid = tr->transactionid;
+  return 0;
+}
+
+}  // namespace
+
+void call_release(Call *c) {
+  if (!c) return;
+  int cid = c->c_id;
+  if (!c->ended) {
+    c->ended = true;
+    push_event(new_event(EXOSIP_CALL_RELEASED, cid, first_did(c), 0, nullptr, nullptr));
+  }
+  for (int did : c->dids) free_dialog(did);
+  g->calls.erase(cid);
+}
+
+void calls_clear() {
+  while (!g->calls.empty()) {
+    Call *c = g->calls.begin()->second.get();
+    for (int did : c->dids) free_dialog(did);
+    g->calls.erase(g->calls.begin());
+  }
+}
+
+void call_incoming_request(osip_event_t *evt, osip_transaction_t **tr_out) {
+  osip_message_t *m = evt->sip;
+  bool full = g->calls.size() >= kMaxCalls || queue_full();
+  osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::Invite});
+  if (!tr) return;
+  if (tr_out) *tr_out = tr;
+  if (full) {
+    answer_server(tr, build_response(m, 503, nullptr, false));
+    return;
+  }
+  std::string tag = random_tag();
+  osip_message_t *tmpl = build_response(m, 200, tag.c_str(), false);
+  osip_dialog_t *od = nullptr;
+  if (!tmpl || osip_dialog_init_as_uas(&od, m, tmpl) != 0) {
+    if (tmpl) osip_message_free(tmpl);
+    answer_server(tr, build_response(m, 400, nullptr, false));
+    return;
+  }
+  osip_message_free(tmpl);
+  auto c = std::make_unique<Call>();
+  c->c_id = g->next_cid++;
+  c->external_reference = nullptr;
+  c->inc_tid = tr->transactionid;
+  Dialog *d = new_dialog(DlgKind::Call, c->c_id, od);
+  d->remote_sdp = body_of_type(m, "application", "sdp");
+  d->inc_trs.insert(tr->transactionid);
+  c->dids.push_back(d->d_id);
+  TrCtx *ctx = ctx_of(tr);
+  ctx->cid = c->c_id;
+  ctx->did = d->d_id;
+  int cid = c->c_id;
+  g->calls[cid] = std::move(c);
+  answer_server(tr, build_response(m, 100, nullptr, false));
+  push_event(new_event(EXOSIP_CALL_INVITE, cid, d->d_id, tr->transactionid, m, nullptr));
+}
+
+bool call_in_dialog(Dialog *d, osip_event_t *evt) {
+  Call *c = find_call(d->cid);
+  if (!c || c->ended) return false;
+  osip_message_t *m = evt->sip;
+  const char *method = m->sip_method;
+  if (cseq_num(m) > d->od->remote_cseq) d->od->remote_cseq = cseq_num(m);
+  bool full = queue_full();
+  if (strcmp(method, "INVITE") == 0) {
+    osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::Invite, c->c_id, d->d_id});
+    if (!tr) return true;
+    if (full) {
+      answer_server(tr, build_response(m, 503, nullptr, false));
+      return true;
+    }
+    std::string sdp = body_of_type(m, "application", "sdp");
+    if (!sdp.empty()) d->remote_sdp = sdp;
+    // a target refresh: the peer may have moved
+    osip_contact_t *ct = nullptr;
+    if (osip_message_get_contact(m, 0, &ct) >= 0 && ct && ct->url) {
+      osip_contact_free(d->od->remote_contact_uri);
+      d->od->remote_contact_uri = nullptr;
+      osip_contact_clone(ct, &d->od->remote_contact_uri);
+    }
+    push_event(new_event(EXOSIP_CALL_REINVITE, c->c_id, d->d_id, tr->transactionid, m, nullptr));
+    return true;
+  }
+  osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::InDialog, c->c_id, d->d_id});
+  if (!tr) return true;
+  if (strcmp(method, "BYE") == 0) {
+    answer_server(tr, build_response(m, 200, nullptr, false));
+    if (d->resp2xx) {
+      osip_message_free(d->resp2xx);
+      d->resp2xx = nullptr;
+    }
+    push_event(new_event(EXOSIP_CALL_CLOSED, c->c_id, d->d_id, tr->transactionid, m, nullptr));
+    call_release(c);
+    return true;
+  }
+  if (strcmp(method, "PRACK") == 0) {
+    answer_server(tr, build_response(m, 200, nullptr, false));
+    return true;
+  }
+  if (full) {
+    answer_server(tr, build_response(m, 503, nullptr, false));
+    return true;
+  }
+  if (strcmp(method, "UPDATE") == 0) {
+    std::string sdp = body_of_type(m, "application", "sdp");
+    if (!sdp.empty()) d->remote_sdp = sdp;
+    if (d->se_interval > 0) d->next_refresh = Clock::now() + Ms(d->se_interval * 1000 / 2);
+  }
+  push_event(new_event(EXOSIP_CALL_MESSAGE_NEW, c->c_id, d->d_id, tr->transactionid, m, nullptr));
+  return true;
+}
+
+void call_ack(osip_message_t *ack) {
+  for (auto &[did, dp] : g->dialogs) {
+    Dialog *d = dp.get();
+    if (d->kind != DlgKind::Call || !d->od || osip_dialog_match_as_uas(d->od, ack) != 0) continue;
+    int n = cseq_num(ack);
+    if (n != d->resp2xx_cseq || n <= d->acked_cseq) return;  // stray or repeated ACK
+    d->acked_cseq = n;
+    if (d->resp2xx) {
+      osip_message_free(d->resp2xx);
+      d->resp2xx = nullptr;
+    }
+    std::string sdp = body_of_type(ack, "application", "sdp");
+    if (!sdp.empty()) d->remote_sdp = sdp;
+    eXosip_event_t *ev = new_event(EXOSIP_CALL_ACK, d->cid, d->d_id, d->resp2xx_tid, nullptr, nullptr);
+    osip_message_clone(ack, &ev->ack);
+    snprintf(ev->textinfo, sizeof ev->textinfo, "ACK received");
+    push_event(ev);
+    return;
+  }
+}
+
+void call_cancel(osip_transaction_t *cancel_tr, osip_message_t *cancel) {
+  osip_via_t *cv = static_cast<osip_via_t *>(osip_list_get(&cancel->vias, 0));
+  osip_generic_param_t *cb = nullptr;
+  osip_via_param_get_byname(cv, const_cast<char *>("branch"), &cb);
+  for (auto &[cid, cp] : g->calls) {
+    Call *c = cp.get();
+    osip_transaction_t *ist = find_tr(c->inc_tid);
+    if (!ist || !ist->orig_request || !cb || !cb->gvalue) continue;
+    osip_via_t *iv = static_cast<osip_via_t *>(osip_list_get(&ist->orig_request->vias, 0));
+    osip_generic_param_t *ib = nullptr;
+    if (!iv || osip_via_param_get_byname(iv, const_cast<char *>("branch"), &ib) != 0 || !ib || !ib->gvalue ||
+        strcmp(ib->gvalue, cb->gvalue) != 0 || osip_call_id_match(ist->orig_request->call_id, cancel->call_id) != 0)
+      continue;
+    answer_server(cancel_tr, build_response(cancel, 200, nullptr, false));
+    if (c->final_sent || !server_open(ist)) return;
+    Dialog *d = find_dialog(first_did(c));
+    answer_server(ist, build_response(ist->orig_request, 487, d && d->od ? d->od->local_tag : nullptr, false));
+    c->final_sent = true;
+    push_event(new_event(EXOSIP_CALL_CANCELLED, c->c_id, d ? d->d_id : 0, ist->transactionid, cancel, nullptr));
+    call_release(c);
+    return;
+  }
+  answer_server(cancel_tr, build_response(cancel, 481, nullptr, false));
+}
+
+void call_ict_response(int type, osip_transaction_t *tr, osip_message_t *resp) {
+  TrCtx *ctx = ctx_of(tr);
+  Call *c = ctx ? find_call(ctx->cid) : nullptr;
+  if (!c || c->ended) return;
+  bool initial = ctx->did == 0;
+  int tid = tr->transactionid;
+  Dialog *d = initial ? (resp ? dialog_of_call_response(c, resp) : nullptr) : find_dialog(ctx->did);
+  osip_generic_param_t *tag = nullptr;
+  bool tagged = resp && resp->to && osip_to_get_tag(resp->to, &tag) == 0 && tag && tag->gvalue;
+  auto make_dialog = [&]() {
+    osip_dialog_t *od = nullptr;
+    if (osip_dialog_init_as_uac(&od, resp) != 0) return;
+    d = new_dialog(DlgKind::Call, c->c_id, od);
+    d->local_sdp = body_of_type(tr->orig_request, "application", "sdp");
+    c->dids.push_back(d->d_id);
+  };
+  switch (type) {
+    case OSIP_ICT_STATUS_1XX_RECEIVED: {
+      if (!initial) return;
+      c->got_provisional = true;
+      if (tagged && !d) make_dialog();
+      std::string rseq = header_value(resp, "RSeq");
+      if (d && !rseq.empty()) {
+        int n = atoi(rseq.c_str());
+        if (n <= d->last_rseq) return;  // retransmitted reliable provisional, already PRACKed
+        d->last_rseq = n;
+        d->rseq_cseq = cseq_num(resp);
+      }
+      if (d) {
+        std::string sdp = body_of_type(resp, "application", "sdp");
+        if (!sdp.empty()) d->remote_sdp = sdp;
+      }
+      eXosip_event_type_t t =
+          (resp->status_code == 180 || resp->status_code == 183) ? EXOSIP_CALL_RINGING : EXOSIP_CALL_PROCEEDING;
+      push_event(new_event(t, c->c_id, d ? d->d_id : 0, tid, tr->orig_request, resp));
+      return;
+    }
+    case OSIP_ICT_STATUS_2XX_RECEIVED: {
+      if (initial && !d) make_dialog();
+      if (!d) return;
+      if (initial && d->d_STATE == 1 && d->invite_cseq == cseq_num(resp)) return;
+      osip_dialog_update_route_set_as_uac(d->od, resp);
+      osip_dialog_set_state(d->od, DIALOG_CONFIRMED);
+      d->d_STATE = 1;
+      std::string sdp = body_of_type(resp, "application", "sdp");
+      if (!sdp.empty()) d->remote_sdp = sdp;
+      std::string lsdp = body_of_type(tr->orig_request, "application", "sdp");
+      if (!lsdp.empty()) d->local_sdp = lsdp;
+      d->invite_tid = tid;
+      d->invite_cseq = cseq_num(resp);
+      c->answered = true;
+      arm_session_timer(d, tr->orig_request, resp, true);
+      push_event(new_event(EXOSIP_CALL_ANSWERED, c->c_id, d->d_id, tid, tr->orig_request, resp));
+      if (c->cancelling) {  // answered while we were cancelling: confirm and hang up
+        osip_message_t *ack = nullptr;
+        if (eXosip_call_build_ack(d->d_id, &ack) == 0) eXosip_call_send_ack(d->d_id, ack);
+        send_bye(c, d, nullptr, nullptr, nullptr, nullptr);
+      }
+      return;
+    }
+    case OSIP_ICT_STATUS_2XX_RECEIVED_AGAIN:
+      call_stray_2xx(resp);
+      return;
+    case OSIP_ICT_STATUS_TIMEOUT:
+      if (initial) {
+        push_event(new_event(EXOSIP_CALL_NOANSWER, c->c_id, first_did(c), tid, tr->orig_request, nullptr));
+        call_release(c);
+      } else {
+        push_event(new_event(EXOSIP_CALL_MESSAGE_REQUESTFAILURE, c->c_id, ctx->did, tid, tr->orig_request, nullptr));
+        if (d) send_bye(c, d, nullptr, nullptr, nullptr, nullptr);
+      }
+      return;
+    default:  // 3xx-6xx
+      if (!resp) return;
+      push_event(new_event(failure_type(resp->status_code, !initial), c->c_id, d ? d->d_id : 0, tid,
+                           tr->orig_request, resp));
+      if (initial) {
+        call_release(c);
+      } else if (resp->status_code == 481 || resp->status_code == 408) {
+        call_release(c);  // RFC 3261 12.2.1.2: the dialog is gone
+      }
+      return;
+  }
+}
+
+void call_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp) {
+  TrCtx *ctx = ctx_of(tr);
+  Call *c = find_call(ctx->cid);
+  if (!c || c->ended) return;
+  int tid = tr->transactionid;
+  bool bye = tid == c->bye_tid;
+  eXosip_event_type_t t;
+  if (type == OSIP_NICT_STATUS_TIMEOUT)
+    t = EXOSIP_CALL_MESSAGE_REQUESTFAILURE;
+  else if (type == OSIP_NICT_STATUS_1XX_RECEIVED)
+    t = EXOSIP_CALL_MESSAGE_PROCEEDING;
+  else if (type == OSIP_NICT_STATUS_2XX_RECEIVED)
+    t = EXOSIP_CALL_MESSAGE_ANSWERED;
+  else
+    t = failure_type(resp ? resp->status_code : 408, true);
+  if (t == EXOSIP_CALL_MESSAGE_PROCEEDING) return;
+  Dialog *d = find_dialog(ctx->did);
+  if (d && t == EXOSIP_CALL_MESSAGE_ANSWERED && tr->orig_request && strcmp(tr->orig_request->sip_method, "UPDATE") == 0) {
+    std::string sdp = body_of_type(resp, "application", "sdp");
+    if (!sdp.empty()) d->remote_sdp = sdp;
+    if (d->se_interval > 0) d->next_refresh = Clock::now() + Ms(d->se_interval * 1000 / 2);
+  }
+  push_event(new_event(t, c->c_id, ctx->did, tid, tr->orig_request, resp));
+  int status = resp ? resp->status_code : 408;
+  if (bye || status == 481 || status == 408) {
+    if (!bye && d) send_bye(c, d, nullptr, nullptr, nullptr, nullptr);
+    call_release(c);
+  }
+}
+
+void call_stray_2xx(osip_message_t *resp) {
+  for (auto &[did, dp] : g->dialogs) {
+    Dialog *d = dp.get();
+    if (d->kind != DlgKind::Call || !d->od || osip_dialog_match_as_uac(d->od, resp) != 0) continue;
+    if (d->ack && d->ack_cseq == cseq_num(resp)) {
+      std::string host;
+      int port;
+      next_hop(d->ack, host, port);
+      send_raw(d->ack, host, port, d->invite_tid);
+    }
+    return;
+  }
+}
+
+void call_timers(Clock::time_point now) {
+  std::vector<int> stale;
+  for (auto &[did, dp] : g->dialogs) {
+    Dialog *d = dp.get();
+    if (d->kind != DlgKind::Call) continue;
+    Call *c = find_call(d->cid);
+    if (!c) continue;
+    if (d->resp2xx && now >= d->next2xx) {
+      if (now >= d->end2xx) {  // no ACK within 64*T1: end the session (RFC 3261 13.3.1.4)
+        osip_message_free(d->resp2xx);
+        d->resp2xx = nullptr;
+        push_event(new_event(EXOSIP_CALL_CLOSED, c->c_id, d->d_id, d->resp2xx_tid, nullptr, nullptr));
+        if (send_bye(c, d, nullptr, nullptr, nullptr, nullptr) != 0) stale.push_back(c->c_id);
+        continue;
+      }
+      std::string host;
+      int port;
+      via_dest(d->resp2xx, host, port);
+      send_raw(d->resp2xx, host, port, d->resp2xx_tid);
+      d->interval2xx = std::min(d->interval2xx * 2, kT2);
+      d->next2xx = now + Ms(d->interval2xx);
+    }
+    if (d->se_interval > 0 && d->d_STATE == 1 && !c->bye_tid && now >= d->next_refresh) {
+      d->next_refresh = now + Ms(d->se_interval * 1000 / 2);
+      send_refresh(d);
+    }
+  }
+  for (int cid : stale) call_release(find_call(cid));
+}
+
+}  // namespace exo
+
+using namespace exo;
+
+#define LOCK()                                 \
+  if (!g) return -1;                           \
+  std::lock_guard<std::recursive_mutex> lk_(g->mtx)
+
+int eXosip_call_build_initial_invite(osip_message_t **invite, const char *to, const char *from, const char *route,
+                                     const char *subject) {
+  LOCK();
+  int r = build_request(invite, "INVITE", to, from, route);
+  if (r != 0) return r;
+  if (subject && *subject) osip_message_set_header(*invite, "Subject", subject);
+  return 0;
+}
+
+int eXosip_call_send_initial_invite(osip_message_t *invite) {
+  if (!invite) return -1;
+  if (!g) {
+    osip_message_free(invite);
+    return -1;
+  }
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  if (g->calls.size() >= kMaxCalls || !invite->req_uri) {
+    osip_message_free(invite);
+    return -1;
+  }
+  auto c = std::make_unique<Call>();
+  int cid = g->next_cid++;  // known before the INVITE leaves: early answers find their call
+  c->c_id = cid;
+  c->external_reference = nullptr;
+  c->outgoing = true;
+  g->calls[cid] = std::move(c);
+  osip_transaction_t *tr = start_client(invite, ICT, TrCtx{TrKind::Invite, cid});
+  if (!tr) {
+    g->calls.erase(cid);
+    return -1;
+  }
+  g->calls[cid]->out_tid = tr->transactionid;
+  run_machines();
+  return cid;
+}
+
+int eXosip_call_set_reference(int cid, void *reference) {
+  LOCK();
+  Call *c = find_call(cid);
+  if (!c) return -1;
+  c->external_reference = reference;
+  return 0;
+}
+
+void *eXosip_call_get_reference(int cid) {
+  if (!g) return nullptr;
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  Call *c = find_call(cid);
+  return c ? c->external_reference : nullptr;
+}
+
+int eXosip_call_build_answer(int tid, int status, osip_message_t **answer) {
+  LOCK();
+  if (!answer) return -1;
+  *answer = nullptr;
+  osip_transaction_t *tr = find_tr(tid);
+  TrCtx *ctx = ctx_of(tr);
+  if (!tr || !ctx || !tr->orig_request || status < 101 || status > 699) return -1;
+  Dialog *d = find_dialog(ctx->did);
+  if (tr->ctx_type == IST) {
+    if (!server_open(tr)) return -1;
+    *answer = build_response(tr->orig_request, status, d && d->od ? d->od->local_tag : nullptr,
+                             status < 300);
+  } else if (tr->ctx_type == NIST) {
+    if (!server_open(tr)) return -1;
+    *answer = build_response(tr->orig_request, status, nullptr, false);
+  }
+  return *answer ? 0 : -1;
+}
+
+int eXosip_call_send_answer(int tid, int status, osip_message_t *answer) {
+  if (!g) {
+    if (answer) osip_message_free(answer);
+    return -1;
+  }
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  osip_transaction_t *tr = find_tr(tid);
+  TrCtx *ctx = ctx_of(tr);
+  if (!tr || !ctx || !server_open(tr) || (tr->ctx_type != IST && tr->ctx_type != NIST)) {
+    if (answer) osip_message_free(answer);
+    return -1;
+  }
+  if (!answer && eXosip_call_build_answer(tid, status, &answer) != 0) return -1;
+  status = answer->status_code;
+  Call *c = find_call(ctx->cid);
+  Dialog *d = find_dialog(ctx->did);
+  if (tr->ctx_type == IST && c && d) {
+    std::string sdp = body_of_type(answer, "application", "sdp");
+    if (!sdp.empty()) d->local_sdp = sdp;
+    bool initial = tid == c->inc_tid;
+    if (status >= 200 && status < 300) {
+      if (d->resp2xx) osip_message_free(d->resp2xx);
+      osip_message_clone(answer, &d->resp2xx);
+      d->resp2xx_tid = tid;
+      d->resp2xx_cseq = cseq_num(answer);
+      d->interval2xx = kT1;
+      d->next2xx = Clock::now() + Ms(kT1);
+      d->end2xx = Clock::now() + Ms(64 * kT1);
+      osip_dialog_set_state(d->od, DIALOG_CONFIRMED);
+      d->d_STATE = 1;
+      c->answered = true;
+      arm_session_timer(d, tr->orig_request, answer, false);
+    }
+    if (initial && status >= 200) c->final_sent = true;
+    answer_server(tr, answer);
+    if (initial && status >= 300) call_release(c);
+  } else {
+    answer_server(tr, answer);
+  }
+  run_machines();
+  return 0;
+}
+
+int eXosip_call_send_answer_with_reason(int tid, int status, osip_message_t *answer, const char *reason) {
+  LOCK();
+  if (!answer && eXosip_call_build_answer(tid, status, &answer) != 0) return -1;
+  if (reason && *reason) osip_message_set_header(answer, "Reason", reason);
+  return eXosip_call_send_answer(tid, status, answer);
+}
+
+int eXosip_call_build_ack(int did, osip_message_t **ack) {
+  LOCK();
+  if (!ack) return -1;
+  *ack = nullptr;
+  Dialog *d = find_dialog(did);
+  if (!d || d->kind != DlgKind::Call || d->invite_cseq <= 0) return -1;
+  *ack = build_in_dialog(d, "ACK");
+  return *ack ? 0 : -1;
+}
+
+int eXosip_call_send_ack(int did, osip_message_t *ack) {
+  if (!g || !ack) {
+    if (ack) osip_message_free(ack);
+    return -1;
+  }
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  Dialog *d = find_dialog(did);
+  if (!d || d->kind != DlgKind::Call) {
+    osip_message_free(ack);
+    return -1;
+  }
+  std::string host;
+  int port;
+  next_hop(ack, host, port);
+  int r = send_raw(ack, host, port, d->invite_tid);
+  std::string sdp = body_of_type(ack, "application", "sdp");
+  if (!sdp.empty()) d->local_sdp = sdp;
+  if (d->ack) osip_message_free(d->ack);
+  d->ack = ack;
+  d->ack_cseq = cseq_num(ack);
+  return r;
+}
+
+namespace {
+// The early dialog whose reliable provisional answer a PRACK for this INVITE acknowledges.
+Dialog *prack_dialog(int tid) {
+  osip_transaction_t *tr = find_tr(tid);
+  TrCtx *ctx = ctx_of(tr);
+  for (auto &[cid, cp] : g->calls) {
+    if (!(ctx && ctx->cid == cid) && cp->out_tid != tid) continue;
+    for (int did : cp->dids) {
+      Dialog *d = find_dialog(did);
+      if (d && d->last_rseq > 0) return d;
+    }
+    return nullptr;
+  }
+  return nullptr;
+}
+}  // namespace
+
+int eXosip_call_build_prack(int tid, osip_message_t **prack) {
+  LOCK();
+  if (!prack) return -1;
+  *prack = nullptr;
+  Dialog *d = prack_dialog(tid);
+  osip_message_t *m = d ? build_in_dialog(d, "PRACK") : nullptr;
+  if (!m) return -1;
+  char rack[64];
+  snprintf(rack, sizeof rack, "%d %d INVITE", d->last_rseq, d->rseq_cseq);
+  osip_message_set_header(m, "RAck", rack);
+  *prack = m;
+  return 0;
+}
+
+int eXosip_call_send_prack(int tid, osip_message_t *prack) {
+  if (!g || !prack) {
+    if (prack) osip_message_free(prack);
+    return -1;
+  }
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  Dialog *d = prack_dialog(tid);
+  if (!d) {
+    osip_message_free(prack);
+    return -1;
+  }
+  if (!start_client(prack, NICT, TrCtx{TrKind::InDialog, d->cid, d->d_id})) return -1;
+  run_machines();
+  return 0;
+}
+
+int eXosip_call_build_request(int did, const char *method, osip_message_t **request) {
+  LOCK();
+  if (!request || !method) return -1;
+  *request = nullptr;
+  Dialog *d = find_dialog(did);
+  if (!d || d->kind != DlgKind::Call || !find_call(d->cid)) return -1;
+  if (strcmp(method, "INVITE") == 0 && d->d_STATE != 1) return -1;
+  *request = build_in_dialog(d, method);
+  return *request ? 0 : -1;
+}
+
+int eXosip_call_build_info(int did, osip_message_t **request) { return eXosip_call_build_request(did, "INFO", request); }
+int eXosip_call_build_update(int did, osip_message_t **request) {
+  return eXosip_call_build_request(did, "UPDATE", request);
+}
+int eXosip_call_build_options(int did, osip_message_t **request) {
+  return eXosip_call_build_request(did, "OPTIONS", request);
+}
+
+int eXosip_call_build_refer(int did, const char *refer_to, osip_message_t **request) {
+  LOCK();
+  if (!refer_to || eXosip_call_build_request(did, "REFER", request) != 0) return -1;
+  osip_message_set_header(*request, "Refer-To", refer_to);
+  return 0;
+}
+
+int eXosip_call_build_notify(int did, int subscription_status, osip_message_t **request) {
+  LOCK();
+  if (eXosip_call_build_request(did, "NOTIFY", request) != 0) return -1;
+  const char *state = subscription_status == EXOSIP_SUBCRSTATE_PENDING  ? "pending;expires=180"
+                      : subscription_status == EXOSIP_SUBCRSTATE_ACTIVE ? "active;expires=180"
+                                                                         : "terminated;reason=noresource";
+  osip_message_set_header(*request, "Subscription-State", state);
+  return 0;
+}
+
+int eXosip_call_send_request(int did, osip_message_t *request) {
+  if (!g || !request) {
+    if (request) osip_message_free(request);
+    return -1;
+  }
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  Dialog *d = find_dialog(did);
+  Call *c = d ? find_call(d->cid) : nullptr;
+  if (!c || c->ended || !request->sip_method) {
+    osip_message_free(request);
+    return -1;
+  }
+  bool invite = strcmp(request->sip_method, "INVITE") == 0;
+  std::string sdp = body_of_type(request, "application", "sdp");
+  if (!sdp.empty()) d->local_sdp = sdp;
+  if (d->se_interval > 0 && (invite || strcmp(request->sip_method, "UPDATE") == 0))
+    d->next_refresh = Clock::now() + Ms(d->se_interval * 1000 / 2);
+  bool bye = strcmp(request->sip_method, "BYE") == 0;
+  osip_transaction_t *tr =
+      start_client(request, invite ? ICT : NICT, TrCtx{invite ? TrKind::Invite : TrKind::InDialog, c->c_id, did});
+  if (!tr) return -1;
+  if (bye) {
+    c->bye_tid = tr->transactionid;
+    d->se_interval = 0;
+  }
+  run_machines();
+  return 0;
+}
+
+int eXosip_call_terminate(int cid, int did) {
+  return eXosip_call_terminate_with_text(cid, did, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+int eXosip_call_terminate_with_text(int cid, int did, int status, const char *reason, const char *local_ip,
+                                    const char *wg67_version, const char *user_agent, void *) {
+  LOCK();
+  Call *c = find_call(cid);
+  if (!c) {
+    if (Dialog *d = find_dialog(did)) c = find_call(d->cid);
+  }
+  if (!c || c->ended) return -1;
+  Dialog *d = find_dialog(did);
+  if (!d || d->cid != c->c_id) d = nullptr;
+  if (!d) {
+    for (int id : c->dids) {
+      Dialog *x = find_dialog(id);
+      if (x && (!d || x->d_STATE > d->d_STATE)) d = x;
+    }
+  }
+  int r = 0;
+  if (d && d->d_STATE == 1) {
+    if (c->bye_tid) return 0;  // already hanging up
+    r = send_bye(c, d, reason, local_ip, wg67_version, user_agent);
+  } else if (!c->outgoing) {
+    osip_transaction_t *ist = find_tr(c->inc_tid);
+    if (ist && server_open(ist)) {
+      osip_message_t *ans = build_response(ist->orig_request, status >= 300 && status < 700 ? status : 603,
+                                           d && d->od ? d->od->local_tag : nullptr, false);
+      if (ans && reason && *reason) osip_message_set_header(ans, "Reason", reason);
+      if (ans && wg67_version && *wg67_version) osip_message_set_header(ans, "WG67-Version", wg67_version);
+      c->final_sent = true;
+      answer_server(ist, ans);
+    }
+    call_release(c);
+  } else {
+    osip_transaction_t *ict = find_tr(c->out_tid);
+    if (!ict || !ict->orig_request) {
+      call_release(c);
+    } else if (!c->cancelling) {
+      // CANCEL: same Request-URI, Call-ID, From, To, CSeq number and top Via as the INVITE
+      osip_message_t *inv = ict->orig_request, *cancel = nullptr;
+      osip_message_init(&cancel);
+      osip_message_set_method(cancel, osip_strdup("CANCEL"));
+      osip_message_set_version(cancel, osip_strdup("SIP/2.0"));
+      osip_uri_t *ru = nullptr;
+      osip_uri_clone(inv->req_uri, &ru);
+      osip_message_set_uri(cancel, ru);
+      osip_from_clone(inv->from, &cancel->from);
+      osip_to_clone(inv->to, &cancel->to);
+      osip_call_id_clone(inv->call_id, &cancel->call_id);
+      char cseq[32];
+      snprintf(cseq, sizeof cseq, "%s CANCEL", inv->cseq->number);
+      osip_message_set_cseq(cancel, cseq);
+      osip_via_t *v = nullptr, *vc = nullptr;
+      osip_message_get_via(inv, 0, &v);
+      if (v && osip_via_clone(v, &vc) == 0) osip_list_add(&cancel->vias, vc, -1);
+      osip_list_clone(&inv->routes, &cancel->routes, reinterpret_cast<int (*)(void *, void **)>(&osip_from_clone));
+      osip_message_set_header(cancel, "Max-Forwards", "70");
+      if (reason && *reason) osip_message_set_header(cancel, "Reason", reason);
+      if (wg67_version && *wg67_version) osip_message_set_header(cancel, "WG67-Version", wg67_version);
+      c->cancelling = true;
+      r = start_client(cancel, NICT, TrCtx{TrKind::Cancel, c->c_id}) ? 0 : -1;
+    }
+  }
+  run_machines();
+  return r;
+}
+
+int _eXosip_call_transaction_find(int tid, eXosip_call_t **jc, eXosip_dialog_t **jd, osip_transaction_t **tr) {
+  if (jc) *jc = nullptr;
+  if (jd) *jd = nullptr;
+  if (tr) *tr = nullptr;
+  LOCK();
+  osip_transaction_t *t = find_tr(tid);
+  TrCtx *ctx = ctx_of(t);
+  Call *c = ctx ? find_call(ctx->cid) : nullptr;
+  Dialog *d = ctx ? find_dialog(ctx->did) : nullptr;
+  if (!c) {
+    for (auto &[did, dp] : g->dialogs)
+      if (dp->kind == DlgKind::Call && (dp->invite_tid == tid || dp->resp2xx_tid == tid)) {
+        d = dp.get();
+        c = find_call(d->cid);
+        break;
+      }
+  }
+  if (!c) return -1;
+  if (jc) *jc = c;
+  if (jd) *jd = d;
+  if (tr) *tr = t;
+  return 0;
+}
+
+int eXosip_call_get_infos(eXosip_call_info_t *infos, int max) {
+  LOCK();
+  int n = 0;
+  for (auto &[cid, cp] : g->calls) {
+    if (infos && n < max) {
+      eXosip_call_info_t &i = infos[n];
+      i = eXosip_call_info_t{};
+      i.cid = cid;
+      i.inc_tid = find_tr(cp->inc_tid) ? cp->inc_tid : -1;
+      i.out_tid = find_tr(cp->out_tid) ? cp->out_tid : -1;
+      for (int did : cp->dids) {
+        Dialog *d = find_dialog(did);
+        if (!d || i.ndialogs >= EXOSIP_INFO_MAX_DIALOGS) continue;
+        i.dialogs[i.ndialogs++] = eXosip_dialog_info_t{did, d->d_STATE, static_cast<int>(d->inc_trs.size()),
+                                                       static_cast<int>(d->out_trs.size())};
+      }
+    }
+    ++n;
+  }
+  return n;
+}

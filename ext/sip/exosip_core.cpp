@@ -1,0 +1,705 @@
+// Stack state, UDP transport, osip2 transaction machines and the event queue.
+#include "exosip_internal.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+namespace exo {
+
+Stack *g = nullptr;
+
+namespace {
+
+std::mt19937 &rng() {
+  static std::mt19937 r{std::random_device{}()};
+  return r;
+}
+
+void free_garbage() {
+  for (osip_transaction_t *tr : g->garbage) {
+    delete static_cast<TrCtx *>(osip_transaction_get_reserved1(tr));
+    osip_transaction_free2(tr);
+  }
+  g->garbage.clear();
+}
+
+int cb_send(osip_transaction_t *tr, osip_message_t *msg, char *host, int port, int) {
+  std::string h = host ? host : "";
+  return send_raw(msg, h, port, tr ? tr->transactionid : 0) == 0 ? 0 : -1;
+}
+
+void cb_kill(int, osip_transaction_t *tr) { tr_done(tr); }
+
+void cb_ict(int type, osip_transaction_t *tr, osip_message_t *msg) { call_ict_response(type, tr, msg); }
+
+void cb_nict(int type, osip_transaction_t *tr, osip_message_t *msg) {
+  TrCtx *c = ctx_of(tr);
+  if (!c) return;
+  if (c->kind == TrKind::InDialog)
+    call_nict_response(type, tr, msg);
+  else
+    misc_nict_response(type, tr, msg);
+}
+
+void cb_ist_ack(int, osip_transaction_t *tr, osip_message_t *ack) {
+  // An ACK carrying the INVITE's branch: only one for a 2xx concerns the dialog.
+  if (ack && tr->last_response && MSG_IS_STATUS_2XX(tr->last_response)) call_ack(ack);
+}
+
+void cb_transport_error(int, osip_transaction_t *, int) {}
+
+bool valid_message(const osip_message_t *m) {
+  if (!m || !m->from || !m->from->url || !m->to || !m->to->url || !m->call_id || !m->call_id->number || !m->cseq ||
+      !m->cseq->method || !m->cseq->number || osip_list_size(&m->vias) < 1)
+    return false;
+  osip_via_t *via = static_cast<osip_via_t *>(osip_list_get(&m->vias, 0));
+  if (!via || !via->host) return false;
+  if (MSG_IS_REQUEST(m)) {
+    if (!m->sip_method || !m->req_uri || strcmp(m->sip_method, m->cseq->method) != 0) return false;
+  } else if (m->status_code < 100 || m->status_code > 699) {
+    return false;
+  }
+  char *end = nullptr;
+  long n = strtol(m->cseq->number, &end, 10);
+  return end && *end == '\0' && n >= 0 && n < 0x7fffffffL;
+}
+
+bool has_to_tag(const osip_message_t *m) {
+  osip_generic_param_t *tag = nullptr;
+  return osip_to_get_tag(m->to, &tag) == 0 && tag && tag->gvalue;
+}
+
+Dialog *match_incoming(const osip_message_t *req) {
+  for (auto &[did, d] : g->dialogs)
+    if (d->od && osip_dialog_match_as_uas(d->od, const_cast<osip_message_t *>(req)) == 0) return d.get();
+  return nullptr;
+}
+
+void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
+  if (len < 8) return;  // keep-alive CRLFs and runts
+  osip_event_t *evt = osip_parse(buf, len);
+  if (!evt) return;
+  osip_message_t *m = evt->sip;
+  if (!valid_message(m)) {
+    if (m && MSG_IS_REQUEST(m) && m->sip_method && strcmp(m->sip_method, "ACK") != 0 && m->from && m->to &&
+        m->call_id && m->cseq && osip_list_size(&m->vias) > 0) {
+      char ip[INET_ADDRSTRLEN];
+      inet_ntop(AF_INET, &src.sin_addr, ip, sizeof ip);
+      osip_message_fix_last_via_header(m, ip, ntohs(src.sin_port));
+      stateless_answer(m, 400);
+    }
+    osip_event_free(evt);
+    return;
+  }
+  if (MSG_IS_REQUEST(m)) {
+    char ip[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &src.sin_addr, ip, sizeof ip);
+    osip_message_fix_last_via_header(m, ip, ntohs(src.sin_port));
+  }
+  if (osip_find_transaction_and_add_event(g->osip, evt) == 0) return;
+  if (MSG_IS_RESPONSE(m)) {
+    if (MSG_IS_STATUS_2XX(m) && strcmp(m->cseq->method, "INVITE") == 0) call_stray_2xx(m);
+    osip_event_free(evt);
+    return;
+  }
+  if (strcmp(m->sip_method, "ACK") == 0) {
+    call_ack(m);
+    osip_event_free(evt);
+    return;
+  }
+  if (g->trs.size() >= kMaxTransactions) {
+    stateless_answer(m, 503);
+    osip_event_free(evt);
+    return;
+  }
+  if (strcmp(m->sip_method, "CANCEL") == 0) {
+    if (osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::Cancel})) call_cancel(tr, m);
+    return;
+  }
+  if (has_to_tag(m)) {
+    Dialog *d = match_incoming(m);
+    if (d && d->kind == DlgKind::Call && call_in_dialog(d, evt)) return;
+    if (d && d->kind != DlgKind::Call && sub_in_dialog(d, evt)) return;
+    if (!d && strcmp(m->sip_method, "NOTIFY") == 0 && sub_notify_without_dialog(evt)) return;
+    reject(evt, 481);
+    return;
+  }
+  if (strcmp(m->sip_method, "INVITE") == 0) {
+    call_incoming_request(evt, nullptr);
+  } else if (strcmp(m->sip_method, "SUBSCRIBE") == 0) {
+    insub_new(evt);
+  } else if (strcmp(m->sip_method, "BYE") == 0 || strcmp(m->sip_method, "PRACK") == 0 ||
+             strcmp(m->sip_method, "UPDATE") == 0) {
+    reject(evt, 481);
+  } else {
+    out_of_dialog_request(evt);
+  }
+}
+
+void loop() {
+  std::vector<char> buf(65536);
+  while (g->running) {
+    pollfd p{g->fd, POLLIN, 0};
+    poll(&p, 1, 10);
+    std::lock_guard<std::recursive_mutex> lk(g->mtx);
+    for (int i = 0; i < 64 && (p.revents & POLLIN); ++i) {
+      sockaddr_in src{};
+      socklen_t sl = sizeof src;
+      ssize_t n = recvfrom(g->fd, buf.data(), buf.size() - 1, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&src), &sl);
+      if (n <= 0) break;
+      buf[n] = '\0';
+      handle_datagram(buf.data(), static_cast<size_t>(n), src);
+      run_machines();
+    }
+    auto now = Clock::now();
+    call_timers(now);
+    sub_timers(now);
+    osip_timers_ict_execute(g->osip);
+    osip_timers_ist_execute(g->osip);
+    osip_timers_nict_execute(g->osip);
+    osip_timers_nist_execute(g->osip);
+    run_machines();
+  }
+}
+
+}  // namespace
+
+std::string random_tag() {
+  char b[16];
+  snprintf(b, sizeof b, "%08x", static_cast<unsigned>(rng()()));
+  return b;
+}
+
+std::string new_branch() {
+  char b[40];
+  snprintf(b, sizeof b, "z9hG4bK%08x%08x", static_cast<unsigned>(rng()()), static_cast<unsigned>(rng()()));
+  return b;
+}
+
+std::string local_addr() { return g->ip_option.empty() ? g->local_ip : g->ip_option; }
+
+void push_event(eXosip_event_t *ev) {
+  std::lock_guard<std::mutex> lk(g->qmtx);
+  g->queue.push_back(ev);
+  g->qcv.notify_one();
+}
+
+bool queue_full() {
+  std::lock_guard<std::mutex> lk(g->qmtx);
+  return g->queue.size() >= kMaxQueuedEvents;
+}
+
+eXosip_event_t *new_event(eXosip_event_type_t type, int cid, int did, int tid, const osip_message_t *req,
+                          const osip_message_t *resp) {
+  auto *ev = static_cast<eXosip_event_t *>(calloc(1, sizeof(eXosip_event_t)));
+  ev->type = type;
+  ev->cid = cid;
+  ev->did = did;
+  ev->tid = tid;
+  if (req) osip_message_clone(req, &ev->request);
+  if (resp) {
+    osip_message_clone(resp, &ev->response);
+    snprintf(ev->textinfo, sizeof ev->textinfo, "%d %s", resp->status_code,
+             resp->reason_phrase ? resp->reason_phrase : "");
+  } else if (req && req->sip_method) {
+    snprintf(ev->textinfo, sizeof ev->textinfo, "%s received", req->sip_method);
+  }
+  if (Call *c = find_call(cid)) ev->external_reference = c->external_reference;
+  return ev;
+}
+
+int send_raw(osip_message_t *msg, const std::string &host, int port, int tid) {
+  if (g->hook) g->hook(msg, tid);
+  sockaddr_in dst{};
+  dst.sin_family = AF_INET;
+  dst.sin_port = htons(static_cast<uint16_t>(port > 0 ? port : 5060));
+  if (inet_pton(AF_INET, host.c_str(), &dst.sin_addr) != 1) {
+    addrinfo hints{}, *res = nullptr;
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return -1;
+    dst.sin_addr = reinterpret_cast<sockaddr_in *>(res->ai_addr)->sin_addr;
+    freeaddrinfo(res);
+  }
+  char *text = nullptr;
+  size_t len = 0;
+  if (osip_message_to_str(msg, &text, &len) != 0 || !text) return -1;
+  ssize_t n = sendto(g->fd, text, len, 0, reinterpret_cast<sockaddr *>(&dst), sizeof dst);
+  osip_free(text);
+  return n == static_cast<ssize_t>(len) ? 0 : -1;
+}
+
+void next_hop(const osip_message_t *req, std::string &host, int &port) {
+  const osip_uri_t *u = req->req_uri;
+  osip_route_t *r = nullptr;
+  if (osip_message_get_route(req, 0, &r) >= 0 && r && r->url) u = r->url;
+  host = (u && u->host) ? u->host : "";
+  port = (u && u->port) ? atoi(u->port) : 5060;
+  if (port <= 0 || port > 65535) port = 5060;
+}
+
+void via_dest(const osip_message_t *resp, std::string &host, int &port) {
+  osip_via_t *via = static_cast<osip_via_t *>(osip_list_get(&resp->vias, 0));
+  host.clear();
+  port = 5060;
+  if (!via) return;
+  osip_generic_param_t *p = nullptr;
+  host = via->host ? via->host : "";
+  if (osip_via_param_get_byname(via, const_cast<char *>("received"), &p) == 0 && p && p->gvalue) host = p->gvalue;
+  if (via->port) port = atoi(via->port);
+  if (osip_via_param_get_byname(via, const_cast<char *>("rport"), &p) == 0 && p && p->gvalue) port = atoi(p->gvalue);
+  if (port <= 0 || port > 65535) port = 5060;
+}
+
+osip_transaction_t *start_client(osip_message_t *req, osip_fsm_type_t type, const TrCtx &ctx) {
+  osip_transaction_t *tr = nullptr;
+  if (osip_transaction_init(&tr, type, g->osip, req) != 0 || !tr) {
+    osip_message_free(req);
+    return nullptr;
+  }
+  std::string host;
+  int port;
+  next_hop(req, host, port);
+  if (type == ICT)
+    osip_ict_set_destination(tr->ict_context, osip_strdup(host.c_str()), port);
+  else
+    osip_nict_set_destination(tr->nict_context, osip_strdup(host.c_str()), port);
+  osip_transaction_set_reserved1(tr, new TrCtx(ctx));
+  g->trs[tr->transactionid] = tr;
+  if (ctx.did) {
+    if (Dialog *d = find_dialog(ctx.did)) d->out_trs.insert(tr->transactionid);
+  }
+  osip_event_t *evt = osip_new_outgoing_sipmessage(req);
+  evt->transactionid = tr->transactionid;
+  osip_transaction_add_event(tr, evt);
+  return tr;
+}
+
+osip_transaction_t *server_tr(osip_event_t *evt, const TrCtx &ctx) {
+  osip_transaction_t *tr = osip_create_transaction(g->osip, evt);
+  if (!tr) {
+    osip_event_free(evt);
+    return nullptr;
+  }
+  osip_transaction_set_reserved1(tr, new TrCtx(ctx));
+  g->trs[tr->transactionid] = tr;
+  if (Dialog *d = find_dialog(ctx.did)) d->inc_trs.insert(tr->transactionid);
+  osip_transaction_add_event(tr, evt);
+  return tr;
+}
+
+bool server_open(const osip_transaction_t *tr) {
+  if (!tr) return false;
+  if (tr->ctx_type == IST) return tr->state == IST_PRE_PROCEEDING || tr->state == IST_PROCEEDING;
+  if (tr->ctx_type == NIST)
+    return tr->state == NIST_PRE_TRYING || tr->state == NIST_TRYING || tr->state == NIST_PROCEEDING;
+  return false;
+}
+
+void reject(osip_event_t *evt, int status) {
+  osip_message_t *m = evt->sip;
+  if (osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::Stray})) answer_server(tr, build_response(m, status, nullptr, false));
+}
+
+void answer_server(osip_transaction_t *tr, osip_message_t *resp) {
+  if (!resp) return;
+  osip_event_t *evt = osip_new_outgoing_sipmessage(resp);
+  evt->transactionid = tr->transactionid;
+  osip_transaction_add_event(tr, evt);
+}
+
+void stateless_answer(osip_message_t *req, int status) {
+  osip_message_t *r = build_response(req, status, nullptr, false);
+  if (!r) return;
+  std::string host;
+  int port;
+  via_dest(r, host, port);
+  send_raw(r, host, port, 0);
+  osip_message_free(r);
+}
+
+osip_transaction_t *find_tr(int tid) {
+  auto it = g->trs.find(tid);
+  return it == g->trs.end() ? nullptr : it->second;
+}
+
+TrCtx *ctx_of(osip_transaction_t *tr) { return tr ? static_cast<TrCtx *>(osip_transaction_get_reserved1(tr)) : nullptr; }
+
+void tr_done(osip_transaction_t *tr) {
+  int tid = tr->transactionid;
+  if (g->trs.erase(tid) == 0) return;  // already collected
+  if (TrCtx *c = ctx_of(tr)) {
+    if (Dialog *d = find_dialog(c->did)) {
+      d->inc_trs.erase(tid);
+      d->out_trs.erase(tid);
+    }
+    if (Call *call = find_call(c->cid)) {
+      if (call->inc_tid == tid) call->inc_tid = 0;
+      if (call->out_tid == tid) call->out_tid = 0;
+    }
+  }
+  osip_remove_transaction(g->osip, tr);
+  g->garbage.push_back(tr);
+}
+
+void run_machines() {
+  if (g->in_exec) return;
+  g->in_exec = true;
+  for (int pass = 0; pass < 3; ++pass) {
+    osip_ict_execute(g->osip);
+    osip_ist_execute(g->osip);
+    osip_nict_execute(g->osip);
+    osip_nist_execute(g->osip);
+  }
+  g->in_exec = false;
+  free_garbage();
+}
+
+std::string header_value(const osip_message_t *msg, const char *name) {
+  osip_header_t *h = nullptr;
+  if (msg && osip_message_header_get_byname(msg, name, 0, &h) >= 0 && h && h->hvalue) return h->hvalue;
+  return "";
+}
+
+std::string body_of_type(const osip_message_t *msg, const char *type, const char *subtype) {
+  if (!msg) return "";
+  const osip_content_type_t *ct = msg->content_type;
+  if (ct && ct->type && ct->subtype && osip_strcasecmp(ct->type, type) == 0 &&
+      osip_strcasecmp(ct->subtype, subtype) == 0) {
+    osip_body_t *b = static_cast<osip_body_t *>(osip_list_get(&msg->bodies, 0));
+    if (b && b->body) return std::string(b->body, b->length);
+  }
+  return "";
+}
+
+void set_via(osip_message_t *msg) {
+  char v[256];
+  snprintf(v, sizeof v, "SIP/2.0/UDP %s:%d;rport;branch=%s", local_addr().c_str(), g->port, new_branch().c_str());
+  osip_message_set_via(msg, v);
+}
+
+void set_contact(osip_message_t *msg, const osip_uri_t *user_uri) {
+  char v[320];
+  if (user_uri && user_uri->username && *user_uri->username)
+    snprintf(v, sizeof v, "<sip:%s@%s:%d>", user_uri->username, local_addr().c_str(), g->port);
+  else
+    snprintf(v, sizeof v, "<sip:%s:%d>", local_addr().c_str(), g->port);
+  osip_message_set_contact(msg, v);
+}
+
+osip_message_t *build_response(const osip_message_t *req, int status, const char *to_tag, bool contact) {
+  osip_message_t *r = nullptr;
+  if (!req || osip_message_init(&r) != 0) return nullptr;
+  osip_message_set_version(r, osip_strdup("SIP/2.0"));
+  osip_message_set_status_code(r, status);
+  const char *reason = osip_message_get_reason(status);
+  osip_message_set_reason_phrase(r, osip_strdup(reason ? reason : "Unknown"));
+  osip_list_clone(&req->vias, &r->vias, reinterpret_cast<int (*)(void *, void **)>(&osip_via_clone));
+  if (req->from) osip_from_clone(req->from, &r->from);
+  if (req->to) osip_to_clone(req->to, &r->to);
+  if (req->call_id) osip_call_id_clone(req->call_id, &r->call_id);
+  if (req->cseq) osip_cseq_clone(req->cseq, &r->cseq);
+  if (status > 100 && r->to) {
+    osip_generic_param_t *tag = nullptr;
+    if (osip_to_get_tag(r->to, &tag) != 0)
+      osip_to_set_tag(r->to, osip_strdup(to_tag ? to_tag : random_tag().c_str()));
+  }
+  if (status > 100 && status < 300 && req->sip_method &&
+      (strcmp(req->sip_method, "INVITE") == 0 || strcmp(req->sip_method, "SUBSCRIBE") == 0))
+    osip_list_clone(&req->record_routes, &r->record_routes,
+                    reinterpret_cast<int (*)(void *, void **)>(&osip_record_route_clone));
+  if (contact) set_contact(r, req->req_uri);
+  osip_message_set_header(r, "User-Agent", g->user_agent.c_str());
+  return r;
+}
+
+int build_request(osip_message_t **out, const char *method, const char *to, const char *from, const char *route) {
+  if (!out) return -2;
+  *out = nullptr;
+  if (!g || !to || !from || !*to || !*from) return -2;
+  osip_message_t *m = nullptr;
+  if (osip_message_init(&m) != 0) return -1;
+  osip_message_set_method(m, osip_strdup(method));
+  osip_message_set_version(m, osip_strdup("SIP/2.0"));
+  if (osip_message_set_to(m, to) != 0 || !m->to || !m->to->url || !m->to->url->host ||
+      osip_message_set_from(m, from) != 0 || !m->from || !m->from->url) {
+    osip_message_free(m);
+    return -2;
+  }
+  osip_from_set_tag(m->from, osip_strdup(random_tag().c_str()));
+  osip_uri_t *ru = nullptr;
+  osip_uri_clone(m->to->url, &ru);
+  osip_message_set_uri(m, ru);
+  if (route && *route && osip_message_set_route(m, route) != 0) {
+    osip_message_free(m);
+    return -2;
+  }
+  std::string cid = random_tag() + random_tag() + "@" + local_addr();
+  osip_message_set_call_id(m, cid.c_str());
+  std::string cseq = std::string("20 ") + method;
+  osip_message_set_cseq(m, cseq.c_str());
+  set_via(m);
+  osip_message_set_header(m, "Max-Forwards", "70");
+  if (strcmp(method, "INVITE") == 0 || strcmp(method, "SUBSCRIBE") == 0 || strcmp(method, "REFER") == 0)
+    set_contact(m, m->from->url);
+  osip_message_set_header(m, "User-Agent", g->user_agent.c_str());
+  *out = m;
+  return 0;
+}
+
+osip_message_t *build_in_dialog(Dialog *d, const char *method) {
+  if (!d || !d->od) return nullptr;
+  osip_dialog_t *od = d->od;
+  osip_message_t *m = nullptr;
+  if (osip_message_init(&m) != 0) return nullptr;
+  osip_message_set_method(m, osip_strdup(method));
+  osip_message_set_version(m, osip_strdup("SIP/2.0"));
+  osip_uri_t *ru = nullptr;
+  if (od->remote_contact_uri && od->remote_contact_uri->url)
+    osip_uri_clone(od->remote_contact_uri->url, &ru);
+  else if (od->remote_uri && od->remote_uri->url)
+    osip_uri_clone(od->remote_uri->url, &ru);
+  if (!ru) {
+    osip_message_free(m);
+    return nullptr;
+  }
+  osip_message_set_uri(m, ru);
+  osip_list_clone(&od->route_set, &m->routes, reinterpret_cast<int (*)(void *, void **)>(&osip_from_clone));
+  osip_from_clone(od->local_uri, &m->from);
+  osip_to_clone(od->remote_uri, &m->to);
+  osip_generic_param_t *tag = nullptr;
+  if (m->from && osip_from_get_tag(m->from, &tag) != 0 && od->local_tag)
+    osip_from_set_tag(m->from, osip_strdup(od->local_tag));
+  if (m->to && osip_to_get_tag(m->to, &tag) != 0 && od->remote_tag)
+    osip_to_set_tag(m->to, osip_strdup(od->remote_tag));
+  osip_message_set_call_id(m, od->call_id);
+  int n;
+  if (strcmp(method, "ACK") == 0) {
+    n = d->invite_cseq;
+  } else {
+    n = ++od->local_cseq;
+  }
+  char cseq[64];
+  snprintf(cseq, sizeof cseq, "%d %s", n, method);
+  osip_message_set_cseq(m, cseq);
+  set_via(m);
+  osip_message_set_header(m, "Max-Forwards", "70");
+  if (strcmp(method, "INVITE") == 0 || strcmp(method, "UPDATE") == 0 || strcmp(method, "SUBSCRIBE") == 0 ||
+      strcmp(method, "NOTIFY") == 0 || strcmp(method, "REFER") == 0)
+    set_contact(m, m->from ? m->from->url : nullptr);
+  osip_message_set_header(m, "User-Agent", g->user_agent.c_str());
+  return m;
+}
+
+Dialog *find_dialog(int did) {
+  if (!g || did <= 0) return nullptr;
+  auto it = g->dialogs.find(did);
+  return it == g->dialogs.end() ? nullptr : it->second.get();
+}
+
+Call *find_call(int cid) {
+  if (!g || cid <= 0) return nullptr;
+  auto it = g->calls.find(cid);
+  return it == g->calls.end() ? nullptr : it->second.get();
+}
+
+Dialog *new_dialog(DlgKind kind, int cid, osip_dialog_t *od) {
+  auto d = std::make_unique<Dialog>();
+  d->d_id = g->next_did++;
+  d->d_STATE = 0;
+  d->kind = kind;
+  d->cid = cid;
+  d->od = od;
+  Dialog *p = d.get();
+  g->dialogs[p->d_id] = std::move(d);
+  return p;
+}
+
+void free_dialog(int did) {
+  auto it = g->dialogs.find(did);
+  if (it == g->dialogs.end()) return;
+  Dialog *d = it->second.get();
+  if (d->od) osip_dialog_free(d->od);
+  if (d->resp2xx) osip_message_free(d->resp2xx);
+  if (d->ack) osip_message_free(d->ack);
+  g->dialogs.erase(it);
+}
+
+}  // namespace exo
+
+using namespace exo;
+
+int eXosip_init(void) {
+  if (g) return 0;
+  g = new Stack();
+  if (osip_init(&g->osip) != 0) {
+    delete g;
+    g = nullptr;
+    return -1;
+  }
+  osip_set_cb_send_message(g->osip, cb_send);
+  for (int t : {OSIP_ICT_STATUS_1XX_RECEIVED, OSIP_ICT_STATUS_2XX_RECEIVED, OSIP_ICT_STATUS_2XX_RECEIVED_AGAIN,
+                OSIP_ICT_STATUS_3XX_RECEIVED, OSIP_ICT_STATUS_4XX_RECEIVED, OSIP_ICT_STATUS_5XX_RECEIVED,
+                OSIP_ICT_STATUS_6XX_RECEIVED, OSIP_ICT_STATUS_TIMEOUT})
+    osip_set_message_callback(g->osip, t, cb_ict);
+  for (int t : {OSIP_NICT_STATUS_1XX_RECEIVED, OSIP_NICT_STATUS_2XX_RECEIVED, OSIP_NICT_STATUS_3XX_RECEIVED,
+                OSIP_NICT_STATUS_4XX_RECEIVED, OSIP_NICT_STATUS_5XX_RECEIVED, OSIP_NICT_STATUS_6XX_RECEIVED,
+                OSIP_NICT_STATUS_TIMEOUT})
+    osip_set_message_callback(g->osip, t, cb_nict);
+  osip_set_message_callback(g->osip, OSIP_IST_ACK_RECEIVED, cb_ist_ack);
+  for (int t : {OSIP_ICT_KILL_TRANSACTION, OSIP_IST_KILL_TRANSACTION, OSIP_NICT_KILL_TRANSACTION,
+                OSIP_NIST_KILL_TRANSACTION})
+    osip_set_kill_transaction_callback(g->osip, t, cb_kill);
+  for (int t : {OSIP_ICT_TRANSPORT_ERROR, OSIP_IST_TRANSPORT_ERROR, OSIP_NICT_TRANSPORT_ERROR,
+                OSIP_NIST_TRANSPORT_ERROR})
+    osip_set_transport_error_callback(g->osip, t, cb_transport_error);
+  char ip[64];
+  eXosip_guess_localip(AF_INET, ip, sizeof ip);
+  g->local_ip = ip;
+  return 0;
+}
+
+void eXosip_quit(void) {
+  if (!g) return;
+  g->running = false;
+  if (g->thread.joinable()) g->thread.join();
+  {
+    std::lock_guard<std::recursive_mutex> lk(g->mtx);
+    calls_clear();
+    subs_clear();
+    for (auto &[tid, tr] : g->trs) {
+      osip_remove_transaction(g->osip, tr);
+      g->garbage.push_back(tr);
+    }
+    g->trs.clear();
+    free_garbage();
+    while (!g->dialogs.empty()) free_dialog(g->dialogs.begin()->first);
+    for (auto &[rid, r] : g->regs)
+      if (r.challenge) osip_message_free(r.challenge);
+    g->regs.clear();
+    for (eXosip_event_t *ev : g->queue) eXosip_event_free(ev);
+    g->queue.clear();
+    osip_release(g->osip);
+    if (g->fd >= 0) close(g->fd);
+  }
+  delete g;
+  g = nullptr;
+}
+
+int eXosip_listen_addr(int transport, const char *addr, int port, int family, int) {
+  if (!g || transport != IPPROTO_UDP || family != AF_INET || g->fd >= 0) return -1;
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  int rcv = 1 << 20;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  if (addr && *addr && inet_pton(AF_INET, addr, &sa.sin_addr) != 1) {
+    close(fd);
+    return -1;
+  }
+  if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+    close(fd);
+    return -1;
+  }
+  socklen_t sl = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &sl);
+  g->fd = fd;
+  g->port = ntohs(sa.sin_port);
+  g->running = true;
+  g->thread = std::thread(loop);
+  return 0;
+}
+
+void eXosip_set_user_agent(const char *user_agent) {
+  if (!g || !user_agent) return;
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  g->user_agent = user_agent;
+}
+
+int eXosip_set_option(int opt, const void *value) {
+  if (!g) return -1;
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  switch (opt) {
+    case EXOSIP_OPT_SET_IPV4_FOR_GATEWAY: {
+      const char *ip = static_cast<const char *>(value);
+      in_addr a;
+      if (!ip || inet_pton(AF_INET, ip, &a) != 1) return -1;
+      g->ip_option = ip;
+      return 0;
+    }
+    case EXOSIP_OPT_DONT_SEND_101:
+      return 0;  // 101 is never sent
+    default:
+      return -1;
+  }
+}
+
+int eXosip_guess_localip(int family, char *address, int size) {
+  if (!address || size <= 0) return -1;
+  if (g && !g->ip_option.empty()) {
+    snprintf(address, size, "%s", g->ip_option.c_str());
+    return 0;
+  }
+  snprintf(address, size, "127.0.0.1");
+  if (family != AF_INET) return -1;
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(5060);
+  inet_pton(AF_INET, "192.0.2.1", &sa.sin_addr);  // no datagram leaves: connect only picks the route
+  if (connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0) {
+    socklen_t sl = sizeof sa;
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &sl) == 0 && sa.sin_addr.s_addr != 0)
+      inet_ntop(AF_INET, &sa.sin_addr, address, size);
+  }
+  close(fd);
+  return 0;
+}
+
+void eXosip_lock(void) {
+  if (g) g->mtx.lock();
+}
+
+void eXosip_unlock(void) {
+  if (g) g->mtx.unlock();
+}
+
+void eXosip_set_cbsip_message(eXosip_cbsip_message_t cb) {
+  if (!g) return;
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  g->hook = cb;
+}
+
+eXosip_event_t *eXosip_event_wait(int tv_s, int tv_ms) {
+  if (!g) return nullptr;
+  std::unique_lock<std::mutex> lk(g->qmtx);
+  g->qcv.wait_for(lk, std::chrono::seconds(tv_s) + Ms(tv_ms), [] { return !g->queue.empty(); });
+  if (g->queue.empty()) return nullptr;
+  eXosip_event_t *ev = g->queue.front();
+  g->queue.pop_front();
+  return ev;
+}
+
+eXosip_event_t *eXosip_event_get(void) { return eXosip_event_wait(0, 0); }
+
+void eXosip_event_free(eXosip_event_t *je) {
+  if (!je) return;
+  if (je->request) osip_message_free(je->request);
+  if (je->response) osip_message_free(je->response);
+  if (je->ack) osip_message_free(je->ack);
+  free(je);
+}

@@ -1,0 +1,197 @@
+// Internal state of the SIP stack layer; every member is guarded by Stack::mtx.
+#ifndef EXOSIP_INTERNAL_H
+#define EXOSIP_INTERNAL_H
+
+#include <eXosip2/eXosip.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace exo {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+// What a transaction belongs to; owned by the transaction (reserved1).
+enum class TrKind { Invite, InDialog, OutOfDialog, Register, Subscribe, InSubscribe, Notify, Cancel, Stray };
+struct TrCtx {
+  TrKind kind;
+  int cid = 0;
+  int did = 0;
+  int id = 0;  // rid, sid or nid
+};
+
+enum class DlgKind { Call, OutSub, InSub };
+
+struct Dialog : eXosip_dialog_t {
+  DlgKind kind = DlgKind::Call;
+  int cid = 0;
+  int id = 0;  // sid or nid
+  osip_dialog_t *od = nullptr;
+  std::set<int> inc_trs, out_trs;
+  std::string local_sdp, remote_sdp;
+  // UAS: our 2xx to an INVITE, retransmitted until its ACK (RFC 3261 13.3.1.4)
+  osip_message_t *resp2xx = nullptr;
+  int resp2xx_tid = 0;
+  int resp2xx_cseq = 0;
+  Clock::time_point next2xx, end2xx;
+  int interval2xx = 0;
+  int acked_cseq = 0;
+  // UAC: the ACK sent for the last 2xx, re-sent for each retransmitted 2xx
+  osip_message_t *ack = nullptr;
+  int ack_cseq = 0;
+  int invite_tid = 0;     // INVITE transaction whose 2xx this dialog waits to ACK
+  int invite_cseq = 0;
+  int last_rseq = 0;      // reliable provisional responses (RFC 3262)
+  int rseq_cseq = 0;
+  // Session timer (RFC 4028) when this side is the refresher
+  int se_interval = 0;
+  Clock::time_point next_refresh;
+  // Subscriptions
+  std::string event;
+  int expires = 0;
+  Clock::time_point expiry;
+  int ss_status = EXOSIP_SUBCRSTATE_PENDING;
+  int ss_reason = 0;
+  bool closing = false;   // terminated NOTIFY sent
+};
+
+struct Call : eXosip_call_t {
+  int inc_tid = 0;  // incoming INVITE transaction
+  int out_tid = 0;  // outgoing INVITE transaction
+  std::vector<int> dids;
+  bool outgoing = false;
+  bool answered = false;    // a final 2xx was sent or received
+  bool final_sent = false;  // incoming INVITE got its final answer
+  bool ended = false;       // CALL_RELEASED raised
+  bool cancelling = false;
+  bool got_provisional = false;
+  int bye_tid = 0;
+};
+
+struct Registration {
+  int rid = 0;
+  std::string from, proxy, contact, call_id, from_tag;
+  int cseq = 0;
+  int expires = 0;
+  osip_message_t *challenge = nullptr;  // last 401/407
+  std::string sent_contact;
+};
+
+struct OutSubscription {
+  int sid = 0;
+  int did = 0;
+  std::string call_id, from_tag, event;
+  int expires = 0;
+  osip_message_t *initial = nullptr;  // copy of the SUBSCRIBE, to build the dialog from a NOTIFY
+  Clock::time_point refresh_at;
+  bool refresh_pending = false;
+};
+
+struct Credential {
+  std::string username, userid, passwd, ha1, realm;
+};
+
+struct Stack {
+  std::recursive_mutex mtx;
+  osip_t *osip = nullptr;
+  int fd = -1;
+  int port = 5060;
+  std::string user_agent = "eXosip2-layer";
+  std::string ip_option;  // EXOSIP_OPT_SET_IPV4_FOR_GATEWAY
+  std::string local_ip;
+  eXosip_cbsip_message_t hook = nullptr;
+  std::thread thread;
+  std::atomic<bool> running{false};
+  bool in_exec = false;
+
+  std::map<int, std::unique_ptr<Call>> calls;
+  std::map<int, std::unique_ptr<Dialog>> dialogs;
+  std::map<int, osip_transaction_t *> trs;
+  std::map<int, Registration> regs;
+  std::map<int, OutSubscription> outsubs;
+  std::vector<Credential> creds;
+  std::vector<osip_transaction_t *> garbage;
+  int next_cid = 1, next_did = 1, next_rid = 1, next_sid = 1, next_nid = 1;
+
+  std::mutex qmtx;  // guards the event queue only
+  std::condition_variable qcv;
+  std::deque<eXosip_event_t *> queue;
+};
+
+// Limits that keep a flood of requests from growing memory without bound.
+constexpr size_t kMaxCalls = 512;
+constexpr size_t kMaxTransactions = 8192;
+constexpr size_t kMaxQueuedEvents = 4096;
+constexpr size_t kMaxInSubscriptions = 512;
+constexpr int kT1 = 500, kT2 = 4000;
+
+extern Stack *g;
+
+// core
+std::string random_tag();
+std::string local_addr();
+std::string new_branch();
+void push_event(eXosip_event_t *ev);
+eXosip_event_t *new_event(eXosip_event_type_t type, int cid, int did, int tid, const osip_message_t *req,
+                          const osip_message_t *resp);
+int send_raw(osip_message_t *msg, const std::string &host, int port, int tid);
+void next_hop(const osip_message_t *req, std::string &host, int &port);
+void via_dest(const osip_message_t *resp, std::string &host, int &port);
+bool queue_full();
+osip_transaction_t *start_client(osip_message_t *req, osip_fsm_type_t type, const TrCtx &ctx);
+void answer_server(osip_transaction_t *tr, osip_message_t *resp);
+osip_transaction_t *server_tr(osip_event_t *evt, const TrCtx &ctx);
+bool server_open(const osip_transaction_t *tr);
+void reject(osip_event_t *evt, int status);
+osip_transaction_t *find_tr(int tid);
+TrCtx *ctx_of(osip_transaction_t *tr);
+void run_machines();
+osip_message_t *build_response(const osip_message_t *req, int status, const char *to_tag, bool contact);
+int build_request(osip_message_t **out, const char *method, const char *to, const char *from, const char *route);
+osip_message_t *build_in_dialog(Dialog *d, const char *method);
+void set_via(osip_message_t *msg);
+void set_contact(osip_message_t *msg, const osip_uri_t *user_uri);
+std::string header_value(const osip_message_t *msg, const char *name);
+std::string body_of_type(const osip_message_t *msg, const char *type, const char *subtype);
+void stateless_answer(osip_message_t *req, int status);
+Dialog *find_dialog(int did);
+Call *find_call(int cid);
+Dialog *new_dialog(DlgKind kind, int cid, osip_dialog_t *od);
+void free_dialog(int did);
+void tr_done(osip_transaction_t *tr);
+
+// calls
+void call_incoming_request(osip_event_t *evt, osip_transaction_t **tr_out);
+void call_ack(osip_message_t *ack);
+void call_cancel(osip_transaction_t *cancel_tr, osip_message_t *cancel);
+bool call_in_dialog(Dialog *d, osip_event_t *evt);
+void call_ict_response(int type, osip_transaction_t *tr, osip_message_t *resp);
+void call_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp);
+void call_timers(Clock::time_point now);
+void call_release(Call *c);
+void call_stray_2xx(osip_message_t *resp);
+void calls_clear();
+
+// subscriptions, registrations, messages
+void misc_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp);
+bool sub_in_dialog(Dialog *d, osip_event_t *evt);
+bool sub_notify_without_dialog(osip_event_t *evt);
+void insub_new(osip_event_t *evt);
+void out_of_dialog_request(osip_event_t *evt);
+void sub_timers(Clock::time_point now);
+void subs_clear();
+int add_authorization(osip_message_t *msg, const osip_message_t *challenge);
+
+}  // namespace exo
+
+#endif
