@@ -19,6 +19,6 @@ public:
     virtual int LeeMensaje(size_t /*iCapacidad*/, std::string* /*psDatos*/) { return EINVAL; }
     virtual int EscribeMensaje(const uint8_t* /*pDatos*/, size_t /*n*/, uint32_t* /*puiEscritos*/) { return EINVAL; }
     virtual int EscribePalabras(const uint32_t* /*puiPalabras*/, size_t /*n*/) { return EINVAL; }
-    // SIGIO to pid when the device's inputs change.
-    virtual int Aviso(pid_t /*iPid*/) { return EINVAL; }
+    // SIGIO to thread iHilo of process iPid when the device's inputs change.
+    virtual int Aviso(pid_t /*iPid*/, pid_t /*iHilo*/) { return EINVAL; }
 };

@@ -1,6 +1,8 @@
 #include "cplaca.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -87,9 +89,9 @@ public:
             default: return ENOTTY;
         }
     }
-    int Aviso(pid_t iPid) override {
+    int Aviso(pid_t iPid, pid_t iHilo) override {
         std::lock_guard<std::mutex> l(p.tMutex);
-        p.sAvisos.insert(iPid);
+        p.sAvisos.insert({iPid, iHilo});
         return 0;
     }
 
@@ -296,7 +298,10 @@ void CPlaca::FijaEntrada(uint32_t uiIndice, uint32_t uiValor) {
     uint32_t& v = mEntradas[uiIndice];
     if (v == uiValor) return;
     v = uiValor;
-    for (pid_t pid : sAvisos) kill(pid, SIGIO);
+    // The thread id is the client's own: when the client sits in another PID namespace it
+    // does not name a thread here, and the process as a whole gets the signal.
+    for (const auto& a : sAvisos)
+        if (syscall(SYS_tgkill, a.first, a.second, SIGIO) < 0) kill(a.first, SIGIO);
 }
 
 void CPlaca::PulsoResetDsp() {

@@ -75,7 +75,7 @@ public:
     uint32_t uiPulsosResetDsp = 0;
     std::map<uint32_t, uint32_t> mEntradas;  // input index -> level (absent = 0)
     std::set<uint32_t> sSalidas, sPuntos, sSlotsTx, sSlotsRx;
-    std::set<pid_t> sAvisos;           // pids that asked for SIGIO on input changes
+    std::set<std::pair<pid_t, pid_t>> sAvisos;  // (process, thread) that asked for SIGIO on input changes
     // rtimer
     uint32_t uiRitmoRtimer = 100000;   // counts per second of the 16-bit down counter
     uint32_t uiR3 = 0;

@@ -18,7 +18,7 @@ public:
     // Starts a daemon on sSocket (the simboard program under $VK_BUILD_DIR/sim/simboard, or
     // next to the running program) and sets VK_SIMBOARD for this process and its children.
     // Null when it does not answer within 5 s.
-    static std::unique_ptr<CSimBoard> Arranca(const std::string& sSocket = "/tmp/simboard.sock");
+    static std::unique_ptr<CSimBoard> Arranca(const std::string& sSocket = "/mnt/ramfs/simboard.sock");
     // Talks to a board that is already running.
     explicit CSimBoard(const std::string& sSocket);
     ~CSimBoard();  // stops the daemon it started

@@ -150,7 +150,7 @@ void CServidor::Atiende(int s) {
                     break;
                 }
                 case OP_AVISO:
-                    r.iError = h->pDisp->Aviso(iPid);
+                    r.iError = h->pDisp->Aviso(iPid, static_cast<pid_t>(pet.uiValor));
                     break;
                 case OP_CONTROL:
                     r.iError = p.Orden(std::string(reinterpret_cast<const char*>(pDatos), iDatos), &sSalida);

@@ -30,7 +30,7 @@ public:
     virtual ssize_t EscribeMensaje(int iFd, const void* pMensaje, size_t iLongitud) = 0;
     // Memory write of n 32-bit words at the address last set by request; 0 or -1.
     virtual int EscribePalabras(int iFd, const uint32_t* puiPalabras, size_t n) = 0;
-    // Asynchronous notification (SIGIO) to this process when the device's inputs change.
+    // Asynchronous notification (SIGIO) to the calling thread when the device's inputs change.
     virtual int ActivaAviso(int iFd) = 0;
     // True when the board behind this interface is the simulated one.
     virtual bool EsSimulada() const = 0;

@@ -56,7 +56,8 @@ int CDispositivosReales::EscribePalabras(int iFd, const uint32_t* puiPalabras, s
 }
 
 int CDispositivosReales::ActivaAviso(int iFd) {
-    if (::fcntl(iFd, F_SETOWN, ::getpid()) < 0) return -1;
+    f_owner_ex dueno{F_OWNER_TID, static_cast<pid_t>(::gettid())};
+    if (::fcntl(iFd, F_SETOWN_EX, &dueno) < 0) return -1;
     int iFlags = ::fcntl(iFd, F_GETFL);
     if (iFlags < 0) return -1;
     return ::fcntl(iFd, F_SETFL, iFlags | O_ASYNC) < 0 ? -1 : 0;

@@ -187,7 +187,7 @@ int CDispositivosSim::EscribePalabras(int iFd, const uint32_t* puiPalabras, size
 }
 
 int CDispositivosSim::ActivaAviso(int iFd) {
-    return Intercambia(OP_AVISO, static_cast<uint32_t>(iFd), 0, static_cast<uint32_t>(::getpid()), nullptr, 0,
+    return Intercambia(OP_AVISO, static_cast<uint32_t>(iFd), 0, static_cast<uint32_t>(::gettid()), nullptr, 0,
                        nullptr, 0, nullptr, nullptr);
 }
 

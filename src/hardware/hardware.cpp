@@ -537,12 +537,22 @@ void hwSupervisorEntradas() {
     sigaction(SIGIO, &sa, nullptr);
     sa.sa_handler = ManejadorSigusr1;
     sigaction(SIGUSR1, &sa, nullptr);
+    // The signals stay blocked except inside sigsuspend, so one that arrives between the
+    // test of the flags and the wait is not lost.
+    sigset_t sBloqueo, sEspera;
+    sigemptyset(&sBloqueo);
+    sigaddset(&sBloqueo, SIGIO);
+    sigaddset(&sBloqueo, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &sBloqueo, &sEspera);
+    sigdelset(&sEspera, SIGIO);
+    sigdelset(&sEspera, SIGUSR1);
+    // Notification goes to this thread, not to whichever thread of the process.
     if (Disp().ActivaAviso(FdDiscretas()) < 0)
         NLOG::Log(NLOG::ERROR, "hwSupervisorEntradas: sin aviso de entradas: %s", strerror(errno));
 
     PasaCompleta();
     for (;;) {
-        if (!iSenalEntradas && !iSenalReleer) pause();
+        if (!iSenalEntradas && !iSenalReleer) sigsuspend(&sEspera);
         bool bEntradas = iSenalEntradas != 0;
         bool bReleer = iSenalReleer != 0;
         iSenalEntradas = 0;

@@ -18,7 +18,7 @@ enum eOperacion : uint32_t {
     OP_LEE_MENSAJE = 7,   // valor = capacity; reply datos = one message
     OP_ESCRIBE_MENSAJE = 8,
     OP_ESCRIBE_PALABRAS = 9,  // datos = 32-bit words
-    OP_AVISO = 10,        // valor = pid to send SIGIO to when the device's inputs change
+    OP_AVISO = 10,        // valor = thread id (of the caller's process) to send SIGIO to on input changes
     OP_CONTROL = 11,      // datos = text command; reply datos = text answer
 };
 
