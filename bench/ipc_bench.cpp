@@ -1,0 +1,216 @@
+// IPC channel: round trip of a small message between two processes through Cola ends
+// and their handlers, against the same exchange with bare msgsnd/msgrcv on the same
+// queue and message types; and one-way messages per second through Cola.
+//
+// The receive thread's flood guard pauses 20 ms after 501 receipts each less than
+// 500 us apart: a sustained back-to-back exchange measures that guard, not the channel.
+// The round trips are therefore timed in bursts of 400 with an idle millisecond between
+// bursts (not timed), for both sides alike; the sustained figures are printed too.
+#include <benchmark/benchmark.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "cola.h"
+
+namespace {
+
+const int kRafaga = 400;
+
+pid_t pidEcoCola = -1, pidEcoCrudo = -1;
+
+// ---- Child processes ----
+
+Cola* pEco = nullptr;
+std::atomic<bool> bFin{false};
+std::atomic<int32_t> iRecibidos{0};
+void EcoDescuelga(int32_t, int32_t id) { pEco->EnviaRespondeLibre(id); }
+void EcoLibera(int32_t, int32_t) { iRecibidos.fetch_add(1, std::memory_order_relaxed); }
+void EcoOcupado(int32_t, int32_t) { pEco->EnviaRespondeCongestion(iRecibidos.load()); }
+void EcoTermina(int32_t) { bFin = true; }
+
+int MainEcoCola() {
+    pEco = new Cola(getppid(), COLA_HIJO, 0, getpid());
+    pEco->RegistraDescuelga(EcoDescuelga);
+    pEco->RegistraLibera(EcoLibera);
+    pEco->RegistraRespondeOcupado(EcoOcupado);
+    pEco->RegistraEvtTermina(EcoTermina);
+    while (!bFin) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    pEco->Termina();
+    delete pEco;
+    return 0;
+}
+
+struct Marco {
+    long mtype;
+    uint8_t texto[MAX_TEXTO_COLA];
+};
+
+int MainEcoCrudo() {
+    int q = msgget(CLAVE_COLA_PADRE_HIJO, IPC_CREAT | 0666);
+    const long rx = getpid();
+    const long tx = static_cast<long>(getpid()) * 10000 + getppid() % 10000;
+    Marco m;
+    for (;;) {
+        ssize_t n = msgrcv(q, &m, sizeof m.texto, rx, 0);
+        if (n < 0) continue;
+        if (m.texto[0] == COD_TERMINA) return 0;
+        m.mtype = tx;
+        m.texto[0] = COD_RESPONDE_LIBRE;
+        msgsnd(q, &m, n, IPC_NOWAIT);
+    }
+}
+
+pid_t Lanza(const char* modo) {
+    pid_t p = fork();
+    if (p == 0) {
+        execl("/proc/self/exe", "ipc_bench", modo, static_cast<char*>(nullptr));
+        _exit(3);
+    }
+    return p;
+}
+
+// ---- Parent side ----
+
+Cola* pCola = nullptr;
+std::atomic<int32_t> iRespuestas{0};
+std::atomic<int32_t> iCuenta{-1};
+void Respuesta(int32_t, int32_t) { iRespuestas.fetch_add(1, std::memory_order_release); }
+void Cuenta(int32_t, int32_t n) { iCuenta.store(n, std::memory_order_release); }
+
+void IdaYVueltaCola() {
+    int32_t antes = iRespuestas.load(std::memory_order_acquire);
+    pCola->EnviaDescuelga(antes);
+    while (iRespuestas.load(std::memory_order_acquire) == antes) {
+    }
+}
+
+int iCrudo = -1;
+void IdaYVueltaCrudo() {
+    static const long tx = pidEcoCrudo;
+    static const long rx = static_cast<long>(pidEcoCrudo) * 10000 + getpid() % 10000;
+    Marco m;
+    m.mtype = tx;
+    m.texto[0] = COD_DESCUELGA;
+    int32_t v = 7;
+    memcpy(&m.texto[1], &v, 4);
+    msgsnd(iCrudo, &m, 5, IPC_NOWAIT);
+    while (msgrcv(iCrudo, &m, sizeof m.texto, rx, 0) < 0) {
+    }
+}
+
+template <void (*F)()>
+void Rafagas(benchmark::State& st) {
+    int n = 0;
+    for (auto _ : st) {
+        F();
+        if (++n == kRafaga) {
+            n = 0;
+            st.PauseTiming();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            st.ResumeTiming();
+        }
+    }
+}
+
+template <void (*F)()>
+void Seguido(benchmark::State& st) {
+    for (auto _ : st) F();
+}
+
+void BM_RttCrudo(benchmark::State& st) { Rafagas<IdaYVueltaCrudo>(st); }
+void BM_RttCola(benchmark::State& st) { Rafagas<IdaYVueltaCola>(st); }
+void BM_RttCrudoSeguido(benchmark::State& st) { Seguido<IdaYVueltaCrudo>(st); }
+void BM_RttColaSeguido(benchmark::State& st) { Seguido<IdaYVueltaCola>(st); }
+
+// One-way: windows of 1000 messages, each closed by a request that answers the count.
+void BM_UnaViaCola(benchmark::State& st) {
+    const int kVentana = 1000;
+    int32_t total = 0;
+    for (auto _ : st) {
+        for (int i = 0; i < kVentana; i++) pCola->EnviaLibera(i);
+        total += kVentana;
+        iCuenta = -1;
+        pCola->EnviaRespondeOcupado(0);
+        while (iCuenta.load(std::memory_order_acquire) != total) {
+        }
+    }
+    st.SetItemsProcessed(st.iterations() * kVentana);
+}
+
+BENCHMARK(BM_RttCrudo)->Iterations(40000);
+BENCHMARK(BM_RttCola)->Iterations(40000);
+BENCHMARK(BM_RttCrudoSeguido)->Iterations(20000);
+BENCHMARK(BM_RttColaSeguido)->Iterations(20000);
+BENCHMARK(BM_UnaViaCola)->Iterations(20);
+
+class Informe : public benchmark::ConsoleReporter {
+public:
+    double Tiempo(const char* nombre) const {
+        for (auto& r : vResultados)
+            if (r.benchmark_name() == nombre) return r.GetAdjustedRealTime();
+        return 0;
+    }
+    double PorSegundo(const char* nombre) const {
+        for (auto& r : vResultados)
+            if (r.benchmark_name() == nombre) {
+                auto it = r.counters.find("items_per_second");
+                return it == r.counters.end() ? 0 : double(it->second);
+            }
+        return 0;
+    }
+    void ReportRuns(const std::vector<Run>& runs) override {
+        vResultados.insert(vResultados.end(), runs.begin(), runs.end());
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+private:
+    std::vector<Run> vResultados;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && strcmp(argv[1], "--eco-cola") == 0) return MainEcoCola();
+    if (argc > 1 && strcmp(argv[1], "--eco-crudo") == 0) return MainEcoCrudo();
+
+    pidEcoCrudo = Lanza("--eco-crudo");
+    pidEcoCola = Lanza("--eco-cola");
+    pCola = new Cola(pidEcoCola, COLA_PADRE, 0, getpid());
+    pCola->RegistraRespondeLibre(Respuesta);
+    pCola->RegistraRespondeCongestion(Cuenta);
+    iCrudo = msgget(CLAVE_COLA_PADRE_HIJO, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // children ready
+
+    benchmark::Initialize(&argc, argv);
+    Informe informe;
+    benchmark::RunSpecifiedBenchmarks(&informe);
+    benchmark::Shutdown();
+
+    pCola->EnviaTermina();
+    Marco m;
+    m.mtype = pidEcoCrudo;
+    m.texto[0] = COD_TERMINA;
+    msgsnd(iCrudo, &m, 1, 0);
+    waitpid(pidEcoCola, nullptr, 0);
+    waitpid(pidEcoCrudo, nullptr, 0);
+    delete pCola;
+
+    const double crudo = informe.Tiempo("BM_RttCrudo/iterations:40000");
+    const double cola = informe.Tiempo("BM_RttCola/iterations:40000");
+    const double crudoS = informe.Tiempo("BM_RttCrudoSeguido/iterations:20000");
+    const double colaS = informe.Tiempo("BM_RttColaSeguido/iterations:20000");
+    printf("ipc_rtt_raw_ns=%.0f ipc_rtt_cola_ns=%.0f (bursts of %d)\n", crudo, cola, kRafaga);
+    printf("ipc_rtt_sustained_raw_ns=%.0f ipc_rtt_sustained_cola_ns=%.0f (flood guard active)\n",
+           crudoS, colaS);
+    printf("ipc_one_way_msgs_per_s=%.0f\n", informe.PorSegundo("BM_UnaViaCola/iterations:20"));
+    if (crudo > 0) printf("ipc_rtt_ratio_vs_raw=%.2f\n", cola / crudo);
+    return 0;
+}
