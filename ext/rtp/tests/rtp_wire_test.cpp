@@ -1,0 +1,197 @@
+// The layer's RTP and RTCP as decoded by tshark, a dissector written by others.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "rtpprueba.h"
+
+using namespace prueba;
+
+namespace {
+
+const char *CAPTURA = "/tmp/rtp_wire.pcap";
+
+// tshark capturing n datagrams of the ports 5004-5007 on loopback.
+class Captura {
+public:
+    explicit Captura(int n)
+    {
+        int tubo[2];
+        if (pipe(tubo) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(tubo[1], 2);
+            close(tubo[0]);
+            int nulo = open("/dev/null", O_WRONLY);
+            dup2(nulo, 1);
+            std::string c = std::to_string(n);
+            execlp("tshark", "tshark", "-q", "-i", "lo", "-f", "udp portrange 5004-5007", "-c", c.c_str(), "-w",
+                   CAPTURA, (char *)nullptr);
+            _exit(127);
+        }
+        close(tubo[1]);
+        // Ready once dumpcap reports the capture started (at most ten seconds).
+        std::string texto;
+        pollfd p{tubo[0], POLLIN, 0};
+        while (texto.find("Capture started") == std::string::npos && poll(&p, 1, 10000) > 0) {
+            char b[256];
+            ssize_t l = read(tubo[0], b, sizeof b);
+            if (l <= 0)
+                break;
+            texto.append(b, size_t(l));
+        }
+        listo = texto.find("Capture started") != std::string::npos;
+        close(tubo[0]);
+    }
+    // Waits for tshark to stop after its count (ten seconds at most).
+    bool Termina()
+    {
+        for (int i = 0; i < 1000; i++) {
+            int st;
+            if (waitpid(pid, &st, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+            }
+            usleep(10000);
+        }
+        return false;
+    }
+    ~Captura()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    bool listo = false;
+
+private:
+    pid_t pid = -1;
+};
+
+// One map of field to value per captured frame; repeated fields joined with ','.
+std::vector<std::map<std::string, std::string>> Decodifica(const std::vector<std::string> &campos)
+{
+    std::string cmd = "tshark -r " + std::string(CAPTURA) +
+                      " -d udp.port==5006,rtp -d udp.port==5005,rtcp -d udp.port==5007,rtcp"
+                      " -T fields -E separator=';' -E occurrence=a -E aggregator=,";
+    for (const auto &c : campos)
+        cmd += " -e " + c;
+    cmd += " 2>/dev/null";
+    std::vector<std::map<std::string, std::string>> r;
+    FILE *f = popen(cmd.c_str(), "r");
+    char linea[4096];
+    while (f && fgets(linea, sizeof linea, f)) {
+        std::string l(linea);
+        if (!l.empty() && l.back() == '\n')
+            l.pop_back();
+        std::map<std::string, std::string> m;
+        std::stringstream ss(l);
+        std::string v;
+        for (const auto &c : campos) {
+            std::getline(ss, v, ';');
+            m[c] = v;
+        }
+        r.push_back(m);
+    }
+    if (f)
+        pclose(f);
+    return r;
+}
+
+std::string Hex(uint32_t v)
+{
+    char b[16];
+    snprintf(b, sizeof b, "0x%08x", v);
+    return b;
+}
+
+TEST(RTPWire, TsharkDecodesHeadersExtensionAndReports)
+{
+    Captura cap(5);
+    ASSERT_TRUE(cap.listo);
+    Reloj reloj;
+    SesionEspia a, b;
+    a.SetTimeSource(&Reloj::Lee, &reloj);
+    b.SetTimeSource(&Reloj::Lee, &reloj);
+    ASSERT_EQ(0, CreaSesion(a, 5004, 5006));
+    ASSERT_EQ(0, CreaSesion(b, 5006, 5004));
+    uint8_t audio[160] = {};
+    // A radio word: PTT type 1 in bits 31-29, PTT-id 5 in bits 27-22.
+    const uint8_t radio[4] = {0x21, 0x40, 0x00, 0x00};
+    ASSERT_EQ(0, a.SendPacketEx(audio, sizeof audio, 0x0167, radio, 1));
+    ASSERT_EQ(0, a.SendPacket(audio, sizeof audio));
+    ASSERT_EQ(0, a.SendPacket(audio, sizeof audio));
+    b.Drena(3);
+    for (int i = 0; i < 1000 && (a.compuestosEnviados == 0 || b.compuestosEnviados == 0); i++) {
+        reloj.Avanza(0.01);
+        if (a.compuestosEnviados == 0)
+            a.Poll();
+        if (b.compuestosEnviados == 0)
+            b.Poll();
+    }
+    ASSERT_TRUE(cap.Termina());
+
+    auto f = Decodifica({"udp.dstport", "rtp.version", "rtp.p_type", "rtp.seq", "rtp.timestamp", "rtp.ssrc",
+                         "rtp.ext.profile", "rtp.ext.len", "rtp.ext.ed137a.ptt_type", "rtp.ext.ed137a.ptt_id",
+                         "rtcp.version", "rtcp.pt", "rtcp.rc", "rtcp.senderssrc", "rtcp.timestamp.ntp.msw",
+                         "rtcp.timestamp.rtp", "rtcp.sender.packetcount", "rtcp.sender.octetcount",
+                         "rtcp.ssrc.identifier", "rtcp.ssrc.ext_high", "rtcp.sdes.type", "rtcp.sdes.text",
+                         "rtcp.length_check", "_ws.expert.message"});
+    if (getenv("RTP_WIRE_DUMP"))
+        for (auto &m : f)
+            for (auto &[k, v] : m)
+                printf("%s=%s\n", k.c_str(), v.c_str());
+    ASSERT_EQ(5u, f.size());
+    std::vector<std::map<std::string, std::string>> rtp, rtcpA, rtcpB;
+    for (auto &m : f)
+        (m["udp.dstport"] == "5006" ? rtp : m["udp.dstport"] == "5007" ? rtcpA : rtcpB).push_back(m);
+    ASSERT_EQ(3u, rtp.size());
+    ASSERT_EQ(1u, rtcpA.size());
+    ASSERT_EQ(1u, rtcpB.size());
+    for (size_t i = 0; i < 3; i++) {
+        EXPECT_EQ("2", rtp[i]["rtp.version"]);
+        EXPECT_EQ("8", rtp[i]["rtp.p_type"]);
+        EXPECT_EQ(Hex(a.GetLocalSSRC()), rtp[i]["rtp.ssrc"]);
+        EXPECT_EQ(std::stoul(rtp[0]["rtp.seq"]) + i, std::stoul(rtp[i]["rtp.seq"]) + (i && rtp[i]["rtp.seq"] == "0" ? 65536 : 0));
+        EXPECT_EQ(uint32_t(std::stoul(rtp[0]["rtp.timestamp"]) + 160 * i), uint32_t(std::stoul(rtp[i]["rtp.timestamp"])));
+    }
+    EXPECT_EQ("0x0167", rtp[0]["rtp.ext.profile"]);
+    EXPECT_EQ("1", rtp[0]["rtp.ext.len"]);
+    EXPECT_EQ("1", rtp[0]["rtp.ext.ed137a.ptt_type"]);
+    EXPECT_EQ("5", rtp[0]["rtp.ext.ed137a.ptt_id"]);
+    EXPECT_EQ("", rtp[1]["rtp.ext.profile"]);
+
+    auto &sr = rtcpA[0];
+    EXPECT_EQ("2,2", sr["rtcp.version"]);
+    EXPECT_EQ("200,202", sr["rtcp.pt"]);
+    EXPECT_EQ(Hex(a.GetLocalSSRC()), sr["rtcp.senderssrc"]);
+    EXPECT_EQ("3", sr["rtcp.sender.packetcount"]);
+    EXPECT_EQ("480", sr["rtcp.sender.octetcount"]);
+    EXPECT_EQ(std::to_string(uint32_t(reloj.us / 1000000 + 2208988800u)), sr["rtcp.timestamp.ntp.msw"].substr(0, 10));
+    EXPECT_EQ("1", sr["rtcp.sdes.type"].substr(0, 1));
+    EXPECT_NE(std::string::npos, sr["rtcp.sdes.text"].find('@'));
+
+    auto &rr = rtcpB[0];
+    EXPECT_EQ("201,202", rr["rtcp.pt"]);
+    EXPECT_EQ("1", rr["rtcp.rc"].substr(0, 1));
+    EXPECT_EQ(Hex(b.GetLocalSSRC()), rr["rtcp.senderssrc"]);
+    // The report block about a, then the SDES chunk of b.
+    EXPECT_EQ(Hex(a.GetLocalSSRC()) + "," + Hex(b.GetLocalSSRC()), rr["rtcp.ssrc.identifier"]);
+    EXPECT_EQ(std::to_string(std::stoul(rtp[2]["rtp.seq"])), rr["rtcp.ssrc.ext_high"]);
+    for (auto *m : {&sr, &rr}) {
+        EXPECT_EQ("1", (*m)["rtcp.length_check"]);
+        EXPECT_EQ("", (*m)["_ws.expert.message"]);
+    }
+}
+
+}  // namespace
