@@ -66,7 +66,7 @@ void send_refresh(Dialog *d) {
   osip_message_t *m = build_in_dialog(d, "UPDATE");
   if (!m) return;
   char v[64];
-  snprintf(v, sizeof v, "%d;refresher=%s", d->se_interval, osip_dialog_is_originator(d->od) ? "uac" : "uas");
+  snprintf(v, sizeof v, "%d;refresher=%s", d->se_interval, d->od->type == CALLER ? "uac" : "uas");
   osip_message_set_header(m, "Session-Expires", v);
   osip_message_set_header(m, "Supported", "timer");
   start_client(m, NICT, TrCtx{TrKind::InDialog, d->cid, d->d_id});
