@@ -31,6 +31,17 @@ const int MAX_RAFAGA = 500;
 // Silence of a queue after which PurgaSiVieja drops what is left in it.
 const time_t S_COLA_VIEJA = 11;
 
+// Clock of the flood guard: the board's microsecond timer. Without it (no timer device)
+// the reading is constant, and the guard would pause after every 501 messages however
+// slowly they come: use the monotonic clock instead.
+uint32_t RelojRafaga() {
+    uint32_t t = hwDameTiempoMs();
+    if (t != 0xFFFFFFFFu) return t;
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(ts.tv_sec * 1000000ull + ts.tv_nsec / 1000);
+}
+
 }  // namespace
 
 Cola::Cola(int32_t peer, int tipo, int limite, int32_t propio)
@@ -167,7 +178,7 @@ void Cola::BucleRx() {
                 Despacha(&msg, static_cast<int>(n));
             }
         }
-        uint32_t ahora = hwDameTiempoMs();
+        uint32_t ahora = RelojRafaga();
         if (static_cast<uint32_t>(ahora - anterior) < US_RAFAGA) {
             if (++rafaga > MAX_RAFAGA) {
                 rafaga = 0;

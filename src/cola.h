@@ -212,9 +212,9 @@ public:
     int EnviaInfoLlamada(int32_t idLlamada, int32_t motivo);  // always 0
 
     int EnviaTraza(const char* formato, ...) __attribute__((format(printf, 2, 3)));
-    // bloque: the 65-byte general block; registro: the 5,244-byte resource record.
-    // -2 when the side file could not be written (the message is sent all the same).
-    int EnviaTomaConfig(const void* bloque, const void* registro);
+    // bloque: the 65-byte general block (szDirVirtual). -2 when the side file could not be
+    // written (the message is sent all the same).
+    int EnviaTomaConfig(const char* bloque, const cfgConfigRecurso* registro);
     int EnviaMensaje23(uint8_t a, int32_t b, const char* texto1, int32_t c, const char* texto2,
                        int32_t d, int32_t e, uint8_t f);
 

@@ -256,8 +256,8 @@ void Cola::Despacha(const MensajeCola* msg, int longitud) {
     case F_CONFIG: {
         const uint8_t* ruta;
         int32_t n;
-        std::vector<uint8_t> registro(TAM_REGISTRO_RECURSO);
-        if (!l.Contados(ruta, n) || !l.Copia(registro.data(), TAM_REGISTRO_RECURSO)) break;
+        cfgConfigRecurso registro;
+        if (!l.Contados(ruta, n) || !l.Copia(&registro, sizeof registro)) break;
         std::string fichero(reinterpret_cast<const char*>(ruta), n);
         char bloque[TAM_BLOQUE_GENERAL];
         memset(bloque, 0, sizeof bloque);
@@ -270,7 +270,7 @@ void Cola::Despacha(const MensajeCola* msg, int longitud) {
         } else {
             NLOG::Log(NLOG::ERROR, "Despacha: no se puede leer %s", fichero.c_str());
         }
-        Manejador<TpEvtTomaConfig>(ent.palabra)(bloque, registro.data());
+        Manejador<TpEvtTomaConfig>(ent.palabra)(bloque, &registro);
         return;
     }
     default:

@@ -276,7 +276,7 @@ int Cola::EnviaTraza(const char* formato, ...) {
 
 // The side file is written under a temporary name and renamed into place, so that a
 // reader never finds it half written.
-static bool EscribeFicheroConfig(const void* bloque) {
+static bool EscribeFicheroConfig(const char* bloque) {
     char temporal[64];
     snprintf(temporal, sizeof temporal, "%s.XXXXXX", FicheroConfigSistema);
     int fd = mkstemp(temporal);
@@ -294,7 +294,7 @@ static bool EscribeFicheroConfig(const void* bloque) {
     return false;
 }
 
-int Cola::EnviaTomaConfig(const void* bloque, const void* registro) {
+int Cola::EnviaTomaConfig(const char* bloque, const cfgConfigRecurso* registro) {
     if (NoEnvia()) return -1;
     bool escrito = EscribeFicheroConfig(bloque);
     const int32_t n = static_cast<int32_t>(strlen(FicheroConfigSistema));

@@ -8,6 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
+
+#include "cfgpasarela.h"
 
 // Operation codes (the first byte of the message text).
 enum eCodigoCola : uint8_t {
@@ -113,6 +116,10 @@ constexpr int TAM_TRAZA_COLA = 512;  // code 24 carries at most 511 characters
 // Side file through which the general block of code 4 travels.
 constexpr const char* FicheroConfigSistema = "/var/st_config_sistema.txt";
 
+// The resource record travels byte for byte in code 4.
+static_assert(sizeof(cfgConfigRecurso) == TAM_REGISTRO_RECURSO, "resource record is 5,244 bytes");
+static_assert(std::is_trivially_copyable<cfgConfigRecurso>::value, "copied with memcpy");
+
 // Call record of codes 5, 6 and 13.
 struct DatosLlamada {
     char acOrigen[81];      // zero-terminated, at most 80 characters
@@ -197,7 +204,7 @@ typedef void (*TpEvtIntervencionPrioridad)(int32_t peer, int32_t id, int32_t pri
 typedef void (*TpEvtMensaje23)(int32_t peer, uint8_t a, int32_t b, char* texto1, int32_t c,
                                char* texto2, int32_t d, int32_t e, uint8_t f);
 // General block (65 bytes, zero-filled when the side file could not be read) and the
-// 5,244-byte resource record.
-typedef void (*TpEvtTomaConfig)(char* bloque, uint8_t* registro);
+// resource record.
+typedef void (*TpEvtTomaConfig)(char* bloque, cfgConfigRecurso* registro);
 // No-activity call-back, with the silent peer's id.
 typedef void (*TpProcesoSinActividad)(int32_t peer);

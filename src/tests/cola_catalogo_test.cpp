@@ -293,7 +293,9 @@ TEST_P(CatalogoCola, ConfigurationCarriesRecordAndSideFileBlock) {
         registro[i] = static_cast<uint8_t>(i * 7 + 3);
         suma = suma * 31 + registro[i];
     }
-    EXPECT_EQ(cola.EnviaTomaConfig(bloque, registro.data()), 0);
+    cfgConfigRecurso rec;
+    memcpy(&rec, registro.data(), sizeof rec);
+    EXPECT_EQ(cola.EnviaTomaConfig(bloque, &rec), 0);
     EXPECT_EQ(peer.Linea(), F("4 [198.51.100.77] %s %08x", Hex(registro.data(), 8).c_str(), suma));
 
     // The side file is in place, 65 bytes, and no temporary file is left beside it.

@@ -93,7 +93,8 @@ template <int C> void RecMensaje23(int32_t p, uint8_t a, int32_t b, char* t1, in
                                    int32_t d, int32_t e, uint8_t f) {
     Escribe("%d p=%d %u %d [%s] %d [%s] %d %d %u", C, p, a, b, t1, c, t2, d, e, f);
 }
-inline void RecConfig(char* bloque, uint8_t* registro) {
+inline void RecConfig(char* bloque, cfgConfigRecurso* rec) {
+    const uint8_t* registro = reinterpret_cast<const uint8_t*>(rec);
     unsigned suma = 0;
     for (int i = 0; i < TAM_REGISTRO_RECURSO; i++) suma = suma * 31 + registro[i];
     Escribe("4 [%.65s] %s %08x", bloque, Hex(registro, 8).c_str(), suma);

@@ -184,11 +184,11 @@ TEST_F(ColaTest, CreatorRaisesQueueByteLimitSoEveryChildCanBeConfigured) {
     }
     EXPECT_GE(ds.msg_qbytes, BYTES_COLA);
     std::vector<Cola*> v;
-    std::vector<uint8_t> registro(TAM_REGISTRO_RECURSO, 0x5A);
+    cfgConfigRecurso registro;
     char bloque[TAM_BLOQUE_GENERAL] = "10.0.0.1";
     for (int i = 0; i < 16; i++) {
         v.push_back(new Cola(1000 + i, COLA_PADRE, 0, 1));
-        EXPECT_EQ(v.back()->EnviaTomaConfig(bloque, registro.data()), 0);
+        EXPECT_EQ(v.back()->EnviaTomaConfig(bloque, &registro), 0);
     }
     EXPECT_EQ(Pendientes(CLAVE_COLA_PADRE_HIJO), 16);
     for (Cola* c : v) delete c;
@@ -370,7 +370,7 @@ TEST_F(ColaTest, TerminaStopsReceiveThreadEvenWithFullQueue) {
 
 std::atomic<int> iLlamadas{0};
 void CuentaBytes(int32_t, int32_t, uint8_t*, int32_t) { iLlamadas++; }
-void CuentaConfig(char*, uint8_t*) { iLlamadas++; }
+void CuentaConfig(char*, cfgConfigRecurso*) { iLlamadas++; }
 void CuentaLlama(int32_t, int32_t, int32_t, uint8_t*, int32_t, uint8_t*, int32_t) { iLlamadas++; }
 void CuentaMensaje23(int32_t, uint8_t, int32_t, char*, int32_t, char*, int32_t, int32_t, uint8_t) { iLlamadas++; }
 void CuentaDos(int32_t, int32_t, int32_t) { iLlamadas++; }
