@@ -1,6 +1,7 @@
 // Calls: INVITE dialogs, their in-dialog requests, 2xx/ACK reliability, PRACK and session timers.
 #include "exosip_internal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,9 @@ eXosip_event_type_t failure_type(int status, bool in_dialog) {
   return EXOSIP_CALL_GLOBALFAILURE;
 }
 
+// The refresh leaves a little before half the interval, so that it is seen within it.
+Ms refresh_delay(int secs) { return Ms(std::max(100, secs * 500 - 50)); }
+
 // RFC 4028: this side refreshes when the 2xx names it refresher, or, without a
 // Session-Expires in the 2xx, when it is the UAC that asked to be refresher.
 void arm_session_timer(Dialog *d, const osip_message_t *req, const osip_message_t *resp, bool uac) {
@@ -59,7 +63,7 @@ void arm_session_timer(Dialog *d, const osip_message_t *req, const osip_message_
     return;
   }
   d->se_interval = secs;
-  d->next_refresh = Clock::now() + Ms(secs * 1000 / 2);
+  d->next_refresh = Clock::now() + refresh_delay(secs);
 }
 
 void send_refresh(Dialog *d) {
@@ -208,7 +212,7 @@ bool call_in_dialog(Dialog *d, osip_event_t *evt) {
   if (strcmp(method, "UPDATE") == 0) {
     std::string sdp = body_of_type(m, "application", "sdp");
     if (!sdp.empty()) d->remote_sdp = sdp;
-    if (d->se_interval > 0) d->next_refresh = Clock::now() + Ms(d->se_interval * 1000 / 2);
+    if (d->se_interval > 0) d->next_refresh = Clock::now() + refresh_delay(d->se_interval);
   }
   push_event(new_event(EXOSIP_CALL_MESSAGE_NEW, c->c_id, d->d_id, tr->transactionid, m, nullptr));
   return true;
@@ -249,6 +253,7 @@ void call_cancel(osip_transaction_t *cancel_tr, osip_message_t *cancel) {
         strcmp(ib->gvalue, cb->gvalue) != 0 || osip_call_id_match(ist->orig_request->call_id, cancel->call_id) != 0)
       continue;
     answer_server(cancel_tr, build_response(cancel, 200, nullptr, false));
+    run_machines();  // the 200 to the CANCEL leaves before the 487
     if (c->final_sent || !server_open(ist)) return;
     Dialog *d = find_dialog(first_did(c));
     answer_server(ist, build_response(ist->orig_request, 487, d && d->od ? d->od->local_tag : nullptr, false));
@@ -365,7 +370,7 @@ void call_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp) 
   if (d && t == EXOSIP_CALL_MESSAGE_ANSWERED && tr->orig_request && strcmp(tr->orig_request->sip_method, "UPDATE") == 0) {
     std::string sdp = body_of_type(resp, "application", "sdp");
     if (!sdp.empty()) d->remote_sdp = sdp;
-    if (d->se_interval > 0) d->next_refresh = Clock::now() + Ms(d->se_interval * 1000 / 2);
+    if (d->se_interval > 0) d->next_refresh = Clock::now() + refresh_delay(d->se_interval);
   }
   push_event(new_event(t, c->c_id, ctx->did, tid, tr->orig_request, resp));
   int status = resp ? resp->status_code : 408;
@@ -412,7 +417,7 @@ void call_timers(Clock::time_point now) {
       d->next2xx = now + Ms(d->interval2xx);
     }
     if (d->se_interval > 0 && d->d_STATE == 1 && !c->bye_tid && now >= d->next_refresh) {
-      d->next_refresh = now + Ms(d->se_interval * 1000 / 2);
+      d->next_refresh = now + refresh_delay(d->se_interval);
       send_refresh(d);
     }
   }
@@ -679,7 +684,7 @@ int eXosip_call_send_request(int did, osip_message_t *request) {
   std::string sdp = body_of_type(request, "application", "sdp");
   if (!sdp.empty()) d->local_sdp = sdp;
   if (d->se_interval > 0 && (invite || strcmp(request->sip_method, "UPDATE") == 0))
-    d->next_refresh = Clock::now() + Ms(d->se_interval * 1000 / 2);
+    d->next_refresh = Clock::now() + refresh_delay(d->se_interval);
   bool bye = strcmp(request->sip_method, "BYE") == 0;
   osip_transaction_t *tr =
       start_client(request, invite ? ICT : NICT, TrCtx{invite ? TrKind::Invite : TrKind::InDialog, c->c_id, did});

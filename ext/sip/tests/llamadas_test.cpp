@@ -88,3 +88,139 @@ TEST(LlamadasSip, PlacesCallIntoSippStandardUasAndHangsUp) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Escenario(const char *f) { return DirEscenarios() + f; }
+
+TEST(LlamadasSip, CancelBeforeAnswerGives487AndReleasesOnce) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_CALL_INVITE) eXosip_call_send_answer(ev->tid, 180, nullptr);
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uac_cancela.xml"), "-m", "1", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_INVITE, EXOSIP_CALL_CANCELLED, EXOSIP_CALL_RELEASED}));
+  auto ev = ua.Eventos();
+  EXPECT_EQ(ev[1].cid, ev[0].cid);
+  EXPECT_EQ(ev[2].did, ev[0].did);
+}
+
+TEST(LlamadasSip, InfoAndReinviteInDialogThenByeFromSipp) {
+  AgentePrueba ua(AtiendeLlamadas);
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uac_dialogo.xml"), "-m", "1", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_INVITE, EXOSIP_CALL_ACK, EXOSIP_CALL_MESSAGE_NEW,
+                                     EXOSIP_CALL_REINVITE, EXOSIP_CALL_ACK, EXOSIP_CALL_CLOSED,
+                                     EXOSIP_CALL_RELEASED}));
+  auto ev = ua.Eventos();
+  EXPECT_EQ(ev[2].metodo, "INFO");
+  for (auto &e : ev) EXPECT_EQ(e.did, ev[0].did);
+}
+
+TEST(LlamadasSip, HangsUpWithWg67ReasonInTheBye) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    AtiendeLlamadas(ev);
+    if (ev->type == EXOSIP_CALL_ACK)
+      eXosip_call_terminate_with_text(ev->cid, ev->did, 0, "WG-67; cause=2004; text=\"internal error\"",
+                                      "127.0.0.1", "phone.01", "prueba/2", nullptr);
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uac_bye_del_agente.xml"), "-m", "1", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_INVITE, EXOSIP_CALL_ACK, EXOSIP_CALL_MESSAGE_ANSWERED,
+                                     EXOSIP_CALL_RELEASED}));
+}
+
+std::atomic<int> g_doscientos{0};
+void CuentaDoscientos(osip_message_t *m, int) {
+  if (MSG_IS_RESPONSE(m) && m->status_code == 200 && m->cseq && strcmp(m->cseq->method, "INVITE") == 0)
+    ++g_doscientos;
+}
+
+TEST(LlamadasSip, Retransmits200UntilTheWithheldAckArrives) {
+  g_doscientos = 0;
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    AtiendeLlamadas(ev);
+    if (ev->type == EXOSIP_CALL_ACK) eXosip_call_terminate(ev->cid, ev->did);
+  });
+  ASSERT_TRUE(ua.Ok());
+  eXosip_set_cbsip_message(CuentaDoscientos);
+  Sipp sipp({"-sf", Escenario("uac_sin_ack.xml"), "-m", "1", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  // first 200 and its retransmissions after 500 ms and 1.5 s, none after the ACK
+  EXPECT_EQ(g_doscientos.load(), 3);
+  auto ev = ua.Eventos();
+  int acks = 0;
+  for (auto &e : ev) acks += e.tipo == EXOSIP_CALL_ACK;
+  EXPECT_EQ(acks, 1);
+}
+
+TEST(LlamadasSip, ReliableProvisionalIsAnsweredWithPrack) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_CALL_RINGING) {
+      osip_message_t *prack = nullptr;
+      if (eXosip_call_build_prack(ev->tid, &prack) == 0) eXosip_call_send_prack(ev->tid, prack);
+    }
+    if (ev->type == EXOSIP_CALL_ANSWERED) {
+      EnviaAck(ev->did);
+      eXosip_call_terminate(ev->cid, ev->did);
+    }
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uas_prack.xml"), "-m", "1"});
+  eXosip_lock();
+  int cid = LlamaASipp();
+  eXosip_unlock();
+  ASSERT_GT(cid, 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  auto t = ua.Tipos();
+  EXPECT_EQ(t.front(), EXOSIP_CALL_RINGING);
+  EXPECT_EQ(t.back(), EXOSIP_CALL_RELEASED);
+  EXPECT_EQ(CuentaTipo(ua.Eventos(), EXOSIP_CALL_ANSWERED), 1);
+}
+
+std::mutex g_m;
+std::vector<std::chrono::steady_clock::time_point> g_updates;
+void AnotaUpdates(osip_message_t *m, int) {
+  if (MSG_IS_REQUEST(m) && strcmp(m->sip_method, "UPDATE") == 0) {
+    std::lock_guard<std::mutex> lk(g_m);
+    g_updates.push_back(std::chrono::steady_clock::now());
+  }
+}
+
+TEST(LlamadasSip, RefresherSendsUpdateWithinHalfTheSessionInterval) {
+  g_updates.clear();
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_CALL_ANSWERED) EnviaAck(ev->did);
+  });
+  ASSERT_TRUE(ua.Ok());
+  eXosip_set_cbsip_message(AnotaUpdates);
+  Sipp sipp({"-sf", Escenario("uas_temporizador.xml"), "-m", "1"});
+  eXosip_lock();
+  int cid = LlamaASipp("IA call", "2;refresher=uac");
+  eXosip_unlock();
+  ASSERT_GT(cid, 0);
+  ASSERT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return CuentaTipo(v, EXOSIP_CALL_MESSAGE_ANSWERED) >= 2; }));
+  auto ev = ua.Eventos();
+  EXPECT_EQ(eXosip_call_terminate(cid, ev[0].did), 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  std::chrono::steady_clock::time_point answered;
+  for (auto &e : ev)
+    if (e.tipo == EXOSIP_CALL_ANSWERED) answered = e.t;
+  std::lock_guard<std::mutex> lk(g_m);
+  ASSERT_GE(g_updates.size(), 2u);
+  auto ms = [](auto d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); };
+  EXPECT_LE(ms(g_updates[0] - answered), 1000);
+  EXPECT_LE(ms(g_updates[1] - g_updates[0]), 1050);
+  EXPECT_GE(ms(g_updates[1] - g_updates[0]), 900);
+}
+
+}  // namespace
