@@ -51,7 +51,10 @@ INSTANTIATE_TEST_SUITE_P(TodosLosModos, ModosSlic,
                          ::testing::Values(CasoModo{0, 0, 0, 0, "20"}, CasoModo{1, 0, 0, 0, "1"},
                                            CasoModo{2, 0, 0, 0, "2"}, CasoModo{3, 0, 0, 0, "1"},
                                            CasoModo{4, 2, 0, 1, "23"}, CasoModo{4, 0, 0, 0, "10"},
-                                           CasoModo{4, 4, 1, 1, "30"}, CasoModo{5, 0, 0, 0, "9"}));
+                                           CasoModo{4, 4, 1, 1, "30"}, CasoModo{5, 0, 0, 0, "9"}),
+                         [](const ::testing::TestParamInfo<CasoModo>& i) {
+                             return "modo" + std::to_string(i.param.iModo) + "_M1_" + i.param.szM1;
+                         });
 
 TEST_F(PlacaSimulada, StartRejectsBadModuleModeAndModeFourParameters) {
     EXPECT_EQ(hwIniciaSlic(16, 1, 0, 0, 0), -2);
