@@ -112,6 +112,20 @@ TEST(CMezclador, OffsetMapsASourcesTimesOntoTheLocalClock) {
     EXPECT_EQ(ts, local);
 }
 
+TEST(CMezclador, ChangedOffsetMovesWhatIsQueuedWithIt) {
+    CMezclador m(4, 320);
+    int32_t c = m.AbreCanal();
+    m.FijaOffset(c, 100, 1000);
+    uint32_t t = 100;
+    Mete(m, c, Rampa(0, 80), &t);
+    m.FijaOffset(c, 100, 1040);  // the source now plays 40 samples later
+    t = 180;
+    Mete(m, c, Rampa(80, 80), &t);
+    uint32_t ts = 1040;
+    EXPECT_EQ(Mezcla(m, 160, &ts, 1040), Rampa(0, 160));
+    EXPECT_EQ(ts, 1040u);
+}
+
 TEST(CMezclador, PlayoutTimeFollowsTheQueuedAudio) {
     struct Caso {
         const char* nombre;
