@@ -308,9 +308,16 @@ int RTPSession::Poll()
     int r = ReceiveRTP(ahora);
     if (r < 0)
         return r;
-    r = ReceiveRTCP(ahora);
-    if (r < 0)
-        return r;
+    // RTCP comes every few seconds: while RTP keeps arriving, look at its socket only now and
+    // then. A caller woken by RTCP alone finds no RTP and so reads it at once.
+    RTPTime desde = ahora;
+    desde -= lastrtcpcheck;
+    if (r == 0 || desde >= RTPTime(0.1) || desde < RTPTime(0.0)) {
+        lastrtcpcheck = ahora;
+        r = ReceiveRTCP(ahora);
+        if (r < 0)
+            return r;
+    }
     return CheckRTCP(ahora);
 }
 
@@ -359,6 +366,7 @@ void RTPSession::DeletePacket(RTPPacket *p)
 
 int RTPSession::ReceiveRTP(const RTPTime &now)
 {
+    int leidos = 0;
     for (;;) {
         RTPPacket *pk[RECVBATCH];
         uint8_t *bufs[RECVBATCH];
@@ -383,8 +391,11 @@ int RTPSession::ReceiveRTP(const RTPTime &now)
         for (size_t i = size_t(std::max(n, 0)); i < RECVBATCH; i++)
             if (pk[i])
                 FreePacket(pk[i]);
+        if (n < 0)
+            return n;
+        leidos += n;
         if (n < int(RECVBATCH))
-            return n < 0 ? n : 0;
+            return leidos;
     }
 }
 

@@ -123,7 +123,7 @@ private:
     uint32_t Random32();
     int SendRTP(const void *data, size_t len, uint8_t pt, bool mark, uint32_t inc, bool ext, uint16_t extid,
                 const void *extdata, size_t extwords);
-    int ReceiveRTP(const RTPTime &now);
+    int ReceiveRTP(const RTPTime &now);  // datagrams read, or an error
     int ReceiveRTCP(const RTPTime &now);
     void ProcessRTP(RTPPacket *p, size_t len, const RTPIPv4Address &from, const RTPTime &now);
     void ProcessRTCP(const RTPIPv4Address &from, const RTPTime &now);
@@ -175,6 +175,7 @@ private:
     uint8_t cname[255];
     size_t cnamelen = 0;
     RTPTime tp, tn;
+    RTPTime lastrtcpcheck;
     double avgrtcpsize = 0;
     bool initial = true;
 
