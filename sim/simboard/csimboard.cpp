@@ -21,10 +21,14 @@ namespace {
 std::string ProgramaDaemon() {
     const char* szBuild = std::getenv("VK_BUILD_DIR");
     if (szBuild && *szBuild) return std::string(szBuild) + "/sim/simboard/simboard";
+    // Beside the running program, or in the build tree's sim/ from a sibling folder (bench/).
     char ac[4096];
     ssize_t n = readlink("/proc/self/exe", ac, sizeof(ac) - 1);
     std::string s = n > 0 ? std::string(ac, static_cast<size_t>(n)) : std::string();
-    return s.substr(0, s.rfind('/') + 1) + "simboard";
+    std::string sDir = s.substr(0, s.rfind('/') + 1);
+    for (const std::string& c : {sDir + "simboard", sDir + "../sim/simboard/simboard"})
+        if (access(c.c_str(), X_OK) == 0) return c;
+    return sDir + "simboard";
 }
 }  // namespace
 
