@@ -35,16 +35,6 @@ void CopiaNoTest(char* destino, const char* no_test) {
     destino[6] = '\0';
 }
 
-class Cerrojo {
-public:
-    explicit Cerrojo(pthread_mutex_t* m) : m_(m) { pthread_mutex_lock(m_); }
-    ~Cerrojo() { pthread_mutex_unlock(m_); }
-    Cerrojo(const Cerrojo&) = delete;
-    Cerrojo& operator=(const Cerrojo&) = delete;
-
-private:
-    pthread_mutex_t* m_;
-};
 
 }  // namespace
 
@@ -72,7 +62,10 @@ void cfgDefectoAudio(cfgConfigRecurso* r) {
 }
 
 void cfgDefectoParteTipo(cfgConfigRecurso* r, int iTipoIf) {
-    std::memset(&r->uParam, 0, sizeof r->uParam);
+    // Types with a part of their own start it clean (another type's bytes mean nothing there).
+    const bool bConParte = (iTipoIf >= TIPOIF_RADIO && iTipoIf <= TIPOIF_ATSN5) || iTipoIf == TIPOIF_EYM_PP ||
+                           iTipoIf == TIPOIF_EYM_MARC;
+    if (bConParte) std::memset(&r->uParam, 0, sizeof r->uParam);
     switch (iTipoIf) {
     case TIPOIF_RADIO: {
         cfgParamRadio& p = r->uParam.radio;
@@ -117,7 +110,10 @@ void cfgDefectoParteTipo(cfgConfigRecurso* r, int iTipoIf) {
         }
         break;
     }
-    default:  // QSIG/ISDN: two zero words; 10-12: nothing
+    case TIPOIF_ATSQSIG: case TIPOIF_2BD: case TIPOIF_30BD:
+        r->uParam.qsig.aiParam[0] = r->uParam.qsig.aiParam[1] = 0;
+        break;
+    default:  // 10-12: nothing
         break;
     }
 }
@@ -308,7 +304,7 @@ void ConvierteRangos(const Central& c, cfgParRango* pOpe, int* piNumOpe, cfgParR
 
 int cfgConfigPasarela::cfgBuscaNoTestTroncal(const char* pIdMiembro, char* pNoTestPropio, char* pNoTestTroncal) {
     if (pIdMiembro == nullptr) return 0;
-    Cerrojo cerrojo(&tMutex);
+    cfgCerrojo cerrojo(&tMutex);
     char acId[65];
     int t = BuscaTroncalMiembro(this, pIdMiembro, acId);
     if (t >= 0 && asTroncales[t].no_test[0] != '\0' && pNoTestTroncal != nullptr)
@@ -332,7 +328,7 @@ void cfgConfigPasarela::cfgRangosCentralTroncal(const char* pIdMiembro, cfgParRa
     if (!pIdMiembro || !pOpe || !piNumOpe || !pPriv || !piNumPriv) return;
     *piNumOpe = Acota(*piNumOpe, 16);
     *piNumPriv = Acota(*piNumPriv, 8);
-    Cerrojo cerrojo(&tMutex);
+    cfgCerrojo cerrojo(&tMutex);
     char acId[65];
     int t = BuscaTroncalMiembro(this, pIdMiembro, acId);
     if (t >= 0) {
@@ -354,7 +350,7 @@ void cfgConfigPasarela::cfgRangosCentralPropia(cfgParRango* pOpe, int* piNumOpe,
     if (!pOpe || !piNumOpe || !pPriv || !piNumPriv) return;
     *piNumOpe = Acota(*piNumOpe, 16);
     *piNumPriv = Acota(*piNumPriv, 8);
-    Cerrojo cerrojo(&tMutex);
+    cfgCerrojo cerrojo(&tMutex);
     for (int c = 0; c < CFG_NUM_CENTRALES && asPlanAts[c].centralpropia != CFG_FIN_PLAN_ATS; c++) {
         if (asPlanAts[c].centralpropia == CFG_CENTRAL_PROPIA) {
             ConvierteRangos(asPlanAts[c], pOpe, piNumOpe, pPriv, piNumPriv);

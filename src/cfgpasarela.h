@@ -205,7 +205,8 @@ struct cfgConfigRecurso {
 void cfgDefectoGeneralRecurso(cfgConfigRecurso* pRec);
 void cfgDefectoRecurso(cfgConfigRecurso* pRec);
 void cfgDefectoAudio(cfgConfigRecurso* pRec);
-// Clears the type-specific part and writes the defaults of interface type iTipoIf.
+// Writes the defaults of the type-specific part of interface type iTipoIf (cleared first for the
+// types that have a layout of their own; 10-12 leave it as it is).
 void cfgDefectoParteTipo(cfgConfigRecurso* pRec, int iTipoIf);
 
 // ---- Plans -----------------------------------------------------------------------------------
@@ -370,6 +371,18 @@ public:
     void cfgRangosCentralTroncal(const char* pIdMiembro, cfgParRango* pOpe, int* piNumOpe,
                                  cfgParRango* pPriv, int* piNumPriv);
     void cfgRangosCentralPropia(cfgParRango* pOpe, int* piNumOpe, cfgParRango* pPriv, int* piNumPriv);
+};
+
+// Holds a pthread mutex (a structure's tMutex, for one) for the life of a scope.
+class cfgCerrojo {
+public:
+    explicit cfgCerrojo(pthread_mutex_t* pMutex) : pMutex_(pMutex) { pthread_mutex_lock(pMutex_); }
+    ~cfgCerrojo() { pthread_mutex_unlock(pMutex_); }
+    cfgCerrojo(const cfgCerrojo&) = delete;
+    cfgCerrojo& operator=(const cfgCerrojo&) = delete;
+
+private:
+    pthread_mutex_t* pMutex_;
 };
 
 // ---- Layout ----------------------------------------------------------------------------------

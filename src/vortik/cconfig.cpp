@@ -1,0 +1,5 @@
+#include "cconfig.h"
+
+CCONFIG::CCONFIG() : aucFlgRecursoExiste{} {}
+
+void CCONFIG::MarcaPosiciones() { cfgMarcaPosiciones(this, aucFlgRecursoExiste); }

@@ -1,0 +1,19 @@
+// The core's live configuration: the gateway structure, the core's own address and which
+// positions hold a resource. One global instance, read under its tMutex.
+#pragma once
+
+#include <cstdint>
+
+#include "cdireccionip.h"
+#include "cfgpasarela.h"
+
+class CCONFIG : public cfgConfigPasarela {
+public:
+    CDireccionIp oDireccion;                       // the core's own IPv4 address
+    uint8_t aucFlgRecursoExiste[CFG_NUM_RECURSOS];  // 1 where a configured channel sits
+
+    CCONFIG();
+    // Recomputes aucFlgRecursoExiste from iNumRecursos and LocalizadorRecurso; channels whose
+    // slot or device is out of range are skipped (and logged).
+    void MarcaPosiciones();
+};
