@@ -1,0 +1,122 @@
+// OPTIONS, subscriptions and registration against sipp on loopback.
+#include "agente_prueba.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using std::vector;
+
+std::string Escenario(const char *f) { return DirEscenarios() + f; }
+
+TEST(FueraDialogoSip, AnswersOptionsFromSipp) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_MESSAGE_NEW && MSG_IS_OPTIONS(ev->request)) {
+      osip_message_t *a = nullptr;
+      ASSERT_EQ(eXosip_message_build_answer(ev->tid, 200, &a), 0);
+      osip_message_set_header(a, "WG67-Version", "legacy-eu.01");
+      eXosip_message_send_answer(ev->tid, 200, a);
+    }
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uac_options.xml"), "-m", "1", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_MESSAGE_NEW));
+  auto ev = ua.Eventos();
+  EXPECT_EQ(ev[0].cid, 0);
+  EXPECT_GT(ev[0].tid, 0);
+}
+
+TEST(FueraDialogoSip, OptionsToSippIsAnswered) {
+  AgentePrueba ua(nullptr);
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uas_options.xml"), "-m", "1"});
+  osip_message_t *o = nullptr;
+  ASSERT_EQ(eXosip_options_build_request(&o, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1>", nullptr), 0);
+  int tid = eXosip_options_send_request(o);
+  ASSERT_GT(tid, 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_MESSAGE_ANSWERED));
+  auto ev = ua.Eventos();
+  ASSERT_EQ(ev.size(), 1u);
+  EXPECT_EQ(ev[0].tid, tid);
+  EXPECT_EQ(ev[0].status, 200);
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+}
+
+TEST(FueraDialogoSip, IncomingSubscriptionNotifiedAndEndedByUnsubscribe) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type != EXOSIP_IN_SUBSCRIPTION_NEW) return;
+    eXosip_insubscription_send_answer(ev->tid, 200, nullptr);
+    osip_header_t *exp = nullptr;
+    osip_message_header_get_byname(ev->request, "Expires", 0, &exp);
+    bool fin = exp && exp->hvalue && atoi(exp->hvalue) == 0;
+    osip_message_t *n = nullptr;
+    ASSERT_EQ(eXosip_insubscription_build_notify(ev->did, fin ? EXOSIP_SUBCRSTATE_TERMINATED : EXOSIP_SUBCRSTATE_ACTIVE,
+                                                 fin ? TIMEOUT : 0, &n),
+              0);
+    osip_message_set_body(n, "1,radio\r\n", 9);
+    osip_message_set_content_type(n, "text/plain");
+    eXosip_insubscription_send_request(ev->did, n);
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uac_suscribe.xml"), "-m", "1", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_IN_SUBSCRIPTION_RELEASED));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_IN_SUBSCRIPTION_NEW, EXOSIP_NOTIFICATION_ANSWERED,
+                                     EXOSIP_IN_SUBSCRIPTION_NEW, EXOSIP_NOTIFICATION_ANSWERED,
+                                     EXOSIP_IN_SUBSCRIPTION_RELEASED}));
+  auto ev = ua.Eventos();
+  EXPECT_GT(ev[0].did, 0);
+  EXPECT_GT(ev[0].nid, 0);
+  EXPECT_EQ(ev[0].ss_status, EXOSIP_SUBCRSTATE_PENDING);
+  EXPECT_EQ(ev[2].ss_status, EXOSIP_SUBCRSTATE_ACTIVE);  // the state of the last NOTIFY
+  for (auto &e : ev) {
+    EXPECT_EQ(e.cid, 0);
+    EXPECT_EQ(e.did, ev[0].did);
+    EXPECT_EQ(e.nid, ev[0].nid);
+  }
+}
+
+TEST(FueraDialogoSip, OutgoingSubscriptionAnsweredAndNotified) {
+  AgentePrueba ua(nullptr);
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uas_notifica.xml"), "-m", "1"});
+  osip_message_t *s = nullptr;
+  ASSERT_EQ(eXosip_subscribe_build_initial_request(&s, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>",
+                                                   nullptr, "WG67 KEY-IN", 60),
+            0);
+  osip_message_set_header(s, "Accept", "application/pidf+xml");
+  int sid = eXosip_subscribe_send_initial_request(s);
+  ASSERT_GT(sid, 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_SUBSCRIPTION_NOTIFY));
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  auto ev = ua.Eventos();
+  ASSERT_EQ(ua.Tipos(), (vector<int>{EXOSIP_SUBSCRIPTION_ANSWERED, EXOSIP_SUBSCRIPTION_NOTIFY}));
+  EXPECT_EQ(ev[0].sid, sid);
+  EXPECT_EQ(ev[1].sid, sid);
+  EXPECT_GT(ev[0].did, 0);
+  EXPECT_EQ(ev[1].did, ev[0].did);
+  EXPECT_EQ(ev[1].ss_status, EXOSIP_SUBCRSTATE_ACTIVE);
+}
+
+TEST(FueraDialogoSip, RegisterResentWithDigestAfterChallenge) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type != EXOSIP_REGISTRATION_FAILURE) return;
+    eXosip_add_authentication_info("4511101", "4511101", "QWZ", "", "asterisk");
+    osip_message_t *r = nullptr;
+    if (eXosip_register_build_register(ev->rid, 20, &r) == 0) eXosip_register_send_register(ev->rid, r);
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uas_registro.xml"), "-m", "1"});
+  osip_message_t *r = nullptr;
+  int rid = eXosip_register_build_initial_register("sip:4511101@127.0.0.1", "sip:127.0.0.1:5070", "4511101", 20, &r);
+  ASSERT_GT(rid, 0);
+  osip_message_set_contact(r, "<sip:4511101@127.0.0.1:5060>");
+  ASSERT_EQ(eXosip_register_send_register(rid, r), 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_REGISTRATION_SUCCESS));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_REGISTRATION_FAILURE, EXOSIP_REGISTRATION_SUCCESS}));
+  for (auto &e : ua.Eventos()) EXPECT_EQ(e.rid, rid);
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+}
+
+}  // namespace
