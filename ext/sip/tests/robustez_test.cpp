@@ -1,0 +1,158 @@
+// Malformed datagrams and floods on the SIP port: answered as RFC 3261 says or dropped,
+// the stack stays alive and bounded.
+#include "agente_prueba.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+class Crudo {
+ public:
+  Crudo() {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(5080);
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    int buf = 4 << 20;
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf);
+  }
+  ~Crudo() { close(fd_); }
+  void Envia(const std::string &s) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(5060);
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    sendto(fd_, s.data(), s.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  }
+  // Next datagram received, or "" after ms.
+  std::string Recibe(int ms = 2000) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0) return "";
+    char b[65536];
+    ssize_t n = recv(fd_, b, sizeof b, 0);
+    return n > 0 ? std::string(b, n) : "";
+  }
+
+ private:
+  int fd_;
+};
+
+std::string Peticion(const std::string &metodo, const std::string &callid, const std::string &extra = "",
+                     const std::string &cuerpo = "", const std::string &cseq_metodo = "") {
+  std::string m = metodo + " sip:ua@127.0.0.1:5060 SIP/2.0\r\n"
+                  "Via: SIP/2.0/UDP 127.0.0.1:5080;branch=z9hG4bK" + callid + "\r\n"
+                  "From: <sip:x@127.0.0.1:5080>;tag=1" + callid + "\r\n"
+                  "To: <sip:ua@127.0.0.1:5060>\r\n"
+                  "Call-ID: " + callid + "\r\n"
+                  "CSeq: 1 " + (cseq_metodo.empty() ? metodo : cseq_metodo) + "\r\n"
+                  "Contact: <sip:x@127.0.0.1:5080>\r\n"
+                  "Max-Forwards: 70\r\n" + extra;
+  if (extra.find("Content-Length") == std::string::npos)
+    m += "Content-Length: " + std::to_string(cuerpo.size()) + "\r\n";
+  return m + "\r\n" + cuerpo;
+}
+
+void Atiende(eXosip_event_t *ev) {
+  if (ev->type == EXOSIP_MESSAGE_NEW) eXosip_message_send_answer(ev->tid, 200, nullptr);
+  if (ev->type == EXOSIP_CALL_INVITE) eXosip_call_send_answer(ev->tid, 488, nullptr);
+}
+
+// The stack still answers an OPTIONS after whatever came before.
+void SigueVivo(Crudo &c, const std::string &id) {
+  c.Envia(Peticion("OPTIONS", "vivo" + id));
+  for (int i = 0; i < 20; ++i) {
+    std::string r = c.Recibe();
+    ASSERT_FALSE(r.empty()) << "no answer after " << id;
+    if (r.find("Call-ID: vivo" + id) != std::string::npos) {
+      EXPECT_EQ(r.rfind("SIP/2.0 200", 0), 0u) << r;
+      return;
+    }
+  }
+  FAIL() << "no answer to the OPTIONS after " << id;
+}
+
+TEST(RobustezSip, SurvivesMalformedDatagrams) {
+  AgentePrueba ua(Atiende);
+  ASSERT_TRUE(ua.Ok());
+  Crudo c;
+  std::mt19937 rnd(7);
+  std::string basura(1500, '\0');
+  for (auto &ch : basura) ch = static_cast<char>(rnd());
+  std::string invite = Peticion("INVITE", "trunc", "Content-Type: application/sdp\r\n", "v=0\r\n");
+  struct Caso {
+    const char *nombre;
+    std::string datos;
+  } casos[] = {
+      {"vacio", ""},
+      {"crlf", "\r\n\r\n"},
+      {"basura", basura},
+      {"truncado", invite.substr(0, 70)},
+      {"sin_call_id", "INVITE sip:ua@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5080;branch=z9hG4bKa\r\n"
+                      "From: <sip:x@h>;tag=1\r\nTo: <sip:ua@h>\r\nCSeq: 1 INVITE\r\nContent-Length: 0\r\n\r\n"},
+      {"sin_via", "OPTIONS sip:ua@127.0.0.1 SIP/2.0\r\nFrom: <sip:x@h>;tag=1\r\nTo: <sip:ua@h>\r\n"
+                  "Call-ID: sv\r\nCSeq: 1 OPTIONS\r\n\r\n"},
+      {"largo_excesivo", Peticion("INVITE", "cl1", "Content-Type: application/sdp\r\nContent-Length: 99999\r\n",
+                                  "v=0\r\n")},
+      {"largo_negativo", Peticion("INVITE", "cl2", "Content-Type: application/sdp\r\nContent-Length: -5\r\n", "v=0")},
+      {"sdp_roto", Peticion("INVITE", "sdp1", "Content-Type: application/sdp\r\n", "v=garbage\r\nm=\r\nc=IN\r\n")},
+      {"gigante", "OPTIONS sip:a@b SIP/2.0\r\nX: " + std::string(60000, 'a') + "\r\n\r\n"},
+      {"respuesta_sin_cabeceras", "SIP/2.0 200 OK\r\n\r\n"},
+      {"respuesta_suelta", "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKnone\r\n"
+                           "From: <sip:a@b>;tag=1\r\nTo: <sip:c@d>;tag=2\r\nCall-ID: nada\r\n"
+                           "CSeq: 1 INVITE\r\nContent-Length: 0\r\n\r\n"},
+      {"ack_suelto", Peticion("ACK", "ack1")},
+      {"bye_sin_dialogo", Peticion("BYE", "bye1", "", "", "")},
+      {"cseq_raro", Peticion("OPTIONS", "cs1", "", "", "OPTIONS x")},
+  };
+  for (auto &caso : casos) {
+    c.Envia(caso.datos);
+    SigueVivo(c, caso.nombre);
+  }
+}
+
+TEST(RobustezSip, RequestWhoseCSeqNamesAnotherMethodGets400) {
+  AgentePrueba ua(Atiende);
+  ASSERT_TRUE(ua.Ok());
+  Crudo c;
+  c.Envia(Peticion("OPTIONS", "mal1", "", "", "INVITE"));
+  std::string r = c.Recibe();
+  EXPECT_EQ(r.rfind("SIP/2.0 400", 0), 0u) << r;
+  EXPECT_TRUE(ua.Eventos().empty());
+}
+
+TEST(RobustezSip, ByeOutsideAnyDialogGets481) {
+  AgentePrueba ua(Atiende);
+  ASSERT_TRUE(ua.Ok());
+  Crudo c;
+  c.Envia(Peticion("BYE", "b481", "", ""));
+  std::string r = c.Recibe();
+  EXPECT_EQ(r.rfind("SIP/2.0 481", 0), 0u) << r;
+}
+
+TEST(RobustezSip, InviteFloodKeepsCallsBounded) {
+  AgentePrueba ua(nullptr);  // nobody answers: every call stays open
+  ASSERT_TRUE(ua.Ok());
+  Crudo c;
+  int rechazos = 0;
+  for (int i = 0; i < 1200; ++i) {
+    c.Envia(Peticion("INVITE", "flood" + std::to_string(i)));
+    if (i % 50 == 49) {  // pace the sender a little and drain the answers
+      for (std::string r = c.Recibe(5); !r.empty(); r = c.Recibe(5)) rechazos += r.rfind("SIP/2.0 503", 0) == 0;
+    }
+  }
+  for (std::string r = c.Recibe(300); !r.empty(); r = c.Recibe(300)) rechazos += r.rfind("SIP/2.0 503", 0) == 0;
+  int llamadas = eXosip_call_get_infos(nullptr, 0);
+  EXPECT_LE(llamadas, 512);
+  EXPECT_GT(llamadas, 400);
+  EXPECT_GE(rechazos, 1200 - llamadas - 50);
+}
+
+}  // namespace
