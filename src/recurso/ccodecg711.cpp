@@ -106,7 +106,8 @@ void CCodecG711::UsaLeyMu() {
 bool CCodecG711::EsLeyA() const { return pucTablaCodifica == TablasA().aucCodifica; }
 
 void CCodecG711::Codifica(const int32_t* piMuestras, uint8_t* pucBytes, int32_t n) {
-    for (int32_t i = 0; i < n; i++) pucBytes[i] = pucTablaCodifica[Indice(piMuestras[i])];
+    const uint8_t* pTabla = pucTablaCodifica;  // byte stores may alias the member: read it once
+    for (int32_t i = 0; i < n; i++) pucBytes[i] = pTabla[Indice(piMuestras[i])];
 }
 
 void CCodecG711::Decodifica(const uint8_t* pucBytes, int32_t* piMuestras, int32_t n) {
@@ -114,7 +115,8 @@ void CCodecG711::Decodifica(const uint8_t* pucBytes, int32_t* piMuestras, int32_
 }
 
 void CCodecG711::CodificaFloat(const float* pfMuestras, uint8_t* pucBytes, int32_t n) {
-    for (int32_t i = 0; i < n; i++) pucBytes[i] = pucTablaCodifica[Indice(Trunca(pfMuestras[i]))];
+    const uint8_t* pTabla = pucTablaCodifica;
+    for (int32_t i = 0; i < n; i++) pucBytes[i] = pTabla[Indice(Trunca(pfMuestras[i]))];
 }
 
 void CCodecG711::DecodificaFloat(const uint8_t* pucBytes, float* pfMuestras, int32_t n) {
