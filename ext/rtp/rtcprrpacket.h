@@ -7,23 +7,31 @@
 
 namespace jrtplib {
 
-// The report block fields, common to SR and RR, at a given offset of the first block.
+// Reception report blocks (24 bytes each) starting at byte OFF of the packet; common to SR
+// and RR. Adds no data, so every packet kind keeps the size of RTCPPacket.
+template <class P, size_t OFF>
 class RTCPReportBlocks {
-protected:
-    static uint32_t BlockSSRC(const uint8_t *b, int i) { return rtpLee32(b + 24 * i); }
-    static uint8_t BlockFraction(const uint8_t *b, int i) { return b[24 * i + 4]; }
-    static int32_t BlockLost(const uint8_t *b, int i)
+public:
+    uint32_t GetSSRC(int i) const { return Campo32(i, 0); }
+    uint8_t GetFractionLost(int i) const { return Ok(i) ? Bloque(i)[4] : 0; }
+    int32_t GetLostPacketCount(int i) const
     {
-        uint32_t v = rtpLee24(b + 24 * i + 5);
+        uint32_t v = Ok(i) ? rtpLee24(Bloque(i) + 5) : 0;
         return (v & 0x800000) ? int32_t(v | 0xff000000u) : int32_t(v);
     }
-    static uint32_t BlockExtSeq(const uint8_t *b, int i) { return rtpLee32(b + 24 * i + 8); }
-    static uint32_t BlockJitter(const uint8_t *b, int i) { return rtpLee32(b + 24 * i + 12); }
-    static uint32_t BlockLSR(const uint8_t *b, int i) { return rtpLee32(b + 24 * i + 16); }
-    static uint32_t BlockDLSR(const uint8_t *b, int i) { return rtpLee32(b + 24 * i + 20); }
+    uint32_t GetExtendedHighestSequenceNumber(int i) const { return Campo32(i, 8); }
+    uint32_t GetJitter(int i) const { return Campo32(i, 12); }
+    uint32_t GetLSR(int i) const { return Campo32(i, 16); }
+    uint32_t GetDLSR(int i) const { return Campo32(i, 20); }
+
+private:
+    // Index must be below GetReceptionReportCount(); others read 0.
+    bool Ok(int i) const { return i >= 0 && i < static_cast<const P *>(this)->GetReceptionReportCount(); }
+    const uint8_t *Bloque(int i) const { return static_cast<const P *>(this)->GetPacketData() + OFF + 24 * i; }
+    uint32_t Campo32(int i, size_t off) const { return Ok(i) ? rtpLee32(Bloque(i) + off) : 0; }
 };
 
-class RTCPRRPacket : public RTCPPacket, private RTCPReportBlocks {
+class RTCPRRPacket : public RTCPPacket, public RTCPReportBlocks<RTCPRRPacket, 8> {
 public:
     RTCPRRPacket(uint8_t *d, size_t len, size_t contentlen) : RTCPPacket(RR, d, len, contentlen)
     {
@@ -31,17 +39,6 @@ public:
     }
     uint32_t GetSenderSSRC() const { return knownformat ? rtpLee32(data + 4) : 0; }
     int GetReceptionReportCount() const { return knownformat ? Count() : 0; }
-    // Index must be below GetReceptionReportCount(); others read 0.
-    uint32_t GetSSRC(int i) const { return Ok(i) ? BlockSSRC(data + 8, i) : 0; }
-    uint8_t GetFractionLost(int i) const { return Ok(i) ? BlockFraction(data + 8, i) : 0; }
-    int32_t GetLostPacketCount(int i) const { return Ok(i) ? BlockLost(data + 8, i) : 0; }
-    uint32_t GetExtendedHighestSequenceNumber(int i) const { return Ok(i) ? BlockExtSeq(data + 8, i) : 0; }
-    uint32_t GetJitter(int i) const { return Ok(i) ? BlockJitter(data + 8, i) : 0; }
-    uint32_t GetLSR(int i) const { return Ok(i) ? BlockLSR(data + 8, i) : 0; }
-    uint32_t GetDLSR(int i) const { return Ok(i) ? BlockDLSR(data + 8, i) : 0; }
-
-private:
-    bool Ok(int i) const { return i >= 0 && i < GetReceptionReportCount(); }
 };
 
 }  // namespace jrtplib

@@ -122,12 +122,10 @@ TEST_F(RTCPConReloj, ReceiverReportUntilWeSendThenSenderReport)
 
 TEST(RTCP, SessionsExchangeReportsAboutEachOther)
 {
-    Reloj reloj;
-    SesionEspia a, b;
-    a.SetTimeSource(&Reloj::Lee, &reloj);
-    b.SetTimeSource(&Reloj::Lee, &reloj);
-    ASSERT_EQ(0, CreaSesion(a, 5004, 5006));
-    ASSERT_EQ(0, CreaSesion(b, 5006, 5004));
+    ParConReloj<> par;
+    ASSERT_EQ(0, par.Crea());
+    Reloj &reloj = par.reloj;
+    SesionEspia &a = par.a, &b = par.b;
     uint8_t audio[160] = {};
     for (int i = 0; i < 400; i++) {
         reloj.Avanza(0.02);

@@ -27,13 +27,11 @@ namespace {
 
 TEST(RTPAllocation, SteadySendAndReceiveAllocateNothing)
 {
-    Reloj reloj;
-    RTPSession a, b;
-    a.SetTimeSource(&Reloj::Lee, &reloj);
-    b.SetTimeSource(&Reloj::Lee, &reloj);
+    ParConReloj<RTPSession> par;  // no recording call-backs: they would allocate
     long alCrear = asignaciones.load();
-    ASSERT_EQ(0, CreaSesion(a, 5004, 5006));
-    ASSERT_EQ(0, CreaSesion(b, 5006, 5004));
+    ASSERT_EQ(0, par.Crea());
+    Reloj &reloj = par.reloj;
+    RTPSession &a = par.a, &b = par.b;
     ASSERT_GT(asignaciones.load(), alCrear);  // the counter sees the session's own buffers
     uint8_t audio[160] = {};
     const uint8_t ext[4] = {1, 2, 3, 4};

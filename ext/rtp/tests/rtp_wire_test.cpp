@@ -119,12 +119,10 @@ TEST(RTPWire, TsharkDecodesHeadersExtensionAndReports)
 {
     Captura cap(5);
     ASSERT_TRUE(cap.listo);
-    Reloj reloj;
-    SesionEspia a, b;
-    a.SetTimeSource(&Reloj::Lee, &reloj);
-    b.SetTimeSource(&Reloj::Lee, &reloj);
-    ASSERT_EQ(0, CreaSesion(a, 5004, 5006));
-    ASSERT_EQ(0, CreaSesion(b, 5006, 5004));
+    ParConReloj<> par;
+    ASSERT_EQ(0, par.Crea());
+    Reloj &reloj = par.reloj;
+    SesionEspia &a = par.a, &b = par.b;
     uint8_t audio[160] = {};
     // A radio word: PTT type 1 in bits 31-29, PTT-id 5 in bits 27-22.
     const uint8_t radio[4] = {0x21, 0x40, 0x00, 0x00};

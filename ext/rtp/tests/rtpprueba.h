@@ -121,6 +121,20 @@ inline int CreaSesion(RTPSession &s, uint16_t puerto, uint16_t destino, bool con
     return r;
 }
 
+// Two sessions on 5004 and 5006 sending to each other, on one settable clock.
+template <class S = SesionEspia>
+struct ParConReloj {
+    int Crea()
+    {
+        a.SetTimeSource(&Reloj::Lee, &reloj);
+        b.SetTimeSource(&Reloj::Lee, &reloj);
+        int r = CreaSesion(a, 5004, 5006);
+        return r < 0 ? r : CreaSesion(b, 5006, 5004);
+    }
+    Reloj reloj;
+    S a, b;
+};
+
 // A plain UDP socket on loopback, to play a peer that this layer did not write.
 class SocketCrudo {
 public:
