@@ -33,6 +33,11 @@ public:
 
     int Create(const RTPSessionParams &sessparams, const RTPTransmissionParams *transparams = nullptr,
                RTPTransmitter::TransmissionProtocol proto = RTPTransmitter::IPv4UDPProto);
+    // The protocol as a plain number (0 IPv4 over UDP), as callers that keep it in an int pass it.
+    int Create(const RTPSessionParams &sessparams, const RTPTransmissionParams *transparams, int proto)
+    {
+        return Create(sessparams, transparams, RTPTransmitter::TransmissionProtocol(proto));
+    }
     // Closes the sockets and forgets every source; sends no BYE.
     void Destroy();
     // Sends a BYE (with an optional reason) and then destroys the session.

@@ -130,10 +130,13 @@ TEST(RTPWire, TsharkDecodesHeadersExtensionAndReports)
     ASSERT_EQ(0, a.SendPacket(audio, sizeof audio));
     ASSERT_EQ(0, a.SendPacket(audio, sizeof audio));
     b.Drena(3);
+    int64_t horaSr = 0;
     for (int i = 0; i < 1000 && (a.compuestosEnviados == 0 || b.compuestosEnviados == 0); i++) {
         reloj.Avanza(0.01);
-        if (a.compuestosEnviados == 0)
+        if (a.compuestosEnviados == 0) {
             a.Poll();
+            horaSr = reloj.us;
+        }
         if (b.compuestosEnviados == 0)
             b.Poll();
     }
@@ -175,7 +178,7 @@ TEST(RTPWire, TsharkDecodesHeadersExtensionAndReports)
     EXPECT_EQ(Hex(a.GetLocalSSRC()), sr["rtcp.senderssrc"]);
     EXPECT_EQ("3", sr["rtcp.sender.packetcount"]);
     EXPECT_EQ("480", sr["rtcp.sender.octetcount"]);
-    EXPECT_EQ(std::to_string(uint32_t(reloj.us / 1000000 + 2208988800u)), sr["rtcp.timestamp.ntp.msw"].substr(0, 10));
+    EXPECT_EQ(std::to_string(uint32_t(horaSr / 1000000 + 2208988800u)), sr["rtcp.timestamp.ntp.msw"].substr(0, 10));
     EXPECT_EQ("1", sr["rtcp.sdes.type"].substr(0, 1));
     EXPECT_NE(std::string::npos, sr["rtcp.sdes.text"].find('@'));
 

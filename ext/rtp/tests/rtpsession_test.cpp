@@ -149,7 +149,9 @@ TEST(RTPSession, SendingRefusesWhatCannotBeSent)
     tp.SetPortbase(5005);
     EXPECT_EQ(ERR_RTP_UDPV4TRANS_PORTBASENOTEVEN, s.Create(sp, &tp));
     tp.SetPortbase(5004);
-    ASSERT_EQ(0, s.Create(sp, &tp));
+    EXPECT_EQ(ERR_RTP_SESSION_USERDEFINEDTRANSMITTERNOTSUPPORTED, s.Create(sp, &tp, RTPTransmitter::UserDefinedProto));
+    EXPECT_EQ(ERR_RTP_SESSION_BADPROTOCOL, s.Create(sp, &tp, 1));
+    ASSERT_EQ(0, s.Create(sp, &tp, 0));
     EXPECT_EQ(ERR_RTP_SESSION_ALREADYCREATED, s.Create(sp, &tp));
     EXPECT_EQ(ERR_RTP_SESSION_NODEFAULTVALUES, s.SendPacket("x", 1));
     std::vector<uint8_t> grande(1400);
