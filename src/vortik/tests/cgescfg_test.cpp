@@ -3,7 +3,8 @@
 // the events fired, in order.
 #include "cgescfg.h"
 
-#include <sys/wait.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -161,6 +162,18 @@ TEST_F(GestorCfg, WithoutSegmentStartsTheBuiltInConfiguration) {
     EXPECT_EQ(Cambia(std::string(kGeneral) + kRadio0 + kTelefono3),
               (Eventos{"EvtReiniciaParamsQLN", "EvtReiniciaSip", "EvtReiniciaSincro", "EvtArrancaRecurso(3)"}));
     EXPECT_TRUE(EnLog("Acceso a memoria compartida"));
+}
+
+TEST_F(GestorCfg, RefusesMissingArgumentsAndAForeignSegment) {
+    EXPECT_EQ(poGestor->Inicia(nullptr, acDirVirtual, &oSumidero), -2);
+    EXPECT_EQ(poGestor->Inicia(poCfg, nullptr, &oSumidero), -2);
+    EXPECT_EQ(poGestor->Inicia(poCfg, acDirVirtual, nullptr), -2);
+    void* p = nullptr;
+    EXPECT_EQ(CGestorCfg::AccesoMemoria(&p), 1);  // not there
+    int id = shmget(CGestorCfg::kClaveMemoria, 4096, IPC_CREAT | 0666);  // there, but too small
+    ASSERT_GE(id, 0);
+    EXPECT_EQ(CGestorCfg::AccesoMemoria(&p), 1);
+    EXPECT_EQ(p, nullptr);
 }
 
 TEST_F(GestorCfg, AddChangeRemoveFireExactlyTheirEvents) {
