@@ -173,6 +173,17 @@ void loop() {
 
 }  // namespace
 
+void inject_datagram(const char *buf, size_t len, const char *ip, int port) {
+  sockaddr_in src{};
+  src.sin_family = AF_INET;
+  src.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, ip, &src.sin_addr);
+  std::string copy(buf, len);  // the parser wants a terminated buffer
+  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  handle_datagram(copy.data(), len, src);
+  run_machines();
+}
+
 std::string random_tag() {
   char b[16];
   snprintf(b, sizeof b, "%08x", static_cast<unsigned>(rng()()));

@@ -138,6 +138,8 @@ constexpr int kT1 = 500, kT2 = 4000;
 extern Stack *g;
 
 // core
+// Hands a datagram to the stack as if it had come from ip:port (fuzzing).
+void inject_datagram(const char *buf, size_t len, const char *ip, int port);
 std::string random_tag();
 std::string local_addr();
 std::string new_branch();

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 using std::vector;
@@ -221,6 +223,53 @@ TEST(LlamadasSip, RefresherSendsUpdateWithinHalfTheSessionInterval) {
   EXPECT_LE(ms(g_updates[0] - answered), 1000);
   EXPECT_LE(ms(g_updates[1] - g_updates[0]), 1050);
   EXPECT_GE(ms(g_updates[1] - g_updates[0]), 900);
+}
+
+}  // namespace
+
+namespace {
+
+std::mutex g_mh;
+std::vector<std::pair<int, int>> g_visto;  // (status or 0 for requests, cid found)
+void PonVersion(osip_message_t *m, int tid) {
+  eXosip_call_t *jc = nullptr;
+  eXosip_dialog_t *jd = nullptr;
+  osip_transaction_t *tr = nullptr;
+  int cid = 0;
+  if (tid > 0 && _eXosip_call_transaction_find(tid, &jc, &jd, &tr) == 0 && jc && jc->c_id > 0) {
+    cid = jc->c_id;
+    osip_header_t *h = nullptr;
+    if (osip_message_header_get_byname(m, "WG67-Version", 0, &h) < 0) osip_message_set_header(m, "WG67-Version", "phone.01");
+  }
+  std::lock_guard<std::mutex> lk(g_mh);
+  g_visto.emplace_back(m->status_code, cid);
+}
+
+TEST(LlamadasSip, MessageHookFindsTheCallOfEachTransaction) {
+  g_visto.clear();
+  static eXosip_call_info_t info[4];
+  static int n_info;
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_CALL_INVITE) n_info = eXosip_call_get_infos(info, 4);
+    AtiendeLlamadas(ev);
+  });
+  ASSERT_TRUE(ua.Ok());
+  eXosip_set_cbsip_message(PonVersion);
+  Sipp sipp({"-sn", "uac", "-m", "1", "-d", "100", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  auto ev = ua.Eventos();
+  ASSERT_EQ(n_info, 1);
+  EXPECT_EQ(info[0].cid, ev[0].cid);
+  EXPECT_EQ(info[0].inc_tid, ev[0].tid);
+  EXPECT_EQ(info[0].out_tid, -1);
+  ASSERT_EQ(info[0].ndialogs, 1);
+  EXPECT_EQ(info[0].dialogs[0].did, ev[0].did);
+  EXPECT_EQ(info[0].dialogs[0].state, 0);
+  std::lock_guard<std::mutex> lk(g_mh);
+  std::map<int, int> cid_por_status(g_visto.begin(), g_visto.end());
+  EXPECT_EQ(cid_por_status[180], ev[0].cid);
+  EXPECT_EQ(cid_por_status[200], ev[0].cid);
 }
 
 }  // namespace
