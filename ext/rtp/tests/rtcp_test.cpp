@@ -127,7 +127,12 @@ TEST(RTCP, SessionsExchangeReportsAboutEachOther)
     Reloj &reloj = par.reloj;
     SesionEspia &a = par.a, &b = par.b;
     uint8_t audio[160] = {};
-    for (int i = 0; i < 400; i++) {
+    // Until each side has a report of the other that refers to one of its own SRs (60 s at most).
+    auto informado = [](SesionEspia &x, SesionEspia &y) {
+        RTPSourceData *f = x.GetSourceInfo(y.GetLocalSSRC());
+        return f && f->RR_HasInfo() && f->RR_GetLastSRTimestamp() != 0;
+    };
+    for (int i = 0; i < 3000 && !(informado(a, b) && informado(b, a)); i++) {
         reloj.Avanza(0.02);
         a.SendPacket(audio, sizeof audio);
         if (i % 3 != 1)  // b is silent every third tick; its timestamp still runs
