@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <spdlog/logger.h>
+#include <spdlog/details/log_msg.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
@@ -42,30 +42,36 @@ const char* NombreNivel(spdlog::level::level_enum l) {
 class CacheSegundo {
 public:
     // Returns the text of the record's second in the layout asked for.
-    const char* Texto(time_t t, const char* formato) {
+    spdlog::string_view_t Texto(time_t t, const char* formato) {
         if (t != tUltimo) {
             struct tm tmLocal;
             localtime_r(&t, &tmLocal);
-            strftime(acTexto, sizeof acTexto, formato, &tmLocal);
+            iLon = strftime(acTexto, sizeof acTexto, formato, &tmLocal);
             tUltimo = t;
         }
-        return acTexto;
+        return spdlog::string_view_t(acTexto, iLon);
     }
 
 private:
     time_t tUltimo = -1;
+    size_t iLon = 0;
     char acTexto[40] = {};
 };
 
-void Anade(spdlog::memory_buf_t& dest, const char* s) { dest.append(s, s + strlen(s)); }
+void Anade(spdlog::memory_buf_t& dest, spdlog::string_view_t s) { dest.append(s.data(), s.data() + s.size()); }
 
-void AnadeNumero(spdlog::memory_buf_t& dest, unsigned long v, int ancho) {
-    char tmp[24];
-    int n = snprintf(tmp, sizeof tmp, "%0*lu", ancho, v);
-    dest.append(tmp, tmp + n);
+// Decimal digits of v, at least ancho of them (zero-filled), without printf.
+char* Digitos(char* fin, unsigned long v, int ancho) {
+    do {
+        *--fin = static_cast<char>('0' + v % 10);
+        v /= 10;
+        ancho--;
+    } while (v != 0 || ancho > 0);
+    return fin;
 }
 
-// File layouts: the text layout and the CSV layout (one record a row, message quoted).
+// File layouts: the text layout and the CSV layout (one record a row, message quoted
+// with its quotes doubled). Logging is on every path of the system: no printf here.
 class FormatoFichero : public spdlog::formatter {
 public:
     explicit FormatoFichero(bool csv) : bCsv(csv) {}
@@ -74,42 +80,23 @@ public:
         auto dur = msg.time.time_since_epoch();
         auto seg = std::chrono::duration_cast<std::chrono::seconds>(dur);
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(dur - seg).count();
-        time_t t = static_cast<time_t>(seg.count());
-        const char* nivel = NombreNivel(msg.level);
+        Anade(dest, oSegundo.Texto(static_cast<time_t>(seg.count()), bCsv ? "%Y/%m/%d;%H:%M:%S." : "%Y-%m-%d %H:%M:%S."));
+        char tmp[4];
+        Anade(dest, spdlog::string_view_t(Digitos(tmp + 3, static_cast<unsigned long>(ms), 3), 3));
+        Anade(dest, Medio(msg));
         if (bCsv) {
-            Anade(dest, oSegundo.Texto(t, "%Y/%m/%d;%H:%M:%S"));
-            dest.push_back('.');
-            AnadeNumero(dest, static_cast<unsigned long>(ms), 3);
-            dest.push_back(';');
-            Anade(dest, nivel);
-            dest.push_back(';');
-            AnadeNumero(dest, msg.thread_id, 1);
-            dest.push_back(';');
-            Anade(dest, msg.source.funcname ? msg.source.funcname : "");
-            dest.push_back('@');
-            AnadeNumero(dest, static_cast<unsigned long>(msg.source.line), 1);
-            Anade(dest, ";\"");
-            for (char c : msg.payload) {
-                if (c == '"') dest.push_back('"');
-                dest.push_back(c);
+            const char* p = msg.payload.data();
+            const char* fin = p + msg.payload.size();
+            while (p < fin) {
+                const char* q = static_cast<const char*>(memchr(p, '"', static_cast<size_t>(fin - p)));
+                const char* hasta = q ? q + 1 : fin;
+                dest.append(p, hasta);
+                if (q) dest.push_back('"');
+                p = hasta;
             }
             Anade(dest, "\"\n");
         } else {
-            Anade(dest, oSegundo.Texto(t, "%Y-%m-%d %H:%M:%S"));
-            dest.push_back('.');
-            AnadeNumero(dest, static_cast<unsigned long>(ms), 3);
-            dest.push_back(' ');
-            char tmp[8];
-            snprintf(tmp, sizeof tmp, "%-5s", nivel);
-            Anade(dest, tmp);
-            Anade(dest, " [");
-            AnadeNumero(dest, msg.thread_id, 1);
-            Anade(dest, "] [");
-            Anade(dest, msg.source.funcname ? msg.source.funcname : "");
-            dest.push_back('@');
-            AnadeNumero(dest, static_cast<unsigned long>(msg.source.line), 1);
-            Anade(dest, "] ");
-            dest.append(msg.payload.begin(), msg.payload.end());
+            Anade(dest, msg.payload);
             dest.push_back('\n');
         }
     }
@@ -119,8 +106,36 @@ public:
     }
 
 private:
+    // The text between the time and the message (level, thread, function and line),
+    // kept while the same thread logs on.
+    spdlog::string_view_t Medio(const spdlog::details::log_msg& msg) {
+        if (msg.level != eNivel || msg.thread_id != iHilo || msg.source.line != iLinea ||
+            msg.source.funcname != pFuncion || iLonMedio == 0) {
+            eNivel = msg.level;
+            iHilo = msg.thread_id;
+            iLinea = msg.source.line;
+            pFuncion = msg.source.funcname;
+            const char* funcion = pFuncion ? pFuncion : "";
+            char hilo[24], linea[24];
+            const char* h = Digitos(hilo + sizeof hilo - 1, iHilo, 1);
+            hilo[sizeof hilo - 1] = '\0';
+            const char* l = Digitos(linea + sizeof linea - 1, static_cast<unsigned long>(iLinea), 1);
+            linea[sizeof linea - 1] = '\0';
+            int n = bCsv ? snprintf(acMedio, sizeof acMedio, ";%s;%s;%s@%s;\"", NombreNivel(eNivel), h, funcion, l)
+                         : snprintf(acMedio, sizeof acMedio, " %-5s [%s] [%s@%s] ", NombreNivel(eNivel), h, funcion, l);
+            iLonMedio = n < 0 ? 0 : std::min(static_cast<size_t>(n), sizeof acMedio - 1);
+        }
+        return spdlog::string_view_t(acMedio, iLonMedio);
+    }
+
     bool bCsv;
     CacheSegundo oSegundo;
+    spdlog::level::level_enum eNivel = spdlog::level::off;
+    size_t iHilo = 0;
+    int iLinea = 0;
+    const char* pFuncion = nullptr;
+    size_t iLonMedio = 0;
+    char acMedio[160] = {};
 };
 
 // Console layout: "HH:MM:SS SEVER message".
@@ -132,7 +147,7 @@ public:
         char tmp[8];
         snprintf(tmp, sizeof tmp, " %-5s ", NombreNivel(msg.level));
         Anade(dest, tmp);
-        dest.append(msg.payload.begin(), msg.payload.end());
+        Anade(dest, msg.payload);
         dest.push_back('\n');
     }
     std::unique_ptr<spdlog::formatter> clone() const override {
@@ -143,24 +158,25 @@ private:
     CacheSegundo oSegundo;
 };
 
-// The process's logger, set up once by the first CIniciaLog; read without a lock
-// afterwards (set before the program starts its threads).
-std::shared_ptr<spdlog::logger> gLogger;
+// The process's sinks, set up once by the first CIniciaLog and kept until exit. Records
+// go straight to the sinks (each has its own lock): a logger in between costs a second
+// lock per record for its flush.
+struct Sumideros {
+    std::vector<spdlog::sink_ptr> aLista;
+};
+std::atomic<Sumideros*> gSumideros{nullptr};
 std::once_flag gUnaVez;
 std::atomic<NLOG::FnCapturaLog> gCaptura{nullptr};
 
 std::shared_ptr<spdlog::sinks::sink> CreaSumideroFichero(const CConfigLog& cfg) {
     bool csv = cfg.DameFormato() == "csv";
     spdlog::file_event_handlers eventos;
-    if (csv) {
+    eventos.after_open = [csv](const spdlog::filename_t&, std::FILE* f) {
+        // Every record goes to the file at once (and with one write): no stdio buffer.
+        setvbuf(f, nullptr, _IONBF, 0);
         // The header goes only into a file that is empty when opened (new or just rolled).
-        eventos.after_open = [](const spdlog::filename_t&, std::FILE* f) {
-            if (fseek(f, 0, SEEK_END) == 0 && ftell(f) == 0) {
-                fputs(kCabeceraCsv, f);
-                fflush(f);
-            }
-        };
-    }
+        if (csv && fseek(f, 0, SEEK_END) == 0 && ftell(f) == 0) fputs(kCabeceraCsv, f);
+    };
     std::shared_ptr<spdlog::sinks::sink> s;
     int32_t n = cfg.DameNumeroFicheros();
     if (n <= 0) {
@@ -175,24 +191,19 @@ std::shared_ptr<spdlog::sinks::sink> CreaSumideroFichero(const CConfigLog& cfg) 
     return s;
 }
 
-void CreaLogger(const CConfigLog& cfg) {
-    std::vector<spdlog::sink_ptr> sumideros;
+void CreaSumideros(const CConfigLog& cfg) {
+    auto* s = new Sumideros;
     try {
-        sumideros.push_back(CreaSumideroFichero(cfg));
+        s->aLista.push_back(CreaSumideroFichero(cfg));
     } catch (const std::exception& e) {
         fprintf(stderr, "NLOG: no se puede abrir %s: %s\n", cfg.DameNombreFichero().c_str(), e.what());
     }
     if (cfg.DameSalidaEstandar()) {
         auto c = std::make_shared<spdlog::sinks::stdout_sink_mt>();
         c->set_formatter(std::make_unique<FormatoConsola>());
-        sumideros.push_back(c);
+        s->aLista.push_back(c);
     }
-    auto l = std::make_shared<spdlog::logger>("nlog", sumideros.begin(), sumideros.end());
-    l->set_level(spdlog::level::trace);
-    // The last records before a crash must be on disk.
-    l->flush_on(spdlog::level::trace);
-    l->set_error_handler([](const std::string& m) { fprintf(stderr, "NLOG: %s\n", m.c_str()); });
-    gLogger = l;
+    gSumideros.store(s);
 }
 
 bool LeeBooleano(const std::string& valor, bool actual) {
@@ -226,10 +237,19 @@ void Log(eLevel nivel, const char* formato, ...) {
     case DEBUG: l = spdlog::level::debug; break;
     }
     if (l != spdlog::level::off) {
-        if (gLogger) {
+        if (Sumideros* s = gSumideros.load()) {
             // The message is data, never a format string.
-            gLogger->log(spdlog::source_loc{__FILE__, __LINE__, "NLOG::Log"}, l,
-                         spdlog::string_view_t(buf, lon));
+            spdlog::details::log_msg msg(spdlog::source_loc{__FILE__, __LINE__, "NLOG::Log"}, "nlog", l,
+                                         spdlog::string_view_t(buf, lon));
+            for (const spdlog::sink_ptr& k : s->aLista) {
+                // No flush needed: the file has no stdio buffer and the console sink
+                // flushes every line itself, so the record is out when log returns.
+                try {
+                    k->log(msg);
+                } catch (const std::exception& e) {
+                    fprintf(stderr, "NLOG: %s\n", e.what());
+                }
+            }
         }
         if (FnCapturaLog c = gCaptura.load()) c(nivel, buf);
     }
@@ -278,7 +298,7 @@ void CConfigLog::Lee(const char* ruta, const char* sufijo) {
 CIniciaLog::CIniciaLog(const char* sufijo) : bCreador(false), bSemaforoAbierto(false), pSemaforo(nullptr) {
     std::call_once(gUnaVez, [sufijo] {
         CConfigLog::Global().Lee(kRutaConfig, sufijo);
-        CreaLogger(CConfigLog::Global());
+        CreaSumideros(CConfigLog::Global());
     });
 }
 

@@ -1,19 +1,20 @@
 #include "Thread/cdead.h"
 
-#include <cassert>
+#include "Thread/hilo.h"
+
+namespace {
+void Comprueba(int res, const char* expresion, int linea, const char* funcion) {
+    if (res != 0) FalloFatal(expresion, "src/Thread", linea, funcion);
+}
+}  // namespace
 
 CDead::CDead() : iArmado(0) {
-    int res = pthread_cond_init(&tCondicion, nullptr);
-    assert(res == 0);
-    res = pthread_mutex_init(&tMutex, nullptr);
-    assert(res == 0);
-    (void)res;
+    Comprueba(pthread_cond_init(&tCondicion, nullptr), "res == 0", __LINE__, "CDead::CDead()");
+    Comprueba(pthread_mutex_init(&tMutex, nullptr), "res == 0", __LINE__, "CDead::CDead()");
 }
 
 CDead::~CDead() {
-    int res = pthread_cond_destroy(&tCondicion);
-    assert(res == 0);
-    (void)res;
+    Comprueba(pthread_cond_destroy(&tCondicion), "res == 0", __LINE__, "virtual CDead::~CDead()");
     pthread_mutex_destroy(&tMutex);
 }
 
@@ -25,11 +26,7 @@ void CDead::Arma() {
 
 void CDead::Stop() {
     pthread_mutex_lock(&tMutex);
-    while (iArmado != 0) {
-        int res = pthread_cond_wait(&tCondicion, &tMutex);
-        assert(res==0);
-        (void)res;
-    }
+    while (iArmado != 0) Comprueba(pthread_cond_wait(&tCondicion, &tMutex), "res==0", __LINE__, "void CDead::Stop()");
     pthread_mutex_unlock(&tMutex);
 }
 
@@ -38,6 +35,5 @@ void CDead::Signal() {
     iArmado = 0;
     int res = pthread_cond_broadcast(&tCondicion);
     pthread_mutex_unlock(&tMutex);
-    assert(res== 0);
-    (void)res;
+    Comprueba(res, "res== 0", __LINE__, "void CDead::Signal()");
 }

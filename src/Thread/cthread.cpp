@@ -1,6 +1,5 @@
 #include "Thread/cthread.h"
 
-#include <cassert>
 #include <exception>
 
 CThread::CThread() : iReservado(0), bCorriendo(false), tHilo(0) {}
@@ -11,7 +10,7 @@ void CThread::Start(int) {
     // Armed before the thread exists: an Espera right after Start must wait.
     oDead.Arma();
     int res = pthread_create(&tHilo, nullptr, &CThread::sRun, this);
-    if (res != 0) __assert_fail("res == 0", "src/Thread", __LINE__, "virtual void CThread::Start(int)");
+    if (res != 0) FalloFatal("res == 0", "src/Thread", __LINE__, "virtual void CThread::Start(int)");
 }
 
 void CThread::Espera() { oDead.Stop(); }
@@ -25,7 +24,7 @@ void* CThread::sRun(void* objeto) {
     try {
         t->Run();
     } catch (...) {
-        __assert_fail("0", "src/Thread", 124, "static void* CThread::sRun(void*)");
+        FalloFatal("0", "src/Thread", 124, "static void* CThread::sRun(void*)");
     }
     t->bCorriendo = false;
     // Last touch of the object: a waiter may destroy it as soon as this returns.

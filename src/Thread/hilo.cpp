@@ -4,14 +4,20 @@
 #include <sched.h>
 #include <time.h>
 
-#include <cassert>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "nlog.h"
 
+void FalloFatal(const char* expresion, const char* fichero, int linea, const char* funcion) {
+    fprintf(stderr, "%s:%d: %s: Assertion `%s' failed.\n", fichero, linea, funcion, expresion);
+    fflush(stderr);
+    abort();
+}
+
 void AssertEqual0(int val) {
-    if (val != 0) __assert_fail("val==0", "src/Thread", 16, __PRETTY_FUNCTION__);
+    if (val != 0) FalloFatal("val==0", "src/Thread", 16, "void AssertEqual0(int)");
 }
 
 void DuermeMs(unsigned int ms) {

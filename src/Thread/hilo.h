@@ -2,6 +2,8 @@
 // fatal check of POSIX results at start-up.
 #pragma once
 
+// Ends the process the way a failed assertion does, in every build (start-up faults).
+[[noreturn]] void FalloFatal(const char* expresion, const char* fichero, int linea, const char* funcion);
 // Ends the process with the assertion text "val==0" when val is not 0.
 void AssertEqual0(int val);
 
