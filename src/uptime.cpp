@@ -5,23 +5,28 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
 
 #include "gestormutex.h"
 #include "nlog.h"
 
 namespace {
 int gFd = -1;
-pthread_mutex_t gMutex;  // "Uptime::tMutex": guards gFd's position and the buffer
-bool gMutexCreado = false;
+pthread_mutex_t gMutex;  // "Uptime::tMutex": guards gFd
+std::once_flag gMutexCreado;
+
+void CreaMutexUptime() {
+    std::call_once(gMutexCreado, [] { CreaMutex("Uptime::tMutex", &gMutex, nullptr); });
+}
 }  // namespace
 
 int uptInicia() {
-    if (!gMutexCreado) {
-        CreaMutex("Uptime::tMutex", &gMutex, nullptr);
-        gMutexCreado = true;
-    }
+    CreaMutexUptime();
+    pthread_mutex_lock(&gMutex);
     if (gFd < 0) gFd = open("/proc/uptime", O_RDONLY | O_CLOEXEC);
-    return gFd >= 0 ? 1 : 0;
+    int res = gFd >= 0 ? 1 : 0;
+    pthread_mutex_unlock(&gMutex);
+    return res;
 }
 
 uint32_t uptDeTexto(const char* texto) {
@@ -31,11 +36,14 @@ uint32_t uptDeTexto(const char* texto) {
 }
 
 uint32_t uptUpTime() {
-    if (!gMutexCreado || gFd < 0) return 0;
+    // A program that never called uptInicia still gets the time (its clock users, the
+    // console's silence limit for one, would otherwise stand still at 0).
+    CreaMutexUptime();
     int ret = pthread_mutex_lock(&gMutex);
     if (ret != 0) NLOG::Log(NLOG::ERROR, "uptUpTime ret %d Mutex error  !!!!!!!!!!!!!!!!!!!!!!!!!!!", ret);
+    if (gFd < 0) gFd = open("/proc/uptime", O_RDONLY | O_CLOEXEC);
     char buf[32] = {};
-    ssize_t n = pread(gFd, buf, 30, 0);
+    ssize_t n = gFd >= 0 ? pread(gFd, buf, 30, 0) : -1;
     // Released only when taken above.
     if (ret == 0) pthread_mutex_unlock(&gMutex);
     if (n <= 0) return 0;
