@@ -105,7 +105,13 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
     inet_ntop(AF_INET, &src.sin_addr, ip, sizeof ip);
     osip_message_fix_last_via_header(m, ip, ntohs(src.sin_port));
   }
-  if (osip_find_transaction_and_add_event(g->osip, evt) == 0) return;
+  bool invite_side = MSG_IS_REQUEST(m) ? (strcmp(m->sip_method, "INVITE") == 0 || strcmp(m->sip_method, "ACK") == 0)
+                                        : strcmp(m->cseq->method, "INVITE") == 0;
+  int fsm = MSG_IS_REQUEST(m) ? (invite_side ? IST : NIST) : (invite_side ? ICT : NICT);
+  if (osip_find_transaction_and_add_event(g->osip, evt) == 0) {
+    mark_pending(fsm);
+    return;
+  }
   if (MSG_IS_RESPONSE(m)) {
     if (MSG_IS_STATUS_2XX(m) && strcmp(m->cseq->method, "INVITE") == 0) call_stray_2xx(m);
     osip_event_free(evt);
@@ -167,6 +173,7 @@ void loop() {
     osip_timers_ist_execute(g->osip);
     osip_timers_nict_execute(g->osip);
     osip_timers_nist_execute(g->osip);
+    g->pending = 0xf;  // timer events may have been queued anywhere
     run_machines();
   }
 }
@@ -292,6 +299,7 @@ osip_transaction_t *start_client(osip_message_t *req, osip_fsm_type_t type, cons
   osip_event_t *evt = osip_new_outgoing_sipmessage(req);
   evt->transactionid = tr->transactionid;
   osip_transaction_add_event(tr, evt);
+  mark_pending(type);
   return tr;
 }
 
@@ -305,6 +313,7 @@ osip_transaction_t *server_tr(osip_event_t *evt, const TrCtx &ctx) {
   g->trs[tr->transactionid] = tr;
   if (Dialog *d = find_dialog(ctx.did)) d->inc_trs.insert(tr->transactionid);
   osip_transaction_add_event(tr, evt);
+  mark_pending(tr->ctx_type);
   return tr;
 }
 
@@ -326,6 +335,7 @@ void answer_server(osip_transaction_t *tr, osip_message_t *resp) {
   osip_event_t *evt = osip_new_outgoing_sipmessage(resp);
   evt->transactionid = tr->transactionid;
   osip_transaction_add_event(tr, evt);
+  mark_pending(tr->ctx_type);
 }
 
 void stateless_answer(osip_message_t *req, int status) {
@@ -365,11 +375,14 @@ void tr_done(osip_transaction_t *tr) {
 void run_machines() {
   if (g->in_exec) return;
   g->in_exec = true;
-  for (int pass = 0; pass < 3; ++pass) {
-    osip_ict_execute(g->osip);
-    osip_ist_execute(g->osip);
-    osip_nict_execute(g->osip);
-    osip_nist_execute(g->osip);
+  // Each execute walks every transaction of its kind: run only the kinds that got events.
+  for (int pass = 0; pass < 8 && g->pending; ++pass) {
+    unsigned p = g->pending;
+    g->pending = 0;
+    if (p & (1u << ICT)) osip_ict_execute(g->osip);
+    if (p & (1u << IST)) osip_ist_execute(g->osip);
+    if (p & (1u << NICT)) osip_nict_execute(g->osip);
+    if (p & (1u << NIST)) osip_nist_execute(g->osip);
   }
   g->in_exec = false;
   free_garbage();

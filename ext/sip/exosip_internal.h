@@ -113,6 +113,7 @@ struct Stack {
   std::thread thread;
   std::atomic<bool> running{false};
   bool in_exec = false;
+  unsigned pending = 0;  // bit per osip_fsm_type_t whose transactions hold events to execute
 
   std::map<int, std::unique_ptr<Call>> calls;
   std::map<int, std::unique_ptr<Dialog>> dialogs;
@@ -130,7 +131,7 @@ struct Stack {
 
 // Limits that keep a flood of requests from growing memory without bound.
 constexpr size_t kMaxCalls = 512;
-constexpr size_t kMaxTransactions = 8192;
+constexpr size_t kMaxTransactions = 32768;
 constexpr size_t kMaxQueuedEvents = 4096;
 constexpr size_t kMaxInSubscriptions = 512;
 constexpr int kT1 = 500, kT2 = 4000;
@@ -158,6 +159,7 @@ void reject(osip_event_t *evt, int status);
 osip_transaction_t *find_tr(int tid);
 TrCtx *ctx_of(osip_transaction_t *tr);
 void run_machines();
+inline void mark_pending(int fsm_type) { g->pending |= 1u << fsm_type; }
 osip_message_t *build_response(const osip_message_t *req, int status, const char *to_tag, bool contact);
 int build_request(osip_message_t **out, const char *method, const char *to, const char *from, const char *route);
 osip_message_t *build_in_dialog(Dialog *d, const char *method);

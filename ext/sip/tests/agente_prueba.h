@@ -144,6 +144,7 @@ class Sipp {
     }
     return -1;
   }
+  pid_t Pid() const { return pid_; }
   std::string Log() const {
     std::ifstream f(log_);
     std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
