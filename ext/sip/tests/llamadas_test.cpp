@@ -273,3 +273,45 @@ TEST(LlamadasSip, MessageHookFindsTheCallOfEachTransaction) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LlamadasSip, HoldReinviteFromTheAgentIsAnsweredAndAcked) {
+  static std::atomic<int> respuestas{0};
+  respuestas = 0;
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type != EXOSIP_CALL_ANSWERED) return;
+    EnviaAck(ev->did);
+    if (++respuestas == 1) {  // hold: the dialog's local SDP turned sendonly
+      sdp_message_t *local = eXosip_get_local_sdp(ev->did);
+      ASSERT_NE(local, nullptr);
+      sdp_message_a_attribute_add(local, -1, osip_strdup("sendonly"), nullptr);
+      char *texto = nullptr;
+      sdp_message_to_str(local, &texto);
+      sdp_message_free(local);
+      osip_message_t *re = nullptr;
+      ASSERT_EQ(eXosip_call_build_request(ev->did, "INVITE", &re), 0);
+      osip_message_set_body(re, texto, strlen(texto));
+      osip_message_set_content_type(re, "application/sdp");
+      osip_free(texto);
+      eXosip_call_send_request(ev->did, re);
+    } else {
+      eXosip_call_terminate(ev->cid, ev->did);
+    }
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uas_reinvite.xml"), "-m", "1"});
+  eXosip_lock();
+  int cid = LlamaASipp();
+  eXosip_unlock();
+  ASSERT_GT(cid, 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_ANSWERED, EXOSIP_CALL_ANSWERED, EXOSIP_CALL_MESSAGE_ANSWERED,
+                                     EXOSIP_CALL_RELEASED}));
+  auto ev = ua.Eventos();
+  EXPECT_EQ(ev[1].did, ev[0].did);
+  EXPECT_EQ(ev[1].metodo, "INVITE");
+}
+
+}  // namespace

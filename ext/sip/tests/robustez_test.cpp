@@ -156,3 +156,28 @@ TEST(RobustezSip, InviteFloodKeepsCallsBounded) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RobustezSip, SubscriptionNotRefreshedIsReleasedAtItsExpiry) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_IN_SUBSCRIPTION_NEW) eXosip_insubscription_send_answer(ev->tid, 200, nullptr);
+  });
+  ASSERT_TRUE(ua.Ok());
+  Crudo c;
+  c.Envia(Peticion("SUBSCRIBE", "sub1", "Event: WG67 P/R\r\nExpires: 1\r\n"));
+  std::string r = c.Recibe();
+  EXPECT_EQ(r.rfind("SIP/2.0 200", 0), 0u) << r;
+  EXPECT_NE(r.find("Expires: 1"), std::string::npos) << r;
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_IN_SUBSCRIPTION_RELEASED, 4000));
+  auto ev = ua.Eventos();
+  ASSERT_EQ(ev.size(), 2u);
+  EXPECT_EQ(ev[1].nid, ev[0].nid);
+  EXPECT_EQ(ev[1].did, ev[0].did);
+  // a SUBSCRIBE without Event is refused with 489
+  c.Envia(Peticion("SUBSCRIBE", "sub2", "Expires: 60\r\n"));
+  r = c.Recibe();
+  EXPECT_EQ(r.rfind("SIP/2.0 489", 0), 0u) << r;
+}
+
+}  // namespace
