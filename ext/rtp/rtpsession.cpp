@@ -1,5 +1,6 @@
 #include "rtpsession.h"
 
+#include <errno.h>
 #include <poll.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -38,7 +39,8 @@ RTPSession::~RTPSession()
     delete[] sendbuf;
     delete[] rtcpbuf;
     delete[] rtcpoutbuf;
-    delete[] scratch;
+    for (RTPPacket *p : batch)
+        delete p;
 }
 
 uint32_t RTPSession::Random32()
@@ -86,14 +88,9 @@ int RTPSession::Create(const RTPSessionParams &sessparams, const RTPTransmission
     }
     if (!rtcpbuf)
         rtcpbuf = new uint8_t[RTCPBUFSIZE];
-    if (!scratch)
-        scratch = new uint8_t[PACKETCAPACITY];
-    while (numfree < RECVBATCH) {
-        RTPPacket *p = new RTPPacket(PACKETCAPACITY);
-        p->next = freelist;
-        freelist = p;
-        numfree++;
-    }
+    for (RTPPacket *&p : batch)
+        if (!p)
+            p = new RTPPacket(PACKETCAPACITY);
     sources.reserve(8);
 
     uint32_t azar[4];
@@ -368,31 +365,28 @@ int RTPSession::ReceiveRTP(const RTPTime &now)
 {
     int leidos = 0;
     for (;;) {
-        RTPPacket *pk[RECVBATCH];
         uint8_t *bufs[RECVBATCH];
         size_t lens[RECVBATCH];
         RTPIPv4Address from[RECVBATCH];
         bool trunc[RECVBATCH];
         for (size_t i = 0; i < RECVBATCH; i++) {
-            // Past the queue limit datagrams are still read, into scratch, and dropped.
-            pk[i] = numqueued + i < MAXQUEUED ? TakeFreePacket() : nullptr;
-            bufs[i] = pk[i] ? pk[i]->packet : scratch;
+            if (!batch[i])
+                batch[i] = TakeFreePacket();
+            bufs[i] = batch[i]->packet;
         }
         int n = transmitter.Receive(false, bufs, PACKETCAPACITY, RECVBATCH, lens, from, trunc);
-        for (int i = 0; i < std::max(n, 0); i++) {
-            if (!pk[i] || trunc[i]) {
-                dropped++;
-                if (pk[i])
-                    FreePacket(pk[i]);
-                continue;
-            }
-            ProcessRTP(pk[i], lens[i], from[i], now);
-        }
-        for (size_t i = size_t(std::max(n, 0)); i < RECVBATCH; i++)
-            if (pk[i])
-                FreePacket(pk[i]);
         if (n < 0)
             return n;
+        for (int i = 0; i < n; i++) {
+            // Past the queue limit datagrams are still read, and dropped.
+            if (trunc[i] || numqueued >= MAXQUEUED) {
+                dropped++;
+                continue;
+            }
+            RTPPacket *p = batch[i];
+            batch[i] = nullptr;
+            ProcessRTP(p, lens[i], from[i], now);
+        }
         leidos += n;
         if (n < int(RECVBATCH))
             return leidos;

@@ -171,7 +171,7 @@ private:
     RTPPacket *freelist = nullptr;
     size_t numfree = 0;
     size_t numqueued = 0;
-    uint8_t *scratch = nullptr;  // target of datagrams that cannot be kept
+    RTPPacket *batch[RECVBATCH] = {};  // empty packets the next read fills, kept between polls
 
     uint8_t *rtcpbuf = nullptr;     // received compound (RTCPBUFSIZE)
     uint8_t *rtcpoutbuf = nullptr;  // compound being sent (maxpacksize)
