@@ -18,6 +18,7 @@ public:
     virtual int Escribe(const uint8_t* /*pDatos*/, size_t /*n*/, uint32_t* /*puiEscritos*/) { return EINVAL; }
     virtual int LeeMensaje(size_t /*iCapacidad*/, std::string* /*psDatos*/) { return EINVAL; }
     virtual int EscribeMensaje(const uint8_t* /*pDatos*/, size_t /*n*/, uint32_t* /*puiEscritos*/) { return EINVAL; }
+    virtual int FijaDireccion(uint32_t /*uiDireccion*/) { return EINVAL; }
     virtual int EscribePalabras(const uint32_t* /*puiPalabras*/, size_t /*n*/) { return EINVAL; }
     // SIGIO to thread iHilo of process iPid when the device's inputs change.
     virtual int Aviso(pid_t /*iPid*/, pid_t /*iHilo*/) { return EINVAL; }

@@ -300,8 +300,10 @@ void CPlaca::FijaEntrada(uint32_t uiIndice, uint32_t uiValor) {
     v = uiValor;
     // The thread id is the client's own: when the client sits in another PID namespace it
     // does not name a thread here, and the process as a whole gets the signal.
-    for (const auto& a : sAvisos)
-        if (syscall(SYS_tgkill, a.first, a.second, SIGIO) < 0) kill(a.first, SIGIO);
+    for (auto it = sAvisos.begin(); it != sAvisos.end();) {
+        bool bVivo = syscall(SYS_tgkill, it->first, it->second, SIGIO) == 0 || kill(it->first, SIGIO) == 0;
+        it = bVivo ? std::next(it) : sAvisos.erase(it);
+    }
 }
 
 void CPlaca::PulsoResetDsp() {

@@ -38,7 +38,15 @@ CSimBoard::~CSimBoard() {
     pCliente.reset();
     if (iPid > 0) {
         kill(iPid, SIGTERM);
-        waitpid(iPid, nullptr, 0);
+        bool bRecogido = false;
+        for (int i = 0; i < 2000 && !bRecogido; i++) {
+            bRecogido = waitpid(iPid, nullptr, WNOHANG) == iPid;
+            if (!bRecogido) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (!bRecogido) {
+            kill(iPid, SIGKILL);
+            waitpid(iPid, nullptr, 0);
+        }
     }
 }
 

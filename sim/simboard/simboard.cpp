@@ -9,7 +9,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "cplaca.h"
+#include "modelos.h"
 #include "hardware/protocolosim.h"
 
 using namespace simproto;
@@ -71,6 +71,7 @@ const char* NombreOperacion(uint32_t op) {
         case OP_ESCRIBE_MENSAJE: return "writemsg";
         case OP_ESCRIBE_PALABRAS: return "writewords";
         case OP_AVISO: return "async";
+        case OP_FIJA_DIRECCION: return "setaddr";
         case OP_CONTROL: return "control";
         default: return "?";
     }
@@ -149,6 +150,9 @@ void CServidor::Atiende(int s) {
                     r.iError = h->pDisp->EscribePalabras(w.data(), w.size());
                     break;
                 }
+                case OP_FIJA_DIRECCION:
+                    r.iError = h->pDisp->FijaDireccion(pet.uiValor);
+                    break;
                 case OP_AVISO:
                     r.iError = h->pDisp->Aviso(iPid, static_cast<pid_t>(pet.uiValor));
                     break;
@@ -176,8 +180,12 @@ void CServidor::Atiende(int s) {
     FinConexion(iPid);
 }
 
-std::atomic<bool> bFin{false};
-void AlTerminar(int) { bFin = true; }
+char acSocket[108];
+// Any thread may take the signal: end right here (both calls are async-signal-safe).
+void AlTerminar(int) {
+    unlink(acSocket);
+    _exit(0);
+}
 
 }  // namespace
 
@@ -201,6 +209,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     strcpy(dir.sun_path, szSocket);
+    strcpy(acSocket, szSocket);
     unlink(szSocket);
     if (l < 0 || bind(l, reinterpret_cast<sockaddr*>(&dir), sizeof(dir)) < 0 || listen(l, 64) < 0) {
         fprintf(stderr, "simboard: no se puede escuchar en %s: %s\n", szSocket, strerror(errno));
@@ -209,6 +218,7 @@ int main(int argc, char** argv) {
     chmod(szSocket, 0666);
 
     static CPlaca placa;  // outlives the detached connection threads
+    RegistraModelos(placa);
     static CServidor servidor(placa);
     std::thread([] {
         for (;;) {
@@ -217,14 +227,15 @@ int main(int argc, char** argv) {
         }
     }).detach();
 
-    while (!bFin) {
+    for (;;) {
         int s = accept4(l, nullptr, nullptr, SOCK_CLOEXEC);
         if (s < 0) {
             if (errno == EINTR) continue;
+            fprintf(stderr, "simboard: accept: %s\n", strerror(errno));
             break;
         }
         std::thread([s] { servidor.Atiende(s); }).detach();
     }
     unlink(szSocket);
-    _exit(0);  // connection threads may be blocked in reads: do not wait for them
+    _exit(1);  // connection threads may be blocked in reads: do not wait for them
 }

@@ -28,7 +28,9 @@ public:
     // LeeMensaje gives the message length (0 when none is waiting) or -1.
     virtual ssize_t LeeMensaje(int iFd, void* pBuffer, size_t iCapacidad) = 0;
     virtual ssize_t EscribeMensaje(int iFd, const void* pMensaje, size_t iLongitud) = 0;
-    // Memory write of n 32-bit words at the address last set by request; 0 or -1.
+    // Address of the next memory write; 0 or -1.
+    virtual int FijaDireccion(int iFd, uint32_t uiDireccion) = 0;
+    // Memory write of n 32-bit words from the address last set; 0 or -1.
     virtual int EscribePalabras(int iFd, const uint32_t* puiPalabras, size_t n) = 0;
     // Asynchronous notification (SIGIO) to the calling thread when the device's inputs change.
     virtual int ActivaAviso(int iFd) = 0;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "hardware/hwcodigos.h"
+
 int CDispositivosReales::Abre(const char* szRuta, int iFlags) { return ::open(szRuta, iFlags | O_CLOEXEC); }
 
 int CDispositivosReales::Cierra(int iFd) { return ::close(iFd); }
@@ -45,6 +47,11 @@ ssize_t CDispositivosReales::EscribeMensaje(int iFd, const void* pMensaje, size_
     ssize_t n = ::write(iFd, buffer.data(), buffer.size());
     if (n < 0) return n;
     return n >= 4 ? n - 4 : 0;
+}
+
+int CDispositivosReales::FijaDireccion(int iFd, uint32_t uiDireccion) {
+    uint32_t uiRes = 0;
+    return Peticion(iFd, hwcod::H5_DIRECCION, uiDireccion, &uiRes);
 }
 
 int CDispositivosReales::EscribePalabras(int iFd, const uint32_t* puiPalabras, size_t n) {

@@ -181,6 +181,11 @@ ssize_t CDispositivosSim::EscribeMensaje(int iFd, const void* pMensaje, size_t i
     return static_cast<ssize_t>(uiRes);
 }
 
+int CDispositivosSim::FijaDireccion(int iFd, uint32_t uiDireccion) {
+    return Intercambia(OP_FIJA_DIRECCION, static_cast<uint32_t>(iFd), 0, uiDireccion, nullptr, 0, nullptr, 0, nullptr,
+                       nullptr);
+}
+
 int CDispositivosSim::EscribePalabras(int iFd, const uint32_t* puiPalabras, size_t n) {
     return Intercambia(OP_ESCRIBE_PALABRAS, static_cast<uint32_t>(iFd), 0, 0, puiPalabras, n * sizeof(uint32_t),
                        nullptr, 0, nullptr, nullptr);

@@ -74,8 +74,8 @@ int Escribe(uint32_t uiCodigo, uint32_t uiValor) {
 void AvisoSinReloj() {
     static std::atomic<bool> bAvisado{false};
     if (!bAvisado.exchange(true))
-        NLOG::Log(NLOG::ERROR, "hardware: reloj de placa no disponible (sin %s ni placa simulada %s)", DEV_DISCRETAS,
-                  VK_SIMBOARD);
+        NLOG::Log(NLOG::ERROR, "hardware: reloj de placa no disponible: %s o %s sin abrir (IniciaHardware)",
+                  DEV_DISCRETAS, DEV_RTIMER);
 }
 
 // Only async-signal-safe calls here: a fixed text through write(2).

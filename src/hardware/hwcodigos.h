@@ -69,6 +69,9 @@ constexpr uint32_t P5_ABRE = 0x80045005;
 constexpr uint32_t P6_MUESTRAS = 0x40045006;
 constexpr uint32_t P10 = 0x4004500A;
 
+// /dev/hpidsp, type 'H' (0x48): address of the next DSP memory write
+constexpr uint32_t H5_DIRECCION = 0x80044805;
+
 // Read-back offsets of the line-module gains.
 constexpr int OFFSET_GAN_RX = 243;
 constexpr int OFFSET_GAN_TX = 134;

@@ -465,7 +465,6 @@ void* hwSupervisorSlic(void*) {
         int iPalabras = static_cast<int>(n / 2);
         if (iPalabras > 0) {
             int iPalabra = auiPalabras[iPalabras - 1];
-            NLOG::Log(NLOG::INFO, "Leo supervision Slic canal %x muestras=%x buf=%x", iModulo, iPalabras, iPalabra);
             ModuloSlic& m = hw.asModulos[iModulo];
             pthread_mutex_lock(&hw.tMutex);
             CTemporizador* pTemp = m.pTemporizador;
@@ -482,6 +481,8 @@ void* hwSupervisorSlic(void*) {
             }
             pthread_mutex_unlock(&hw.tMutex);
             if (!pTemp) ProcesaPalabra(iModulo, iPalabra, 0);
+            // Logged once the word is taken (timer armed or processed).
+            NLOG::Log(NLOG::INFO, "Leo supervision Slic canal %x muestras=%x buf=%x", iModulo, iPalabras, iPalabra);
         }
         // A device that answers at once would make this loop spin.
         uint32_t uiAhora = hwDameTiempoMs();

@@ -20,6 +20,7 @@ enum eOperacion : uint32_t {
     OP_ESCRIBE_PALABRAS = 9,  // datos = 32-bit words
     OP_AVISO = 10,        // valor = thread id (of the caller's process) to send SIGIO to on input changes
     OP_CONTROL = 11,      // datos = text command; reply datos = text answer
+    OP_FIJA_DIRECCION = 12,  // valor = address of the next memory write
 };
 
 struct Peticion {

@@ -201,14 +201,8 @@ TEST_F(PlacaSimulada, DebounceTimerFiltersShortChangesAndWaitsLongerAfterRinging
     t->Inicia(32, new CFuenteParada());
     ASSERT_EQ(hwIniciaSlic(m, 1, 0, 0, 0), 0);
     ASSERT_EQ(hwRegistraEventosSlic(m, &e, t), 0);
-    auto leidas = [&](int n) {
-        return Espera([&] {
-            std::string d = placa->Diario();
-            size_t k = 0, pos = 0;
-            while ((pos = d.find("/dev/mtifm1 read 0x00000000 0x64 -> 0x2", pos)) != std::string::npos) k++, pos++;
-            return static_cast<int>(k) >= n;
-        });
-    };
+    // The supervisor logs each word once its timer is armed.
+    auto leidas = [&](int n) { return Espera([&] { return CuentaLineas("Leo supervision Slic canal 1 ") >= n; }); };
 
     // Loop closed and opened again within the debounce time: nothing reaches the entity.
     placa->Descuelga(m);

@@ -39,6 +39,13 @@ inline bool HayLinea(const std::string& sTexto) {
     return false;
 }
 
+inline int CuentaLineas(const std::string& sTexto) {
+    std::lock_guard<std::mutex> l(MutexLog());
+    int n = 0;
+    for (const auto& s : Lineas()) n += s.find(sTexto) != std::string::npos;
+    return n;
+}
+
 // Polls a condition every millisecond until it holds or the limit passes.
 inline bool Espera(const std::function<bool()>& fCondicion, int iMs = 3000) {
     auto tLimite = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMs);
