@@ -179,8 +179,13 @@ inline void EnviaAck(int did) {
   if (eXosip_call_build_ack(did, &ack) == 0) eXosip_call_send_ack(did, ack);
 }
 
-// Places a call to sipp's UAS on 127.0.0.1:5070; returns the cid.
+// Places a call to sipp's UAS on 127.0.0.1:5070; returns the cid. The stack's lock is held
+// until the cid is known, as the user agent does before storing it.
 inline int LlamaASipp(const char *subject = "prueba", const char *session_expires = nullptr) {
+  eXosip_lock();
+  struct Suelta {
+    ~Suelta() { eXosip_unlock(); }
+  } suelta;
   osip_message_t *inv = nullptr;
   if (eXosip_call_build_initial_invite(&inv, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>", nullptr,
                                        subject) != 0)

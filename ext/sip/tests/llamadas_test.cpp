@@ -64,12 +64,7 @@ TEST(LlamadasSip, PlacesCallIntoSippStandardUasAndHangsUp) {
   AgentePrueba ua(AtiendeLlamadas);
   ASSERT_TRUE(ua.Ok());
   Sipp sipp({"-sn", "uas", "-m", "1"});
-  int cid;
-  {
-    eXosip_lock();
-    cid = LlamaASipp();
-    eXosip_unlock();
-  }
+  int cid = LlamaASipp();
   ASSERT_GT(cid, 0);
   ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_ANSWERED));
   auto ans = ua.Eventos().back();
@@ -176,9 +171,7 @@ TEST(LlamadasSip, ReliableProvisionalIsAnsweredWithPrack) {
   });
   ASSERT_TRUE(ua.Ok());
   Sipp sipp({"-sf", Escenario("uas_prack.xml"), "-m", "1"});
-  eXosip_lock();
   int cid = LlamaASipp();
-  eXosip_unlock();
   ASSERT_GT(cid, 0);
   ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
   EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
@@ -205,9 +198,7 @@ TEST(LlamadasSip, RefresherSendsUpdateWithinHalfTheSessionInterval) {
   ASSERT_TRUE(ua.Ok());
   eXosip_set_cbsip_message(AnotaUpdates);
   Sipp sipp({"-sf", Escenario("uas_temporizador.xml"), "-m", "1"});
-  eXosip_lock();
   int cid = LlamaASipp("IA call", "2;refresher=uac");
-  eXosip_unlock();
   ASSERT_GT(cid, 0);
   ASSERT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return CuentaTipo(v, EXOSIP_CALL_MESSAGE_ANSWERED) >= 2; }));
   auto ev = ua.Eventos();
@@ -301,9 +292,7 @@ TEST(LlamadasSip, HoldReinviteFromTheAgentIsAnsweredAndAcked) {
   });
   ASSERT_TRUE(ua.Ok());
   Sipp sipp({"-sf", Escenario("uas_reinvite.xml"), "-m", "1"});
-  eXosip_lock();
   int cid = LlamaASipp();
-  eXosip_unlock();
   ASSERT_GT(cid, 0);
   ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
   EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
