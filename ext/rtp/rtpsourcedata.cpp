@@ -50,10 +50,11 @@ void RTPSourceData::ActualizaJitter(uint32_t llegada, uint32_t timestamp)
 {
     uint32_t t = llegada - timestamp;
     if (hastransit) {
-        int32_t d = int32_t(t - transit);
-        if (d < 0)
-            d = -d;
-        jitter += uint32_t(d) - ((jitter + 8) >> 4);
+        // |D| in unsigned arithmetic: a difference of -2^31 has no signed magnitude.
+        uint32_t d = t - transit;
+        if (int32_t(d) < 0)
+            d = 0u - d;
+        jitter += d - ((jitter + 8) >> 4);
     }
     hastransit = true;
     transit = t;

@@ -180,3 +180,46 @@ TEST(RTCPCompoundPacket, SessionDropsAndCountsBadCompounds)
 }
 
 }  // namespace
+
+namespace {
+
+// Mutated copies of valid datagrams thrown at both ports: every one is either taken or
+// dropped and counted, and nothing reads past a datagram (ASan watches). RTP_SEMILLA and
+// RTP_VUELTAS in the environment choose another seed and a longer run.
+TEST(RTPSession, SurvivesMutatedRtpAndRtcp)
+{
+    SesionEspia s;
+    ASSERT_EQ(0, CreaSesion(s, 5004, 5010));
+    SocketCrudo f;
+    std::vector<uint8_t> rtcp = {0x81, 200, 0, 12};
+    for (int i = 0; i < 12; i++)
+        Pon32(rtcp, 0x01020304u * uint32_t(i + 1));
+    rtcp.insert(rtcp.end(), {0x81, 202, 0, 3, 0, 0, 0, 9, 1, 3, 'a', '@', 'b', 0, 0, 0});
+    rtcp.insert(rtcp.end(), {0x81, 203, 0, 2, 0, 0, 0, 9, 3, 'f', 'i', 'n'});
+    std::vector<uint8_t> rtp = PaqueteRtp(0, 1, 2, 9, std::vector<uint8_t>(20, 0x33));
+    rtp[0] |= 0x10;
+    rtp.insert(rtp.begin() + 12, {0x01, 0x67, 0x00, 0x01, 0x21, 0x40, 0, 0});
+    uint32_t semilla = getenv("RTP_SEMILLA") ? uint32_t(atoi(getenv("RTP_SEMILLA"))) : 12345;
+    auto azar = [&] { return (semilla = semilla * 1103515245u + 12345u) >> 16; };
+    int vueltas = getenv("RTP_VUELTAS") ? atoi(getenv("RTP_VUELTAS")) : 2000;
+    for (int i = 0; i < vueltas; i++) {
+        auto d = (i % 2) ? rtcp : rtp;
+        for (int k = 0, n = int(azar() % 4) + 1; k < n; k++)
+            d[azar() % d.size()] ^= uint8_t(1u << (azar() % 8));
+        if (azar() % 4 == 0)
+            d.resize(azar() % d.size());
+        f.Envia((i % 2) ? 5005 : 5004, d);
+        if (i % 50 == 49) {
+            s.Drena(2);
+            std::vector<SesionEspia::Recibido> r;
+            s.LeeTodo(r);
+        }
+    }
+    s.Drena(5);
+    EXPECT_GT(s.GetDroppedPacketCount(), 0u);
+    EXPECT_GT(s.paquetesRtp + s.compuestosRecibidos, 0);
+    EXPECT_EQ(0, s.SendPacket("x", 1));
+    EXPECT_EQ(0, s.Poll());
+}
+
+}  // namespace
