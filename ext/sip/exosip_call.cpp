@@ -127,8 +127,39 @@ void calls_clear() {
   }
 }
 
+// An INVITE retransmitted after its transaction ended with our 2xx (RFC 6026): the 2xx
+// answers it again and no second call is made of it.
+bool invite_retransmission(const osip_message_t *m) {
+  osip_generic_param_t *ftag = nullptr;
+  if (osip_from_get_tag(m->from, &ftag) != 0 || !ftag || !ftag->gvalue) return false;
+  char *cid = nullptr;
+  if (osip_call_id_to_str(m->call_id, &cid) != 0 || !cid) return false;
+  bool found = false;
+  for (auto &[did, dp] : g->dialogs) {
+    Dialog *d = dp.get();
+    if (d->kind != DlgKind::Call || !d->od || d->od->type != CALLEE || !d->od->call_id || !d->od->remote_tag ||
+        strcmp(d->od->call_id, cid) != 0 || strcmp(d->od->remote_tag, ftag->gvalue) != 0 ||
+        d->resp2xx_cseq != cseq_num(m))
+      continue;
+    found = true;
+    if (d->resp2xx) {
+      std::string host;
+      int port;
+      via_dest(d->resp2xx, host, port);
+      send_raw(d->resp2xx, host, port, d->resp2xx_tid);
+    }
+    break;
+  }
+  osip_free(cid);
+  return found;
+}
+
 void call_incoming_request(osip_event_t *evt, osip_transaction_t **tr_out) {
   osip_message_t *m = evt->sip;
+  if (invite_retransmission(m)) {
+    osip_event_free(evt);
+    return;
+  }
   bool full = g->calls.size() >= kMaxCalls || queue_full();
   osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::Invite});
   if (!tr) return;

@@ -181,3 +181,27 @@ TEST(RobustezSip, SubscriptionNotRefreshedIsReleasedAtItsExpiry) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RobustezSip, InviteRetransmittedAfterThe200IsNotASecondCall) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_CALL_INVITE) Responde200(ev->tid);
+  });
+  ASSERT_TRUE(ua.Ok());
+  Crudo c;
+  std::string inv = Peticion("INVITE", "retr1");
+  c.Envia(inv);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_INVITE));
+  int doscientos = 0;
+  for (std::string r = c.Recibe(300); !r.empty(); r = c.Recibe(300)) doscientos += r.rfind("SIP/2.0 200", 0) == 0;
+  EXPECT_GE(doscientos, 1);
+  c.Envia(inv);
+  bool otra = false;
+  for (std::string r = c.Recibe(300); !r.empty(); r = c.Recibe(300)) otra |= r.rfind("SIP/2.0 200", 0) == 0;
+  EXPECT_TRUE(otra);  // answered again with the 2xx
+  EXPECT_EQ(ua.Tipos(), (std::vector<int>{EXOSIP_CALL_INVITE}));
+  EXPECT_EQ(eXosip_call_get_infos(nullptr, 0), 1);
+}
+
+}  // namespace
