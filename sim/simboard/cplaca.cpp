@@ -245,6 +245,45 @@ private:
     CPlaca::CanalPcm& c;
 };
 
+// ---- /dev/simboard-eco: not on the board; checks the message and memory-write calls -------
+
+// Messages come back one per read, in order; memory writes are reported as messages
+// "W <address> <words...>" so a test sees that they never mix with messages.
+class CEco : public CDispositivoSim {
+public:
+    int LeeMensaje(size_t iCapacidad, std::string* ps) override {
+        std::lock_guard<std::mutex> l(m);
+        if (dMensajes.empty()) return 0;
+        *ps = dMensajes.front().substr(0, iCapacidad);
+        dMensajes.pop_front();
+        return 0;
+    }
+    int EscribeMensaje(const uint8_t* p, size_t n, uint32_t* puiEscritos) override {
+        std::lock_guard<std::mutex> l(m);
+        dMensajes.emplace_back(reinterpret_cast<const char*>(p), n);
+        *puiEscritos = static_cast<uint32_t>(n);
+        return 0;
+    }
+    int FijaDireccion(uint32_t uiDireccion) override {
+        std::lock_guard<std::mutex> l(m);
+        uiDireccion_ = uiDireccion;
+        return 0;
+    }
+    int EscribePalabras(const uint32_t* pui, size_t n) override {
+        std::lock_guard<std::mutex> l(m);
+        std::string s = "W " + Hex(uiDireccion_);
+        for (size_t i = 0; i < n; i++) s += " " + Hex(pui[i]);
+        dMensajes.push_back(s);
+        uiDireccion_ += static_cast<uint32_t>(4 * n);
+        return 0;
+    }
+
+private:
+    std::mutex m;  // guards the queue and the address
+    std::deque<std::string> dMensajes;
+    uint32_t uiDireccion_ = 0;
+};
+
 // "/dev/name%d" with %d in [0, limite): the number, or -1.
 int NumeroDispositivo(const std::string& sRuta, const std::string& sPrefijo, int iLimite) {
     if (sRuta.compare(0, sPrefijo.size(), sPrefijo) != 0) return -1;
@@ -403,6 +442,11 @@ void CPlaca::RegistraBasicos() {
             if (apModulos[static_cast<size_t>(n)]->bFalloApertura) return ENODEV;
         }
         pp->reset(new CMtifm(*this, n));
+        return 0;
+    });
+    RegistraDispositivo("/dev/simboard-eco", [](const std::string& s, std::unique_ptr<CDispositivoSim>* pp) {
+        if (s != "/dev/simboard-eco") return ENOENT;
+        pp->reset(new CEco());
         return 0;
     });
     RegistraDispositivo("/dev/pcm", [this](const std::string& s, std::unique_ptr<CDispositivoSim>* pp) {

@@ -120,6 +120,28 @@ TEST_F(Daemon, HandlesCloseWithTheirProcessAndTheJournalNamesIt) {
         << d;
 }
 
+TEST_F(Daemon, MessagesAndMemoryWritesTravelAsSeparateCalls) {
+    int fd = cliente.Abre("/dev/simboard-eco", O_RDWR);
+    ASSERT_GE(fd, 0);
+    // A message whose first word reads as 1, like a memory-write marker on this machine.
+    const uint8_t hola[4] = {0x01, 0x00, 0x00, 0x00};
+    EXPECT_EQ(cliente.EscribeMensaje(fd, hola, sizeof(hola)), 4);
+    ASSERT_EQ(cliente.FijaDireccion(fd, 0x80000000u), 0);
+    const uint32_t palabras[2] = {0x11223344u, 0xFFFFFFFFu};
+    ASSERT_EQ(cliente.EscribePalabras(fd, palabras, 2), 0);
+    char buf[1002];
+    ASSERT_EQ(cliente.LeeMensaje(fd, buf, sizeof(buf)), 4);
+    EXPECT_EQ(std::string(buf, 4), std::string("\x01\0\0\0", 4));
+    ssize_t n = cliente.LeeMensaje(fd, buf, sizeof(buf));
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "W 0x80000000 0x11223344 0xFFFFFFFF");
+    EXPECT_EQ(cliente.LeeMensaje(fd, buf, sizeof(buf)), 0);  // nothing waiting
+    // The line modules have no messages.
+    int m = cliente.Abre("/dev/mtifm0", O_RDWR);
+    EXPECT_EQ(cliente.LeeMensaje(m, buf, sizeof(buf)), -1);
+    EXPECT_EQ(errno, EINVAL);
+}
+
 TEST_F(Daemon, ControlCommandsAnswerAndRefuse) {
     EXPECT_THROW(placa->Orden("no_existe"), std::runtime_error);
     EXPECT_THROW(placa->Orden("descuelga 16"), std::runtime_error);

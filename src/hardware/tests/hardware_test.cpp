@@ -57,6 +57,17 @@ TEST_F(SinIniciar, EveryCallBeforeStartUpReturnsMinusOne) {
     EXPECT_EQ(placa->Leds(), (std::vector<uint32_t>{0, 0, 0}));
 }
 
+TEST_F(SinIniciar, BoardSideIsReadBeforeStartUp) {
+    placa->Lado(1);
+    EXPECT_EQ(hwLeeLR(), 1);
+    EXPECT_EQ(IniciaHardware(), 0);  // reuses the descriptor hwLeeLR opened
+    EXPECT_EQ(hwLeeLR(), 1);
+    std::string d = placa->Diario();
+    size_t iPrimera = d.find("/dev/esdiscretas open");
+    ASSERT_NE(iPrimera, std::string::npos);
+    EXPECT_EQ(d.find("/dev/esdiscretas open", iPrimera + 1), std::string::npos);
+}
+
 TEST(SinPlaca, StartUpFailsWithItsLogLineWithoutDevicesOrSimulator) {
     unsetenv(VK_SIMBOARD);
     NLOG::FijaCaptura(Captura);

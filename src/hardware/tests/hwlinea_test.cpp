@@ -141,6 +141,19 @@ TEST_F(PlacaSimulada, LineControlsReachTheModule) {
     EXPECT_EQ(hwCompruebaSlic(m), -1);  // back to its set-up state
 }
 
+TEST_F(PlacaSimulada, StandAloneModuleCheckPutsItInRingingMode) {
+    EXPECT_EQ(hwSupervisaSlic(16), -2);
+    EXPECT_EQ(hwSupervisaSlic(4), 0);
+    EXPECT_EQ(Campo(*placa, 4, "modo"), "2");
+    EXPECT_EQ(placa->Puntos(), (std::vector<uint32_t>{4}));
+    placa->Orden("desajuste 4");
+    EXPECT_EQ(hwSupervisaSlic(4), 0);  // it writes the mode again first
+    placa->Orden("rechaza 0x80044D01 1");
+    placa->Orden("desajuste 4");
+    EXPECT_EQ(hwSupervisaSlic(4), -6);
+    EXPECT_TRUE(HayLinea("HW COMPRUEBA SLIC 4  modo 1002 (2) "));
+}
+
 TEST_F(PlacaSimulada, SupervisorTurnsStateWordsIntoEventsInOrder) {
     const int m = 6;
     CEntidadGrabadora e;
