@@ -97,7 +97,11 @@ int CDispositivosSim::Intercambia(uint32_t uiOperacion, uint32_t uiManejador, ui
     msghdr m{};
     m.msg_iov = iov;
     m.msg_iovlen = iLongitud ? 2 : 1;
-    if (::sendmsg(s, &m, MSG_NOSIGNAL) < 0) {
+    ssize_t iEnviado;
+    do {
+        iEnviado = ::sendmsg(s, &m, MSG_NOSIGNAL);
+    } while (iEnviado < 0 && errno == EINTR);
+    if (iEnviado < 0) {
         int e = errno;
         ::close(s);
         errno = e;
