@@ -304,3 +304,47 @@ TEST(LlamadasSip, HoldReinviteFromTheAgentIsAnsweredAndAcked) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LlamadasSip, AnswerWithReasonAndTerminateOfUnansweredCalls) {
+  static std::string conexion;
+  static int puerto;
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type != EXOSIP_CALL_INVITE) return;
+    if (sdp_message_t *sdp = eXosip_get_sdp_info(ev->request)) {
+      conexion = eXosip_get_audio_connection(sdp)->c_addr;
+      puerto = atoi(eXosip_get_audio_media(sdp)->m_port);
+      sdp_message_free(sdp);
+    }
+    osip_header_t *h = nullptr;
+    osip_message_header_get_byname(ev->request, "Subject", 0, &h);
+    if (h && strcmp(h->hvalue, "razon") == 0)
+      eXosip_call_send_answer_with_reason(ev->tid, 603, nullptr, "WG-67; cause=2008; text=\"QLN standby mode\"");
+    else
+      eXosip_call_terminate_with_text(ev->cid, ev->did, 486, "WG-67; cause=2000; text=\"session pre-emption\"",
+                                      "127.0.0.1", "phone.01", "prueba", nullptr);
+  });
+  ASSERT_TRUE(ua.Ok());
+  Crudo c;
+  const std::string sdp = "v=0\r\no=- 0 0 IN IP4 10.1.2.3\r\ns=-\r\nc=IN IP4 10.1.2.3\r\nt=0 0\r\nm=audio 7000 RTP/AVP 8\r\n";
+  c.Envia(Peticion("INVITE", "raz1", "Subject: razon\r\nContent-Type: application/sdp\r\n", sdp));
+  std::string r;
+  while ((r = c.Recibe()).rfind("SIP/2.0 1", 0) == 0) {
+  }
+  EXPECT_EQ(r.rfind("SIP/2.0 603", 0), 0u) << r;
+  EXPECT_NE(r.find("Reason: WG-67; cause=2008; text=\"QLN standby mode\""), std::string::npos) << r;
+  EXPECT_EQ(conexion, "10.1.2.3");
+  EXPECT_EQ(puerto, 7000);
+  c.Envia(Peticion("INVITE", "raz2", "Subject: otra\r\n"));
+  while ((r = c.Recibe()).rfind("SIP/2.0 1", 0) == 0 || r.find("raz1") != std::string::npos) {
+  }
+  EXPECT_EQ(r.rfind("SIP/2.0 486", 0), 0u) << r;
+  EXPECT_NE(r.find("cause=2000"), std::string::npos) << r;
+  EXPECT_NE(r.find("WG67-Version: phone.01"), std::string::npos) << r;
+  ASSERT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return CuentaTipo(v, EXOSIP_CALL_RELEASED) == 2; }));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_INVITE, EXOSIP_CALL_RELEASED, EXOSIP_CALL_INVITE,
+                                     EXOSIP_CALL_RELEASED}));
+}
+
+}  // namespace

@@ -2,63 +2,11 @@
 // the stack stays alive and bounded.
 #include "agente_prueba.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <gtest/gtest.h>
 
 #include <random>
 
 namespace {
-
-class Crudo {
- public:
-  Crudo() {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(5080);
-    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-    bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    int buf = 4 << 20;
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf);
-  }
-  ~Crudo() { close(fd_); }
-  void Envia(const std::string &s) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(5060);
-    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-    sendto(fd_, s.data(), s.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  }
-  // Next datagram received, or "" after ms.
-  std::string Recibe(int ms = 2000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0) return "";
-    char b[65536];
-    ssize_t n = recv(fd_, b, sizeof b, 0);
-    return n > 0 ? std::string(b, n) : "";
-  }
-
- private:
-  int fd_;
-};
-
-std::string Peticion(const std::string &metodo, const std::string &callid, const std::string &extra = "",
-                     const std::string &cuerpo = "", const std::string &cseq_metodo = "") {
-  std::string m = metodo + " sip:ua@127.0.0.1:5060 SIP/2.0\r\n"
-                  "Via: SIP/2.0/UDP 127.0.0.1:5080;branch=z9hG4bK" + callid + "\r\n"
-                  "From: <sip:x@127.0.0.1:5080>;tag=1" + callid + "\r\n"
-                  "To: <sip:ua@127.0.0.1:5060>\r\n"
-                  "Call-ID: " + callid + "\r\n"
-                  "CSeq: 1 " + (cseq_metodo.empty() ? metodo : cseq_metodo) + "\r\n"
-                  "Contact: <sip:x@127.0.0.1:5080>\r\n"
-                  "Max-Forwards: 70\r\n" + extra;
-  if (extra.find("Content-Length") == std::string::npos)
-    m += "Content-Length: " + std::to_string(cuerpo.size()) + "\r\n";
-  return m + "\r\n" + cuerpo;
-}
 
 void Atiende(eXosip_event_t *ev) {
   if (ev->type == EXOSIP_MESSAGE_NEW) eXosip_message_send_answer(ev->tid, 200, nullptr);
