@@ -41,7 +41,7 @@ TEST_F(Daemon, BlockingLineReadDoesNotHoldUpOtherRequestsOfTheSameDevice) {
     auto t0 = Reloj::now();
     uint32_t r = 0;
     for (int i = 0; i < 20; i++) ASSERT_EQ(cliente.Peticion(fd, hwcod::M22_LEE_VERSION, 0, &r), 0);
-    EXPECT_LT(Reloj::now() - t0, std::chrono::milliseconds(100));
+    EXPECT_LT(Reloj::now() - t0, std::chrono::milliseconds(500));  // behind the read they would wait 1 s
     EXPECT_EQ(r, 15u);
     placa->Llama(4);
     lector.join();
@@ -55,7 +55,7 @@ TEST_F(Daemon, LineReadWithoutChangeReturnsNothingAfterAboutASecond) {
     EXPECT_EQ(cliente.Lee(fd, w, sizeof(w)), 0);
     auto dt = Reloj::now() - t0;
     EXPECT_GT(dt, std::chrono::milliseconds(900));
-    EXPECT_LT(dt, std::chrono::milliseconds(1300));
+    EXPECT_LT(dt, std::chrono::milliseconds(2000));
 }
 
 TEST_F(Daemon, EachChangeIsReadOnceByEveryOpener) {
@@ -171,7 +171,7 @@ TEST_F(Daemon, ManyClientsReadAudioAtOnce) {
     for (auto& h : hilos) h.join();
     auto dt = Reloj::now() - t0;
     EXPECT_EQ(iBien, 8);
-    EXPECT_LT(dt, std::chrono::milliseconds(260));  // in parallel: 10 x 20 ms, not 8 x 200 ms
+    EXPECT_LT(dt, std::chrono::milliseconds(800));  // in parallel: 10 x 20 ms, not 8 x 200 ms
 }
 
 }  // namespace

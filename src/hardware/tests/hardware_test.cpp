@@ -82,13 +82,20 @@ TEST(SinPlaca, StartUpFailsWithItsLogLineWithoutDevicesOrSimulator) {
 
 TEST_F(PlacaSimulada, TickCountsTenMillisecondsAndWrapsAsSignedDifference) {
     placa->Tick(0xFFFFFFF0u);
+    auto a = std::chrono::steady_clock::now();
     uint32_t t0 = hwDameTiempo();
+    auto b = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    auto c = std::chrono::steady_clock::now();
     uint32_t t1 = hwDameTiempo();
+    auto d = std::chrono::steady_clock::now();
     EXPECT_LT(t1, t0);  // wrapped
     int32_t iDif = static_cast<int32_t>(t1 - t0);
-    EXPECT_GE(iDif, 24);
-    EXPECT_LE(iDif, 30);
+    auto ms = [](std::chrono::steady_clock::duration x) {
+        return static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(x).count());
+    };
+    EXPECT_GE(iDif, ms(c - b) / 10 - 1);
+    EXPECT_LE(iDif, ms(d - a) / 10 + 1);
 }
 
 // Microseconds between two readings, against the machine's clock read just before and just
