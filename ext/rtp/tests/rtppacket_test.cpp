@@ -108,11 +108,8 @@ TEST(RTCPCompoundPacket, RefusesCompoundsWhoseLengthsDoNotAddUp)
     dosRr.insert(dosRr.end(), otro.begin(), otro.end());
     auto rellenoEnMedio = dosRr;
     rellenoEnMedio[0] |= 0x20;
-    auto rellenoFinal = Rr(0, 2);
-    rellenoFinal.insert(rellenoFinal.end(), {0, 0, 0, 4});
-    rellenoFinal[0] |= 0x20;
-    auto rellenoExcesivo = rellenoFinal;
-    rellenoExcesivo.back() = 9;
+    const std::vector<uint8_t> rellenoFinal = {0xa0, 201, 0, 2, 0, 0, 0, 0x42, 0, 0, 0, 4};
+    const std::vector<uint8_t> rellenoExcesivo = {0xa0, 201, 0, 2, 0, 0, 0, 0x42, 0, 0, 0, 9};
     auto version1 = Rr();
     version1[0] = 0x40;
     std::vector<CasoRtcp> casos = {

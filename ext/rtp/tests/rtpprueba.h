@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -176,7 +177,8 @@ inline std::vector<uint8_t> PaqueteRtp(uint8_t pt, uint16_t seq, uint32_t ts, ui
     std::vector<uint8_t> p = {0x80, pt, uint8_t(seq >> 8), uint8_t(seq), uint8_t(ts >> 24), uint8_t(ts >> 16),
                               uint8_t(ts >> 8), uint8_t(ts), uint8_t(ssrc >> 24), uint8_t(ssrc >> 16),
                               uint8_t(ssrc >> 8), uint8_t(ssrc)};
-    p.insert(p.end(), payload.begin(), payload.end());
+    p.resize(12 + payload.size());
+    std::copy(payload.begin(), payload.end(), p.begin() + 12);
     return p;
 }
 
