@@ -118,12 +118,20 @@ int add_authorization(osip_message_t *msg, const osip_message_t *challenge) {
   std::string qop = unquote(osip_www_authenticate_get_qop_options(wa));
   std::string alg = unquote(osip_www_authenticate_get_algorithm(wa));
   if (!alg.empty() && strcasecmp(alg.c_str(), "MD5") != 0) return -1;
+  // The credentials of the request's user, those of the challenge's realm first; then any of the realm.
+  const char *user_of_msg = msg->from && msg->from->url ? msg->from->url->username : nullptr;
   const Credential *cr = nullptr;
-  for (const Credential &c : g->creds)
-    if (c.realm.empty() || c.realm == realm) {
+  int best = 0;
+  for (const Credential &c : g->creds) {
+    if (!c.realm.empty() && c.realm != realm) continue;
+    bool same_user = user_of_msg && (c.username == user_of_msg || c.userid == user_of_msg);
+    int score = (same_user ? 2 : 0) + (c.realm == realm ? 1 : 0);
+    if (!same_user && c.realm.empty()) continue;  // a realm-less credential only serves its own user
+    if (score > best) {
+      best = score;
       cr = &c;
-      if (c.realm == realm) break;
     }
+  }
   if (!cr || nonce.empty() || !msg->req_uri) return -1;
   char *uri_text = nullptr;
   if (osip_uri_to_str(msg->req_uri, &uri_text) != 0 || !uri_text) return -1;
@@ -647,7 +655,10 @@ int eXosip_register_send_register(int rid, osip_message_t *reg) {
   osip_contact_t *ct = nullptr;
   if (osip_message_get_contact(reg, 0, &ct) < 0 || !ct) {
     char v[320];
-    snprintf(v, sizeof v, "<sip:%s@%s:%d>", r.contact.c_str(), local_addr().c_str(), g->port);
+    if (r.contact.empty())
+      snprintf(v, sizeof v, "<sip:%s:%d>", local_addr().c_str(), g->port);
+    else
+      snprintf(v, sizeof v, "<sip:%s@%s:%d>", r.contact.c_str(), local_addr().c_str(), g->port);
     osip_message_set_contact(reg, v);
     osip_message_get_contact(reg, 0, &ct);
   }

@@ -102,6 +102,9 @@ TEST(FueraDialogoSip, OutgoingSubscriptionAnsweredAndNotified) {
 TEST(FueraDialogoSip, RegisterResentWithDigestAfterChallenge) {
   AgentePrueba ua([](eXosip_event_t *ev) {
     if (ev->type != EXOSIP_REGISTRATION_FAILURE) return;
+    // other users' credentials stand beside: the request's own user is the one taken
+    eXosip_add_authentication_info("4511102", "4511102", "9173", "", "");
+    eXosip_add_authentication_info("4511103", "4511103", "9173", "", "asterisk");
     eXosip_add_authentication_info("4511101", "4511101", "QWZ", "", "asterisk");
     osip_message_t *r = nullptr;
     if (eXosip_register_build_register(ev->rid, 20, &r) == 0) eXosip_register_send_register(ev->rid, r);
