@@ -216,8 +216,9 @@ public:
         {
             std::lock_guard<std::mutex> l(p.tMutex);
             auto tAhora = CPlaca::Reloj::now();
-            // A reader that stopped for a while starts a fresh pace instead of catching up.
-            if (c.tProximaLectura < tAhora - std::chrono::milliseconds(100)) c.tProximaLectura = tAhora;
+            // Like the driver's buffer, up to half a second of audio waits for a late reader, who
+            // then catches up at once; a reader that stopped for longer starts a fresh pace.
+            if (c.tProximaLectura < tAhora - std::chrono::milliseconds(500)) c.tProximaLectura = tAhora;
             c.tProximaLectura += std::chrono::microseconds(n * 125);
             tFin = c.tProximaLectura;
         }
