@@ -37,7 +37,8 @@ public:
     // Devices: the first registered prefix that the path starts with opens it.
     void RegistraDispositivo(const std::string& sPrefijo, FnAbre fnAbre);
     void RegistraOrden(const std::string& sPalabra, const std::string& sAyuda, FnOrden fnOrden);
-    // Called after every full pulse (0 then 1) of the DSP reset line.
+    // Called after every full pulse (0 then 1) of the DSP reset line, with tMutex held: the
+    // call-back takes only its own model's lock and never calls back into the board.
     void SuscribeResetDsp(std::function<void()> fn);
 
     int Abre(const std::string& sRuta, std::unique_ptr<CDispositivoSim>* pp);
