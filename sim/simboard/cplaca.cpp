@@ -602,33 +602,25 @@ void CPlaca::RegistraBasicos() {
                            " abiertos=" + std::to_string(mod.uiAbiertos) + "\n";
                       return 0;
                   });
-    RegistraOrden("desajuste", "MODULO  la lectura del modo no coincide hasta la siguiente escritura de modo",
-                  [this](const std::vector<std::string>& a, std::string* r) {
-                      uint32_t m;
-                      if (a.size() < 2 || !Numero(a[1], &m) || m >= NUM_MODULOS) return EINVAL;
-                      std::lock_guard<std::mutex> l(tMutex);
-                      apModulos[m]->bDesajuste = true;
-                      *r = "ok\n";
-                      return 0;
-                  });
-    RegistraOrden("version", "MODULO V  version que informa el modulo (15 o 16 las esperadas)",
-                  [this](const std::vector<std::string>& a, std::string* r) {
-                      uint32_t m, v;
-                      if (a.size() < 3 || !Numero(a[1], &m) || m >= NUM_MODULOS || !Numero(a[2], &v)) return EINVAL;
-                      std::lock_guard<std::mutex> l(tMutex);
-                      apModulos[m]->uiVersion = v;
-                      *r = "ok\n";
-                      return 0;
-                  });
-    RegistraOrden("falloapertura", "MODULO 0|1  la apertura del modulo falla",
-                  [this](const std::vector<std::string>& a, std::string* r) {
-                      uint32_t m, v;
-                      if (a.size() < 3 || !Numero(a[1], &m) || m >= NUM_MODULOS || !Numero(a[2], &v)) return EINVAL;
-                      std::lock_guard<std::mutex> l(tMutex);
-                      apModulos[m]->bFalloApertura = v != 0;
-                      *r = "ok\n";
-                      return 0;
-                  });
+    // Fault injection on one module: MODULO [V], applied under the model's lock.
+    auto falla = [this](const std::string& sNombre, bool bConValor, const std::string& sAyuda,
+                        std::function<void(Modulo&, uint32_t)> fn) {
+        RegistraOrden(sNombre, sAyuda, [this, bConValor, fn](const std::vector<std::string>& a, std::string* r) {
+            uint32_t m, v = 0;
+            if (a.size() < (bConValor ? 3u : 2u) || !Numero(a[1], &m) || m >= NUM_MODULOS) return EINVAL;
+            if (bConValor && !Numero(a[2], &v)) return EINVAL;
+            std::lock_guard<std::mutex> l(tMutex);
+            fn(*apModulos[m], v);
+            *r = "ok\n";
+            return 0;
+        });
+    };
+    falla("desajuste", false, "MODULO  la lectura del modo no coincide hasta la siguiente escritura de modo",
+          [](Modulo& m, uint32_t) { m.bDesajuste = true; });
+    falla("version", true, "MODULO V  version que informa el modulo (15 o 16 las esperadas)",
+          [](Modulo& m, uint32_t v) { m.uiVersion = v; });
+    falla("falloapertura", true, "MODULO 0|1  la apertura del modulo falla",
+          [](Modulo& m, uint32_t v) { m.bFalloApertura = v != 0; });
 
     // Audio.
     RegistraOrden("inyecta", "CANAL FICHERO  audio G.711 que leera el canal (luego silencio)",
