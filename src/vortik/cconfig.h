@@ -10,9 +10,13 @@
 class CCONFIG : public cfgConfigPasarela {
 public:
     CDireccionIp oDireccion;                       // the core's own IPv4 address
+    int32_t aiMarcasInicio[2];                     // 1 and 3 once Inicia has run
     uint8_t aucFlgRecursoExiste[CFG_NUM_RECURSOS];  // 1 where a configured channel sits
 
     CCONFIG();
+    // Defaults, the core's address from eth0 ("0.0.0.0" without one), and the identifier
+    // defaults when acIdConfig does not belong to this system and gateway.
+    void Inicia();
     // Recomputes aucFlgRecursoExiste from iNumRecursos and LocalizadorRecurso; channels whose
     // slot or device is out of range are skipped (and logged).
     void MarcaPosiciones();

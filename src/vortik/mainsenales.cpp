@@ -1,0 +1,169 @@
+#include "mainsenales.h"
+
+#include <execinfo.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Thread/hilo.h"
+#include "mainvortik.h"
+#include "nlog.h"
+#include "trazapid.h"
+
+std::atomic<int> giPeticionRol{0};
+
+namespace {
+
+const int kMaxFrames = 32;
+void* gapFrames[kMaxFrames];
+std::atomic<int> giNumFrames{0};
+int gaiTuboFallo[2] = {-1, -1};  // fault handlers -> signal thread
+std::atomic<long> glHiloSenales{0};
+
+const int kFallos[] = {SIGSEGV, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
+
+[[noreturn]] void Termina() {
+    std::fflush(stdout);
+    // Not exit(): the other threads keep running and the globals they use must not be
+    // destroyed under them.
+    _exit(-1);
+}
+
+// Synchronous faults: only async-signal-safe work here. The faulting thread cannot go on, so
+// it waits for the signal thread to report and end the process.
+void ManejadorFallo(int iSenal) {
+    if (iSenal == SIGSEGV) {
+        // backtrace was called once at start-up, so it does not load anything now.
+        giNumFrames.store(backtrace(gapFrames, kMaxFrames));
+    }
+    const long lYo = syscall(SYS_gettid);
+    uint8_t uc = static_cast<uint8_t>(iSenal);
+    if (lYo == glHiloSenales.load() || gaiTuboFallo[1] < 0 || write(gaiTuboFallo[1], &uc, 1) != 1) _exit(-1);
+    for (;;) pause();
+}
+
+sigset_t ConjuntoAsincrono() {
+    sigset_t s;
+    sigemptyset(&s);
+    for (int i = 1; i <= 31; i++) {
+        bool bFallo = false;
+        for (int f : kFallos) bFallo = bFallo || f == i;
+        if (bFallo || i == SIGKILL || i == SIGSTOP || i == SIGBUS || i == SIGPIPE) continue;
+        sigaddset(&s, i);
+    }
+    return s;
+}
+
+void* HiloSenales(void* pFd) {
+    const int iFd = static_cast<int>(reinterpret_cast<intptr_t>(pFd));
+    glHiloSenales.store(syscall(SYS_gettid));
+    TrazaPid("Senales", 0, "src/vortik/main");
+    pollfd afd[2] = {{iFd, POLLIN, 0}, {gaiTuboFallo[0], POLLIN, 0}};
+    for (;;) {
+        if (poll(afd, 2, -1) < 0) continue;
+        if (afd[1].revents & POLLIN) {
+            uint8_t uc = 0;
+            if (read(gaiTuboFallo[0], &uc, 1) == 1) mainGestorSenales(uc);
+        }
+        if (afd[0].revents & POLLIN) {
+            signalfd_siginfo si;
+            if (read(iFd, &si, sizeof si) == static_cast<ssize_t>(sizeof si))
+                mainGestorSenales(static_cast<int>(si.ssi_signo));
+        }
+    }
+    return nullptr;
+}
+
+// A child starts with the default signal state whatever the core blocked or ignored.
+void RestauraSenalesHijo() {
+    sigset_t s;
+    sigemptyset(&s);
+    sigprocmask(SIG_SETMASK, &s, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+}
+
+}  // namespace
+
+void mainPintaBacktrace() {
+    NLOG::Log(NLOG::ERROR, "********* SEGMENTATION FAULT *********");
+    const int n = giNumFrames.load();
+    char** aszSimbolos = backtrace_symbols(gapFrames, n);
+    NLOG::Log(NLOG::ERROR, "BACKTRACE:\n");
+    for (int i = 0; i < n; i++) NLOG::Log(NLOG::ERROR, "  %s", aszSimbolos ? aszSimbolos[i] : "?");
+    std::free(aszSimbolos);
+    NLOG::Log(NLOG::ERROR, "***************************************");
+}
+
+void mainGestorSenales(int iSenal) {
+    switch (iSenal) {
+    case SIGINT:
+        NLOG::Log(NLOG::INFO, "mainGestorSenales SIGINT %d", iSenal);
+        mainParar();
+        Termina();
+    case SIGUSR1:
+        giPeticionRol.store(1);
+        NLOG::Log(NLOG::INFO, "mainGestorSenales SIGUSR1");
+        return;
+    case SIGUSR2:
+        NLOG::Log(NLOG::INFO, "mainGestorSenales SIGUSR2");
+        giPeticionRol.store(2);
+        return;
+    case SIGSEGV:
+        mainPintaBacktrace();
+        mainParar();
+        DuermeMs(2000);
+        Termina();
+    case SIGTERM:
+        NLOG::Log(NLOG::INFO, "mainGestorSenales SIGTERM %d", iSenal);
+        // The SIP stack is stopped here once the core has one (eXosip_quit).
+        DuermeMs(2000);
+        mainParar();
+        Termina();
+    case SIGCHLD:
+        return;
+    default:
+        NLOG::Log(NLOG::ERROR, "Recibida Señal %d...", iSenal);
+        mainParar();
+        Termina();
+    }
+}
+
+int mainInstalaSenales() {
+    void* ap[1];
+    backtrace(ap, 1);
+    if (pipe2(gaiTuboFallo, O_CLOEXEC) != 0) gaiTuboFallo[0] = gaiTuboFallo[1] = -1;
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = ManejadorFallo;
+    for (int f : kFallos) sigaction(f, &sa, nullptr);
+    // A console client that goes away must not end the core: the failed send reports it.
+    signal(SIGPIPE, SIG_IGN);
+    sigset_t s = ConjuntoAsincrono();
+    pthread_sigmask(SIG_BLOCK, &s, nullptr);
+    pthread_atfork(nullptr, nullptr, RestauraSenalesHijo);
+    const int iFd = signalfd(-1, &s, SFD_CLOEXEC);
+    if (iFd < 0) {
+        NLOG::Log(NLOG::ERROR, "mainInstalaSenales: signalfd %d", errno);
+        return -1;
+    }
+    pthread_t t;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    const int r = pthread_create(&t, &attr, HiloSenales, reinterpret_cast<void*>(static_cast<intptr_t>(iFd)));
+    pthread_attr_destroy(&attr);
+    if (r != 0) {
+        NLOG::Log(NLOG::ERROR, "mainInstalaSenales: Error creando hilo");
+        return -1;
+    }
+    return 0;
+}

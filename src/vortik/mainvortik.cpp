@@ -1,0 +1,190 @@
+// Main module of the core: command line, start-up sequence and the core's globals.
+#include "mainvortik.h"
+
+#include <fcntl.h>
+#include <mcheck.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "Thread/hilo.h"
+#include "ceventosdual.h"
+#include "ceventosencamina.h"
+#include "ceventosgordos.h"
+#include "cgescfg.h"
+#include "cgestordual.h"
+#include "consolaMirso.h"
+#include "cpasagus.h"
+#include "csuperec.h"
+#include "ctemporizador.h"
+#include "gestormutex.h"
+#include "hardware/hardware.h"
+#include "ipcvortik.h"
+#include "mainsenales.h"
+#include "multicast.h"
+#include "nlog.h"
+#include "superdsp.h"
+#include "tcpcons.h"
+#include "trazapid.h"
+#include "uptime.h"
+#include "vigilanciahilos.h"
+#include "volcadocfg.h"
+
+CCONFIG oConfigPasarela;
+Cgest oCgest;
+CTemporizador* poTemporizador = nullptr;
+char acDirVirtual[65];
+EstadoSupervision sEstadoSupervision;
+time_t tArranque;
+CGestorCfg oGestorCfg;
+
+namespace {
+int giTubo = -1;
+const uint8_t kByteTubo = 0;
+std::atomic<int> giParar{0};
+
+const char kTipos[7][16] = {"AUDIO_RX", "AUDIO_TX", "AUDIO_TXRX", "AUDIO_HF_TX", "DATOS_RX", "DATOS_TX", "DATOS_TXRX"};
+// One row per accepted interface type (0-16); 15 and 16 have no name.
+const char kTiposIf[17][16] = {"RADIO", "LCEN", "BC",  "BL",    "AB",    "ATSR2", "ATSN5", "ATSQSIG", "2B+D",
+                               "30B+D", "IO",   "DATOS", "RRC", "EYM_PP", "EYM_MARC", "", ""};
+}  // namespace
+
+const char* mainNombreTipo(int iTipo) { return iTipo >= 0 && iTipo < 7 ? kTipos[iTipo] : ""; }
+const char* mainNombreTipoIf(int iTipoIf) { return iTipoIf >= 0 && iTipoIf < 17 ? kTiposIf[iTipoIf] : ""; }
+
+void mainEscribeTubo() {
+    if (giTubo < 0) return;
+    ssize_t r = write(giTubo, &kByteTubo, 1);
+    (void)r;
+}
+
+void mainParar() { giParar = 1; }
+bool mainParando() { return giParar.load() != 0; }
+
+int EsArgConsola(const char* texto, ArgumentosPasarela* pArgs) {
+    if (std::strncmp(texto, "/CONSOLA:", 9) == 0 || std::strncmp(texto, "/consola:", 9) == 0) {
+        unsigned int ui = 0;
+        if (std::sscanf(texto + 9, "%x", &ui) == 1) pArgs->uiNivelConsola = ui;
+        return 1;
+    }
+    // The whole text: "/Vx" is not the switch.
+    if (std::strcmp(texto, "/V") == 0 || std::strcmp(texto, "/v") == 0) {
+        pArgs->ucVersion = 1;
+        return 1;
+    }
+    return 0;
+}
+
+void LeeArgumentos(int argc, char** argv, ArgumentosPasarela* pArgs) {
+    pArgs->iTubo = -1;
+    if (argc == 2) {
+        if (EsArgConsola(argv[1], pArgs) == 0) pArgs->iTubo = std::atoi(argv[1]);
+    } else if (argc > 2) {
+        for (int i = 2; i < argc; i++) EsArgConsola(argv[i], pArgs);
+    }
+}
+
+int mainInicia(uint32_t uiNivelConsola) {
+    ReiniciaMemoriaSincro();
+    AbreTrazaPid("/var/velkord.pid");
+    TrazaPid("main", 0, "src/vortik/main");
+    TrazaPid("Senales", 0, "src/vortik/main");
+    IniciaGestorMutex();
+    IniciaVigilanciaHilos();
+    uptInicia();
+
+    poTemporizador = new CTemporizador();
+    poTemporizador->Inicia(32);
+
+    NLOG::Log(NLOG::INFO, "%s", kBuild);
+    IpcVortik::Inicia();
+    std::printf("%s   V%d.%d.%d  (Build: %s) %s\n\n", kNombreVersion, kVersionMayor, kVersionMenor, kVersionRevision,
+                kBuild, "VERSION MIRSO");
+    NLOG::Log(NLOG::INFO, "Vortik QLN Unificada iniciando");
+    mainEscribeTubo();
+
+    IniciaHardware();
+    NLOG::Log(NLOG::INFO, "CPU LADO %c", hwLeeLR() != 0 ? 'R' : 'I');
+
+    oConfigPasarela.Inicia();
+    CargaConfigPrueba(&oConfigPasarela);
+    superecFijaConfig(&oConfigPasarela);
+    mainEscribeTubo();
+
+    const int iModo = oConfigPasarela.iCfgModoSistema;
+    for (int i = 0; i < CFG_NUM_RECURSOS; i++)
+        aoSupervisorRecurso[i].Inicia(i, &oPasaGus, iModo == 0 ? &oGestorLlamada : nullptr);
+    mainEscribeTubo();
+
+    if (oGestorCfg.Inicia(&oConfigPasarela, acDirVirtual, &oEventosGordos) != 0) {
+        std::printf("MAIN: No se puede iniciar el gestor de configuracion.\n");
+        NLOG::Log(NLOG::ERROR, "MAIN: No se puede iniciar el gestor de configuracion.");
+        return -1;
+    }
+    if (oConfigPasarela.iCfgModoSistema == 0) ArrancaMulticast();
+    CSuperDsp::Inicia();
+    mainEscribeTubo();
+
+    int iNivel, iPuerto;
+    {
+        cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+        if (uiNivelConsola != 0) oConfigPasarela.iNivelConsola = static_cast<int32_t>(uiNivelConsola);
+        iNivel = oConfigPasarela.iNivelConsola;
+        iPuerto = oConfigPasarela.iPuertoConsola;
+    }
+    if (iPuerto != kPuertoConsola) {
+        NLOG::Log(NLOG::INFO, "MAIN: Puerto consola %d - cambiado a %i", iPuerto, kPuertoConsola);
+        iPuerto = kPuertoConsola;
+    }
+    const int r = tcpcInicia(iPuerto);
+    if (r != 0) {
+        giEstadoConsola = 1;
+        NLOG::Log(NLOG::INFO, "MAIN-%s: Error %d en tcpcInicia(%d)", kNombreVersion, r, iPuerto);
+    } else {
+        giEstadoConsola = 2;
+        TcpCons::FijaMascaraTraza(static_cast<uint32_t>(iNivel));
+        NLOG::Log(NLOG::INFO, "MAIN: Consola en el puerto %d con nivel %x\n", iPuerto, iNivel);
+        ArrancaConsola();
+    }
+
+    char acNombre[65];
+    int iDual;
+    {
+        cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+        std::snprintf(acNombre, sizeof acNombre, "%.64s", oConfigPasarela.szNombre);
+        iDual = oConfigPasarela.iDual;
+    }
+    std::printf(" INICIA szNombre=%s\n", acNombre);
+    if (iDual != 1 && oConfigPasarela.iCfgModoSistema == 0)
+        for (auto& s : aoSupervisorRecurso) s.PasoaPrincipal();
+    oGestorDual.Inicia(&oEventosDual, acNombre, iDual);
+    oGestorLlamada.Inicia(&oEventosEncamina);
+    NLOG::Log(NLOG::INFO, "Vortik QLN arrancado");
+    return 0;
+}
+
+int mainVelkord(int argc, char** argv) {
+    mtrace();
+    ArgumentosPasarela sArgs;
+    LeeArgumentos(argc, argv, &sArgs);
+    if (sArgs.ucVersion) {
+        std::printf(" %s   V%d.%d.%d (%s)\n", kNombreVersion, kVersionMayor, kVersionMenor, kVersionRevision, kBuild);
+        return -1;
+    }
+    giTubo = sArgs.iTubo;
+    // The children must not inherit the parent's watchdog pipe.
+    if (giTubo >= 0) fcntl(giTubo, F_SETFD, FD_CLOEXEC);
+
+    pObjetoLog = new CIniciaLog("_pelm.log");
+    NLOG::Log(NLOG::INFO, "ARRANQUE VORTIK");
+    mainInstalaSenales();
+    tArranque = std::time(nullptr);
+    FijaPrioridadHilo(1);
+    if (mainInicia(sArgs.uiNivelConsola) != 0) return 0;
+    mainEscribeTubo();
+    for (auto& s : aoSupervisorRecurso) s.RefrescaEstado();
+    MainSupervisorLento();
+}
