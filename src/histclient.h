@@ -10,6 +10,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -39,12 +40,13 @@ public:
     // Binds to 127.0.0.1:iPuerto with a 1 s receive time-out; a failure is logged and the
     // client goes on without a bound socket.
     void PrepareSocket(CUDPSocket& oSocket, int iPuerto);
+    void Start(int iArg = 0) override;
     void Run() override;
 
     // Ends the thread after its current pass; queued records stay unsent.
-    void Para() { bParar = true; }
+    void Para() { pEstado->bParar = true; }
     // Pause between passes (tests); PAUSA_MS by default.
-    void FijaPausaMs(unsigned int uiMs) { uiPausaMs = uiMs; }
+    void FijaPausaMs(unsigned int uiMs) { pEstado->uiPausaMs = uiMs; }
     size_t Pendientes();
 
 private:
@@ -52,15 +54,23 @@ private:
         std::string sTexto;
         uint8_t ucTipo;  // 0 "V,H00" and "C,N08", 1 "C,T00" and "C,T02"; not read by the sender
     };
+    // All the thread touches. A global client is destroyed at exit while its thread may
+    // still run: the destructor then stops it, and leaves this behind if it will not stop.
+    struct Estado {
+        bool bComandos;
+        std::list<Registro> lCola;
+        pthread_mutex_t tMutex;  // guards lCola
+        std::atomic<FnRxMant> fRxMant{nullptr};
+        std::atomic<bool> bParar{false};
+        std::atomic<bool> bTerminado{false};
+        std::atomic<unsigned int> uiPausaMs{PAUSA_MS};
+    };
     void Encola(std::string sTexto, uint8_t ucTipo);
-    void Bucle(CUDPSocket& oSocket);
-    void EnviaPrimero(CUDPSocket& oSocket, const CSocketAddress& oDestino);
-    void RecibeComando(CUDPSocket& oSocket);
+    static void Bucle(Estado* e, CUDPSocket& oSocket);
+    static void EnviaPrimero(Estado* e, CUDPSocket& oSocket, const CSocketAddress& oDestino);
+    static void RecibeComando(Estado* e, CUDPSocket& oSocket);
+    static void PreparaSocket(CUDPSocket& oSocket, int iPuerto);
 
-    const bool bComandos;
-    std::list<Registro> lCola;
-    pthread_mutex_t tMutex;  // guards lCola
-    std::atomic<FnRxMant> fRxMant;
-    std::atomic<bool> bParar;
-    std::atomic<unsigned int> uiPausaMs;
+    Estado* pEstado;
+    pid_t iPidArranque = 0;  // a forked child has no thread to wait for
 };

@@ -212,3 +212,25 @@ TEST(HistClient, CoreStillSendsWhenCommandPortIsTaken) {
 }
 
 }  // namespace
+
+namespace {
+
+// A global client is destroyed at exit while its thread runs.
+TEST(HistClient, DestroyedWhileRunningStopsItsThreadFirst) {
+    AgenteFalso oAgente;
+    auto t0 = Reloj::now();
+    {
+        HistClient o(true);
+        o.EncolaT00();
+        o.Start();
+        EXPECT_EQ(oAgente.Recibe().sTexto, "C,T00");
+        o.EncolaT02();
+    }
+    EXPECT_LT(Ms(Reloj::now() - t0), 3000);
+    {
+        HistClient o;
+        o.Start();  // destroyed before its thread may even have begun
+    }
+}
+
+}  // namespace
