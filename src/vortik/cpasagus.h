@@ -1,0 +1,98 @@
+// SIP bridge: joins the SIP front end to the gateway's resources. It registers each resource
+// as a SIP user, and forwards the SIP events of a user to the resource's supervisor. This build
+// has no SIP user agent: registrations and call operations log that SIP is not available and
+// fail, so the core runs everything but SIP.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+
+#include "caplic.h"
+#include "cgestorllamada.h"
+#include "cgus.h"
+
+class CSupervisorRecurso;
+struct NotificacionEstado;
+
+class CPasaGus : public Cgus, public Caplic, public CGestorLlamada::CEventos {
+public:
+    enum { MAX_RECURSOS = 16 };
+
+    CPasaGus();
+    virtual ~CPasaGus();
+
+    // Registry of resources (tMutex held for the whole call).
+    int AltaRecurso(CSupervisorRecurso* poSuper, const char* szNombre, int iTipoIf, int iEnableRegistro);
+    int ActualizaRecurso(CSupervisorRecurso* poSuper, const char* szNombre, int iTipoIf, int iFlagQsig);
+    int BajaRecurso(CSupervisorRecurso* poSuper);
+
+    // Calls of a user.
+    int RechazaLlamada(int iUsuario, int cid, int iMotivo);
+    int EnviaRinging(int iUsuario, int cid);
+    int EnviaSessionProgress(int iUsuario, int cid);
+    int RespondeIntWarning(int iUsuario, int cid, int iModo);
+    int EnviaInfo(int iUsuario, int cid, int iTipo, const char* szTexto);
+    int EnviaInfoBasico(int iUsuario, int cid, int iTipo);
+    int AceptaLlamada(int iUsuario, int cid, int iPuertoLocal);
+    int AceptaLlamadaConModo(int iUsuario, int cid, int iPuertoLocal, int iPttId);
+    int LanzaLlamadaSip(int iUsuario, PeticionLlamada* psPeticion, int* piPuertoLocal);
+    int DevuelveLocalPort(int iUsuario, int cid, int iPuerto);
+    int NotificaKeyIn(int iUsuario);
+    int NotificaRefer(int iUsuario, int iDialogo, const char* szLineaEstado);
+    int NumSuscriptores(int iUsuario);
+    int NumSuscriptoresPR();
+    int EligeSuscripcion(int iUsuario);
+    int ActualizaEstadoUsuario(int iUsuario, int iRecurso, const NotificacionEstado* psEstado);
+    void PintaDatosRecurso();
+    void PintaDatosExosip();
+    int DameNumRecursos() const { return iNumRecursos; }
+
+    // Caplic
+    void Traplic_Call_Proceeding(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Ringing(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Released(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Request_Failure(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Global_Failure(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Server_Failure(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Invite(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Replaces(int iUsuario, int cidSustituido, DatosEventoSip* psSesion) override;
+    void Traplic_Update(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Closed(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_ACK(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Info(int iUsuario, DatosEventoSip* psSesion, const char* szCuerpo) override;
+    void Traplic_InfoIntrusionInProgress(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_InfoIntrusionIsEfective(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_InfoEndofIntrusion(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_InfoIntrusionInminente(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Redirect(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Reinvite(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Call_Answer(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Notify(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_WG67_Key_In_Subscription(int iUsuario, int iSuscripcion, int iDialogo, int iExpiraMs) override;
+    void Traplic_Call_No_Answer(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Refer(int iUsuario, DatosEventoSip* psSesion) override;
+    int32_t Traplic_Options(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Call_Message_Answered(int iUsuario, DatosEventoSip* psSesion) override;
+    void Traplic_Respuesta_for_Options(int iUsuario, DatosEventoSip* psSesion) override;
+
+    // CGestorLlamada::CEventos
+    int32_t AbortaInterrupcion(const char* szInterrumpido, const char* szLiberado, int cid) override;
+
+    pthread_mutex_t tMutex;  // guards the resource registry and the port pool
+
+private:
+    struct DatosRecurso {
+        int32_t iIdUsrGus;  // -1: free entry
+        char nombre[65];
+        CSupervisorRecurso* posuperec;
+        int32_t tipo;
+    } asRecursos[MAX_RECURSOS];
+    int32_t iSipArrancado;
+    int32_t iNumRecursos;
+    CGestorLlamada* pGestorLlamada;
+};
+
+// The core's SIP bridge and call manager (globals that live until exit).
+extern CPasaGus oPasaGus;
+extern CGestorLlamada oGestorLlamada;

@@ -1,0 +1,858 @@
+#include "csuperec.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "Thread/hilo.h"
+#include "ccolateral.h"
+#include "cconfig.h"
+#include "cgestorllamada.h"
+#include "cola.h"
+#include "copcionesradio.h"
+#include "cpasagus.h"
+#include "gestormutex.h"
+#include "hardware/hardware.h"
+#include "ipcvortik.h"
+#include "nlog.h"
+#include "procesohijo.h"
+#include "superdsp.h"
+#include "tcpcons.h"
+#include "trazapid.h"
+#include "vigilanciahilos.h"
+
+CSupervisorRecurso aoSupervisorRecurso[CFG_NUM_RECURSOS];
+
+// Maintenance record of a killed child, sent by the exchange with the SNMP agent when it is
+// linked in.
+void mantEnviaN07(int n) __attribute__((weak));
+
+namespace {
+CCONFIG* gpoCfg = nullptr;
+std::atomic<FnEspera> gpfEspera{nullptr};
+
+enum { C_SEGUNDO = 0, C_MODO1, C_PASADA, C_OPTIONS, C_PUBLICA, C_PARADO };
+constexpr uint32_t US_SEGUNDO = 1000000;
+constexpr uint32_t US_MINIMO_PASADA = 20000;
+constexpr int TICKS_SIN_VIGILAR = 5;
+constexpr uint32_t MASCARA_TRAZA_RECURSOS = 0x3E;
+
+// Programs by interface type: the /usr/bin path and the current-directory path.
+const char* const kProgramas[17][2] = {
+    {"/usr/bin/sopwent", "./sopwent"}, {"/usr/bin/kalvesk", "./kalvesk"}, {"/usr/bin/fonmira", "./fonmira"},
+    {"/usr/bin/fonmira", "./fonmira"}, {"/usr/bin/fonmira", "./fonmira"}, {"/usr/bin/lintaro", "./lintaro"},
+    {"/usr/bin/lintaro", "./lintaro"}, {"/usr/bin/norbeck", "./norbeck"}, {nullptr, nullptr},
+    {nullptr, nullptr},                {nullptr, nullptr},                {"/usr/bin/plenwat", "./plenwat"},
+    {"/usr/bin/tuskev", "./tuskev"},   {"/usr/bin/fonmira", "./fonmira"}, {"/usr/bin/fonmira", "./fonmira"},
+    {nullptr, nullptr},                {nullptr, nullptr}};
+const char* const kProgramaRrc[2] = {"/usr/bin/tuskev", "./tuskev"};
+
+void DuermeUs(uint32_t us) {
+    struct timespec t;
+    t.tv_sec = us / US_SEGUNDO;
+    t.tv_nsec = static_cast<long>(us % US_SEGUNDO) * 1000;
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+// The record as "V,N07" when no exchange module is linked: one datagram to the local agent.
+void EnviaN07(int n) {
+    if (mantEnviaN07) {
+        mantEnviaN07(n);
+        return;
+    }
+    int puerto = 0;
+    if (gpoCfg) {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        puerto = gpoCfg->iSnmpPuertoRemoto;
+    }
+    if (puerto <= 0 || puerto > 65535) puerto = 65000;
+    char texto[64];
+    int l = std::snprintf(texto, sizeof texto, "V,N07,%i,-,9,0,0,0,0,-", n);
+    NLOG::Log(NLOG::INFO, "mantEnvia: %s", texto);
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return;
+    sockaddr_in d{};
+    d.sin_family = AF_INET;
+    d.sin_port = htons(static_cast<uint16_t>(puerto));
+    d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(s, texto, static_cast<size_t>(l), 0, reinterpret_cast<const sockaddr*>(&d), sizeof d);
+    close(s);
+}
+
+class CCerrojo {
+public:
+    explicit CCerrojo(pthread_mutex_t* m) : pm(m) { pthread_mutex_lock(pm); }
+    ~CCerrojo() { pthread_mutex_unlock(pm); }
+    CCerrojo(const CCerrojo&) = delete;
+    CCerrojo& operator=(const CCerrojo&) = delete;
+
+private:
+    pthread_mutex_t* pm;
+};
+}  // namespace
+
+void superecFijaConfig(CCONFIG* poCfg) { gpoCfg = poCfg; }
+CCONFIG* superecDameConfig() { return gpoCfg; }
+
+int32_t superecNivelConsola() {
+    if (!gpoCfg) return 0;
+    cfgCerrojo c(&gpoCfg->tMutex);
+    return gpoCfg->iNivelConsola;
+}
+
+void superecFijaEspera(FnEspera pfEspera) { gpfEspera = pfEspera; }
+
+void InfoSesion::Reinicia() {
+    cid = idsesion = idllam = -1;
+    iTempSesion = iTempLlamada = iTempAux = -1;
+    iIndiceColateral = iReposo = iGestorTransferencia = iCidRefer = -1;
+    iSesionPedida = iLlamadaPedida = iPreemption = iTipoSesion = iEsFoco = 0;
+    iTipoSipMapeado = iTipoLlamada = iPayloadForzado = iPayload = iRtphe = 0;
+    iPuertoLocal = -1;
+    iPuertoRemoto = 0;
+    iPttId = 0;
+    iTipoSesionSip = -1;
+    ucPrioridad = 0;
+    Origen[0] = '\0';
+    acDestino[0] = '\0';
+    poLlamadaGestor = nullptr;
+}
+
+// ---- Object ------------------------------------------------------------------------------------
+
+CSupervisorRecurso::CSupervisorRecurso()
+    : iMiNumRecurso(-1), iPidHijo(-1), iEstado(ESTADO_NO_INICIADO), iHijoConfigurado(0), iIndiceWatchdog(-1),
+      iIdUsuarioSip(-1), iModoMantenimiento(0), iTipoBucle(0), iEmplazamientoBucle(0), iBuclePendiente(0),
+      iTempBucle(-1), ucEstadoPublicado(10), uiFlagsColateral{}, psConfig(nullptr), poMiPasaGus(nullptr),
+      poGestorLlamada(nullptr), poOpcionesRadio(nullptr), poColateral(nullptr), aucEqActivoTXRX{},
+      iEstadoColateral(0), aiColateralTemp{-1, 0, 0, 0}, iModoReserva(0), uiCalidadNtp(0), iHaySesiones(-1),
+      iCambioColateral(0), aiCambioEmplazamiento{}, iPresenciaModulo(-1), iTipoIfAnterior(-1),
+      iColateralCfgA(0), iColateralCfgB(0), iCambioCfgColateral(0), poContadores(new TablaContadores),
+      poCanalHijo(nullptr), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
+      iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), acListaPttId{}, iSlicOk(0),
+      uiTicksCanal(0), iHijoTerminado(0) {
+    for (auto& s : asInfoSesion) s.Reinicia();
+    CreaContadores(poContadores, NUM_CONTADORES);
+}
+
+CSupervisorRecurso::CSupervisorRecurso(int) : CSupervisorRecurso() {}
+
+CSupervisorRecurso::~CSupervisorRecurso() {
+    delete poColateral;
+    LiberaContadores(poContadores);
+    delete poContadores;
+    delete poOpcionesRadio;
+    delete poCanalHijo;
+}
+
+const char* CSupervisorRecurso::ProgramaDe(const cfgConfigRecurso* psRec, int iEnCurso) {
+    int i = iEnCurso ? 1 : 0;
+    if (psRec->iTipoIf == TIPOIF_RADIO && std::strncmp(psRec->nombre, "RRC", 3) == 0) return kProgramaRrc[i];
+    if (psRec->iTipoIf < 0 || psRec->iTipoIf > 16) return nullptr;
+    return kProgramas[psRec->iTipoIf][i];
+}
+
+void CSupervisorRecurso::Espera(uint32_t us) {
+    FnEspera f = gpfEspera.load();
+    if (f)
+        f(us);
+    else
+        DuermeUs(us);
+}
+
+int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada* poGestor) {
+    if (iEstado != ESTADO_NO_INICIADO || poPasaGus == nullptr) return -1;
+    if (gpoCfg == nullptr) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: sin configuracion", iRecurso);
+        return -1;
+    }
+    if (ModoSistemaLocal == 0 && poGestor == nullptr) return -1;
+    poGestorLlamada = poGestor;
+    if (iRecurso < 0 || iRecurso >= CFG_NUM_RECURSOS) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:iRecurso fuera de rango", iRecurso);
+        return -1;
+    }
+    char nombre[LON_NOMBRE_MUTEX + 1];
+    std::snprintf(nombre, sizeof nombre, "CSuperRec[%d].tMutexGlobal", iRecurso);
+    CreaMutex(nombre, &tMutexGlobal, nullptr);
+    std::snprintf(nombre, sizeof nombre, "CSuperRec[%d].tMutexSesion", iRecurso);
+    CreaMutex(nombre, &tMutexSesion, nullptr);
+    iMiNumRecurso = iRecurso;
+    psConfig = &gpoCfg->asRecursos[iRecurso];
+    poMiPasaGus = poPasaGus;
+    poOpcionesRadio = new COpcionesRadio(iRecurso);
+    iModoReserva = 1;
+    iIdUsuarioSip = -1;
+    iModoMantenimiento = iTipoBucle = iEmplazamientoBucle = iBuclePendiente = 0;
+    iTempBucle = -1;
+    iEstado = ESTADO_PARADO;
+    if (pthread_create(&tHilo, nullptr, sSupervisor, this) != 0) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error creando hilo", iRecurso);
+        iEstado = ESTADO_NO_INICIADO;
+        return -1;
+    }
+    return 0;
+}
+
+// ---- Requests ----------------------------------------------------------------------------------
+
+void CSupervisorRecurso::GuardaCfgColateral() {
+    if (psConfig->iTipoIf != TIPOIF_RADIO) return;
+    const cfgParamRadio& r = psConfig->uParam.radio;
+    if (r.iTipoRadio == 2 || r.iTipoRadio == 3) iColateralCfgA = r.iClimaxDelay;
+    iColateralCfgB = r.iMetodoBss;
+}
+
+// The active equipment of each emplacement comes from the switch-over state file, which the
+// collateral supervision keeps; until it runs every emplacement uses equipment A.
+void CSupervisorRecurso::CargaEqActivo() { std::memset(aucEqActivoTXRX, 0, sizeof aucEqActivoTXRX); }
+
+int CSupervisorRecurso::ArrancaRecurso() {
+    if (iEstado == ESTADO_NO_INICIADO) return -1;
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d] ArrancaRecurso", iMiNumRecurso);
+    int tipoIf;
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        tipoIf = psConfig->iTipoIf;
+        iCambioCfgColateral = 0;
+        GuardaCfgColateral();
+    }
+    {
+        CCerrojo l(&tMutexGlobal);
+        if (iEstado != ESTADO_EN_MARCHA) iPeticionArranque = 1;
+    }
+    poOpcionesRadio->Lee();
+    oTablaPttId.FijaTamano(poOpcionesRadio->DameMaxSessions());
+    if (poColateral == nullptr) poColateral = new CColateral(this);
+    CargaEqActivo();
+    // Remembered so that a later change of type restarts the child with the new program.
+    iTipoIfAnterior = tipoIf;
+    return 0;
+}
+
+int CSupervisorRecurso::DetieneRecurso() {
+    if (iEstado == ESTADO_NO_INICIADO) return -1;
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d] DetieneRecurso", iMiNumRecurso);
+    {
+        CCerrojo l(&tMutexGlobal);
+        if (iEstado != ESTADO_PARADO) iPeticionParada = 1;
+    }
+    iTipoIfAnterior = -1;
+    return 0;
+}
+
+int CSupervisorRecurso::ReconfiguraRecurso() {
+    if (iEstado == ESTADO_NO_INICIADO) return -1;
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d] ReconfiguraRecurso", iMiNumRecurso);
+    iReconfigurar = 1;
+    CargaEqActivo();
+    cfgCerrojo c(&gpoCfg->tMutex);
+    int tipoIf = psConfig->iTipoIf;
+    if (iTipoIfAnterior != -1 && iTipoIfAnterior != tipoIf) {
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: cambio de tipo de interfaz %d -> %d", iMiNumRecurso, iTipoIfAnterior,
+                  tipoIf);
+        iHijoMuerto = 1;
+    }
+    iTipoIfAnterior = tipoIf;
+    if (tipoIf == TIPOIF_RADIO) {
+        const cfgParamRadio& r = psConfig->uParam.radio;
+        if (r.iTipoRadio == 2 || r.iTipoRadio == 3)
+            iCambioCfgColateral = (r.iClimaxDelay != iColateralCfgA || r.iMetodoBss != iColateralCfgB) ? 1 : 0;
+    }
+    GuardaCfgColateral();
+    return 0;
+}
+
+int CSupervisorRecurso::ReconfiguraColaterales() {
+    if (iEstado == ESTADO_NO_INICIADO) return -1;
+    iReconfigurarColaterales = 1;
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d] Reconfigura colaterales", iMiNumRecurso);
+    return 0;
+}
+
+void CSupervisorRecurso::NotifHijoMuerto() {
+    NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]::NotifHijoMuerto", iMiNumRecurso);
+    iHijoMuerto = 1;
+}
+
+// ---- Supervisor thread -------------------------------------------------------------------------
+
+void* CSupervisorRecurso::sSupervisor(void* p) {
+    static_cast<CSupervisorRecurso*>(p)->Supervisor();
+    return nullptr;
+}
+
+void CSupervisorRecurso::Supervisor() {
+    iHaySesiones = -1;
+    FijaPrioridadHilo(1);
+    TrazaPid("Supervisor proceso", iMiNumRecurso, "src/vortik/csuperec");
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d] PID=%d", iMiNumRecurso, static_cast<int>(getpid()));
+    iIndiceWatchdog = RegistraHilo("Supervisor proceso", iMiNumRecurso, 2000, hwDameTiempo());
+    {
+        CCerrojo l(&tMutexGlobal);
+        poContadores->contadores[C_SEGUNDO] = US_SEGUNDO;
+        poContadores->contadores[C_MODO1] = 9 * US_SEGUNDO;
+        poContadores->contadores[C_PASADA] = 300000;
+    }
+    uint32_t* c = poContadores->contadores;
+    for (;;) {
+        uint32_t us;
+        {
+            CCerrojo l(&tMutexGlobal);
+            AvanzaContadores(poContadores);
+            us = poContadores->minimo;
+        }
+        Espera(us < US_MINIMO_PASADA || us == UINT32_MAX ? US_MINIMO_PASADA : us);
+
+        if (c[C_SEGUNDO] == 0) {
+            c[C_SEGUNDO] = US_SEGUNDO;
+            RefrescaHilo(iIndiceWatchdog, hwDameTiempo());
+            CCerrojo l(&tMutexGlobal);
+            if (iPidHijo >= 0 && poCanalHijo) {
+                ++uiTicksCanal;
+                poCanalHijo->Temporiza(uiTicksCanal > TICKS_SIN_VIGILAR ? 1 : 0);
+            }
+        }
+        if (c[C_PASADA] == 0) c[C_PASADA] = iHijoConfigurado == 1 ? 500000 : 300000;
+
+        if (iEstado == ESTADO_PARADO) {
+            if (!iPeticionArranque) {
+                if (c[C_PARADO] == 0) {
+                    c[C_PARADO] = 5 * US_SEGUNDO;
+                    SupervisaSlic();
+                }
+                continue;
+            }
+            {
+                CCerrojo l(&tMutexGlobal);
+                iEstado = ESTADO_EN_MARCHA;
+                iPeticionArranque = 0;
+            }
+            if (iPidHijo < 0) {
+                Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
+                LanzaHijo();
+                Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
+            }
+            continue;
+        }
+        if (iEstado != ESTADO_EN_MARCHA) continue;
+
+        if (iPidHijo < 0) {
+            Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
+            LanzaHijo();
+            Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
+        }
+        if (iPidHijo > 0) {
+            CompruebaHijoVivo();
+            if (iHijoMuerto) {
+                Filicidio();
+            } else if (iReconfigurar == 1) {
+                ConfiguraHijo();
+            } else {
+                if (ModoSistemaLocal == 1 && c[C_MODO1] == 0) c[C_MODO1] = 5 * US_SEGUNDO;
+                if (c[C_PUBLICA] == 0) c[C_PUBLICA] = US_SEGUNDO;
+                int superv = 0;
+                {
+                    cfgCerrojo cc(&gpoCfg->tMutex);
+                    superv = psConfig->sColateral.isuperv_options;
+                }
+                if (superv && iModoReserva == 0 && iIdUsuarioSip >= 0 && c[C_OPTIONS] == 0) {
+                    int t = 5;
+                    if (iEstadoColateral != 0) {
+                        cfgCerrojo cc(&gpoCfg->tMutex);
+                        t = psConfig->sColateral.itm_superv_options;
+                    }
+                    c[C_OPTIONS] = static_cast<uint32_t>(t > 0 ? t : 5) * US_SEGUNDO;
+                }
+            }
+        }
+        InfoHwSlot();
+        bool parar = false;
+        {
+            CCerrojo l(&tMutexGlobal);
+            if (iPeticionParada) {
+                iPeticionParada = 0;
+                iEstado = ESTADO_PARADO;
+                parar = true;
+            }
+        }
+        if (parar) Filicidio();
+    }
+}
+
+// A child that dies before its first heartbeat is never watched by its channel: the pass
+// reaps it and treats it as silent, so it is relaunched and leaves no zombie.
+void CSupervisorRecurso::CompruebaHijoVivo() {
+    pid_t pid = iPidHijo;
+    if (pid <= 0 || iHijoTerminado) return;
+    if (phRecogeSiTermino(pid) == 1) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: proceso %d terminado", iMiNumRecurso, static_cast<int>(pid));
+        iHijoTerminado = 1;
+        iHijoMuerto = 1;
+    }
+}
+
+int CSupervisorRecurso::LanzaHijo() {
+    cfgConfigRecurso* r = psConfig;
+    const char* rutas[2];
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        rutas[0] = ProgramaDe(r, 0);
+        rutas[1] = ProgramaDe(r, 1);
+    }
+    if (rutas[0] == nullptr) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: tipo de interfaz %d sin programa", iMiNumRecurso, r->iTipoIf);
+        Espera(5 * US_SEGUNDO);
+        return -1;
+    }
+    int32_t nivel = superecNivelConsola();
+    int32_t propio = static_cast<int32_t>(getpid());
+    char a1[16], a2[16], a3[16];
+    std::snprintf(a1, sizeof a1, "%d", iMiNumRecurso);
+    std::snprintf(a2, sizeof a2, "%d", nivel);
+    std::snprintf(a3, sizeof a3, "%d", propio);
+    const char* args[3] = {a1, a2, a3};
+    NLOG::Log(NLOG::INFO, "Ejecutando %s %s %s %s", rutas[0], a1, a2, a3);
+
+    iPidHijo = 0;
+    iHijoTerminado = 0;
+    ResultadoLanza res = phLanza(rutas, 2, args, 3);
+    if (res.pid < 0) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error %d en fork", iMiNumRecurso, errno);
+        iPidHijo = -1;
+        return -1;
+    }
+    bool consola = (nivel & 0xFFFF) != 0;
+    if (res.aiErrno[0] != 0) {
+        if (consola)
+            TcpCons::Printf(" Error %d ejecutando %s. %s\n\r", res.aiErrno[0], rutas[0], std::strerror(res.aiErrno[0]));
+        NLOG::Log(NLOG::INFO, "\nEjecutando en directorio en curso %s %s %s %s ", rutas[1], a1, a2, a3);
+    }
+    if (res.iEjecutada < 0 && consola)
+        TcpCons::Printf(" Vuelve a dar Error %d ejecutando %s. %s\n\r", res.aiErrno[1], rutas[1],
+                        std::strerror(res.aiErrno[1]));
+
+    iPidHijo = res.pid;
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Creado proceso %d", iMiNumRecurso, static_cast<int>(res.pid));
+    Cola* canal = new Cola(res.pid, COLA_PADRE, 0, propio);
+    if (canal->DameCola() < 0) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error creando objeto Def_Cola %i", iMiNumRecurso,
+                  static_cast<int>(res.pid));
+        delete canal;
+        iHijoMuerto = 1;
+        return -1;
+    }
+    {
+        CCerrojo l(&tMutexGlobal);
+        poCanalHijo = canal;
+        IpcVortik::RegistraCallbacks(canal);
+    }
+    CSuperDsp::EnviaPidRecurso(iMiNumRecurso);
+    hwCierraSlic(iMiNumRecurso);
+    return 0;
+}
+
+void CSupervisorRecurso::ConfiguraHijo() {
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]ConfiguraHijo:Inicia", iMiNumRecurso);
+    {
+        CCerrojo l(&tMutexGlobal);
+        if (!poCanalHijo)
+            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]ConfiguraHijo: canalhijo no encontrado", iMiNumRecurso);
+        else if (poCanalHijo->EnviaCreaCanalHermano(CSuperDsp::DamePid(), 4) < 0)
+            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error asignando PID %i de servicios DSP", iMiNumRecurso,
+                      CSuperDsp::DamePid());
+    }
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]ConfiguraHijo:trz1", iMiNumRecurso);
+    // The record and the general block are copied under the configuration mutex and sent outside
+    // it: the configuration thread takes the supervisors' locks inside that mutex.
+    static thread_local cfgConfigRecurso sRegistro;
+    char bloque[TAM_BLOQUE_GENERAL];
+    std::memset(bloque, 0, sizeof bloque);
+    char nombre[sizeof psConfig->nombre];
+    int tipoIf, registro, tipoIfRadio;
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        psConfig->iSlot = iMiNumRecurso / 4;
+        psConfig->iDispositivo = iMiNumRecurso % 4;
+        std::memcpy(&sRegistro, psConfig, sizeof sRegistro);
+        gpoCfg->CopiaDirVirtual(bloque);
+        std::memcpy(nombre, psConfig->nombre, sizeof nombre);
+        nombre[sizeof nombre - 1] = '\0';
+        tipoIf = psConfig->iTipoIf;
+        registro = psConfig->iEnableRegistro;
+        tipoIfRadio = tipoIf == TIPOIF_RADIO;
+    }
+    {
+        CCerrojo l(&tMutexGlobal);
+        if (!poCanalHijo)
+            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:ConfiguraHijo: canalhijo no encontrado", iMiNumRecurso);
+        else
+            poCanalHijo->EnviaTomaConfig(bloque, &sRegistro);
+    }
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]ConfiguraHijo:trz2", iMiNumRecurso);
+    iReconfigurar = 0;
+    if (iIdUsuarioSip < 0) {
+        NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: alta en el subsistema SIP nombre nuevorec= %s\n", iMiNumRecurso, nombre);
+        CCerrojo l(&tMutexGlobal);
+        iIdUsuarioSip = poMiPasaGus->AltaRecurso(this, nombre, tipoIf, registro);
+        if (iIdUsuarioSip < 0)
+            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error en poMiPasaGus->AltaRecurso()", iMiNumRecurso);
+    }
+    if (tipoIfRadio) EnviaCodigoDebug(17, static_cast<uint8_t>(uiCalidadNtp & 0xFF));
+    if (iModoReserva == 0) EnviaCodigoDebug(8, 0);
+    iHijoConfigurado = 1;
+}
+
+void CSupervisorRecurso::Filicidio() {
+    pid_t pid = iPidHijo;
+    NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Filicidio PID %d\n", iMiNumRecurso, static_cast<int>(pid));
+    for (auto& s : asInfoSesion) {
+        if (s.cid == -1) continue;
+        LiberaPttIdSesion(&s);
+        CierraSesionCompleta(&s, 0);
+    }
+    {
+        CCerrojo l(&tMutexGlobal);
+        if (poCanalHijo) poCanalHijo->EnviaTermina();
+    }
+    Espera(5 * US_SEGUNDO);
+    {
+        CCerrojo l(&tMutexGlobal);
+        poMiPasaGus->BajaRecurso(this);
+        iIdUsuarioSip = -1;
+    }
+    iHijoConfigurado = 0;
+    // Only this supervisor's own live child is killed and reaped: never a pid of 0 or -1 (a
+    // stop while no child runs), never another supervisor's child.
+    if (!iHijoTerminado && pid > 0) {
+        int r = phMataYRecoge(pid);
+        if (r == -2)
+            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error en waitpid %d. ", iMiNumRecurso, errno);
+        else if (r == -1)
+            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: PID %d no es un hijo vivo", iMiNumRecurso, static_cast<int>(pid));
+    }
+    iPidHijo = -1;
+    iHijoTerminado = 0;
+    Cola* canal;
+    {
+        CCerrojo l(&tMutexGlobal);
+        canal = poCanalHijo;
+        poCanalHijo = nullptr;
+    }
+    Espera(2 * US_SEGUNDO);
+    EnviaN07(iMiNumRecurso);
+    // Closed without the lock: the channel's receive thread may be waiting for it in a handler.
+    delete canal;
+    iHijoMuerto = 0;
+    NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:MATADO iMiNumRecurso\n", iMiNumRecurso);
+}
+
+// ---- Session table -----------------------------------------------------------------------------
+
+InfoSesion* CSupervisorRecurso::AsignaInfoSesion() {
+    for (int i = 0; i < MAX_INFO_SESION; ++i) {
+        if (asInfoSesion[i].cid == -1) {
+            asInfoSesion[i].cid = -2;
+            TcpCons::Traza(MASCARA_TRAZA_RECURSOS, "CSUPEREC[%d]: infosesion=%d\n", iMiNumRecurso, i);
+            return &asInfoSesion[i];
+        }
+    }
+    return nullptr;
+}
+
+void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
+    if (s == nullptr) return;
+    if (s->iPuertoLocal != -1 && poMiPasaGus) poMiPasaGus->DevuelveLocalPort(iIdUsuarioSip, s->cid, s->iPuertoLocal);
+    if (ModoSistemaLocal == 0 && s->cid != -1 && poGestorLlamada)
+        poGestorLlamada->FinEncaminaLlamada(iIdUsuarioSip, s->cid);
+    LlamadaGestor* g = nullptr;
+    {
+        CCerrojo l(&tMutexSesion);
+        s->cid = s->idsesion = s->idllam = s->iPuertoLocal = s->iTempAux = -1;
+        s->iGestorTransferencia = s->iCidRefer = s->iIndiceColateral = s->iReposo = s->iTipoSesionSip = -1;
+        s->iSesionPedida = s->iLlamadaPedida = s->iPreemption = 0;
+        s->Origen[0] = '\0';
+        s->acDestino[0] = '\0';
+        if (ModoSistemaLocal == 0) {
+            g = s->poLlamadaGestor;
+            s->poLlamadaGestor = nullptr;
+        }
+    }
+    delete g;
+}
+
+InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorCid(int cid) {
+    if (cid < 0) return nullptr;
+    for (auto& s : asInfoSesion)
+        if (s.cid == cid) return &s;
+    return nullptr;
+}
+InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorIdSesion(int id) {
+    if (id < 0) return nullptr;
+    for (auto& s : asInfoSesion)
+        if (s.idsesion == id) return &s;
+    return nullptr;
+}
+InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorIdLlamada(int id) {
+    if (id == -1) return nullptr;
+    for (auto& s : asInfoSesion)
+        if (s.idllam == id) return &s;
+    return nullptr;
+}
+InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorColateral(int i) {
+    if (i < 0) return nullptr;
+    for (auto& s : asInfoSesion)
+        if (s.iIndiceColateral == i) return &s;
+    return nullptr;
+}
+InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorTipoSesion(int t) {
+    for (auto& s : asInfoSesion)
+        if (s.cid >= 0 && s.iTipoSesionSip == t) return &s;
+    return nullptr;
+}
+InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorLlamadaYDestino(int id, const char* d) {
+    for (auto& s : asInfoSesion)
+        if (s.idllam == id && d && std::strcmp(s.acDestino, d) == 0) return &s;
+    return nullptr;
+}
+InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorOrigen(const char* o) {
+    if (o == nullptr || o[0] == '\0') return nullptr;
+    for (auto& s : asInfoSesion)
+        if (s.cid != -1 && std::strcmp(s.Origen, o) == 0) return &s;
+    return nullptr;
+}
+InfoSesion* CSupervisorRecurso::BuscaInfoSesionPreemption() {
+    for (auto& s : asInfoSesion)
+        if (s.cid != -1 && s.iPreemption == 1) return &s;
+    return nullptr;
+}
+InfoSesion* CSupervisorRecurso::BuscaSiguienteInfoSesionPorIdLlamada(InfoSesion* p, int id) {
+    int i = p ? static_cast<int>(p - asInfoSesion) + 1 : 0;
+    for (; i < MAX_INFO_SESION; ++i)
+        if (asInfoSesion[i].idllam == id) return &asInfoSesion[i];
+    return nullptr;
+}
+int CSupervisorRecurso::CuentaInfoSesionPorIdLlamada(int id) {
+    int n = 0;
+    for (auto& s : asInfoSesion)
+        if (s.idllam == id) ++n;
+    return n;
+}
+int CSupervisorRecurso::CuentaInfoSesionesOcupadas() {
+    int n = 0;
+    for (auto& s : asInfoSesion)
+        if (s.cid >= 0) ++n;
+    return n;
+}
+
+void CSupervisorRecurso::LiberaPttIdSesion(InfoSesion* s) {
+    if (s == nullptr || (s->iTipoSesion & 0xF0) != 0x10 || s->iPttId <= 0) return;
+    if (oTablaPttId.BorraId(s->iPttId) < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Error liberando PTT-id", iMiNumRecurso);
+    if (poMiPasaGus) poMiPasaGus->NotificaKeyIn(iIdUsuarioSip);
+}
+
+// Ends the session towards the child and the SIP side, then frees the record.
+void CSupervisorRecurso::CierraSesionCompleta(InfoSesion* s, int iCausa) {
+    if (s == nullptr) return;
+    if (s->idsesion >= 0) {
+        CCerrojo l(&tMutexGlobal);
+        if (poCanalHijo) poCanalHijo->EnviaFinSesion(s->idsesion);
+    }
+    if (s->cid >= 0 && poMiPasaGus && iIdUsuarioSip >= 0) {
+        if (iCausa == 0)
+            poMiPasaGus->FinalizaSesion(iIdUsuarioSip, s->cid);
+        else
+            poMiPasaGus->CierraSesion(iIdUsuarioSip, s->cid, iCausa);
+    }
+    LiberaInfoSesion(s);
+}
+
+// ---- Child events ------------------------------------------------------------------------------
+
+void CSupervisorRecurso::EvtReset() { NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:CSupervisorRecurso::EvtReset", iMiNumRecurso); }
+
+void CSupervisorRecurso::EvtSinConfig() {
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:CSupervisorRecurso::EvtSinConfig", iMiNumRecurso);
+    iReconfigurar = 1;
+}
+
+// Calls and sessions of the line need the SIP side; without it the child's call events are
+// answered so that the line does not wait: an offered call is refused, the rest is logged.
+void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtFinSesion %d %d", iMiNumRecurso, idsesion, iValor);
+    InfoSesion* s = BuscaInfoSesionPorIdSesion(idsesion);
+    if (s) LiberaInfoSesion(s);
+}
+void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada*) {
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtLlamadaEntrante %d sin SIP", iMiNumRecurso, idllam);
+    CCerrojo l(&tMutexGlobal);
+    if (poCanalHijo) poCanalHijo->EnviaRechazaLlamada(idllam, 41);
+}
+void CSupervisorRecurso::EvtRinging(int idllam, int iMotivo) {
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtRinging %d %d", iMiNumRecurso, idllam, iMotivo);
+}
+void CSupervisorRecurso::EvtAceptaLlamada(int idllam) {
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtAceptaLlamada %d", iMiNumRecurso, idllam);
+}
+void CSupervisorRecurso::EvtRechazaLlamada(int idllam, int iMotivo) {
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtRechazaLlamada %d %d", iMiNumRecurso, idllam, iMotivo);
+}
+void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtFinLlamada %d %d", iMiNumRecurso, idllam, iCausa);
+}
+void CSupervisorRecurso::EvtConversacionInterrumpida(int idllam) {
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtConversacionInterrumpida %d", iMiNumRecurso, idllam);
+}
+void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultado) {
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtDiagnostico %d %d %d", iMiNumRecurso, ucCodigo, iId, iResultado);
+}
+void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado*) {}
+void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) {
+    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtInfoLlamada %d %d %d", iMiNumRecurso, idllam, iMotivo, idllamAux);
+}
+
+// ---- SIP events: none arrive without the SIP user agent ----------------------------------------
+
+void CSupervisorRecurso::Traplic_Respuesta_for_Options(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Call_Proceeding(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Ringing(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Released(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Request_Failure(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Global_Failure(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Server_Failure(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Invite(DatosEventoSip* s) {
+    if (s && poMiPasaGus) poMiPasaGus->RechazaLlamada(iIdUsuarioSip, s->cid, 201);
+}
+void CSupervisorRecurso::Traplic_Replaces(int, DatosEventoSip* s) {
+    if (s && poMiPasaGus) poMiPasaGus->RechazaLlamada(iIdUsuarioSip, s->cid, 201);
+}
+void CSupervisorRecurso::Traplic_Update(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Closed(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_ACK(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Info(DatosEventoSip*, const char*) {}
+void CSupervisorRecurso::Traplic_InfoIntrusionInProgress(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_InfoIntrusionIsEfective(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_InfoEndofIntrusion(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_InfoIntrusionInminente(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Redirect(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Reinvite(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Notify(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Call_No_Answer(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Refer(DatosEventoSip*) {}
+int32_t CSupervisorRecurso::Traplic_Options(DatosEventoSip*) { return 0; }
+
+// ---- Maintenance operations --------------------------------------------------------------------
+
+int CSupervisorRecurso::EnviaCodigoDebug(uint8_t ucSub, uint8_t ucValor) {
+    // First byte the sub-command, second its value, in memory order.
+    uint8_t b[4] = {ucSub, ucValor, 0, 0};
+    int32_t palabra;
+    std::memcpy(&palabra, b, sizeof palabra);
+    CCerrojo l(&tMutexGlobal);
+    return poCanalHijo ? poCanalHijo->EnviaDebug(palabra) : -1;
+}
+
+void CSupervisorRecurso::TomaPidDsp(int iPid) {
+    if (iEstado != ESTADO_EN_MARCHA) return;
+    CCerrojo l(&tMutexGlobal);
+    if (!poCanalHijo)
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:poCanalHijo=NULL en CSupervisorRecurso::TomaPidDsp()", iMiNumRecurso);
+    else if (poCanalHijo->EnviaCreaCanalHermano(iPid, 4) < 0)
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Error asignando PID de servicios DSP", iMiNumRecurso);
+    else
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Asignado PID de servicios DSP", iMiNumRecurso);
+}
+
+void CSupervisorRecurso::TomaNivelConsola(int iNivel) {
+    if (iEstado != ESTADO_EN_MARCHA) return;
+    CCerrojo l(&tMutexGlobal);
+    if (!poCanalHijo)
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: poCanalHijo=NULL en CSupervisorRecurso::TomaNivelConsola(%i)",
+                  iMiNumRecurso, iNivel);
+    else if (poCanalHijo->EnviaNivelConsola(iNivel) < 0)
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Error asignando nivel de consola (%i)", iMiNumRecurso, iNivel);
+    else
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Asignado nivel de consola a recurso (%i)", iMiNumRecurso, iNivel);
+}
+
+void CSupervisorRecurso::TomaCalidadNtp(uint32_t uiCalidad) {
+    uiCalidadNtp = uiCalidad;
+    if (psConfig && psConfig->iTipoIf == TIPOIF_RADIO) EnviaCodigoDebug(17, static_cast<uint8_t>(uiCalidad & 0xFF));
+}
+
+void CSupervisorRecurso::PasoaReserva() {
+    iModoReserva = 1;
+    for (auto& s : asInfoSesion) {
+        if (s.cid == -1 || s.cid == -2) continue;
+        LiberaPttIdSesion(&s);
+        CierraSesionCompleta(&s, 229);
+    }
+    EnviaCodigoDebug(8, 1);
+}
+
+void CSupervisorRecurso::PasoaPrincipal() {
+    iModoReserva = 0;
+    NLOG::Log(NLOG::INFO, "PasoaPrincipal");
+    EnviaCodigoDebug(8, 0);
+}
+
+void CSupervisorRecurso::RefrescaEstado() {
+    EnviaCodigoDebug(16, 1);
+    iCambioColateral = 1;
+}
+
+void CSupervisorRecurso::SupervisaSlic() {
+    if (iPidHijo >= 0 || iMiNumRecurso < 0) return;
+    int p = hwDimePresenciaModulo(iMiNumRecurso / 4);
+    if (p < 0) return;
+    bool cambio = p != iPresenciaModulo;
+    iPresenciaModulo = p;
+    if (p == 0) return;
+    if (cambio || hwCompruebaModoSlic(iMiNumRecurso) != 0) {
+        if (hwIniciaSlic(iMiNumRecurso, 2, 0, 0, 0) < 0)
+            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error hwIniciaSlic(%d)", iMiNumRecurso, iMiNumRecurso);
+        iSlicOk = 0;
+    } else {
+        iSlicOk = 1;
+    }
+}
+
+// The slot identity matters only to QSIG lines, whose registration it updates.
+void CSupervisorRecurso::InfoHwSlot() {}
+
+int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
+    if (szBuf == nullptr || iTam <= 0 || psConfig == nullptr) return 0;
+    int n = std::snprintf(szBuf, static_cast<size_t>(iTam), "    Nombre=%.64s\n    FID=%.64s\n    modo funcionamiento: NORMAL\n",
+                          psConfig->nombre, psConfig->szDestino);
+    if (n < 0 || n >= iTam) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC: PintaInfo Desborda buff %d", n);
+        szBuf[0] = '\0';
+        return 0;
+    }
+    return n;
+}
+
+void CSupervisorRecurso::PintaInfoConsola() {
+    if (psConfig == nullptr) return;
+    TcpCons::Printf("    Nombre=%.64s\n", psConfig->nombre);
+    TcpCons::Printf("    FID=%.64s\n", psConfig->szDestino);
+    TcpCons::Printf("    modo funcionamiento: NORMAL\n");
+    CCerrojo l(&tMutexGlobal);
+    if (poCanalHijo) poCanalHijo->EnviaPintaEstadisticas();
+}
+
+const char* CSupervisorRecurso::DameListaPttId() {
+    if (iHijoConfigurado != 1 || psConfig == nullptr || psConfig->iTipoIf != TIPOIF_RADIO) return nullptr;
+    acListaPttId[0] = '\0';
+    oTablaPttId.Vuelca(acListaPttId);
+    if (acListaPttId[0] == '\0') std::strcpy(acListaPttId, "\r\n");
+    return acListaPttId;
+}

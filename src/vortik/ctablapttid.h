@@ -1,0 +1,41 @@
+// PTT-id table of a radio resource: the PTT ids (1-15) given to the SIP parties that hold a
+// session with it, by their URI.
+#pragma once
+
+#include <cstdint>
+
+class CTablaPttId {
+public:
+    enum { MAX_PTT_ID = 15, LON_URI = 64 };
+
+    CTablaPttId();
+    void Inicia();
+    // Usable slots = n when n is below 16.
+    void FijaTamano(int n);
+    int BuscaPorNombre(const char* szUri) const;
+    // The URI's 1-based id (the existing one when present), 0 when no usable slot is free.
+    int Anade(const char* szUri);
+    // -1 for an id below 1 or not held, 0 done.
+    int BorraId(int iId);
+    int BorraNombre(const char* szUri);
+    // Appends one "%d,%s\r\n" line per held entry.
+    void Vuelca(char* szTexto) const;
+    // -1 when no held URI has a host in the same network (first three octets), else its id.
+    int BuscaPorIp(const char* szUri) const;
+    void FijaNombre(const char* szNombre);
+    void DameNombre(char* szNombre) const;
+    int DameTamano() const { return iTamano; }
+
+private:
+    char acNombre[LON_URI + 1];
+    int32_t iTamano;
+    int32_t aiId[MAX_PTT_ID];  // 0: free
+    char aacUri[MAX_PTT_ID][LON_URI + 1];
+};
+
+// URI helpers of the SIP side.
+void SacaUsuarioUri(char* szUri);
+int CopiaUsuarioUri(const char* szUri, char* szSalida);
+int ComparaUri(const char* szUri1, const char* szUri2);
+int EsUriSip(const char* szTexto);
+uint32_t DameIpPropia(const char* szInterfaz);
