@@ -1,8 +1,8 @@
 #include "tcpcons.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -130,21 +130,15 @@ void* HiloRecibe(void*) {
             continue;
         }
 
-        fd_set sLectura;
-        FD_ZERO(&sLectura);
-        int iMax = -1;
-        for (int s : aiSockets)
-            if (s >= 0 && s < FD_SETSIZE) {
-                FD_SET(s, &sLectura);
-                if (s > iMax) iMax = s;
-            }
-        timeval sEspera = {2, 0};
-        // A socket removed meanwhile makes select fail: nothing is read this pass.
-        if (select(iMax + 1, &sLectura, nullptr, nullptr, &sEspera) < 0) FD_ZERO(&sLectura);
+        pollfd asEspera[TcpCons::MAX_CONEXIONES];
+        for (int i = 0; i < TcpCons::MAX_CONEXIONES; ++i) asEspera[i] = pollfd{aiSockets[i], POLLIN, 0};
+        // A socket removed meanwhile is only a false alarm: the slot is checked again below.
+        if (poll(asEspera, TcpCons::MAX_CONEXIONES, 2000) < 0)
+            for (auto& p : asEspera) p.revents = 0;
 
         for (int i = 0; i < TcpCons::MAX_CONEXIONES; ++i) {
             int s = aiSockets[i];
-            if (s < 0 || s >= FD_SETSIZE || !FD_ISSET(s, &sLectura)) continue;
+            if (s < 0 || asEspera[i].revents == 0) continue;
             char acRx[kMaxRecepcion];
             int iCerrar = -1;
             bool bEntrada = false;
