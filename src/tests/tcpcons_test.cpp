@@ -231,7 +231,7 @@ TEST_F(TcpConsTest, ClientThatNeverReadsBlocksNobody) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     bFin = true;
     tLector.join();
-    EXPECT_LT(lPeorMs, 200);
+    EXPECT_LT(lPeorMs, 500);
     EXPECT_LT(lTotalMs, 10000);
     EXPECT_GT(iRecibidos.load(), 1000000u);
     EXPECT_EQ(TcpCons::NumeroConexiones(), 2);  // a full buffer loses text, not the client
