@@ -123,3 +123,34 @@ TEST(FueraDialogoSip, RegisterResentWithDigestAfterChallenge) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FueraDialogoSip, AutomaticRefreshRenewsOutgoingSubscriptionBeforeItExpires) {
+  AgentePrueba ua(nullptr);
+  ASSERT_TRUE(ua.Ok());
+  std::atomic<bool> fin{false};
+  std::thread refresco([&] {  // as the user agent's supervisor does between events
+    while (!fin) {
+      eXosip_automatic_refresh();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  Sipp sipp({"-sf", Escenario("uas_refresco.xml"), "-m", "1"});
+  osip_message_t *s = nullptr;
+  ASSERT_EQ(eXosip_subscribe_build_initial_request(&s, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>",
+                                                   nullptr, "WG67 P/R", 2),
+            0);
+  int sid = eXosip_subscribe_send_initial_request(s);
+  ASSERT_GT(sid, 0);
+  EXPECT_TRUE(ua.EsperaTipo(EXOSIP_SUBSCRIPTION_NOTIFY, 5000));
+  fin = true;
+  refresco.join();
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_SUBSCRIPTION_ANSWERED, EXOSIP_SUBSCRIPTION_ANSWERED,
+                                     EXOSIP_SUBSCRIPTION_NOTIFY}));
+  for (auto &e : ua.Eventos()) EXPECT_EQ(e.sid, sid);
+  EXPECT_EQ(ua.Eventos().back().ss_status, EXOSIP_SUBCRSTATE_TERMINATED);
+}
+
+}  // namespace
