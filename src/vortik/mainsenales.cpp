@@ -16,7 +16,6 @@
 #include "Thread/hilo.h"
 #include "mainvortik.h"
 #include "nlog.h"
-#include "trazapid.h"
 
 std::atomic<int> giPeticionRol{0};
 
@@ -65,7 +64,6 @@ sigset_t ConjuntoAsincrono() {
 void* HiloSenales(void* pFd) {
     const int iFd = static_cast<int>(reinterpret_cast<intptr_t>(pFd));
     glHiloSenales.store(syscall(SYS_gettid));
-    TrazaPid("Senales", 0, "src/vortik/main");
     pollfd afd[2] = {{iFd, POLLIN, 0}, {gaiTuboFallo[0], POLLIN, 0}};
     for (;;) {
         if (poll(afd, 2, -1) < 0) continue;

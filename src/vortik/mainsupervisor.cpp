@@ -127,6 +127,9 @@ void SubperiodoLan() {
     SupervisaModulos();
 }
 
+// Power-supply record: 0 good, 1 fault, 2 unknown; the same on a change and on a refresh.
+int CodigoFA(int iEstado) { return iEstado == 1 ? 0 : iEstado == 0 ? 1 : 2; }
+
 void DebounceFA() {
     const int r = hwLeeEstadoFA();
     NLOG::Log(NLOG::INFO, "Estado FA leido en supervision %i", r);
@@ -139,7 +142,7 @@ void DebounceFA() {
     if (g.iCuentaFA > 3 && sEstadoSupervision.iEstadoFA != g.iCandidatoFA) {
         sEstadoSupervision.iEstadoFA = g.iCandidatoFA;
         const int e = sEstadoSupervision.iEstadoFA;
-        mantEnviaN03(e == 1 ? 0 : e == 0 ? 1 : 2);
+        mantEnviaN03(CodigoFA(e));
         NLOG::Log(NLOG::INFO, "Estado FA %i", e);
         g.iCandidatoFA = -1;
     }
@@ -356,7 +359,7 @@ void mainRefrescaMant() {
         mantEnviaN04(2, 1);
     else
         mantEnviaN04(1, 2);
-    mantEnviaN03(sEstadoSupervision.iEstadoFA == 1 ? 0 : 1);
+    mantEnviaN03(CodigoFA(sEstadoSupervision.iEstadoFA));
     mantEnviaN05(sEstadoSupervision.iEstadoNtp);
     for (int m = 0; m < 4; m++) EnviaSlot(m);
     for (auto& s : aoSupervisorRecurso) s.RefrescaEstado();

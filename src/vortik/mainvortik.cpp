@@ -61,6 +61,8 @@ void mainEscribeTubo() {
     (void)r;
 }
 
+void mainFijaTubo(int iFd) { giTubo = iFd; }
+
 void mainParar() { giParar = 1; }
 bool mainParando() { return giParar.load() != 0; }
 

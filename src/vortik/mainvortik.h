@@ -55,6 +55,7 @@ int mainInicia(uint32_t uiNivelConsola);
 [[noreturn]] void MainSupervisorLento();
 // One byte of value 0 to the parent's pipe, when there is one (result ignored).
 void mainEscribeTubo();
+void mainFijaTubo(int iFd);
 // Stop flag: the supervision loop ends the process at its next pass.
 void mainParar();
 bool mainParando();
