@@ -1,0 +1,167 @@
+// The core's configuration sinks: time-synchronisation command lines and files, refused
+// resource types, the published-state answers of the router, and the address check of texts
+// that go into command lines.
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ceventosencamina.h"
+#include "ceventosgordos.h"
+#include "csimboard.h"
+#include "hardware/hardware.h"
+#include "mainvortik.h"
+#include "nombrehost.h"
+#include "nucleo_pruebas.h"
+#include "publica.h"
+
+namespace {
+
+std::string Lee(const char* szRuta) {
+    std::ifstream f(szRuta);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void SinEspera(unsigned int) {}
+
+class Sincro : public ::testing::Test {
+protected:
+    void SetUp() override {
+        placa = simboard::CSimBoard::Arranca();
+        ASSERT_TRUE(placa);
+        FijaEsperaSincro(SinEspera);
+        ReiniciaMemoriaSincro();
+    }
+    void Servidores(const char* a, const char* b, const char* c) {
+        const char* as[] = {a, b, c};
+        for (int i = 0; i < 3; i++) std::snprintf(oConfigPasarela.szDirSrvNtp[i], 64, "%s", as[i]);
+    }
+    std::unique_ptr<simboard::CSimBoard> placa;
+};
+
+struct CasoSincro {
+    const char* aszServidores[3];
+    const char* szConf;
+    const char* szScript;
+    const char* szComandos;
+};
+
+TEST_F(Sincro, ServersGiveTheirCommandLinesAndFiles) {
+    const CasoSincro casos[] = {
+        {{"192.0.2.1", "", ""},
+         "driftfile /etc/ntp.drift\nserver 192.0.2.1 burst iburst minpoll 4 maxpoll 4",
+         "ntpdate -b -p 2 192.0.2.1 \nntpd -g -U 3\n",
+         "killall -9 ntpd\nntpdate -b -p 2 192.0.2.1 \nntpd -g -U 3&\n"},
+        {{"", "", "ntp.ejemplo.org"},
+         "driftfile /etc/ntp.drift\nserver ntp.ejemplo.org burst iburst minpoll 4 maxpoll 4",
+         "ntpdate -b -p 2 ntp.ejemplo.org \nntpd -g -U 3\n",
+         "killall -9 ntpd\nntpdate -b -p 2 ntp.ejemplo.org \nntpd -g -U 3&\n"},
+        {{"a-1.ejemplo", "10.0.0.1", "reloj"},
+         "driftfile /etc/ntp.drift\nserver a-1.ejemplo burst iburst minpoll 4 maxpoll 4"
+         "\nserver 10.0.0.1 burst iburst minpoll 4 maxpoll 4\nserver reloj burst iburst minpoll 4 maxpoll 4",
+         "ntpdate -b -p 2 a-1.ejemplo \nntpdate -b -p 2 10.0.0.1 \nntpdate -b -p 2 reloj \nntpd -g -U 3\n",
+         "killall -9 ntpd\nntpdate -b -p 2 a-1.ejemplo \nntpdate -b -p 2 10.0.0.1 \nntpdate -b -p 2 reloj \n"
+         "ntpd -g -U 3&\n"},
+        // A text that is no address nor host name never reaches a command line.
+        {{"1.2.3.4; reboot", "10.0.0.2", "$(halt)"},
+         "driftfile /etc/ntp.drift\nserver 10.0.0.2 burst iburst minpoll 4 maxpoll 4",
+         "ntpdate -b -p 2 10.0.0.2 \nntpd -g -U 3\n",
+         "killall -9 ntpd\nntpdate -b -p 2 10.0.0.2 \nntpd -g -U 3&\n"},
+    };
+    for (const auto& c : casos) {
+        ReiniciaMemoriaSincro();
+        std::remove((placa->Socket() + ".comandos").c_str());
+        Servidores(c.aszServidores[0], c.aszServidores[1], c.aszServidores[2]);
+        EXPECT_EQ(oEventosGordos.ReiniciaSincro(), 0);
+        EXPECT_EQ(Lee("/etc/ntp.conf"), c.szConf) << c.aszServidores[0];
+        EXPECT_EQ(Lee("/etc/ntp.sh"), c.szScript) << c.aszServidores[0];
+        EXPECT_EQ(placa->Comandos(), c.szComandos) << c.aszServidores[0];
+    }
+}
+
+TEST_F(Sincro, UnchangedServersDoNotRestartTheDaemonAfterTheFirstSetUp) {
+    Servidores("192.0.2.1", "", "");
+    oEventosGordos.EvtReiniciaSincro();
+    const std::string sPrimera = placa->Comandos();
+    EXPECT_NE(sPrimera, "");
+    oEventosGordos.EvtReiniciaSincro();
+    EXPECT_EQ(placa->Comandos(), sPrimera);
+    Servidores("192.0.2.2", "", "");
+    oEventosGordos.EvtReiniciaSincro();
+    EXPECT_EQ(placa->Comandos(), sPrimera + "killall -9 ntpd\nntpdate -b -p 2 192.0.2.2 \nntpd -g -U 3&\n");
+}
+
+TEST_F(Sincro, RefusedServerIsLogged) {
+    pruebas::CCapturaLog log;
+    Servidores("x;y", "", "");
+    oEventosGordos.EvtReiniciaSincro();
+    EXPECT_EQ(log.Cuenta("MAIN: Servidor NTP 1 no valido"), 1);
+}
+
+TEST(TextoDireccion, AddressesAndHostNamesOnly) {
+    struct {
+        const char* s;
+        bool b;
+    } const casos[] = {
+        {"192.0.2.1", true},     {"ntp.ejemplo.org", true}, {"reloj", true},        {"a-b.c", true},
+        {"", false},             {"1.2.3", false},          {"256.1.1.1", false},   {"-a.b", false},
+        {"a-.b", false},         {"a..b", false},           {"a.b.", false},        {"a b", false},
+        {"a;reboot", false},     {"$(x)", false},           {"a|b", false},         {"a`b`", false},
+        {"a\nb", false},         {"12345", false},
+    };
+    for (const auto& c : casos) EXPECT_EQ(EsDireccionOHost(c.s, 64), c.b) << c.s;
+    // Read no further than the field's width.
+    const char acSinFin[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_TRUE(EsDireccionOHost(acSinFin, sizeof acSinFin));
+    std::string sLargo(64, 'a');
+    EXPECT_FALSE(EsDireccionOHost((sLargo + "." + sLargo).c_str(), 200));
+}
+
+TEST(Recursos, TypesOutOfRangeAreRefusedAndFifteenAndSixteenHaveNoName) {
+    pruebas::CCapturaLog log;
+    cfgConfigRecurso& r = oConfigPasarela.asRecursos[3];
+    r.iTipo = 2;
+    r.iTipoIf = 17;
+    EXPECT_EQ(oEventosGordos.ArrancaRecurso(3), -1);
+    EXPECT_EQ(log.Cuenta("ERROR. Tipo_Rec/Tipo_If desconocido"), 1);
+    EXPECT_EQ(oEventosGordos.ReconfiguraRecurso(3), -1);
+    EXPECT_EQ(log.Cuenta("MAIN: No se arranca recurso 3 por tener tipo 2/17 erroneo."), 1);
+    r.iTipo = 7;
+    r.iTipoIf = 2;
+    EXPECT_EQ(oEventosGordos.ArrancaRecurso(3), -1);
+    r.iTipo = 2;
+    r.iTipoIf = 16;
+    oEventosGordos.ArrancaRecurso(3);
+    EXPECT_EQ(log.Cuenta("MAIN: Arrancando recurso 3 de tipo AUDIO_TXRX/"), 1);
+}
+
+TEST(Recursos, ResetStopsTheCore) {
+    EXPECT_FALSE(mainParando());
+    oEventosGordos.EvtReset();
+    EXPECT_TRUE(mainParando());
+}
+
+TEST(EstadosPublicados, ResourceNotPublishedElsewhereGetsStateTenInEverySlot) {
+    poPublica = new CPublica("PASARELA");
+    PeticionEstadoPublicado as[2];
+    std::memset(as, 0x55, sizeof as);
+    std::snprintf(as[0].acNombre, sizeof as[0].acNombre, "%s", "TLF-01");
+    std::snprintf(as[1].acNombre, sizeof as[1].acNombre, "%s", "R2-07");
+    as[0].ucTipoIf = 2;
+    as[1].ucTipoIf = 5;
+    EXPECT_EQ(oEventosEncamina.EvtPetListaDeEstadosPublicados(2, as), 0);
+    for (const auto& p : as)
+        for (const auto& s : p.asRanura) {
+            EXPECT_EQ(s.ucEstado, 10);
+            EXPECT_EQ(s.auiPalabras[0], 0u);
+        }
+    EXPECT_EQ(oEventosEncamina.EvtPetListaDeEstadosPublicados(1, nullptr), -1);
+}
+
+}  // namespace
