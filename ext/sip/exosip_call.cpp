@@ -415,11 +415,15 @@ void call_stray_2xx(osip_message_t *resp) {
   for (auto &[did, dp] : g->dialogs) {
     Dialog *d = dp.get();
     if (d->kind != DlgKind::Call || !d->od || osip_dialog_match_as_uac(d->od, resp) != 0) continue;
-    if (d->ack && d->ack_cseq == cseq_num(resp)) {
+    auto now = Clock::now();
+    // A UAS repeats its 2xx after T1 at the earliest: faster repeats are an echo of our own ACKs.
+    if (d->ack && d->ack_cseq == cseq_num(resp) && (!d->reacked || now - d->last_reack >= Ms(kT1 / 2))) {
       std::string host;
       int port;
       next_hop(d->ack, host, port);
       send_raw(d->ack, host, port, d->invite_tid);
+      d->reacked = true;
+      d->last_reack = now;
     }
     return;
   }

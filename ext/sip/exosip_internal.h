@@ -49,6 +49,8 @@ struct Dialog : eXosip_dialog_t {
   // UAC: the ACK sent for the last 2xx, re-sent for each retransmitted 2xx
   osip_message_t *ack = nullptr;
   int ack_cseq = 0;
+  Clock::time_point last_reack;  // repeated ACKs are spaced so that a peer echoing them cannot loop
+  bool reacked = false;
   int invite_tid = 0;     // INVITE transaction whose 2xx this dialog waits to ACK
   int invite_cseq = 0;
   int last_rseq = 0;      // reliable provisional responses (RFC 3262)

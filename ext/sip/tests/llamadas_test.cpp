@@ -348,3 +348,34 @@ TEST(LlamadasSip, AnswerWithReasonAndTerminateOfUnansweredCalls) {
 }
 
 }  // namespace
+
+namespace {
+
+std::atomic<int> g_acks{0};
+void CuentaAcks(osip_message_t *m, int) {
+  if (MSG_IS_REQUEST(m) && strcmp(m->sip_method, "ACK") == 0) ++g_acks;
+}
+
+TEST(LlamadasSip, RepeatedOkIsAckedAgainWithoutASecondAnswered) {
+  g_acks = 0;
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_CALL_ANSWERED) EnviaAck(ev->did);
+  });
+  ASSERT_TRUE(ua.Ok());
+  eXosip_set_cbsip_message(CuentaAcks);
+  Sipp sipp({"-sf", Escenario("uas_200_repetido.xml"), "-m", "1"});
+  int cid = LlamaASipp();
+  ASSERT_GT(cid, 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_ANSWERED));
+  for (int i = 0; i < 300 && g_acks < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(g_acks.load(), 2);
+  auto ev = ua.Eventos();
+  EXPECT_EQ(eXosip_call_terminate(cid, ev[0].did), 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  // sipp answers the repeated ACK with its 200 at once: that echo is not acknowledged again
+  EXPECT_EQ(g_acks.load(), 2);
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_ANSWERED, EXOSIP_CALL_MESSAGE_ANSWERED, EXOSIP_CALL_RELEASED}));
+}
+
+}  // namespace
