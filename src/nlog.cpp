@@ -280,10 +280,8 @@ void CConfigLog::Lee(const char* ruta, const char* sufijo) {
         linea.erase(std::remove(linea.begin(), linea.end(), ' '), linea.end());
         if (linea.empty()) continue;
         size_t igual = linea.find('=');
-        // Exactly two fields: one "=" with text on both sides.
-        if (igual == std::string::npos || igual == 0 || igual + 1 == linea.size() ||
-            linea.find('=', igual + 1) != std::string::npos)
-            continue;
+        // Exactly two fields (either may be empty): one "=".
+        if (igual == std::string::npos || linea.find('=', igual + 1) != std::string::npos) continue;
         std::string clave = linea.substr(0, igual);
         std::string valor = linea.substr(igual + 1);
         if (clave == "FILEFORMAT") szFormato = valor;

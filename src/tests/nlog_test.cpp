@@ -77,6 +77,7 @@ TEST(ConfigLog, ReadsPlogConfTable) {
         {"nombre", "FILENAME=/mnt/ramfs/pasarela\n", "csv", "/mnt/ramfs/pasarela_pelm.log", 500000, 3, true, false},
         {"dos iguales", "FILENAME=a=b\n", "csv", "plog.csv", 500000, 3, true, false},
         {"sin igual", "FILESIZE\n", "csv", "plog.csv", 500000, 3, true, false},
+        {"valores vacios", "FILENAME=\nFILESIZE=\n=csv\n", "csv", "_pelm.log", 0, 3, true, false},
         {"TRUE mayusculas", "TO_STANDARD_OUTPUT=false\nTO_STANDARD_OUTPUT=TRUE\n", "csv", "plog.csv", 500000, 3,
          false, false},
         {"booleanos", "TO_STANDARD_OUTPUT=false\nIPC_SHARE=true\n", "csv", "plog.csv", 500000, 3, false, true},
