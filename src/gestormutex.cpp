@@ -2,7 +2,9 @@
 
 #include <errno.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "nlog.h"
 
@@ -14,23 +16,25 @@ struct EntradaMutex {
 };
 
 struct GestorMutex {
-    int iIniciado;
+    std::atomic<int> iIniciado;
     int iNumero;
     pthread_mutex_t tGuarda;  // guards iNumero and asTabla
     EntradaMutex asTabla[MAX_MUTEX];
 };
 
 GestorMutex gGestor;
+std::once_flag gUnaVez;
 
 }  // namespace
 
 void IniciaGestorMutex() {
-    // Not guarded: the first creation of a process runs in main before other threads.
-    if (gGestor.iIniciado) return;
-    gGestor.iIniciado = 1;
-    pthread_mutex_init(&gGestor.tGuarda, nullptr);
-    memset(gGestor.asTabla, 0, sizeof gGestor.asTabla);
-    gGestor.iNumero = 0;
+    // Once, even when two threads create their first mutexes together.
+    std::call_once(gUnaVez, [] {
+        pthread_mutex_init(&gGestor.tGuarda, nullptr);
+        memset(gGestor.asTabla, 0, sizeof gGestor.asTabla);
+        gGestor.iNumero = 0;
+        gGestor.iIniciado = 1;
+    });
 }
 
 int CreaMutex(const char* nombre, pthread_mutex_t* mutex, const pthread_mutexattr_t* attr) {
