@@ -154,7 +154,7 @@ bool invite_retransmission(const osip_message_t *m) {
   return found;
 }
 
-void call_incoming_request(osip_event_t *evt, osip_transaction_t **tr_out) {
+void call_incoming_request(osip_event_t *evt) {
   osip_message_t *m = evt->sip;
   if (invite_retransmission(m)) {
     osip_event_free(evt);
@@ -163,7 +163,6 @@ void call_incoming_request(osip_event_t *evt, osip_transaction_t **tr_out) {
   bool full = g->calls.size() >= kMaxCalls || queue_full();
   osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::Invite});
   if (!tr) return;
-  if (tr_out) *tr_out = tr;
   if (full) {
     answer_server(tr, build_response(m, 503, nullptr, false));
     return;

@@ -140,7 +140,7 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
     return;
   }
   if (strcmp(m->sip_method, "INVITE") == 0) {
-    call_incoming_request(evt, nullptr);
+    call_incoming_request(evt);
   } else if (strcmp(m->sip_method, "SUBSCRIBE") == 0) {
     insub_new(evt);
   } else if (strcmp(m->sip_method, "BYE") == 0 || strcmp(m->sip_method, "PRACK") == 0 ||

@@ -177,7 +177,7 @@ void free_dialog(int did);
 void tr_done(osip_transaction_t *tr);
 
 // calls
-void call_incoming_request(osip_event_t *evt, osip_transaction_t **tr_out);
+void call_incoming_request(osip_event_t *evt);
 void call_ack(osip_message_t *ack);
 void call_cancel(osip_transaction_t *cancel_tr, osip_message_t *cancel);
 bool call_in_dialog(Dialog *d, osip_event_t *evt);
