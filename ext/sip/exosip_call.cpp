@@ -164,6 +164,7 @@ void call_incoming_request(osip_event_t *evt) {
   osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::Invite});
   if (!tr) return;
   if (full) {
+    EXO_LOG(OSIP_WARNING, "eXosip: %zu calls held, new INVITE answered 503\n", g->calls.size());
     answer_server(tr, build_response(m, 503, nullptr, false));
     return;
   }

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +91,8 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
   if (!evt) return;
   osip_message_t *m = evt->sip;
   if (!valid_message(m)) {
+    EXO_LOG(OSIP_WARNING, "eXosip: incomplete SIP message from %s:%d dropped\n", inet_ntoa(src.sin_addr),
+            ntohs(src.sin_port));
     if (m && MSG_IS_REQUEST(m) && m->sip_method && strcmp(m->sip_method, "ACK") != 0 && m->from && m->to &&
         m->call_id && m->cseq && osip_list_size(&m->vias) > 0) {
       char ip[INET_ADDRSTRLEN];
@@ -123,6 +126,7 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
     return;
   }
   if (g->trs.size() >= kMaxTransactions) {
+    EXO_LOG(OSIP_WARNING, "eXosip: %zu transactions, %s answered 503 without state\n", g->trs.size(), m->sip_method);
     stateless_answer(m, 503);
     osip_event_free(evt);
     return;
@@ -253,7 +257,9 @@ int send_raw(osip_message_t *msg, const std::string &host, int port, int tid) {
   if (osip_message_to_str(msg, &text, &len) != 0 || !text) return -1;
   ssize_t n = sendto(g->fd, text, len, 0, reinterpret_cast<sockaddr *>(&dst), sizeof dst);
   osip_free(text);
-  return n == static_cast<ssize_t>(len) ? 0 : -1;
+  if (n == static_cast<ssize_t>(len)) return 0;
+  EXO_LOG(OSIP_ERROR, "eXosip: cannot send %zu bytes to %s:%d (%s)\n", len, host.c_str(), port, strerror(errno));
+  return -1;
 }
 
 void next_hop(const osip_message_t *req, std::string &host, int &port) {
@@ -635,6 +641,7 @@ int eXosip_listen_addr(int transport, const char *addr, int port, int family, in
     return -1;
   }
   if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+    EXO_LOG(OSIP_ERROR, "eXosip: cannot listen on UDP port %d (%s)\n", port, strerror(errno));
     close(fd);
     return -1;
   }

@@ -140,6 +140,9 @@ constexpr int kT1 = 500, kT2 = 4000;
 
 extern Stack *g;
 
+// Through osip2's trace, which the application routes into its log.
+#define EXO_LOG(level, ...) osip_trace(__FILE__, __LINE__, level, nullptr, __VA_ARGS__)
+
 // core
 // Hands a datagram to the stack as if it had come from ip:port (fuzzing).
 void inject_datagram(const char *buf, size_t len, const char *ip, int port);
