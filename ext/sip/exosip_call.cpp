@@ -427,6 +427,40 @@ void call_stray_2xx(osip_message_t *resp) {
     }
     return;
   }
+  // A 2xx of another dialog of one of our INVITEs (a fork): acknowledge it and end that dialog
+  // (RFC 3261 13.2.2.4); the call keeps the dialog it was answered on.
+  osip_generic_param_t *ftag = nullptr;
+  if (osip_from_get_tag(resp->from, &ftag) != 0 || !ftag || !ftag->gvalue) return;
+  char *callid = nullptr;
+  if (osip_call_id_to_str(resp->call_id, &callid) != 0 || !callid) return;
+  Call *fork_of = nullptr;
+  for (auto &[did, dp] : g->dialogs) {
+    osip_dialog_t *od = dp->od;
+    if (dp->kind == DlgKind::Call && od && od->type == CALLER && od->call_id && od->local_tag &&
+        strcmp(od->call_id, callid) == 0 && strcmp(od->local_tag, ftag->gvalue) == 0 && dp->d_STATE == 1) {
+      fork_of = find_call(dp->cid);
+      break;
+    }
+  }
+  osip_free(callid);
+  osip_dialog_t *od = nullptr;
+  if (!fork_of || osip_dialog_init_as_uac(&od, resp) != 0) return;
+  Dialog *d = new_dialog(DlgKind::Call, fork_of->c_id, od);
+  fork_of->dids.push_back(d->d_id);
+  osip_dialog_set_state(od, DIALOG_CONFIRMED);
+  d->d_STATE = 1;
+  d->invite_cseq = cseq_num(resp);
+  if (osip_message_t *ack = build_in_dialog(d, "ACK")) {
+    std::string host;
+    int port;
+    next_hop(ack, host, port);
+    send_raw(ack, host, port, 0);
+    d->ack = ack;
+    d->ack_cseq = d->invite_cseq;
+    d->reacked = true;
+    d->last_reack = Clock::now();
+  }
+  if (osip_message_t *bye = build_in_dialog(d, "BYE")) start_client(bye, NICT, TrCtx{TrKind::Stray, 0, d->d_id});
 }
 
 void call_timers(Clock::time_point now) {

@@ -379,3 +379,32 @@ TEST(LlamadasSip, RepeatedOkIsAckedAgainWithoutASecondAnswered) {
 }
 
 }  // namespace
+
+namespace {
+
+std::atomic<int> g_byes{0};
+void CuentaByes(osip_message_t *m, int) {
+  if (MSG_IS_REQUEST(m) && strcmp(m->sip_method, "BYE") == 0) ++g_byes;
+}
+
+TEST(LlamadasSip, SecondDialogOfAForkedInviteIsAckedAndEnded) {
+  g_byes = 0;
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_CALL_ANSWERED) EnviaAck(ev->did);
+  });
+  ASSERT_TRUE(ua.Ok());
+  eXosip_set_cbsip_message(CuentaByes);
+  Sipp sipp({"-sf", Escenario("uas_bifurcado.xml"), "-m", "1"});
+  int cid = LlamaASipp();
+  ASSERT_GT(cid, 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_ANSWERED));
+  for (int i = 0; i < 300 && g_byes < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(g_byes.load(), 1);  // the fork's dialog
+  auto ev = ua.Eventos();
+  EXPECT_EQ(eXosip_call_terminate(cid, ev[0].did), 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_ANSWERED, EXOSIP_CALL_MESSAGE_ANSWERED, EXOSIP_CALL_RELEASED}));
+}
+
+}  // namespace
