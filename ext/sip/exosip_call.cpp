@@ -111,6 +111,8 @@ int send_bye(Call *c, Dialog *d, const char *reason, const char *local_ip, const
 void call_release(Call *c) {
   if (!c) return;
   int cid = c->c_id;
+  if (c->retry_resp) osip_message_free(c->retry_resp);
+  c->retry_resp = nullptr;
   if (!c->ended) {
     c->ended = true;
     push_event(new_event(EXOSIP_CALL_RELEASED, cid, first_did(c), 0, nullptr, nullptr));
@@ -123,6 +125,7 @@ void calls_clear() {
   while (!g->calls.empty()) {
     Call *c = g->calls.begin()->second.get();
     for (int did : c->dids) free_dialog(did);
+    if (c->retry_resp) osip_message_free(c->retry_resp);
     g->calls.erase(g->calls.begin());
   }
 }
@@ -373,7 +376,18 @@ void call_ict_response(int type, osip_transaction_t *tr, osip_message_t *resp) {
       push_event(new_event(failure_type(resp->status_code, !initial), c->c_id, d ? d->d_id : 0, tid,
                            tr->orig_request, resp));
       if (initial) {
-        call_release(c);
+        int st = resp->status_code;
+        bool retry = c->retries < 2 && !c->cancelling &&
+                     (((st == 401 || st == 407) && can_authorize(tr->orig_request, resp)) ||
+                      (st == 422 && !header_value(resp, "Min-SE").empty()));
+        if (!retry) {
+          call_release(c);
+          return;
+        }
+        if (c->retry_resp) osip_message_free(c->retry_resp);
+        osip_message_clone(resp, &c->retry_resp);
+        c->retry_tid = tid;
+        c->retry_deadline = Clock::now() + Ms(5000);  // time for eXosip_default_action, else released
       } else if (resp->status_code == 481 || resp->status_code == 408) {
         call_release(c);  // RFC 3261 12.2.1.2: the dialog is gone
       }
@@ -490,7 +504,66 @@ void call_timers(Clock::time_point now) {
       send_refresh(d);
     }
   }
+  for (auto &[cid, c] : g->calls)
+    if (c->retry_resp && now >= c->retry_deadline) stale.push_back(cid);
   for (int cid : stale) call_release(find_call(cid));
+}
+
+namespace {
+void drop_headers(osip_message_t *m, const char *name) {
+  for (int i = osip_list_size(&m->headers) - 1; i >= 0; --i) {
+    osip_header_t *h = static_cast<osip_header_t *>(osip_list_get(&m->headers, i));
+    if (h && h->hname && osip_strcasecmp(h->hname, name) == 0) {
+      osip_list_remove(&m->headers, i);
+      osip_header_free(h);
+    }
+  }
+}
+}  // namespace
+
+// The INVITE again, in a new transaction, with credentials (401/407) or the peer's Min-SE (422).
+int call_retry(Call *c) {
+  osip_transaction_t *ict = find_tr(c->retry_tid);
+  osip_message_t *inv = nullptr;
+  if (!ict || !ict->orig_request || osip_message_clone(ict->orig_request, &inv) != 0) {
+    call_release(c);
+    return -1;
+  }
+  osip_message_t *resp = c->retry_resp;
+  c->retry_resp = nullptr;
+  char n[16];
+  snprintf(n, sizeof n, "%d", cseq_num(inv) + 1);
+  osip_free(inv->cseq->number);
+  inv->cseq->number = osip_strdup(n);
+  osip_via_t *via = static_cast<osip_via_t *>(osip_list_get(&inv->vias, 0));
+  osip_generic_param_t *br = nullptr;
+  if (via && osip_via_param_get_byname(via, const_cast<char *>("branch"), &br) == 0 && br) {
+    osip_free(br->gvalue);
+    br->gvalue = osip_strdup(new_branch().c_str());
+  }
+  osip_list_special_free(&inv->authorizations, reinterpret_cast<void (*)(void *)>(&osip_authorization_free));
+  osip_list_special_free(&inv->proxy_authorizations,
+                         reinterpret_cast<void (*)(void *)>(&osip_proxy_authorization_free));
+  if (resp->status_code == 422) {
+    std::string minse = header_value(resp, "Min-SE");
+    drop_headers(inv, "Session-Expires");
+    drop_headers(inv, "Min-SE");
+    osip_message_set_header(inv, "Session-Expires", (std::to_string(atoi(minse.c_str())) + ";refresher=uac").c_str());
+    osip_message_set_header(inv, "Min-SE", minse.c_str());
+  } else {
+    add_authorization(inv, resp);
+  }
+  osip_message_free(resp);
+  osip_message_force_update(inv);
+  ++c->retries;
+  osip_transaction_t *tr = start_client(inv, ICT, TrCtx{TrKind::Invite, c->c_id});
+  if (!tr) {
+    call_release(c);
+    return -1;
+  }
+  c->out_tid = tr->transactionid;
+  run_machines();
+  return 0;
 }
 
 }  // namespace exo

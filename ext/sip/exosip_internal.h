@@ -78,6 +78,11 @@ struct Call : eXosip_call_t {
   bool cancelling = false;
   bool got_provisional = false;
   int bye_tid = 0;
+  // 401/407/422 to our INVITE: eXosip_default_action may send it again (before the deadline)
+  osip_message_t *retry_resp = nullptr;
+  int retry_tid = 0;
+  int retries = 0;
+  Clock::time_point retry_deadline;
 };
 
 struct Registration {
@@ -188,6 +193,7 @@ void call_ict_response(int type, osip_transaction_t *tr, osip_message_t *resp);
 void call_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp);
 void call_timers(Clock::time_point now);
 void call_release(Call *c);
+int call_retry(Call *c);
 void call_stray_2xx(osip_message_t *resp);
 void calls_clear();
 
@@ -200,6 +206,7 @@ void out_of_dialog_request(osip_event_t *evt);
 void sub_timers(Clock::time_point now);
 void subs_clear();
 int add_authorization(osip_message_t *msg, const osip_message_t *challenge);
+bool can_authorize(const osip_message_t *msg, const osip_message_t *challenge);
 
 }  // namespace exo
 

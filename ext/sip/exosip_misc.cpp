@@ -105,20 +105,19 @@ osip_message_t *make_register(Registration &r, int expires) {
 
 }  // namespace
 
-int add_authorization(osip_message_t *msg, const osip_message_t *challenge) {
+namespace {
+
+const osip_www_authenticate_t *challenge_of(const osip_message_t *challenge, bool &proxy) {
   osip_www_authenticate_t *wa = nullptr;
-  bool proxy = false;
-  if (osip_message_get_www_authenticate(challenge, 0, &wa) < 0 || !wa) {
-    if (osip_message_get_proxy_authenticate(challenge, 0, &wa) < 0 || !wa) return -1;
-    proxy = true;
-  }
-  std::string realm = unquote(osip_www_authenticate_get_realm(wa));
-  std::string nonce = unquote(osip_www_authenticate_get_nonce(wa));
-  std::string opaque = unquote(osip_www_authenticate_get_opaque(wa));
-  std::string qop = unquote(osip_www_authenticate_get_qop_options(wa));
-  std::string alg = unquote(osip_www_authenticate_get_algorithm(wa));
-  if (!alg.empty() && strcasecmp(alg.c_str(), "MD5") != 0) return -1;
-  // The credentials of the request's user, those of the challenge's realm first; then any of the realm.
+  proxy = false;
+  if (osip_message_get_www_authenticate(challenge, 0, &wa) >= 0 && wa) return wa;
+  proxy = true;
+  if (osip_message_get_proxy_authenticate(challenge, 0, &wa) >= 0 && wa) return wa;
+  return nullptr;
+}
+
+// The credentials of the request's user, those of the challenge's realm first; then any of the realm.
+const Credential *credential_for(const osip_message_t *msg, const std::string &realm) {
   const char *user_of_msg = msg->from && msg->from->url ? msg->from->url->username : nullptr;
   const Credential *cr = nullptr;
   int best = 0;
@@ -132,6 +131,28 @@ int add_authorization(osip_message_t *msg, const osip_message_t *challenge) {
       cr = &c;
     }
   }
+  return cr;
+}
+
+}  // namespace
+
+bool can_authorize(const osip_message_t *msg, const osip_message_t *challenge) {
+  bool proxy;
+  const osip_www_authenticate_t *wa = challenge_of(challenge, proxy);
+  return wa && credential_for(msg, unquote(osip_www_authenticate_get_realm(const_cast<osip_www_authenticate_t *>(wa))));
+}
+
+int add_authorization(osip_message_t *msg, const osip_message_t *challenge) {
+  bool proxy;
+  osip_www_authenticate_t *wa = const_cast<osip_www_authenticate_t *>(challenge_of(challenge, proxy));
+  if (!wa) return -1;
+  std::string realm = unquote(osip_www_authenticate_get_realm(wa));
+  std::string nonce = unquote(osip_www_authenticate_get_nonce(wa));
+  std::string opaque = unquote(osip_www_authenticate_get_opaque(wa));
+  std::string qop = unquote(osip_www_authenticate_get_qop_options(wa));
+  std::string alg = unquote(osip_www_authenticate_get_algorithm(wa));
+  if (!alg.empty() && strcasecmp(alg.c_str(), "MD5") != 0) return -1;
+  const Credential *cr = credential_for(msg, realm);
   if (!cr || nonce.empty() || !msg->req_uri) return -1;
   char *uri_text = nullptr;
   if (osip_uri_to_str(msg->req_uri, &uri_text) != 0 || !uri_text) return -1;
@@ -366,7 +387,13 @@ using namespace exo;
   if (!g) return -1;                           \
   std::lock_guard<std::recursive_mutex> lk_(g->mtx)
 
-int eXosip_default_action(eXosip_event_t *je) { return je ? 0 : -1; }
+int eXosip_default_action(eXosip_event_t *je) {
+  LOCK();
+  if (!je) return -1;
+  Call *c = find_call(je->cid);
+  if (je->type == EXOSIP_CALL_REQUESTFAILURE && c && c->retry_resp && c->retry_tid == je->tid) return call_retry(c);
+  return 0;
+}
 
 void eXosip_automatic_refresh(void) {
   if (!g) return;

@@ -408,3 +408,48 @@ TEST(LlamadasSip, SecondDialogOfAForkedInviteIsAckedAndEnded) {
 }
 
 }  // namespace
+
+namespace {
+
+// The user agent calls eXosip_default_action for every event; after a 401 or a 422 it sends
+// the INVITE again, with credentials or with the peer's Min-SE, in the same call.
+TEST(LlamadasSip, DefaultActionResendsChallengedOrTooShortInvite) {
+  struct Caso {
+    const char *escenario;
+    int estado;
+  } casos[] = {{"uas_autentica.xml", 401}, {"uas_intervalo.xml", 422}};
+  for (auto &caso : casos) {
+    SCOPED_TRACE(caso.escenario);
+    AgentePrueba ua([](eXosip_event_t *ev) {
+      eXosip_default_action(ev);
+      if (ev->type == EXOSIP_CALL_ANSWERED) {
+        EnviaAck(ev->did);
+        eXosip_call_terminate(ev->cid, ev->did);
+      }
+    });
+    ASSERT_TRUE(ua.Ok());
+    eXosip_add_authentication_info("ua", "ua", "clave", "", "pasarela");
+    Sipp sipp({"-sf", Escenario(caso.escenario), "-m", "1"});
+    int cid = LlamaASipp("IA call", "90;refresher=uac");
+    ASSERT_GT(cid, 0);
+    ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+    EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+    EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_REQUESTFAILURE, EXOSIP_CALL_ANSWERED,
+                                       EXOSIP_CALL_MESSAGE_ANSWERED, EXOSIP_CALL_RELEASED}));
+    auto ev = ua.Eventos();
+    EXPECT_EQ(ev[0].status, caso.estado);
+    for (auto &e : ev) EXPECT_EQ(e.cid, cid);
+  }
+}
+
+TEST(LlamadasSip, ChallengeWithoutCredentialsReleasesTheCall) {
+  AgentePrueba ua([](eXosip_event_t *ev) { eXosip_default_action(ev); });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uas_autentica.xml"), "-m", "1", "-timeout", "2s"});
+  int cid = LlamaASipp();
+  ASSERT_GT(cid, 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_REQUESTFAILURE, EXOSIP_CALL_RELEASED}));
+}
+
+}  // namespace
