@@ -13,6 +13,8 @@ int CEventosDual::EvtCambioEstadoDual(int iEstado) {
         NLOG::Log(NLOG::INFO, "  Cambio Estado Dual a principal");
         mantEnviaN04(1, 2);
     } else if (iEstado == 1) {
+        // Standby: the supervisors release their sessions and refuse calls from now on.
+        for (auto& s : aoSupervisorRecurso) s.PasoaReserva();
         NLOG::Log(NLOG::INFO, " Cambio Estado Dual a reserva ");
         mantEnviaN04(2, 1);
     }

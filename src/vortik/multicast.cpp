@@ -1,12 +1,228 @@
 #include "multicast.h"
 
-#include <cstdio>
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <pthread.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Thread/hilo.h"
 #include "cfgpasarela.h"
+#include "cgestordual.h"
+#include "comando.h"
+#include "gestormutex.h"
+#include "hardware/hardware.h"
 #include "mainvortik.h"
+#include "nlog.h"
 #include "publica.h"
+#include "tcpcons.h"
+#include "trazapid.h"
+#include "vigilanciahilos.h"
+
+const char* const kGrupoMulticastDefecto = "239.192.71.1";
+
+namespace {
+pthread_mutex_t tMutexMulticast;
+std::atomic<int> giSocket{-1};
+std::atomic<int> giPuerto{0};
+std::atomic<void (*)(unsigned int)> gfEspera{DuermeMs};
+
+ip_mreq Peticion(const char* szGrupo) {
+    ip_mreq m{};
+    if (inet_pton(AF_INET, szGrupo, &m.imr_multiaddr) != 1) m.imr_multiaddr.s_addr = INADDR_NONE;
+    m.imr_interface.s_addr = htonl(INADDR_ANY);
+    return m;
+}
+
+// True when the address belongs to one of this host's interfaces (a looped-back packet).
+bool EsDireccionPropia(uint32_t iDir) {
+    ifaddrs* pLista = nullptr;
+    if (getifaddrs(&pLista) != 0) return false;
+    bool b = false;
+    for (ifaddrs* p = pLista; p && !b; p = p->ifa_next)
+        if (p->ifa_addr && p->ifa_addr->sa_family == AF_INET)
+            b = reinterpret_cast<sockaddr_in*>(p->ifa_addr)->sin_addr.s_addr == iDir;
+    freeifaddrs(pLista);
+    return b;
+}
+
+void* HiloMulticast(void*) {
+    TrazaPid("Multicast", 0, "src/vortik/multicast");
+    NLOG::Log(NLOG::INFO, "Arrancado hilo multicast tPidMcast %d", static_cast<int>(getpid()));
+    const int iVigia = RegistraHilo("Multicast", 0, 4000, hwDameTiempo());
+
+    char acGrupo[65];
+    std::snprintf(acGrupo, sizeof acGrupo, "%s", kGrupoMulticastDefecto);
+    uint16_t usPuerto = PUERTO_MULTICAST_DEFECTO;
+    ip_mreq sPeticion = Peticion(acGrupo);
+    int iSock = ArrancaSock(acGrupo, usPuerto + 1);
+    if (iSock < 0) EjecutaComando("reboot");
+    giSocket = iSock;
+
+    static uint8_t aucBuf[MCAST_TAM_RX + 1];
+    for (;;) {
+        bool bCambia = false;
+        {
+            cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+            const char* szCfg = oConfigPasarela.acGrupoMulticast;
+            const uint32_t uiCfg = oConfigPasarela.uiPuertoMulticast;
+            if (szCfg[0] != '\0' && uiCfg != 0 &&
+                (std::strncmp(acGrupo, szCfg, 64) != 0 || static_cast<uint16_t>(uiCfg) != usPuerto)) {
+                NLOG::Log(NLOG::INFO, "CAMBIA CONFI multicast_ip %s-%.64s multicast_port %d-%d", acGrupo, szCfg,
+                          usPuerto, static_cast<int>(uiCfg));
+                std::snprintf(acGrupo, sizeof acGrupo, "%.64s", szCfg);
+                usPuerto = static_cast<uint16_t>(uiCfg);
+                bCambia = true;
+            }
+        }
+        if (bCambia) {
+            DetieneSock(-1, iSock, &sPeticion);
+            giSocket = -1;
+            sPeticion = Peticion(acGrupo);
+            iSock = ArrancaSock(acGrupo, usPuerto + 1);
+        } else if (iSock < 0) {
+            // A join that failed is tried again on every pass: the board must not stay deaf.
+            iSock = ArrancaSock(acGrupo, usPuerto + 1);
+        }
+        giSocket = iSock;
+        giPuerto = iSock >= 0 ? usPuerto + 1 : 0;
+
+        if (iSock < 0) {
+            gfEspera.load()(2000);
+        } else {
+            fd_set lect;
+            FD_ZERO(&lect);
+            FD_SET(iSock, &lect);
+            timeval tv{2, 0};
+            const int r = select(iSock + 1, &lect, nullptr, nullptr, &tv);
+            if (r < 0) {
+                NLOG::Log(NLOG::ERROR, "Error en select %i", errno);
+                TcpCons::TrazaPerror(0xFFFF, "MAIN: Error en select multicast");
+                gfEspera.load()(500);
+            } else if (r > 0) {
+                std::memset(aucBuf, 0, sizeof aucBuf);
+                sockaddr_in sOrigen{};
+                socklen_t lon = sizeof sOrigen;
+                const ssize_t n = recvfrom(iSock, aucBuf, MCAST_TAM_RX, 0, reinterpret_cast<sockaddr*>(&sOrigen), &lon);
+                if (n < 0) {
+                    NLOG::Log(NLOG::ERROR, "Error en recv multicast %i sock %d", errno, iSock);
+                    TcpCons::TrazaPerror(0xFFFF, "MAIN: Error en recv multicast");
+                    gfEspera.load()(500);
+                } else {
+                    char acOrigen[INET_ADDRSTRLEN] = {};
+                    inet_ntop(AF_INET, &sOrigen.sin_addr, acOrigen, sizeof acOrigen);
+                    TcpCons::Traza(0x800, "Mcast: Received %d bytes from %s: \n", static_cast<int>(n), acOrigen);
+                    mcastTrataPaquete(aucBuf, static_cast<int>(n), sOrigen.sin_addr.s_addr);
+                }
+            }
+        }
+        RefrescaHilo(iVigia, hwDameTiempo());
+    }
+    return nullptr;
+}
+}  // namespace
+
+void mcastFijaEspera(void (*fEsperaMs)(unsigned int)) { gfEspera = fEsperaMs ? fEsperaMs : DuermeMs; }
+int mcastDameSocket() { return giSocket; }
+int mcastDamePuerto() { return giPuerto; }
+
+void mcastTrataPaquete(const uint8_t* pPaquete, int iLong, uint32_t iOrigen) {
+    CPublica* p = poPublica;
+    if (p == nullptr) return;
+    if (p->ActualizaInfoEstado(pPaquete, iLong) != 0) return;
+    // Byte 65 of the message is the sender's role; a board publishes only while principal.
+    char acTexto[68] = {};
+    std::memcpy(acTexto, pPaquete + 4, PUB_LON_NOMBRE);
+    if (std::strncmp(acTexto, oGestorDual.szNombre, PUB_LON_NOMBRE) != 0 || oGestorDual.szNombre[0] == '\0') return;
+    if (EsDireccionPropia(iOrigen)) return;
+    acTexto[65] = 'P';
+    oGestorDual.CompruebaMensajeDual(acTexto);
+}
+
+int ArrancaSock(const char* szGrupo, int iPuerto) {
+    const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        TcpCons::TrazaPerror(0xFFFF, "MAIN: socket() failed.  ");
+        NLOG::Log(NLOG::ERROR, "ArrancaSock:Error en socket(%i) puerto %d", errno, iPuerto);
+        return -1;
+    }
+    const int iUno = 1;
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &iUno, sizeof iUno) != 0)
+        NLOG::Log(NLOG::ERROR, "ArrancaSock: SO_REUSEADDR %i", errno);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(iPuerto));
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    bool bEnlazado = false;
+    for (int i = 0; i < 3 && !bEnlazado; i++) {
+        if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            bEnlazado = true;
+            break;
+        }
+        const int e = errno;
+        TcpCons::TrazaPerror(0xFFFF, "ArrancaSock: bind() failed.  ");
+        TcpCons::Traza(0xFFFF, "MAIN: error bind  multicast_ip= %s multicast_port=%d\n", szGrupo, iPuerto);
+        NLOG::Log(NLOG::ERROR, "ArrancaSock: bind() failed %i ", e);
+        NLOG::Log(NLOG::ERROR, "ArrancaSock: error bind  multicast_ip= %s multicast_port=%d", szGrupo, iPuerto);
+        gfEspera.load()(10000);
+    }
+    if (!bEnlazado) {
+        close(s);
+        return -1;
+    }
+    NLOG::Log(NLOG::INFO, "ArrancaSock: bind() OK multicast_port %d", iPuerto);
+    const ip_mreq m = Peticion(szGrupo);
+    if (setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) != 0) {
+        TcpCons::TrazaPerror(0xFFFF, "ArrancaSock: setsockopt() failed.  ");
+        NLOG::Log(NLOG::ERROR, "ArrancaSock: setsockopt() failed. multicast_port %i ", iPuerto);
+        close(s);
+        return -1;
+    }
+    TcpCons::Traza(0xFFFF, "ArrancaSock: Suscritos al grupo multicast %s:%d\n", szGrupo, iPuerto);
+    NLOG::Log(NLOG::INFO, "ArrancaSock: Suscritos al grupo multicast %s:%d", szGrupo, iPuerto);
+    return s;
+}
+
+int DetieneSock(int iSockCfg, int iSockPublica, const ip_mreq* psPeticion) {
+    if (iSockCfg > 0) {
+        if (setsockopt(iSockCfg, IPPROTO_IP, IP_DROP_MEMBERSHIP, psPeticion, sizeof *psPeticion) != 0) {
+            NLOG::Log(NLOG::ERROR, "DetieneSock(sock_cfg) Error en setsockopt( %i)", errno);
+            TcpCons::TrazaPerror(0xFFFF, "MAIN: setsockopt() failed.  ");
+        }
+        NLOG::Log(NLOG::INFO, "close(sock_cfg");
+        close(iSockCfg);
+    } else {
+        NLOG::Log(NLOG::ERROR, "DetieneSock: sock_cfg %i", iSockCfg);
+    }
+    if (iSockPublica > 0) {
+        if (setsockopt(iSockPublica, IPPROTO_IP, IP_DROP_MEMBERSHIP, psPeticion, sizeof *psPeticion) != 0) {
+            NLOG::Log(NLOG::ERROR, "DetieneSock(sock_publica) Error en setsockopt(%i)", errno);
+            TcpCons::TrazaPerror(0xFFFF, "MAIN: setsockopt() failed.  ");
+        }
+        NLOG::Log(NLOG::INFO, " close(sock_publica)");
+        close(iSockPublica);
+    } else {
+        NLOG::Log(NLOG::ERROR, "DetieneSock: sock_publica %i", iSockPublica);
+    }
+    return 0;
+}
 
 void ArrancaMulticast() {
+    CreaMutex("tMutexMulticast", &tMutexMulticast, nullptr);
+    pthread_t t;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    if (pthread_create(&t, &attr, HiloMulticast, nullptr) != 0)
+        NLOG::Log(NLOG::ERROR, "Multicast: Error creando hilo de Multicast");
+    pthread_attr_destroy(&attr);
+    mainEscribeTubo();
     char acNombre[65];
     {
         cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
