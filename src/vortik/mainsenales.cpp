@@ -80,14 +80,6 @@ void* HiloSenales(void* pFd) {
     return nullptr;
 }
 
-// A child starts with the default signal state whatever the core blocked or ignored.
-void RestauraSenalesHijo() {
-    sigset_t s;
-    sigemptyset(&s);
-    sigprocmask(SIG_SETMASK, &s, nullptr);
-    signal(SIGPIPE, SIG_DFL);
-}
-
 }  // namespace
 
 void mainPintaBacktrace() {
@@ -147,7 +139,6 @@ int mainInstalaSenales() {
     signal(SIGPIPE, SIG_IGN);
     sigset_t s = ConjuntoAsincrono();
     pthread_sigmask(SIG_BLOCK, &s, nullptr);
-    pthread_atfork(nullptr, nullptr, RestauraSenalesHijo);
     const int iFd = signalfd(-1, &s, SFD_CLOEXEC);
     if (iFd < 0) {
         NLOG::Log(NLOG::ERROR, "mainInstalaSenales: signalfd %d", errno);

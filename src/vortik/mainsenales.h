@@ -13,6 +13,7 @@ extern std::atomic<int> giPeticionRol;
 // Blocks the asynchronous signals in the calling thread (and so in every thread it creates
 // afterwards), ignores SIGPIPE, installs the fault handlers and starts the signal thread.
 // Call from main before any other thread exists. 0, or -1 when the thread cannot start.
+// (A child gets the default signal state back before its exec: procesohijo.)
 int mainInstalaSenales();
 // What the signal thread does with one signal (public for tests: it exits for most).
 void mainGestorSenales(int iSenal);

@@ -1,0 +1,112 @@
+// Configuration changes end to end: the configuration agent stand-in rewrites the image and
+// signals the core, which starts, stops or restarts the resource programs (the stand-in) and
+// reports to the SNMP agent's port.
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "csimboard.h"
+#include "nucleo_proceso.h"
+#include "nucleo_pruebas.h"
+
+namespace {
+
+using pruebas::CNucleo;
+using pruebas::EsperaQue;
+using Reloj = std::chrono::steady_clock;
+
+const char kGeneral[] =
+    "[GENERAL]\nszNombre=PASARELA-PRUEBA\nszDirCPU0=192.0.2.23\nszDirVirtual=192.0.2.23\n"
+    "acIdConfig=CFG-PRUEBA\niDual=0\niNivelConsola=65535\niPuertoConsola=19710\n"
+    "[RECURSO-0]\nnombre=RD-01\niTipo=2\niTipoIf=0\nszUriLocal=sip:RD-01@192.0.2.23\n";
+const char kTelefono3[] =
+    "[RECURSO-3]\nnombre=TLF-03\niTipo=2\niTipoIf=2\nszUriLocal=sip:TLF-03@192.0.2.23\n";
+const char kTroncal3[] =
+    "[RECURSO-3]\nnombre=TLF-03\niTipo=2\niTipoIf=5\nszUriLocal=sip:TLF-03@192.0.2.23\n";
+
+class CambioConfig : public ::testing::Test {
+protected:
+    void SetUp() override {
+        placa = simboard::CSimBoard::Arranca();
+        ASSERT_TRUE(placa);
+        pruebas::InstalaSustitutos();
+    }
+    // Writes the description into the segment; bSenal: and signals the core.
+    static int Agente(const std::string& sDescripcion, bool bSenal) {
+        {
+            std::ofstream f("/mnt/ramfs/descripcion.ini", std::ios::trunc);
+            f << sDescripcion;
+        }
+        const std::string sOrden = pruebas::DirBuild() + "/sim/cfgagent/cfgagent escribe /mnt/ramfs/descripcion.ini" +
+                                   (bSenal ? "" : " --sin-senal");
+        return std::system(sOrden.c_str());
+    }
+    // Pid of the first journal line that contains sTexto, -1 when none.
+    static int PidDe(const std::string& sTexto) {
+        std::istringstream is(pruebas::LeeFichero("/mnt/ramfs/standin/diario"));
+        std::string l;
+        while (std::getline(is, l))
+            if (l.find(sTexto) != std::string::npos) return std::atoi(l.c_str());
+        return -1;
+    }
+    static bool Hay(const std::string& sTexto, int iMs) {
+        return EsperaQue([&] { return PidDe(sTexto) > 0; }, iMs);
+    }
+    void ArrancaCon(const std::string& sDescripcion) {
+        ASSERT_EQ(Agente(sDescripcion, false), 0);
+        nucleo.Arranca({});
+        ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
+        ASSERT_TRUE(Hay(" arranque sopwent 0 ", 8000));
+    }
+
+    std::unique_ptr<simboard::CSimBoard> placa;
+    CNucleo nucleo;
+};
+
+TEST_F(CambioConfig, TelephoneAddedAtPositionThreeStartsAboutASecondLaterAndGetsItsRecord) {
+    ArrancaCon(kGeneral);
+    ASSERT_EQ(Agente(std::string(kGeneral) + kTelefono3, true), 0);
+    const auto t0 = Reloj::now();
+    ASSERT_TRUE(Hay(" arranque fonmira 3 65535 " + std::to_string(nucleo.Pid()), 8000));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - t0).count();
+    EXPECT_GE(ms, 900);  // 3 x 250 ms + 250 ms after the start request
+    const int iPid = PidDe(" arranque fonmira 3 ");
+    EXPECT_TRUE(Hay(std::to_string(iPid) + " config 3 TLF-03 2", 8000));
+    EXPECT_EQ(PidDe(" arranque fonmira 3 "), iPid);  // started once
+}
+
+TEST_F(CambioConfig, RemovedTelephoneIsStoppedAndReportedToTheSnmpAgent) {
+    pruebas::CAgenteSnmp agente;
+    ArrancaCon(std::string(kGeneral) + kTelefono3);
+    ASSERT_TRUE(Hay(" config 3 TLF-03 2", 10000));
+    const int iPid = PidDe(" arranque fonmira 3 ");
+    ASSERT_EQ(Agente(kGeneral, true), 0);
+    EXPECT_EQ(agente.Espera("V,N07,3", 15000), "V,N07,3,-,9,0,0,0,0,-");
+    EXPECT_TRUE(Hay(std::to_string(iPid) + " termina", 1000));
+    EXPECT_NE(kill(iPid, 0), 0);  // killed and reaped
+    // Nothing starts it again.
+    EXPECT_FALSE(EsperaQue([&] {
+        std::string d = pruebas::LeeFichero("/mnt/ramfs/standin/diario");
+        return d.find(" arranque fonmira 3 ") != d.rfind(" arranque fonmira 3 ");
+    }, 2000));
+    EXPECT_TRUE(nucleo.Vivo());
+}
+
+TEST_F(CambioConfig, InterfaceTypeChangeRestartsThePositionWithTheOtherProgram) {
+    pruebas::CAgenteSnmp agente;
+    ArrancaCon(std::string(kGeneral) + kTelefono3);
+    ASSERT_TRUE(Hay(" config 3 TLF-03 2", 10000));
+    const int iPid = PidDe(" arranque fonmira 3 ");
+    ASSERT_EQ(Agente(std::string(kGeneral) + kTroncal3, true), 0);
+    EXPECT_EQ(agente.Espera("V,N07,3", 15000), "V,N07,3,-,9,0,0,0,0,-");
+    EXPECT_NE(kill(iPid, 0), 0);
+    ASSERT_TRUE(Hay(" arranque lintaro 3 65535 " + std::to_string(nucleo.Pid()), 8000));
+    EXPECT_TRUE(Hay(std::to_string(PidDe(" arranque lintaro 3 ")) + " config 3 TLF-03 5", 8000));
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+// The core as a real process in the test's sandbox, with the simulated board and the stand-in
+// under the names of the programs the core starts.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pruebas {
+
+inline std::string DirBuild() {
+    const char* p = std::getenv("VK_BUILD_DIR");
+    return p ? p : ".";
+}
+
+inline std::string LeeFichero(const std::string& sRuta) {
+    std::ifstream f(sRuta);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// The stand-in under every name the core may start; its journal in /mnt/ramfs/standin.
+inline void InstalaSustitutos() {
+    const std::string sStandin = DirBuild() + "/sim/standin/standin";
+    for (const char* n : {"dremson", "lintaro", "fonmira", "kalvesk", "sopwent", "norbeck", "plenwat", "tuskev"}) {
+        const std::string sDestino = std::string("/usr/bin/") + n;
+        unlink(sDestino.c_str());
+        if (symlink(sStandin.c_str(), sDestino.c_str()) != 0) std::perror("symlink");
+    }
+    mkdir("/mnt/ramfs/standin", 0755);
+    setenv("VK_STANDIN_DIR", "/mnt/ramfs/standin", 1);
+    mkdir("/mnt/ramfs/var", 0755);
+}
+
+// Polls until fCond() holds or iMs pass.
+template <typename F>
+bool EsperaQue(F fCond, int iMs) {
+    auto fin = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMs);
+    while (std::chrono::steady_clock::now() < fin) {
+        if (fCond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return fCond();
+}
+
+class CNucleo {
+public:
+    // Starts velkord with the arguments; with bTubo, argument "@" is replaced by the number of
+    // the pipe's write end. Output goes to /mnt/ramfs/velkord.out.
+    void Arranca(std::vector<std::string> vArgs, bool bTubo = false) {
+        if (bTubo && pipe(aiTubo) != 0) std::perror("pipe");
+        const std::string sPrograma = DirBuild() + "/src/vortik/velkord";
+        for (auto& a : vArgs)
+            if (a == "@") a = std::to_string(aiTubo[1]);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(sPrograma.c_str()));
+        for (auto& a : vArgs) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        iPid = fork();
+        if (iPid == 0) {
+            int fd = open("/mnt/ramfs/velkord.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            if (chdir("/mnt/ramfs") != 0) _exit(120);
+            if (bTubo) close(aiTubo[0]);
+            execv(argv[0], argv.data());
+            _exit(121);
+        }
+        if (bTubo) {
+            close(aiTubo[1]);
+            aiTubo[1] = -1;
+        }
+    }
+    ~CNucleo() {
+        if (iPid > 0 && Vivo()) {
+            kill(iPid, SIGKILL);
+            int st;
+            waitpid(iPid, &st, 0);
+        }
+        if (aiTubo[0] >= 0) close(aiTubo[0]);
+    }
+    pid_t Pid() const { return iPid; }
+    bool Vivo() {
+        if (iEstado != -1) return false;
+        int st;
+        pid_t r = waitpid(iPid, &st, WNOHANG);
+        if (r == iPid) {
+            iEstado = st;
+            return false;
+        }
+        return true;
+    }
+    // Exit status (WEXITSTATUS), or -1 when still running after iMs.
+    int EsperaFin(int iMs) {
+        if (!EsperaQue([&] { return !Vivo(); }, iMs)) return -1;
+        return WIFEXITED(iEstado) ? WEXITSTATUS(iEstado) : 1000 + WTERMSIG(iEstado);
+    }
+    std::string Salida() const { return LeeFichero("/mnt/ramfs/velkord.out"); }
+    bool SalidaContiene(const std::string& s, int iMs) {
+        return EsperaQue([&] { return Salida().find(s) != std::string::npos; }, iMs);
+    }
+    // Pipe bytes with their arrival times (ms since the call) until iMs pass.
+    std::vector<std::pair<int, uint8_t>> LeeTubo(int iMs) {
+        std::vector<std::pair<int, uint8_t>> v;
+        auto t0 = std::chrono::steady_clock::now();
+        auto fin = t0 + std::chrono::milliseconds(iMs);
+        pollfd p{aiTubo[0], POLLIN, 0};
+        for (;;) {
+            auto ahora = std::chrono::steady_clock::now();
+            if (ahora >= fin) break;
+            int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(fin - ahora).count());
+            if (poll(&p, 1, ms) != 1) break;
+            uint8_t b;
+            if (read(aiTubo[0], &b, 1) != 1) break;
+            auto t = std::chrono::steady_clock::now() - t0;
+            v.emplace_back(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(t).count()), b);
+        }
+        return v;
+    }
+
+private:
+    pid_t iPid = -1;
+    int iEstado = -1;
+    int aiTubo[2] = {-1, -1};
+};
+
+}  // namespace pruebas

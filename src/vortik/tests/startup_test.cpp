@@ -1,0 +1,183 @@
+// The core's start-up contract as its parent sees it: the version switch, the pipe bytes, the
+// thread trace file, the signals, and what its children inherit.
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include "csimboard.h"
+#include "mainvortik.h"
+#include "nucleo_proceso.h"
+#include "nucleo_pruebas.h"
+
+namespace {
+
+using pruebas::CNucleo;
+using pruebas::EsperaQue;
+
+class Arranque : public ::testing::Test {
+protected:
+    void SetUp() override {
+        placa = simboard::CSimBoard::Arranca();
+        ASSERT_TRUE(placa);
+        pruebas::InstalaSustitutos();
+    }
+    std::unique_ptr<simboard::CSimBoard> placa;
+    CNucleo nucleo;
+};
+
+TEST_F(Arranque, VersionSwitchPrintsTheVersionAndExitsWithoutALog) {
+    for (const char* s : {"/V", "/v"}) {
+        CNucleo n;
+        n.Arranca({s});
+        EXPECT_EQ(n.EsperaFin(5000), 255);
+        EXPECT_EQ(n.Salida(), " zq4m-qln   V1.0.0 (QUARVELD 2017-01-20 09:03:24)\n");
+    }
+    EXPECT_NE(access("/var/velkord.pid", F_OK), 0);
+    EXPECT_NE(access("/mnt/ramfs/plog.csv", F_OK), 0);
+}
+
+TEST(Argumentos, SwitchesPipeAndIgnoredFirstArgument) {
+    struct {
+        std::vector<const char*> v;
+        int iTubo;
+        uint32_t uiNivel;
+        int iVersion;
+    } const casos[] = {
+        {{"velkord", "7"}, 7, 0, 0},
+        {{"velkord", "/V"}, -1, 0, 1},
+        {{"velkord", "/Vx"}, 0, 0, 0},  // not a switch: read as a descriptor
+        {{"velkord", "/CONSOLA:ff"}, -1, 0xFF, 0},
+        {{"velkord", "/consola:8000"}, -1, 0x8000, 0},
+        {{"velkord", "7", "/CONSOLA:ff"}, -1, 0xFF, 0},
+        {{"velkord", "/V", "7"}, -1, 0, 0},
+        {{"velkord"}, -1, 0, 0},
+    };
+    for (const auto& c : casos) {
+        ArgumentosPasarela a;
+        LeeArgumentos(static_cast<int>(c.v.size()), const_cast<char**>(c.v.data()), &a);
+        EXPECT_EQ(a.iTubo, c.iTubo) << c.v.back();
+        EXPECT_EQ(a.uiNivelConsola, c.uiNivel) << c.v.back();
+        EXPECT_EQ(a.ucVersion, c.iVersion) << c.v.back();
+    }
+}
+
+TEST_F(Arranque, PipeGetsTheStartUpBytesThenOneOrMorePerPass) {
+    nucleo.Arranca({"@"}, true);
+    auto v = nucleo.LeeTubo(6000);
+    ASSERT_GE(v.size(), 12u);
+    std::string sTiempos;
+    for (const auto& b : v) sTiempos += std::to_string(b.first) + " ";
+    SCOPED_TRACE(sTiempos);
+    for (const auto& b : v) EXPECT_EQ(b.second, 0);
+    // Five bytes in the start-up; the loop sleeps 250 ms, writes its own byte and at once
+    // that of its first pass, then one pass every 250 ms.
+    EXPECT_GE(v[5].first - v[4].first, 240);
+    EXPECT_LT(v[6].first - v[5].first, 100);
+    EXPECT_GE(v[7].first - v[6].first, 240);
+    // Two and a half seconds of passes: ten passes and one or two sub-period bytes.
+    int n = 0;
+    for (const auto& b : v)
+        if (b.first > v[6].first && b.first <= v[6].first + 2500) n++;
+    EXPECT_GE(n, 9);
+    EXPECT_LE(n, 13);
+    EXPECT_TRUE(nucleo.Vivo());
+}
+
+TEST_F(Arranque, TraceFileStartsWithTheMainThreadOfTheCore) {
+    nucleo.Arranca({});
+    ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
+    const std::string s = pruebas::LeeFichero("/var/velkord.pid");
+    EXPECT_EQ(s.rfind(" PID " + std::to_string(nucleo.Pid()) + " -> main (0) \t- src/vortik/main\n", 0), 0u) << s;
+    EXPECT_NE(s.find(" -> Supervisor proceso (15) \t- src/vortik/csuperec\n"), std::string::npos);
+}
+
+TEST_F(Arranque, WithTwoArgumentsTheFirstIsNotReadAsThePipe) {
+    nucleo.Arranca({"@", "/CONSOLA:ff"}, true);
+    ASSERT_TRUE(nucleo.SalidaContiene("MAIN: Consola en el puerto 19710 con nivel ff", 10000));
+    EXPECT_TRUE(nucleo.LeeTubo(1500).empty());
+    EXPECT_TRUE(nucleo.Vivo());
+}
+
+TEST_F(Arranque, SigtermEndsTheCoreFromTheSignalThread) {
+    nucleo.Arranca({});
+    ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
+    kill(nucleo.Pid(), SIGTERM);
+    EXPECT_EQ(nucleo.EsperaFin(6000), 255);
+    EXPECT_NE(nucleo.Salida().find("mainGestorSenales SIGTERM 15"), std::string::npos);
+}
+
+TEST_F(Arranque, UnexpectedSignalEndsTheCoreButSigpipeAndSigchldDoNot) {
+    nucleo.Arranca({});
+    ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
+    kill(nucleo.Pid(), SIGPIPE);
+    kill(nucleo.Pid(), SIGCHLD);
+    EXPECT_EQ(nucleo.EsperaFin(700), -1);
+    kill(nucleo.Pid(), SIGHUP);
+    EXPECT_EQ(nucleo.EsperaFin(3000), 255);
+    EXPECT_NE(nucleo.Salida().find("Recibida Señal 1..."), std::string::npos);
+}
+
+TEST_F(Arranque, SegmentationFaultIsReportedWithItsBacktraceThenTheCoreEnds) {
+    nucleo.Arranca({});
+    ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
+    kill(nucleo.Pid(), SIGSEGV);
+    EXPECT_EQ(nucleo.EsperaFin(6000), 255);
+    const std::string s = nucleo.Salida();
+    EXPECT_NE(s.find("********* SEGMENTATION FAULT *********"), std::string::npos);
+    EXPECT_NE(s.find("BACKTRACE:"), std::string::npos);
+}
+
+TEST_F(Arranque, RoleSignalsAreServedByTheLoop) {
+    pruebas::CAgenteSnmp agente;
+    nucleo.Arranca({});
+    ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
+    EXPECT_EQ(agente.Espera("V,N04", 3000), "V,N04,1,2");  // principal from the start
+    kill(nucleo.Pid(), SIGUSR2);
+    EXPECT_EQ(agente.Espera("V,N04", 3000), "V,N04,2,1");
+    kill(nucleo.Pid(), SIGUSR1);
+    EXPECT_EQ(agente.Espera("V,N04", 3000), "V,N04,1,2");
+    EXPECT_TRUE(nucleo.Vivo());
+}
+
+TEST_F(Arranque, ConsoleClientThatGoesAwayDoesNotEndTheCore) {
+    nucleo.Arranca({});
+    ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
+    for (int i = 0; i < 3; i++) {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(19710);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        const char ac[] = "X\n";
+        ASSERT_EQ(send(s, ac, sizeof ac, 0), static_cast<ssize_t>(sizeof ac));
+        close(s);
+    }
+    // The answer and the keep-alive bytes go to closed connections.
+    EXPECT_EQ(nucleo.EsperaFin(3000), -1);
+}
+
+TEST_F(Arranque, ChildrenInheritNeitherDescriptorsNorBlockedSignals) {
+    nucleo.Arranca({"@"}, true);
+    const std::string sDiario = "/mnt/ramfs/standin/diario";
+    ASSERT_TRUE(EsperaQue([&] { return pruebas::LeeFichero(sDiario).find(" fds ") != std::string::npos; }, 10000));
+    std::istringstream is(pruebas::LeeFichero(sDiario));
+    std::string sLinea;
+    int iHijo = -1;
+    while (std::getline(is, sLinea)) {
+        std::istringstream l(sLinea);
+        int pid;
+        std::string sQue, sFds;
+        l >> pid >> sQue >> sFds;
+        if (sQue == "fds") {
+            EXPECT_EQ(sFds, "-") << sLinea;
+            iHijo = pid;
+        }
+    }
+    ASSERT_GT(iHijo, 0);
+    const std::string sEstado = pruebas::LeeFichero("/proc/" + std::to_string(iHijo) + "/status");
+    EXPECT_NE(sEstado.find("SigBlk:\t0000000000000000"), std::string::npos) << sEstado;
+    EXPECT_NE(sEstado.find("SigIgn:\t0000000000000000"), std::string::npos) << sEstado;
+}
+
+}  // namespace
