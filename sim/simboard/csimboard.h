@@ -50,6 +50,8 @@ public:
     std::vector<uint32_t> SlotsTx() { return Lista("slotstx"); }
     std::vector<uint32_t> SlotsRx() { return Lista("slotsrx"); }
     uint32_t PulsosResetDsp() { return Valor("resetdsp"); }
+    // The DSP behind /dev/hpidsp (dsp ayuda lists its sub-commands).
+    std::string Dsp(const std::string& sOrden) { return Orden("dsp " + sOrden); }
     // Audio.
     void Inyecta(int c, const std::string& sFichero) { Orden("inyecta " + std::to_string(c) + " " + sFichero); }
     void Captura(int c, const std::string& sFichero) { Orden("captura " + std::to_string(c) + " " + sFichero); }

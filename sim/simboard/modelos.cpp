@@ -1,7 +1,9 @@
 #include "modelos.h"
 
+#include "cdspsim.h"
 #include "cplaca.h"
 
-void RegistraModelos(CPlaca& /*placa*/) {
-    // One call per further device model, e.g. the DSP behind /dev/hpidsp.
+void RegistraModelos(CPlaca& placa) {
+    // One call per further device model.
+    RegistraDspSim(placa);
 }

@@ -27,7 +27,10 @@ public:
     // Message devices (the DSP host port): one whole message per call, never split or merged.
     // LeeMensaje gives the message length (0 when none is waiting) or -1.
     virtual ssize_t LeeMensaje(int iFd, void* pBuffer, size_t iCapacidad) = 0;
-    virtual ssize_t EscribeMensaje(int iFd, const void* pMensaje, size_t iLongitud) = 0;
+    // iCuenta is the driver's write count: a message followed by 4 bytes of no value (a
+    // 4-byte message with a count of 8), or the bare 4-byte link heartbeat with a count of 4.
+    // The count written, or -1.
+    virtual ssize_t EscribeMensaje(int iFd, const void* pMensaje, size_t iCuenta) = 0;
     // Address of the next memory write; 0 or -1.
     virtual int FijaDireccion(int iFd, uint32_t uiDireccion) = 0;
     // Memory write of n 32-bit words from the address last set; 0 or -1.

@@ -40,13 +40,9 @@ ssize_t CDispositivosReales::LeeMensaje(int iFd, void* pBuffer, size_t iCapacida
     return ::read(iFd, pBuffer, 0);
 }
 
-ssize_t CDispositivosReales::EscribeMensaje(int iFd, const void* pMensaje, size_t iLongitud) {
-    // The driver takes the message length plus 4; the 4 trailing bytes carry no value.
-    std::vector<uint8_t> buffer(iLongitud + 4, 0);
-    std::memcpy(buffer.data(), pMensaje, iLongitud);
-    ssize_t n = ::write(iFd, buffer.data(), buffer.size());
-    if (n < 0) return n;
-    return n >= 4 ? n - 4 : 0;
+ssize_t CDispositivosReales::EscribeMensaje(int iFd, const void* pMensaje, size_t iCuenta) {
+    // The count is the driver's as the caller built it (message plus 4, or the bare heartbeat).
+    return ::write(iFd, pMensaje, iCuenta);
 }
 
 int CDispositivosReales::FijaDireccion(int iFd, uint32_t uiDireccion) {

@@ -177,9 +177,9 @@ ssize_t CDispositivosSim::LeeMensaje(int iFd, void* pBuffer, size_t iCapacidad) 
     return static_cast<ssize_t>(iRecibidos);
 }
 
-ssize_t CDispositivosSim::EscribeMensaje(int iFd, const void* pMensaje, size_t iLongitud) {
+ssize_t CDispositivosSim::EscribeMensaje(int iFd, const void* pMensaje, size_t iCuenta) {
     uint32_t uiRes = 0;
-    if (Intercambia(OP_ESCRIBE_MENSAJE, static_cast<uint32_t>(iFd), 0, 0, pMensaje, iLongitud, nullptr, 0, nullptr,
+    if (Intercambia(OP_ESCRIBE_MENSAJE, static_cast<uint32_t>(iFd), 0, 0, pMensaje, iCuenta, nullptr, 0, nullptr,
                     &uiRes) < 0)
         return -1;
     return static_cast<ssize_t>(uiRes);

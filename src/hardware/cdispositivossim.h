@@ -22,7 +22,7 @@ public:
     ssize_t Lee(int iFd, void* pBuffer, size_t n) override;
     ssize_t Escribe(int iFd, const void* pBuffer, size_t n) override;
     ssize_t LeeMensaje(int iFd, void* pBuffer, size_t iCapacidad) override;
-    ssize_t EscribeMensaje(int iFd, const void* pMensaje, size_t iLongitud) override;
+    ssize_t EscribeMensaje(int iFd, const void* pMensaje, size_t iCuenta) override;
     int FijaDireccion(int iFd, uint32_t uiDireccion) override;
     int EscribePalabras(int iFd, const uint32_t* puiPalabras, size_t n) override;
     int ActivaAviso(int iFd) override;

@@ -69,8 +69,15 @@ constexpr uint32_t P5_ABRE = 0x80045005;
 constexpr uint32_t P6_MUESTRAS = 0x40045006;
 constexpr uint32_t P10 = 0x4004500A;
 
-// /dev/hpidsp, type 'H' (0x48): address of the next DSP memory write
-constexpr uint32_t H5_DIRECCION = 0x80044805;
+// /dev/hpidsp, type 'H' (0x48)
+constexpr uint32_t H1_RELOJ = 0x40044801;       // the driver's millisecond clock
+constexpr uint32_t H7_NIVEL_COLA = 0x40044807;  // value 0: bytes queued for sending; 1: the other queue
+constexpr uint32_t H8_FASE = 0x40044808;        // boot phase of the DSP (1 and 2 ask for an image)
+constexpr uint32_t H5_DIRECCION = 0x80044805;   // address of the next DSP memory write
+constexpr uint32_t H9_PASO = 0x80044809;        // start of a boot step
+constexpr uint32_t H11_ARRANCA = 0x8004480B;    // an image has been written: start it
+constexpr uint32_t H12_FASE2 = 0x8004480C;      // before the phase-2 image
+constexpr uint32_t H13_PREPARA = 0x8004480D;    // once, when the boot-loader starts
 
 // Read-back offsets of the line-module gains.
 constexpr int OFFSET_GAN_RX = 243;
