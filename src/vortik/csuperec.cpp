@@ -27,7 +27,7 @@
 #include "trazapid.h"
 #include "vigilanciahilos.h"
 
-CSupervisorRecurso aoSupervisorRecurso[CFG_NUM_RECURSOS];
+CSupervisorRecurso (&aoSupervisorRecurso)[CFG_NUM_RECURSOS] = *new CSupervisorRecurso[1][CFG_NUM_RECURSOS];
 
 // Maintenance record of a killed child, sent by the exchange with the SNMP agent when it is
 // linked in.
@@ -309,7 +309,8 @@ void CSupervisorRecurso::Supervisor() {
             AvanzaContadores(poContadores);
             us = poContadores->minimo;
         }
-        Espera(us < US_MINIMO_PASADA || us == UINT32_MAX ? US_MINIMO_PASADA : us);
+        // The channel's clock: always real time, whatever the fixed waits do.
+        DuermeUs(us < US_MINIMO_PASADA || us == UINT32_MAX ? US_MINIMO_PASADA : us);
 
         if (c[C_SEGUNDO] == 0) {
             c[C_SEGUNDO] = US_SEGUNDO;

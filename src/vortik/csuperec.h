@@ -250,5 +250,6 @@ private:
     int32_t iHijoTerminado;  // the child already exited and was reaped by the pass
 };
 
-// The 16 resource supervisors, indexed by position.
-extern CSupervisorRecurso aoSupervisorRecurso[CFG_NUM_RECURSOS];
+// The 16 resource supervisors, indexed by position. Never destroyed: their threads run until
+// the process ends.
+extern CSupervisorRecurso (&aoSupervisorRecurso)[CFG_NUM_RECURSOS];

@@ -1,0 +1,379 @@
+// Supervision of real child processes: the test process is the core (its resource supervisors,
+// child-channel handlers and DSP service supervisor) and the children are the stand-in program
+// sim/standin installed in the sandbox's /usr/bin under the programs' names. The stand-ins write
+// what they see into a journal; the fixed waits of the supervisors run twenty times faster.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cconfig.h"
+#include "cpasagus.h"
+#include "csuperec.h"
+#include "ipcvortik.h"
+#include "nlog.h"
+#include "procesohijo.h"
+#include "superdsp.h"
+
+namespace {
+
+// Never destroyed: the supervisor threads use them until the process ends.
+CCONFIG& gCfg = *new CCONFIG;
+std::mutex& gMutexLog = *new std::mutex;
+std::vector<std::string>& gLog = *new std::vector<std::string>;  // guarded by gMutexLog
+
+void Captura(int, const char* texto) {
+    std::lock_guard<std::mutex> l(gMutexLog);
+    gLog.emplace_back(texto);
+}
+
+void EsperaCorta(uint32_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us / 20)); }
+
+// Another process of the machine, not started by the supervisors: it waits to be killed.
+pid_t ProcesoAjeno() {
+    pid_t p = fork();
+    if (p == 0) {
+        pause();
+        _exit(0);
+    }
+    return p;
+}
+void TerminaAjeno(pid_t p) {
+    kill(p, SIGKILL);
+    waitpid(p, nullptr, 0);
+}
+
+struct Arranque {
+    int pid;
+    std::string linea;  // "<name> <args...>"
+};
+
+class Nucleo : public ::testing::Test {
+public:
+    // Polls a condition on real processes; false after the limit.
+    static bool Hasta(const std::function<bool()>& f, int segundos) {
+        auto fin = std::chrono::steady_clock::now() + std::chrono::seconds(segundos);
+        while (std::chrono::steady_clock::now() < fin) {
+            if (f()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return f();
+    }
+
+protected:
+    void SetUp() override {
+        char plantilla[] = "/tmp/standinXXXXXX";
+        ASSERT_NE(mkdtemp(plantilla), nullptr);
+        sDir = plantilla;
+        setenv("VK_STANDIN_DIR", sDir.c_str(), 1);
+        const char* b = std::getenv("VK_BUILD_DIR");
+        ASSERT_NE(b, nullptr) << "VK_BUILD_DIR";
+        sStandin = std::string(b) + "/sim/standin/standin";
+        ASSERT_EQ(access(sStandin.c_str(), X_OK), 0) << sStandin;
+        NLOG::FijaCaptura(Captura);
+        superecFijaEspera(EsperaCorta);
+        {
+            cfgCerrojo c(&gCfg.tMutex);
+            gCfg.iNivelConsola = 0x10;
+            for (int i = 0; i < CFG_NUM_RECURSOS; ++i) {
+                std::snprintf(gCfg.asRecursos[i].nombre, sizeof gCfg.asRecursos[i].nombre, "REC%02d", i);
+                gCfg.asRecursos[i].iTipoIf = TIPOIF_AB;
+            }
+        }
+        superecFijaConfig(&gCfg);
+        IpcVortik::Inicia();
+    }
+
+    void TearDown() override {
+        if (!HasFailure()) return;
+        std::lock_guard<std::mutex> l(gMutexLog);
+        for (const auto& s : gLog) std::printf("log: %s\n", s.c_str());
+        for (const auto& s : Diario()) std::printf("diario: %s\n", s.c_str());
+    }
+
+    void Instala(const std::string& programa) {
+        std::string ruta = "/usr/bin/" + programa;
+        unlink(ruta.c_str());
+        ASSERT_EQ(symlink(sStandin.c_str(), ruta.c_str()), 0) << ruta;
+    }
+    void Modo(const std::string& clave, const std::string& modo) {
+        std::ofstream(sDir + "/modo_" + clave) << modo << "\n";
+    }
+    void TipoIf(int rec, int tipo) {
+        cfgCerrojo c(&gCfg.tMutex);
+        gCfg.asRecursos[rec].iTipoIf = tipo;
+    }
+    void Arranca(int rec) {
+        ASSERT_EQ(aoSupervisorRecurso[rec].Inicia(rec, &oPasaGus, &oGestorLlamada), 0);
+        ASSERT_EQ(aoSupervisorRecurso[rec].ArrancaRecurso(), 0);
+    }
+
+    std::vector<std::string> Diario() {
+        std::vector<std::string> v;
+        std::ifstream f(sDir + "/diario");
+        for (std::string l; std::getline(f, l);) v.push_back(l);
+        return v;
+    }
+    // Journal lines "<pid> <resto>" whose rest begins with the prefix.
+    std::vector<Arranque> Lineas(const std::string& prefijo) {
+        std::vector<Arranque> r;
+        for (const auto& l : Diario()) {
+            size_t e = l.find(' ');
+            if (e == std::string::npos) continue;
+            std::string resto = l.substr(e + 1);
+            if (resto.compare(0, prefijo.size(), prefijo) == 0) r.push_back({std::atoi(l.c_str()), resto});
+        }
+        return r;
+    }
+    bool HayLinea(int pid, const std::string& texto) {
+        for (const auto& l : Diario())
+            if (l == std::to_string(pid) + " " + texto) return true;
+        return false;
+    }
+    int CuentaLog(const std::string& texto) {
+        std::lock_guard<std::mutex> l(gMutexLog);
+        int n = 0;
+        for (const auto& s : gLog)
+            if (s.find(texto) != std::string::npos) ++n;
+        return n;
+    }
+    // Reaped: no process, not even a zombie, answers to the pid.
+    static bool Recogido(int pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
+    std::string sDir;
+    std::string sStandin;
+};
+
+std::string Args(int rec, int nivel) {
+    return std::to_string(rec) + " " + std::to_string(nivel) + " " + std::to_string(getpid());
+}
+
+TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspService) {
+    Instala("fonmira");
+    Instala("dremson");
+    Modo("2", "mudo");
+    // A descriptor the core did not mark close-on-exec must not reach the child.
+    int tubo[2];
+    ASSERT_EQ(pipe(tubo), 0);
+    ASSERT_EQ(CSuperDsp::Inicia(), 0);
+    Arranca(2);
+
+    ASSERT_TRUE(Hasta([&] { return Lineas("arranque fonmira").size() >= 2; }, 60));
+    auto a = Lineas("arranque fonmira");
+    EXPECT_EQ(a[0].linea, "arranque fonmira " + Args(2, 0x10));
+    EXPECT_EQ(a[1].linea, a[0].linea);
+    EXPECT_TRUE(HayLinea(a[0].pid, "fds -"));
+    EXPECT_TRUE(HayLinea(a[0].pid, "config 2 REC02 4"));
+    EXPECT_TRUE(Recogido(a[0].pid));
+    EXPECT_GE(CuentaLog("CSUPEREC[2]::NotifHijoMuerto"), 1);
+    EXPECT_GE(CuentaLog("CSUPEREC[2]:Filicidio PID " + std::to_string(a[0].pid)), 1);
+
+    int dsp = CSuperDsp::DamePid();
+    ASSERT_GT(dsp, 0);
+    EXPECT_TRUE(Hasta([&] { return HayLinea(dsp, "hermano " + std::to_string(a[1].pid) + " 3"); }, 10));
+    // The resource processes learn the DSP service's pid when configured.
+    EXPECT_TRUE(Hasta([&] { return HayLinea(a[1].pid, "hermano " + std::to_string(dsp) + " 4"); }, 10));
+    close(tubo[0]);
+    close(tubo[1]);
+}
+
+struct CasoMuerte {
+    const char* nombre;
+    const char* modo;  // nullptr: the program is not installed
+};
+
+void PrintTo(const CasoMuerte& c, std::ostream* os) { *os << c.nombre; }
+
+class MuerteTemprana : public Nucleo, public ::testing::WithParamInterface<CasoMuerte> {};
+
+TEST_P(MuerteTemprana, ChildDeadBeforeItsFirstHeartbeatIsReapedAndRelaunched) {
+    const CasoMuerte& c = GetParam();
+    if (c.modo) {
+        Instala("fonmira");
+        Modo("1", c.modo);
+    }
+    Arranca(1);
+    ASSERT_TRUE(Hasta([&] { return CuentaLog("CSUPEREC[1]: Creado proceso") >= 3; }, 30));
+    std::vector<int> pids;
+    {
+        std::lock_guard<std::mutex> l(gMutexLog);
+        for (const auto& s : gLog)
+            if (s.compare(0, 28, "CSUPEREC[1]: Creado proceso ") == 0) pids.push_back(std::atoi(s.c_str() + 28));
+    }
+    ASSERT_GE(pids.size(), 3u);
+    EXPECT_TRUE(Recogido(pids[0]));
+    EXPECT_TRUE(Recogido(pids[1]));
+    if (c.modo) {
+        auto a = Lineas("arranque fonmira");
+        ASSERT_GE(a.size(), 2u);
+        EXPECT_EQ(a[1].linea, "arranque fonmira " + Args(1, 0x10));
+    } else {
+        EXPECT_GE(CuentaLog("Ejecutando en directorio en curso ./fonmira " + Args(1, 0x10)), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Casos, MuerteTemprana,
+                         ::testing::Values(CasoMuerte{"SaleEnseguida", "sale"}, CasoMuerte{"Revienta", "falla"},
+                                           CasoMuerte{"ProgramaAusente", nullptr}),
+                         [](const ::testing::TestParamInfo<CasoMuerte>& i) { return std::string(i.param.nombre); });
+
+TEST_F(Nucleo, StopWithoutChildSignalsNoOtherProcess) {
+    pid_t ajeno = ProcesoAjeno();
+    ASSERT_GT(ajeno, 0);
+    TipoIf(4, TIPOIF_IO);  // a type without program: the resource runs without a child
+    Arranca(4);
+    ASSERT_TRUE(Hasta([&] { return CuentaLog("CSUPEREC[4]: tipo de interfaz 10 sin programa") >= 1; }, 10));
+    ASSERT_EQ(aoSupervisorRecurso[4].DetieneRecurso(), 0);
+    ASSERT_TRUE(Hasta([&] { return CuentaLog("CSUPEREC[4]:MATADO") >= 1; }, 20));
+    EXPECT_EQ(aoSupervisorRecurso[4].DameEstado(), CSupervisorRecurso::ESTADO_PARADO);
+    EXPECT_EQ(aoSupervisorRecurso[4].DamePidHijo(), -1);
+    EXPECT_EQ(kill(ajeno, 0), 0);
+    EXPECT_EQ(waitpid(ajeno, nullptr, WNOHANG), 0);
+    TerminaAjeno(ajeno);
+}
+
+TEST_F(Nucleo, StopDuringRestartKillsOnlyTheOwnChild) {
+    Instala("fonmira");
+    Modo("5", "sale");
+    pid_t ajeno = ProcesoAjeno();
+    ASSERT_GT(ajeno, 0);
+    Arranca(5);
+    ASSERT_TRUE(Hasta([&] { return CuentaLog("CSUPEREC[5]: proceso") >= 1; }, 20));
+    ASSERT_EQ(aoSupervisorRecurso[5].DetieneRecurso(), 0);
+    ASSERT_TRUE(Hasta([&] { return aoSupervisorRecurso[5].DameEstado() == CSupervisorRecurso::ESTADO_PARADO &&
+                                   aoSupervisorRecurso[5].DamePidHijo() == -1; },
+                      20));
+    for (const auto& a : Lineas("arranque fonmira")) EXPECT_TRUE(Recogido(a.pid));
+    EXPECT_EQ(waitpid(ajeno, nullptr, WNOHANG), 0);
+    TerminaAjeno(ajeno);
+}
+
+TEST_F(Nucleo, NewInterfaceTypeRestartsTheChildWithItsProgram) {
+    Instala("fonmira");
+    Instala("lintaro");
+    Arranca(0);
+    ASSERT_TRUE(Hasta([&] { return Lineas("config 0 REC00 4").size() == 1; }, 20));
+    int viejo = Lineas("arranque fonmira")[0].pid;
+    TipoIf(0, TIPOIF_ATSR2);
+    ASSERT_EQ(aoSupervisorRecurso[0].ReconfiguraRecurso(), 0);
+    ASSERT_TRUE(Hasta([&] { return Lineas("config 0 REC00 5").size() == 1; }, 20));
+    auto a = Lineas("arranque lintaro");
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(a[0].linea, "arranque lintaro " + Args(0, 0x10));
+    EXPECT_TRUE(Recogido(viejo));
+}
+
+// Flags only: the types have no program, so no child is started.
+TEST_F(Nucleo, TypeChangeKillsOnlyWhenTheTypeWasRecorded) {
+    struct {
+        bool bParada;
+        int iMuerto;
+    } casos[] = {{false, 1}, {true, 0}};
+    int rec = 6;
+    for (const auto& c : casos) {
+        TipoIf(rec, TIPOIF_2BD);
+        Arranca(rec);
+        if (c.bParada) aoSupervisorRecurso[rec].DetieneRecurso();
+        TipoIf(rec, TIPOIF_30BD);
+        aoSupervisorRecurso[rec].ReconfiguraRecurso();
+        EXPECT_EQ(aoSupervisorRecurso[rec].iHijoMuerto.load(), c.iMuerto) << "parada " << c.bParada;
+        ++rec;
+    }
+}
+
+TEST_F(Nucleo, RequestsBeforeIniciaFailAndIniciaRunsOnce) {
+    CSupervisorRecurso& s = aoSupervisorRecurso[9];
+    EXPECT_EQ(s.ArrancaRecurso(), -1);
+    EXPECT_EQ(s.DetieneRecurso(), -1);
+    EXPECT_EQ(s.ReconfiguraRecurso(), -1);
+    EXPECT_EQ(s.ReconfiguraColaterales(), -1);
+    EXPECT_EQ(aoSupervisorRecurso[10].Inicia(16, &oPasaGus, &oGestorLlamada), -1);
+    EXPECT_EQ(aoSupervisorRecurso[10].Inicia(10, nullptr, &oGestorLlamada), -1);
+    EXPECT_EQ(s.Inicia(9, &oPasaGus, &oGestorLlamada), 0);
+    EXPECT_EQ(s.Inicia(9, &oPasaGus, &oGestorLlamada), -1);
+    EXPECT_EQ(IpcVortik::BuscaSupervisor(-1), -1);
+    EXPECT_EQ(IpcVortik::BuscaSupervisor(0), -1);
+}
+
+TEST_F(Nucleo, DspStatesComeOnlyFromTheDspService) {
+    Instala("dremson");
+    ASSERT_EQ(CSuperDsp::Inicia(), 0);
+    ASSERT_TRUE(Hasta([] { return CSuperDsp::DamePid() > 0; }, 10));
+    int pid = CSuperDsp::DamePid();
+    CSuperDsp::EvtEstadoDsp(pid, 0, -5);
+    CSuperDsp::EvtEstadoDsp(pid, 4, 1);
+    CSuperDsp::EvtEstadoDsp(pid, -1, 1);
+    CSuperDsp::EvtEstadoDsp(pid + 1, 1, 1);
+    EXPECT_EQ(CSuperDsp::DameEstadoDsp(0), 1);
+    EXPECT_EQ(CSuperDsp::DameEstadoDsp(1), 0);
+    EXPECT_EQ(CSuperDsp::DameEstadoDsp(4), 0);
+    EXPECT_EQ(CSuperDsp::DameEstadoDsp(-1), 0);
+    CSuperDsp::EvtEstadoDsp(pid, 0, 0);
+    EXPECT_EQ(CSuperDsp::DameEstadoDsp(0), 0);
+    EXPECT_EQ(CSuperDsp::Inicia(), 0);  // a second call does nothing
+    EXPECT_EQ(CSuperDsp::DamePid(), pid);
+}
+
+TEST_F(Nucleo, SilentDspServiceIsRestartedAndResourcesLearnItsNewPid) {
+    Instala("dremson");
+    Instala("fonmira");
+    Modo("dremson", "mudo");
+    ASSERT_EQ(CSuperDsp::Inicia(), 0);
+    Arranca(3);
+    ASSERT_TRUE(Hasta([] { return CSuperDsp::DamePid() > 0; }, 10));
+    int viejo = CSuperDsp::DamePid();
+    ASSERT_TRUE(Hasta([&] { return CSuperDsp::DamePid() > 0 && CSuperDsp::DamePid() != viejo; }, 40));
+    int nuevo = CSuperDsp::DamePid();
+    EXPECT_TRUE(Recogido(viejo));
+    auto a = Lineas("arranque dremson");
+    ASSERT_GE(a.size(), 2u);
+    EXPECT_EQ(a[1].linea, "arranque dremson 16 " + std::to_string(getpid()));
+    int hijo = aoSupervisorRecurso[3].DamePidHijo();
+    ASSERT_GT(hijo, 0);
+    EXPECT_TRUE(Hasta([&] { return HayLinea(hijo, "hermano " + std::to_string(nuevo) + " 4"); }, 10));
+}
+
+TEST(ProcesoHijo, SignalsAndReapsOnlyOwnLiveChildren) {
+    pid_t ajeno = ProcesoAjeno();
+    ASSERT_GT(ajeno, 0);
+    for (pid_t p : {static_cast<pid_t>(-1), static_cast<pid_t>(0), getpid(), ajeno}) {
+        EXPECT_EQ(phMataYRecoge(p), -1) << p;
+        EXPECT_EQ(phRecogeSiTermino(p), -1) << p;
+    }
+    EXPECT_EQ(waitpid(ajeno, nullptr, WNOHANG), 0);
+
+    const char* rutas[] = {"/no/existe", "/bin/sleep"};
+    const char* args[] = {"30"};
+    ResultadoLanza r = phLanza(rutas, 2, args, 1);
+    ASSERT_GT(r.pid, 0);
+    EXPECT_EQ(r.aiErrno[0], ENOENT);
+    EXPECT_EQ(r.iEjecutada, 1);
+    EXPECT_EQ(phRecogeSiTermino(r.pid), 0);
+    EXPECT_EQ(phMataYRecoge(r.pid), 0);
+    EXPECT_TRUE(kill(r.pid, 0) != 0 && errno == ESRCH);
+    EXPECT_EQ(phMataYRecoge(r.pid), -1);  // reaped: never signalled again
+
+    const char* nada[] = {"/no/existe"};
+    ResultadoLanza f = phLanza(nada, 1, args, 1);
+    ASSERT_GT(f.pid, 0);
+    EXPECT_EQ(f.iEjecutada, -1);
+    ASSERT_TRUE(Nucleo::Hasta([&] { return phRecogeSiTermino(f.pid) == 1; }, 5));
+
+    TerminaAjeno(ajeno);
+}
+
+}  // namespace
