@@ -96,7 +96,7 @@ const char* kAyuda =
     "dsp memoria DIR N            N palabras de memoria desde DIR\n"
     "dsp canales                  canal, asignado, protocolo, pareja de bucle, estado de llamada\n"
     "dsp evento CANAL NOMBRE ...  envia un evento (dsp eventos los lista)\n"
-    "dsp crudo BYTE...            envia un mensaje con esos bytes tal cual\n"
+    "dsp crudo HEX...             envia un mensaje con esos bytes (hex, como los lista comandos)\n"
     "dsp bucle [A [B]]            empareja A y B (sin B deshace la pareja de A; sin nada las lista)\n"
     "dsp silencio 0|1             colgado: no lee ni envia nada (un reset lo cura)\n"
     "dsp ignorasondas 0|1         no contesta a las sondas (un reset lo cura)\n"
@@ -487,8 +487,10 @@ int CDspSim::Orden(const std::vector<std::string>& a, std::string* r) {
         if (a.size() < 3 || a.size() - 2 > MAX_MENSAJE + 8) return EINVAL;
         std::string m;
         for (size_t i = 2; i < a.size(); i++) {
-            if (!Numero(a[i], &v) || v > 0xFF) return EINVAL;
-            m.push_back(static_cast<char>(v));
+            char* fin = nullptr;
+            unsigned long b = std::strtoul(a[i].c_str(), &fin, 16);
+            if (a[i].empty() || *fin || b > 0xFF) return EINVAL;
+            m.push_back(static_cast<char>(b));
         }
         dSalida.push_back(m);
         *r = "ok\n";

@@ -114,8 +114,11 @@ public:
         return auiPausas;
     }
 
+    bool bPausasReales = false;  // the master's own pauses, not written down
+
 protected:
     void Espera(unsigned int uiMs) override {
+        if (bPausasReales) return CMasterDsp::Espera(uiMs);
         {
             std::lock_guard<std::mutex> l(tMutex);
             auiPausas.push_back(uiMs);
