@@ -1,0 +1,168 @@
+// Multicast reception on the sandbox's eth0: the receiving thread follows the configured group
+// and port, applies what arrives, and hands the pair partner's packets to the redundancy manager.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cgestordual.h"
+#include "mainvortik.h"
+#include "multicast.h"
+#include "nucleo_pruebas.h"
+#include "publica.h"
+#include "tcpcons.h"
+#include "temporizador_pruebas.h"
+
+namespace {
+
+const char* const kGrupo = "239.1.2.3";
+
+void EsperaCorta(unsigned int uiMs) { usleep((uiMs < 20 ? uiMs : 20) * 1000); }
+
+bool Espera(const std::function<bool()>& f, int iMs = 8000) {
+    const auto fin = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMs);
+    while (!f()) {
+        if (std::chrono::steady_clock::now() > fin) return false;
+        usleep(20000);
+    }
+    return true;
+}
+
+std::vector<uint8_t> Paquete(const char* szQln, const char* szRecurso) {
+    std::vector<uint8_t> v(108, 0);
+    v[3] = 1;
+    std::memcpy(&v[4], szQln, std::strlen(szQln));
+    v[43] = 1;
+    v[47] = 1;
+    std::memcpy(&v[48], szRecurso, std::strlen(szRecurso));
+    v[48 + 39] = 1;
+    v[48 + 47] = 3;
+    return v;
+}
+
+void EnviaGrupo(const std::vector<uint8_t>& v, int iPuerto) {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in d{};
+    d.sin_family = AF_INET;
+    d.sin_port = htons(static_cast<uint16_t>(iPuerto));
+    inet_pton(AF_INET, kGrupo, &d.sin_addr);
+    sendto(s, v.data(), v.size(), 0, reinterpret_cast<sockaddr*>(&d), sizeof d);
+    close(s);
+}
+
+void FijaPuerto(uint32_t uiPuerto) {
+    cfgCerrojo c(&oConfigPasarela.tMutex);
+    oConfigPasarela.uiPuertoMulticast = uiPuerto;
+}
+
+class Multicast : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TcpCons::Inicia(0);
+        mcastFijaEspera(EsperaCorta);
+        {
+            cfgCerrojo c(&oConfigPasarela.tMutex);
+            oConfigPasarela.PonNombre("QLN-PROPIA");
+            oConfigPasarela.iCfgModoSistema = 0;
+            std::snprintf(oConfigPasarela.acGrupoMulticast, sizeof oConfigPasarela.acGrupoMulticast, "%s", kGrupo);
+            oConfigPasarela.uiPuertoMulticast = 4000;
+        }
+    }
+    void Arranca() {
+        ArrancaMulticast();
+        ASSERT_NE(poPublica, nullptr);
+        ASSERT_TRUE(Espera([] { return mcastDamePuerto() == 4001; }));
+    }
+    static bool Conoce(const char* szQln) {
+        RegistroPasarela r;
+        return poPublica->DamePasarela(szQln, &r);
+    }
+    pruebas::CTemporizadorManual t;
+};
+
+TEST_F(Multicast, OwnLoopedBackPacketsFillTheTableButOnlyAPartnerReachesTheRedundancyManager) {
+    oGestorDual.Inicia(nullptr, "QLN-PROPIA", 0);
+    oGestorDual.idualidad = 1;
+    Arranca();
+    poPublica->Despierta();
+    EXPECT_TRUE(Espera([] { return Conoce("QLN-PROPIA"); }));
+    EXPECT_FALSE(oGestorDual.bVrrpPendiente) << "the board's own packet is not a partner";
+
+    // The same name from another board of the pair: the partner publishes, so it is principal.
+    const std::vector<uint8_t> v = Paquete("QLN-PROPIA", "RD-P");
+    mcastTrataPaquete(v.data(), static_cast<int>(v.size()), inet_addr("192.0.2.23"));
+    EXPECT_FALSE(oGestorDual.bVrrpPendiente);
+    mcastTrataPaquete(v.data(), static_cast<int>(v.size()), inet_addr("192.0.2.24"));
+    EXPECT_TRUE(oGestorDual.bVrrpPendiente);
+    // Another gateway's packet is only applied.
+    oGestorDual.bVrrpPendiente = false;
+    const std::vector<uint8_t> w = Paquete("QLN-OTRA", "RD-O");
+    mcastTrataPaquete(w.data(), static_cast<int>(w.size()), inet_addr("192.0.2.24"));
+    EXPECT_FALSE(oGestorDual.bVrrpPendiente);
+    EXPECT_TRUE(Conoce("QLN-OTRA"));
+}
+
+TEST_F(Multicast, PortChangeMovesReception) {
+    pruebas::CCapturaLog log;
+    Arranca();
+    EnviaGrupo(Paquete("QLN-X", "RD-X"), 4001);
+    EXPECT_TRUE(Espera([] { return Conoce("QLN-X"); }));
+
+    FijaPuerto(5000);
+    ASSERT_TRUE(Espera([] { return mcastDamePuerto() == 5001; }));
+    EXPECT_EQ(log.Cuenta("CAMBIA CONFI multicast_ip 239.1.2.3-239.1.2.3 multicast_port 4000-5000"), 1);
+    EXPECT_EQ(log.Cuenta("DetieneSock: sock_cfg -1"), 2) << "default group left, then 4001";
+    EnviaGrupo(Paquete("QLN-VIEJO", "RD-V"), 4001);
+    EnviaGrupo(Paquete("QLN-NUEVO", "RD-N"), 5001);
+    EXPECT_TRUE(Espera([] { return Conoce("QLN-NUEVO"); }));
+    EXPECT_FALSE(Conoce("QLN-VIEJO"));
+}
+
+TEST_F(Multicast, FailedRejoinIsRetriedAtTheNextPass) {
+    Arranca();
+    // A socket that does not share its port keeps the new port busy.
+    int iTapon = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(6001);
+    ASSERT_EQ(bind(iTapon, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    FijaPuerto(6000);
+    ASSERT_TRUE(Espera([] { return mcastDameSocket() < 0; }));
+    usleep(200000);
+    EXPECT_LT(mcastDameSocket(), 0);
+    close(iTapon);
+    ASSERT_TRUE(Espera([] { return mcastDamePuerto() == 6001; }));
+    EnviaGrupo(Paquete("QLN-TARDE", "RD-T"), 6001);
+    EXPECT_TRUE(Espera([] { return Conoce("QLN-TARDE"); }));
+}
+
+TEST_F(Multicast, ReceivingSocketSharesItsPortAndNeedsNoDebugPrivilege) {
+    const int s1 = ArrancaSock(kGrupo, 7001);
+    const int s2 = ArrancaSock(kGrupo, 7001);
+    ASSERT_GE(s1, 0);
+    ASSERT_GE(s2, 0);
+    int iValor = -1;
+    socklen_t l = sizeof iValor;
+    ASSERT_EQ(getsockopt(s1, SOL_SOCKET, SO_DEBUG, &iValor, &l), 0);
+    EXPECT_EQ(iValor, 0);
+    ASSERT_EQ(getsockopt(s1, SOL_SOCKET, SO_REUSEADDR, &iValor, &l), 0);
+    EXPECT_EQ(iValor, 1);
+    ip_mreq m{};
+    inet_pton(AF_INET, kGrupo, &m.imr_multiaddr);
+    pruebas::CCapturaLog log;
+    EXPECT_EQ(DetieneSock(-1, s1, &m), 0);
+    EXPECT_EQ(log.Cuenta("DetieneSock: sock_cfg -1"), 1);
+    EXPECT_EQ(log.Cuenta(" close(sock_publica)"), 1);
+    close(s2);
+}
+
+}  // namespace
