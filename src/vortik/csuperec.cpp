@@ -1,8 +1,5 @@
 #include "csuperec.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +17,8 @@
 #include "gestormutex.h"
 #include "hardware/hardware.h"
 #include "ipcvortik.h"
+#include "mainvortik.h"
+#include "mantenimiento.h"
 #include "nlog.h"
 #include "procesohijo.h"
 #include "superdsp.h"
@@ -28,10 +27,6 @@
 #include "vigilanciahilos.h"
 
 CSupervisorRecurso (&aoSupervisorRecurso)[CFG_NUM_RECURSOS] = *new CSupervisorRecurso[1][CFG_NUM_RECURSOS];
-
-// Maintenance record of a killed child, sent by the exchange with the SNMP agent when it is
-// linked in.
-void mantEnviaN07(int n) __attribute__((weak));
 
 namespace {
 CCONFIG* gpoCfg = nullptr;
@@ -59,31 +54,6 @@ void DuermeUs(uint32_t us) {
     t.tv_nsec = static_cast<long>(us % US_SEGUNDO) * 1000;
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
-}
-
-// The record as "V,N07" when no exchange module is linked: one datagram to the local agent.
-void EnviaN07(int n) {
-    if (mantEnviaN07) {
-        mantEnviaN07(n);
-        return;
-    }
-    int puerto = 0;
-    if (gpoCfg) {
-        cfgCerrojo c(&gpoCfg->tMutex);
-        puerto = gpoCfg->iSnmpPuertoRemoto;
-    }
-    if (puerto <= 0 || puerto > 65535) puerto = 65000;
-    char texto[64];
-    int l = std::snprintf(texto, sizeof texto, "V,N07,%i,-,9,0,0,0,0,-", n);
-    NLOG::Log(NLOG::INFO, "mantEnvia: %s", texto);
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return;
-    sockaddr_in d{};
-    d.sin_family = AF_INET;
-    d.sin_port = htons(static_cast<uint16_t>(puerto));
-    d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(s, texto, static_cast<size_t>(l), 0, reinterpret_cast<const sockaddr*>(&d), sizeof d);
-    close(s);
 }
 
 class CCerrojo {
@@ -210,9 +180,23 @@ void CSupervisorRecurso::GuardaCfgColateral() {
     iColateralCfgB = r.iMetodoBss;
 }
 
-// The active equipment of each emplacement comes from the switch-over state file, which the
-// collateral supervision keeps; until it runs every emplacement uses equipment A.
-void CSupervisorRecurso::CargaEqActivo() { std::memset(aucEqActivoTXRX, 0, sizeof aucEqActivoTXRX); }
+// Active equipment per emplacement of a local radio, from the switch-over state file (A when
+// the file says nothing).
+void CSupervisorRecurso::CargaEqActivo() {
+    int tipoIf, tipoRadio;
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        tipoIf = psConfig->iTipoIf;
+        tipoRadio = psConfig->uParam.radio.iTipoRadio;
+    }
+    if (tipoIf != TIPOIF_RADIO || (tipoRadio != 1 && tipoRadio != 3)) return;
+    for (int e = 0; e < 3; ++e) {
+        int tx = oCgest.LeeActivoTx(iMiNumRecurso, e);
+        int rx = oCgest.LeeActivoRx(iMiNumRecurso, e);
+        aucEqActivoTXRX[2 * e] = tx > 0 ? 1 : 0;
+        aucEqActivoTXRX[2 * e + 1] = rx > 0 ? 1 : 0;
+    }
+}
 
 int CSupervisorRecurso::ArrancaRecurso() {
     if (iEstado == ESTADO_NO_INICIADO) return -1;
@@ -548,7 +532,7 @@ void CSupervisorRecurso::Filicidio() {
         poCanalHijo = nullptr;
     }
     Espera(2 * US_SEGUNDO);
-    EnviaN07(iMiNumRecurso);
+    mantEnviaN07(iMiNumRecurso);
     // Closed without the lock: the channel's receive thread may be waiting for it in a handler.
     delete canal;
     iHijoMuerto = 0;
@@ -573,6 +557,13 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     if (s->iPuertoLocal != -1 && poMiPasaGus) poMiPasaGus->DevuelveLocalPort(iIdUsuarioSip, s->cid, s->iPuertoLocal);
     if (ModoSistemaLocal == 0 && s->cid != -1 && poGestorLlamada)
         poGestorLlamada->FinEncaminaLlamada(iIdUsuarioSip, s->cid);
+    if (psConfig && psConfig->iTipoIf == TIPOIF_RADIO && s->cid != -1 && s->idsesion != -1 && s->iReposo != -1) {
+        char nombre[sizeof psConfig->nombre];
+        std::snprintf(nombre, sizeof nombre, "%.*s", static_cast<int>(sizeof nombre - 1), psConfig->nombre);
+        mantHistoricoSesion(nombre, 0, s->acDestino, s->iReposo);
+        if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3) aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
+        iCambioColateral = 1;
+    }
     LlamadaGestor* g = nullptr;
     {
         CCerrojo l(&tMutexSesion);
@@ -826,8 +817,35 @@ void CSupervisorRecurso::SupervisaSlic() {
     }
 }
 
-// The slot identity matters only to QSIG lines, whose registration it updates.
-void CSupervisorRecurso::InfoHwSlot() {}
+// The slot identity matters only to QSIG lines, whose registration it updates once the board
+// identifies itself (identity field 2).
+void CSupervisorRecurso::InfoHwSlot() {
+    int slot, tipoIf;
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        slot = psConfig->iSlot;
+        tipoIf = psConfig->iTipoIf;
+    }
+    auto idhw = [](uint32_t w) { return static_cast<int>((w >> 18) & 7); };
+    if (tipoIf != TIPOIF_ATSQSIG || slot < 0 || idhw(uiInfoSlot) == 2) return;
+    uint32_t w = 0;
+    if (hwDimeIdHwSlot(slot, &w) < 0) return;
+    int sw = static_cast<int>(w >> 28), revhw = static_cast<int>((w >> 16) & 3), revfw = static_cast<int>((w >> 21) & 0x7F);
+    NLOG::Log(NLOG::INFO, "CSUPEREC-1[%d]: slot %i SW=%d  IDHW=%d  REVHW=%d  REVFW=%d", iMiNumRecurso, slot, sw, idhw(w),
+              revhw, revfw);
+    if (w == uiInfoSlot) return;
+    uiInfoSlot = w;
+    if (idhw(w) != 2) return;
+    NLOG::Log(NLOG::INFO, "CSUPEREC-2[%d]:  SW=%d  IDHW=%d  REVHW=%d  REVFW=%d", iMiNumRecurso, sw, idhw(w), revhw, revfw);
+    if (iIdUsuarioSip < 0) return;
+    char nombre[sizeof psConfig->nombre];
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        std::snprintf(nombre, sizeof nombre, "%.*s", static_cast<int>(sizeof nombre - 1), psConfig->nombre);
+    }
+    CCerrojo l(&tMutexGlobal);
+    poMiPasaGus->ActualizaRecurso(this, nombre, tipoIf, static_cast<int>((w >> 28) & 1));
+}
 
 int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
     if (szBuf == nullptr || iTam <= 0 || psConfig == nullptr) return 0;

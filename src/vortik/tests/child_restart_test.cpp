@@ -2,8 +2,11 @@
 // child-channel handlers and DSP service supervisor) and the children are the stand-in program
 // sim/standin installed in the sandbox's /usr/bin under the programs' names. The stand-ins write
 // what they see into a journal; the fixed waits of the supervisors run twenty times faster.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -169,6 +172,13 @@ TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspSer
     // A descriptor the core did not mark close-on-exec must not reach the child.
     int tubo[2];
     ASSERT_EQ(pipe(tubo), 0);
+    // The SNMP agent's port: the kill is reported there.
+    int agente = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in d{};
+    d.sin_family = AF_INET;
+    d.sin_port = htons(65000);
+    d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(agente, reinterpret_cast<sockaddr*>(&d), sizeof d), 0);
     ASSERT_EQ(CSuperDsp::Inicia(), 0);
     Arranca(2);
 
@@ -181,6 +191,12 @@ TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspSer
     EXPECT_TRUE(Recogido(a[0].pid));
     EXPECT_GE(CuentaLog("CSUPEREC[2]::NotifHijoMuerto"), 1);
     EXPECT_GE(CuentaLog("CSUPEREC[2]:Filicidio PID " + std::to_string(a[0].pid)), 1);
+    char registro[64] = {};
+    timeval t{5, 0};
+    setsockopt(agente, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+    EXPECT_GT(recv(agente, registro, sizeof registro - 1, 0), 0);
+    EXPECT_STREQ(registro, "V,N07,2,-,9,0,0,0,0,-");
+    close(agente);
 
     int dsp = CSuperDsp::DamePid();
     ASSERT_GT(dsp, 0);
@@ -314,6 +330,8 @@ TEST_F(Nucleo, DspStatesComeOnlyFromTheDspService) {
     ASSERT_EQ(CSuperDsp::Inicia(), 0);
     ASSERT_TRUE(Hasta([] { return CSuperDsp::DamePid() > 0; }, 10));
     int pid = CSuperDsp::DamePid();
+    // Its configuration request is served even with no resource process to announce.
+    EXPECT_TRUE(Hasta([&] { return CuentaLog("CSUPERDSP: dremson configurado") >= 1; }, 10));
     CSuperDsp::EvtEstadoDsp(pid, 0, -5);
     CSuperDsp::EvtEstadoDsp(pid, 4, 1);
     CSuperDsp::EvtEstadoDsp(pid, -1, 1);
