@@ -7,7 +7,7 @@
 //   "<pid> arranque <name> <args...>", "<pid> config <resource> <name> <iTipoIf>",
 //   "<pid> hermano <pid> <mode>", "<pid> nivel <level>", "<pid> debug <sub> <value>",
 //   "<pid> termina", "<pid> fin", and at start "<pid> fds <list>" with the descriptors above 2
-//   it inherited ("-" for none).
+//   it inherited ("-" for none), and "<pid> senales <SigBlk> <SigIgn>" as /proc shows them.
 // Behaviour, from the file <dir>/modo_<resource> (modo_dremson for the DSP service), else
 // VK_STANDIN_MODO, else normal:
 //   sale   exits at once;   falla  crashes (SIGSEGV) at start;
@@ -67,6 +67,21 @@ std::string Heredados() {
     return r.empty() ? "-" : r;
 }
 
+// Blocked and ignored signal masks, as /proc/self/status gives them.
+std::string Senales() {
+    std::string blk = "?", ign = "?";
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return "? ?";
+    char l[256];
+    while (std::fgets(l, sizeof l, f)) {
+        char v[64];
+        if (std::sscanf(l, "SigBlk: %63s", v) == 1) blk = v;
+        if (std::sscanf(l, "SigIgn: %63s", v) == 1) ign = v;
+    }
+    std::fclose(f);
+    return blk + " " + ign;
+}
+
 std::string LeeModo(const std::string& dir, const std::string& clave) {
     std::string ruta = dir + "/modo_" + clave;
     if (FILE* f = std::fopen(ruta.c_str(), "r")) {
@@ -118,6 +133,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) linea += std::string(" ") + argv[i];
     Anota("%s", linea.c_str());
     Anota("fds %s", Heredados().c_str());
+    Anota("senales %s", Senales().c_str());
 
     bool dsp = nombre == "dremson";
     if ((dsp && argc < 3) || (!dsp && argc < 4)) {

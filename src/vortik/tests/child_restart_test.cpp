@@ -172,6 +172,14 @@ TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspSer
     // A descriptor the core did not mark close-on-exec must not reach the child.
     int tubo[2];
     ASSERT_EQ(pipe(tubo), 0);
+    // Nor a signal the core blocks (for its signal thread) or ignores: the supervisor thread
+    // inherits this thread's mask.
+    sigset_t bloqueadas;
+    sigemptyset(&bloqueadas);
+    sigaddset(&bloqueadas, SIGTERM);
+    sigaddset(&bloqueadas, SIGUSR1);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &bloqueadas, nullptr), 0);
+    signal(SIGPIPE, SIG_IGN);
     // The SNMP agent's port: the kill is reported there.
     int agente = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in d{};
@@ -187,6 +195,7 @@ TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspSer
     EXPECT_EQ(a[0].linea, "arranque fonmira " + Args(2, 0x10));
     EXPECT_EQ(a[1].linea, a[0].linea);
     EXPECT_TRUE(HayLinea(a[0].pid, "fds -"));
+    EXPECT_TRUE(HayLinea(a[0].pid, "senales 0000000000000000 0000000000000000"));
     EXPECT_TRUE(HayLinea(a[0].pid, "config 2 REC02 4"));
     EXPECT_TRUE(Recogido(a[0].pid));
     EXPECT_GE(CuentaLog("CSUPEREC[2]::NotifHijoMuerto"), 1);
@@ -363,6 +372,15 @@ TEST_F(Nucleo, SilentDspServiceIsRestartedAndResourcesLearnItsNewPid) {
     int hijo = aoSupervisorRecurso[3].DamePidHijo();
     ASSERT_GT(hijo, 0);
     EXPECT_TRUE(Hasta([&] { return HayLinea(hijo, "hermano " + std::to_string(nuevo) + " 4"); }, 10));
+}
+
+TEST_F(Nucleo, DspServiceThatCannotRunIsReapedAndRelaunched) {
+    ASSERT_EQ(CSuperDsp::Inicia(), 0);  // no /usr/bin/dremson
+    ASSERT_TRUE(Hasta([] { return CSuperDsp::DamePid() > 0; }, 10));
+    int viejo = CSuperDsp::DamePid();
+    ASSERT_TRUE(Hasta([&] { return CSuperDsp::DamePid() > 0 && CSuperDsp::DamePid() != viejo; }, 10));
+    EXPECT_TRUE(Recogido(viejo));
+    EXPECT_GE(CuentaLog("CSUPERDSP: Error 2 ejecutando /usr/bin/dremson. "), 1);
 }
 
 TEST(ProcesoHijo, SignalsAndReapsOnlyOwnLiveChildren) {
