@@ -169,7 +169,7 @@ private:
     int32_t iDsp;
     int32_t iFd;
     std::atomic<int32_t> iEnlace;  // read by the command threads
-    uint32_t iProximoHola;
+    std::atomic<uint32_t> iProximoHola;  // also set by a fall that the boot thread forces
     uint32_t iEsperaRespuesta;
     uint32_t iProximaSonda;
     uint32_t iReintentos;

@@ -41,10 +41,7 @@ int CProtocoloDspHost::Recibe(uint32_t uiAhora) {
     uint32_t uiLong = static_cast<uint32_t>(iLong);
     if (uiLong >= static_cast<uint32_t>(dsp::LONG_MINIMA) && uiLong <= static_cast<uint32_t>(dsp::LONG_MAXIMA)) {
         iLimiteEnlace = uiAhora + static_cast<uint32_t>(iTimeoutEnlace);
-        if (iEnlaceOk == 0) {
-            iEnlaceOk = 1;
-            EvtEnlaceOk(uiAhora);
-        }
+        if (iEnlaceOk.exchange(1) == 0) EvtEnlaceOk(uiAhora);
         if (dsp::Lee16(acRx) != dsp::CMD_LATIDO) {
             int iMas = 0;
             ProcesaMensaje(acRx, iLong, &iMas);
@@ -56,16 +53,12 @@ int CProtocoloDspHost::Recibe(uint32_t uiAhora) {
 
 void CProtocoloDspHost::RevisaTiempos(uint32_t uiAhora) {
     if (DiferenciaReloj(iProximoLatido, uiAhora) <= 0) EnviaTrama(uiAhora);
-    if (iEnlaceOk == 1 && DiferenciaReloj(iLimiteEnlace, uiAhora) <= 0) {
-        iEnlaceOk = 0;
+    if (iEnlaceOk == 1 && DiferenciaReloj(iLimiteEnlace, uiAhora) <= 0 && iEnlaceOk.exchange(0) == 1)
         EvtEnlaceCaido(uiAhora);
-    }
 }
 
 void CProtocoloDspHost::FuerzaCaida(uint32_t uiAhora) {
-    if (iEnlaceOk != 1) return;
-    iEnlaceOk = 0;
-    EvtEnlaceCaido(uiAhora);
+    if (iEnlaceOk.exchange(0) == 1) EvtEnlaceCaido(uiAhora);
 }
 
 int CProtocoloDspHost::EnviaMensaje(const uint8_t* pucMensaje, int iCuenta, uint32_t uiAhora) {

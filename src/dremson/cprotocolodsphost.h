@@ -53,7 +53,9 @@ protected:
     std::atomic<uint32_t> iProximoLatido;
     int32_t iTimeoutEnlace;
     uint32_t iLimiteEnlace;
-    int32_t iEnlaceOk;
+    // Also cleared by FuerzaCaida from the boot thread, outside the caller's lock: each
+    // transition is taken with an exchange so that it is reported exactly once.
+    std::atomic<int32_t> iEnlaceOk;
     int32_t iLongLatido;
     uint8_t acLatido[TAM_LATIDO];
     uint8_t acCorto[TAM_CORTO];
