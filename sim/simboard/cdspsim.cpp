@@ -103,6 +103,7 @@ const char* kAyuda =
     "dsp fase1                    vuelve solo a la fase 1, como tras un reset\n"
     "dsp parpadeo N               las N lecturas de fase siguientes alternan con 7\n"
     "dsp lento 0|1                el arranque de la fase 1 necesita escribir dos veces\n"
+    "dsp fallaescritura N         las N escrituras de memoria siguientes fallan\n"
     "dsp reloj [V|parado [V]|marcha]  reloj del driver en ms (parado: solo avanza con avanza)\n"
     "dsp avanza MS                adelanta el reloj\n";
 
@@ -236,6 +237,11 @@ int CDspSim::EscribePalabras(const uint32_t* pui, size_t n) {
     if (n > MAX_PALABRAS) {
         Arranque("bloque de " + std::to_string(n) + " palabras rechazado");
         return EINVAL;
+    }
+    if (iFallosEscritura > 0) {
+        iFallosEscritura--;
+        Arranque("escritura fallida");
+        return EIO;
     }
     std::string s = "escribe " + std::to_string(n) + " en " + Hex(uiDireccion);
     if (n == 1) s += " " + Hex(pui[0]);
@@ -519,6 +525,12 @@ int CDspSim::Orden(const std::vector<std::string>& a, std::string* r) {
     if (s == "lento") return bandera(&bLento);
     if (s == "fase1") {
         Reinicia("fase1");
+        *r = "ok\n";
+        return 0;
+    }
+    if (s == "fallaescritura") {
+        if (a.size() != 3 || !Numero(a[2], &v)) return EINVAL;
+        iFallosEscritura = static_cast<int>(v);
         *r = "ok\n";
         return 0;
     }

@@ -69,6 +69,7 @@ private:
     int iParpadeo = 0;          // phase readings still to flicker
     uint64_t ullLecturasFase = 0;
     bool bLento = false;        // the handshake needs a second write
+    int iFallosEscritura = 0;   // memory writes still to refuse
     bool bHandshakeVisto = false;
 
     bool bParado = false;       // clock stepped by hand

@@ -232,6 +232,51 @@ TEST_F(PlacaDsp, LinkSurvivesTheClockWrap) {
     EXPECT_TRUE(receptor.Eventos().empty());
 }
 
+TEST_F(PlacaDsp, AProbeLeftPendingAtTheFallDoesNotResetTheDspThatCameBack) {
+    Arranque();
+    placa->Dsp("ignorasondas 1");
+    ASSERT_GT(PasaHasta([&] { return placa->PulsosResetDsp() > 0; }, 4000), 0);
+    // The DSP sits in its boot loader: the next probe goes out before the link times out.
+    uint32_t uiSondas = Estado("sondas");
+    ASSERT_GE(PasaHasta([&] { return !master.Enlace(); }, 1000), 0);
+    EXPECT_EQ(Estado("sondas"), uiSondas);  // lost in the boot loader, still pending
+    ASSERT_EQ(master.ArrancaDsp(), 1);
+    ASSERT_EQ(master.ArrancaDsp(), 2);
+    Vacia();
+    ASSERT_TRUE(master.Enlace());
+    EXPECT_EQ(PasaHasta([&] { return placa->PulsosResetDsp() > 1; }, 3000), -1);
+    EXPECT_TRUE(master.Enlace());
+}
+
+TEST_F(PlacaDsp, FailedMemoryWriteStopsTheLoadAndIsLoggedOnce) {
+    placa->Dsp("fallaescritura 3");
+    for (int i = 0; i < 3; i++) EXPECT_EQ(master.CargaFicheroDsp(1), -1);
+    EXPECT_EQ(CuentaLineas("fallo escribiendo /var/boot-hpi.bin en el DSP"), 1);
+    EXPECT_EQ(Estado("fase"), 1u);  // never started on part of an image
+    placa->Dsp("borra");
+    EXPECT_EQ(master.CargaFicheroDsp(1), 0);
+    EXPECT_EQ(Estado("fase"), 2u);
+}
+
+TEST_F(PlacaDsp, ClockReadThatFailsKeepsTheLastTimeAndIsLoggedOnce) {
+    EXPECT_EQ(master.DameReloj(), RELOJ_INICIAL);
+    placa->Dsp("avanza 30");
+    placa->Orden("rechaza 0x40044801 2");
+    EXPECT_EQ(master.DameReloj(), RELOJ_INICIAL);
+    EXPECT_EQ(master.DameReloj(), RELOJ_INICIAL);
+    EXPECT_EQ(master.DameReloj(), RELOJ_INICIAL + 30);
+    EXPECT_EQ(CuentaLineas("no se puede leer el reloj"), 1);
+}
+
+TEST_F(PlacaDsp, QueueLevels) {
+    Arranque();
+    placa->Dsp("evento 1 reposo");
+    placa->Dsp("evento 1 dtmf 1 2");
+    EXPECT_EQ(master.LeeNivelCola(), 10);
+    EXPECT_TRUE(master.HayEspacioTx(640));
+    EXPECT_FALSE(master.HayEspacioTx(641));
+}
+
 TEST_F(PlacaDsp, StepsRefusedBeforeTheMasterIsStarted) {
     CMasterDsp otro;
     EXPECT_EQ(otro.ArrancaDsp(), -1);
