@@ -13,6 +13,7 @@
 #include "cgestorllamada.h"
 #include "cola.h"
 #include "copcionesradio.h"
+#include "ctemporizador.h"
 #include "cpasagus.h"
 #include "gestormutex.h"
 #include "hardware/hardware.h"
@@ -565,6 +566,7 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         iCambioColateral = 1;
     }
     LlamadaGestor* g = nullptr;
+    int32_t aux = s->iTempAux;
     {
         CCerrojo l(&tMutexSesion);
         s->cid = s->idsesion = s->idllam = s->iPuertoLocal = s->iTempAux = -1;
@@ -578,6 +580,7 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         }
     }
     delete g;
+    if (aux != -1 && poTemporizador) poTemporizador->Cancela(aux);
 }
 
 InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorCid(int cid) {
@@ -849,21 +852,99 @@ void CSupervisorRecurso::InfoHwSlot() {
 
 int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
     if (szBuf == nullptr || iTam <= 0 || psConfig == nullptr) return 0;
-    int n = std::snprintf(szBuf, static_cast<size_t>(iTam), "    Nombre=%.64s\n    FID=%.64s\n    modo funcionamiento: NORMAL\n",
-                          psConfig->nombre, psConfig->szDestino);
-    if (n < 0 || n >= iTam) {
-        NLOG::Log(NLOG::ERROR, "CSUPEREC: PintaInfo Desborda buff %d", n);
-        szBuf[0] = '\0';
-        return 0;
+    szBuf[0] = '\0';
+    int total = 0;
+    char tmp[512];
+    // Appends one line; false (logged) when it overflows the scratch line or the caller's buffer.
+    auto anade = [&](int estimado, const char* formato, auto... v) {
+        if (estimado >= static_cast<int>(sizeof tmp)) {
+            NLOG::Log(NLOG::ERROR, "CSUPEREC: PintaInfo Desborda tmp %d", estimado);
+            return false;
+        }
+        int n = std::snprintf(tmp, sizeof tmp, formato, v...);
+        if (n < 0 || n >= static_cast<int>(sizeof tmp)) {
+            NLOG::Log(NLOG::ERROR, "CSUPEREC: PintaInfo Desborda tmp %d", n);
+            return false;
+        }
+        if (total + n >= iTam) {
+            NLOG::Log(NLOG::ERROR, "CSUPEREC: PintaInfo Desborda buff %d", total + n);
+            return false;
+        }
+        std::memcpy(szBuf + total, tmp, static_cast<size_t>(n) + 1);
+        total += n;
+        return true;
+    };
+    char nombre[sizeof psConfig->nombre], fid[sizeof psConfig->szDestino];
+    int tipoIf;
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        std::snprintf(nombre, sizeof nombre, "%.*s", static_cast<int>(sizeof nombre - 1), psConfig->nombre);
+        std::snprintf(fid, sizeof fid, "%.*s", static_cast<int>(sizeof fid - 1), psConfig->szDestino);
+        tipoIf = psConfig->iTipoIf;
     }
-    return n;
+    if (!anade(0, "    Nombre=%s\n", nombre) || !anade(0, "    FID=%s\n", fid) ||
+        !anade(0, "%s", "    modo funcionamiento: NORMAL\n"))
+        return total;
+    if (tipoIf != TIPOIF_RADIO) {
+        if (!anade(0, "   Estado Colateral = %i\n", iEstadoColateral)) return total;
+    } else {
+        const char* lista = DameListaPttId();
+        if (!anade(static_cast<int>(std::strlen(lista ? lista : "")) + 20, "    Lista PTT-IDs:\n%s\n", lista ? lista : ""))
+            return total;
+    }
+    for (const auto& ses : asInfoSesion) {
+        if (ses.idsesion == -1) continue;
+        int est = std::snprintf(nullptr, 0, "  ids=%d  ", ses.idsesion) + 55 + static_cast<int>(std::strlen(ses.Origen)) +
+                  static_cast<int>(std::strlen(ses.acDestino)) + 4 + 4 + 1;
+        if (!anade(est, "  ids=%d  Origen= %s    Destino= %s    Plocal= %d  PRemoto= %d  Estado= %s\n", ses.idsesion,
+                   ses.Origen, ses.acDestino, ses.iPuertoLocal, ses.iPuertoRemoto, ses.iReposo == 1 ? "I" : "A"))
+            break;
+    }
+    return total;
 }
 
 void CSupervisorRecurso::PintaInfoConsola() {
     if (psConfig == nullptr) return;
-    TcpCons::Printf("    Nombre=%.64s\n", psConfig->nombre);
-    TcpCons::Printf("    FID=%.64s\n", psConfig->szDestino);
+    char nombre[sizeof psConfig->nombre], fid[sizeof psConfig->szDestino];
+    int tipoIf;
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        std::snprintf(nombre, sizeof nombre, "%.*s", static_cast<int>(sizeof nombre - 1), psConfig->nombre);
+        std::snprintf(fid, sizeof fid, "%.*s", static_cast<int>(sizeof fid - 1), psConfig->szDestino);
+        tipoIf = psConfig->iTipoIf;
+    }
+    TcpCons::Printf("    Nombre=%s\n", nombre);
+    TcpCons::Printf("    FID=%s\n", fid);
     TcpCons::Printf("    modo funcionamiento: NORMAL\n");
+    if (poOpcionesRadio) {
+        TcpCons::Printf("MaxSesiones:%i / ", poOpcionesRadio->DameMaxSessions());
+        TcpCons::Printf(poOpcionesRadio->DamePreemption() ? "Preemption  / " : "NoPreemption  / ");
+        TcpCons::Printf(poOpcionesRadio->DamePermissionsCheck() ? "PermissionCheck\n" : "NoPermissionCheck\n");
+    }
+    if (ModoSistemaLocal == 0) {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        int n = psConfig->size_aListaEnlacesExternos;
+        if (n < 0) n = 0;
+        if (n > CFG_MAX_ENLACES_EXTERNOS) n = CFG_MAX_ENLACES_EXTERNOS;
+        TcpCons::Printf("---------------------------\nLISTA DE ENLACES EXTERNOS = %i\n\t", n);
+        for (int i = 0; i < n; ++i)
+            TcpCons::Printf("\t%.*s\n", 64, psConfig->aListaEnlacesExternos[i]);
+    }
+    TcpCons::Printf("\n");
+    if (tipoIf != TIPOIF_RADIO) {
+        TcpCons::Printf("\nEstado Colateral = %i\n", iEstadoColateral);
+        TcpCons::Printf("---------------------------\n");
+    } else {
+        const char* lista = DameListaPttId();
+        TcpCons::Printf("---------------------------\nTotal de suscripciones a WG67 KEY-IN event package: %d\n",
+                        poMiPasaGus ? poMiPasaGus->NumSuscriptores(iIdUsuarioSip) : 0);
+        TcpCons::Printf("Lista PTT-IDs:\n%s\n---------------------------\n", lista ? lista : "");
+    }
+    TcpCons::Printf("---------------------------\nInfo local de sesiones:\n");
+    for (const auto& ses : asInfoSesion)
+        if (ses.idsesion != -1)
+            TcpCons::Printf("  idsesion=%d  Origen= %s     Destino= %s\n", ses.idsesion, ses.Origen, ses.acDestino);
+    TcpCons::Printf("---------------------------\n");
     CCerrojo l(&tMutexGlobal);
     if (poCanalHijo) poCanalHijo->EnviaPintaEstadisticas();
 }

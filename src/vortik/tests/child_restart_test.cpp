@@ -334,6 +334,32 @@ TEST_F(Nucleo, RequestsBeforeIniciaFailAndIniciaRunsOnce) {
     EXPECT_EQ(IpcVortik::BuscaSupervisor(0), -1);
 }
 
+TEST_F(Nucleo, InfoDumpListsSessionsAndStopsAtTheBufferEnd) {
+    CSupervisorRecurso& s = aoSupervisorRecurso[11];
+    TipoIf(11, TIPOIF_LCEN);
+    {
+        cfgCerrojo c(&gCfg.tMutex);
+        std::strcpy(gCfg.asRecursos[11].szDestino, "FID11");
+    }
+    ASSERT_EQ(s.Inicia(11, &oPasaGus, &oGestorLlamada), 0);
+    s.asInfoSesion[2].idsesion = 10002;
+    std::strcpy(s.asInfoSesion[2].Origen, "sip:a@1.2.3.4");
+    std::strcpy(s.asInfoSesion[2].acDestino, "sip:b@5.6.7.8");
+    s.asInfoSesion[2].iPuertoLocal = 5000;
+    s.asInfoSesion[2].iPuertoRemoto = 6000;
+    s.asInfoSesion[2].iReposo = 1;
+    const std::string esperado =
+        "    Nombre=REC11\n    FID=FID11\n    modo funcionamiento: NORMAL\n   Estado Colateral = 0\n"
+        "  ids=10002  Origen= sip:a@1.2.3.4    Destino= sip:b@5.6.7.8    Plocal= 5000  PRemoto= 6000  Estado= I\n";
+    char buf[1024];
+    EXPECT_EQ(s.PintaInfo(buf, sizeof buf), static_cast<int>(esperado.size()));
+    EXPECT_EQ(std::string(buf), esperado);
+    // A buffer too short for the session line keeps the lines before it.
+    EXPECT_EQ(s.PintaInfo(buf, 100), 87);
+    EXPECT_EQ(std::string(buf), esperado.substr(0, 87));
+    EXPECT_EQ(CuentaLog("CSUPEREC: PintaInfo Desborda buff"), 1);
+}
+
 TEST_F(Nucleo, DspStatesComeOnlyFromTheDspService) {
     Instala("dremson");
     ASSERT_EQ(CSuperDsp::Inicia(), 0);
