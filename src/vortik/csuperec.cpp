@@ -558,10 +558,8 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     if (s->iPuertoLocal != -1 && poMiPasaGus) poMiPasaGus->DevuelveLocalPort(iIdUsuarioSip, s->cid, s->iPuertoLocal);
     if (ModoSistemaLocal == 0 && s->cid != -1 && poGestorLlamada)
         poGestorLlamada->FinEncaminaLlamada(iIdUsuarioSip, s->cid);
-    if (psConfig && psConfig->iTipoIf == TIPOIF_RADIO && s->cid != -1 && s->idsesion != -1 && s->iReposo != -1) {
-        char nombre[sizeof psConfig->nombre];
-        std::snprintf(nombre, sizeof nombre, "%.*s", static_cast<int>(sizeof nombre - 1), psConfig->nombre);
-        mantHistoricoSesion(nombre, 0, s->acDestino, s->iReposo);
+    if (psConfig && s->cid != -1 && s->idsesion != -1 && s->iReposo != -1 && DameIdentidad().iTipoIf == TIPOIF_RADIO) {
+        mantHistoricoSesion(DameIdentidad().acNombre, 0, s->acDestino, s->iReposo);
         if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3) aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
         iCambioColateral = 1;
     }
@@ -841,13 +839,18 @@ void CSupervisorRecurso::InfoHwSlot() {
     if (idhw(w) != 2) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC-2[%d]:  SW=%d  IDHW=%d  REVHW=%d  REVFW=%d", iMiNumRecurso, sw, idhw(w), revhw, revfw);
     if (iIdUsuarioSip < 0) return;
-    char nombre[sizeof psConfig->nombre];
-    {
-        cfgCerrojo c(&gpoCfg->tMutex);
-        std::snprintf(nombre, sizeof nombre, "%.*s", static_cast<int>(sizeof nombre - 1), psConfig->nombre);
-    }
+    Identidad id = DameIdentidad();
     CCerrojo l(&tMutexGlobal);
-    poMiPasaGus->ActualizaRecurso(this, nombre, tipoIf, static_cast<int>((w >> 28) & 1));
+    poMiPasaGus->ActualizaRecurso(this, id.acNombre, tipoIf, static_cast<int>((w >> 28) & 1));
+}
+
+CSupervisorRecurso::Identidad CSupervisorRecurso::DameIdentidad() {
+    Identidad id;
+    cfgCerrojo c(&gpoCfg->tMutex);
+    std::snprintf(id.acNombre, sizeof id.acNombre, "%.*s", static_cast<int>(sizeof id.acNombre - 1), psConfig->nombre);
+    std::snprintf(id.acFid, sizeof id.acFid, "%.*s", static_cast<int>(sizeof id.acFid - 1), psConfig->szDestino);
+    id.iTipoIf = psConfig->iTipoIf;
+    return id;
 }
 
 int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
@@ -874,14 +877,10 @@ int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
         total += n;
         return true;
     };
-    char nombre[sizeof psConfig->nombre], fid[sizeof psConfig->szDestino];
-    int tipoIf;
-    {
-        cfgCerrojo c(&gpoCfg->tMutex);
-        std::snprintf(nombre, sizeof nombre, "%.*s", static_cast<int>(sizeof nombre - 1), psConfig->nombre);
-        std::snprintf(fid, sizeof fid, "%.*s", static_cast<int>(sizeof fid - 1), psConfig->szDestino);
-        tipoIf = psConfig->iTipoIf;
-    }
+    Identidad id = DameIdentidad();
+    const char* nombre = id.acNombre;
+    const char* fid = id.acFid;
+    int tipoIf = id.iTipoIf;
     if (!anade(0, "    Nombre=%s\n", nombre) || !anade(0, "    FID=%s\n", fid) ||
         !anade(0, "%s", "    modo funcionamiento: NORMAL\n"))
         return total;
@@ -905,14 +904,10 @@ int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
 
 void CSupervisorRecurso::PintaInfoConsola() {
     if (psConfig == nullptr) return;
-    char nombre[sizeof psConfig->nombre], fid[sizeof psConfig->szDestino];
-    int tipoIf;
-    {
-        cfgCerrojo c(&gpoCfg->tMutex);
-        std::snprintf(nombre, sizeof nombre, "%.*s", static_cast<int>(sizeof nombre - 1), psConfig->nombre);
-        std::snprintf(fid, sizeof fid, "%.*s", static_cast<int>(sizeof fid - 1), psConfig->szDestino);
-        tipoIf = psConfig->iTipoIf;
-    }
+    Identidad id = DameIdentidad();
+    const char* nombre = id.acNombre;
+    const char* fid = id.acFid;
+    int tipoIf = id.iTipoIf;
     TcpCons::Printf("    Nombre=%s\n", nombre);
     TcpCons::Printf("    FID=%s\n", fid);
     TcpCons::Printf("    modo funcionamiento: NORMAL\n");

@@ -236,6 +236,13 @@ public:
     int32_t iSlicOk;
 
 private:
+    // Name, FID and interface type of the record, copied under the configuration mutex.
+    struct Identidad {
+        char acNombre[sizeof(cfgConfigRecurso::nombre)];
+        char acFid[sizeof(cfgConfigRecurso::szDestino)];
+        int iTipoIf;
+    };
+    Identidad DameIdentidad();
     static void* sSupervisor(void* pSuper);
     void Supervisor();
     int LanzaHijo();
