@@ -323,7 +323,12 @@ void CDspSim::Comando(uint16_t usCodigo, uint16_t usCanal, const uint8_t* p, siz
             c.iPar = iPar;
             return;
         }
-        case TOMA_PROTOCOLO: if (n >= 1) c.iProtocolo = p[0]; return;
+        case TOMA_PROTOCOLO:
+            // A line protocol starts with the line at rest, which the line entities wait for.
+            if (n >= 1) c.iProtocolo = p[0];
+            c.eLlamada = REPOSO;
+            if (c.iProtocolo != 0) Encola(EVT_REPOSO, usCanal);
+            return;
         case SELEC_DET_DTMF: if (n >= 1) c.bDetDtmf = p[0] != 0; return;
         default: break;
     }
@@ -361,15 +366,14 @@ void CDspSim::Bucle(uint16_t usCodigo, int iCanal, const uint8_t* p, size_t n) {
                    usPar);
             return;
         case LIBERA:
-            // The side that releases first goes to rest; the other is told and rests once it
-            // releases too.
+            // The side that releases first is done; the other is told (cause 0) and is done
+            // once it releases too.
             if (c.eLlamada == REPOSO) return;
             if (c.eLlamada != LIBERANDO && otro.eLlamada != REPOSO) {
                 otro.eLlamada = LIBERANDO;
                 Encola(EVT_LIBERADA, usPar, {0});
             }
             c.eLlamada = REPOSO;
-            Encola(EVT_REPOSO, static_cast<uint16_t>(iCanal));
             return;
         case MARCA_DTMF:
             if (!otro.bDetDtmf || n < 1) return;

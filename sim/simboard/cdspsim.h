@@ -8,9 +8,11 @@
 //
 // Running, it speaks first (hello, then a heartbeat about every 100 ms of its clock),
 // answers the keep-alive probe and any command on a channel it does not have with the
-// command-error event, allocates channels, records every command, produces any event on
-// demand, and in loopback pairs two channels so that a call placed on one arrives on the
-// other. Its clock (the driver's millisecond clock) runs in real time or is stepped by hand.
+// command-error event, allocates channels, reports a channel at rest once a line protocol is
+// set on it, records every command, produces any event on demand, and in loopback pairs two
+// channels so that a call placed on one arrives on the other (answers, rejections, release and
+// DTMF digits go across too). Its clock (the driver's millisecond clock) runs in real time or
+// is stepped by hand.
 //
 // Driven by the board command "dsp" (simboardctl dsp ayuda).
 #pragma once
