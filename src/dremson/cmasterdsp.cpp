@@ -151,6 +151,8 @@ int CMasterDsp::CargaFicheroDsp(int iFase) {
     }
     CDispositivos& disp = DameDispositivos();
     if (disp.FijaDireccion(iFd, uiDireccion) != 0) {
+        if (!bAvisoImagen) NLOG::Log(NLOG::ERROR, "DREMSON[%d]: fallo fijando la direccion de %s", iDsp, szFichero);
+        bAvisoImagen = true;
         std::fclose(f);
         return -1;
     }
