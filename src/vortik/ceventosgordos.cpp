@@ -144,7 +144,7 @@ int CEventosGordos::ReiniciaSincro() {
     for (int i = 0; i < 3; i++) {
         if (!abValido[i]) continue;
         char acComando[128];
-        std::snprintf(acComando, sizeof acComando, "ntpdate -b -p 2 %s ", aszServidores[i]);
+        std::snprintf(acComando, sizeof acComando, "ntpdate -b -p 2 %.64s ", aszServidores[i]);
         EjecutaComando(acComando);
         if (fs) std::fprintf(fs, "%s\n", acComando);
     }

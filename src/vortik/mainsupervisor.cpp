@@ -294,10 +294,7 @@ void mainPasadaSupervision(uint32_t ahora) {
     if (Vencido(ahora, g.uiSello10s, kTicks10s)) {
         g.uiSello10s = ahora;
         mainPintaInfo();
-        if (giVolcadoPendiente.exchange(0)) {
-            NLOG::Log(NLOG::INFO, "mainPintaCfg");
-            mainPintaCfg(&oConfigPasarela);
-        }
+        if (giVolcadoPendiente.exchange(0)) mainPintaCfg(&oConfigPasarela);
         DebounceFA();
     }
     if (Vencido(ahora, g.uiSello2s, kTicks2s)) {
