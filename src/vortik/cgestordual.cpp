@@ -17,6 +17,7 @@
 #include "interfazred.h"
 #include "mainvortik.h"
 #include "nlog.h"
+#include "nombrehost.h"
 #include "uri.h"
 
 const char* const FicheroIniPasarela = "/home/rk82qln/wt7ppelm.ini";
@@ -165,6 +166,11 @@ uintptr_t CGestorDual::IniciaVrrp(uintptr_t a1, uintptr_t, uintptr_t) {
     p->bVrrpPendiente = false;
     if (p->ip_virtual[0] == '\0') {
         std::printf("NO ARRANCO VRRP no ip \n");
+        return 0;
+    }
+    // The address comes from the configuration image and goes into a command line.
+    if (!EsDireccionOHost(p->ip_virtual, sizeof p->ip_virtual - 1)) {
+        NLOG::Log(NLOG::ERROR, "GestorDualidad: ip virtual no valida, no se arranca VRRP");
         return 0;
     }
     char acOcteto[LON_ULTIMO_OCTETO];

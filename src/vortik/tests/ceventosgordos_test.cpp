@@ -12,6 +12,7 @@
 
 #include "ceventosencamina.h"
 #include "ceventosgordos.h"
+#include "cgestordual.h"
 #include "csimboard.h"
 #include "hardware/hardware.h"
 #include "mainvortik.h"
@@ -102,6 +103,16 @@ TEST_F(Sincro, RefusedServerIsLogged) {
     Servidores("x;y", "", "");
     oEventosGordos.EvtReiniciaSincro();
     EXPECT_EQ(log.Cuenta("MAIN: Servidor NTP 1 no valido"), 1);
+}
+
+TEST_F(Sincro, VirtualAddressThatIsNoAddressStartsNoVrrp) {
+    CGestorDual o;
+    std::snprintf(o.ip_virtual, sizeof o.ip_virtual, "%s", "192.0.2.9;reboot");
+    CGestorDual::IniciaVrrp(reinterpret_cast<uintptr_t>(&o), 0, 0);
+    EXPECT_EQ(placa->Comandos().find("iniciaVRRP"), std::string::npos);
+    std::snprintf(o.ip_virtual, sizeof o.ip_virtual, "%s", "192.0.2.50");
+    CGestorDual::IniciaVrrp(reinterpret_cast<uintptr_t>(&o), 0, 0);
+    EXPECT_NE(placa->Comandos().find("iniciaVRRP 23 192.0.2.50 50\n"), std::string::npos) << placa->Comandos();
 }
 
 TEST(TextoDireccion, AddressesAndHostNamesOnly) {
