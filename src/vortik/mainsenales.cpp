@@ -119,6 +119,11 @@ void mainGestorSenales(int iSenal) {
         Termina();
     case SIGCHLD:
         return;
+    case SIGWINCH:
+    case SIGURG:
+        // Informational signals (a terminal resized, urgent data on a socket): a gateway
+        // started from a terminal must not end because the window changed size.
+        return;
     default:
         NLOG::Log(NLOG::ERROR, "Recibida Señal %d...", iSenal);
         mainParar();

@@ -107,11 +107,13 @@ TEST_F(Arranque, SigtermEndsTheCoreFromTheSignalThread) {
     EXPECT_NE(nucleo.Salida().find("mainGestorSenales SIGTERM 15"), std::string::npos);
 }
 
-TEST_F(Arranque, UnexpectedSignalEndsTheCoreButSigpipeAndSigchldDoNot) {
+TEST_F(Arranque, UnexpectedSignalEndsTheCoreButSigpipeSigchldAndWindowChangesDoNot) {
     nucleo.Arranca({});
     ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
     kill(nucleo.Pid(), SIGPIPE);
     kill(nucleo.Pid(), SIGCHLD);
+    kill(nucleo.Pid(), SIGWINCH);
+    kill(nucleo.Pid(), SIGURG);
     EXPECT_EQ(nucleo.EsperaFin(700), -1);
     kill(nucleo.Pid(), SIGHUP);
     EXPECT_EQ(nucleo.EsperaFin(3000), 255);
