@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -407,6 +408,30 @@ TEST_F(Nucleo, DspServiceThatCannotRunIsReapedAndRelaunched) {
     ASSERT_TRUE(Hasta([&] { return CSuperDsp::DamePid() > 0 && CSuperDsp::DamePid() != viejo; }, 10));
     EXPECT_TRUE(Recogido(viejo));
     EXPECT_GE(CuentaLog("CSUPERDSP: Error 2 ejecutando /usr/bin/dremson. "), 1);
+}
+
+// A DSP service that exits at once is reaped and relaunched every second, while a resource
+// supervisor keeps sending on the channel being deleted and recreated.
+TEST_F(Nucleo, DspServiceThatExitsAtOnceIsRelaunchedWhileResourcesSendToIt) {
+    Instala("dremson");
+    Instala("fonmira");
+    Modo("dremson", "sale");
+    Arranca(7);
+    ASSERT_TRUE(Hasta([] { return aoSupervisorRecurso[7].DamePidHijo() > 0; }, 10));
+    ASSERT_EQ(CSuperDsp::Inicia(), 0);
+    std::atomic<bool> fin{false};
+    std::thread envia([&] {
+        while (!fin) CSuperDsp::EnviaPidRecurso(7);
+    });
+    bool relanzado = Hasta([&] { return Lineas("arranque dremson").size() >= 3; }, 15);
+    fin = true;
+    envia.join();
+    EXPECT_TRUE(relanzado);
+    for (const auto& a : Lineas("arranque dremson")) {
+        if (a.pid != CSuperDsp::DamePid()) {
+            EXPECT_TRUE(Recogido(a.pid)) << a.pid;
+        }
+    }
 }
 
 TEST(ProcesoHijo, SignalsAndReapsOnlyOwnLiveChildren) {
