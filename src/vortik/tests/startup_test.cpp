@@ -160,6 +160,32 @@ TEST_F(Arranque, ConsoleClientThatGoesAwayDoesNotEndTheCore) {
     EXPECT_EQ(nucleo.EsperaFin(3000), -1);
 }
 
+TEST_F(Arranque, BusyConsolePortIsRetriedOnTheFixedPortWhateverTheConfiguredOne) {
+    {
+        std::ofstream f("/mnt/ramfs/descripcion.ini");
+        f << "[GENERAL]\nszNombre=PASARELA-PRUEBA\niPuertoConsola=19999\niDual=0\n";
+    }
+    const std::string sAgente = pruebas::DirBuild() + "/sim/cfgagent/cfgagent escribe /mnt/ramfs/descripcion.ini --sin-senal";
+    ASSERT_EQ(std::system(sAgente.c_str()), 0);
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // not inherited by the core
+    int uno = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &uno, sizeof uno);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(19710);
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(s, 1), 0);
+    nucleo.Arranca({});
+    ASSERT_TRUE(nucleo.SalidaContiene("MAIN: Puerto consola 19999 - cambiado a 19710", 10000));
+    ASSERT_TRUE(nucleo.SalidaContiene("MAIN-zq4m-qln: Error -3 en tcpcInicia(19710)", 10000));
+    close(s);
+    EXPECT_TRUE(nucleo.SalidaContiene("MAIN-: tcpcInicia(19710) ok", 5000)) << nucleo.Salida();
+    int c = socket(AF_INET, SOCK_STREAM, 0);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    close(c);
+}
+
 TEST_F(Arranque, ChildrenInheritNeitherDescriptorsNorBlockedSignals) {
     nucleo.Arranca({"@"}, true);
     const std::string sDiario = "/mnt/ramfs/standin/diario";
