@@ -3,7 +3,12 @@
 // that go into command lines.
 #include <unistd.h>
 
+#include <arpa/inet.h>
+
+#include <chrono>
 #include <cstring>
+#include <thread>
+#include <vector>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -13,6 +18,9 @@
 #include "ceventosencamina.h"
 #include "ceventosgordos.h"
 #include "cgestordual.h"
+#include "cpasagus.h"
+#include "csuperec.h"
+#include "ipcvortik.h"
 #include "csimboard.h"
 #include "hardware/hardware.h"
 #include "mainvortik.h"
@@ -158,8 +166,77 @@ TEST(Recursos, ResetStopsTheCore) {
     EXPECT_TRUE(mainParando());
 }
 
+void EsperaCorta(uint32_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us / 20)); }
+
+TEST(Recursos, StopRemovesThePublicationOfTheNameTheResourceRanWith) {
+    poPublica = new CPublica("PASARELA", false);
+    superecFijaEspera(EsperaCorta);
+    superecFijaConfig(&oConfigPasarela);
+    IpcVortik::Inicia();
+    cfgConfigRecurso& r = oConfigPasarela.asRecursos[3];
+    std::snprintf(r.nombre, sizeof r.nombre, "%s", "TLF-03");
+    r.iTipo = 2;
+    r.iTipoIf = 2;
+    ASSERT_EQ(aoSupervisorRecurso[3].Inicia(3, &oPasaGus, &oGestorLlamada), 0);
+    ASSERT_EQ(oEventosGordos.ArrancaRecurso(3), 0);
+    // A state from the bridge makes the entry go out; it keeps the category the sink gave it.
+    const uint8_t aucEstado[20] = {0, 1};
+    ASSERT_EQ(poPublica->ActualizaPublica("TLF-03", aucEstado, 2, 3), 0);
+    auto Entradas = [] {
+        std::vector<uint8_t> v(PUB_TAM_BUFFER);
+        const int n = poPublica->ConstruyePaquetePublica(v.data());
+        std::vector<std::pair<std::string, uint32_t>> r;
+        for (int o = 48; o + 60 <= n; o += 60) {
+            uint32_t c;
+            std::memcpy(&c, &v[o + 36], 4);
+            r.emplace_back(reinterpret_cast<const char*>(&v[o]), ntohl(c));
+        }
+        return r;
+    };
+    const auto v = Entradas();
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].first, "TLF-03");
+    EXPECT_EQ(v[0].second, 1u);
+    // The configuration manager has taken the new image over before it fires the stop.
+    r.nombre[0] = '\0';
+    r.iTipoIf = 0;
+    oEventosGordos.EvtDetieneRecurso(3);
+    EXPECT_TRUE(Entradas().empty());
+}
+
+TEST(EstadosPublicados, EntryPublishedByAnotherGatewayFillsTheFirstSlot) {
+    poPublica = new CPublica("PASARELA", false);
+    uint8_t ac[48 + 60] = {};
+    auto Palabra = [&](int iOfs, uint32_t v) {
+        v = htonl(v);
+        std::memcpy(ac + iOfs, &v, 4);
+    };
+    Palabra(0, 1);
+    std::memcpy(ac + 4, "OTRA", 4);
+    Palabra(40, 1);
+    Palabra(44, 1);
+    std::memcpy(ac + 48, "TLF-09", 6);
+    Palabra(48 + 36, 1);
+    Palabra(48 + 40, 1);
+    Palabra(48 + 44, 3);
+    Palabra(48 + 48, 7);
+    Palabra(48 + 52, 8);
+    Palabra(48 + 56, 9);
+    ASSERT_EQ(poPublica->ActualizaInfoEstado(ac, sizeof ac), 0);
+    PeticionEstadoPublicado p;
+    std::memset(&p, 0, sizeof p);
+    std::snprintf(p.acNombre, sizeof p.acNombre, "%s", "TLF-09");
+    p.ucTipoIf = 5;
+    EXPECT_EQ(oEventosEncamina.EvtPetListaDeEstadosPublicados(1, &p), 0);
+    EXPECT_EQ(p.asRanura[0].ucEstado, 3);
+    EXPECT_EQ(p.asRanura[0].auiPalabras[0], 7u);
+    EXPECT_EQ(p.asRanura[0].auiPalabras[1], 8u);
+    EXPECT_EQ(p.asRanura[0].auiPalabras[2], 9u);
+    EXPECT_EQ(p.asRanura[1].ucEstado, 0);
+}
+
 TEST(EstadosPublicados, ResourceNotPublishedElsewhereGetsStateTenInEverySlot) {
-    poPublica = new CPublica("PASARELA");
+    poPublica = new CPublica("PASARELA", false);
     PeticionEstadoPublicado as[2];
     std::memset(as, 0x55, sizeof as);
     std::snprintf(as[0].acNombre, sizeof as[0].acNombre, "%s", "TLF-01");
