@@ -141,6 +141,8 @@ void mcastTrataPaquete(const uint8_t* pPaquete, int iLong, uint32_t iOrigen) {
     std::memcpy(acTexto, pPaquete + 4, PUB_LON_NOMBRE);
     if (std::strncmp(acTexto, oGestorDual.szNombre, PUB_LON_NOMBRE) != 0 || oGestorDual.szNombre[0] == '\0') return;
     if (EsDireccionPropia(iOrigen)) return;
+    // The wire carries 32 characters of the name; the message carries the whole one.
+    std::snprintf(acTexto, 65, "%s", oGestorDual.szNombre);
     acTexto[65] = 'P';
     oGestorDual.CompruebaMensajeDual(acTexto);
 }
@@ -189,27 +191,28 @@ int ArrancaSock(const char* szGrupo, int iPuerto) {
     return s;
 }
 
+namespace {
+// Leaves the group and closes one of the two sockets; they differ only in their log texts.
+void DejaGrupo(int s, const ip_mreq* psPeticion, const char* szErrorDrop, const char* szCierra,
+               const char* szNoSocket) {
+    if (s <= 0) {
+        NLOG::Log(NLOG::ERROR, szNoSocket, s);
+        return;
+    }
+    if (setsockopt(s, IPPROTO_IP, IP_DROP_MEMBERSHIP, psPeticion, sizeof *psPeticion) != 0) {
+        NLOG::Log(NLOG::ERROR, szErrorDrop, errno);
+        TcpCons::TrazaPerror(0xFFFF, "MAIN: setsockopt() failed.  ");
+    }
+    NLOG::Log(NLOG::INFO, "%s", szCierra);
+    close(s);
+}
+}  // namespace
+
 int DetieneSock(int iSockCfg, int iSockPublica, const ip_mreq* psPeticion) {
-    if (iSockCfg > 0) {
-        if (setsockopt(iSockCfg, IPPROTO_IP, IP_DROP_MEMBERSHIP, psPeticion, sizeof *psPeticion) != 0) {
-            NLOG::Log(NLOG::ERROR, "DetieneSock(sock_cfg) Error en setsockopt( %i)", errno);
-            TcpCons::TrazaPerror(0xFFFF, "MAIN: setsockopt() failed.  ");
-        }
-        NLOG::Log(NLOG::INFO, "close(sock_cfg");
-        close(iSockCfg);
-    } else {
-        NLOG::Log(NLOG::ERROR, "DetieneSock: sock_cfg %i", iSockCfg);
-    }
-    if (iSockPublica > 0) {
-        if (setsockopt(iSockPublica, IPPROTO_IP, IP_DROP_MEMBERSHIP, psPeticion, sizeof *psPeticion) != 0) {
-            NLOG::Log(NLOG::ERROR, "DetieneSock(sock_publica) Error en setsockopt(%i)", errno);
-            TcpCons::TrazaPerror(0xFFFF, "MAIN: setsockopt() failed.  ");
-        }
-        NLOG::Log(NLOG::INFO, " close(sock_publica)");
-        close(iSockPublica);
-    } else {
-        NLOG::Log(NLOG::ERROR, "DetieneSock: sock_publica %i", iSockPublica);
-    }
+    DejaGrupo(iSockCfg, psPeticion, "DetieneSock(sock_cfg) Error en setsockopt( %i)", "close(sock_cfg",
+              "DetieneSock: sock_cfg %i");
+    DejaGrupo(iSockPublica, psPeticion, "DetieneSock(sock_publica) Error en setsockopt(%i)", " close(sock_publica)",
+              "DetieneSock: sock_publica %i");
     return 0;
 }
 
