@@ -62,8 +62,8 @@ public:
     // A VRRP start is armed and has not run yet. Its own flag: a timer slot number cannot
     // say it (slot 0 is a valid slot, and a full table gives -1).
     std::atomic<bool> bVrrpPendiente;
-    int iTempVrrp;         // slot of the pending VRRP start, -1 none
-    int iTempSupervision;  // slot of the 10 s check, -1 none
+    std::atomic<int> iTempVrrp;         // slot of the pending VRRP start, -1 none
+    std::atomic<int> iTempSupervision;  // slot of the 10 s check, -1 none
     char ip_virtual[65];
 
 private:
