@@ -178,6 +178,8 @@ TEST_F(Consola, FStopsTheCore) {
     ASSERT_TRUE(c.bConectado);
     c.Envia("F");
     EXPECT_NE(c.Espera("Parando Vortik QLN...\n"), "");
+    // The stop flag is set right after the text is printed.
+    for (int i = 0; i < 100 && !mainParando(); i++) usleep(10000);
     EXPECT_TRUE(mainParando());
 }
 

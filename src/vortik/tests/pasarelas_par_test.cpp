@@ -135,13 +135,17 @@ int EjecutaPar(const char* szEscenario) {
     if (readlink("/proc/self/exe", acPropio, sizeof acPropio - 1) <= 0) return -1;
     std::string sFuente = __FILE__;
     const std::string sScript = sFuente.substr(0, sFuente.rfind("/src/vortik/tests/")) + "/scripts/sandbox-pair";
-    const std::string sDir = "/tmp/par." + std::to_string(getpid());
-    mkdir(sDir.c_str(), 0755);
+    // /tmp is shared by every test of the run, and process ids repeat across sandboxes.
+    char acDir[] = "/tmp/par.XXXXXX";
+    if (mkdtemp(acDir) == nullptr) return -1;
+    const std::string sDir = acDir;
     setenv("VK_PAR_DIR", sDir.c_str(), 1);
     setenv("VK_PAR_ESCENARIO", szEscenario, 1);
     const std::string sLado = std::string(acPropio) + " --gtest_filter=Lado.Pasarela";
     const std::string sOrden = "timeout 60 " + sScript + " " + sLado + " -- " + sLado;
-    return std::system(sOrden.c_str());
+    const int r = std::system(sOrden.c_str());
+    std::system(("rm -rf " + sDir).c_str());
+    return r;
 }
 
 TEST(ParPasarelas, TwoGatewaysSeeEachOthersStatesOverTheLink) { EXPECT_EQ(EjecutaPar("estados"), 0); }
