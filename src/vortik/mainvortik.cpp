@@ -185,7 +185,11 @@ int mainVelkord(int argc, char** argv) {
     mainInstalaSenales();
     tArranque = std::time(nullptr);
     FijaPrioridadHilo(1);
-    if (mainInicia(sArgs.uiNivelConsola) != 0) return 0;
+    if (mainInicia(sArgs.uiNivelConsola) != 0) {
+        // Status 0 as the start-up has it, without destroying globals under running threads.
+        std::fflush(stdout);
+        _exit(0);
+    }
     mainEscribeTubo();
     for (auto& s : aoSupervisorRecurso) s.RefrescaEstado();
     MainSupervisorLento();
