@@ -76,7 +76,7 @@ void mainEnviaEstadoMant();
 const char* mainNombreTipo(int iTipo);      // iTipo 0-6, "" otherwise
 const char* mainNombreTipoIf(int iTipoIf);  // iTipoIf 0-14, "" for 15, 16 and the rest
 
-// ---- Supervision loop, in pieces for tests ----
+// ---- Supervision loop, pass by pass for tests ----
 typedef uint32_t (*FnRelojTicks)();
 typedef void (*FnEsperaMs)(unsigned int uiMs);
 // Board ticks (hwDameTiempo) and DuermeMs by default.
