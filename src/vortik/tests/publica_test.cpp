@@ -201,6 +201,20 @@ TEST_F(Publica, ReceivedPacketsAreAppliedOrDroppedByWhatTheyHold) {
     EXPECT_EQ(p.BajaInfoEstadoRecurso("QLN-NADIE", "RD-A"), -1);
 }
 
+TEST_F(Publica, LookUpWithoutGatewayTakesTheFirstInTableOrder) {
+    CPublica p("QLN-PROPIA", false);
+    Aplica(p, Paquete(1, "QLN-1", 1, 1, {{"RD-C", 1, 1, 3, 0, 0, 0}}));
+    Aplica(p, Paquete(1, "QLN-2", 1, 1, {{"RD-C", 1, 1, 4, 0, 0, 0}}));
+    EXPECT_EQ(p.DameEstadoRecurso(nullptr, "RD-C")->uiEstado, 3u);
+    EXPECT_EQ(p.DameEstadoRecurso("", "RD-C")->uiEstado, 3u);
+    EXPECT_EQ(p.DameEstadoRecurso("QLN-2", "RD-C")->uiEstado, 4u);
+    EXPECT_EQ(p.DameEstadoRecurso("QLN-3", "RD-C"), nullptr);
+    // Names count on 32 characters.
+    const std::string sLargo(32, 'L');
+    Aplica(p, Paquete(1, "QLN-1", 1, 2, {{sLargo + "-uno", 1, 1, 5, 0, 0, 0}}));
+    EXPECT_EQ(p.DameEstadoRecurso(nullptr, (sLargo + "-dos").c_str())->uiEstado, 5u);
+}
+
 TEST_F(Publica, SixtyFifthGatewayIsDroppedUntilOneAgesOut) {
     pruebas::CTemporizadorManual t;
     CPublica p("QLN-PROPIA", false);
