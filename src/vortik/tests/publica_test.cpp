@@ -14,6 +14,7 @@
 
 #include "cgestordual.h"
 #include "mainvortik.h"
+#include "multicast.h"
 #include "publica.h"
 #include "tcpcons.h"
 #include "temporizador_pruebas.h"
@@ -79,16 +80,16 @@ protected:
         oConfigPasarela.uiPuertoMulticast = kPuerto;
     }
     // A socket joined to the group on the publication port.
-    int Receptor() {
+    int Receptor(const char* szGrupo = kGrupo, int iPuerto = kPuerto) {
         int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         int uno = 1;
         setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &uno, sizeof uno);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_port = htons(kPuerto + 1);
+        a.sin_port = htons(static_cast<uint16_t>(iPuerto + 1));
         EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         ip_mreq m{};
-        inet_pton(AF_INET, kGrupo, &m.imr_multiaddr);
+        inet_pton(AF_INET, szGrupo, &m.imr_multiaddr);
         EXPECT_EQ(setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m), 0);
         return s;
     }
@@ -293,6 +294,19 @@ TEST_F(Publica, PacketsGoToTheGroupOnlyWhilePrincipalButVersionsAdvanceInStandby
     }
     p.PasadaPublica();
     EXPECT_TRUE(Recibe(s, 300).empty());
+    close(s);
+}
+
+TEST_F(Publica, WithoutConfiguredGroupPacketsGoToTheGroupReceptionListensOn) {
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        oConfigPasarela.acGrupoMulticast[0] = '\0';
+    }
+    const int s = Receptor(kGrupoMulticastDefecto, PUERTO_MULTICAST_DEFECTO);
+    CPublica p("QLN-PROPIA", false);
+    p.ActualizaPublica("RD-01", Registro(3, 1, 2, 3).data(), 1, 0);
+    p.PasadaPublica();
+    EXPECT_EQ(Recibe(s, 2000).size(), 108u);
     close(s);
 }
 
