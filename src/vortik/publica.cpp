@@ -34,7 +34,11 @@ uint32_t Lee32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 // A wire name: at most 32 characters, the rest of its 36 bytes zero.
-void PonNombre(uint8_t* p, const char* szNombre) { std::strncpy(reinterpret_cast<char*>(p), szNombre, PUB_LON_NOMBRE); }
+void PonNombre(uint8_t* p, const char* szNombre) {
+    const size_t n = strnlen(szNombre, PUB_LON_NOMBRE);
+    std::memcpy(p, szNombre, n);
+    std::memset(p + n, 0, PUB_LON_NOMBRE - n);
+}
 void LeeNombre(char acDestino[36], const uint8_t* p) {
     std::memset(acDestino, 0, 36);
     std::memcpy(acDestino, p, PUB_LON_NOMBRE);
