@@ -276,7 +276,11 @@ int Cola::EnviaTraza(const char* formato, ...) {
 
 // The side file is written under a temporary name and renamed into place, so that a
 // reader never finds it half written.
-static bool EscribeFicheroConfig(const char* bloque) {
+static bool EscribeFicheroConfig(const char* texto) {
+    // The block is the virtual address text: copied up to its end, zero-filled after it.
+    char bloque[TAM_BLOQUE_GENERAL];
+    memset(bloque, 0, sizeof bloque);
+    if (texto != nullptr) memcpy(bloque, texto, strnlen(texto, sizeof bloque));
     char temporal[64];
     snprintf(temporal, sizeof temporal, "%s.XXXXXX", FicheroConfigSistema);
     int fd = mkstemp(temporal);

@@ -217,7 +217,9 @@ struct Peer {
     // Starts this binary again as the peer end of kind tipo towards this process.
     bool Lanza(int tipo) {
         int out[2], in[2];
-        if (pipe(out) != 0 || pipe(in) != 0) return false;
+        // Close-on-exec: a later peer must not inherit this one's ends (its stdin would
+        // then never reach end of file).
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0) return false;
         pid = fork();
         if (pid == 0) {
             // Move the ends out of the way first: a pipe end may itself be descriptor 3.

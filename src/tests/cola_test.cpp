@@ -2,7 +2,10 @@
 // Ends with made-up ids share the real queues of the test's own sandbox.
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
+#include <sys/stat.h>
 #include <sys/msg.h>
+
+#include <glob.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "cola.h"
+#include "cola_pruebas.h"
 
 namespace {
 
@@ -424,6 +428,55 @@ TEST_F(ColaTest, OversizePayloadIsRefusedBySender) {
     c.EnviaMarcaDtmf(1, bytes.data(), MAX_CARGA_COLA - 7);  // one byte too many
     c.Envia(COD_TRAZA, bytes.data(), MAX_CARGA_COLA + 1);
     EXPECT_EQ(Pendientes(CLAVE_COLA_PADRE_HIJO), 1);
+}
+
+TEST_F(ColaTest, ChildProcessesOfOneFamilyGetOnlyTheirOwnMessages) {
+    pruebas::Peer a, b;
+    ASSERT_TRUE(a.Lanza(COLA_HIJO));
+    ASSERT_TRUE(b.Lanza(COLA_HIJO));
+    Cola haciaA(a.pid, COLA_PADRE, 0, getpid()), haciaB(b.pid, COLA_PADRE, 0, getpid());
+    haciaA.EnviaDescuelga(1);
+    haciaB.EnviaDescuelga(2);
+    haciaA.EnviaLibera(3);
+    const std::string yo = std::to_string(getpid());
+    EXPECT_EQ(a.Linea(), "61 p=" + yo + " 1");
+    EXPECT_EQ(a.Linea(), "62 p=" + yo + " 3");
+    EXPECT_EQ(b.Linea(), "61 p=" + yo + " 2");
+    EXPECT_EQ(b.Linea(200), "");
+    EXPECT_EQ(a.Termina(), 0);
+    EXPECT_EQ(b.Termina(), 0);
+}
+
+// ---- The configuration side file ----
+
+std::string sBloqueRecibido;
+void GuardaBloque(char* bloque, cfgConfigRecurso*) {
+    sBloqueRecibido.assign(bloque, TAM_BLOQUE_GENERAL);
+    Anota("config");
+}
+
+TEST_F(ColaTest, UnwritableSideFileIsReportedAndRecordStillSent) {
+    ASSERT_EQ(mkdir(FicheroConfigSistema, 0755), 0);  // rename onto a folder fails
+    Cola c(1401, COLA_PADRE, 0, 1400);
+    cfgConfigRecurso rec;
+    EXPECT_EQ(c.EnviaTomaConfig("1.2.3.4", &rec), -2);
+    EXPECT_EQ(Pendientes(CLAVE_COLA_PADRE_HIJO), 1);
+    glob_t g;
+    EXPECT_EQ(glob("/var/st_config_sistema.txt?*", 0, nullptr, &g), GLOB_NOMATCH);  // no leftovers
+    globfree(&g);
+    rmdir(FicheroConfigSistema);
+}
+
+TEST_F(ColaTest, MissingSideFileStillCallsHandlerWithZeroBlock) {
+    Cola c(1501, COLA_PADRE, 0, 1500);
+    c.RegistraEvtTomaConfig(GuardaBloque);
+    const char ruta[] = "/var/no_existe";
+    std::vector<uint8_t> m = Palabra(COD_TOMA_CONFIG, {static_cast<int32_t>(strlen(ruta))});
+    m.insert(m.end(), ruta, ruta + strlen(ruta));
+    m.resize(m.size() + TAM_REGISTRO_RECURSO, 0x11);
+    ASSERT_TRUE(MeteCrudo(CLAVE_COLA_PADRE_HIJO, c.TipoRecepcion(), m));
+    ASSERT_TRUE(Espera(1));
+    EXPECT_EQ(sBloqueRecibido, std::string(TAM_BLOQUE_GENERAL, '\0'));
 }
 
 }  // namespace
