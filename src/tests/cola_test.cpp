@@ -479,4 +479,25 @@ TEST_F(ColaTest, MissingSideFileStillCallsHandlerWithZeroBlock) {
     EXPECT_EQ(sBloqueRecibido, std::string(TAM_BLOQUE_GENERAL, '\0'));
 }
 
+// ---- Flood guard ----
+
+std::vector<std::chrono::steady_clock::time_point> vLlegadas;
+void Llega(int32_t, int32_t) { vLlegadas.push_back(std::chrono::steady_clock::now()); }
+
+TEST_F(ColaTest, BurstOfMessagesPausesAfter501QuickReceiptsWithoutDroppingAny) {
+    vLlegadas.clear();
+    vLlegadas.reserve(2000);
+    Cola c(1601, COLA_PADRE, 0, 1600);
+    c.RegistraDescuelga(Llega);
+    const int kTotal = 1100;
+    for (int i = 0; i < kTotal; i++)
+        ASSERT_TRUE(MeteCrudo(CLAVE_COLA_PADRE_HIJO, c.TipoRecepcion(), Palabra(COD_DESCUELGA, {i})));
+    for (int i = 0; i < 300 && Pendientes(CLAVE_COLA_PADRE_HIJO) > 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    c.Termina();
+    ASSERT_EQ(vLlegadas.size(), static_cast<size_t>(kTotal));
+    // The first receipt starts the count; the 502nd is the 501st quick one: a pause follows.
+    EXPECT_GE(vLlegadas[502] - vLlegadas[501], std::chrono::milliseconds(19));
+}
+
 }  // namespace
