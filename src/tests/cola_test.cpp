@@ -358,6 +358,19 @@ TEST_F(ColaTest, TerminaStopsReceiveThreadEvenWithFullQueue) {
     EXPECT_EQ(Pendientes(CLAVE_COLA_PADRE_HIJO), n);
 }
 
+// The DSP service's drain: the server end of a sibling channel empties the whole queue,
+// whatever the address; a client end leaves it alone.
+TEST_F(ColaTest, VaciaColaEmptiesTheQueueOnlyFromAParentOrServerEnd) {
+    Cola cliente(1701, COLA_HERMANO_CLIENTE, 0, 1700), servidor(1700, COLA_HERMANO_SERVIDOR, 0, 1701);
+    for (long t : {11L, 22L, 33L})
+        ASSERT_TRUE(MeteCrudo(CLAVE_COLA_HERMANOS, t, Palabra(COD_DESCUELGA, {1})));
+    VaciaCola(&cliente);
+    VaciaCola(nullptr);
+    EXPECT_EQ(Pendientes(CLAVE_COLA_HERMANOS), 3);
+    VaciaCola(&servidor);
+    EXPECT_EQ(Pendientes(CLAVE_COLA_HERMANOS), 0);
+}
+
 // ---- Malformed frames ----
 
 std::atomic<int> iLlamadas{0};
