@@ -452,4 +452,68 @@ TEST(LlamadasSip, ChallengeWithoutCredentialsReleasesTheCall) {
   EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_REQUESTFAILURE, EXOSIP_CALL_RELEASED}));
 }
 
+// NOTIFY of the implicit subscription of a REFER, as the user agent sends it.
+void NotificaRefer(int did, int estado, const char *sipfrag) {
+  osip_message_t *n = nullptr;
+  ASSERT_EQ(eXosip_call_build_notify(did, estado, &n), 0);
+  osip_message_set_header(n, "Event", "refer");
+  osip_message_set_content_type(n, "message/sipfrag");
+  osip_message_set_body(n, sipfrag, strlen(sipfrag));
+  EXPECT_EQ(eXosip_call_send_request(did, n), 0);
+}
+
+TEST(LlamadasSip, ReferInTheDialogIsNotifiedActiveThenTerminated) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type != EXOSIP_CALL_MESSAGE_NEW || !ev->request || !MSG_IS_REFER(ev->request)) {
+      AtiendeLlamadas(ev);
+    } else {
+      osip_message_t *a = nullptr;
+      ASSERT_EQ(eXosip_call_build_answer(ev->tid, 202, &a), 0);
+      ASSERT_EQ(eXosip_call_send_answer(ev->tid, 202, a), 0);
+      NotificaRefer(ev->did, EXOSIP_SUBCRSTATE_ACTIVE, "SIP/2.0 100 Trying");
+      NotificaRefer(ev->did, EXOSIP_SUBCRSTATE_TERMINATED, "SIP/2.0 200 OK");
+    }
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uac_refer.xml"), "-m", "1", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_INVITE, EXOSIP_CALL_ACK, EXOSIP_CALL_MESSAGE_NEW,
+                                     EXOSIP_CALL_MESSAGE_ANSWERED, EXOSIP_CALL_MESSAGE_ANSWERED,
+                                     EXOSIP_CALL_CLOSED, EXOSIP_CALL_RELEASED}));
+  auto ev = ua.Eventos();
+  EXPECT_EQ(ev[2].metodo, "REFER");
+  EXPECT_EQ(ev[3].metodo, "NOTIFY");
+  for (auto &e : ev) EXPECT_EQ(e.did, ev[0].did);
+}
+
+// The gateway address set as option goes into the Via and Contact of what the stack sends.
+TEST(LlamadasSip, GatewayAddressOptionIsWrittenIntoViaAndContact) {
+  AgentePrueba ua(nullptr);
+  ASSERT_TRUE(ua.Ok());
+  int uno = 1;
+  EXPECT_EQ(eXosip_set_option(EXOSIP_OPT_SET_IPV4_FOR_GATEWAY, "192.0.2.23"), 0);
+  EXPECT_EQ(eXosip_set_option(EXOSIP_OPT_DONT_SEND_101, &uno), 0);
+  EXPECT_NE(eXosip_set_option(EXOSIP_OPT_SET_IPV4_FOR_GATEWAY, "no-es-ip"), 0);
+  char ip[64] = "";
+  EXPECT_EQ(eXosip_guess_localip(2, ip, sizeof ip), 0);
+  EXPECT_STREQ(ip, "192.0.2.23");
+  Crudo c;
+  osip_message_t *o = nullptr;
+  ASSERT_EQ(eXosip_options_build_request(&o, "<sip:x@127.0.0.1:5080>", "<sip:ua@127.0.0.1:5060>", nullptr), 0);
+  EXPECT_GT(eXosip_options_send_request(o), 0);
+  std::string r = c.Recibe();
+  EXPECT_EQ(r.rfind("OPTIONS sip:x@127.0.0.1:5080 SIP/2.0\r\n", 0), 0u) << r;
+  EXPECT_NE(r.find("\r\nVia: SIP/2.0/UDP 192.0.2.23:5060;"), std::string::npos) << r;
+  osip_message_t *inv = nullptr;
+  ASSERT_EQ(eXosip_call_build_initial_invite(&inv, "<sip:x@127.0.0.1:5080>", "<sip:ua@127.0.0.1:5060>", nullptr,
+                                             "prueba"),
+            0);
+  EXPECT_GT(eXosip_call_send_initial_invite(inv), 0);
+  r = c.Recibe();
+  EXPECT_EQ(r.rfind("INVITE sip:x@127.0.0.1:5080 SIP/2.0\r\n", 0), 0u) << r;
+  EXPECT_NE(r.find("\r\nVia: SIP/2.0/UDP 192.0.2.23:5060;"), std::string::npos) << r;
+  EXPECT_NE(r.find("@192.0.2.23:5060"), std::string::npos) << r;  // Contact
+}
+
 }  // namespace
