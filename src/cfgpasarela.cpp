@@ -189,10 +189,9 @@ int cfgPosicionCanal(const cfgImagenPasarela* p, int iCanal) {
 
 void cfgMarcaPosiciones(const cfgImagenPasarela* p, uint8_t aucFlg[CFG_NUM_RECURSOS]) {
     std::memset(aucFlg, 0, CFG_NUM_RECURSOS);
-    if (p->iNumRecursos > CFG_NUM_RECURSOS)
-        NLOG::Log(NLOG::ERROR, "CFG: iNumRecursos %d fuera de rango, se toman %d", p->iNumRecursos,
-                  CFG_NUM_RECURSOS);
     int n = cfgNumCanales(p);
+    if (n != p->iNumRecursos)
+        NLOG::Log(NLOG::ERROR, "CFG: iNumRecursos %d fuera de rango, se toman %d", p->iNumRecursos, n);
     for (int i = 0; i < n; i++) {
         int iPos = cfgPosicionCanal(p, i);
         if (iPos >= 0) aucFlg[iPos] = 1;

@@ -6,8 +6,11 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include "nlog.h"
 
 namespace {
 
@@ -234,6 +237,43 @@ TEST(cfgPasarela, BuscaRecursoFindsByNameOrMinusOne) {
     for (int i = 0; i < 9; i++) std::strcpy(cfg->asRecursos[i].nombre, "X");
     EXPECT_EQ(cfg->BuscaRecurso("TLF-09"), 9);
     EXPECT_EQ(cfg->BuscaRecurso("NADIE"), -1);
+}
+
+std::vector<std::string> gLineas;
+void CapturaLineas(int, const char* texto) { gLineas.push_back(texto); }
+
+TEST(cfgPasarela, ChannelsOutOfRangeAreSkippedWithALogLine) {
+    struct Caso {
+        const char* nombre;
+        int32_t iNumRecursos;
+        std::vector<cfgLocalizador> canales;
+        std::string flags;
+        std::vector<std::string> lineas;
+    };
+    const Caso casos[] = {
+        {"dentro", 2, {{0, 0}, {3, 3}}, "1000000000000001", {}},
+        {"ninguno", 0, {{1, 1}}, "0000000000000000", {}},
+        {"negativo", -3, {{1, 1}}, "0000000000000000", {"CFG: iNumRecursos -3 fuera de rango, se toman 0"}},
+        {"veinte", 20, {{0, 1}}, "1100000000000000", {"CFG: iNumRecursos 20 fuera de rango, se toman 16"}},
+        {"slot y dispositivo", 4, {{7, 0}, {0, -1}, {0, 4}, {2, 1}}, "0000000001000000",
+         {"CFG: canal 0 fuera de rango (slot 7 dispositivo 0), ignorado",
+          "CFG: canal 1 fuera de rango (slot 0 dispositivo -1), ignorado",
+          "CFG: canal 2 fuera de rango (slot 0 dispositivo 4), ignorado"}},
+    };
+    NLOG::FijaCaptura(CapturaLineas);
+    for (const Caso& c : casos) {
+        auto img = std::make_unique<cfgImagenPasarela>();
+        img->iNumRecursos = c.iNumRecursos;
+        for (std::size_t i = 0; i < c.canales.size(); i++) img->LocalizadorRecurso[i] = c.canales[i];
+        gLineas.clear();
+        uint8_t flags[CFG_NUM_RECURSOS];
+        cfgMarcaPosiciones(img.get(), flags);
+        std::string s;
+        for (uint8_t f : flags) s += static_cast<char>('0' + f);
+        EXPECT_EQ(s, c.flags) << c.nombre;
+        EXPECT_EQ(gLineas, c.lineas) << c.nombre;
+    }
+    NLOG::FijaCaptura(nullptr);
 }
 
 TEST(cfgPasarela, VirtualAddressCopyIsBoundedAndTerminated) {

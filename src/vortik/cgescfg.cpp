@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "Thread/hilo.h"
 #include "cconfig.h"
@@ -31,7 +32,8 @@ void SenalConfigModificada(int iSenal) {
 bool Igual(const char* a, const char* b, std::size_t n) { return std::strncmp(a, b, n) == 0; }
 
 // Plans compared as sets: same number of entries before the first empty key, and every image
-// entry found (by key) and equal in the live plan.
+// entry found (by key) and equal in the live plan. Each live entry answers for one image entry
+// only, so that a plan repeating a key cannot hide a change behind an equal twin.
 template <typename T, typename FnClave, typename FnIgual>
 bool ConjuntoDistinto(const T* vivo, const T* imagen, int iMax, FnClave clave, FnIgual igual) {
     auto cuenta = [&](const T* p) {
@@ -41,10 +43,13 @@ bool ConjuntoDistinto(const T* vivo, const T* imagen, int iMax, FnClave clave, F
     };
     int n = cuenta(vivo);
     if (n != cuenta(imagen)) return true;
+    std::vector<bool> usado(n, false);
     for (int i = 0; i < n; i++) {
         int j = 0;
-        while (j < n && !Igual(clave(vivo[j]), clave(imagen[i]), 64)) j++;
-        if (j == n || !igual(&vivo[j], &imagen[i])) return true;
+        while (j < n && (usado[j] || !Igual(clave(vivo[j]), clave(imagen[i]), 64) || !igual(&vivo[j], &imagen[i])))
+            j++;
+        if (j == n) return true;
+        usado[j] = true;
     }
     return false;
 }

@@ -253,6 +253,21 @@ TEST_F(GestorCfg, ReorderedSetPlansAreUnchangedOrderedPlansChanged) {
     EXPECT_EQ(Cambia(base + kPlanes + "[GENERAL]\niCfgModoSistema=1\nuiPuertoMulticast=65009\n"), Eventos{});
 }
 
+TEST_F(GestorCfg, SetPlansRepeatingAKeyMatchEachEntryOnce) {
+    const std::string base = std::string(kGeneral) + kRadio0;
+    const std::string a = "[SIP-0]\nidusuario=U1\nAbonado0=3:100001\n";
+    const std::string b = "[SIP-0]\nidusuario=U1\nAbonado0=3:100002\n";
+    auto plan = [](std::string x, std::string y) {
+        return x + y.replace(y.find("SIP-0"), 5, "SIP-1");
+    };
+    ASSERT_TRUE(Agente(base + plan(a, b), false));
+    Inicia();
+    oSumidero.EsperaPrimeros(8);
+    EXPECT_EQ(Cambia(base + plan(b, a)), Eventos{});  // the same two entries, reordered
+    EXPECT_EQ(Cambia(base + plan(a, a)), Eventos{"EvtReconfiguraEncamina"});  // 100002 is gone
+    EXPECT_EQ(Cambia(base + plan(a, b)), Eventos{"EvtReconfiguraEncamina"});  // and back
+}
+
 TEST_F(GestorCfg, HostileImageIsSurvived) {
     ASSERT_TRUE(Agente(std::string(kGeneral) + kRadio0, false));
     Inicia();
