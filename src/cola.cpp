@@ -81,6 +81,8 @@ Cola::Cola(int32_t peer, int tipo, int limite, int32_t propio)
 
 Cola::~Cola() {
     Termina();
+    // A handler closed this end: its receive thread still runs out its loop on this object.
+    while (bRxSuelto && !bFinRx && !pthread_equal(pthread_self(), tRx)) DuermeMs(1);
 }
 
 void Cola::Inicia(int32_t limiteMs) {
@@ -212,6 +214,7 @@ void Cola::Elimina_Threads() {
     if (EsHiloRx()) {
         // A handler of this end closed it: the loop ends when the handler returns.
         NLOG::Log(NLOG::ERROR, "Elimina_Threads: llamado desde Rx_Cola %d-%d", iPropio, iPeer);
+        bRxSuelto = true;
         pthread_detach(tRx);
         bHiloRx = false;
         return;

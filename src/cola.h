@@ -57,8 +57,9 @@ public:
     Cola& operator=(const Cola&) = delete;
 
     void Inicia(int32_t limiteMs);
-    // Drains the pair's messages, stops sending and the receive thread. Never call it
-    // from this end's own receive thread (a handler of this end).
+    // Drains the pair's messages, stops sending and the receive thread. Called from a
+    // handler of this end, the receive thread ends when the handler returns; the end is
+    // then deleted from another thread, never from that handler.
     void Termina();
 
     int FijaLatido(int segundos, TpProcesoSinActividad pf);
@@ -365,6 +366,7 @@ private:
     std::atomic<bool> bInactiva{false};
     std::atomic<bool> termina_threads{false};
     std::atomic<bool> bFinRx{false};
+    std::atomic<bool> bRxSuelto{false};  // detached by a handler that closed this end
     bool bTerminada = false;
     std::atomic<TpManejador> atManejadores[NUM_MANEJADORES];
 };

@@ -358,6 +358,28 @@ TEST_F(ColaTest, TerminaStopsReceiveThreadEvenWithFullQueue) {
     EXPECT_EQ(Pendientes(CLAVE_COLA_PADRE_HIJO), n);
 }
 
+// A handler that closes its own end: the owner may delete the end at once, the receive
+// thread leaves the object before it goes.
+Cola* pColaCerrada = nullptr;
+std::atomic<bool> bCerrada{false};
+void CierraPropia(int32_t, int32_t) {
+    pColaCerrada->Termina();
+    bCerrada = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+TEST_F(ColaTest, EndClosedByItsOwnHandlerCanBeDeletedAtOnce) {
+    bCerrada = false;
+    pColaCerrada = new Cola(1801, COLA_PADRE, 0, 1800);
+    pColaCerrada->RegistraLibera(CierraPropia);
+    ASSERT_TRUE(MeteCrudo(CLAVE_COLA_PADRE_HIJO, pColaCerrada->TipoRecepcion(), Palabra(COD_LIBERA, {1})));
+    while (!bCerrada) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    delete pColaCerrada;
+    pColaCerrada = nullptr;
+    // Time for a receive thread left running to touch the freed end (ASan would stop here).
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
 // The DSP service's drain: the server end of a sibling channel empties the whole queue,
 // whatever the address; a client end leaves it alone.
 TEST_F(ColaTest, VaciaColaEmptiesTheQueueOnlyFromAParentOrServerEnd) {
