@@ -49,12 +49,12 @@ std::vector<uint8_t> Paquete(const char* szQln, const char* szRecurso) {
     return v;
 }
 
-void EnviaGrupo(const std::vector<uint8_t>& v, int iPuerto) {
+void EnviaGrupo(const std::vector<uint8_t>& v, int iPuerto, const char* szGrupo = kGrupo) {
     int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in d{};
     d.sin_family = AF_INET;
     d.sin_port = htons(static_cast<uint16_t>(iPuerto));
-    inet_pton(AF_INET, kGrupo, &d.sin_addr);
+    inet_pton(AF_INET, szGrupo, &d.sin_addr);
     sendto(s, v.data(), v.size(), 0, reinterpret_cast<sockaddr*>(&d), sizeof d);
     close(s);
 }
@@ -125,6 +125,37 @@ TEST_F(Multicast, PortChangeMovesReception) {
     EnviaGrupo(Paquete("QLN-NUEVO", "RD-N"), 5001);
     EXPECT_TRUE(Espera([] { return Conoce("QLN-NUEVO"); }));
     EXPECT_FALSE(Conoce("QLN-VIEJO"));
+}
+
+TEST_F(Multicast, WithoutConfiguredGroupOrPortReceptionStaysOnTheDefaultGroup) {
+    pruebas::CCapturaLog log;
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        oConfigPasarela.acGrupoMulticast[0] = '\0';
+    }
+    // A datagram before the publication object exists is dropped.
+    const std::vector<uint8_t> v = Paquete("QLN-ANTES", "RD-A");
+    mcastTrataPaquete(v.data(), static_cast<int>(v.size()), inet_addr("192.0.2.24"));
+    ArrancaMulticast();
+    ASSERT_NE(poPublica, nullptr);
+    ASSERT_TRUE(Espera([] { return mcastDamePuerto() == PUERTO_MULTICAST_DEFECTO + 1; }));
+    EXPECT_FALSE(Conoce("QLN-ANTES"));
+    EnviaGrupo(Paquete("QLN-D", "RD-D"), PUERTO_MULTICAST_DEFECTO + 1, kGrupoMulticastDefecto);
+    EXPECT_TRUE(Espera([] { return Conoce("QLN-D"); }));
+
+    // A group with a zero port keeps the current membership too.
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        std::snprintf(oConfigPasarela.acGrupoMulticast, sizeof oConfigPasarela.acGrupoMulticast, "%s", kGrupo);
+        oConfigPasarela.uiPuertoMulticast = 0;
+    }
+    // The pass after this packet reads the configuration; the next one must still arrive.
+    EnviaGrupo(Paquete("QLN-E", "RD-E"), PUERTO_MULTICAST_DEFECTO + 1, kGrupoMulticastDefecto);
+    EXPECT_TRUE(Espera([] { return Conoce("QLN-E"); }));
+    EnviaGrupo(Paquete("QLN-F", "RD-F"), PUERTO_MULTICAST_DEFECTO + 1, kGrupoMulticastDefecto);
+    EXPECT_TRUE(Espera([] { return Conoce("QLN-F"); }, 4000));
+    EXPECT_EQ(mcastDamePuerto(), PUERTO_MULTICAST_DEFECTO + 1);
+    EXPECT_EQ(log.Cuenta("CAMBIA CONFI"), 0);
 }
 
 TEST_F(Multicast, FailedRejoinIsRetriedAtTheNextPass) {
