@@ -1,10 +1,14 @@
 #include "ceventosgordos.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "Thread/hilo.h"
 #include "comando.h"
+#include "hardware/cdispositivos.h"
 #include "cpasagus.h"
 #include "csuperec.h"
 #include "mainvortik.h"
@@ -45,6 +49,13 @@ DatosRecurso LeeRecurso(int n) {
 // What each position ran as when last started or reconfigured: by the time a stop is fired
 // the live record already holds the new image's (empty) record.
 DatosRecurso gasArrancados[CFG_NUM_RECURSOS];
+
+// /etc belongs to the board, or to the sandbox it is simulated in; never to the machine that
+// merely hosts a simulated board.
+bool EtcEsDeLaPlaca() {
+    if (std::getenv("VK_SANDBOX") != nullptr) return true;
+    return std::getenv(VK_SIMBOARD) == nullptr && ::access("/dev/esdiscretas", F_OK) == 0;
+}
 
 bool TiposValidos(const DatosRecurso& d) { return d.iTipo >= 0 && d.iTipo <= 6 && d.iTipoIf >= 0 && d.iTipoIf <= 16; }
 bool Publicable(int iTipoIf) { return (iTipoIf >= 2 && iTipoIf <= 9) || iTipoIf == 13 || iTipoIf == 14; }
@@ -130,9 +141,11 @@ int CEventosGordos::ReiniciaSincro() {
 
     NLOG::Log(NLOG::INFO, "MAIN: Deteniendo demonio NTP");
     EjecutaComando("killall -9 ntpd");
-    FILE* f = std::fopen("/etc/ntp.conf", "w");
+    const bool bEtc = EtcEsDeLaPlaca();
+    if (!bEtc) NLOG::Log(NLOG::ERROR, "MAIN: fuera de la placa, /etc/ntp.conf y /etc/ntp.sh no se escriben");
+    FILE* f = bEtc ? std::fopen("/etc/ntp.conf", "w") : nullptr;
     if (f == nullptr) {
-        NLOG::Log(NLOG::INFO, "MAIN: Error generando /etc/ntp.conf");
+        if (bEtc) NLOG::Log(NLOG::INFO, "MAIN: Error generando /etc/ntp.conf");
     } else {
         std::fputs("driftfile /etc/ntp.drift", f);
         for (int i = 0; i < 3; i++)
@@ -140,7 +153,7 @@ int CEventosGordos::ReiniciaSincro() {
         std::fclose(f);
     }
     NLOG::Log(NLOG::INFO, "MAIN: Arrancando demonio NTP");
-    FILE* fs = std::fopen("/etc/ntp.sh", "w");
+    FILE* fs = bEtc ? std::fopen("/etc/ntp.sh", "w") : nullptr;
     for (int i = 0; i < 3; i++) {
         if (!abValido[i]) continue;
         char acComando[128];

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -111,6 +112,25 @@ TEST_F(Sincro, RefusedServerIsLogged) {
     Servidores("x;y", "", "");
     oEventosGordos.EvtReiniciaSincro();
     EXPECT_EQ(log.Cuenta("MAIN: Servidor NTP 1 no valido"), 1);
+}
+
+// A simulated board outside a sandbox: /etc is the host's and keeps its files; the command
+// lines still reach the board's command log.
+TEST_F(Sincro, HostFilesAreNotWrittenOutsideASandbox) {
+    const std::string sSandbox = std::getenv("VK_SANDBOX") ? std::getenv("VK_SANDBOX") : "";
+    ASSERT_NE(sSandbox, "");
+    std::ofstream("/etc/ntp.conf") << "del anfitrion";
+    std::remove("/etc/ntp.sh");
+    pruebas::CCapturaLog log;
+    Servidores("192.0.2.1", "", "");
+    unsetenv("VK_SANDBOX");
+    const int r = oEventosGordos.ReiniciaSincro();
+    setenv("VK_SANDBOX", sSandbox.c_str(), 1);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(Lee("/etc/ntp.conf"), "del anfitrion");
+    EXPECT_NE(access("/etc/ntp.sh", F_OK), 0);
+    EXPECT_EQ(log.Cuenta("MAIN: fuera de la placa"), 1);
+    EXPECT_EQ(placa->Comandos(), "killall -9 ntpd\nntpdate -b -p 2 192.0.2.1 \nntpd -g -U 3&\n");
 }
 
 TEST_F(Sincro, VirtualAddressThatIsNoAddressStartsNoVrrp) {
