@@ -179,6 +179,16 @@ TEST_F(Consola, PublicationTableAndInjectedSwitchOverOrder) {
     EXPECT_EQ(agente.Espera("V,R01", 300), "");
 }
 
+TEST_F(Consola, ParametersOfAnAtsR2RecordPrintNothing) {
+    oConfigPasarela.asRecursos[0].iTipoIf = TIPOIF_ATSR2;
+    ClienteConsola c;
+    ASSERT_TRUE(c.bConectado);
+    const std::string kPista = "Escribe \"?\" para la ayuda, anda.\n";
+    c.Envia("I16");  // out of range: record 0
+    c.Envia("x");
+    EXPECT_EQ(c.Espera(kPista), kPista);
+}
+
 TEST_F(Consola, FStopsTheCore) {
     ClienteConsola c;
     ASSERT_TRUE(c.bConectado);
