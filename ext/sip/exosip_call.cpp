@@ -509,18 +509,6 @@ void call_timers(Clock::time_point now) {
   for (int cid : stale) call_release(find_call(cid));
 }
 
-namespace {
-void drop_headers(osip_message_t *m, const char *name) {
-  for (int i = osip_list_size(&m->headers) - 1; i >= 0; --i) {
-    osip_header_t *h = static_cast<osip_header_t *>(osip_list_get(&m->headers, i));
-    if (h && h->hname && osip_strcasecmp(h->hname, name) == 0) {
-      osip_list_remove(&m->headers, i);
-      osip_header_free(h);
-    }
-  }
-}
-}  // namespace
-
 // The INVITE again, in a new transaction, with credentials (401/407) or the peer's Min-SE (422).
 int call_retry(Call *c) {
   osip_transaction_t *ict = find_tr(c->retry_tid);

@@ -400,6 +400,21 @@ std::string header_value(const osip_message_t *msg, const char *name) {
   return "";
 }
 
+void drop_headers(osip_message_t *m, const char *name, bool keep_last) {
+  for (int i = osip_list_size(&m->headers) - 1; i >= 0; --i) {
+    osip_header_t *h = static_cast<osip_header_t *>(osip_list_get(&m->headers, i));
+    if (h && h->hname && osip_strcasecmp(h->hname, name) == 0) {
+      if (keep_last) {
+        keep_last = false;
+        continue;
+      }
+      osip_list_remove(&m->headers, i);
+      osip_header_free(h);
+      m->message_property = 2;
+    }
+  }
+}
+
 std::string body_of_type(const osip_message_t *msg, const char *type, const char *subtype) {
   if (!msg) return "";
   const osip_content_type_t *ct = msg->content_type;

@@ -176,6 +176,9 @@ osip_message_t *build_in_dialog(Dialog *d, const char *method);
 void set_via(osip_message_t *msg);
 void set_contact(osip_message_t *msg, const osip_uri_t *user_uri);
 std::string header_value(const osip_message_t *msg, const char *name);
+// Removes the headers of that name; with keep_last, all but the last one (the caller's own,
+// added to a message the stack built, overrides the stack's).
+void drop_headers(osip_message_t *m, const char *name, bool keep_last = false);
 std::string body_of_type(const osip_message_t *msg, const char *type, const char *subtype);
 void stateless_answer(osip_message_t *req, int status);
 Dialog *find_dialog(int did);

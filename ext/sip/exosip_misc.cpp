@@ -555,6 +555,7 @@ int eXosip_insubscription_send_request(int did, osip_message_t *request) {
     osip_message_free(request);
     return -1;
   }
+  drop_headers(request, "Event", true);
   if (strncasecmp(header_value(request, "Subscription-State").c_str(), "terminated", 10) == 0) d->closing = true;
   if (!start_client(request, NICT, TrCtx{TrKind::Notify, 0, did, d->id})) return -1;
   run_machines();
@@ -631,6 +632,8 @@ int eXosip_subscribe_send_refresh_request(int did, osip_message_t *subscribe) {
     osip_message_free(subscribe);
     return -1;
   }
+  drop_headers(subscribe, "Event", true);
+  drop_headers(subscribe, "Expires", true);
   it->second.expires = expires_of(subscribe, it->second.expires);
   if (!start_client(subscribe, NICT, TrCtx{TrKind::Subscribe, 0, did, d->id})) return -1;
   run_machines();

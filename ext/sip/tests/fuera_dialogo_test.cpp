@@ -43,7 +43,18 @@ TEST(FueraDialogoSip, OptionsToSippIsAnswered) {
   EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
 }
 
+// Event headers of every NOTIFY the stack sends.
+std::atomic<int> g_notifies{0}, g_eventos_notify{0};
+void CuentaEventosNotify(osip_message_t *m, int) {
+  if (!MSG_IS_NOTIFY(m)) return;
+  ++g_notifies;
+  osip_header_t *h = nullptr;
+  for (int pos = 0; (pos = osip_message_header_get_byname(m, "Event", pos, &h)) >= 0; ++pos) ++g_eventos_notify;
+}
+
 TEST(FueraDialogoSip, IncomingSubscriptionNotifiedAndEndedByUnsubscribe) {
+  g_notifies = 0;
+  g_eventos_notify = 0;
   AgentePrueba ua([](eXosip_event_t *ev) {
     if (ev->type != EXOSIP_IN_SUBSCRIPTION_NEW) return;
     eXosip_insubscription_send_answer(ev->tid, 200, nullptr);
@@ -54,11 +65,13 @@ TEST(FueraDialogoSip, IncomingSubscriptionNotifiedAndEndedByUnsubscribe) {
     ASSERT_EQ(eXosip_insubscription_build_notify(ev->did, fin ? EXOSIP_SUBCRSTATE_TERMINATED : EXOSIP_SUBCRSTATE_ACTIVE,
                                                  fin ? TIMEOUT : 0, &n),
               0);
+    osip_message_set_header(n, "Event", "WG67 KEY-IN");  // as the user agent names it itself
     osip_message_set_body(n, "1,radio\r\n", 9);
     osip_message_set_content_type(n, "text/plain");
     eXosip_insubscription_send_request(ev->did, n);
   });
   ASSERT_TRUE(ua.Ok());
+  eXosip_set_cbsip_message(CuentaEventosNotify);
   Sipp sipp({"-sf", Escenario("uac_suscribe.xml"), "-m", "1", "127.0.0.1:5060"});
   EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
   ASSERT_TRUE(ua.EsperaTipo(EXOSIP_IN_SUBSCRIPTION_RELEASED));
@@ -75,6 +88,8 @@ TEST(FueraDialogoSip, IncomingSubscriptionNotifiedAndEndedByUnsubscribe) {
     EXPECT_EQ(e.did, ev[0].did);
     EXPECT_EQ(e.nid, ev[0].nid);
   }
+  EXPECT_GE(g_notifies.load(), 2);
+  EXPECT_EQ(g_eventos_notify.load(), g_notifies.load());  // one Event each
 }
 
 TEST(FueraDialogoSip, OutgoingSubscriptionAnsweredAndNotified) {
@@ -151,6 +166,33 @@ TEST(FueraDialogoSip, AutomaticRefreshRenewsOutgoingSubscriptionBeforeItExpires)
                                      EXOSIP_SUBSCRIPTION_NOTIFY}));
   for (auto &e : ua.Eventos()) EXPECT_EQ(e.sid, sid);
   EXPECT_EQ(ua.Eventos().back().ss_status, EXOSIP_SUBCRSTATE_TERMINATED);
+}
+
+// The user agent's own refresh: it adds Accept, Event and Expires to the built request; the
+// peer sees one Event and one Expires, the new ones.
+TEST(FueraDialogoSip, RefreshBuiltByTheAgentCarriesItsOwnEventAndExpiresOnce) {
+  AgentePrueba ua(nullptr);
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uas_refresco_pedido.xml"), "-m", "1"});
+  osip_message_t *s = nullptr;
+  ASSERT_EQ(eXosip_subscribe_build_initial_request(&s, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>",
+                                                   nullptr, "WG67 KEY-IN", 60),
+            0);
+  int sid = eXosip_subscribe_send_initial_request(s);
+  ASSERT_GT(sid, 0);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_SUBSCRIPTION_NOTIFY));
+  int did = ua.Eventos().back().did;
+  osip_message_t *r = nullptr;
+  ASSERT_EQ(eXosip_subscribe_build_refresh_request(did, &r), 0);
+  osip_message_set_header(r, "Accept", "application/pidf+xml");
+  osip_message_set_header(r, "Event", "WG67 KEY-IN");
+  osip_message_set_header(r, "Expires", "30");
+  ASSERT_EQ(eXosip_subscribe_send_refresh_request(did, r), 0);
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return v.size() >= 3; }));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_SUBSCRIPTION_ANSWERED, EXOSIP_SUBSCRIPTION_NOTIFY,
+                                     EXOSIP_SUBSCRIPTION_ANSWERED}));
+  for (auto &e : ua.Eventos()) EXPECT_EQ(e.sid, sid);
 }
 
 }  // namespace
