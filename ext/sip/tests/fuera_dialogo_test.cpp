@@ -9,6 +9,16 @@ using std::vector;
 
 std::string Escenario(const char *f) { return DirEscenarios() + f; }
 
+// Subscribes to sipp's service on 5070; returns the sid (< 1 on failure).
+int SuscribeASipp(const char *evento, int expira) {
+  osip_message_t *s = nullptr;
+  if (eXosip_subscribe_build_initial_request(&s, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>", nullptr,
+                                             evento, expira) != 0)
+    return -1;
+  osip_message_set_header(s, "Accept", "application/pidf+xml");
+  return eXosip_subscribe_send_initial_request(s);
+}
+
 TEST(FueraDialogoSip, AnswersOptionsFromSipp) {
   AgentePrueba ua([](eXosip_event_t *ev) {
     if (ev->type == EXOSIP_MESSAGE_NEW && MSG_IS_OPTIONS(ev->request)) {
@@ -96,12 +106,7 @@ TEST(FueraDialogoSip, OutgoingSubscriptionAnsweredAndNotified) {
   AgentePrueba ua(nullptr);
   ASSERT_TRUE(ua.Ok());
   Sipp sipp({"-sf", Escenario("uas_notifica.xml"), "-m", "1"});
-  osip_message_t *s = nullptr;
-  ASSERT_EQ(eXosip_subscribe_build_initial_request(&s, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>",
-                                                   nullptr, "WG67 KEY-IN", 60),
-            0);
-  osip_message_set_header(s, "Accept", "application/pidf+xml");
-  int sid = eXosip_subscribe_send_initial_request(s);
+  int sid = SuscribeASipp("WG67 KEY-IN", 60);
   ASSERT_GT(sid, 0);
   ASSERT_TRUE(ua.EsperaTipo(EXOSIP_SUBSCRIPTION_NOTIFY));
   EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
@@ -152,11 +157,7 @@ TEST(FueraDialogoSip, AutomaticRefreshRenewsOutgoingSubscriptionBeforeItExpires)
     }
   });
   Sipp sipp({"-sf", Escenario("uas_refresco.xml"), "-m", "1"});
-  osip_message_t *s = nullptr;
-  ASSERT_EQ(eXosip_subscribe_build_initial_request(&s, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>",
-                                                   nullptr, "WG67 P/R", 2),
-            0);
-  int sid = eXosip_subscribe_send_initial_request(s);
+  int sid = SuscribeASipp("WG67 P/R", 2);
   ASSERT_GT(sid, 0);
   EXPECT_TRUE(ua.EsperaTipo(EXOSIP_SUBSCRIPTION_NOTIFY, 5000));
   fin = true;
@@ -174,11 +175,7 @@ TEST(FueraDialogoSip, RefreshBuiltByTheAgentCarriesItsOwnEventAndExpiresOnce) {
   AgentePrueba ua(nullptr);
   ASSERT_TRUE(ua.Ok());
   Sipp sipp({"-sf", Escenario("uas_refresco_pedido.xml"), "-m", "1"});
-  osip_message_t *s = nullptr;
-  ASSERT_EQ(eXosip_subscribe_build_initial_request(&s, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>",
-                                                   nullptr, "WG67 KEY-IN", 60),
-            0);
-  int sid = eXosip_subscribe_send_initial_request(s);
+  int sid = SuscribeASipp("WG67 KEY-IN", 60);
   ASSERT_GT(sid, 0);
   ASSERT_TRUE(ua.EsperaTipo(EXOSIP_SUBSCRIPTION_NOTIFY));
   int did = ua.Eventos().back().did;
