@@ -136,6 +136,8 @@ void mcastTrataPaquete(const uint8_t* pPaquete, int iLong, uint32_t iOrigen) {
     CPublica* p = poPublica;
     if (p == nullptr) return;
     if (p->ActualizaInfoEstado(pPaquete, iLong) != 0) return;
+    // Reception starts before the redundancy manager: its name is only read once it has a role.
+    if (oGestorDual.DameEstadoDual() < 0) return;
     // Byte 65 of the message is the sender's role; a board publishes only while principal.
     char acTexto[68] = {};
     std::memcpy(acTexto, pPaquete + 4, PUB_LON_NOMBRE);

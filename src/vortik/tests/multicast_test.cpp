@@ -111,6 +111,17 @@ TEST_F(Multicast, OwnLoopedBackPacketsFillTheTableButOnlyAPartnerReachesTheRedun
     EXPECT_TRUE(Conoce("QLN-OTRA"));
 }
 
+TEST_F(Multicast, NothingReachesTheRedundancyManagerBeforeItHasARole) {
+    poPublica = new CPublica("QLN-PROPIA", false);
+    // Reception runs before the manager is started: a half-started one is left alone.
+    oGestorDual.idualidad = 1;
+    std::snprintf(oGestorDual.szNombre, sizeof oGestorDual.szNombre, "QLN-PROPIA");
+    const std::vector<uint8_t> v = Paquete("QLN-PROPIA", "RD-P");
+    mcastTrataPaquete(v.data(), static_cast<int>(v.size()), inet_addr("192.0.2.24"));
+    EXPECT_FALSE(oGestorDual.bVrrpPendiente);
+    EXPECT_TRUE(Conoce("QLN-PROPIA")) << "the table is fed all the same";
+}
+
 TEST_F(Multicast, PortChangeMovesReception) {
     pruebas::CCapturaLog log;
     Arranca();
