@@ -184,14 +184,14 @@ inline void EnviaAck(int did) {
 
 // Places a call to sipp's UAS on 127.0.0.1:5070; returns the cid. The stack's lock is held
 // until the cid is known, as the user agent does before storing it.
-inline int LlamaASipp(const char *subject = "prueba", const char *session_expires = nullptr) {
+inline int LlamaASipp(const char *subject = "prueba", const char *session_expires = nullptr,
+                      const char *to = "<sip:service@127.0.0.1:5070>") {
   eXosip_lock();
   struct Suelta {
     ~Suelta() { eXosip_unlock(); }
   } suelta;
   osip_message_t *inv = nullptr;
-  if (eXosip_call_build_initial_invite(&inv, "<sip:service@127.0.0.1:5070>", "<sip:ua@127.0.0.1:5060>", nullptr,
-                                       subject) != 0)
+  if (eXosip_call_build_initial_invite(&inv, to, "<sip:ua@127.0.0.1:5060>", nullptr, subject) != 0)
     return -1;
   osip_message_set_body(inv, SdpPrueba(), strlen(SdpPrueba()));
   osip_message_set_content_type(inv, "application/sdp");

@@ -516,4 +516,19 @@ TEST(LlamadasSip, GatewayAddressOptionIsWrittenIntoViaAndContact) {
   EXPECT_NE(r.find("@192.0.2.23:5060"), std::string::npos) << r;  // Contact
 }
 
+// Nobody answers at all: after the INVITE transaction's timeout (64 T1, 32 s) the call ends
+// on its own, once.
+TEST(LlamadasSip, UnansweredInviteTimesOutAndReleasesTheCallOnce) {
+  AgentePrueba ua(nullptr);
+  ASSERT_TRUE(ua.Ok());
+  Crudo mudo;  // takes the INVITE and its retransmissions, says nothing
+  int cid = LlamaASipp("prueba", nullptr, "<sip:x@127.0.0.1:5080>");
+  ASSERT_GT(cid, 0);
+  EXPECT_EQ(mudo.Recibe().rfind("INVITE ", 0), 0u);
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED, 40000));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_NOANSWER, EXOSIP_CALL_RELEASED}));
+  for (auto &e : ua.Eventos()) EXPECT_EQ(e.cid, cid);
+  EXPECT_EQ(eXosip_call_get_infos(nullptr, 0), 0);
+}
+
 }  // namespace
