@@ -34,7 +34,11 @@ const time_t S_COLA_VIEJA = 11;
 // Clock of the flood guard: the board's microsecond timer. Without it (no timer device)
 // the reading is constant, and the guard would pause after every 501 messages however
 // slowly they come: use the monotonic clock instead.
+std::atomic<Cola::TpReloj> pRelojRafaga{nullptr};  // set by tests only
+
 uint32_t RelojRafaga() {
+    Cola::TpReloj reloj = pRelojRafaga.load();
+    if (reloj != nullptr) return reloj();
     uint32_t t = hwDameTiempoMs();
     if (t != 0xFFFFFFFFu) return t;
     struct timespec ts;
@@ -268,6 +272,10 @@ void Cola::PurgaSiVieja() {
     struct msqid_ds ds;
     if (msgctl(iCola, IPC_STAT, &ds) != 0) return;
     if (ds.msg_qnum > 0 && ds.msg_stime - ds.msg_rtime >= S_COLA_VIEJA) Vacia(0);
+}
+
+void Cola::FijaRelojRafaga(TpReloj reloj) {
+    pRelojRafaga.store(reloj);
 }
 
 void VaciaCola(Cola* cola) {

@@ -77,6 +77,11 @@ public:
     static void Traza(const char* formato, ...) __attribute__((format(printf, 1, 2)));
     static void ErrorSistema(const char* texto);
 
+    // Clock of every receive thread's flood guard, in microseconds (null: the board's
+    // timer). For tests, which need its bursts independent of the machine's load.
+    typedef uint32_t (*TpReloj)();
+    static void FijaRelojRafaga(TpReloj reloj);
+
     // Queries for owners and tests.
     int DameCola() const { return iCola; }
     int32_t DamePropio() const { return iPropio; }

@@ -17,6 +17,7 @@
 
 #include "cola.h"
 #include "cola_pruebas.h"
+#include "nlog.h"
 
 namespace {
 
@@ -507,9 +508,20 @@ TEST_F(ColaTest, MissingSideFileStillCallsHandlerWithZeroBlock) {
 std::vector<std::chrono::steady_clock::time_point> vLlegadas;
 void Llega(int32_t, int32_t) { vLlegadas.push_back(std::chrono::steady_clock::now()); }
 
+std::atomic<int> iFallas{0};
+void CuentaFallas(int, const char* texto) {
+    if (strstr(texto, "Rx_Cola FALLA !!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!") != nullptr) iFallas++;
+}
+// A clock that never moves: every receipt after the first counts as quick, however
+// loaded the machine is.
+uint32_t RelojParado() { return 1000000; }
+
 TEST_F(ColaTest, BurstOfMessagesPausesAfter501QuickReceiptsWithoutDroppingAny) {
     vLlegadas.clear();
     vLlegadas.reserve(2000);
+    iFallas = 0;
+    NLOG::FijaCaptura(CuentaFallas);
+    Cola::FijaRelojRafaga(RelojParado);
     Cola c(1601, COLA_PADRE, 0, 1600);
     c.RegistraDescuelga(Llega);
     const int kTotal = 1100;
@@ -519,8 +531,12 @@ TEST_F(ColaTest, BurstOfMessagesPausesAfter501QuickReceiptsWithoutDroppingAny) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     c.Termina();
     ASSERT_EQ(vLlegadas.size(), static_cast<size_t>(kTotal));
-    // The first receipt starts the count; the 502nd is the 501st quick one: a pause follows.
+    // The first receipt starts the count; the 502nd is the 501st quick one: a pause follows,
+    // and again after the 1003rd.
     EXPECT_GE(vLlegadas[502] - vLlegadas[501], std::chrono::milliseconds(19));
+    EXPECT_EQ(iFallas, 2);
+    Cola::FijaRelojRafaga(nullptr);
+    NLOG::FijaCaptura(nullptr);
 }
 
 }  // namespace
