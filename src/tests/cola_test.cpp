@@ -275,7 +275,7 @@ TEST_F(ColaTest, HeartbeatWithNewValueRevivesInactiveEnd) {
 
     Cola hijo(700, COLA_HIJO, 0, 701);
     hijo.FijaLatido(3, nullptr);  // sends 9000 at once
-    for (int i = 0; i < 100 && c.Inactiva(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && c.Inactiva(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(c.Inactiva());
     EXPECT_EQ(c.DameLimite(), 9000);
     EXPECT_EQ(vSilencios.size(), 1u);
