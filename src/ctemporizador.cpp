@@ -10,7 +10,9 @@ class FuenteReal : public CFuenteTicks {
 public:
     void EsperaTick() override { DuermeMs(CTemporizador::MS_TICK); }
 };
-FuenteReal gFuenteReal;
+// Never destroyed: a process-wide timer's tick thread still waits on it while exit runs the
+// static destructors.
+CFuenteTicks& gFuenteReal = *new FuenteReal;
 }  // namespace
 
 CTemporizador::CTemporizador() : uNumero(0), pCabeza(nullptr), tHilo(0), bHiloCreado(false), bEnTick(false), bParar(false), pFuente(nullptr) {
