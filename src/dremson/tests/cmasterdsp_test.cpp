@@ -211,6 +211,47 @@ TEST_F(PlacaDsp, AnAnswerClearsTheProbeAndTheNextLeaves200MsAfterIt) {
     EXPECT_LE(iSiguiente, 240);
 }
 
+struct CasoRespuesta {
+    const char* szCodigo;  // the event's first two bytes, as the DSP sends them
+    bool bRespuesta;       // it counts as the probe's answer
+};
+
+class RespuestaSonda : public PlacaDsp, public ::testing::WithParamInterface<CasoRespuesta> {};
+
+// The DSP ignores the probes; the test answers each one with the event under test. An event
+// of the command-error family (neither group bit set) keeps the DSP from being reset.
+TEST_P(RespuestaSonda, CommandErrorFamilyAnswersTheProbe) {
+    const CasoRespuesta& c = GetParam();
+    Arranque();
+    placa->Dsp("ignorasondas 1");
+    const uint32_t uiInicio = Estado("sondas");
+    uint32_t uiVistas = uiInicio;
+    for (int t = 0; t <= 4000 && placa->PulsosResetDsp() == 0; t += 20) {
+        Paso();
+        if (Estado("sondas") == uiVistas) continue;
+        uiVistas = Estado("sondas");
+        placa->Dsp(std::string("crudo ") + c.szCodigo + " 11 00");
+        Vacia();
+    }
+    // Answered, a probe leaves every 200 ms; unanswered, the reset follows the fourth.
+    if (c.bRespuesta)
+        EXPECT_GE(Estado("sondas") - uiInicio, 15u);
+    else
+        EXPECT_EQ(Estado("sondas") - uiInicio, 4u);
+    EXPECT_EQ(placa->PulsosResetDsp() == 0, c.bRespuesta);
+    EXPECT_TRUE(master.Enlace());
+    EXPECT_TRUE(receptor.Eventos().empty());  // nothing forwarded
+}
+
+INSTANTIATE_TEST_SUITE_P(Codigos, RespuestaSonda,
+                         ::testing::Values(CasoRespuesta{"00 80", true}, CasoRespuesta{"0f 80", true},
+                                           CasoRespuesta{"40 80", true}, CasoRespuesta{"c0 ff", true},
+                                           CasoRespuesta{"30 80", false}),
+                         [](const ::testing::TestParamInfo<CasoRespuesta>& i) {
+                             std::string s = i.param.szCodigo;
+                             return "codigo_" + s.substr(3, 2) + s.substr(0, 2);
+                         });
+
 TEST_F(PlacaDsp, DspAskingForPhaseOneAgainBringsTheLinkDownAtOnce) {
     Arranque();
     placa->Dsp("fase1");
