@@ -152,4 +152,28 @@ TEST(RobustezSip, InviteRetransmittedAfterThe200IsNotASecondCall) {
   EXPECT_EQ(eXosip_call_get_infos(nullptr, 0), 1);
 }
 
+// Nobody waits for events: the stack's own timers still answer and retransmit on time.
+TEST(RobustezSip, TimersRunWhileNoOneWaitsForEvents) {
+  ASSERT_EQ(eXosip_init(), 0);
+  ASSERT_EQ(eXosip_listen_addr(17, nullptr, 5060, 2, 0), 0);
+  Crudo c;
+  c.Envia(Peticion("INVITE", "solo1"));
+  EXPECT_EQ(c.Recibe(1000).rfind("SIP/2.0 100", 0), 0u);  // Trying, from the stack itself
+  osip_message_t *o = nullptr;
+  ASSERT_EQ(eXosip_options_build_request(&o, "<sip:x@127.0.0.1:5080>", "<sip:ua@127.0.0.1:5060>", nullptr), 0);
+  ASSERT_GT(eXosip_options_send_request(o), 0);
+  auto t0 = std::chrono::steady_clock::now();
+  int opciones = 0;
+  while (opciones < 2) {
+    std::string r = c.Recibe(1000);
+    if (r.empty()) break;
+    opciones += r.rfind("OPTIONS ", 0) == 0;
+  }
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(opciones, 2);  // the first send and its retransmission after T1
+  EXPECT_GE(ms, 400);
+  EXPECT_LT(ms, 1500);
+  eXosip_quit();
+}
+
 }  // namespace
