@@ -80,6 +80,18 @@ TEST(SinPlaca, StartUpFailsWithItsLogLineWithoutDevicesOrSimulator) {
     NLOG::FijaCaptura(nullptr);
 }
 
+TEST(SinPlaca, StartUpFailsWithItsLogLineWhenTheSimulatedBoardDoesNotAnswer) {
+    setenv(VK_SIMBOARD, "/mnt/ramfs/sin_placa.sock", 1);
+    NLOG::FijaCaptura(Captura);
+    EXPECT_EQ(IniciaHardware(), -1);
+    EXPECT_TRUE(HayLinea("Error abre esdiscretas"));
+    EXPECT_TRUE(HayLinea("la placa simulada (VK_SIMBOARD) no responde"));
+    EXPECT_EQ(hwDameTiempo(), 0xFFFFFFFFu);
+    EXPECT_TRUE(HayLinea("reloj de placa no disponible"));
+    EXPECT_EQ(hwLeeEstado(), -1);
+    NLOG::FijaCaptura(nullptr);
+}
+
 TEST_F(PlacaSimulada, TickCountsTenMillisecondsAndWrapsAsSignedDifference) {
     placa->Tick(0xFFFFFFF0u);
     auto a = std::chrono::steady_clock::now();
