@@ -95,6 +95,11 @@ osip_message_t *make_register(Registration &r, int expires) {
     osip_message_set_contact(m, r.sent_contact.c_str());
   else if (r.contact.find(':') != std::string::npos)
     osip_message_set_contact(m, r.contact.c_str());
+  else if (!r.contact.empty()) {  // a bare user name: bound at this stack's address (no Contact is a query)
+    osip_uri_t u{};
+    u.username = const_cast<char *>(r.contact.c_str());
+    set_contact(m, &u);
+  }
   snprintf(v, sizeof v, "%d", expires);
   osip_message_set_header(m, "Expires", v);
   osip_message_set_header(m, "User-Agent", g->user_agent.c_str());

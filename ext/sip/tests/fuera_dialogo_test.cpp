@@ -192,4 +192,20 @@ TEST(FueraDialogoSip, RefreshBuiltByTheAgentCarriesItsOwnEventAndExpiresOnce) {
   for (auto &e : ua.Eventos()) EXPECT_EQ(e.sid, sid);
 }
 
+// A user name alone as contact binds that user at the stack's own address.
+TEST(FueraDialogoSip, RegisterWithAUserNameAsContactBindsItHere) {
+  AgentePrueba ua(nullptr);
+  ASSERT_TRUE(ua.Ok());
+  ASSERT_EQ(eXosip_set_option(EXOSIP_OPT_SET_IPV4_FOR_GATEWAY, "127.0.0.1"), 0);
+  Crudo registrador;
+  osip_message_t *r = nullptr;
+  int rid = eXosip_register_build_initial_register("sip:4511101@127.0.0.1", "sip:127.0.0.1:5080", "4511101", 20, &r);
+  ASSERT_GT(rid, 0);
+  ASSERT_EQ(eXosip_register_send_register(rid, r), 0);
+  std::string peticion = registrador.Recibe();
+  EXPECT_EQ(peticion.rfind("REGISTER sip:127.0.0.1:5080 SIP/2.0\r\n", 0), 0u) << peticion;
+  EXPECT_NE(peticion.find("\r\nContact: <sip:4511101@127.0.0.1:5060>\r\n"), std::string::npos) << peticion;
+  EXPECT_NE(peticion.find("\r\nExpires: 20\r\n"), std::string::npos) << peticion;
+}
+
 }  // namespace
