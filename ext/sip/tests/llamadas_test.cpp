@@ -531,4 +531,23 @@ TEST(LlamadasSip, UnansweredInviteTimesOutAndReleasesTheCallOnce) {
   EXPECT_EQ(eXosip_call_get_infos(nullptr, 0), 0);
 }
 
+// The agent ends its own call while it rings: CANCEL with the Reason, 487, released once.
+TEST(LlamadasSip, RingingOutgoingCallEndedByTheAgentIsCancelledWithTheReason) {
+  AgentePrueba ua([](eXosip_event_t *ev) {
+    if (ev->type == EXOSIP_CALL_RINGING)
+      eXosip_call_terminate_with_text(ev->cid, ev->did, 0, "WG-67; cause=2000; text=\"session pre-emption\"",
+                                      "127.0.0.1", "phone.01", "prueba", nullptr);
+  });
+  ASSERT_TRUE(ua.Ok());
+  Sipp sipp({"-sf", Escenario("uas_cancelado.xml"), "-m", "1"});
+  int cid = LlamaASipp();
+  ASSERT_GT(cid, 0);
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  EXPECT_EQ(ua.Tipos(), (vector<int>{EXOSIP_CALL_RINGING, EXOSIP_CALL_REQUESTFAILURE, EXOSIP_CALL_RELEASED}));
+  for (auto &e : ua.Eventos()) EXPECT_EQ(e.cid, cid);
+  EXPECT_EQ(ua.Eventos()[1].status, 487);
+  EXPECT_EQ(eXosip_call_get_infos(nullptr, 0), 0);
+}
+
 }  // namespace
