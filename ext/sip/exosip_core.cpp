@@ -644,8 +644,7 @@ int eXosip_listen_addr(int transport, const char *addr, int port, int family, in
   if (!g || transport != IPPROTO_UDP || family != AF_INET || g->fd >= 0) return -1;
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // No SO_REUSEADDR: a port another stack already holds must make the listen fail.
   int rcv = 1 << 20;
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
   sockaddr_in sa{};

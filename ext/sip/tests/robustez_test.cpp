@@ -176,4 +176,22 @@ TEST(RobustezSip, TimersRunWhileNoOneWaitsForEvents) {
   eXosip_quit();
 }
 
+// Another stack already on the SIP port (even one that allows address reuse): the listen fails.
+TEST(RobustezSip, ListenFailsWhileAnotherStackHoldsThePort) {
+  int otro = socket(AF_INET, SOCK_DGRAM, 0);
+  int uno = 1;
+  setsockopt(otro, SOL_SOCKET, SO_REUSEADDR, &uno, sizeof uno);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(5060);
+  ASSERT_EQ(bind(otro, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+  ASSERT_EQ(eXosip_init(), 0);
+  EXPECT_NE(eXosip_listen_addr(17, nullptr, 5060, 2, 0), 0);
+  eXosip_quit();
+  close(otro);
+  ASSERT_EQ(eXosip_init(), 0);
+  EXPECT_EQ(eXosip_listen_addr(17, nullptr, 5060, 2, 0), 0);  // free again
+  eXosip_quit();
+}
+
 }  // namespace
