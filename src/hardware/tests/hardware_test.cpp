@@ -51,10 +51,53 @@ TEST_F(SinIniciar, EveryCallBeforeStartUpReturnsMinusOne) {
         {"hwRegistraEventosSlic", hwRegistraEventosSlic(0, &e, nullptr)},
         {"hwAbreTimeslot", hwAbreTimeslot(0)},
         {"hwDameMuestras", hwDameMuestras(0, reinterpret_cast<uint8_t*>(muestras), &iLong)},
+        {"hwDesconectaSlot", hwDesconectaSlot(0)},
+        {"hwEscribeIndiceE10", hwEscribeIndiceE10(0)},
+        {"hwConectaGrupoSlots", hwConectaGrupoSlots(0)},
+        {"hwDesabilitaTxCanalAudio", hwDesabilitaTxCanalAudio(0)},
+        {"hwHabilitaRxCanalAudio", hwHabilitaRxCanalAudio(0)},
+        {"hwDesabilitaRxCanalAudio", hwDesabilitaRxCanalAudio(0)},
+        {"hwDeshabilitaCompresion_CanalB", hwDeshabilitaCompresion_CanalB(0, 0, 0)},
+        {"hwAbreSlic", hwAbreSlic(0)},
+        {"hwCierraSlic", hwCierraSlic(0)},
+        {"hwConfiguraSlic", hwConfiguraSlic(0)},
+        {"hwCompruebaModoSlic", hwCompruebaModoSlic(0)},
+        {"hwSupervisaSlic", hwSupervisaSlic(0)},
+        {"hwSlicGananciaTx", hwSlicGananciaTx(0, 1)},
+        {"hwSlicGananciaRx", hwSlicGananciaRx(0, 1)},
+        {"hwSlicCodec", hwSlicCodec(0, 8)},
+        {"hwSilenciaRxSlic", hwSilenciaRxSlic(0)},
+        {"hwRestauraRxSlic", hwRestauraRxSlic(0)},
+        {"hwEscribeM14", hwEscribeM14(0, 1)},
+        {"hwResetSlic", hwResetSlic(0)},
+        {"hwActivaLineaSlic", hwActivaLineaSlic(0)},
+        {"hwDesactivaLineaSlic", hwDesactivaLineaSlic(0)},
+        {"hwArrancaRingSlic", hwArrancaRingSlic(0)},
+        {"hwParaRingSlic", hwParaRingSlic(0)},
+        {"hwModoNormalSlic", hwModoNormalSlic(0)},
+        {"hwActivaRingSlic", hwActivaRingSlic(0)},
+        {"hwDesactivaRingSlic", hwDesactivaRingSlic(0)},
+        {"hwPasaAConvSlic", hwPasaAConvSlic(0)},
+        {"hwPasaAReposoSlic", hwPasaAReposoSlic(0)},
+        {"hwCierraTimeslot", hwCierraTimeslot(0)},
+        {"hwEnviaMuestras", hwEnviaMuestras(0, reinterpret_cast<uint8_t*>(muestras), &iLong)},
+        {"hwEscribePcmP4", hwEscribePcmP4(0, 1)},
+        {"hwLeePcmP10", hwLeePcmP10(0)},
+        {"hwEscribePcmP1", hwEscribePcmP1(0)},
+        {"hwLeeEstadoPcm", hwLeeEstadoPcm(0)},
     };
     for (const auto& c : casos) EXPECT_EQ(c.second, -1) << c.first;
+    // Counts are never negative: the sample count says 0.
+    EXPECT_EQ(hwDameNumMuestras(0), 0);
+    // The operations without a result send nothing.
     hwEnciendeLed(1);
+    hwActivaSalidaCanal(2);
+    hwFijaSalidaCanal(2, 1);
+    hwConectaEntorno();
     EXPECT_EQ(placa->Leds(), (std::vector<uint32_t>{0, 0, 0}));
+    std::string sDiario = placa->Diario();
+    EXPECT_EQ(sDiario.find(" open "), std::string::npos) << sDiario;
+    EXPECT_EQ(sDiario.find(" ioctl "), std::string::npos) << sDiario;
 }
 
 TEST_F(SinIniciar, BoardSideIsReadBeforeStartUp) {
