@@ -171,15 +171,8 @@ void call_incoming_request(osip_event_t *evt) {
     answer_server(tr, build_response(m, 503, nullptr, false));
     return;
   }
-  std::string tag = random_tag();
-  osip_message_t *tmpl = build_response(m, 200, tag.c_str(), false);
-  osip_dialog_t *od = nullptr;
-  if (!tmpl || osip_dialog_init_as_uas(&od, m, tmpl) != 0) {
-    if (tmpl) osip_message_free(tmpl);
-    answer_server(tr, build_response(m, 400, nullptr, false));
-    return;
-  }
-  osip_message_free(tmpl);
+  osip_dialog_t *od = uas_dialog(tr, m);
+  if (!od) return;
   auto c = std::make_unique<Call>();
   c->c_id = g->next_cid++;
   c->external_reference = nullptr;

@@ -186,6 +186,20 @@ Call *find_call(int cid);
 Dialog *new_dialog(DlgKind kind, int cid, osip_dialog_t *od);
 void free_dialog(int did);
 void tr_done(osip_transaction_t *tr);
+// The UAS side of a dialog a request opens, under a fresh local tag; on failure the request
+// is answered 400 and the result is null.
+inline osip_dialog_t *uas_dialog(osip_transaction_t *tr, osip_message_t *req) {
+  std::string tag = random_tag();
+  osip_message_t *tmpl = build_response(req, 200, tag.c_str(), false);
+  osip_dialog_t *od = nullptr;
+  if (!tmpl || osip_dialog_init_as_uas(&od, req, tmpl) != 0) {
+    if (tmpl) osip_message_free(tmpl);
+    answer_server(tr, build_response(req, 400, nullptr, false));
+    return nullptr;
+  }
+  osip_message_free(tmpl);
+  return od;
+}
 
 // calls
 void call_incoming_request(osip_event_t *evt);

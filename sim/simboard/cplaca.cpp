@@ -638,28 +638,30 @@ void CPlaca::RegistraBasicos() {
                       *r = std::to_string(s.size()) + "\n";
                       return 0;
                   });
-    RegistraOrden("captura", "CANAL [FICHERO]  guarda en FICHERO lo que el canal envia a la linea (sin FICHERO termina)",
-                  [this](const std::vector<std::string>& a, std::string* r) {
-                      uint32_t c;
-                      if (a.size() < 2 || !Numero(a[1], &c) || c >= NUM_CANALES) return EINVAL;
-                      std::lock_guard<std::mutex> l(tMutex);
-                      CanalPcm& canal = *apCanales[c];
-                      canal.Drena(Reloj::now());
-                      canal.sFicheroCaptura = a.size() > 2 ? a[2] : std::string();
-                      if (!canal.sFicheroCaptura.empty()) std::ofstream(canal.sFicheroCaptura, std::ios::binary | std::ios::trunc);
-                      *r = "ok\n";
-                      return 0;
-                  });
-    RegistraOrden("pcm", "CANAL  bytes en cola hacia la linea y bytes inyectados pendientes",
-                  [this](const std::vector<std::string>& a, std::string* r) {
-                      uint32_t c;
-                      if (a.size() < 2 || !Numero(a[1], &c) || c >= NUM_CANALES) return EINVAL;
-                      std::lock_guard<std::mutex> l(tMutex);
-                      CanalPcm& canal = *apCanales[c];
-                      canal.Drena(Reloj::now());
-                      *r = std::to_string(canal.dSalida.size()) + " " + std::to_string(canal.dEntrada.size()) + "\n";
-                      return 0;
-                  });
+    // A command on one channel: CANAL [...], run under the model's lock once the channel has
+    // drained what is due by now.
+    auto enCanal = [this](const std::string& sNombre, const std::string& sAyuda,
+                          std::function<void(CanalPcm&, const std::vector<std::string>&, std::string*)> fn) {
+        RegistraOrden(sNombre, sAyuda, [this, fn](const std::vector<std::string>& a, std::string* r) {
+            uint32_t c;
+            if (a.size() < 2 || !Numero(a[1], &c) || c >= NUM_CANALES) return EINVAL;
+            std::lock_guard<std::mutex> l(tMutex);
+            CanalPcm& canal = *apCanales[c];
+            canal.Drena(Reloj::now());
+            fn(canal, a, r);
+            return 0;
+        });
+    };
+    enCanal("captura", "CANAL [FICHERO]  guarda en FICHERO lo que el canal envia a la linea (sin FICHERO termina)",
+            [](CanalPcm& canal, const std::vector<std::string>& a, std::string* r) {
+                canal.sFicheroCaptura = a.size() > 2 ? a[2] : std::string();
+                if (!canal.sFicheroCaptura.empty()) std::ofstream(canal.sFicheroCaptura, std::ios::binary | std::ios::trunc);
+                *r = "ok\n";
+            });
+    enCanal("pcm", "CANAL  bytes en cola hacia la linea y bytes inyectados pendientes",
+            [](CanalPcm& canal, const std::vector<std::string>&, std::string* r) {
+                *r = std::to_string(canal.dSalida.size()) + " " + std::to_string(canal.dEntrada.size()) + "\n";
+            });
     RegistraOrden("diario", "[FICHERO]  diario de peticiones (proceso, tiempo, dispositivo, peticion, valor, resultado)",
                   [this](const std::vector<std::string>& a, std::string* r) {
                       if (a.size() > 1) {

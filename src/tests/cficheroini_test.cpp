@@ -1,25 +1,15 @@
 #include "cficheroini.h"
+#include "ficheros_pruebas.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
-void Escribe(const std::string& ruta, const std::string& contenido) {
-    std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
-    f << contenido;
-}
-
-std::string LeeTodo(const std::string& ruta) {
-    std::ifstream f(ruta, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using ficheros_pruebas::Escribe;
+using ficheros_pruebas::LeeTodo;
 
 // Reads contenido and writes it back; returns what was written.
 std::string Reescribe(const std::string& contenido) {

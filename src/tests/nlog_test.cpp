@@ -1,4 +1,5 @@
 #include "nlog.h"
+#include "ficheros_pruebas.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -7,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -20,17 +20,8 @@ namespace {
 
 const char* const kConf = "/mnt/ramfs/plog.conf";
 
-void Escribe(const std::string& ruta, const std::string& contenido) {
-    std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
-    f << contenido;
-}
-
-std::string LeeTodo(const std::string& ruta) {
-    std::ifstream f(ruta, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using ficheros_pruebas::Escribe;
+using ficheros_pruebas::LeeTodo;
 
 std::vector<std::string> Lineas(const std::string& texto) {
     std::vector<std::string> v;
