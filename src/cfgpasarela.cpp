@@ -289,14 +289,8 @@ int BuscaTroncalMiembro(const cfgImagenPasarela* p, const char* pMiembro, char (
 int Acota(int v, int max) { return v < 0 ? 0 : (v > max ? max : v); }
 
 void ConvierteRangos(const Central& c, cfgParRango* pOpe, int* piNumOpe, cfgParRango* pPriv, int* piNumPriv) {
-    for (int i = 0; i < *piNumOpe; i++) {
-        pOpe[i].iDesde = cfgLeeNumero6(c.asRangosOpe[i].desde);
-        pOpe[i].iHasta = cfgLeeNumero6(c.asRangosOpe[i].hasta);
-    }
-    for (int i = 0; i < *piNumPriv; i++) {
-        pPriv[i].iDesde = cfgLeeNumero6(c.asRangosPriv[i].desde);
-        pPriv[i].iHasta = cfgLeeNumero6(c.asRangosPriv[i].hasta);
-    }
+    for (int i = 0; i < *piNumOpe; i++) cfgLeeRango(&c.asRangosOpe[i], &pOpe[i]);
+    for (int i = 0; i < *piNumPriv; i++) cfgLeeRango(&c.asRangosPriv[i], &pPriv[i]);
 }
 
 }  // namespace
