@@ -1,6 +1,7 @@
 // Taking a configuration image over, and comparing records and plan entries.
 #include "cfgimagen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,8 +24,6 @@ bool EsIdentificador(const char* campo, const char* id) {
     std::size_t l = strnlen(campo, 64);
     return l == std::strlen(id) && std::memcmp(campo, id, l) == 0;
 }
-
-int Acota(int v, int max) { return v < 0 ? 0 : (v > max ? max : v); }
 
 // Radio URIs: an empty one differs from a non-empty one; two non-empty ones on 80 characters.
 bool UriDistinta(const char* a, const char* b) {
@@ -142,7 +141,7 @@ int cfgIgualGeneralRecurso(const cfgConfigRecurso* a, const cfgConfigRecurso* b)
     DISTINTO_ENTERO(sColateral.itm_superv_options, "Distinto itm_superv_options %i");
     if (ModoSistemaLocal == 1) return 1;
     DISTINTO_ENTERO(size_aListaEnlacesExternos, "Distinto size_aListaEnlacesExternos %i");
-    int n = Acota(a->size_aListaEnlacesExternos, CFG_MAX_ENLACES_EXTERNOS);
+    int n = std::clamp(a->size_aListaEnlacesExternos, 0, CFG_MAX_ENLACES_EXTERNOS);
     for (int i = 0; i < n; i++)
         if (!Igual(a->aListaEnlacesExternos[i], b->aListaEnlacesExternos[i], 64)) return 0;
     return 1;
@@ -237,15 +236,15 @@ int cfgIgualR2N5(const cfgParamR2N5* a, const cfgParamR2N5* b) {
     if (!Igual(a->szIdTroncal, b->szIdTroncal, 32) || !Igual(a->szIdRed, b->szIdRed, 32)) return 0;
     if (a->iNumRangosOperador != b->iNumRangosOperador || a->iNumRangosPrivilegiados != b->iNumRangosPrivilegiados)
         return 0;
-    int nOpe = Acota(a->iNumRangosOperador, CFG_MAX_RANGOS_OPERADOR);
-    int nPriv = Acota(a->iNumRangosPrivilegiados, CFG_MAX_RANGOS_PRIVILEGIADOS);
+    int nOpe = std::clamp(a->iNumRangosOperador, 0, CFG_MAX_RANGOS_OPERADOR);
+    int nPriv = std::clamp(a->iNumRangosPrivilegiados, 0, CFG_MAX_RANGOS_PRIVILEGIADOS);
     if (std::memcmp(a->asMisRangosOperador, b->asMisRangosOperador, nOpe * sizeof(cfgParRango)) != 0 ||
         std::memcmp(a->asMisRangosPrivilegiados, b->asMisRangosPrivilegiados, nPriv * sizeof(cfgParRango)) != 0)
         return 0;
     if (a->iNumRangosDirectosOpe != b->iNumRangosDirectosOpe || a->iNumRangosDirectosPriv != b->iNumRangosDirectosPriv)
         return 0;
-    int nDOpe = Acota(a->iNumRangosDirectosOpe, CFG_MAX_RANGOS_DIRECTOS_OPE);
-    int nDPriv = Acota(a->iNumRangosDirectosPriv, CFG_MAX_RANGOS_DIRECTOS_PRIV);
+    int nDOpe = std::clamp(a->iNumRangosDirectosOpe, 0, CFG_MAX_RANGOS_DIRECTOS_OPE);
+    int nDPriv = std::clamp(a->iNumRangosDirectosPriv, 0, CFG_MAX_RANGOS_DIRECTOS_PRIV);
     return std::memcmp(a->asRangosDirectosOpe, b->asRangosDirectosOpe, nDOpe * sizeof(cfgParRango)) == 0 &&
            std::memcmp(a->asRangosDirectosPriv, b->asRangosDirectosPriv, nDPriv * sizeof(cfgParRango)) == 0;
 }

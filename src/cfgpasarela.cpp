@@ -1,6 +1,7 @@
 // Gateway configuration structure: defaults, setters and plan look-ups.
 #include "cfgpasarela.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -286,8 +287,6 @@ int BuscaTroncalMiembro(const cfgImagenPasarela* p, const char* pMiembro, char (
     return -1;
 }
 
-int Acota(int v, int max) { return v < 0 ? 0 : (v > max ? max : v); }
-
 void ConvierteRangos(const Central& c, cfgParRango* pOpe, int* piNumOpe, cfgParRango* pPriv, int* piNumPriv) {
     for (int i = 0; i < *piNumOpe; i++) cfgLeeRango(&c.asRangosOpe[i], &pOpe[i]);
     for (int i = 0; i < *piNumPriv; i++) cfgLeeRango(&c.asRangosPriv[i], &pPriv[i]);
@@ -319,8 +318,8 @@ int cfgConfigPasarela::cfgBuscaNoTestTroncal(const char* pIdMiembro, char* pNoTe
 void cfgConfigPasarela::cfgRangosCentralTroncal(const char* pIdMiembro, cfgParRango* pOpe, int* piNumOpe,
                                                 cfgParRango* pPriv, int* piNumPriv) {
     if (!pIdMiembro || !pOpe || !piNumOpe || !pPriv || !piNumPriv) return;
-    *piNumOpe = Acota(*piNumOpe, 16);
-    *piNumPriv = Acota(*piNumPriv, 8);
+    *piNumOpe = std::clamp(*piNumOpe, 0, 16);
+    *piNumPriv = std::clamp(*piNumPriv, 0, 8);
     cfgCerrojo cerrojo(&tMutex);
     char acId[65];
     int t = BuscaTroncalMiembro(this, pIdMiembro, acId);
@@ -341,8 +340,8 @@ void cfgConfigPasarela::cfgRangosCentralTroncal(const char* pIdMiembro, cfgParRa
 void cfgConfigPasarela::cfgRangosCentralPropia(cfgParRango* pOpe, int* piNumOpe, cfgParRango* pPriv,
                                                int* piNumPriv) {
     if (!pOpe || !piNumOpe || !pPriv || !piNumPriv) return;
-    *piNumOpe = Acota(*piNumOpe, 16);
-    *piNumPriv = Acota(*piNumPriv, 8);
+    *piNumOpe = std::clamp(*piNumOpe, 0, 16);
+    *piNumPriv = std::clamp(*piNumPriv, 0, 8);
     cfgCerrojo cerrojo(&tMutex);
     for (int c = 0; c < CFG_NUM_CENTRALES && asPlanAts[c].centralpropia != CFG_FIN_PLAN_ATS; c++) {
         if (asPlanAts[c].centralpropia == CFG_CENTRAL_PROPIA) {
