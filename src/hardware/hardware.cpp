@@ -485,14 +485,17 @@ void PasaEntradaBanco1(int k) {
     pthread_mutex_unlock(&hw.tMutex);
 }
 
-void LeeTodoBanco(Entrada* asBanco, int iBase) {
+// Reads every input of a bank; true when any level changed.
+bool LeeTodoBanco(Entrada* asBanco, int iBase) {
     EstadoHw& hw = Hw();
+    bool bAlguna = false;
     for (int k = 0; k < NUM_ENTRADAS; k++) {
         int v = LeeEntrada(iBase + k);
         pthread_mutex_lock(&hw.tMutex);
-        GuardaNivel(asBanco[k], v);
+        bAlguna |= GuardaNivel(asBanco[k], v);
         pthread_mutex_unlock(&hw.tMutex);
     }
+    return bAlguna;
 }
 
 void PasaCompleta() {
@@ -512,16 +515,16 @@ void PasaCompleta() {
     }
 }
 
-void NotificaCambiadasBanco1() {
+void NotificaCambiadas(Entrada* asBanco, int (*Notifica)(CComeventos*, int)) {
     EstadoHw& hw = Hw();
     for (int k = 0; k < NUM_ENTRADAS; k++) {
         pthread_mutex_lock(&hw.tMutex);
-        bool b = hw.asBanco1[k].bCambiada;
-        CComeventos* p = hw.asBanco1[k].pManejador;
-        int iNivel = hw.asBanco1[k].iValor;
-        hw.asBanco1[k].bCambiada = false;
+        bool b = asBanco[k].bCambiada;
+        CComeventos* p = asBanco[k].pManejador;
+        int iNivel = asBanco[k].iValor;
+        asBanco[k].bCambiada = false;
         pthread_mutex_unlock(&hw.tMutex);
-        if (b) NotificaBanco1(p, iNivel);
+        if (b) Notifica(p, iNivel);
     }
 }
 }  // namespace
@@ -572,29 +575,11 @@ void hwSupervisorEntradas() {
                 GuardaNivel(hw.asBanco1[k], v);
                 pthread_mutex_unlock(&hw.tMutex);
             }
-            NotificaCambiadasBanco1();
-            if (hw.uiTipoPlaca == TIPO_PLACA_1400000) {
-                bool bAlguna = false;
-                for (int k = 0; k < NUM_ENTRADAS; k++) {
-                    int v = LeeEntrada(16 + k);
-                    pthread_mutex_lock(&hw.tMutex);
-                    bAlguna |= GuardaNivel(hw.asBanco2[k], v);
-                    pthread_mutex_unlock(&hw.tMutex);
-                }
-                if (bAlguna) {
-                    for (int k = 0; k < NUM_ENTRADAS; k++) {
-                        pthread_mutex_lock(&hw.tMutex);
-                        bool b = hw.asBanco2[k].bCambiada;
-                        CComeventos* p = hw.asBanco2[k].pManejador;
-                        int iNivel = hw.asBanco2[k].iValor;
-                        hw.asBanco2[k].bCambiada = false;
-                        pthread_mutex_unlock(&hw.tMutex);
-                        if (b) NotificaBanco2(p, iNivel);
-                    }
-                }
-            }
+            NotificaCambiadas(hw.asBanco1, NotificaBanco1);
+            if (hw.uiTipoPlaca == TIPO_PLACA_1400000 && LeeTodoBanco(hw.asBanco2, 16))
+                NotificaCambiadas(hw.asBanco2, NotificaBanco2);
             continue;
         }
-        NotificaCambiadasBanco1();
+        NotificaCambiadas(hw.asBanco1, NotificaBanco1);
     }
 }

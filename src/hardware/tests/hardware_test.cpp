@@ -346,6 +346,19 @@ TEST_F(PlacaSimulada, InputThreadNotifiesOnSignalFromTheBoard) {
     EXPECT_EQ(e.Eventos()[1], "SquelchOn");
 }
 
+TEST_F(SinIniciar, InputThreadNotifiesTheSecondBankOnTheOtherBoard) {
+    // Inputs 16-31 of this board reach the same handler as its second bank.
+    placa->Orden("tipo 0x1400000");
+    ASSERT_EQ(IniciaHardware(), 0);
+    CEntidadGrabadora e;
+    ASSERT_EQ(hwRegistraEventosEntrada(5, &e), 0);
+    std::thread([] { hwSupervisorEntradas(); }).detach();
+    ASSERT_TRUE(Espera([&] { return e.Cuantos() >= 2; }));
+    placa->Entrada(21, 1);
+    ASSERT_TRUE(Espera([&] { return e.Cuantos() >= 3; }));
+    EXPECT_EQ(e.Eventos(), (std::vector<std::string>{"SquelchOff", "EntradaInactiva", "EntradaActiva"}));
+}
+
 TEST_F(PlacaSimulada, BusErrorHandlerWritesAFixedTextAndReturns) {
     ::testing::internal::CaptureStderr();
     raise(SIGBUS);
