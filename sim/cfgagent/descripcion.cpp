@@ -46,13 +46,13 @@ void Pon(Tabla& t, const std::string& nombre, std::size_t ofs, Tipo tipo, std::s
     t.push_back({nombre, ofs, tipo, n});
 }
 
-template <typename F>
-void PonLista(Tabla& t, const std::string& nombre, std::size_t ofs, std::size_t paso, int num, Tipo tipo,
-              std::size_t n, F sufijo) {
-    for (int i = 0; i < num; i++) Pon(t, nombre + sufijo(i), ofs + i * paso, tipo, n);
-}
-
 std::string Num(int i) { return std::to_string(i); }
+
+// num fields named nombre0, nombre1 ... paso bytes apart.
+void PonLista(Tabla& t, const std::string& nombre, std::size_t ofs, std::size_t paso, int num, Tipo tipo,
+              std::size_t n) {
+    for (int i = 0; i < num; i++) Pon(t, nombre + Num(i), ofs + i * paso, tipo, n);
+}
 
 #define OFS(tipo, campo) offsetof(tipo, campo)
 #define TXT(t, tipo, campo) Pon(t, #campo, OFS(tipo, campo), TEXTO, sizeof(tipo::campo))
@@ -80,11 +80,11 @@ const Tabla& TablaGeneral() {
     ENT(t, G, iSnmpPuertoRemoto);
     ENT(t, G, iRecPuertoRemoto);
     ENT(t, G, iNumRecursos);
-    PonLista(t, "acTipoSlot", OFS(G, acTipoSlot), 1, 4, U8, 0, Num);
+    PonLista(t, "acTipoSlot", OFS(G, acTipoSlot), 1, 4, U8, 0);
     Pon(t, "LocalizadorRecurso", OFS(G, LocalizadorRecurso), PARES, CFG_NUM_RECURSOS);
-    PonLista(t, "szDirSipRegistrar", OFS(G, szDirSipRegistrar), 64, 3, TEXTO, 64, Num);
-    PonLista(t, "szDirSipProxy", OFS(G, szDirSipProxy), 64, 3, TEXTO, 64, Num);
-    PonLista(t, "szDirSrvNtp", OFS(G, szDirSrvNtp), 64, 3, TEXTO, 64, Num);
+    PonLista(t, "szDirSipRegistrar", OFS(G, szDirSipRegistrar), 64, 3, TEXTO, 64);
+    PonLista(t, "szDirSipProxy", OFS(G, szDirSipProxy), 64, 3, TEXTO, 64);
+    PonLista(t, "szDirSrvNtp", OFS(G, szDirSrvNtp), 64, 3, TEXTO, 64);
     TXT(t, G, acGrupoMulticast);
     Pon(t, "uiPuertoMulticast", OFS(G, uiPuertoMulticast), U32);
     return t;
@@ -109,8 +109,8 @@ const Tabla& TablaComun() {
     TXT(t, R, szUriLocal);
     ENT(t, R, iLLamadaAutomatica);
     ENT(t, R, iRestriccion);
-    PonLista(t, "listablanca", OFS(R, listablanca), 81, 8, TEXTO, 81, Num);
-    PonLista(t, "listanegra", OFS(R, listanegra), 81, 8, TEXTO, 81, Num);
+    PonLista(t, "listablanca", OFS(R, listablanca), 81, 8, TEXTO, 81);
+    PonLista(t, "listanegra", OFS(R, listanegra), 81, 8, TEXTO, 81);
     ENT(t, R, iEnableRegistro);
     TXT(t, R, szClave);
     const std::size_t c = OFS(R, sColateral);
@@ -120,7 +120,7 @@ const Tabla& TablaComun() {
     Pon(t, "itm_superv_options", c + OFS(cfgColateral, itm_superv_options), I32);
     Pon(t, "iColateralSCV", c + OFS(cfgColateral, iColateralSCV), I32);
     ENT(t, R, size_aListaEnlacesExternos);
-    PonLista(t, "aListaEnlacesExternos", OFS(R, aListaEnlacesExternos), 65, CFG_MAX_ENLACES_EXTERNOS, TEXTO, 65, Num);
+    PonLista(t, "aListaEnlacesExternos", OFS(R, aListaEnlacesExternos), 65, CFG_MAX_ENLACES_EXTERNOS, TEXTO, 65);
     const char* const audio[] = {"iSelGananciaAgcTx", "iGananciaAgcTx", "iSelGananciaAgcRx",
                                  "iGananciaAgcRx",    "iHaySupresionSilencio", "iTamanoRtp",
                                  "iCodecPreferido",   "iBufferJitterMin",      "iBufferJitterMax"};
@@ -195,8 +195,8 @@ const Tabla& TablaR2N5() {
     Pon(t, "iT_Int_Warning", P + OFS(R, iT_Int_Warning), I32);
     Pon(t, "ntest_local", P + OFS(R, ntest_local), DIG6);
     Pon(t, "ntest_remoto", P + OFS(R, ntest_remoto), DIG6);
-    PonLista(t, "RangoDst", P + OFS(R, asRangosDst), 12, 4, RANGO6, 0, Num);
-    PonLista(t, "RangoOrg", P + OFS(R, asRangosOrg), 12, 4, RANGO6, 0, Num);
+    PonLista(t, "RangoDst", P + OFS(R, asRangosDst), 12, 4, RANGO6, 0);
+    PonLista(t, "RangoOrg", P + OFS(R, asRangosOrg), 12, 4, RANGO6, 0);
     Pon(t, "szIdTroncal", P + OFS(R, szIdTroncal), TEXTO, 33);
     Pon(t, "szIdRed", P + OFS(R, szIdRed), TEXTO, 33);
     Pon(t, "iNumRangosOperador", P + OFS(R, iNumRangosOperador), I32);
@@ -213,7 +213,7 @@ const Tabla& TablaR2N5() {
 const Tabla& TablaQsig() {
     static Tabla t;
     if (!t.empty()) return t;
-    PonLista(t, "aiParam", P, 4, 2, I32, 0, Num);
+    PonLista(t, "aiParam", P, 4, 2, I32, 0);
     return t;
 }
 
@@ -236,9 +236,9 @@ const Tabla& TablaCentral() {
     Pon(t, "centralpropia", OFS(Central, centralpropia), U8);
     Pon(t, "throwswitching", OFS(Central, throwswitching), U8);
     Pon(t, "no_test", OFS(Central, no_test), DIG6);
-    PonLista(t, "RangoOpe", OFS(Central, asRangosOpe), sizeof(Rango), 16, RANGOATS, 0, Num);
-    PonLista(t, "RangoPriv", OFS(Central, asRangosPriv), sizeof(Rango), 8, RANGOATS, 0, Num);
-    PonLista(t, "Ruta", OFS(Central, asRutas), sizeof(Ruta), 32, RUTA, 0, Num);
+    PonLista(t, "RangoOpe", OFS(Central, asRangosOpe), sizeof(Rango), 16, RANGOATS, 0);
+    PonLista(t, "RangoPriv", OFS(Central, asRangosPriv), sizeof(Rango), 8, RANGOATS, 0);
+    PonLista(t, "Ruta", OFS(Central, asRutas), sizeof(Ruta), 32, RUTA, 0);
     return t;
 }
 
@@ -257,7 +257,7 @@ const Tabla& TablaTroncal() {
     if (!t.empty()) return t;
     TXT(t, Troncal, idtroncal);
     Pon(t, "no_test", OFS(Troncal, no_test), DIG6);
-    PonLista(t, "Miembro", OFS(Troncal, miembros), sizeof(Miembro), 8, MIEMBRO, 0, Num);
+    PonLista(t, "Miembro", OFS(Troncal, miembros), sizeof(Miembro), 8, MIEMBRO, 0);
     return t;
 }
 
@@ -266,7 +266,7 @@ const Tabla& TablaRed() {
     if (!t.empty()) return t;
     TXT(t, Red, idred);
     Pon(t, "prefijo", OFS(Red, prefijo), I32);
-    PonLista(t, "Miembro", OFS(Red, miembros), sizeof(Miembro), 128, MIEMBRO, 0, Num);
+    PonLista(t, "Miembro", OFS(Red, miembros), sizeof(Miembro), 128, MIEMBRO, 0);
     return t;
 }
 
@@ -290,7 +290,7 @@ const Tabla& TablaSip() {
     static Tabla t;
     if (!t.empty()) return t;
     TXT(t, DireccionSip, idusuario);
-    PonLista(t, "Abonado", OFS(DireccionSip, abonados), sizeof(Abonado), 32, ABONADO, 0, Num);
+    PonLista(t, "Abonado", OFS(DireccionSip, abonados), sizeof(Abonado), 32, ABONADO, 0);
     return t;
 }
 
