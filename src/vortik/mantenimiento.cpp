@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "cdireccionip.h"
 #include "cfgpasarela.h"
 #include "csuperec.h"
 #include "interfazred.h"
@@ -195,9 +196,9 @@ int mantEnvia(const char* szTexto, int iLong) {
 int mantInicia(FnMant fRefresco, FnMant fEstado) {
     gfRefresco = fRefresco;
     gfEstado = fEstado;
-    const uint32_t ui = ntohl(DameIpInterfaz("eth0"));
-    std::snprintf(gacDirPropia, sizeof gacDirPropia, "%d.%d.%d.%d", static_cast<int>(ui >> 24),
-                  static_cast<int>((ui >> 16) & 0xFF), static_cast<int>((ui >> 8) & 0xFF), static_cast<int>(ui & 0xFF));
+    CDireccionIp oDir;
+    oDir.TomaValor(ntohl(DameIpInterfaz("eth0")));
+    std::snprintf(gacDirPropia, sizeof gacDirPropia, "%s", oDir.texto);
     {
         cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
         if (std::strncmp(gacDirPropia, oConfigPasarela.szDirCPU0, 64) == 0)
