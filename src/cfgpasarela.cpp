@@ -216,7 +216,6 @@ cfgConfigPasarela::cfgConfigPasarela() {
     pthread_mutexattr_destroy(&attr);
     ModoSistemaLocal = cfgModoSistemaDe(this);
     PonDefecto(0);
-    if (iNumRecursos != 0) cfgDefectoRecurso(&asRecursos[0]);
 }
 
 cfgConfigPasarela::~cfgConfigPasarela() { DestruyeMutex(&tMutex); }
