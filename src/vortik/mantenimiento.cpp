@@ -269,12 +269,7 @@ int mantEnviaN01() {
 
 int mantEnviaN02(int iEstadoLan) { return Envia("V,N02,%i,%i", iEstadoLan & 1, (iEstadoLan >> 1) & 1); }
 int mantEnviaN03(int iValor) { return Envia("V,N03,%i,1", iValor); }
-int mantEnviaN04(int iPrimero, int iSegundo) {
-    char ac[32];
-    int n = std::snprintf(ac, sizeof ac, "V,N04,%i,%i", iPrimero, iSegundo);
-    if (n < 0) return 0;
-    return mantEnvia(ac, n >= static_cast<int>(sizeof ac) ? static_cast<int>(sizeof ac) - 1 : n);
-}
+int mantEnviaN04(int iPrimero, int iSegundo) { return Envia("V,N04,%i,%i", iPrimero, iSegundo); }
 int mantEnviaN05(int iEstado) { return Envia("V,N05,%i", iEstado); }
 int mantEnviaN06(int iSlot, int iUno, int iPresencia, int iV0, int iV1, int iV2, int iV3) {
     return Envia("V,N06,%i,%i,%i,%i,%i,%i,%i", iSlot, iUno, iPresencia, iV0 & 0xFF, iV1 & 0xFF, iV2 & 0xFF,
@@ -364,7 +359,5 @@ void mantHistoricoOptions(const cfgConfigRecurso* psRec, int iRecurso, int iFlag
         NLOG::Log(NLOG::DEBUG, "mantHistoricoOptions: recurso %i sin evento", iRecurso);
         return;
     }
-    char ac[120];
-    std::snprintf(ac, sizeof ac, "%s", UriHistorico(szUri).c_str());
-    mantHistorico(iEvento, ac);
+    mantHistorico(iEvento, UriHistorico(szUri).c_str());
 }
