@@ -31,7 +31,6 @@ Cgest::~Cgest() { DestruyeMutex(&tMutex); }
 
 int Cgest::Inicia() {
     pthread_mutex_lock(&tMutex);
-    std::snprintf(acRuta, sizeof acRuta, "%s%s", kDirectorio, kFichero);
     if (access(acRuta, F_OK) != 0)
         NLOG::Log(NLOG::ERROR, "Cgest: No encuentra fichero %s", acRuta);
     else
