@@ -18,6 +18,7 @@
 #include "gestormutex.h"
 #include "mainvortik.h"
 #include "nlog.h"
+#include "ordenbytes.h"
 #include "tcpcons.h"
 #include "trazapid.h"
 
@@ -25,13 +26,13 @@ CPublica* poPublica = nullptr;
 
 namespace {
 void Pon32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
+    v = HostABig32(v);
+    std::memcpy(p, &v, sizeof v);
 }
 uint32_t Lee32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return BigAHost32(v);
 }
 // A wire name: at most 32 characters, the rest of its 36 bytes zero.
 void PonNombre(uint8_t* p, const char* szNombre) {
