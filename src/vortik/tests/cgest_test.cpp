@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <mutex>
 #include <regex>
 #include <sstream>
@@ -17,17 +16,11 @@
 
 #include "cficheroini.h"
 #include "nlog.h"
+#include "tests/ficheros_pruebas.h"
 
 namespace {
 
 const char* const kRuta = "/home/rk82qln/EstadosConmutacion.ini";
-
-std::string Lee(const std::string& ruta) {
-    std::ifstream f(ruta);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 std::mutex gMutexLog;
 std::vector<std::string> gLog;
@@ -39,7 +32,7 @@ void Captura(int, const char* texto) {
 class Conmutacion : public ::testing::Test {
 protected:
     void SetUp() override { mkdir("/home/rk82qln", 0755); }
-    void Fichero(const std::string& texto) { std::ofstream(kRuta) << texto; }
+    void Fichero(const std::string& texto) { ficheros_pruebas::Escribe(kRuta, texto); }
 };
 
 TEST_F(Conmutacion, ReadsActiveSides) {
@@ -63,7 +56,7 @@ TEST_F(Conmutacion, MissingFileIsLoggedAndAWriteCreatesIt) {
     EXPECT_EQ(g.LeeActivoTx(0, 0), -1);
     EXPECT_EQ(g.EscribeActivoTx(0, 0, 1), 0);
     EXPECT_EQ(g.LeeActivoTx(0, 0), 1);
-    EXPECT_EQ(Lee(kRuta), "\n[RECURSO-0]\nEMP0-ActivoTX=B\n");
+    EXPECT_EQ(ficheros_pruebas::LeeTodo(kRuta), "\n[RECURSO-0]\nEMP0-ActivoTX=B\n");
 }
 
 TEST_F(Conmutacion, WriteAddsItsSectionAndKeepsTheOthers) {
@@ -72,7 +65,7 @@ TEST_F(Conmutacion, WriteAddsItsSectionAndKeepsTheOthers) {
     g.Inicia();
     EXPECT_EQ(g.EscribeActivoTx(5, 2, 7), 0);
     EXPECT_EQ(g.LeeActivoTx(5, 2), 1);  // seen without another Inicia
-    EXPECT_EQ(Lee(kRuta), "\n[RECURSO-1]\nEMP0-ActivoRX=B\nEMP0-ActivoTX=A\n\n[RECURSO-5]\nEMP2-ActivoTX=B\n");
+    EXPECT_EQ(ficheros_pruebas::LeeTodo(kRuta), "\n[RECURSO-1]\nEMP0-ActivoRX=B\nEMP0-ActivoTX=A\n\n[RECURSO-5]\nEMP2-ActivoTX=B\n");
     g.EscribeActivoTx(5, 2, 0);
     EXPECT_EQ(g.LeeActivoTx(5, 2), 0);
 }
@@ -93,7 +86,7 @@ TEST_F(Conmutacion, ConcurrentWritersKeepTheFileWellFormed) {
     std::thread lector([&] {
         const std::regex linea(R"(|\[RECURSO-\d+\]|EMP\d-Activo(TX|RX)=[AB])");
         while (!fin) {
-            std::istringstream s(Lee(kRuta));
+            std::istringstream s(ficheros_pruebas::LeeTodo(kRuta));
             std::string l;
             while (std::getline(s, l))
                 if (!std::regex_match(l, linea)) malformados++;

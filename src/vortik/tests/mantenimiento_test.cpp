@@ -8,8 +8,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -18,6 +16,7 @@
 #include "mantenimiento.h"
 #include "nucleo_pruebas.h"
 #include "tcpcons.h"
+#include "tests/ficheros_pruebas.h"
 #include "volcadocfg.h"
 
 namespace {
@@ -102,12 +101,6 @@ protected:
         sendto(fd, s.data(), s.size(), 0, reinterpret_cast<sockaddr*>(&d), sizeof d);
         close(fd);
     }
-    static std::string Fichero(const char* szRuta) {
-        std::ifstream f(szRuta);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
     pruebas::CAgenteSnmp agente;
 };
 
@@ -145,7 +138,7 @@ TEST_F(Mantenimiento, SwitchOverOrdersAreAnsweredAndRecordedInTheStateFile) {
     }
     EXPECT_EQ(oCgest.LeeActivoTx(0, 0), 0);
     EXPECT_EQ(oCgest.LeeActivoRx(0, 1), 1);
-    const std::string f = Fichero("/home/rk82qln/EstadosConmutacion.ini");
+    const std::string f = ficheros_pruebas::LeeTodo("/home/rk82qln/EstadosConmutacion.ini");
     EXPECT_NE(f.find("[RECURSO-0]"), std::string::npos) << f;
     EXPECT_NE(f.find("EMP0-ActivoTX=A"), std::string::npos) << f;
     EXPECT_NE(f.find("EMP1-ActivoRX=B"), std::string::npos) << f;

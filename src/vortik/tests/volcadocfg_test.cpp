@@ -9,19 +9,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
-namespace {
+#include "tests/ficheros_pruebas.h"
 
-std::string Lee(const std::string& ruta) {
-    std::ifstream f(ruta);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+namespace {
 
 std::string Dato(const char* nombre) {
     std::string f = __FILE__;
@@ -43,14 +36,14 @@ protected:
     std::string Vuelca() {
         unlink(VolcadoConfig);
         mainPintaCfg(cfg.get());
-        return Lee(VolcadoConfig);
+        return ficheros_pruebas::LeeTodo(VolcadoConfig);
     }
     std::unique_ptr<cfgConfigPasarela> cfg;
 };
 
 TEST_F(Volcado, BuiltInConfigurationMatchesItsGoldenFile) {
     CargaConfigPrueba(cfg.get());
-    EXPECT_EQ(Vuelca(), Lee(Dato("volcado_prueba.txt")));
+    EXPECT_EQ(Vuelca(), ficheros_pruebas::LeeTodo(Dato("volcado_prueba.txt")));
 }
 
 TEST_F(Volcado, IpSectionStopsAtThirtyTwoEntries) {
