@@ -42,6 +42,12 @@ int32_t Pide(int iFd, uint32_t uiCodigo, uint32_t uiValor) {
     return static_cast<int32_t>(uiRes);
 }
 
+int PideEscritura(int iFd, uint32_t uiCodigo, uint32_t uiValor) {
+    uint32_t uiRes = 0;
+    if (PideR(iFd, uiCodigo, uiValor, &uiRes) < 0 || static_cast<int32_t>(uiRes) < 0) return -7;
+    return 0;
+}
+
 static void EsperaReal(uint32_t uiMicros) {
     timespec t{static_cast<time_t>(uiMicros / 1000000), static_cast<long>(uiMicros % 1000000) * 1000};
     while (nanosleep(&t, &t) < 0 && errno == EINTR) {
@@ -61,15 +67,9 @@ namespace {
 const char* const DEV_DISCRETAS = "/dev/esdiscretas";
 const char* const DEV_RTIMER = "/dev/rtimer";
 
-bool Iniciado() { return Hw().iIniciado.load() != 0; }
 int FdDiscretas() { return Hw().iFdDiscretas.load(); }
 
-// Plain write request; 0, or -7 when the driver refuses it.
-int Escribe(uint32_t uiCodigo, uint32_t uiValor) {
-    uint32_t uiRes = 0;
-    if (PideR(FdDiscretas(), uiCodigo, uiValor, &uiRes) < 0 || static_cast<int32_t>(uiRes) < 0) return -7;
-    return 0;
-}
+int Escribe(uint32_t uiCodigo, uint32_t uiValor) { return PideEscritura(FdDiscretas(), uiCodigo, uiValor); }
 
 void AvisoSinReloj() {
     static std::atomic<bool> bAvisado{false};

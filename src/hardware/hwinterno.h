@@ -64,11 +64,14 @@ struct EstadoHw {
 
 EstadoHw& Hw();
 inline CDispositivos& Disp() { return DameDispositivos(); }
+inline bool Iniciado() { return Hw().iIniciado.load() != 0; }
 
 // One request on a descriptor; the value read (bit 31 included), or -1 when refused.
 int32_t Pide(int iFd, uint32_t uiCodigo, uint32_t uiValor = 0);
 // As Pide, but tells a refusal apart from a value: 0 or -1.
 int PideR(int iFd, uint32_t uiCodigo, uint32_t uiValor, uint32_t* puiResultado);
+// Plain write request: 0, or -7 when the driver refuses it or answers a negative result.
+int PideEscritura(int iFd, uint32_t uiCodigo, uint32_t uiValor);
 
 // Clears the line-module and audio tables (start-up).
 void ReiniciaTablasLinea();

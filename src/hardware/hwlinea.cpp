@@ -24,7 +24,6 @@ namespace {
 
 std::mutex tApertura;  // one open per module or channel when two threads race to open it
 
-bool Iniciado() { return Hw().iIniciado.load() != 0; }
 bool ModuloValido(int m) { return m >= 0 && m < NUM_MODULOS; }
 bool CanalValido(int c) { return c >= 0 && c < NUM_CANALES_PCM; }
 
@@ -68,13 +67,8 @@ int AbreModulo(int iModulo, bool* pbNuevo = nullptr) {
 
 int FdModulo(int iModulo) { return Hw().asModulos[iModulo].iFd; }
 
-// Write request on a module: 0, or -7 when refused.
 int EscribeM(int iModulo, uint32_t uiCodigo, int iValor) {
-    uint32_t uiRes = 0;
-    if (PideR(FdModulo(iModulo), uiCodigo, static_cast<uint32_t>(iValor), &uiRes) < 0 ||
-        static_cast<int32_t>(uiRes) < 0)
-        return -7;
-    return 0;
+    return PideEscritura(FdModulo(iModulo), uiCodigo, static_cast<uint32_t>(iValor));
 }
 
 int LeeM(int iModulo, uint32_t uiCodigo) { return Pide(FdModulo(iModulo), uiCodigo); }
