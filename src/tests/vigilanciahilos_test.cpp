@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ficheros_pruebas.h"
 #include "ganchosipc.h"
 #include "gestormutex.h"
 #include "nlog.h"
@@ -16,6 +16,8 @@
 #include "uptime.h"
 
 namespace {
+
+using ficheros_pruebas::LeeTodo;
 
 std::string gConsola;
 int Consola(const char* texto) {
@@ -105,13 +107,6 @@ TEST(VigilanciaHilos, ReportListsLateAndNeverCheckedThreads) {
     PintaHilosSinRefrescar(0);
     EXPECT_EQ(gConsola, "");
     FijaGanchoTextoIpc(nullptr);
-}
-
-std::string LeeTodo(const std::string& ruta) {
-    std::ifstream f(ruta);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
 }
 
 TEST(TrazaPid, WritesOneLinePerThread) {
