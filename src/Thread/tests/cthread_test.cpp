@@ -58,21 +58,17 @@ TEST(CThread, EsperaWaitsForRunEvenWhenCalledBeforeTheThreadRuns) {
     sem_destroy(&suelta);
 }
 
-long MemoriaVirtualKb() {
+// The number after "clave" in /proc/self/status, -1 when the line is missing.
+long CampoEstado(const std::string& clave) {
     std::ifstream f("/proc/self/status");
     std::string l;
     while (std::getline(f, l))
-        if (l.rfind("VmSize:", 0) == 0) return std::stol(l.substr(7));
+        if (l.rfind(clave, 0) == 0) return std::stol(l.substr(clave.size()));
     return -1;
 }
 
-int HilosDelProceso() {
-    std::ifstream f("/proc/self/status");
-    std::string l;
-    while (std::getline(f, l))
-        if (l.rfind("Threads:", 0) == 0) return std::stoi(l.substr(8));
-    return -1;
-}
+long MemoriaVirtualKb() { return CampoEstado("VmSize:"); }
+long HilosDelProceso() { return CampoEstado("Threads:"); }
 
 TEST(CThread, EndedThreadsLeaveNoStacksBehind) {
     long antes = MemoriaVirtualKb();
