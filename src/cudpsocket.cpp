@@ -17,10 +17,7 @@ CUDPSocket::CUDPSocket(const CSocketAddress& oDireccion, bool bDifusion) : bBroa
 int CUDPSocket::Create() {
     iSocket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (iSocket < 0) throw socket_error(0, "socket");
-    if (bBroadcast) {
-        int iUno = 1;
-        SetSockOpt(SOL_SOCKET, SO_BROADCAST, &iUno, sizeof iUno);
-    }
+    if (bBroadcast) EnableBroadcast();
     return iSocket;
 }
 
