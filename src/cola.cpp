@@ -50,8 +50,7 @@ uint32_t RelojRafaga() {
 
 Cola::Cola(int32_t peer, int tipo, int limite, int32_t propio)
     : iPropio(propio), iPeer(peer), ucTipo(static_cast<uint8_t>(tipo)) {
-    for (auto& m : atManejadores) m.store(nullptr);
-    VaciaTablas();
+    // Every path ends in Inicia, which clears the handler and id tables.
     if (tipo < COLA_PADRE || tipo > COLA_SIMPLE) {
         NLOG::Log(NLOG::ERROR, "Cola: tipo de extremo %d no valido (%d-%d)", tipo, propio, peer);
         Inicia(limite * 1000);
