@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "Thread/hilo.h"
 #include "cola.h"
@@ -46,14 +45,6 @@ public:
     Cola* operator->() const { return gpoCanal; }
     explicit operator bool() const { return gpoCanal != nullptr; }
 };
-
-void Duerme(uint32_t us) {
-    struct timespec t;
-    t.tv_sec = us / 1000000;
-    t.tv_nsec = static_cast<long>(us % 1000000) * 1000;
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
-}
 
 void EnviaPids() {
     CCanal c;
@@ -136,7 +127,7 @@ void* Supervisor(void*) {
     LanzaHijo(p);
     RefrescaHilo(giIndiceWatchdog, hwDameTiempo());
     for (;;) {
-        Duerme(1000000);
+        DuermeMs(1000);
         RefrescaHilo(giIndiceWatchdog, hwDameTiempo());
         {
             CCanal c;
