@@ -56,21 +56,6 @@ const EventoNombrado kEventos[] = {
     {"tomalinea", 0x802b, 0},    {"descuelga", 0x802c, 0},
 };
 
-bool Numero(const std::string& s, uint32_t* pui) {
-    if (s.empty()) return false;
-    char* fin = nullptr;
-    long long v = std::strtoll(s.c_str(), &fin, 0);
-    if (*fin) return false;
-    *pui = static_cast<uint32_t>(v);
-    return true;
-}
-
-std::string Hex(uint32_t v) {
-    char ac[16];
-    snprintf(ac, sizeof(ac), "0x%X", v);
-    return ac;
-}
-
 std::string Bytes(const uint8_t* p, size_t n) {
     std::string s;
     char ac[4];

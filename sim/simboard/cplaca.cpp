@@ -16,14 +16,6 @@
 
 using namespace hwcod;
 
-namespace {
-
-constexpr size_t MAX_DIARIO = 200000;
-constexpr uint8_t SILENCIO_ALAW = 0xD5;
-constexpr size_t CAPACIDAD_SALIDA_PCM = 8000;  // one second towards the line
-constexpr int NUM_MODULOS = 16;
-constexpr int NUM_CANALES = 64;
-
 bool Numero(const std::string& s, uint32_t* pui) {
     if (s.empty()) return false;
     char* fin = nullptr;
@@ -39,6 +31,14 @@ std::string Hex(uint32_t v) {
     snprintf(ac, sizeof(ac), "0x%X", v);
     return ac;
 }
+
+namespace {
+
+constexpr size_t MAX_DIARIO = 200000;
+constexpr uint8_t SILENCIO_ALAW = 0xD5;
+constexpr size_t CAPACIDAD_SALIDA_PCM = 8000;  // one second towards the line
+constexpr int NUM_MODULOS = 16;
+constexpr int NUM_CANALES = 64;
 
 std::string Lista(const std::set<uint32_t>& s) {
     std::string r;

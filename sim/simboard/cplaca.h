@@ -23,6 +23,12 @@
 
 #include "cdispositivosim.h"
 
+// Words of the control commands: a number as C writes it (decimal, 0x hex, 0 octal, a sign
+// allowed) kept in its low 32 bits, refused when not a number or out of 64-bit range; and a
+// value in hexadecimal as the answers show it ("0x1F").
+bool Numero(const std::string& s, uint32_t* pui);
+std::string Hex(uint32_t v);
+
 class CPlaca {
 public:
     using Reloj = std::chrono::steady_clock;
