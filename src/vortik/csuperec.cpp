@@ -56,17 +56,6 @@ void DuermeUs(uint32_t us) {
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
 }
-
-class CCerrojo {
-public:
-    explicit CCerrojo(pthread_mutex_t* m) : pm(m) { pthread_mutex_lock(pm); }
-    ~CCerrojo() { pthread_mutex_unlock(pm); }
-    CCerrojo(const CCerrojo&) = delete;
-    CCerrojo& operator=(const CCerrojo&) = delete;
-
-private:
-    pthread_mutex_t* pm;
-};
 }  // namespace
 
 void superecFijaConfig(CCONFIG* poCfg) { gpoCfg = poCfg; }
@@ -210,7 +199,7 @@ int CSupervisorRecurso::ArrancaRecurso() {
         GuardaCfgColateral();
     }
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         if (iEstado != ESTADO_EN_MARCHA) iPeticionArranque = 1;
     }
     poOpcionesRadio->Lee();
@@ -226,7 +215,7 @@ int CSupervisorRecurso::DetieneRecurso() {
     if (iEstado == ESTADO_NO_INICIADO) return -1;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] DetieneRecurso", iMiNumRecurso);
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         if (iEstado != ESTADO_PARADO) iPeticionParada = 1;
     }
     iTipoIfAnterior = -1;
@@ -281,7 +270,7 @@ void CSupervisorRecurso::Supervisor() {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] PID=%d", iMiNumRecurso, static_cast<int>(getpid()));
     iIndiceWatchdog = RegistraHilo("Supervisor proceso", iMiNumRecurso, 2000, hwDameTiempo());
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         poContadores->contadores[C_SEGUNDO] = US_SEGUNDO;
         poContadores->contadores[C_MODO1] = 9 * US_SEGUNDO;
         poContadores->contadores[C_PASADA] = 300000;
@@ -290,7 +279,7 @@ void CSupervisorRecurso::Supervisor() {
     for (;;) {
         uint32_t us;
         {
-            CCerrojo l(&tMutexGlobal);
+            cfgCerrojo l(&tMutexGlobal);
             AvanzaContadores(poContadores);
             us = poContadores->minimo;
         }
@@ -300,7 +289,7 @@ void CSupervisorRecurso::Supervisor() {
         if (c[C_SEGUNDO] == 0) {
             c[C_SEGUNDO] = US_SEGUNDO;
             RefrescaHilo(iIndiceWatchdog, hwDameTiempo());
-            CCerrojo l(&tMutexGlobal);
+            cfgCerrojo l(&tMutexGlobal);
             if (iPidHijo >= 0 && poCanalHijo) {
                 ++uiTicksCanal;
                 poCanalHijo->Temporiza(uiTicksCanal > TICKS_SIN_VIGILAR ? 1 : 0);
@@ -317,7 +306,7 @@ void CSupervisorRecurso::Supervisor() {
                 continue;
             }
             {
-                CCerrojo l(&tMutexGlobal);
+                cfgCerrojo l(&tMutexGlobal);
                 iEstado = ESTADO_EN_MARCHA;
                 iPeticionArranque = 0;
             }
@@ -362,7 +351,7 @@ void CSupervisorRecurso::Supervisor() {
         InfoHwSlot();
         bool parar = false;
         {
-            CCerrojo l(&tMutexGlobal);
+            cfgCerrojo l(&tMutexGlobal);
             if (iPeticionParada) {
                 iPeticionParada = 0;
                 iEstado = ESTADO_PARADO;
@@ -436,7 +425,7 @@ int CSupervisorRecurso::LanzaHijo() {
         return -1;
     }
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         poCanalHijo = canal;
         IpcVortik::RegistraCallbacks(canal);
     }
@@ -448,7 +437,7 @@ int CSupervisorRecurso::LanzaHijo() {
 void CSupervisorRecurso::ConfiguraHijo() {
     NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]ConfiguraHijo:Inicia", iMiNumRecurso);
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         if (!poCanalHijo)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]ConfiguraHijo: canalhijo no encontrado", iMiNumRecurso);
         else if (poCanalHijo->EnviaCreaCanalHermano(CSuperDsp::DamePid(), 4) < 0)
@@ -476,7 +465,7 @@ void CSupervisorRecurso::ConfiguraHijo() {
         tipoIfRadio = tipoIf == TIPOIF_RADIO;
     }
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         if (!poCanalHijo)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:ConfiguraHijo: canalhijo no encontrado", iMiNumRecurso);
         else
@@ -486,7 +475,7 @@ void CSupervisorRecurso::ConfiguraHijo() {
     iReconfigurar = 0;
     if (iIdUsuarioSip < 0) {
         NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: alta en el subsistema SIP nombre nuevorec= %s\n", iMiNumRecurso, nombre);
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         iIdUsuarioSip = poMiPasaGus->AltaRecurso(this, nombre, tipoIf, registro);
         if (iIdUsuarioSip < 0)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error en poMiPasaGus->AltaRecurso()", iMiNumRecurso);
@@ -505,12 +494,12 @@ void CSupervisorRecurso::Filicidio() {
         CierraSesionCompleta(&s, 0);
     }
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         if (poCanalHijo) poCanalHijo->EnviaTermina();
     }
     Espera(5 * US_SEGUNDO);
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         poMiPasaGus->BajaRecurso(this);
         iIdUsuarioSip = -1;
     }
@@ -528,7 +517,7 @@ void CSupervisorRecurso::Filicidio() {
     iHijoTerminado = 0;
     Cola* canal;
     {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         canal = poCanalHijo;
         poCanalHijo = nullptr;
     }
@@ -566,7 +555,7 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     LlamadaGestor* g = nullptr;
     int32_t aux = s->iTempAux;
     {
-        CCerrojo l(&tMutexSesion);
+        cfgCerrojo l(&tMutexSesion);
         s->cid = s->idsesion = s->idllam = s->iPuertoLocal = s->iTempAux = -1;
         s->iGestorTransferencia = s->iCidRefer = s->iIndiceColateral = s->iReposo = s->iTipoSesionSip = -1;
         s->iSesionPedida = s->iLlamadaPedida = s->iPreemption = 0;
@@ -655,7 +644,7 @@ void CSupervisorRecurso::LiberaPttIdSesion(InfoSesion* s) {
 void CSupervisorRecurso::CierraSesionCompleta(InfoSesion* s, int iCausa) {
     if (s == nullptr) return;
     if (s->idsesion >= 0) {
-        CCerrojo l(&tMutexGlobal);
+        cfgCerrojo l(&tMutexGlobal);
         if (poCanalHijo) poCanalHijo->EnviaFinSesion(s->idsesion);
     }
     if (s->cid >= 0 && poMiPasaGus && iIdUsuarioSip >= 0) {
@@ -685,7 +674,7 @@ void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
 }
 void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada*) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtLlamadaEntrante %d sin SIP", iMiNumRecurso, idllam);
-    CCerrojo l(&tMutexGlobal);
+    cfgCerrojo l(&tMutexGlobal);
     if (poCanalHijo) poCanalHijo->EnviaRechazaLlamada(idllam, 41);
 }
 void CSupervisorRecurso::EvtRinging(int idllam, int iMotivo) {
@@ -749,13 +738,13 @@ int CSupervisorRecurso::EnviaCodigoDebug(uint8_t ucSub, uint8_t ucValor) {
     uint8_t b[4] = {ucSub, ucValor, 0, 0};
     int32_t palabra;
     std::memcpy(&palabra, b, sizeof palabra);
-    CCerrojo l(&tMutexGlobal);
+    cfgCerrojo l(&tMutexGlobal);
     return poCanalHijo ? poCanalHijo->EnviaDebug(palabra) : -1;
 }
 
 void CSupervisorRecurso::TomaPidDsp(int iPid) {
     if (iEstado != ESTADO_EN_MARCHA) return;
-    CCerrojo l(&tMutexGlobal);
+    cfgCerrojo l(&tMutexGlobal);
     if (!poCanalHijo)
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:poCanalHijo=NULL en CSupervisorRecurso::TomaPidDsp()", iMiNumRecurso);
     else if (poCanalHijo->EnviaCreaCanalHermano(iPid, 4) < 0)
@@ -766,7 +755,7 @@ void CSupervisorRecurso::TomaPidDsp(int iPid) {
 
 void CSupervisorRecurso::TomaNivelConsola(int iNivel) {
     if (iEstado != ESTADO_EN_MARCHA) return;
-    CCerrojo l(&tMutexGlobal);
+    cfgCerrojo l(&tMutexGlobal);
     if (!poCanalHijo)
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: poCanalHijo=NULL en CSupervisorRecurso::TomaNivelConsola(%i)",
                   iMiNumRecurso, iNivel);
@@ -840,7 +829,7 @@ void CSupervisorRecurso::InfoHwSlot() {
     NLOG::Log(NLOG::INFO, "CSUPEREC-2[%d]:  SW=%d  IDHW=%d  REVHW=%d  REVFW=%d", iMiNumRecurso, sw, idhw(w), revhw, revfw);
     if (iIdUsuarioSip < 0) return;
     Identidad id = DameIdentidad();
-    CCerrojo l(&tMutexGlobal);
+    cfgCerrojo l(&tMutexGlobal);
     poMiPasaGus->ActualizaRecurso(this, id.acNombre, tipoIf, static_cast<int>((w >> 28) & 1));
 }
 
@@ -940,7 +929,7 @@ void CSupervisorRecurso::PintaInfoConsola() {
         if (ses.idsesion != -1)
             TcpCons::Printf("  idsesion=%d  Origen= %s     Destino= %s\n", ses.idsesion, ses.Origen, ses.acDestino);
     TcpCons::Printf("---------------------------\n");
-    CCerrojo l(&tMutexGlobal);
+    cfgCerrojo l(&tMutexGlobal);
     if (poCanalHijo) poCanalHijo->EnviaPintaEstadisticas();
 }
 
