@@ -276,6 +276,12 @@ void CSupervisorRecurso::Supervisor() {
         poContadores->contadores[C_PASADA] = 300000;
     }
     uint32_t* c = poContadores->contadores;
+    // Launches staggered by position, so the children do not all start at once.
+    auto LanzaEscalonado = [this] {
+        Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
+        LanzaHijo();
+        Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
+    };
     for (;;) {
         uint32_t us;
         {
@@ -310,20 +316,12 @@ void CSupervisorRecurso::Supervisor() {
                 iEstado = ESTADO_EN_MARCHA;
                 iPeticionArranque = 0;
             }
-            if (iPidHijo < 0) {
-                Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
-                LanzaHijo();
-                Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
-            }
+            if (iPidHijo < 0) LanzaEscalonado();
             continue;
         }
         if (iEstado != ESTADO_EN_MARCHA) continue;
 
-        if (iPidHijo < 0) {
-            Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
-            LanzaHijo();
-            Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
-        }
+        if (iPidHijo < 0) LanzaEscalonado();
         if (iPidHijo > 0) {
             CompruebaHijoVivo();
             if (iHijoMuerto) {
