@@ -1,13 +1,9 @@
 #include "cconfig.h"
 
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
+
+#include "ctablapttid.h"
 
 CCONFIG::CCONFIG() : aiMarcasInicio{}, aucFlgRecursoExiste{} {}
 
@@ -16,18 +12,7 @@ void CCONFIG::Inicia() {
     aiMarcasInicio[0] = 1;
     aiMarcasInicio[1] = 3;
     PonDefecto(0);
-    oDireccion.TomaTexto("0.0.0.0");
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s >= 0) {
-        struct ifreq ifr;
-        std::memset(&ifr, 0, sizeof ifr);
-        std::strncpy(ifr.ifr_name, "eth0", IFNAMSIZ - 1);
-        if (ioctl(s, SIOCGIFADDR, &ifr) == 0) {
-            const auto* sin = reinterpret_cast<const sockaddr_in*>(&ifr.ifr_addr);
-            oDireccion.TomaValor(ntohl(sin->sin_addr.s_addr));
-        }
-        close(s);
-    }
+    oDireccion.TomaValor(DameIpPropia("eth0"));
     // acIdConfig is "<system>\<gateway>..." when it was made for this gateway.
     char acPrefijo[sizeof acIdSistema + sizeof szNombre + 2];
     std::snprintf(acPrefijo, sizeof acPrefijo, "%.*s\\%.*s", static_cast<int>(sizeof acIdSistema), acIdSistema,
