@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -28,15 +27,9 @@
 #include "nombrehost.h"
 #include "nucleo_pruebas.h"
 #include "publica.h"
+#include "tests/ficheros_pruebas.h"
 
 namespace {
-
-std::string Lee(const char* szRuta) {
-    std::ifstream f(szRuta);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 void SinEspera(unsigned int) {}
 
@@ -89,8 +82,8 @@ TEST_F(Sincro, ServersGiveTheirCommandLinesAndFiles) {
         std::remove((placa->Socket() + ".comandos").c_str());
         Servidores(c.aszServidores[0], c.aszServidores[1], c.aszServidores[2]);
         EXPECT_EQ(oEventosGordos.ReiniciaSincro(), 0);
-        EXPECT_EQ(Lee("/etc/ntp.conf"), c.szConf) << c.aszServidores[0];
-        EXPECT_EQ(Lee("/etc/ntp.sh"), c.szScript) << c.aszServidores[0];
+        EXPECT_EQ(ficheros_pruebas::LeeTodo("/etc/ntp.conf"), c.szConf) << c.aszServidores[0];
+        EXPECT_EQ(ficheros_pruebas::LeeTodo("/etc/ntp.sh"), c.szScript) << c.aszServidores[0];
         EXPECT_EQ(placa->Comandos(), c.szComandos) << c.aszServidores[0];
     }
 }
@@ -127,7 +120,7 @@ TEST_F(Sincro, HostFilesAreNotWrittenOutsideASandbox) {
     const int r = oEventosGordos.ReiniciaSincro();
     setenv("VK_SANDBOX", sSandbox.c_str(), 1);
     EXPECT_EQ(r, 0);
-    EXPECT_EQ(Lee("/etc/ntp.conf"), "del anfitrion");
+    EXPECT_EQ(ficheros_pruebas::LeeTodo("/etc/ntp.conf"), "del anfitrion");
     EXPECT_NE(access("/etc/ntp.sh", F_OK), 0);
     EXPECT_EQ(log.Cuenta("MAIN: fuera de la placa"), 1);
     EXPECT_EQ(placa->Comandos(), "killall -9 ntpd\nntpdate -b -p 2 192.0.2.1 \nntpd -g -U 3&\n");

@@ -48,7 +48,7 @@ protected:
     }
     // Pid of the first journal line that contains sTexto, -1 when none.
     static int PidDe(const std::string& sTexto) {
-        std::istringstream is(pruebas::LeeFichero("/mnt/ramfs/standin/diario"));
+        std::istringstream is(pruebas::LeeTodo("/mnt/ramfs/standin/diario"));
         std::string l;
         while (std::getline(is, l))
             if (l.find(sTexto) != std::string::npos) return std::atoi(l.c_str());
@@ -91,7 +91,7 @@ TEST_F(CambioConfig, RemovedTelephoneIsStoppedAndReportedToTheSnmpAgent) {
     EXPECT_NE(kill(iPid, 0), 0);  // killed and reaped
     // Nothing starts it again.
     EXPECT_FALSE(EsperaQue([&] {
-        std::string d = pruebas::LeeFichero("/mnt/ramfs/standin/diario");
+        std::string d = pruebas::LeeTodo("/mnt/ramfs/standin/diario");
         return d.find(" arranque fonmira 3 ") != d.rfind(" arranque fonmira 3 ");
     }, 2000));
     EXPECT_TRUE(nucleo.Vivo());

@@ -11,11 +11,11 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/ficheros_pruebas.h"
 
 namespace pruebas {
 
@@ -24,12 +24,7 @@ inline std::string DirBuild() {
     return p ? p : ".";
 }
 
-inline std::string LeeFichero(const std::string& sRuta) {
-    std::ifstream f(sRuta);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using ficheros_pruebas::LeeTodo;
 
 // The stand-in under every name the core may start; its journal in /mnt/ramfs/standin.
 inline void InstalaSustitutos() {
@@ -107,7 +102,7 @@ public:
         if (!EsperaQue([&] { return !Vivo(); }, iMs)) return -1;
         return WIFEXITED(iEstado) ? WEXITSTATUS(iEstado) : 1000 + WTERMSIG(iEstado);
     }
-    std::string Salida() const { return LeeFichero("/mnt/ramfs/velkord.out"); }
+    std::string Salida() const { return LeeTodo("/mnt/ramfs/velkord.out"); }
     bool SalidaContiene(const std::string& s, int iMs) {
         return EsperaQue([&] { return Salida().find(s) != std::string::npos; }, iMs);
     }

@@ -90,12 +90,12 @@ TEST_F(Arranque, PipeGetsTheStartUpBytesThenOneOrMorePerPass) {
 TEST_F(Arranque, TraceFileStartsWithTheMainThreadOfTheCore) {
     nucleo.Arranca({});
     ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
-    const std::string s = pruebas::LeeFichero("/var/velkord.pid");
+    const std::string s = pruebas::LeeTodo("/var/velkord.pid");
     EXPECT_EQ(s.rfind(" PID " + std::to_string(nucleo.Pid()) + " -> main (0) \t- src/vortik/main\n", 0), 0u) << s;
     // The supervisor threads write their lines as they start.
     EXPECT_TRUE(EsperaQue(
         [] {
-            return pruebas::LeeFichero("/var/velkord.pid").find(" -> Supervisor proceso (15) \t- src/vortik/csuperec\n") !=
+            return pruebas::LeeTodo("/var/velkord.pid").find(" -> Supervisor proceso (15) \t- src/vortik/csuperec\n") !=
                    std::string::npos;
         },
         5000));
@@ -207,13 +207,13 @@ TEST_F(Arranque, ChildrenInheritNeitherDescriptorsNorBlockedSignals) {
     IgnoraSenal32(true);
     nucleo.Arranca({"@"}, true);
     IgnoraSenal32(false);
-    const std::string sNucleo = pruebas::LeeFichero("/proc/" + std::to_string(nucleo.Pid()) + "/status");
+    const std::string sNucleo = pruebas::LeeTodo("/proc/" + std::to_string(nucleo.Pid()) + "/status");
     const size_t iIgn = sNucleo.find("SigIgn:\t");
     ASSERT_NE(iIgn, std::string::npos);
     ASSERT_TRUE(std::strtoull(sNucleo.c_str() + iIgn + 8, nullptr, 16) & (1ULL << 31)) << sNucleo;
     const std::string sDiario = "/mnt/ramfs/standin/diario";
-    ASSERT_TRUE(EsperaQue([&] { return pruebas::LeeFichero(sDiario).find(" senales ") != std::string::npos; }, 10000));
-    std::istringstream is(pruebas::LeeFichero(sDiario));
+    ASSERT_TRUE(EsperaQue([&] { return pruebas::LeeTodo(sDiario).find(" senales ") != std::string::npos; }, 10000));
+    std::istringstream is(pruebas::LeeTodo(sDiario));
     std::string sLinea;
     int iHijo = -1;
     while (std::getline(is, sLinea)) {
