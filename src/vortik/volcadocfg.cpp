@@ -1,5 +1,6 @@
 #include "volcadocfg.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -62,8 +63,6 @@ int Numero(const char* p, std::size_t n) {
 
 int Digito(char c) { return c - '0'; }
 
-int Acota(int v, int max) { return v < 0 ? 0 : (v > max ? max : v); }
-
 void PintaRangos(Bloque& b, const cfgParRango* p, int n) {
     for (int i = 0; i < n; i++) b.Pon("[%i-%i] ", p[i].iDesde, p[i].iHasta);
 }
@@ -89,7 +88,7 @@ void PintaRecurso(FILE* f, const cfgConfigRecurso& r, int iPos) {
           c.iRespuestaAutomatica, T(c.szUriRemota), c.isuperv_options, c.itm_superv_options, c.iColateralSCV);
     if (r.size_aListaEnlacesExternos != 0) {
         b.Pon("Lista Enlaces externos: (%d)\n", r.size_aListaEnlacesExternos);
-        int n = Acota(r.size_aListaEnlacesExternos, CFG_MAX_ENLACES_EXTERNOS);
+        int n = std::clamp<int>(r.size_aListaEnlacesExternos, 0, CFG_MAX_ENLACES_EXTERNOS);
         for (int i = 0; i < n; i++) b.Pon(" %.*s\n", T(r.aListaEnlacesExternos[i]));
     } else {
         b.Pon("No Enlaces externos\n");
@@ -156,13 +155,13 @@ void PintaRecurso(FILE* f, const cfgConfigRecurso& r, int iPos) {
             b.Pon("[%i-%i]", Numero6(p.asRangosOrg[i].desde), Numero6(p.asRangosOrg[i].hasta));
         b.Pon("\n szIdTroncal=%.*s\n szIdRed=%.*s\n ", T(p.szIdTroncal), T(p.szIdRed));
         b.Pon("iNumRangosOperador=%d\n asMisRangosOperador= ", p.iNumRangosOperador);
-        PintaRangos(b, p.asMisRangosOperador, Acota(p.iNumRangosOperador, CFG_MAX_RANGOS_OPERADOR));
+        PintaRangos(b, p.asMisRangosOperador, std::clamp<int>(p.iNumRangosOperador, 0, CFG_MAX_RANGOS_OPERADOR));
         b.Pon("\n iNumRangosPrivilegiados=%d\n asMisRangosPrivilegiados= ", p.iNumRangosPrivilegiados);
-        PintaRangos(b, p.asMisRangosPrivilegiados, Acota(p.iNumRangosPrivilegiados, CFG_MAX_RANGOS_PRIVILEGIADOS));
+        PintaRangos(b, p.asMisRangosPrivilegiados, std::clamp<int>(p.iNumRangosPrivilegiados, 0, CFG_MAX_RANGOS_PRIVILEGIADOS));
         b.Pon("\n iNumRangosDirectosOpe=%d\n asRangosDirectosOpe= ", p.iNumRangosDirectosOpe);
-        PintaRangos(b, p.asRangosDirectosOpe, Acota(p.iNumRangosDirectosOpe, CFG_MAX_RANGOS_DIRECTOS_OPE));
+        PintaRangos(b, p.asRangosDirectosOpe, std::clamp<int>(p.iNumRangosDirectosOpe, 0, CFG_MAX_RANGOS_DIRECTOS_OPE));
         b.Pon("\n iNumRangosDirectosPriv=%d\n asRangosDirectosPriv= ", p.iNumRangosDirectosPriv);
-        PintaRangos(b, p.asRangosDirectosPriv, Acota(p.iNumRangosDirectosPriv, CFG_MAX_RANGOS_DIRECTOS_PRIV));
+        PintaRangos(b, p.asRangosDirectosPriv, std::clamp<int>(p.iNumRangosDirectosPriv, 0, CFG_MAX_RANGOS_DIRECTOS_PRIV));
         break;
     }
     default:
