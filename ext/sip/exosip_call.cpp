@@ -565,16 +565,9 @@ int eXosip_call_build_initial_invite(osip_message_t **invite, const char *to, co
 }
 
 int eXosip_call_send_initial_invite(osip_message_t *invite) {
-  if (!invite) return -1;
-  if (!g) {
-    osip_message_free(invite);
-    return -1;
-  }
+  if (!g || !invite) return refuse(invite);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
-  if (g->calls.size() >= kMaxCalls || !invite->req_uri) {
-    osip_message_free(invite);
-    return -1;
-  }
+  if (g->calls.size() >= kMaxCalls || !invite->req_uri) return refuse(invite);
   auto c = std::make_unique<Call>();
   int cid = g->next_cid++;  // known before the INVITE leaves: early answers find their call
   c->c_id = cid;
@@ -626,17 +619,11 @@ int eXosip_call_build_answer(int tid, int status, osip_message_t **answer) {
 }
 
 int eXosip_call_send_answer(int tid, int status, osip_message_t *answer) {
-  if (!g) {
-    if (answer) osip_message_free(answer);
-    return -1;
-  }
+  if (!g) return refuse(answer);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   osip_transaction_t *tr = find_tr(tid);
   TrCtx *ctx = ctx_of(tr);
-  if (!tr || !ctx || !server_open(tr) || (tr->ctx_type != IST && tr->ctx_type != NIST)) {
-    if (answer) osip_message_free(answer);
-    return -1;
-  }
+  if (!tr || !ctx || !server_open(tr) || (tr->ctx_type != IST && tr->ctx_type != NIST)) return refuse(answer);
   if (!answer && eXosip_call_build_answer(tid, status, &answer) != 0) return -1;
   status = answer->status_code;
   Call *c = find_call(ctx->cid);
@@ -686,16 +673,10 @@ int eXosip_call_build_ack(int did, osip_message_t **ack) {
 }
 
 int eXosip_call_send_ack(int did, osip_message_t *ack) {
-  if (!g || !ack) {
-    if (ack) osip_message_free(ack);
-    return -1;
-  }
+  if (!g || !ack) return refuse(ack);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   Dialog *d = find_dialog(did);
-  if (!d || d->kind != DlgKind::Call) {
-    osip_message_free(ack);
-    return -1;
-  }
+  if (!d || d->kind != DlgKind::Call) return refuse(ack);
   std::string host;
   int port;
   next_hop(ack, host, port);
@@ -740,16 +721,10 @@ int eXosip_call_build_prack(int tid, osip_message_t **prack) {
 }
 
 int eXosip_call_send_prack(int tid, osip_message_t *prack) {
-  if (!g || !prack) {
-    if (prack) osip_message_free(prack);
-    return -1;
-  }
+  if (!g || !prack) return refuse(prack);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   Dialog *d = prack_dialog(tid);
-  if (!d) {
-    osip_message_free(prack);
-    return -1;
-  }
+  if (!d) return refuse(prack);
   if (!start_client(prack, NICT, TrCtx{TrKind::InDialog, d->cid, d->d_id})) return -1;
   run_machines();
   return 0;
@@ -792,17 +767,11 @@ int eXosip_call_build_notify(int did, int subscription_status, osip_message_t **
 }
 
 int eXosip_call_send_request(int did, osip_message_t *request) {
-  if (!g || !request) {
-    if (request) osip_message_free(request);
-    return -1;
-  }
+  if (!g || !request) return refuse(request);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   Dialog *d = find_dialog(did);
   Call *c = d ? find_call(d->cid) : nullptr;
-  if (!c || c->ended || !request->sip_method) {
-    osip_message_free(request);
-    return -1;
-  }
+  if (!c || c->ended || !request->sip_method) return refuse(request);
   bool invite = strcmp(request->sip_method, "INVITE") == 0;
   std::string sdp = body_of_type(request, "application", "sdp");
   if (!sdp.empty()) d->local_sdp = sdp;

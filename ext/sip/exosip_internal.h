@@ -201,6 +201,12 @@ inline osip_dialog_t *uas_dialog(osip_transaction_t *tr, osip_message_t *req) {
   return od;
 }
 
+// An entry point that is handed a message owns it: when it turns the message down it frees it.
+inline int refuse(osip_message_t *msg) {
+  if (msg) osip_message_free(msg);
+  return -1;
+}
+
 // calls
 void call_incoming_request(osip_event_t *evt);
 void call_ack(osip_message_t *ack);

@@ -416,10 +416,7 @@ int eXosip_message_build_request(osip_message_t **message, const char *method, c
 }
 
 int eXosip_message_send_request(osip_message_t *message) {
-  if (!g || !message) {
-    if (message) osip_message_free(message);
-    return -1;
-  }
+  if (!g || !message) return refuse(message);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   osip_transaction_t *tr = start_client(message, NICT, TrCtx{TrKind::OutOfDialog});
   if (!tr) return -1;
@@ -439,16 +436,10 @@ int eXosip_message_build_answer(int tid, int status, osip_message_t **answer) {
 }
 
 int eXosip_message_send_answer(int tid, int status, osip_message_t *answer) {
-  if (!g) {
-    if (answer) osip_message_free(answer);
-    return -1;
-  }
+  if (!g) return refuse(answer);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   osip_transaction_t *tr = find_tr(tid);
-  if (!server_open(tr) || tr->ctx_type != NIST) {
-    if (answer) osip_message_free(answer);
-    return -1;
-  }
+  if (!server_open(tr) || tr->ctx_type != NIST) return refuse(answer);
   if (!answer && eXosip_message_build_answer(tid, status, &answer) != 0) return -1;
   answer_server(tr, answer);
   run_machines();
@@ -485,17 +476,11 @@ int eXosip_insubscription_build_answer(int tid, int status, osip_message_t **ans
 }
 
 int eXosip_insubscription_send_answer(int tid, int status, osip_message_t *answer) {
-  if (!g) {
-    if (answer) osip_message_free(answer);
-    return -1;
-  }
+  if (!g) return refuse(answer);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   osip_transaction_t *tr = find_tr(tid);
   TrCtx *ctx = ctx_of(tr);
-  if (!server_open(tr) || !ctx || ctx->kind != TrKind::InSubscribe) {
-    if (answer) osip_message_free(answer);
-    return -1;
-  }
+  if (!server_open(tr) || !ctx || ctx->kind != TrKind::InSubscribe) return refuse(answer);
   if (!answer && eXosip_insubscription_build_answer(tid, status, &answer) != 0) return -1;
   status = answer->status_code;
   Dialog *d = find_dialog(ctx->did);
@@ -543,16 +528,10 @@ int eXosip_insubscription_build_notify(int did, int subscription_status, int sub
 }
 
 int eXosip_insubscription_send_request(int did, osip_message_t *request) {
-  if (!g || !request) {
-    if (request) osip_message_free(request);
-    return -1;
-  }
+  if (!g || !request) return refuse(request);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   Dialog *d = find_dialog(did);
-  if (!d || d->kind != DlgKind::InSub) {
-    osip_message_free(request);
-    return -1;
-  }
+  if (!d || d->kind != DlgKind::InSub) return refuse(request);
   drop_headers(request, "Event", true);
   if (strncasecmp(header_value(request, "Subscription-State").c_str(), "terminated", 10) == 0) d->closing = true;
   if (!start_client(request, NICT, TrCtx{TrKind::Notify, 0, did, d->id})) return -1;
@@ -574,16 +553,11 @@ int eXosip_subscribe_build_initial_request(osip_message_t **subscribe, const cha
 }
 
 int eXosip_subscribe_send_initial_request(osip_message_t *subscribe) {
-  if (!g || !subscribe) {
-    if (subscribe) osip_message_free(subscribe);
-    return -1;
-  }
+  if (!g || !subscribe) return refuse(subscribe);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   osip_generic_param_t *tag = nullptr;
-  if (!subscribe->from || osip_from_get_tag(subscribe->from, &tag) != 0 || !tag || !tag->gvalue) {
-    osip_message_free(subscribe);
-    return -1;
-  }
+  if (!subscribe->from || osip_from_get_tag(subscribe->from, &tag) != 0 || !tag || !tag->gvalue)
+    return refuse(subscribe);
   OutSubscription s;
   s.sid = g->next_sid++;
   s.from_tag = tag->gvalue;
@@ -619,17 +593,11 @@ int eXosip_subscribe_build_refresh_request(int did, osip_message_t **subscribe) 
 }
 
 int eXosip_subscribe_send_refresh_request(int did, osip_message_t *subscribe) {
-  if (!g || !subscribe) {
-    if (subscribe) osip_message_free(subscribe);
-    return -1;
-  }
+  if (!g || !subscribe) return refuse(subscribe);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   Dialog *d = find_dialog(did);
   auto it = d ? g->outsubs.find(d->id) : g->outsubs.end();
-  if (!d || d->kind != DlgKind::OutSub || it == g->outsubs.end()) {
-    osip_message_free(subscribe);
-    return -1;
-  }
+  if (!d || d->kind != DlgKind::OutSub || it == g->outsubs.end()) return refuse(subscribe);
   drop_headers(subscribe, "Event", true);
   drop_headers(subscribe, "Expires", true);
   it->second.expires = expires_of(subscribe, it->second.expires);
@@ -669,16 +637,10 @@ int eXosip_register_build_register(int rid, int expires, osip_message_t **reg) {
 }
 
 int eXosip_register_send_register(int rid, osip_message_t *reg) {
-  if (!g || !reg) {
-    if (reg) osip_message_free(reg);
-    return -1;
-  }
+  if (!g || !reg) return refuse(reg);
   std::lock_guard<std::recursive_mutex> lk(g->mtx);
   auto it = g->regs.find(rid);
-  if (it == g->regs.end()) {
-    osip_message_free(reg);
-    return -1;
-  }
+  if (it == g->regs.end()) return refuse(reg);
   Registration &r = it->second;
   osip_contact_t *ct = nullptr;
   if (osip_message_get_contact(reg, 0, &ct) < 0 || !ct) {
