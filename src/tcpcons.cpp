@@ -196,12 +196,7 @@ void* HiloVigila(void*) {
 // Starts a detached thread once; true when it runs.
 bool ArrancaHilo(bool& bArrancado, void* (*fHilo)(void*)) {
     if (bArrancado) return true;
-    pthread_attr_t sAttr;
-    pthread_attr_init(&sAttr);
-    pthread_attr_setdetachstate(&sAttr, PTHREAD_CREATE_DETACHED);
-    pthread_t t;
-    bArrancado = pthread_create(&t, &sAttr, fHilo, nullptr) == 0;
-    pthread_attr_destroy(&sAttr);
+    bArrancado = CreaHiloSuelto(nullptr, fHilo, nullptr) == 0;
     return bArrancado;
 }
 

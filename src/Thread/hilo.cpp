@@ -53,3 +53,13 @@ int FijaPrioridadHilo(int clase) {
     }
     return res;
 }
+
+int CreaHiloSuelto(pthread_t* pHilo, void* (*fHilo)(void*), void* arg) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t t;
+    const int r = pthread_create(pHilo ? pHilo : &t, &attr, fHilo, arg);
+    pthread_attr_destroy(&attr);
+    return r;
+}

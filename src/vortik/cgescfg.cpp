@@ -140,12 +140,7 @@ int CGestorCfg::Inicia(CCONFIG* poConfig, char* pBufDirVirtual, CEventos* poSumi
         iEstado = ESTADO_CONFIG_LOCAL;
         iIniciado = 1;
     }
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    int res = pthread_create(&tHilo, &attr, sSupervisa, this);
-    pthread_attr_destroy(&attr);
-    if (res != 0) {
+    if (CreaHiloSuelto(&tHilo, sSupervisa, this) != 0) {
         NLOG::Log(NLOG::ERROR, "Error creando hilo");
         return -2;
     }

@@ -311,13 +311,8 @@ void mainPintaEstadisticas() {
 
 void ArrancaConsola() {
     if (gbArrancada.exchange(true)) return;
-    pthread_t t;
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    if (pthread_create(&t, &attr, HiloConsola, nullptr) != 0) {
+    if (CreaHiloSuelto(nullptr, HiloConsola, nullptr) != 0) {
         gbArrancada = false;
         TcpCons::Printf("CONSOLA: Error creando hilo. No hay consola\n");
     }
-    pthread_attr_destroy(&attr);
 }

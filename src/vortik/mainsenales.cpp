@@ -149,13 +149,7 @@ int mainInstalaSenales() {
         NLOG::Log(NLOG::ERROR, "mainInstalaSenales: signalfd %d", errno);
         return -1;
     }
-    pthread_t t;
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    const int r = pthread_create(&t, &attr, HiloSenales, reinterpret_cast<void*>(static_cast<intptr_t>(iFd)));
-    pthread_attr_destroy(&attr);
-    if (r != 0) {
+    if (CreaHiloSuelto(nullptr, HiloSenales, reinterpret_cast<void*>(static_cast<intptr_t>(iFd))) != 0) {
         NLOG::Log(NLOG::ERROR, "mainInstalaSenales: Error creando hilo");
         return -1;
     }

@@ -220,13 +220,8 @@ int DetieneSock(int iSockCfg, int iSockPublica, const ip_mreq* psPeticion) {
 
 void ArrancaMulticast() {
     CreaMutex("tMutexMulticast", &tMutexMulticast, nullptr);
-    pthread_t t;
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    if (pthread_create(&t, &attr, HiloMulticast, nullptr) != 0)
+    if (CreaHiloSuelto(nullptr, HiloMulticast, nullptr) != 0)
         NLOG::Log(NLOG::ERROR, "Multicast: Error creando hilo de Multicast");
-    pthread_attr_destroy(&attr);
     mainEscribeTubo();
     char acNombre[65];
     {

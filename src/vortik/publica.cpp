@@ -74,14 +74,9 @@ CPublica::CPublica(const char* szNombre, bool bHilo)
     CreaMutex("Publica.tMutexPublica", &tMutexPublica, nullptr);
     pthread_cond_init(&cCondicion, nullptr);
     if (bHilo) {
-        pthread_attr_t attr;
-        pthread_attr_init(&attr);
-        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
         // The thread waits for the name and version below before its first build.
         pthread_mutex_lock(&tMutexDatos);
-        const int r = pthread_create(&tHilo, &attr, HiloPublica, this);
-        pthread_attr_destroy(&attr);
-        if (r != 0) {
+        if (CreaHiloSuelto(&tHilo, HiloPublica, this) != 0) {
             pthread_mutex_unlock(&tMutexDatos);
             TcpCons::Traza(0xFFFF, "- Error creando hilo Publica\n");
             return;
