@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "Thread/hilo.h"
 #include "cfgpasarela.h"
@@ -32,6 +33,10 @@ pthread_mutex_t tMutexMulticast;
 std::atomic<int> giSocket{-1};
 std::atomic<int> giPuerto{0};
 std::atomic<void (*)(unsigned int)> gfEspera{DuermeMs};
+// Group and port the reception thread is on (the default ones until it takes a configured pair).
+std::mutex tMutexActual;
+char gacGrupoActual[65] = "";  // empty: the default group
+uint16_t gusPuertoActual = PUERTO_MULTICAST_DEFECTO;
 
 ip_mreq Peticion(const char* szGrupo) {
     ip_mreq m{};
@@ -82,6 +87,11 @@ void* HiloMulticast(void*) {
             }
         }
         if (bCambia) {
+            {
+                std::lock_guard<std::mutex> l(tMutexActual);
+                std::snprintf(gacGrupoActual, sizeof gacGrupoActual, "%s", acGrupo);
+                gusPuertoActual = usPuerto;
+            }
             DetieneSock(-1, iSock, &sPeticion);
             giSocket = -1;
             sPeticion = Peticion(acGrupo);
@@ -130,6 +140,11 @@ void* HiloMulticast(void*) {
 
 void mcastFijaEspera(void (*fEsperaMs)(unsigned int)) { gfEspera = fEsperaMs ? fEsperaMs : DuermeMs; }
 int mcastDameSocket() { return giSocket; }
+void mcastDameGrupo(char acGrupo[65], uint16_t* pusPuerto) {
+    std::lock_guard<std::mutex> l(tMutexActual);
+    std::snprintf(acGrupo, 65, "%s", gacGrupoActual[0] ? gacGrupoActual : kGrupoMulticastDefecto);
+    *pusPuerto = gusPuertoActual;
+}
 int mcastDamePuerto() { return giPuerto; }
 
 void mcastTrataPaquete(const uint8_t* pPaquete, int iLong, uint32_t iOrigen) {

@@ -242,12 +242,9 @@ int CPublica::EnviaPublica(const uint8_t* pBuf, int iLong) {
         uiLocal = oConfigPasarela.oDireccion.direccion;
     }
     if (iModo == 1 || oGestorDual.DameEstadoDual() == 1) return 0;
-    // Reception keeps its default group while the configuration names none: publish there too,
-    // so gateways left on that default still hear each other.
-    if (acGrupo[0] == '\0' || usPuerto == 0) {
-        std::snprintf(acGrupo, sizeof acGrupo, "%s", kGrupoMulticastDefecto);
-        usPuerto = PUERTO_MULTICAST_DEFECTO;
-    }
+    // While the configuration names no group, reception keeps the one it is on: publish there
+    // too, so gateways on that group still hear each other.
+    if (acGrupo[0] == '\0' || usPuerto == 0) mcastDameGrupo(acGrupo, &usPuerto);
     sockaddr_in d{};
     d.sin_family = AF_INET;
     d.sin_port = htons(static_cast<uint16_t>(usPuerto + 1));

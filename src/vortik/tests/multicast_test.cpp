@@ -138,6 +138,18 @@ TEST_F(Multicast, PortChangeMovesReception) {
     EXPECT_FALSE(Conoce("QLN-VIEJO"));
 }
 
+TEST_F(Multicast, PublicationGoesWhereReceptionIsWhileTheConfigurationNamesNoGroup) {
+    Arranca();
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        oConfigPasarela.acGrupoMulticast[0] = '\0';
+    }
+    // Reception stays on 239.1.2.3:4001; the gateway's own packet must come back to it there.
+    poPublica->Despierta();
+    EXPECT_TRUE(Espera([] { return Conoce("QLN-PROPIA"); }));
+    EXPECT_EQ(mcastDamePuerto(), 4001);
+}
+
 TEST_F(Multicast, WithoutConfiguredGroupOrPortReceptionStaysOnTheDefaultGroup) {
     pruebas::CCapturaLog log;
     {
