@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "cola.h"
+#include "ipc/cola.h"
 
 namespace {
 

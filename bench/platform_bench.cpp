@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "ctemporizador.h"
-#include "nlog.h"
+#include "comun/ctemporizador.h"
+#include "comun/nlog.h"
 
 namespace {
 

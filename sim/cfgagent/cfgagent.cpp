@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "cfgpasarela.h"
+#include "cfg/cfgpasarela.h"
 #include "descripcion.h"
 
 namespace {

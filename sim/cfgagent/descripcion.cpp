@@ -12,7 +12,7 @@
 #include <sstream>
 #include <vector>
 
-#include "cficheroini.h"
+#include "comun/cficheroini.h"
 
 namespace {
 

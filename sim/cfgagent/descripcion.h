@@ -11,7 +11,7 @@
 #include <ostream>
 #include <string>
 
-#include "cfgpasarela.h"
+#include "cfg/cfgpasarela.h"
 
 // Fills pCfg (constructed defaults) from the description at ruta; false with a reason.
 bool LeeDescripcion(const std::string& ruta, cfgConfigPasarela* pCfg, std::string* pError);

@@ -16,7 +16,7 @@
 #include <ctime>
 #include <string>
 
-#include "cudpsocket.h"
+#include "red/cudpsocket.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include <cstring>
 #include <string>
 
-#include "cola.h"
+#include "ipc/cola.h"
 
 namespace {
 std::string gDiario;

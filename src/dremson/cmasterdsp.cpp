@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Thread/hilo.h"
+#include "comun/hilo.h"
 #include "hardware/cdispositivos.h"
 #include "hardware/hardware.h"
 #include "hardware/hwcodigos.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "trazadsp.h"
 
 namespace {

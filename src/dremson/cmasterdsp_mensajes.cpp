@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "cmasterdsp.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "trazadsp.h"
 
 using namespace dsp;

@@ -12,14 +12,14 @@
 #include <ctime>
 #include <mutex>
 
-#include "ganchosipc.h"
-#include "gestormutex.h"
+#include "comun/ganchosipc.h"
+#include "comun/gestormutex.h"
 #include "hardware/ccomeventos.h"
 #include "hardware/hwcodigos.h"
 #include "hardware/hwinterno.h"
-#include "nlog.h"
-#include "Thread/hilo.h"
-#include "trazapid.h"
+#include "comun/nlog.h"
+#include "comun/hilo.h"
+#include "comun/trazapid.h"
 
 using namespace hwint;
 using namespace hwcod;

@@ -7,15 +7,15 @@
 #include <cstdio>
 #include <mutex>
 
-#include "ctemporizador.h"
-#include "ganchosipc.h"
+#include "comun/ctemporizador.h"
+#include "comun/ganchosipc.h"
 #include "hardware/ccomeventos.h"
 #include "hardware/hardware.h"
 #include "hardware/hwcodigos.h"
 #include "hardware/hwinterno.h"
-#include "nlog.h"
-#include "Thread/hilo.h"
-#include "trazapid.h"
+#include "comun/nlog.h"
+#include "comun/hilo.h"
+#include "comun/trazapid.h"
 
 using namespace hwint;
 using namespace hwcod;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "nlog.h"
+#include "comun/nlog.h"
 
 namespace {
 // Wrap-around order of sample times.

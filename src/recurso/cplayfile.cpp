@@ -2,14 +2,14 @@
 
 #include <time.h>
 
-#include "Thread/hilo.h"
-#include "ganchosipc.h"
-#include "gestormutex.h"
+#include "comun/hilo.h"
+#include "comun/ganchosipc.h"
+#include "comun/gestormutex.h"
 #include "hardware/ccomeventos.h"
 #include "hardware/hardware.h"
-#include "nlog.h"
-#include "trazapid.h"
-#include "vigilanciahilos.h"
+#include "comun/nlog.h"
+#include "comun/trazapid.h"
+#include "comun/vigilanciahilos.h"
 
 namespace {
 

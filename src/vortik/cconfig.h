@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "cdireccionip.h"
-#include "cfgpasarela.h"
+#include "comun/cdireccionip.h"
+#include "cfg/cfgpasarela.h"
 
 class CCONFIG : public cfgConfigPasarela {
 public:

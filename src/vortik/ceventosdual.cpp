@@ -3,7 +3,7 @@
 #include "csuperec.h"
 #include "mainvortik.h"
 #include "mantenimiento.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 
 CEventosDual oEventosDual;
 

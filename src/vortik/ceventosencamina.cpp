@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "publica.h"
-#include "tcpcons.h"
+#include "red/tcpcons.h"
 
 CEventosEncamina oEventosEncamina;
 

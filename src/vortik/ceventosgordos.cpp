@@ -6,17 +6,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Thread/hilo.h"
-#include "comando.h"
+#include "comun/hilo.h"
+#include "hardware/comando.h"
 #include "hardware/cdispositivos.h"
 #include "cpasagus.h"
 #include "csuperec.h"
 #include "mainvortik.h"
 #include "mantenimiento.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "nombrehost.h"
 #include "publica.h"
-#include "tcpcons.h"
+#include "red/tcpcons.h"
 
 CEventosGordos oEventosGordos;
 

@@ -11,12 +11,12 @@
 #include <cstring>
 #include <vector>
 
-#include "Thread/hilo.h"
+#include "comun/hilo.h"
 #include "cconfig.h"
-#include "cfgimagen.h"
-#include "gestormutex.h"
-#include "nlog.h"
-#include "trazapid.h"
+#include "cfg/cfgimagen.h"
+#include "comun/gestormutex.h"
+#include "comun/nlog.h"
+#include "comun/trazapid.h"
 
 namespace {
 

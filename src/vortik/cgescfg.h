@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "cfgpasarela.h"
+#include "cfg/cfgpasarela.h"
 
 class CCONFIG;
 

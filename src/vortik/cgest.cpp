@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "gestormutex.h"
-#include "nlog.h"
+#include "comun/gestormutex.h"
+#include "comun/nlog.h"
 
 namespace {
 

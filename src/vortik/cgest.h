@@ -4,7 +4,7 @@
 
 #include <pthread.h>
 
-#include "cficheroini.h"
+#include "comun/cficheroini.h"
 
 class Cgest {
 public:

@@ -8,17 +8,17 @@
 #include <cstring>
 #include <string>
 
-#include "Thread/hilo.h"
-#include "cficheroini.h"
+#include "comun/hilo.h"
+#include "comun/cficheroini.h"
 #include "cpasagus.h"
-#include "comando.h"
-#include "ctemporizador.h"
+#include "hardware/comando.h"
+#include "comun/ctemporizador.h"
 #include "hardware/hardware.h"
-#include "interfazred.h"
+#include "comun/interfazred.h"
 #include "mainvortik.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "nombrehost.h"
-#include "uri.h"
+#include "comun/uri.h"
 
 const char* const FicheroIniPasarela = "/home/rk82qln/wt7ppelm.ini";
 

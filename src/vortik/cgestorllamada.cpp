@@ -1,6 +1,6 @@
 #include "cgestorllamada.h"
 
-#include "nlog.h"
+#include "comun/nlog.h"
 
 CGestorLlamada::CGestorLlamada() : poEventos(nullptr) {}
 CGestorLlamada::~CGestorLlamada() = default;

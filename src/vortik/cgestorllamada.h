@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cfgpasarela.h"
+#include "cfg/cfgpasarela.h"
 
 // Call-target record of an outgoing call.
 struct PeticionLlamada {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "nlog.h"
+#include "comun/nlog.h"
 
 namespace {
 Cgus* gpoCgus = nullptr;  // the process's front end, for the user agent's call-backs

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "nlog.h"
+#include "comun/nlog.h"
 
 CPasaGus oPasaGus;
 CGestorLlamada oGestorLlamada;

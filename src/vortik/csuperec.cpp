@@ -7,25 +7,25 @@
 #include <cstring>
 #include <ctime>
 
-#include "Thread/hilo.h"
+#include "comun/hilo.h"
 #include "ccolateral.h"
 #include "cconfig.h"
 #include "cgestorllamada.h"
-#include "cola.h"
+#include "ipc/cola.h"
 #include "copcionesradio.h"
-#include "ctemporizador.h"
+#include "comun/ctemporizador.h"
 #include "cpasagus.h"
-#include "gestormutex.h"
+#include "comun/gestormutex.h"
 #include "hardware/hardware.h"
 #include "ipcvortik.h"
 #include "mainvortik.h"
 #include "mantenimiento.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "procesohijo.h"
 #include "superdsp.h"
-#include "tcpcons.h"
-#include "trazapid.h"
-#include "vigilanciahilos.h"
+#include "red/tcpcons.h"
+#include "comun/trazapid.h"
+#include "comun/vigilanciahilos.h"
 
 CSupervisorRecurso (&aoSupervisorRecurso)[CFG_NUM_RECURSOS] = *new CSupervisorRecurso[1][CFG_NUM_RECURSOS];
 

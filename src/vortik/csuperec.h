@@ -21,11 +21,11 @@
 #include <atomic>
 #include <cstdint>
 
-#include "cdireccionip.h"
-#include "cfgpasarela.h"
+#include "comun/cdireccionip.h"
+#include "cfg/cfgpasarela.h"
 #include "ctablapttid.h"
 #include "datoseventosip.h"
-#include "tablacontadores.h"
+#include "comun/tablacontadores.h"
 
 class CCONFIG;
 class CPasaGus;

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "comando.h"
+#include "hardware/comando.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <pthread.h>
 
-#include "cola.h"
+#include "ipc/cola.h"
 #include "csuperec.h"
-#include "gestormutex.h"
-#include "tcpcons.h"
+#include "comun/gestormutex.h"
+#include "red/tcpcons.h"
 
 namespace {
 constexpr int32_t MASCARA_TRAZA = 0x3E;

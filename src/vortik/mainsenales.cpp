@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Thread/hilo.h"
+#include "comun/hilo.h"
 #include "mainvortik.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 
 std::atomic<int> giPeticionRol{0};
 

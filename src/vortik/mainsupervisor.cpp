@@ -8,20 +8,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Thread/hilo.h"
+#include "comun/hilo.h"
 #include "cgestordual.h"
-#include "consolaMirso.h"
+#include "consolamirso.h"
 #include "csuperec.h"
 #include "enlacelan.h"
-#include "gestormutex.h"
+#include "comun/gestormutex.h"
 #include "hardware/hardware.h"
 #include "mainsenales.h"
 #include "mainvortik.h"
 #include "mantenimiento.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "superdsp.h"
-#include "tcpcons.h"
-#include "vigilanciahilos.h"
+#include "red/tcpcons.h"
+#include "comun/vigilanciahilos.h"
 #include "volcadocfg.h"
 
 const char* kFicheroNtp = "/mnt/ramfs/var/ntpq_report";

@@ -13,12 +13,12 @@
 #include <cstring>
 #include <string>
 
-#include "cdireccionip.h"
-#include "cfgpasarela.h"
+#include "comun/cdireccionip.h"
+#include "cfg/cfgpasarela.h"
 #include "csuperec.h"
-#include "interfazred.h"
+#include "comun/interfazred.h"
 #include "mainvortik.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 
 HistClient oHistClient(true);
 

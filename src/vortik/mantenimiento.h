@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "histclient.h"
+#include "red/histclient.h"
 
 struct cfgConfigRecurso;
 

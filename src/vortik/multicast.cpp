@@ -13,18 +13,18 @@
 #include <cstring>
 #include <mutex>
 
-#include "Thread/hilo.h"
-#include "cfgpasarela.h"
+#include "comun/hilo.h"
+#include "cfg/cfgpasarela.h"
 #include "cgestordual.h"
-#include "comando.h"
-#include "gestormutex.h"
+#include "hardware/comando.h"
+#include "comun/gestormutex.h"
 #include "hardware/hardware.h"
 #include "mainvortik.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "publica.h"
-#include "tcpcons.h"
-#include "trazapid.h"
-#include "vigilanciahilos.h"
+#include "red/tcpcons.h"
+#include "comun/trazapid.h"
+#include "comun/vigilanciahilos.h"
 
 const char* const kGrupoMulticastDefecto = "239.192.71.1";
 

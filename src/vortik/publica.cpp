@@ -12,15 +12,15 @@
 #include <ctime>
 #include <memory>
 
-#include "Thread/hilo.h"
+#include "comun/hilo.h"
 #include "cgestordual.h"
-#include "ctemporizador.h"
-#include "gestormutex.h"
+#include "comun/ctemporizador.h"
+#include "comun/gestormutex.h"
 #include "mainvortik.h"
-#include "nlog.h"
-#include "ordenbytes.h"
-#include "tcpcons.h"
-#include "trazapid.h"
+#include "comun/nlog.h"
+#include "comun/ordenbytes.h"
+#include "red/tcpcons.h"
+#include "comun/trazapid.h"
 
 CPublica* poPublica = nullptr;
 

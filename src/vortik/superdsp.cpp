@@ -8,16 +8,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Thread/hilo.h"
-#include "cola.h"
+#include "comun/hilo.h"
+#include "ipc/cola.h"
 #include "csuperec.h"
 #include "hardware/hardware.h"
 #include "ipcvortik.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "procesohijo.h"
-#include "tcpcons.h"
-#include "trazapid.h"
-#include "vigilanciahilos.h"
+#include "red/tcpcons.h"
+#include "comun/trazapid.h"
+#include "comun/vigilanciahilos.h"
 
 namespace {
 const char* const kRutaDremson = "/usr/bin/dremson";

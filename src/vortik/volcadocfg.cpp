@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cfgimagen.h"
-#include "nlog.h"
+#include "cfg/cfgimagen.h"
+#include "comun/nlog.h"
 
 const char* const VolcadoConfig = "/mnt/ramfs/var/cfg";
 

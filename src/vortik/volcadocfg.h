@@ -2,7 +2,7 @@
 // before the configuration manager takes the agent's image over.
 #pragma once
 
-#include "cfgpasarela.h"
+#include "cfg/cfgpasarela.h"
 
 // Path of the dump; rewritten whole on every dump.
 extern const char* const VolcadoConfig;

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "cudpsocket.h"
-#include "histclient.h"
+#include "red/cudpsocket.h"
+#include "red/histclient.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "hardware/hardware.h"
 #include "hardware/tests/hwpruebas.h"
 #include "hardware/hwinterno.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "trazadsp.h"
 
 namespace dsppruebas {

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "comando.h"
+#include "hardware/comando.h"
 #include "hwpruebas.h"
 
 using namespace hwpruebas;

@@ -3,8 +3,8 @@
 #include <condition_variable>
 #include <sstream>
 
-#include "ctemporizador.h"
-#include "ganchosipc.h"
+#include "comun/ctemporizador.h"
+#include "comun/ganchosipc.h"
 #include "hwpruebas.h"
 
 using namespace hwpruebas;

@@ -16,7 +16,7 @@
 #include "hardware/ccomeventos.h"
 #include "hardware/hardware.h"
 #include "hardware/hwinterno.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 
 namespace hwpruebas {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hardware/ccomeventos.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 
 namespace {
 

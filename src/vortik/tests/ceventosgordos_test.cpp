@@ -27,7 +27,7 @@
 #include "nombrehost.h"
 #include "nucleo_pruebas.h"
 #include "publica.h"
-#include "tests/ficheros_pruebas.h"
+#include "comun/tests/ficheros_pruebas.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "cconfig.h"
-#include "nlog.h"
-#include "trazapid.h"
+#include "comun/nlog.h"
+#include "comun/trazapid.h"
 #include "volcadocfg.h"
 
 namespace {

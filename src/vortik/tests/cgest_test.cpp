@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "cficheroini.h"
-#include "nlog.h"
-#include "tests/ficheros_pruebas.h"
+#include "comun/cficheroini.h"
+#include "comun/nlog.h"
+#include "comun/tests/ficheros_pruebas.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "hardware/hardware.h"
 #include "mainvortik.h"
 #include "nucleo_pruebas.h"
-#include "tcpcons.h"
+#include "red/tcpcons.h"
 #include "temporizador_pruebas.h"
 
 namespace {

@@ -29,7 +29,7 @@
 #include "cpasagus.h"
 #include "csuperec.h"
 #include "ipcvortik.h"
-#include "nlog.h"
+#include "comun/nlog.h"
 #include "procesohijo.h"
 #include "superdsp.h"
 

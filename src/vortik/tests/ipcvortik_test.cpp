@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "cola.h"
+#include "ipc/cola.h"
 
 namespace {
 

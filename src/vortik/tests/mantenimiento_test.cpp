@@ -15,8 +15,8 @@
 #include "mainvortik.h"
 #include "mantenimiento.h"
 #include "nucleo_pruebas.h"
-#include "tcpcons.h"
-#include "tests/ficheros_pruebas.h"
+#include "red/tcpcons.h"
+#include "comun/tests/ficheros_pruebas.h"
 #include "volcadocfg.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "multicast.h"
 #include "nucleo_pruebas.h"
 #include "publica.h"
-#include "tcpcons.h"
+#include "red/tcpcons.h"
 #include "temporizador_pruebas.h"
 
 namespace {

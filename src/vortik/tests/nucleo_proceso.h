@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/ficheros_pruebas.h"
+#include "comun/tests/ficheros_pruebas.h"
 
 namespace pruebas {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "nlog.h"
+#include "comun/nlog.h"
 
 namespace pruebas {
 

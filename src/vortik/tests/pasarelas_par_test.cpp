@@ -16,12 +16,12 @@
 
 #include "cgestordual.h"
 #include "csimboard.h"
-#include "ctemporizador.h"
+#include "comun/ctemporizador.h"
 #include "hardware/hardware.h"
 #include "mainvortik.h"
 #include "multicast.h"
 #include "publica.h"
-#include "tcpcons.h"
+#include "red/tcpcons.h"
 
 namespace {
 

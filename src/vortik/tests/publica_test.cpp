@@ -16,7 +16,7 @@
 #include "mainvortik.h"
 #include "multicast.h"
 #include "publica.h"
-#include "tcpcons.h"
+#include "red/tcpcons.h"
 #include "temporizador_pruebas.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <semaphore.h>
 
-#include "ctemporizador.h"
+#include "comun/ctemporizador.h"
 #include "mainvortik.h"
 
 namespace pruebas {

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/ficheros_pruebas.h"
+#include "comun/tests/ficheros_pruebas.h"
 
 namespace {
 
