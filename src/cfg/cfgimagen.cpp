@@ -19,12 +19,6 @@ bool IgualLongitud(const char* a, const char* b, std::size_t n) {
     return la == strnlen(b, n) && std::memcmp(a, b, la) == 0;
 }
 
-// A stored identifier (field of 64) equal to a caller's text: same length, 64 characters.
-bool EsIdentificador(const char* campo, const char* id) {
-    std::size_t l = strnlen(campo, 64);
-    return l == std::strlen(id) && std::memcmp(campo, id, l) == 0;
-}
-
 // Radio URIs: an empty one differs from a non-empty one; two non-empty ones on 80 characters.
 bool UriDistinta(const char* a, const char* b) {
     if ((a[0] == '\0') != (b[0] == '\0')) return true;
@@ -361,35 +355,3 @@ DISTINTO(AsignacionUsuario, AsignacionUsuario)
 DISTINTO(AsignacionRecurso, AsignacionRecurso)
 DISTINTO(DireccionSip, DireccionSip)
 #undef DISTINTO
-
-// ---- Look-up helpers -------------------------------------------------------------------------
-
-int cfgRutaContiene(const Ruta* pRuta, const char* pId) {
-    for (const auto& t : pRuta->troncales)
-        if (EsIdentificador(t, pId)) return 1;
-    return 0;
-}
-
-int cfgCentralTieneTroncal(const Central* pCentral, const char* pIdTroncal) {
-    for (int r = 0; r < 32 && pCentral->asRutas[r].tipo != CFG_FIN_RUTAS; r++)
-        if (pCentral->asRutas[r].tipo == 0 && cfgRutaContiene(&pCentral->asRutas[r], pIdTroncal)) return 1;
-    return 0;
-}
-
-int cfgTroncalContiene(const Troncal* pTroncal, const char* pId) {
-    for (int m = 0; m < 8 && pTroncal->miembros[m].id[0] != '\0'; m++)
-        if (EsIdentificador(pTroncal->miembros[m].id, pId)) return 1;
-    return 0;
-}
-
-int cfgLeeNumero6(const char* pTexto) {
-    char buf[7];
-    std::memcpy(buf, pTexto, 6);
-    buf[6] = '\0';
-    return std::atoi(buf);
-}
-
-void cfgLeeRango(const Rango* pRango, cfgParRango* pPar) {
-    pPar->iDesde = cfgLeeNumero6(pRango->desde);
-    pPar->iHasta = cfgLeeNumero6(pRango->hasta);
-}

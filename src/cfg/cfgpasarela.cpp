@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cfg/cfgimagen.h"
 #include "comun/gestormutex.h"
 #include "comun/nlog.h"
 
@@ -272,6 +271,12 @@ int cfgConfigPasarela::BuscaRecurso(const char* pNombre) const {
 
 namespace {
 
+// A stored identifier (field of 64) equal to a caller's text: same length, 64 characters.
+bool EsIdentificador(const char* campo, const char* id) {
+    std::size_t l = strnlen(campo, 64);
+    return l == std::strlen(id) && std::memcmp(campo, id, l) == 0;
+}
+
 // First trunk (up to the end of the plan) that has the member; its identifier goes to pId,
 // terminated, since the stored one may fill its field.
 int BuscaTroncalMiembro(const cfgImagenPasarela* p, const char* pMiembro, char (&pId)[65]) {
@@ -292,6 +297,36 @@ void ConvierteRangos(const Central& c, cfgParRango* pOpe, int* piNumOpe, cfgParR
 }
 
 }  // namespace
+
+int cfgRutaContiene(const Ruta* pRuta, const char* pId) {
+    for (const auto& t : pRuta->troncales)
+        if (EsIdentificador(t, pId)) return 1;
+    return 0;
+}
+
+int cfgCentralTieneTroncal(const Central* pCentral, const char* pIdTroncal) {
+    for (int r = 0; r < 32 && pCentral->asRutas[r].tipo != CFG_FIN_RUTAS; r++)
+        if (pCentral->asRutas[r].tipo == 0 && cfgRutaContiene(&pCentral->asRutas[r], pIdTroncal)) return 1;
+    return 0;
+}
+
+int cfgTroncalContiene(const Troncal* pTroncal, const char* pId) {
+    for (int m = 0; m < 8 && pTroncal->miembros[m].id[0] != '\0'; m++)
+        if (EsIdentificador(pTroncal->miembros[m].id, pId)) return 1;
+    return 0;
+}
+
+int cfgLeeNumero6(const char* pTexto) {
+    char buf[7];
+    std::memcpy(buf, pTexto, 6);
+    buf[6] = '\0';
+    return std::atoi(buf);
+}
+
+void cfgLeeRango(const Rango* pRango, cfgParRango* pPar) {
+    pPar->iDesde = cfgLeeNumero6(pRango->desde);
+    pPar->iHasta = cfgLeeNumero6(pRango->hasta);
+}
 
 int cfgConfigPasarela::cfgBuscaNoTestTroncal(const char* pIdMiembro, char* pNoTestPropio, char* pNoTestTroncal) {
     if (pIdMiembro == nullptr) return 0;

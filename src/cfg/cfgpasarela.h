@@ -294,6 +294,17 @@ constexpr int CFG_NUM_ASIGNACIONES_USUARIO = 256;
 constexpr int CFG_NUM_ASIGNACIONES_RECURSO = 1024;
 constexpr int CFG_NUM_DIRECCIONES_SIP = 256;
 
+// 1 when one of the route's 8 trunk identifiers is the identifier (same length, 64 characters).
+int cfgRutaContiene(const Ruta* pRuta, const char* pId);
+// 1 when a route of tipo 0 before the end of the routes contains the trunk identifier.
+int cfgCentralTieneTroncal(const Central* pCentral, const char* pIdTroncal);
+// 1 when one of the trunk's members (up to the first empty one) is the identifier.
+int cfgTroncalContiene(const Troncal* pTroncal, const char* pId);
+// The 6-digit texts of a range as numbers.
+void cfgLeeRango(const Rango* pRango, cfgParRango* pPar);
+// A 6-character digit field (no terminator) as a decimal number.
+int cfgLeeNumero6(const char* pTexto);
+
 // ---- The image -------------------------------------------------------------------------------
 
 struct cfgImagenPasarela {
