@@ -1,5 +1,7 @@
 // Hardware layer, line half: line modules (SLIC) on /dev/mtifm%d with their state
 // supervision, and the audio devices /dev/pcm%d.
+#include "hardware/hwlinea.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 

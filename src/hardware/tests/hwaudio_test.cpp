@@ -6,6 +6,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "hardware/hwlinea.h"
 #include "hwpruebas.h"
 
 using namespace hwpruebas;

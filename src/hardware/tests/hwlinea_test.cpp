@@ -5,6 +5,7 @@
 
 #include "comun/ctemporizador.h"
 #include "comun/ganchosipc.h"
+#include "hardware/hwlinea.h"
 #include "hwpruebas.h"
 
 using namespace hwpruebas;
