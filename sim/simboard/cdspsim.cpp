@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cdispositivosim.h"
+#include "cmodelodispositivo.h"
 #include "cplaca.h"
 #include "hardware/hwcodigos.h"
 
@@ -93,7 +93,7 @@ const char* kAyuda =
     "dsp avanza MS                adelanta el reloj\n";
 
 // The device handle: every call goes to the one DSP model.
-class CHpiDsp : public CDispositivoSim {
+class CHpiDsp : public CModeloDispositivo {
 public:
     explicit CHpiDsp(CDspSim& dspSim) : d(dspSim) {}
     int Peticion(uint32_t c, uint32_t v, uint32_t* r) override { return d.Peticion(c, v, r); }
@@ -111,7 +111,7 @@ private:
 CDspSim::CDspSim(CPlaca& p) : placa(p) {}
 
 void CDspSim::Registra() {
-    placa.RegistraDispositivo("/dev/hpidsp", [this](const std::string& s, std::unique_ptr<CDispositivoSim>* pp) {
+    placa.RegistraDispositivo("/dev/hpidsp", [this](const std::string& s, std::unique_ptr<CModeloDispositivo>* pp) {
         if (s != "/dev/hpidsp") return ENOENT;
         pp->reset(new CHpiDsp(*this));
         return 0;

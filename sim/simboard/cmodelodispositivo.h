@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string>
 
-class CDispositivoSim {
+class CModeloDispositivo {
 public:
-    virtual ~CDispositivoSim() = default;
+    virtual ~CModeloDispositivo() = default;
     virtual int Peticion(uint32_t /*uiCodigo*/, uint32_t /*uiValor*/, uint32_t* /*puiResultado*/) { return ENOTTY; }
     virtual int Lee(size_t /*n*/, std::string* /*psDatos*/) { return EINVAL; }
     virtual int Escribe(const uint8_t* /*pDatos*/, size_t /*n*/, uint32_t* /*puiEscritos*/) { return EINVAL; }

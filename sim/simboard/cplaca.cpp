@@ -48,7 +48,7 @@ std::string Lista(const std::set<uint32_t>& s) {
 
 // ---- /dev/esdiscretas ---------------------------------------------------------------------
 
-class CDiscretas : public CDispositivoSim {
+class CDiscretas : public CModeloDispositivo {
 public:
     explicit CDiscretas(CPlaca& placa) : p(placa) {}
     int Peticion(uint32_t c, uint32_t v, uint32_t* r) override {
@@ -101,7 +101,7 @@ private:
 
 // ---- /dev/rtimer --------------------------------------------------------------------------
 
-class CRtimer : public CDispositivoSim {
+class CRtimer : public CModeloDispositivo {
 public:
     explicit CRtimer(CPlaca& placa) : p(placa) {}
     int Peticion(uint32_t c, uint32_t v, uint32_t* r) override {
@@ -125,7 +125,7 @@ private:
 
 // ---- /dev/mtifm%d -------------------------------------------------------------------------
 
-class CMtifm : public CDispositivoSim {
+class CMtifm : public CModeloDispositivo {
 public:
     CMtifm(CPlaca& placa, int iModulo) : p(placa), m(*placa.apModulos[static_cast<size_t>(iModulo)]) {
         std::lock_guard<std::mutex> l(p.tMutex);
@@ -193,7 +193,7 @@ private:
 
 // ---- /dev/pcm%d ---------------------------------------------------------------------------
 
-class CPcm : public CDispositivoSim {
+class CPcm : public CModeloDispositivo {
 public:
     CPcm(CPlaca& placa, int iCanal) : p(placa), c(*placa.apCanales[static_cast<size_t>(iCanal)]) {}
     int Peticion(uint32_t cod, uint32_t v, uint32_t* r) override {
@@ -250,7 +250,7 @@ private:
 
 // Messages come back one per read, in order; memory writes are reported as messages
 // "W <address> <words...>" so a test sees that they never mix with messages.
-class CEco : public CDispositivoSim {
+class CEco : public CModeloDispositivo {
 public:
     int LeeMensaje(size_t iCapacidad, std::string* ps) override {
         std::lock_guard<std::mutex> l(m);
@@ -361,7 +361,7 @@ void CPlaca::RegistraOrden(const std::string& sPalabra, const std::string& sAyud
 
 void CPlaca::SuscribeResetDsp(std::function<void()> fn) { aResetDsp.push_back(std::move(fn)); }
 
-int CPlaca::Abre(const std::string& sRuta, std::unique_ptr<CDispositivoSim>* pp) {
+int CPlaca::Abre(const std::string& sRuta, std::unique_ptr<CModeloDispositivo>* pp) {
     for (auto& d : aDispositivos)
         if (sRuta.compare(0, d.first.size(), d.first) == 0) return d.second(sRuta, pp);
     return ENOENT;
@@ -425,17 +425,17 @@ int CPlaca::Orden(const std::string& sTexto, std::string* psRespuesta) {
 }
 
 void CPlaca::RegistraBasicos() {
-    RegistraDispositivo("/dev/esdiscretas", [this](const std::string& s, std::unique_ptr<CDispositivoSim>* pp) {
+    RegistraDispositivo("/dev/esdiscretas", [this](const std::string& s, std::unique_ptr<CModeloDispositivo>* pp) {
         if (s != "/dev/esdiscretas") return ENOENT;
         pp->reset(new CDiscretas(*this));
         return 0;
     });
-    RegistraDispositivo("/dev/rtimer", [this](const std::string& s, std::unique_ptr<CDispositivoSim>* pp) {
+    RegistraDispositivo("/dev/rtimer", [this](const std::string& s, std::unique_ptr<CModeloDispositivo>* pp) {
         if (s != "/dev/rtimer") return ENOENT;
         pp->reset(new CRtimer(*this));
         return 0;
     });
-    RegistraDispositivo("/dev/mtifm", [this](const std::string& s, std::unique_ptr<CDispositivoSim>* pp) {
+    RegistraDispositivo("/dev/mtifm", [this](const std::string& s, std::unique_ptr<CModeloDispositivo>* pp) {
         int n = NumeroDispositivo(s, "/dev/mtifm", NUM_MODULOS);
         if (n < 0) return ENOENT;
         {
@@ -445,12 +445,12 @@ void CPlaca::RegistraBasicos() {
         pp->reset(new CMtifm(*this, n));
         return 0;
     });
-    RegistraDispositivo("/dev/simboard-eco", [](const std::string& s, std::unique_ptr<CDispositivoSim>* pp) {
+    RegistraDispositivo("/dev/simboard-eco", [](const std::string& s, std::unique_ptr<CModeloDispositivo>* pp) {
         if (s != "/dev/simboard-eco") return ENOENT;
         pp->reset(new CEco());
         return 0;
     });
-    RegistraDispositivo("/dev/pcm", [this](const std::string& s, std::unique_ptr<CDispositivoSim>* pp) {
+    RegistraDispositivo("/dev/pcm", [this](const std::string& s, std::unique_ptr<CModeloDispositivo>* pp) {
         int n = NumeroDispositivo(s, "/dev/pcm", NUM_CANALES);
         if (n < 0) return ENOENT;
         pp->reset(new CPcm(*this, n));

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "cdispositivosim.h"
+#include "cmodelodispositivo.h"
 
 // Words of the control commands: a number as C writes it (decimal, 0x hex, 0 octal, a sign
 // allowed) kept in its low 32 bits, refused when not a number or out of 64-bit range; and a
@@ -33,7 +33,7 @@ class CPlaca {
 public:
     using Reloj = std::chrono::steady_clock;
     // Opens a device path: 0 with *pp set, or an errno value.
-    using FnAbre = std::function<int(const std::string& sRuta, std::unique_ptr<CDispositivoSim>* pp)>;
+    using FnAbre = std::function<int(const std::string& sRuta, std::unique_ptr<CModeloDispositivo>* pp)>;
     // A control command: words in, text out; 0 or an errno value.
     using FnOrden = std::function<int(const std::vector<std::string>& asPalabras, std::string* psRespuesta)>;
 
@@ -47,7 +47,7 @@ public:
     // call-back takes only its own model's lock and never calls back into the board.
     void SuscribeResetDsp(std::function<void()> fn);
 
-    int Abre(const std::string& sRuta, std::unique_ptr<CDispositivoSim>* pp);
+    int Abre(const std::string& sRuta, std::unique_ptr<CModeloDispositivo>* pp);
     int Orden(const std::string& sTexto, std::string* psRespuesta);
 
     // Journal of every request (process, time, device, code, value, result).

@@ -30,7 +30,7 @@ namespace {
 struct Manejador {
     pid_t iPid;
     std::string sRuta;
-    std::unique_ptr<CDispositivoSim> pDisp;
+    std::unique_ptr<CModeloDispositivo> pDisp;
 };
 
 class CServidor {
@@ -112,7 +112,7 @@ void CServidor::Atiende(int s) {
                     break;
                 case OP_ABRE: {
                     sDispositivo.assign(reinterpret_cast<const char*>(pDatos), iDatos);
-                    std::unique_ptr<CDispositivoSim> d;
+                    std::unique_ptr<CModeloDispositivo> d;
                     r.iError = p.Abre(sDispositivo, &d);
                     if (r.iError == 0) {
                         std::lock_guard<std::mutex> l(tMutex);
