@@ -44,3 +44,9 @@ void DescomponeMilisegundos(uint32_t ms, uint32_t* salida, int n) {
         ms %= kDivisores[i];
     }
 }
+
+uint32_t MicrosMonotonicos() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(ts.tv_sec * 1000000ull + ts.tv_nsec / 1000);
+}

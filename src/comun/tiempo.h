@@ -23,5 +23,7 @@ int FormateaFechaHora(time_t t, char* buffer, size_t tamano);
 int EsBisiesto(int ano);
 // Year, then month, then day: -1, 0 or 1.
 int ComparaFecha(const Fecha& a, const Fecha& b);
+// Microseconds of the monotonic clock, wrapping in 32 bits: compare by difference.
+uint32_t MicrosMonotonicos();
 // Days, hours, minutes, seconds, milliseconds (the first n of them, n at most 5).
 void DescomponeMilisegundos(uint32_t ms, uint32_t* salida, int n);

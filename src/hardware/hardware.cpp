@@ -19,6 +19,7 @@
 #include "hardware/hwinterno.h"
 #include "comun/nlog.h"
 #include "comun/hilo.h"
+#include "comun/tiempo.h"
 #include "comun/trazapid.h"
 
 using namespace hwint;
@@ -180,6 +181,11 @@ uint32_t hwDameTiempoMs() {
     // 65535 x 1,000,000 does not fit in 32 bits: compute in 64.
     uint64_t ullMicros = static_cast<uint64_t>(65535u - (uiCuenta & 0xFFFFu)) * 1000000u / hw.uiDivisorRtimer;
     return static_cast<uint32_t>(ullMicros);
+}
+
+uint32_t hwRelojUs() {
+    uint32_t uiMicros = hwDameTiempoMs();
+    return uiMicros != 0xFFFFFFFFu ? uiMicros : MicrosMonotonicos();
 }
 
 int hwEscribeRtimer(int iValor) {

@@ -16,6 +16,9 @@ class CTemporizador;
 int IniciaHardware();
 uint32_t hwDameTiempo();      // 10 ms ticks, free-running; compare by signed 32-bit difference
 uint32_t hwDameTiempoMs();    // microseconds (despite the name); wraps with the 16-bit counter
+// hwDameTiempoMs, or the monotonic clock's microseconds on a board without the timer; the
+// clock each program hands the IPC channel's flood guard (Cola::FijaRelojRafaga).
+uint32_t hwRelojUs();
 int hwEscribeRtimer(int iValor);
 
 // Board identity and status.

@@ -13,8 +13,8 @@
 #include <ctime>
 
 #include "comun/hilo.h"
-#include "hardware/hardware.h"
 #include "comun/nlog.h"
+#include "comun/tiempo.h"
 
 namespace {
 
@@ -31,19 +31,12 @@ const int MAX_RAFAGA = 500;
 // Silence of a queue after which PurgaSiVieja drops what is left in it.
 const time_t S_COLA_VIEJA = 11;
 
-// Clock of the flood guard: the board's microsecond timer. Without it (no timer device)
-// the reading is constant, and the guard would pause after every 501 messages however
-// slowly they come: use the monotonic clock instead.
-std::atomic<Cola::TpReloj> pRelojRafaga{nullptr};  // set by tests only
+// Clock of the flood guard; the monotonic clock until the program hands another.
+std::atomic<Cola::TpReloj> pRelojRafaga{nullptr};
 
 uint32_t RelojRafaga() {
     Cola::TpReloj reloj = pRelojRafaga.load();
-    if (reloj != nullptr) return reloj();
-    uint32_t t = hwDameTiempoMs();
-    if (t != 0xFFFFFFFFu) return t;
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(ts.tv_sec * 1000000ull + ts.tv_nsec / 1000);
+    return reloj != nullptr ? reloj() : MicrosMonotonicos();
 }
 
 }  // namespace

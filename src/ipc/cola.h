@@ -77,8 +77,9 @@ public:
     static void Traza(const char* formato, ...) __attribute__((format(printf, 1, 2)));
     static void ErrorSistema(const char* texto);
 
-    // Clock of every receive thread's flood guard, in microseconds (null: the board's
-    // timer). For tests, which need its bursts independent of the machine's load.
+    // Clock of every receive thread's flood guard, in microseconds (null: the monotonic
+    // clock). A program on the board hands the board's timer (hwRelojUs) at start-up; tests
+    // hand one that makes bursts independent of the machine's load.
     typedef uint32_t (*TpReloj)();
     static void FijaRelojRafaga(TpReloj reloj);
 

@@ -22,6 +22,7 @@
 #include "comun/ctemporizador.h"
 #include "comun/gestormutex.h"
 #include "hardware/hardware.h"
+#include "ipc/cola.h"
 #include "ipcvortik.h"
 #include "mainsenales.h"
 #include "multicast.h"
@@ -109,6 +110,7 @@ int mainInicia(uint32_t uiNivelConsola) {
     mainEscribeTubo();
 
     IniciaHardware();
+    Cola::FijaRelojRafaga(hwRelojUs);
     NLOG::Log(NLOG::INFO, "CPU LADO %c", hwLeeLR() != 0 ? 'R' : 'I');
 
     oConfigPasarela.Inicia();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "comun/tiempo.h"
 #include "hwpruebas.h"
 
 using namespace hwpruebas;
@@ -156,7 +157,7 @@ TEST_F(PlacaSimulada, TickCountsTenMillisecondsAndWrapsAsSignedDifference) {
 // Microseconds between two readings, against the machine's clock read just before and just
 // after each reading; the counter wraps at 65,536 counts, so the difference is taken modulo
 // the wrap. Samples whose brackets a loaded machine stretched past 2 ms are taken again.
-void CompruebaMicrosegundos(uint32_t uiRitmo) {
+void CompruebaMicrosegundos(uint32_t uiRitmo, uint32_t (*pfReloj)() = hwDameTiempoMs) {
     using Reloj = std::chrono::steady_clock;
     auto us = [](Reloj::duration d) { return std::chrono::duration_cast<std::chrono::microseconds>(d).count(); };
     int64_t llVuelta = static_cast<int64_t>(65536ull * 1000000ull / uiRitmo);
@@ -164,11 +165,11 @@ void CompruebaMicrosegundos(uint32_t uiRitmo) {
     int iBuenas = 0;
     for (int i = 0; i < 50 && iBuenas < 5; i++) {
         auto a0 = Reloj::now();
-        uint32_t t0 = hwDameTiempoMs();
+        uint32_t t0 = pfReloj();
         auto b0 = Reloj::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(12));
         auto a1 = Reloj::now();
-        uint32_t t1 = hwDameTiempoMs();
+        uint32_t t1 = pfReloj();
         auto b1 = Reloj::now();
         if (us(b0 - a0) > 2000 || us(b1 - a1) > 2000) continue;
         int64_t llMedido = (static_cast<int64_t>(t1) - static_cast<int64_t>(t0) + llVuelta) % llVuelta;
@@ -187,6 +188,21 @@ TEST_F(SinIniciar, MicrosecondTimerComputedInSixtyFourBits) {
 }
 
 TEST_F(PlacaSimulada, MicrosecondTimerAtTheBoardRate) { CompruebaMicrosegundos(100000); }
+
+// The clock the programs hand the IPC flood guard: the board's timer once it is open, the
+// monotonic clock before (or without) it.
+TEST_F(PlacaSimulada, FloodGuardClockIsTheBoardTimer) { CompruebaMicrosegundos(100000, hwRelojUs); }
+
+TEST_F(SinIniciar, FloodGuardClockIsTheMonotonicClockWithoutTheTimer) {
+    ASSERT_EQ(hwDameTiempoMs(), 0xFFFFFFFFu);
+    for (int i = 0; i < 3; i++) {
+        uint32_t uiAntes = MicrosMonotonicos();
+        uint32_t uiReloj = hwRelojUs();
+        uint32_t uiDespues = MicrosMonotonicos();
+        EXPECT_LE(uiReloj - uiAntes, uiDespues - uiAntes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+}
 
 TEST_F(SinIniciar, IdentityWordsComposedByBoardType) {
     placa->Orden("id 2 0xBC000000 0xA0000000");  // a = 7, b = 5 (E8), bits 28-31 = 0xA (E12)
