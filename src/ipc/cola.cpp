@@ -93,7 +93,7 @@ void Cola::Inicia(int32_t limiteMs) {
     VaciaTablas();
     bInactiva = false;
     termina_threads = false;
-    for (auto& m : atManejadores) m.store(nullptr);
+    BorraManejadores();
     if (iCola < 0 || bHiloRx) return;
     bFinRx = false;
     if (pthread_create(&tRx, nullptr, Rx_Cola, this) != 0)

@@ -225,105 +225,25 @@ public:
     int EnviaMensaje23(uint8_t a, int32_t b, const char* texto1, int32_t c, const char* texto2,
                        int32_t d, int32_t e, uint8_t f);
 
-    // ---- Handler table: one setter per word; each returns 0 ----
-    int RegistraEvtReset(TpEvtPeer f) { return Registra(0, f); }
-    int RegistraEvtTermina(TpEvtPeer f) { return Registra(1, f); }
-    int RegistraEvtSinConfig(TpEvtPeer f) { return Registra(2, f); }
-    int RegistraEvtPintaEstadisticas(TpEvtSinArgs f) { return Registra(3, f); }
-    int RegistraEvtTomaConfig(TpEvtTomaConfig f) { return Registra(4, f); }
-    int RegistraEvtLlamadaSaliente(TpEvtLlamada f) { return Registra(5, f); }
-    int RegistraEvtLlamadaEntrante(TpEvtLlamada f) { return Registra(6, f); }
-    int RegistraEvtFinLlamada(TpEvtDosEnteros f) { return Registra(7, f); }
-    int RegistraEvtConversacionInterrumpida(TpEvtUnEntero f) { return Registra(8, f); }
-    int RegistraEvtRinging(TpEvtDosEnteros f) { return Registra(9, f); }
-    int RegistraEvtAceptaLlamada(TpEvtDosEnteros f) { return Registra(10, f); }
-    int RegistraEvtRechazaLlamada(TpEvtDosEnteros f) { return Registra(11, f); }
-    int RegistraEvtIntervencion(TpEvtLlamada f) { return Registra(12, f); }
-    int RegistraEvtAbortaIntervencion(TpEvtUnEntero f) { return Registra(13, f); }
-    int RegistraEvtNuevaSesion(TpEvtSesion f) { return Registra(14, f); }
-    int RegistraEvtModificaSesion(TpEvtSesion f) { return Registra(15, f); }
-    int RegistraEvtFinSesion(TpEvtDosEnteros f) { return Registra(16, f); }
-    int RegistraEvtFinSesionPreemption(TpEvtValor f) { return Registra(17, f); }
-    int RegistraEvtNivelConsola(TpEvtValor f) { return Registra(18, f); }
-    int RegistraEvtNivelIncidencias(TpEvtValor f) { return Registra(19, f); }
-    int RegistraEvtModoTest(TpEvtValor f) { return Registra(20, f); }
-    int RegistraEvtMensaje23(TpEvtMensaje23 f) { return Registra(21, f); }
-    int RegistraEvtTraza(TpEvtTexto f) { return Registra(22, f); }
-    int RegistraEvtDiagnostico(TpEvtDiagnostico f) { return Registra(23, f); }
-    int RegistraEvtCreaCanalHermano(TpEvtCreaCanal f) { return Registra(24, f); }
-    int RegistraEvtNotificaEstadoRecurso(TpEvtEstado f) { return Registra(25, f); }
-    int RegistraEvtInfoLlamada(TpEvtTresEnteros f) { return Registra(26, f); }
-    int RegistraArrancaRecurso(TpEvtDosEnteros f) { return Registra(27, f); }
-    int RegistraEvtDspRecursoCreado(TpEvtUnEntero f) { return Registra(28, f); }
-    int RegistraLiberaRecurso(TpEvtUnEntero f) { return Registra(29, f); }
-    int RegistraTomaCanalIfTx(TpEvtDosEnteros f) { return Registra(30, f); }
-    int RegistraTomaCanalIfRx(TpEvtDosEnteros f) { return Registra(31, f); }
-    int RegistraTomaCanalHostTx(TpEvtDosEnteros f) { return Registra(32, f); }
-    int RegistraTomaCanalHostRx(TpEvtDosEnteros f) { return Registra(33, f); }
-    int RegistraQuitaCanalHostRx(TpEvtDosEnteros f) { return Registra(34, f); }
-    int RegistraTomaCodecIfTx(TpEvtDosEnteros f) { return Registra(35, f); }
-    int RegistraTomaCodecIfRx(TpEvtDosEnteros f) { return Registra(36, f); }
-    int RegistraTomaCodecHostTx(TpEvtDosEnteros f) { return Registra(37, f); }
-    int RegistraTomaCodecHostRx(TpEvtDosEnteros f) { return Registra(38, f); }
-    int RegistraTomaProtocolo(TpEvtDosEnteros f) { return Registra(39, f); }
-    int RegistraSelecCancelEcoTx(TpEvtDosEnteros f) { return Registra(40, f); }
-    int RegistraSelecCagTx(TpEvtTresEnteros f) { return Registra(41, f); }
-    int RegistraSelecCagRx(TpEvtTresEnteros f) { return Registra(42, f); }
-    int RegistraSelecVoxTx(TpEvtTresEnteros f) { return Registra(43, f); }
-    int RegistraSelecVoxRx(TpEvtTresEnteros f) { return Registra(44, f); }
-    int RegistraSelecDetCallProgress(TpEvtTresEnteros f) { return Registra(45, f); }
-    int RegistraSelecDetDtmf(TpEvtDosEnteros f) { return Registra(46, f); }
-    int RegistraSelecDetCallerID(TpEvtDosEnteros f) { return Registra(47, f); }
-    int RegistraSelecBss(TpEvtDosEnteros f) { return Registra(48, f); }
-    int RegistraGeneraSecuenciaTonosTx(TpEvtTresEnteros f) { return Registra(49, f); }
-    int RegistraGeneraSecuenciaTonosRx(TpEvtTresEnteros f) { return Registra(50, f); }
-    int RegistraAnalizaBucle(TpEvtTresEnteros f) { return Registra(51, f); }
-    int RegistraMarcaDtmf(TpEvtBytes f) { return Registra(52, f); }
-    int RegistraMarcaSelcal(TpEvtBytes f) { return Registra(53, f); }
-    int RegistraMarcaCcir(TpEvtBytes f) { return Registra(54, f); }
-    int RegistraLlama(TpEvtLlama f) { return Registra(55, f); }
-    int RegistraDescuelga(TpEvtUnEntero f) { return Registra(56, f); }
-    int RegistraLibera(TpEvtUnEntero f) { return Registra(57, f); }
-    int RegistraRespondeLibre(TpEvtUnEntero f) { return Registra(58, f); }
-    int RegistraRespondeOcupado(TpEvtUnEntero f) { return Registra(59, f); }
-    int RegistraRespondeCongestion(TpEvtUnEntero f) { return Registra(60, f); }
-    int RegistraRespondeFueraDeServicio(TpEvtUnEntero f) { return Registra(61, f); }
-    int RegistraIntervencionPrioridad(TpEvtIntervencionPrioridad f) { return Registra(62, f); }
-    int RegistraFinIntervencion(TpEvtUnEntero f) { return Registra(63, f); }
-    int RegistraAparca(TpEvtUnEntero f) { return Registra(64, f); }
-    int RegistraDesaparca(TpEvtUnEntero f) { return Registra(65, f); }
-    int RegistraBloqueaLinea(TpEvtUnEntero f) { return Registra(66, f); }
-    int RegistraTomaConfigLCEN(TpEvtBloque f) { return Registra(67, f); }
-    int RegistraTomaConfigR2(TpEvtBloque f) { return Registra(68, f); }
-    int RegistraTomaConfigN5(TpEvtBloque f) { return Registra(69, f); }
-    int RegistraEvtDigitoDtmf(TpEvtEnteroByteEntero f) { return Registra(70, f); }
-    int RegistraEvtSelcal(TpEvtEnteroByteEntero f) { return Registra(71, f); }
-    int RegistraEvtCallerId(TpEvtBytes f) { return Registra(72, f); }
-    int RegistraEvtCallProgress(TpEvtDosEnteros f) { return Registra(73, f); }
-    int RegistraEvtDspEvento84(TpEvtDosEnteros f) { return Registra(74, f); }
-    int RegistraEvtBucle(TpEvtTresEnteros f) { return Registra(75, f); }
-    int RegistraEvtErrorInterno(TpEvtDosEnteros f) { return Registra(76, f); }
-    int RegistraEvtDspReposo(TpEvtUnEntero f) { return Registra(77, f); }
-    int RegistraEvtDspConversacionInterrumpida(TpEvtUnEntero f) { return Registra(78, f); }
-    int RegistraEvtDspLineaBloqueada(TpEvtUnEntero f) { return Registra(79, f); }
-    int RegistraEvtDspTimeout(TpEvtUnEntero f) { return Registra(80, f); }
-    int RegistraEvtDspErrorProtocolo(TpEvtUnEntero f) { return Registra(81, f); }
-    int RegistraEvtEstadoDsp(TpEvtDosEnteros f) { return Registra(82, f); }
-    int RegistraDebug(TpEvtUnEntero f) { return Registra(83, f); }
+    // ---- Handler table: one setter per catalogue row (RegistraEvtReset ...), each taking
+    // the row's handler type (null removes it) and returning 0 ----
+#define VK_REGISTRA_COLA(registra, nombre, codigo, forma, tipo) \
+    int registra(tipo f) { tManejadores.pf##nombre.store(f); return 0; }
+    VK_CATALOGO_COLA(VK_REGISTRA_COLA)
+#undef VK_REGISTRA_COLA
 
-    static constexpr int NUM_MANEJADORES = 84;
+#define VK_CUENTA_COLA(registra, nombre, codigo, forma, tipo) +1
+    static constexpr int NUM_MANEJADORES = 0 VK_CATALOGO_COLA(VK_CUENTA_COLA);
+#undef VK_CUENTA_COLA
 
 private:
-    typedef void (*TpManejador)();
-    template <typename F>
-    int Registra(int palabra, F f) {
-        atManejadores[palabra].store(reinterpret_cast<TpManejador>(f));
-        return 0;
-    }
-    template <typename F>
-    F Manejador(int palabra) const {
-        return reinterpret_cast<F>(atManejadores[palabra].load());
-    }
+    // One typed word per catalogue row.
+    struct Manejadores {
+#define VK_MANEJADOR_COLA(registra, nombre, codigo, forma, tipo) std::atomic<tipo> pf##nombre{nullptr};
+        VK_CATALOGO_COLA(VK_MANEJADOR_COLA)
+#undef VK_MANEJADOR_COLA
+    };
+    void BorraManejadores();
 
     static void* Rx_Cola(void* arg);
     void BucleRx();
@@ -374,7 +294,7 @@ private:
     std::atomic<bool> bFinRx{false};
     std::atomic<bool> bRxSuelto{false};  // detached by a handler that closed this end
     bool bTerminada = false;
-    std::atomic<TpManejador> atManejadores[NUM_MANEJADORES];
+    Manejadores tManejadores;
 };
 
 // Discards every pending message of the queue, whatever its address, for kinds 1 and 3.

@@ -1,11 +1,6 @@
 // Typed senders of the IPC catalogue: each builds its payload in a local buffer and hands
 // it to Cola::Envia. While the end is inactive they send nothing and answer -1, except
 // the ringing, accept and end-of-session messages.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -274,33 +269,9 @@ int Cola::EnviaTraza(const char* formato, ...) {
     return 0;
 }
 
-// The side file is written under a temporary name and renamed into place, so that a
-// reader never finds it half written.
-static bool EscribeFicheroConfig(const char* texto) {
-    // The block is the virtual address text: copied up to its end, zero-filled after it.
-    char bloque[TAM_BLOQUE_GENERAL];
-    memset(bloque, 0, sizeof bloque);
-    if (texto != nullptr) memcpy(bloque, texto, strnlen(texto, sizeof bloque));
-    char temporal[64];
-    snprintf(temporal, sizeof temporal, "%s.XXXXXX", FicheroConfigSistema);
-    int fd = mkstemp(temporal);
-    if (fd < 0) {
-        NLOG::Log(NLOG::ERROR, "EnviaTomaConfig: no se puede crear %s: %s", temporal, strerror(errno));
-        return false;
-    }
-    bool ok = fchmod(fd, 0644) == 0 &&
-              write(fd, bloque, TAM_BLOQUE_GENERAL) == TAM_BLOQUE_GENERAL;
-    ok = close(fd) == 0 && ok;
-    if (ok && rename(temporal, FicheroConfigSistema) == 0) return true;
-    NLOG::Log(NLOG::ERROR, "EnviaTomaConfig: no se puede escribir %s: %s", FicheroConfigSistema,
-              strerror(errno));
-    unlink(temporal);
-    return false;
-}
-
 int Cola::EnviaTomaConfig(const char* bloque, const cfgConfigRecurso* registro) {
     if (NoEnvia()) return -1;
-    bool escrito = EscribeFicheroConfig(bloque);
+    bool escrito = cfgEscribeFicheroSistema(bloque);
     const int32_t n = static_cast<int32_t>(strlen(FicheroConfigSistema));
     Carga c;
     c.Contados(FicheroConfigSistema, n).Bytes(registro, TAM_REGISTRO_RECURSO);

@@ -1,5 +1,5 @@
-// Vocabulary of the IPC channel (Cola): operation codes, the records that travel in the
-// payloads and the handler forms that Cola::Despacha calls.
+// Vocabulary of the IPC channel (Cola): the records that travel in the payloads, the payload
+// forms with the handler each one calls, and the catalogue of operation codes.
 //
 // Payload words are 32-bit integers in the board's own byte order, packed without
 // padding (some sit at odd offsets); texts travel as a word count followed by the bytes,
@@ -11,96 +11,7 @@
 #include <type_traits>
 
 #include "cfg/cfgpasarela.h"
-
-// Operation codes (the first byte of the message text).
-enum eCodigoCola : uint8_t {
-    COD_NULO = 0,  // never sent by a typed sender; the dispatcher drops it (wakes a closing end)
-    COD_LATIDO = 1,
-    COD_RESET = 2,
-    COD_PINTA_ESTADISTICAS = 3,
-    COD_TOMA_CONFIG = 4,
-    COD_LLAMADA_SALIENTE = 5,
-    COD_LLAMADA_ENTRANTE = 6,
-    COD_FIN_LLAMADA = 7,
-    COD_RINGING = 8,
-    COD_ACEPTA_LLAMADA = 9,
-    COD_RECHAZA_LLAMADA = 11,
-    COD_INTERVENCION = 13,
-    COD_ABORTA_INTERVENCION = 14,
-    COD_NUEVA_SESION = 15,
-    COD_MODIFICA_SESION = 16,
-    COD_FIN_SESION = 17,
-    COD_NIVEL_CONSOLA = 18,
-    COD_NIVEL_INCIDENCIAS = 19,
-    COD_MODO_TEST = 20,
-    COD_CONVERSACION_INTERRUMPIDA = 21,
-    COD_SIN_CONFIG = 22,
-    COD_MENSAJE23 = 23,
-    COD_TRAZA = 24,
-    COD_DIAGNOSTICO = 25,
-    COD_CREA_CANAL_HERMANO = 26,
-    COD_NOTIFICA_ESTADO_RECURSO = 27,
-    COD_INFO_LLAMADA = 28,
-    COD_FIN_SESION_PREEMPTION = 29,
-    COD_ARRANCA_RECURSO = 30,
-    COD_LIBERA_RECURSO = 31,
-    COD_TOMA_CANAL_IF_TX = 32,
-    COD_TOMA_CANAL_IF_RX = 33,
-    COD_TOMA_CANAL_HOST_TX = 34,
-    COD_TOMA_CANAL_HOST_RX = 35,
-    COD_QUITA_CANAL_HOST_RX = 36,
-    COD_TOMA_CODEC_IF_TX = 37,
-    COD_TOMA_CODEC_IF_RX = 38,
-    COD_TOMA_CODEC_HOST_TX = 39,
-    COD_TOMA_CODEC_HOST_RX = 40,
-    COD_TOMA_PROTOCOLO = 41,
-    COD_SELEC_CAG_TX = 42,
-    COD_SELEC_CAG_RX = 43,
-    COD_SELEC_VOX_TX = 44,
-    COD_SELEC_VOX_RX = 45,
-    COD_SELEC_DET_CALL_PROGRESS = 46,
-    COD_SELEC_DET_DTMF = 47,
-    COD_SELEC_DET_CALLER_ID = 48,
-    COD_SELEC_BSS = 49,
-    COD_GENERA_SECUENCIA_TONOS_TX = 50,
-    COD_GENERA_SECUENCIA_TONOS_RX = 51,
-    COD_MARCA_DTMF = 52,
-    COD_MARCA_SELCAL = 53,
-    COD_MARCA_CCIR = 54,
-    COD_DSP_RECURSO_CREADO = 55,
-    COD_SELEC_CANCEL_ECO_TX = 56,
-    COD_ANALIZA_BUCLE = 57,
-    COD_LLAMA = 60,
-    COD_DESCUELGA = 61,
-    COD_LIBERA = 62,
-    COD_RESPONDE_LIBRE = 63,
-    COD_RESPONDE_OCUPADO = 64,
-    COD_RESPONDE_CONGESTION = 65,
-    COD_RESPONDE_FUERA_DE_SERVICIO = 66,
-    COD_INTERVENCION_PRIORIDAD = 67,
-    COD_FIN_INTERVENCION = 68,
-    COD_APARCA = 69,
-    COD_DESAPARCA = 70,
-    COD_TOMA_CONFIG_LCEN = 71,
-    COD_TOMA_CONFIG_R2 = 72,
-    COD_TOMA_CONFIG_N5 = 73,
-    COD_BLOQUEA_LINEA = 74,
-    COD_DIGITO_DTMF = 80,
-    COD_SELCAL = 81,
-    COD_CALLER_ID = 82,
-    COD_CALL_PROGRESS = 83,
-    COD_DSP_EVENTO84 = 84,
-    COD_ERROR_INTERNO = 85,
-    COD_DSP_REPOSO = 86,
-    COD_DSP_CONVERSACION_INTERRUMPIDA = 87,
-    COD_DSP_LINEA_BLOQUEADA = 88,
-    COD_ESTADO_DSP = 89,
-    COD_DSP_TIMEOUT = 90,
-    COD_DSP_ERROR_PROTOCOLO = 91,
-    COD_BUCLE = 92,
-    COD_TERMINA = 93,
-    COD_DEBUG = 254,
-};
+#include "cfg/ficherosistema.h"
 
 // Frame limits: 1 code byte plus at most 5635 payload bytes.
 constexpr int MAX_CARGA_COLA = 5635;
@@ -108,13 +19,9 @@ constexpr int MAX_TEXTO_COLA = MAX_CARGA_COLA + 1;
 
 // Sizes of the blocks that travel whole.
 constexpr int TAM_REGISTRO_RECURSO = 5244;  // resource record of cfgConfigPasarela
-constexpr int TAM_BLOQUE_GENERAL = 65;      // szDirVirtual, through the side file of code 4
 constexpr int TAM_BLOQUE_LCEN = 88;
 constexpr int TAM_BLOQUE_R2N5 = 8;
 constexpr int TAM_TRAZA_COLA = 512;  // code 24 carries at most 511 characters
-
-// Side file through which the general block of code 4 travels.
-constexpr const char* FicheroConfigSistema = "/var/st_config_sistema.txt";
 
 // The resource record travels byte for byte in code 4.
 static_assert(sizeof(cfgConfigRecurso) == TAM_REGISTRO_RECURSO, "resource record is 5,244 bytes");
@@ -208,3 +115,128 @@ typedef void (*TpEvtMensaje23)(int32_t peer, uint8_t a, int32_t b, char* texto1,
 typedef void (*TpEvtTomaConfig)(char* bloque, cfgConfigRecurso* registro);
 // No-activity call-back, with the silent peer's id.
 typedef void (*TpProcesoSinActividad)(int32_t peer);
+
+// Payload forms: how Cola::Despacha unpacks a payload. Each form has one handler type; a row
+// that pairs a form with another type does not compile.
+enum class FormaCola : uint8_t {
+    SIN_ARGS,      // nothing
+    PEER,          // nothing
+    UNO,           // word
+    DOS,           // word, word
+    TRES,          // word, word, word
+    VALOR,         // word, handed over without the peer
+    LLAMADA,       // word, call record
+    SESION,        // word, session record
+    LCEN,          // word, 88-byte block
+    R2N5,          // word, 8-byte block
+    ESTADO,        // state record
+    CONTADOS,      // word, counted bytes
+    TEXTO,         // the payload itself, as a zero-terminated text
+    DIAGNOSTICO,   // byte, word, word
+    CREA_CANAL,    // word, byte, without the peer
+    DIGITO,        // word, byte, word
+    LLAMA,         // word, word, counted bytes, counted bytes
+    INTERVENCION,  // as LLAMA, then a word
+    MENSAJE23,     // byte, word, counted text, word, counted text, word, word, byte
+    CONFIG,        // counted side-file name, resource record; the handler gets the file's block
+};
+
+// The catalogue: one row per operation code that has a handler, in the order of the handler
+// table: X(setter, name, code, form, handler type). The code enumeration, the setters, the
+// handler table and the dispatch are derived from it (a code given twice does not compile);
+// a new message is a row here and its typed sender (cola.h, cola_envia.cpp).
+#define VK_CATALOGO_COLA(X) \
+    X(RegistraEvtReset,                       RESET,                         2,   PEER,         TpEvtPeer)                  \
+    X(RegistraEvtTermina,                     TERMINA,                       93,  PEER,         TpEvtPeer)                  \
+    X(RegistraEvtSinConfig,                   SIN_CONFIG,                    22,  PEER,         TpEvtPeer)                  \
+    X(RegistraEvtPintaEstadisticas,           PINTA_ESTADISTICAS,            3,   SIN_ARGS,     TpEvtSinArgs)               \
+    X(RegistraEvtTomaConfig,                  TOMA_CONFIG,                   4,   CONFIG,       TpEvtTomaConfig)            \
+    X(RegistraEvtLlamadaSaliente,             LLAMADA_SALIENTE,              5,   LLAMADA,      TpEvtLlamada)               \
+    X(RegistraEvtLlamadaEntrante,             LLAMADA_ENTRANTE,              6,   LLAMADA,      TpEvtLlamada)               \
+    X(RegistraEvtFinLlamada,                  FIN_LLAMADA,                   7,   DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtConversacionInterrumpida,    CONVERSACION_INTERRUMPIDA,     21,  UNO,          TpEvtUnEntero)              \
+    X(RegistraEvtRinging,                     RINGING,                       8,   DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtAceptaLlamada,               ACEPTA_LLAMADA,                9,   DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtRechazaLlamada,              RECHAZA_LLAMADA,               11,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtIntervencion,                INTERVENCION,                  13,  LLAMADA,      TpEvtLlamada)               \
+    X(RegistraEvtAbortaIntervencion,          ABORTA_INTERVENCION,           14,  UNO,          TpEvtUnEntero)              \
+    X(RegistraEvtNuevaSesion,                 NUEVA_SESION,                  15,  SESION,       TpEvtSesion)                \
+    X(RegistraEvtModificaSesion,              MODIFICA_SESION,               16,  SESION,       TpEvtSesion)                \
+    X(RegistraEvtFinSesion,                   FIN_SESION,                    17,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtFinSesionPreemption,         FIN_SESION_PREEMPTION,         29,  VALOR,        TpEvtValor)                 \
+    X(RegistraEvtNivelConsola,                NIVEL_CONSOLA,                 18,  VALOR,        TpEvtValor)                 \
+    X(RegistraEvtNivelIncidencias,            NIVEL_INCIDENCIAS,             19,  VALOR,        TpEvtValor)                 \
+    X(RegistraEvtModoTest,                    MODO_TEST,                     20,  VALOR,        TpEvtValor)                 \
+    X(RegistraEvtMensaje23,                   MENSAJE23,                     23,  MENSAJE23,    TpEvtMensaje23)             \
+    X(RegistraEvtTraza,                       TRAZA,                         24,  TEXTO,        TpEvtTexto)                 \
+    X(RegistraEvtDiagnostico,                 DIAGNOSTICO,                   25,  DIAGNOSTICO,  TpEvtDiagnostico)           \
+    X(RegistraEvtCreaCanalHermano,            CREA_CANAL_HERMANO,            26,  CREA_CANAL,   TpEvtCreaCanal)             \
+    X(RegistraEvtNotificaEstadoRecurso,       NOTIFICA_ESTADO_RECURSO,       27,  ESTADO,       TpEvtEstado)                \
+    X(RegistraEvtInfoLlamada,                 INFO_LLAMADA,                  28,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraArrancaRecurso,                 ARRANCA_RECURSO,               30,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtDspRecursoCreado,            DSP_RECURSO_CREADO,            55,  UNO,          TpEvtUnEntero)              \
+    X(RegistraLiberaRecurso,                  LIBERA_RECURSO,                31,  UNO,          TpEvtUnEntero)              \
+    X(RegistraTomaCanalIfTx,                  TOMA_CANAL_IF_TX,              32,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraTomaCanalIfRx,                  TOMA_CANAL_IF_RX,              33,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraTomaCanalHostTx,                TOMA_CANAL_HOST_TX,            34,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraTomaCanalHostRx,                TOMA_CANAL_HOST_RX,            35,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraQuitaCanalHostRx,               QUITA_CANAL_HOST_RX,           36,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraTomaCodecIfTx,                  TOMA_CODEC_IF_TX,              37,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraTomaCodecIfRx,                  TOMA_CODEC_IF_RX,              38,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraTomaCodecHostTx,                TOMA_CODEC_HOST_TX,            39,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraTomaCodecHostRx,                TOMA_CODEC_HOST_RX,            40,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraTomaProtocolo,                  TOMA_PROTOCOLO,                41,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraSelecCancelEcoTx,               SELEC_CANCEL_ECO_TX,           56,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraSelecCagTx,                     SELEC_CAG_TX,                  42,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraSelecCagRx,                     SELEC_CAG_RX,                  43,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraSelecVoxTx,                     SELEC_VOX_TX,                  44,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraSelecVoxRx,                     SELEC_VOX_RX,                  45,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraSelecDetCallProgress,           SELEC_DET_CALL_PROGRESS,       46,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraSelecDetDtmf,                   SELEC_DET_DTMF,                47,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraSelecDetCallerID,               SELEC_DET_CALLER_ID,           48,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraSelecBss,                       SELEC_BSS,                     49,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraGeneraSecuenciaTonosTx,         GENERA_SECUENCIA_TONOS_TX,     50,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraGeneraSecuenciaTonosRx,         GENERA_SECUENCIA_TONOS_RX,     51,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraAnalizaBucle,                   ANALIZA_BUCLE,                 57,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraMarcaDtmf,                      MARCA_DTMF,                    52,  CONTADOS,     TpEvtBytes)                 \
+    X(RegistraMarcaSelcal,                    MARCA_SELCAL,                  53,  CONTADOS,     TpEvtBytes)                 \
+    X(RegistraMarcaCcir,                      MARCA_CCIR,                    54,  CONTADOS,     TpEvtBytes)                 \
+    X(RegistraLlama,                          LLAMA,                         60,  LLAMA,        TpEvtLlama)                 \
+    X(RegistraDescuelga,                      DESCUELGA,                     61,  UNO,          TpEvtUnEntero)              \
+    X(RegistraLibera,                         LIBERA,                        62,  UNO,          TpEvtUnEntero)              \
+    X(RegistraRespondeLibre,                  RESPONDE_LIBRE,                63,  UNO,          TpEvtUnEntero)              \
+    X(RegistraRespondeOcupado,                RESPONDE_OCUPADO,              64,  UNO,          TpEvtUnEntero)              \
+    X(RegistraRespondeCongestion,             RESPONDE_CONGESTION,           65,  UNO,          TpEvtUnEntero)              \
+    X(RegistraRespondeFueraDeServicio,        RESPONDE_FUERA_DE_SERVICIO,    66,  UNO,          TpEvtUnEntero)              \
+    X(RegistraIntervencionPrioridad,          INTERVENCION_PRIORIDAD,        67,  INTERVENCION, TpEvtIntervencionPrioridad) \
+    X(RegistraFinIntervencion,                FIN_INTERVENCION,              68,  UNO,          TpEvtUnEntero)              \
+    X(RegistraAparca,                         APARCA,                        69,  UNO,          TpEvtUnEntero)              \
+    X(RegistraDesaparca,                      DESAPARCA,                     70,  UNO,          TpEvtUnEntero)              \
+    X(RegistraBloqueaLinea,                   BLOQUEA_LINEA,                 74,  UNO,          TpEvtUnEntero)              \
+    X(RegistraTomaConfigLCEN,                 TOMA_CONFIG_LCEN,              71,  LCEN,         TpEvtBloque)                \
+    X(RegistraTomaConfigR2,                   TOMA_CONFIG_R2,                72,  R2N5,         TpEvtBloque)                \
+    X(RegistraTomaConfigN5,                   TOMA_CONFIG_N5,                73,  R2N5,         TpEvtBloque)                \
+    X(RegistraEvtDigitoDtmf,                  DIGITO_DTMF,                   80,  DIGITO,       TpEvtEnteroByteEntero)      \
+    X(RegistraEvtSelcal,                      SELCAL,                        81,  DIGITO,       TpEvtEnteroByteEntero)      \
+    X(RegistraEvtCallerId,                    CALLER_ID,                     82,  CONTADOS,     TpEvtBytes)                 \
+    X(RegistraEvtCallProgress,                CALL_PROGRESS,                 83,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtDspEvento84,                 DSP_EVENTO84,                  84,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtBucle,                       BUCLE,                         92,  TRES,         TpEvtTresEnteros)           \
+    X(RegistraEvtErrorInterno,                ERROR_INTERNO,                 85,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraEvtDspReposo,                   DSP_REPOSO,                    86,  UNO,          TpEvtUnEntero)              \
+    X(RegistraEvtDspConversacionInterrumpida, DSP_CONVERSACION_INTERRUMPIDA, 87,  UNO,          TpEvtUnEntero)              \
+    X(RegistraEvtDspLineaBloqueada,           DSP_LINEA_BLOQUEADA,           88,  UNO,          TpEvtUnEntero)              \
+    X(RegistraEvtDspTimeout,                  DSP_TIMEOUT,                   90,  UNO,          TpEvtUnEntero)              \
+    X(RegistraEvtDspErrorProtocolo,           DSP_ERROR_PROTOCOLO,           91,  UNO,          TpEvtUnEntero)              \
+    X(RegistraEvtEstadoDsp,                   ESTADO_DSP,                    89,  DOS,          TpEvtDosEnteros)            \
+    X(RegistraDebug,                          DEBUG,                         254, UNO,          TpEvtUnEntero)
+
+// Operation codes (the first byte of the message text). Codes 0 and 1 belong to the channel
+// itself: 0 wakes a closing end's receive thread and is dropped; 1 is the heartbeat.
+enum eCodigoCola : uint8_t {
+    COD_NULO = 0,
+    COD_LATIDO = 1,
+#define VK_CODIGO_COLA(registra, nombre, codigo, forma, tipo) COD_##nombre = codigo,
+    VK_CATALOGO_COLA(VK_CODIGO_COLA)
+#undef VK_CODIGO_COLA
+};
