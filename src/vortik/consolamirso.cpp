@@ -28,6 +28,7 @@ std::atomic<bool> gbArrancada{false};
 char gacUltimo[32];
 
 const char kAyudaCorta[] = "Escribe \"?\" para la ayuda, anda.\n";
+const char kOrdenPrueba[] = "A,T01,111.110,0,TX,1";
 
 void PintaAyuda() {
     TcpCons::Printf("\n-------------------------------------------------------------------------\n\n");
@@ -204,7 +205,9 @@ int Despacha(const char* szLinea) {
     case 'b': Bss(szLinea + 1); break;
     case 'C':
     case 'c':
-        EvtRxMant(18, "A,T01,111.110,0,TX");
+        // The test order passes the agent's own checks, so it carries every field, the action
+        // included (equipment A): an order without one is refused whoever sends it.
+        EvtRxMant(static_cast<int>(sizeof kOrdenPrueba - 1), kOrdenPrueba);
         gacUltimo[0] = '\0';
         break;
     case 'P':

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cgest.h"
 #include "consolamirso.h"
 #include "csimboard.h"
 #include "csuperec.h"
@@ -169,8 +171,18 @@ TEST_F(Consola, PublicationTableAndInjectedSwitchOverOrder) {
     c.Envia("P");
     EXPECT_NE(c.Espera("\nQLN=QLN-X:  version=5\nREC RD-A estado 3 prioridad 2\n"), "");
 
+    // The test order is whole: with no radio of its name it is looked up and not found; once
+    // one exists it switches that radio's emplacement 0 TX to equipment A.
     c.Envia("C");
-    EXPECT_EQ(agente.Espera("V,R01", 5000), "V,R01,2,Formato parametros no valido");
+    EXPECT_EQ(agente.Espera("V,R01", 5000), "V,R01,2,Recurso no encontrado");
+    mkdir("/home/rk82qln", 0755);
+    {
+        cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+        std::snprintf(oConfigPasarela.asRecursos[0].nombre, sizeof oConfigPasarela.asRecursos[0].nombre, "111.110");
+    }
+    c.Envia("C");
+    EXPECT_EQ(agente.Espera("V,R01", 5000), "V,R01,1,Conmutacion Realizada");
+    EXPECT_EQ(oCgest.LeeActivoTx(0, 0), 0);
     // C is not repeated: by the time the hint of the next line is printed, an empty line has
     // sent nothing more to the agent.
     c.Envia("\n");
