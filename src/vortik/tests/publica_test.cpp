@@ -310,6 +310,28 @@ TEST_F(Publica, WithoutConfiguredGroupPacketsGoToTheGroupReceptionListensOn) {
     close(s);
 }
 
+TEST_F(Publica, UnusableConfiguredGroupOrPortSendsWhereReceptionIs) {
+    const int s = Receptor(kGrupoMulticastDefecto, PUERTO_MULTICAST_DEFECTO);
+    CPublica p("QLN-PROPIA", false);
+    p.ActualizaPublica("RD-01", Registro(3, 1, 2, 3).data(), 1, 0);
+    struct Caso {
+        const char* szGrupo;
+        uint32_t uiPuerto;
+    };
+    const Caso casos[] = {{"300.1.2.3", kPuerto}, {"192.0.2.9", kPuerto}, {kGrupo, 65535}, {kGrupo, 70000}};
+    for (const Caso& c : casos) {
+        {
+            cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+            std::snprintf(oConfigPasarela.acGrupoMulticast, sizeof oConfigPasarela.acGrupoMulticast, "%s",
+                          c.szGrupo);
+            oConfigPasarela.uiPuertoMulticast = c.uiPuerto;
+        }
+        p.PasadaPublica();
+        EXPECT_EQ(Recibe(s, 2000).size(), 108u) << c.szGrupo << ":" << c.uiPuerto;
+    }
+    close(s);
+}
+
 TEST_F(Publica, ThreadSendsAtOnceWhenWokenEvenIfTheWakeUpCameFirst) {
     const int s = Receptor();
     pruebas::CTemporizadorManual t;
