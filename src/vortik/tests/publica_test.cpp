@@ -202,6 +202,20 @@ TEST_F(Publica, ReceivedPacketsAreAppliedOrDroppedByWhatTheyHold) {
     EXPECT_EQ(p.BajaInfoEstadoRecurso("QLN-NADIE", "RD-A"), -1);
 }
 
+TEST_F(Publica, PacketOfMoreThanSixteenEntriesAppliesTheFirstSixteen) {
+    CPublica p("QLN-PROPIA", false);
+    std::vector<Entrada> v;
+    for (int i = 0; i < 25; i++) v.push_back({"RD-" + std::to_string(i), 1, 1, 3, 0, 0, 0});
+    const std::vector<uint8_t> paquete = Paquete(1, "QLN-X", 25, 1, v);
+    ASSERT_EQ(paquete.size(), 1548u);
+    ASSERT_EQ(Aplica(p, paquete), 0);
+    RegistroPasarela r;
+    ASSERT_TRUE(p.DamePasarela("QLN-X", &r));
+    for (int i = 0; i < 16; i++) EXPECT_STREQ(r.asEntradas[i].acNombre, ("RD-" + std::to_string(i)).c_str());
+    EXPECT_EQ(p.DameEstadoRecurso("QLN-X", "RD-16"), nullptr);
+    EXPECT_EQ(p.DameEstadoRecurso("QLN-X", "RD-24"), nullptr);
+}
+
 TEST_F(Publica, LookUpWithoutGatewayTakesTheFirstInTableOrder) {
     CPublica p("QLN-PROPIA", false);
     Aplica(p, Paquete(1, "QLN-1", 1, 1, {{"RD-C", 1, 1, 3, 0, 0, 0}}));
