@@ -28,6 +28,7 @@ const int kMaxRecepcion = 256;
 
 struct Ranura {
     int iSocket;             // -1 when free
+    uint32_t uiConexion;     // number of the connection, never reused; 0 when free
     uint32_t uiUltimaRx;     // clock ms of the last input
     int iLecturasVacias;
     uint8_t ucEscrito;       // output sent since the keep-alive thread last looked
@@ -37,21 +38,24 @@ std::atomic<int> giPuerto{0};
 std::atomic<uint32_t> guiMascara{0xFFFFFFFFu};
 std::atomic<uint32_t (*)()> gfReloj{uptUpTime};
 
-pthread_mutex_t gtMutexSockets;  // "TcpCons.tMutexSockets": giEscucha, gaRanuras, giConexiones, giEntrada
+pthread_mutex_t gtMutexSockets;  // "TcpCons.tMutexSockets": giEscucha, gaRanuras, giConexiones, giEntrada,
+                                 // guiUltimaConexion
 int giEscucha = -1;
 Ranura gaRanuras[TcpCons::MAX_CONEXIONES];
 int giConexiones = 0;
 int giEntrada = -1;  // socket of the input connection
+uint32_t guiUltimaConexion = 0;
 
-pthread_mutex_t gtMutexBufferRx;  // "TcpCons.tMutexBufferRx": gacBufferRx, giLlenoRx
+pthread_mutex_t gtMutexBufferRx;  // "TcpCons.tMutexBufferRx": gacBufferRx, gauiOrigenRx, giLlenoRx
 pthread_cond_t gtCondRx;
 char gacBufferRx[TcpCons::LON_BUFFER_RX];
+uint32_t gauiOrigenRx[TcpCons::LON_BUFFER_RX];  // connection each byte came from
 int giLlenoRx = 0;
 
 std::atomic<bool> gbMutexCreados{false};
 bool gbHiloAcepta = false, gbHiloRecibe = false, gbHiloVigila = false;
 
-void LiberaRanura(Ranura& r) { r = Ranura{-1, 0, 0, 0}; }
+void LiberaRanura(Ranura& r) { r = Ranura{-1, 0, 0, 0, 0}; }
 
 // With gtMutexSockets held. Returns the socket removed, -1 when nothing was removed.
 int QuitaBloqueado(int iRanura) {
@@ -84,11 +88,17 @@ uint32_t Ahora() { return gfReloj.load()(); }
 // slot still holds the socket, so a number closed and reused meanwhile is never touched;
 // they never wait (MSG_DONTWAIT), so the lock is held briefly.
 
-void AnadeEntrada(const char* p, int n) {
+void AnadeEntrada(const char* p, int n, uint32_t uiConexion) {
     pthread_mutex_lock(&gtMutexBufferRx);
+    // A line left unfinished by a connection that is no longer the input one ended with it:
+    // it must not become the head of the next operator's command.
+    if (giLlenoRx > 0 && gauiOrigenRx[giLlenoRx - 1] != uiConexion) {
+        while (giLlenoRx > 0 && gacBufferRx[giLlenoRx - 1] != '\0') --giLlenoRx;
+    }
     int iCabe = TcpCons::LON_BUFFER_RX - giLlenoRx;
     if (n > iCabe) n = iCabe;
     memcpy(gacBufferRx + giLlenoRx, p, static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) gauiOrigenRx[giLlenoRx + i] = uiConexion;
     giLlenoRx += n;
     pthread_cond_broadcast(&gtCondRx);
     pthread_mutex_unlock(&gtMutexBufferRx);
@@ -142,6 +152,7 @@ void* HiloRecibe(void*) {
             char acRx[kMaxRecepcion];
             int iCerrar = -1;
             bool bEntrada = false;
+            uint32_t uiConexion = 0;
             pthread_mutex_lock(&gtMutexSockets);
             if (gaRanuras[i].iSocket != s) {
                 pthread_mutex_unlock(&gtMutexSockets);
@@ -151,6 +162,7 @@ void* HiloRecibe(void*) {
             if (r > 0) {
                 gaRanuras[i].uiUltimaRx = Ahora();
                 bEntrada = (s == giEntrada);
+                uiConexion = gaRanuras[i].uiConexion;
             } else if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
                 // A failed receive counts as the peer going away.
                 if (++gaRanuras[i].iLecturasVacias >= kLecturasVaciasCierre) iCerrar = QuitaBloqueado(i);
@@ -158,7 +170,7 @@ void* HiloRecibe(void*) {
             pthread_mutex_unlock(&gtMutexSockets);
             CierraSocket(iCerrar);
             // A lone NUL is what some terminals send on their own: not an empty command.
-            if (bEntrada && !(r == 1 && acRx[0] == '\0')) AnadeEntrada(acRx, r);
+            if (bEntrada && !(r == 1 && acRx[0] == '\0')) AnadeEntrada(acRx, r, uiConexion);
         }
 
         uint32_t uiAhora = Ahora();
@@ -271,7 +283,8 @@ int AnadeConexion(int iSocket) {
     if (giConexiones < MAX_CONEXIONES) {
         for (int i = 0; i < MAX_CONEXIONES && iRanura < 0; ++i)
             if (gaRanuras[i].iSocket < 0) iRanura = i;
-        gaRanuras[iRanura] = Ranura{iSocket, Ahora(), 0, 0};
+        if (++guiUltimaConexion == 0) ++guiUltimaConexion;  // 0 stands for standard input
+        gaRanuras[iRanura] = Ranura{iSocket, guiUltimaConexion, Ahora(), 0, 0};
         if (++giConexiones == 1) giEntrada = iSocket;
     }
     pthread_mutex_unlock(&gtMutexSockets);
@@ -359,13 +372,31 @@ void TrazaPerror(uint32_t uiMascara, const char* szTexto) {
 void FijaMascaraTraza(uint32_t uiMascara) { guiMascara = uiMascara; }
 uint32_t MascaraTraza() { return guiMascara; }
 
-char* LeeLinea(char* szBuf, int iTam) {
-    if (giPuerto <= 0 || !gbMutexCreados) return fgets(szBuf, iTam, stdin);
-    pthread_mutex_lock(&gtMutexBufferRx);
+// With gtMutexBufferRx held: waits until a line is complete; its end, null when the buffer is
+// full without one (its whole content is then the line).
+static const char* EsperaLinea() {
     const char* pFin;
     while ((pFin = static_cast<const char*>(memchr(gacBufferRx, '\0', static_cast<size_t>(giLlenoRx)))) == nullptr &&
            giLlenoRx < LON_BUFFER_RX)
         pthread_cond_wait(&gtCondRx, &gtMutexBufferRx);
+    return pFin;
+}
+
+uint32_t ConexionSiguienteLinea() {
+    if (giPuerto <= 0 || !gbMutexCreados) return 0;
+    pthread_mutex_lock(&gtMutexBufferRx);
+    EsperaLinea();
+    const uint32_t ui = gauiOrigenRx[0];
+    pthread_mutex_unlock(&gtMutexBufferRx);
+    return ui;
+}
+
+char* LeeLinea(char* szBuf, int iTam, uint32_t* puiConexion) {
+    if (puiConexion) *puiConexion = 0;
+    if (giPuerto <= 0 || !gbMutexCreados) return fgets(szBuf, iTam, stdin);
+    pthread_mutex_lock(&gtMutexBufferRx);
+    const char* pFin = EsperaLinea();
+    if (puiConexion) *puiConexion = gauiOrigenRx[0];
     // Without a NUL the buffer is full: its whole content is the line.
     int iLinea = pFin ? static_cast<int>(pFin - gacBufferRx) : giLlenoRx;
     int iQuita = pFin ? iLinea + 1 : giLlenoRx;
@@ -375,6 +406,7 @@ char* LeeLinea(char* szBuf, int iTam) {
         szBuf[iCopia] = '\0';
     }
     memmove(gacBufferRx, gacBufferRx + iQuita, static_cast<size_t>(giLlenoRx - iQuita));
+    memmove(gauiOrigenRx, gauiOrigenRx + iQuita, sizeof gauiOrigenRx[0] * static_cast<size_t>(giLlenoRx - iQuita));
     giLlenoRx -= iQuita;
     pthread_mutex_unlock(&gtMutexBufferRx);
     return szBuf;

@@ -38,7 +38,14 @@ uint32_t MascaraTraza();
 
 // Blocks until one console line is available and copies at most iTam - 1 characters of it,
 // terminated; returns szBuf (or null at the end of standard input with the console off).
-char* LeeLinea(char* szBuf, int iTam);
+// *puiConexion, when given, receives the number of the connection the line came from (0 with
+// the console off). A line a connection left unfinished ends with it: bytes of another
+// connection never complete it.
+char* LeeLinea(char* szBuf, int iTam, uint32_t* puiConexion = nullptr);
+// Blocks until one console line is available and returns the number of its connection without
+// taking the line (0 with the console off): a prompt answered from another connection is
+// not an answer.
+uint32_t ConexionSiguienteLinea();
 
 // Slot table: the slot taken (-1 when all 5 are in use) / the socket removed (-1 when the
 // slot was free); closing it is the caller's task.

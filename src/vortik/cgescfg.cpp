@@ -76,6 +76,7 @@ CGestorCfg::CGestorCfg()
       iEstado(ESTADO_NO_INICIADO),
       poCfg(nullptr),
       pMemoria(nullptr),
+      iIdMemoria(-1),
       pDirVirtual(nullptr),
       poEventos(nullptr),
       aucFlgRecursoExisteRem{},
@@ -90,7 +91,7 @@ CGestorCfg::CGestorCfg()
 // The manager lives until the process exits; its thread is never stopped.
 CGestorCfg::~CGestorCfg() {}
 
-int CGestorCfg::AccesoMemoria(void** ppDireccion) {
+int CGestorCfg::AccesoMemoria(void** ppDireccion, int* piId) {
     int id = shmget(kClaveMemoria, CFG_TAM_IMAGEN, 0666);
     if (id < 0) {
         std::perror("shmget");
@@ -102,6 +103,7 @@ int CGestorCfg::AccesoMemoria(void** ppDireccion) {
         return 1;
     }
     *ppDireccion = p;
+    if (piId) *piId = id;
     return 0;
 }
 
@@ -120,7 +122,7 @@ int CGestorCfg::Inicia(CCONFIG* poConfig, char* pBufDirVirtual, CEventos* poSumi
     poCfg = poConfig;
     pCopia = std::make_unique<cfgImagenPasarela>();
     void* pSegmento = nullptr;
-    if (AccesoMemoria(&pSegmento) != 0) {
+    if (AccesoMemoria(&pSegmento, &iIdMemoria) != 0) {
         NLOG::Log(NLOG::ERROR, "Error Acceso a memoria compartida\n");
     } else {
         NLOG::Log(NLOG::INFO, "Acceso a memoria compartida OK\n");
@@ -175,9 +177,17 @@ void CGestorCfg::Pasada() {
     // Taken before the pass: a signal that arrives during it calls for another pass.
     if (gFlgCambio.exchange(0) == 0) return;
     NLOG::Log(NLOG::INFO, "Memoria compartida modificada \n");
+    // The agent may have removed the segment and created another behind the key: the one still
+    // attached is only waiting to be freed and never changes again.
+    if (pMemoria != nullptr && shmget(kClaveMemoria, CFG_TAM_IMAGEN, 0666) != iIdMemoria) {
+        NLOG::Log(NLOG::INFO, "CGESCFG: segmento %d sustituido", iIdMemoria);
+        shmdt(pMemoria);
+        pMemoria = nullptr;
+        iIdMemoria = -1;
+    }
     if (pMemoria == nullptr) {
         void* p = nullptr;
-        if (AccesoMemoria(&p) != 0) {
+        if (AccesoMemoria(&p, &iIdMemoria) != 0) {
             NLOG::Log(NLOG::ERROR, "NO encuentra memoria compartida");
             return;
         }

@@ -64,8 +64,9 @@ public:
 
     // 0, or -2 when already started, an argument is null or the thread cannot be created.
     int Inicia(CCONFIG* poCfg, char* pDirVirtual, CEventos* poEventos);
-    // 0 and the attached segment's address, or 1 (after perror) when it is not there.
-    static int AccesoMemoria(void** ppDireccion);
+    // 0 and the attached segment's address (and its id, when piId is given), or 1 (after perror)
+    // when it is not there.
+    static int AccesoMemoria(void** ppDireccion, int* piId = nullptr);
     void Compara();
     void EjecutaTareas();
     void ProcesaConfigLocal();
@@ -89,6 +90,7 @@ private:
     int iEstado;
     CCONFIG* poCfg;
     const void* pMemoria;  // attached segment, read only
+    int iIdMemoria;        // its id: another one behind the key means the agent replaced it
     char* pDirVirtual;
     CEventos* poEventos;
     uint8_t aucFlgRecursoExisteRem[CFG_NUM_RECURSOS];

@@ -24,10 +24,13 @@ extern CGestorCfg oGestorCfg;
 
 namespace {
 std::atomic<bool> gbArrancada{false};
-// The last command; only the console thread touches it.
+// The last command and the connection the running one came from; only the console thread
+// touches them.
 char gacUltimo[32];
+uint32_t guiConexionOrden = 0;
 
 const char kAyudaCorta[] = "Escribe \"?\" para la ayuda, anda.\n";
+const char kOrdenPrueba[] = "A,T01,111.110,0,TX,1";
 
 void PintaAyuda() {
     TcpCons::Printf("\n-------------------------------------------------------------------------\n\n");
@@ -141,13 +144,25 @@ void Depuracion(const char* szLinea) {
     TcpCons::Printf(kAyudaCorta);
 }
 
+// Reads the answer to a prompt of the running command; false, leaving the line to be run as a
+// command, when it comes from another connection: the operator who was asked has left.
+bool LeeRespuesta(const char* szPrompt, int* piValor) {
+    TcpCons::Printf("%s\n", szPrompt);
+    *piValor = 0;
+    if (TcpCons::ConexionSiguienteLinea() != guiConexionOrden) return false;
+    char ac[32] = {};
+    if (TcpCons::LeeLinea(ac, sizeof ac) == nullptr) return true;
+    if (std::sscanf(ac, "%d", piValor) != 1) *piValor = 0;
+    return true;
+}
+
 void Bss(const char* szArgs) {
     int n = -1;
     const int p = PosicionCanal(szArgs, &n);
     int iCalidad = 0;
     if (p >= 0) {
-        LeeEntero("Metodo:");
-        iCalidad = LeeEntero("Calidad:");
+        int iMetodo;
+        if (!LeeRespuesta("Metodo:", &iMetodo) || !LeeRespuesta("Calidad:", &iCalidad)) return;
         aoSupervisorRecurso[p].EnviaCodigoDebug(0, static_cast<uint8_t>(iCalidad & 0xFF));
     }
     TcpCons::Printf("Nuevo valor bss: %i para canal %d\n", iCalidad, n);
@@ -204,7 +219,9 @@ int Despacha(const char* szLinea) {
     case 'b': Bss(szLinea + 1); break;
     case 'C':
     case 'c':
-        EvtRxMant(18, "A,T01,111.110,0,TX");
+        // The test order passes the agent's own checks, so it carries every field, the action
+        // included (equipment A): an order without one is refused whoever sends it.
+        EvtRxMant(static_cast<int>(sizeof kOrdenPrueba - 1), kOrdenPrueba);
         gacUltimo[0] = '\0';
         break;
     case 'P':
@@ -237,7 +254,7 @@ void* HiloConsola(void*) {
     for (;;) {
         DuermeMs(50);
         std::fflush(stdout);
-        if (TcpCons::LeeLinea(acLinea, sizeof acLinea) == nullptr) return nullptr;
+        if (TcpCons::LeeLinea(acLinea, sizeof acLinea, &guiConexionOrden) == nullptr) return nullptr;
         if (consolaEjecuta(acLinea)) return nullptr;
     }
 }
@@ -257,11 +274,8 @@ int consolaEjecuta(const char* szLinea) {
 const char* consolaUltimoComando() { return gacUltimo; }
 
 int LeeEntero(const char* szPrompt) {
-    TcpCons::Printf("%s\n", szPrompt);
-    char ac[32] = {};
-    if (TcpCons::LeeLinea(ac, sizeof ac) == nullptr) return 0;
     int i = 0;
-    if (std::sscanf(ac, "%d", &i) != 1) return 0;
+    LeeRespuesta(szPrompt, &i);
     return i;
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -70,15 +71,28 @@ std::string UriHistorico(const char* szUri) {
     return s;
 }
 
-// "A,T01,": name, emplacement, TX/RX, action. 0, or -1 on a format error.
+// A whole decimal number without sign that fits an int, from b up to e.
+bool LeeNatural(const char* b, const char* e, int* piValor) {
+    if (b == e) return false;
+    long long ll = 0;
+    for (const char* p = b; p < e; p++) {
+        if (*p < '0' || *p > '9') return false;
+        ll = ll * 10 + (*p - '0');
+        if (ll > INT_MAX) return false;
+    }
+    *piValor = static_cast<int>(ll);
+    return true;
+}
+
+// "A,T01,": name, emplacement, TX/RX, action, every field whole (an order that is carried out
+// half-read switches the wrong equipment). 0, or -1 on a format error.
 int Parsea_CmdPR(const char* szArgs, char* szNombre, int* piEmp, int* piEquipo, int* piAccion) {
     const char* c1 = std::strchr(szArgs, ',');
-    if (c1 == nullptr) return -1;
-    std::snprintf(szNombre, 65, "%.*s", static_cast<int>(c1 - szArgs < 64 ? c1 - szArgs : 64), szArgs);
+    if (c1 == nullptr || c1 == szArgs || c1 - szArgs > 64) return -1;
+    std::snprintf(szNombre, 65, "%.*s", static_cast<int>(c1 - szArgs), szArgs);
     std::printf("pe=%s\n", c1 + 1);
     const char* c2 = std::strchr(c1 + 1, ',');
-    if (c2 == nullptr) return -1;
-    *piEmp = std::atoi(std::string(c1 + 1, c2).c_str());
+    if (c2 == nullptr || !LeeNatural(c1 + 1, c2, piEmp)) return -1;
     // Without the action field the order is incomplete: refused rather than guessed.
     const char* c3 = std::strchr(c2 + 1, ',');
     if (c3 == nullptr) return -1;
@@ -89,7 +103,13 @@ int Parsea_CmdPR(const char* szArgs, char* szNombre, int* piEmp, int* piEquipo, 
         *piEquipo = 1;
     else
         return -1;
-    *piAccion = c3[1] == '1' ? 0 : 1;
+    // The agent numbers the equipment as its records do: 1 is A, 2 is B; nothing may follow.
+    if (std::strcmp(c3 + 1, "1") == 0)
+        *piAccion = 0;
+    else if (std::strcmp(c3 + 1, "2") == 0)
+        *piAccion = 1;
+    else
+        return -1;
     std::printf(" idrec =%s, *emp=%i, equipo=%i act=%i\n", szNombre, *piEmp, *piEquipo, *piAccion);
     return 0;
 }

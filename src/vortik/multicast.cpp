@@ -45,6 +45,34 @@ ip_mreq Peticion(const char* szGrupo) {
     return m;
 }
 
+// The pair reception moves to for a configured group and port, from the current one (acGrupo,
+// usPuerto, changed in place). A group is only taken with a port: a zero port keeps the current
+// pair; an image without a group returns to the default group. An invalid group, or a port whose
+// + 1 is no port, is refused and the current one kept; each refused value is logged once.
+void ParPedido(const char* szCfg, uint32_t uiCfg, char acGrupo[65], uint16_t* pusPuerto) {
+    static char acGrupoRechazado[65] = "";
+    static uint32_t uiPuertoRechazado = 0;
+    if (szCfg[0] == '\0') {
+        std::snprintf(acGrupo, 65, "%s", kGrupoMulticastDefecto);
+        return;
+    }
+    if (uiCfg == 0) return;
+    if (mcastGrupoValido(szCfg)) {
+        std::snprintf(acGrupo, 65, "%.64s", szCfg);
+        acGrupoRechazado[0] = '\0';
+    } else if (std::strncmp(acGrupoRechazado, szCfg, 64) != 0) {
+        std::snprintf(acGrupoRechazado, sizeof acGrupoRechazado, "%.64s", szCfg);
+        NLOG::Log(NLOG::ERROR, "Multicast: grupo %s no valido, sigue %s", acGrupoRechazado, acGrupo);
+    }
+    if (mcastPuertoValido(uiCfg)) {
+        *pusPuerto = static_cast<uint16_t>(uiCfg);
+        uiPuertoRechazado = 0;
+    } else if (uiCfg != uiPuertoRechazado) {
+        uiPuertoRechazado = uiCfg;
+        NLOG::Log(NLOG::ERROR, "Multicast: puerto %u no valido, sigue %d", uiCfg, *pusPuerto);
+    }
+}
+
 // True when the address belongs to one of this host's interfaces (a looped-back packet).
 bool EsDireccionPropia(uint32_t iDir) {
     ifaddrs* pLista = nullptr;
@@ -74,15 +102,22 @@ void* HiloMulticast(void*) {
     for (;;) {
         bool bCambia = false;
         {
-            cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
-            const char* szCfg = oConfigPasarela.acGrupoMulticast;
-            const uint32_t uiCfg = oConfigPasarela.uiPuertoMulticast;
-            if (szCfg[0] != '\0' && uiCfg != 0 &&
-                (std::strncmp(acGrupo, szCfg, 64) != 0 || static_cast<uint16_t>(uiCfg) != usPuerto)) {
-                NLOG::Log(NLOG::INFO, "CAMBIA CONFI multicast_ip %s-%.64s multicast_port %d-%d", acGrupo, szCfg,
-                          usPuerto, static_cast<int>(uiCfg));
-                std::snprintf(acGrupo, sizeof acGrupo, "%.64s", szCfg);
-                usPuerto = static_cast<uint16_t>(uiCfg);
+            char acCfg[65];
+            uint32_t uiCfg;
+            {
+                cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+                std::snprintf(acCfg, sizeof acCfg, "%.64s", oConfigPasarela.acGrupoMulticast);
+                uiCfg = oConfigPasarela.uiPuertoMulticast;
+            }
+            char acPedido[65];
+            std::snprintf(acPedido, sizeof acPedido, "%s", acGrupo);
+            uint16_t usPedido = usPuerto;
+            ParPedido(acCfg, uiCfg, acPedido, &usPedido);
+            if (std::strncmp(acGrupo, acPedido, 64) != 0 || usPedido != usPuerto) {
+                NLOG::Log(NLOG::INFO, "CAMBIA CONFI multicast_ip %s-%s multicast_port %d-%d", acGrupo, acPedido,
+                          usPuerto, usPedido);
+                std::snprintf(acGrupo, sizeof acGrupo, "%s", acPedido);
+                usPuerto = usPedido;
                 bCambia = true;
             }
         }
@@ -137,6 +172,12 @@ void* HiloMulticast(void*) {
     return nullptr;
 }
 }  // namespace
+
+bool mcastGrupoValido(const char* szGrupo) {
+    in_addr a{};
+    return inet_pton(AF_INET, szGrupo, &a) == 1 && IN_MULTICAST(ntohl(a.s_addr));
+}
+bool mcastPuertoValido(uint32_t uiPuerto) { return uiPuerto >= 1 && uiPuerto <= 65534; }
 
 void mcastFijaEspera(void (*fEsperaMs)(unsigned int)) { gfEspera = fEsperaMs ? fEsperaMs : DuermeMs; }
 int mcastDameSocket() { return giSocket; }

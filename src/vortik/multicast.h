@@ -33,5 +33,9 @@ int mcastDamePuerto();
 // The group and port (not port + 1) reception is on: what the configuration last named, or the
 // defaults while it has named none.
 void mcastDameGrupo(char acGrupo[65], uint16_t* pusPuerto);
+// Whether a configured group is an IPv4 multicast group, and whether a configured port leaves
+// room for its + 1 (the port reception binds and publication sends to).
+bool mcastGrupoValido(const char* szGrupo);
+bool mcastPuertoValido(uint32_t uiPuerto);
 // The waits between bind attempts (10 s each) and after a failure; tests shorten them.
 void mcastFijaEspera(void (*fEsperaMs)(unsigned int uiMs));

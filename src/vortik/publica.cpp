@@ -232,19 +232,21 @@ int CPublica::ConstruyePaquetePublica(uint8_t* pBuf) {
 int CPublica::EnviaPublica(const uint8_t* pBuf, int iLong) {
     char acGrupo[65];
     uint16_t usPuerto;
+    uint32_t uiPuerto;
     int iModo;
     uint32_t uiLocal;
     {
         cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
         iModo = oConfigPasarela.iCfgModoSistema;
         std::snprintf(acGrupo, sizeof acGrupo, "%.64s", oConfigPasarela.acGrupoMulticast);
-        usPuerto = static_cast<uint16_t>(oConfigPasarela.uiPuertoMulticast);
+        uiPuerto = oConfigPasarela.uiPuertoMulticast;
+        usPuerto = static_cast<uint16_t>(uiPuerto);
         uiLocal = oConfigPasarela.oDireccion.direccion;
     }
     if (iModo == 1 || oGestorDual.DameEstadoDual() == 1) return 0;
-    // While the configuration names no group, reception keeps the one it is on: publish there
-    // too, so gateways on that group still hear each other.
-    if (acGrupo[0] == '\0' || usPuerto == 0) mcastDameGrupo(acGrupo, &usPuerto);
+    // While the configuration names no usable pair, publish where reception is (the default
+    // group, or the last valid pair), so gateways there still hear each other.
+    if (!mcastGrupoValido(acGrupo) || !mcastPuertoValido(uiPuerto)) mcastDameGrupo(acGrupo, &usPuerto);
     sockaddr_in d{};
     d.sin_family = AF_INET;
     d.sin_port = htons(static_cast<uint16_t>(usPuerto + 1));

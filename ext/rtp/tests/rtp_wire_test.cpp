@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -18,6 +19,8 @@ using namespace prueba;
 namespace {
 
 const char *CAPTURA = "/tmp/rtp_wire.pcap";
+// Limit of each wait on tshark: it only bounds a tshark that hangs.
+const int LIMITE_S = 50;
 
 // tshark capturing n datagrams of the ports 5004-5007 on loopback.
 class Captura {
@@ -39,10 +42,16 @@ public:
             _exit(127);
         }
         close(tubo[1]);
-        // Ready once dumpcap reports the capture started (at most ten seconds).
+        // Ready once tshark reports that dumpcap has its filter and file in place: packets sent
+        // from then on are captured. Loading the dissectors takes long on a busy machine, so the
+        // limit is generous; tshark ending (end of the pipe) stops the wait at once.
         std::string texto;
-        pollfd p{tubo[0], POLLIN, 0};
-        while (texto.find("Capture started") == std::string::npos && poll(&p, 1, 10000) > 0) {
+        const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(LIMITE_S);
+        while (texto.find("Capture started") == std::string::npos) {
+            const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(limite - std::chrono::steady_clock::now());
+            pollfd p{tubo[0], POLLIN, 0};
+            if (resta.count() <= 0 || poll(&p, 1, int(resta.count())) <= 0)
+                break;
             char b[256];
             ssize_t l = read(tubo[0], b, sizeof b);
             if (l <= 0)
@@ -50,12 +59,15 @@ public:
             texto.append(b, size_t(l));
         }
         listo = texto.find("Capture started") != std::string::npos;
+        if (!listo)
+            fprintf(stderr, "tshark: %s\n", texto.c_str());
         close(tubo[0]);
     }
-    // Waits for tshark to stop after its count (ten seconds at most).
+    // Waits for tshark to stop after its count.
     bool Termina()
     {
-        for (int i = 0; i < 1000; i++) {
+        const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(LIMITE_S);
+        while (std::chrono::steady_clock::now() < limite) {
             int st;
             if (waitpid(pid, &st, WNOHANG) == pid) {
                 pid = -1;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 
 #include "hardware/hwlinea.h"
 #include "hwpruebas.h"
@@ -31,6 +32,37 @@ TEST_F(PlacaSimulada, AudioArgumentChecks) {
     EXPECT_EQ(placa->Diario().find("/dev/pcm3 write"), std::string::npos);  // nothing written
     EXPECT_EQ(hwCierraTimeslot(3), 0);
     EXPECT_EQ(hwCierraTimeslot(3), -3);
+}
+
+TEST_F(PlacaSimulada, EveryAudioCallRefusesAChannelOutsideTheBoard) {
+    // The channels at both ends are open: a call that let -1 or 64 through would reach a device
+    // or read a descriptor beside the table.
+    ASSERT_EQ(hwAbreTimeslot(0), 0);
+    ASSERT_EQ(hwAbreTimeslot(63), 0);
+    uint8_t ac[160] = {};
+    struct Llamada {
+        const char* szNombre;
+        std::function<int(int)> f;
+        int iEsperado;
+    };
+    const Llamada llamadas[] = {
+        {"hwAbreTimeslot", [](int c) { return hwAbreTimeslot(c); }, -2},
+        {"hwCierraTimeslot", [](int c) { return hwCierraTimeslot(c); }, -2},
+        {"hwEnviaMuestras", [&](int c) { int n = 160; return hwEnviaMuestras(c, ac, &n); }, -2},
+        {"hwDameMuestras", [&](int c) { int n = 160; return hwDameMuestras(c, ac, &n); }, -2},
+        {"hwEscribePcmP4", [](int c) { return hwEscribePcmP4(c, 1); }, -2},
+        {"hwLeePcmP10", [](int c) { return hwLeePcmP10(c); }, -2},
+        {"hwEscribePcmP1", [](int c) { return hwEscribePcmP1(c); }, -2},
+        {"hwLeeEstadoPcm", [](int c) { return hwLeeEstadoPcm(c); }, -2},
+        {"hwDameNumMuestras", [](int c) { return hwDameNumMuestras(c); }, 0},  // failures read as none
+    };
+    const std::string sAntes = placa->Diario();
+    for (const Llamada& l : llamadas)
+        for (int c : {-1, 64}) EXPECT_EQ(l.f(c), l.iEsperado) << l.szNombre << "(" << c << ")";
+    EXPECT_EQ(placa->Diario(), sAntes) << "no request reached a device";
+    // The open channels were left alone.
+    EXPECT_EQ(hwCierraTimeslot(0), 0);
+    EXPECT_EQ(hwCierraTimeslot(63), 0);
 }
 
 TEST_F(PlacaSimulada, ReadsArePacedAtEightThousandBytesPerSecond) {

@@ -151,6 +151,35 @@ TEST_F(TcpConsTest, EachNulEndsOneCommandAndLoneNulIsIgnored) {
     EXPECT_EQ(LeeLinea(), "h");
 }
 
+TEST_F(TcpConsTest, UnfinishedLineEndsWithItsConnection) {
+    struct Caso {
+        const char* szQue;
+        bool bSegundoYaConectado;  // the next operator is the second connection, not a new one
+    };
+    for (const Caso& c : {Caso{"new client", false}, Caso{"second client takes over", true}}) {
+        auto v = Conecta(c.bSegundoYaConectado ? 2 : 1);
+        v[0]->Envia(std::string("E1\0I3", 5));
+        uint32_t uiPrimera = 0;
+        char ac[64];
+        ASSERT_NE(TcpCons::LeeLinea(ac, sizeof ac, &uiPrimera), nullptr);
+        EXPECT_STREQ(ac, "E1") << c.szQue;
+        v[0]->Cierra();
+        ASSERT_TRUE(EsperaQue([&] { return TcpCons::NumeroConexiones() == (c.bSegundoYaConectado ? 1 : 0); }));
+        if (!c.bSegundoYaConectado) {
+            v.push_back(std::make_unique<Terminal>());
+            ASSERT_TRUE(EsperaQue([] { return TcpCons::NumeroConexiones() == 1; }));
+        }
+        v.back()->Envia(std::string("E\0", 2));
+        EXPECT_NE(TcpCons::ConexionSiguienteLinea(), uiPrimera) << c.szQue;
+        uint32_t uiSegunda = 0;
+        ASSERT_NE(TcpCons::LeeLinea(ac, sizeof ac, &uiSegunda), nullptr);
+        EXPECT_STREQ(ac, "E") << c.szQue;
+        EXPECT_NE(uiSegunda, uiPrimera) << c.szQue;
+        v.back()->Cierra();
+        ASSERT_TRUE(EsperaQue([] { return TcpCons::NumeroConexiones() == 0; }));
+    }
+}
+
 TEST_F(TcpConsTest, LineIsCutToCallersSizeAndFullBufferIsOneLine) {
     auto v = Conecta(1);
     v[0]->Envia(std::string("abcdefg\0xy\0", 11));

@@ -3,6 +3,7 @@
 // the events fired, in order.
 #include "cgescfg.h"
 
+#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -195,6 +196,30 @@ TEST_F(GestorCfg, AddChangeRemoveFireExactlyTheirEvents) {
     EXPECT_EQ(Cambia(base + "Emp0.UriTxA=sip:RD-09@192.0.2.23\n"), Eventos{"EvtReconfiguraColaterales(0)"});
     EXPECT_EQ(Cambia(base + "Emp0.UriTxA=sip:RD-09@192.0.2.23\n" + "[GENERAL]\nacIdConfig=CFG-2\n"),
               Eventos{"EvtReiniciaParamsQLN"});
+}
+
+TEST_F(GestorCfg, SegmentRecreatedBehindTheKeyIsAttachedAgain) {
+    const std::string base = std::string(kGeneral) + kRadio0;
+    ASSERT_TRUE(Agente(base, false));
+    Inicia();
+    oSumidero.EsperaPrimeros(8);
+    // The agent removes the segment (still attached here, so only marked) and writes its next
+    // image into a new one.
+    const int idViejo = shmget(CGestorCfg::kClaveMemoria, 0, 0);
+    ASSERT_GE(idViejo, 0);
+    ASSERT_EQ(shmctl(idViejo, IPC_RMID, nullptr), 0);
+    EXPECT_EQ(Cambia(base + kTelefono3), Eventos{"EvtArrancaRecurso(3)"});
+    EXPECT_NE(shmget(CGestorCfg::kClaveMemoria, 0, 0), idViejo);
+    EXPECT_EQ(Cambia(base), Eventos{"EvtDetieneRecurso(3)"});
+    // A segment removed and not recreated: nothing to compare, the live configuration stays.
+    ASSERT_EQ(shmctl(shmget(CGestorCfg::kClaveMemoria, 0, 0), IPC_RMID, nullptr), 0);
+    const unsigned int antes = poGestor->DameCambiosAtendidos();
+    kill(getpid(), CGestorCfg::kSenalCambio);
+    auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!EnLog("NO encuentra memoria compartida") && std::chrono::steady_clock::now() < limite) usleep(5000);
+    EXPECT_TRUE(EnLog("NO encuentra memoria compartida"));
+    EXPECT_EQ(poGestor->DameCambiosAtendidos(), antes);
+    EXPECT_EQ(Cambia(base + kTelefono3), Eventos{"EvtArrancaRecurso(3)"});
 }
 
 TEST_F(GestorCfg, ImageOnlyTypesDoNotLookLikeChanges) {

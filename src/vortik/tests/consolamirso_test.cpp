@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cgest.h"
 #include "consolamirso.h"
 #include "csimboard.h"
 #include "csuperec.h"
@@ -38,6 +40,8 @@ public:
     ~ClienteConsola() { close(fd); }
     // One line as a terminal sends it: the text and a NUL.
     void Envia(const std::string& s) { send(fd, s.c_str(), s.size() + 1, MSG_NOSIGNAL); }
+    // Bytes without the terminating NUL: a line not finished yet.
+    void EnviaSinFin(const std::string& s) { send(fd, s.data(), s.size(), MSG_NOSIGNAL); }
     // Text received (keep-alive NULs left out) up to and including sFin; "" after 6 s without it
     // (the receive thread may sleep 2 s before it sees a new connection).
     std::string Espera(const std::string& sFin) {
@@ -63,6 +67,16 @@ private:
     int fd = -1;
     std::string sRecibido;
 };
+
+// B on channel 0, both prompts answered on the same connection.
+void BssCanal0(ClienteConsola& c, int iCalidad) {
+    c.Envia("B0");
+    EXPECT_NE(c.Espera("Metodo:\n"), "");
+    c.Envia("1");
+    EXPECT_NE(c.Espera("Calidad:\n"), "");
+    c.Envia(std::to_string(iCalidad));
+    EXPECT_NE(c.Espera("Nuevo valor bss: " + std::to_string(iCalidad) + " para canal 0\n"), "");
+}
 
 class Consola : public ::testing::Test {
 protected:
@@ -128,12 +142,7 @@ TEST_F(Consola, CommandsAnswerOnTheConnectionAndAnEmptyLineRepeatsTheLastOne) {
     c.Envia("D0U64");
     EXPECT_NE(c.Espera("Recurso 0 - Umbral Ocupacion64\n" + kPista), "");
 
-    c.Envia("B0");
-    EXPECT_NE(c.Espera("Metodo:\n"), "");
-    c.Envia("1");
-    EXPECT_NE(c.Espera("Calidad:\n"), "");
-    c.Envia("7");
-    EXPECT_NE(c.Espera("Nuevo valor bss: 7 para canal 0\n"), "");
+    BssCanal0(c, 7);
 
     for (const char* sz : {"r", "f", "Z"}) {
         c.Envia(sz);
@@ -169,14 +178,70 @@ TEST_F(Consola, PublicationTableAndInjectedSwitchOverOrder) {
     c.Envia("P");
     EXPECT_NE(c.Espera("\nQLN=QLN-X:  version=5\nREC RD-A estado 3 prioridad 2\n"), "");
 
+    // The test order is whole: with no radio of its name it is looked up and not found; once
+    // one exists it switches that radio's emplacement 0 TX to equipment A.
     c.Envia("C");
-    EXPECT_EQ(agente.Espera("V,R01", 5000), "V,R01,2,Formato parametros no valido");
+    EXPECT_EQ(agente.Espera("V,R01", 5000), "V,R01,2,Recurso no encontrado");
+    mkdir("/home/rk82qln", 0755);
+    {
+        cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+        std::snprintf(oConfigPasarela.asRecursos[0].nombre, sizeof oConfigPasarela.asRecursos[0].nombre, "111.110");
+    }
+    c.Envia("C");
+    EXPECT_EQ(agente.Espera("V,R01", 5000), "V,R01,1,Conmutacion Realizada");
+    EXPECT_EQ(oCgest.LeeActivoTx(0, 0), 0);
     // C is not repeated: by the time the hint of the next line is printed, an empty line has
     // sent nothing more to the agent.
     c.Envia("\n");
     c.Envia("x");
     EXPECT_NE(c.Espera("Escribe \"?\" para la ayuda, anda.\n"), "");
     EXPECT_EQ(agente.Espera("V,R01", 300), "");
+}
+
+bool EsperaConexiones(int n) {
+    const auto fin = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (TcpCons::NumeroConexiones() != n)
+        if (std::chrono::steady_clock::now() > fin) return false;
+        else usleep(10000);
+    return true;
+}
+
+TEST_F(Consola, LineLeftUnfinishedByAClientThatWentAwayIsNotPrefixedToTheNextOne) {
+    {
+        ClienteConsola a;
+        ASSERT_TRUE(a.bConectado);
+        ASSERT_TRUE(EsperaConexiones(1));
+        a.EnviaSinFin("F");
+    }
+    ASSERT_TRUE(EsperaConexiones(0));
+    ClienteConsola b;
+    ASSERT_TRUE(b.bConectado);
+    b.Envia("E");
+    EXPECT_NE(b.Espera("\nSubsistema SIP:\n").find("Estadisticas generales \n\n"), std::string::npos);
+    EXPECT_FALSE(mainParando());
+}
+
+TEST_F(Consola, PromptEndsWithTheConnectionItAsked) {
+    {
+        ClienteConsola a;
+        ASSERT_TRUE(a.bConectado);
+        a.Envia("B0");
+        EXPECT_NE(a.Espera("Metodo:\n"), "");
+    }
+    ASSERT_TRUE(EsperaConexiones(0));
+    // The next operator's two commands are commands, not the method and the quality.
+    ClienteConsola b;
+    ASSERT_TRUE(b.bConectado);
+    b.Envia("E");
+    const std::string s1 = b.Espera("\nSubsistema SIP:\n");
+    EXPECT_NE(s1.find("Estadisticas generales \n\n"), std::string::npos) << s1;
+    b.Envia("E0");
+    const std::string s2 = b.Espera("Tipo IF: RADIO\n");
+    EXPECT_NE(s2.find(" Estadisticas canal 0 "), std::string::npos) << s2;
+    EXPECT_EQ((s1 + s2).find("Nuevo valor bss"), std::string::npos);
+    EXPECT_EQ((s1 + s2).find("Calidad:"), std::string::npos);
+    // A prompt answered by its own operator still works.
+    BssCanal0(b, 9);
 }
 
 TEST_F(Consola, ParametersOfAnAtsR2RecordPrintNothing) {

@@ -150,6 +150,37 @@ TEST_F(Mantenimiento, SwitchOverOrdersAreAnsweredAndRecordedInTheStateFile) {
     EXPECT_EQ(oCgest.LeeActivoTx(0, 2), -1) << "a refused switch-over is not recorded";
 }
 
+TEST_F(Mantenimiento, MalformedSwitchOverOrdersAreRefusedAndSwitchNothing) {
+    const char* const casos[] = {
+        "A,T01,RD-01,0,TX,",             // empty action
+        "A,T01,RD-01,0,TX,x",            // action not a number
+        "A,T01,RD-01,0,TX,0",            // no such equipment
+        "A,T01,RD-01,0,TX,12",           // action longer than one field
+        "A,T01,RD-01,,TX,1",             // empty emplacement
+        "A,T01,RD-01,zz,TX,1",           // emplacement not a number
+        "A,T01,RD-01,1abc,TX,1",         // emplacement with a tail
+        "A,T01,RD-01,-1,TX,1",           // signed emplacement
+        "A,T01,RD-01,4294967298,RX,1",   // would wrap to emplacement 2
+        "xxA,T01,RD-01,0,TX,1,extra",    // a field too many
+        "A,T01,,0,TX,1",                 // no name
+    };
+    for (const char* sz : casos) {
+        Orden(sz);
+        EXPECT_EQ(agente.Espera("V,R01", 3000), "V,R01,2,Formato parametros no valido") << sz;
+    }
+    const std::string sLargo = "A,T01," + std::string(65, 'R') + ",0,TX,1";
+    Orden(sLargo);
+    EXPECT_EQ(agente.Espera("V,R01", 3000), "V,R01,2,Formato parametros no valido") << "name beyond 64";
+    for (int e = 0; e < 3; e++) {
+        EXPECT_EQ(oCgest.LeeActivoTx(0, e), -1) << e;
+        EXPECT_EQ(oCgest.LeeActivoRx(0, e), -1) << e;
+    }
+    // The leading text before the key is the agent's business; a whole order still goes through.
+    Orden("xxA,T01,RD-01,2,RX,2");
+    EXPECT_EQ(agente.Espera("V,R01", 3000), "V,R01,1,Conmutacion Realizada");
+    EXPECT_EQ(oCgest.LeeActivoRx(0, 2), 1);
+}
+
 TEST_F(Mantenimiento, RefreshOrderSendsTheNotificationsAndAStatusRequestWinsOverIt) {
     Orden("A,T10");
     EXPECT_EQ(agente.Espera("V,N05", 3000), "V,N05,7");

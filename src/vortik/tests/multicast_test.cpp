@@ -64,6 +64,13 @@ void FijaPuerto(uint32_t uiPuerto) {
     oConfigPasarela.uiPuertoMulticast = uiPuerto;
 }
 
+std::string GrupoActual() {
+    char ac[65];
+    uint16_t us;
+    mcastDameGrupo(ac, &us);
+    return ac;
+}
+
 class Multicast : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -144,7 +151,9 @@ TEST_F(Multicast, PublicationGoesWhereReceptionIsWhileTheConfigurationNamesNoGro
         cfgCerrojo c(&oConfigPasarela.tMutex);
         oConfigPasarela.acGrupoMulticast[0] = '\0';
     }
-    // Reception stays on 239.1.2.3:4001; the gateway's own packet must come back to it there.
+    // Reception goes back to the default group on its port; the gateway's own packet must come
+    // back to it there.
+    ASSERT_TRUE(Espera([] { return GrupoActual() == kGrupoMulticastDefecto; }));
     poPublica->Despierta();
     EXPECT_TRUE(Espera([] { return Conoce("QLN-PROPIA"); }));
     EXPECT_EQ(mcastDamePuerto(), 4001);
@@ -179,6 +188,54 @@ TEST_F(Multicast, WithoutConfiguredGroupOrPortReceptionStaysOnTheDefaultGroup) {
     EXPECT_TRUE(Espera([] { return Conoce("QLN-F"); }, 4000));
     EXPECT_EQ(mcastDamePuerto(), PUERTO_MULTICAST_DEFECTO + 1);
     EXPECT_EQ(log.Cuenta("CAMBIA CONFI"), 0);
+}
+
+TEST_F(Multicast, InvalidGroupOrPortIsRefusedAndAnImageWithoutGroupReturnsToTheDefault) {
+    pruebas::CCapturaLog log;
+    Arranca();
+    const int iCambios = log.Cuenta("CAMBIA CONFI");  // from the default group to the configured one
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        std::snprintf(oConfigPasarela.acGrupoMulticast, sizeof oConfigPasarela.acGrupoMulticast, "300.1.2.3");
+        oConfigPasarela.uiPuertoMulticast = 65535;
+    }
+    ASSERT_TRUE(Espera([&] { return log.Cuenta("Multicast: puerto 65535 no valido, sigue 4000") == 1; }));
+    EXPECT_EQ(log.Cuenta("Multicast: grupo 300.1.2.3 no valido, sigue 239.1.2.3"), 1);
+    // Reception stays on the last valid pair, through several passes, and says so only once.
+    for (const char* sz : {"QLN-1", "QLN-2", "QLN-3"}) {
+        EnviaGrupo(Paquete(sz, "RD-X"), 4001);
+        EXPECT_TRUE(Espera([&] { return Conoce(sz); })) << sz;
+    }
+    EXPECT_EQ(mcastDamePuerto(), 4001);
+    EXPECT_EQ(log.Cuenta("no valido"), 2);
+    EXPECT_EQ(log.Cuenta("CAMBIA CONFI"), iCambios);
+    EXPECT_EQ(log.Cuenta("multicast_port 65536"), 0);
+
+    // A valid group with an out-of-range port: the group is taken, the port kept.
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        std::snprintf(oConfigPasarela.acGrupoMulticast, sizeof oConfigPasarela.acGrupoMulticast, "239.1.2.4");
+        oConfigPasarela.uiPuertoMulticast = 70000;
+    }
+    ASSERT_TRUE(Espera([] { return GrupoActual() == "239.1.2.4" && mcastDamePuerto() == 4001; }));
+    EXPECT_EQ(log.Cuenta("Multicast: puerto 70000 no valido, sigue 4000"), 1);
+    // Sent again until it arrives: the thread may still be joining.
+    EXPECT_TRUE(Espera([] {
+        EnviaGrupo(Paquete("QLN-4", "RD-X"), 4001, "239.1.2.4");
+        return Conoce("QLN-4");
+    }));
+
+    // An image without a group: back to the default group.
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        oConfigPasarela.acGrupoMulticast[0] = '\0';
+        oConfigPasarela.uiPuertoMulticast = 0;
+    }
+    ASSERT_TRUE(Espera([] { return GrupoActual() == kGrupoMulticastDefecto && mcastDamePuerto() == 4001; }));
+    EXPECT_TRUE(Espera([] {
+        EnviaGrupo(Paquete("QLN-D", "RD-D"), 4001, kGrupoMulticastDefecto);
+        return Conoce("QLN-D");
+    }));
 }
 
 TEST_F(Multicast, FailedRejoinIsRetriedAtTheNextPass) {

@@ -202,6 +202,20 @@ TEST_F(Publica, ReceivedPacketsAreAppliedOrDroppedByWhatTheyHold) {
     EXPECT_EQ(p.BajaInfoEstadoRecurso("QLN-NADIE", "RD-A"), -1);
 }
 
+TEST_F(Publica, PacketOfMoreThanSixteenEntriesAppliesTheFirstSixteen) {
+    CPublica p("QLN-PROPIA", false);
+    std::vector<Entrada> v;
+    for (int i = 0; i < 25; i++) v.push_back({"RD-" + std::to_string(i), 1, 1, 3, 0, 0, 0});
+    const std::vector<uint8_t> paquete = Paquete(1, "QLN-X", 25, 1, v);
+    ASSERT_EQ(paquete.size(), 1548u);
+    ASSERT_EQ(Aplica(p, paquete), 0);
+    RegistroPasarela r;
+    ASSERT_TRUE(p.DamePasarela("QLN-X", &r));
+    for (int i = 0; i < 16; i++) EXPECT_STREQ(r.asEntradas[i].acNombre, ("RD-" + std::to_string(i)).c_str());
+    EXPECT_EQ(p.DameEstadoRecurso("QLN-X", "RD-16"), nullptr);
+    EXPECT_EQ(p.DameEstadoRecurso("QLN-X", "RD-24"), nullptr);
+}
+
 TEST_F(Publica, LookUpWithoutGatewayTakesTheFirstInTableOrder) {
     CPublica p("QLN-PROPIA", false);
     Aplica(p, Paquete(1, "QLN-1", 1, 1, {{"RD-C", 1, 1, 3, 0, 0, 0}}));
@@ -307,6 +321,28 @@ TEST_F(Publica, WithoutConfiguredGroupPacketsGoToTheGroupReceptionListensOn) {
     p.ActualizaPublica("RD-01", Registro(3, 1, 2, 3).data(), 1, 0);
     p.PasadaPublica();
     EXPECT_EQ(Recibe(s, 2000).size(), 108u);
+    close(s);
+}
+
+TEST_F(Publica, UnusableConfiguredGroupOrPortSendsWhereReceptionIs) {
+    const int s = Receptor(kGrupoMulticastDefecto, PUERTO_MULTICAST_DEFECTO);
+    CPublica p("QLN-PROPIA", false);
+    p.ActualizaPublica("RD-01", Registro(3, 1, 2, 3).data(), 1, 0);
+    struct Caso {
+        const char* szGrupo;
+        uint32_t uiPuerto;
+    };
+    const Caso casos[] = {{"300.1.2.3", kPuerto}, {"192.0.2.9", kPuerto}, {kGrupo, 65535}, {kGrupo, 70000}};
+    for (const Caso& c : casos) {
+        {
+            cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+            std::snprintf(oConfigPasarela.acGrupoMulticast, sizeof oConfigPasarela.acGrupoMulticast, "%s",
+                          c.szGrupo);
+            oConfigPasarela.uiPuertoMulticast = c.uiPuerto;
+        }
+        p.PasadaPublica();
+        EXPECT_EQ(Recibe(s, 2000).size(), 108u) << c.szGrupo << ":" << c.uiPuerto;
+    }
     close(s);
 }
 
