@@ -269,11 +269,17 @@ void ipcrecCierraCanal() {
     delete pCanal;
 }
 
+// Without the lock: the no-activity call-back prints through the channel. Main ticks and
+// main closes, so the channel cannot go away under the tick.
 int ipcrecTemporiza() {
-    return Envia([](Cola& q) {
-        q.Temporiza(1);
-        return 0;
-    });
+    Cola* pCanal;
+    {
+        cfgCerrojo c(&gtMutex);
+        pCanal = giPidNucleo >= 0 ? gpCanal : nullptr;
+    }
+    if (pCanal == nullptr) return -1;
+    pCanal->Temporiza(1);
+    return 0;
 }
 
 int ipcrecEnviaReset() { return Envia([](Cola& q) { return q.EnviaReset(), 0; }); }

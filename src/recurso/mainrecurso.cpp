@@ -153,11 +153,14 @@ int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& 
         printf("%s[%d] V%d.%d.%d  (%s)\n", gszPalabra, giRec, VERSION_MAYOR, VERSION_MENOR, VERSION_REVISION,
                kBuild);
 
+    // The channel is ticked while waiting too: a core that dies before sending the
+    // configuration would otherwise leave the process waiting for ever.
     Bloquea();
-    while (!giConfigRecibida && !giTermina) {
+    for (int iPaso = 1; !giConfigRecibida && !giTermina; ++iPaso) {
         Desbloquea();
         ipcrecEnviaSinConfig();
         DuermeMs(500);
+        if (iPaso % 2 == 0) ipcrecTemporiza();
         Bloquea();
     }
     Desbloquea();
