@@ -10,6 +10,7 @@
 #include "centrec.h"
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
+#include "comun/nlog.h"
 #include "ipc/cola.h"
 #include "libdsp.h"
 #include "mainrecurso.h"
@@ -207,7 +208,10 @@ void EvtNivelIncidencias(int32_t iNivel) {
 void EvtModoTest(int32_t) { IpcTraza(CLASES_LINEA, "IPCREC[%d]: EvtModoTest\n", Rec()); }
 void EvtCreaCanalHermano(int32_t pid, uint8_t ucModo) {
     IpcTraza(CLASES_LINEA, "IPCREC[%d]: ipcrecEvtCreaCanalHermano PID=%d, Modo=%d\n", Rec(), pid, ucModo);
-    if (ucModo == COLA_HERMANO_CLIENTE) ldspCreaCanal(pid);
+    if (ucModo != COLA_HERMANO_CLIENTE) return;
+    const int r = ldspCreaCanal(pid);
+    NLOG::Log(r == 0 ? NLOG::INFO : NLOG::ERROR, "IPCREC[%d]: canal con el servicio DSP %d (%d), pid %d", Rec(), pid, r,
+              static_cast<int>(getpid()));
 }
 
 }  // namespace

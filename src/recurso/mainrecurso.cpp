@@ -191,8 +191,9 @@ int mrecTomaConfig(const char* pcGeneral, const cfgConfigRecurso* pNuevo) {
         Desbloquea();
         char szNombre[sizeof pNuevo->nombre + 1] = {};
         memcpy(szNombre, pNuevo->nombre, sizeof pNuevo->nombre);
-        NLOG::Log(NLOG::INFO, "%s[%d]: configuracion %s iTipoIf %d modulo %d", gszPalabra, giRec, szNombre,
-                  pNuevo->iTipoIf, pNuevo->iSlot * 4 + pNuevo->iDispositivo);
+        // With the pid: restarts of one resource share its log file.
+        NLOG::Log(NLOG::INFO, "%s[%d]: configuracion %s iTipoIf %d modulo %d, pid %d", gszPalabra, giRec, szNombre,
+                  pNuevo->iTipoIf, pNuevo->iSlot * 4 + pNuevo->iDispositivo, giPropio);
         return 0;
     }
     CambiosConfig sCambios;
