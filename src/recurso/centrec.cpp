@@ -303,6 +303,8 @@ void CEntidadRC::Termina() {
     printf("-----------------------TRAZA Termina\n");
     fflush(stdout);
     if (iTerminada.exchange(1)) return;
+    // Before its start the entity has no module of its own: module 0 may be another line's.
+    if (!iIniciada) return;
     if (hwIniciaSlic(iModulo, MODO_SLIC_REPOSO, 0, 0, 0) != 0)
         NLOG::Log(NLOG::ERROR, "CENTTLF[%d]: Error Termina hwIniciaSlic(%d)", iRec, iModulo);
     NLOG::Log(NLOG::INFO, "CENTTLF[%d]: Terminahw(%d)", iRec, iModulo);

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,7 +30,7 @@ constexpr int32_t DIAG_RECHAZADA = 207;
 // Guards the channel pointer: every thread prints through it, main closes it at the end.
 pthread_mutex_t gtMutex = PTHREAD_MUTEX_INITIALIZER;
 Cola* gpCanal = nullptr;
-int32_t giPidNucleo = -1;
+std::atomic<int32_t> giPidNucleo{-1};  // read by the handlers without the lock
 
 // Runs fEnvia on the channel under the lock; -1 without a channel.
 template <typename F>
@@ -228,13 +229,11 @@ int ipcrecIniciaCanal(int32_t pidNucleo) {
             printf("IPCREC[%d]: ERROR creando canal de comunicacion con vortik %d.\n\r", Rec(), pidNucleo);
         return -1;
     }
+    // Handlers first: the receive thread already runs, and a message without one is dropped.
     {
         cfgCerrojo c(&gtMutex);
-        gpCanal = pCanal;
         giPidNucleo = pidNucleo;
     }
-    FijaGanchoTextoIpc(EnviaTexto);
-    pCanal->FijaLatido(LATIDO_S, EvtProcesoMuerto);
     pCanal->RegistraEvtReset(EvtReset);
     pCanal->RegistraEvtTermina(EvtTermina);
     pCanal->RegistraEvtPintaEstadisticas(EvtPintaEstadisticas);
@@ -256,6 +255,12 @@ int ipcrecIniciaCanal(int32_t pidNucleo) {
     pCanal->RegistraEvtNivelIncidencias(EvtNivelIncidencias);
     pCanal->RegistraEvtModoTest(EvtModoTest);
     pCanal->RegistraEvtCreaCanalHermano(EvtCreaCanalHermano);
+    {
+        cfgCerrojo c(&gtMutex);
+        gpCanal = pCanal;
+    }
+    FijaGanchoTextoIpc(EnviaTexto);
+    pCanal->FijaLatido(LATIDO_S, EvtProcesoMuerto);
     return 0;
 }
 

@@ -239,6 +239,20 @@ TEST_F(ProcesoRecurso, TerminaPutsTheLineAtRestOnceAndTheProcessRunsOn) {
     EXPECT_EQ(hijo.EsperaFin(1500), -1);
 }
 
+// Presence is read on the card that holds the entity's own line module (module / 4), not on
+// the card that the resource number / 4 would name: resource 5 here works module 3, card 0.
+TEST_F(ProcesoRecurso, ModulePresenceIsReadOnTheCardOfItsOwnLineModule) {
+    placa->Orden("tipo 65536");      // a board that reports its cards' presence
+    placa->Orden("presencia 1 0");   // card 1 (resource 5 / 4) missing
+    hijo.Arranca("fonmira", 5, MASCARA_LINEA);
+    ASSERT_TRUE(EsperaQue([] { return !Buzon::Global().De(COD_SIN_CONFIG).empty(); }, 5000));
+    hijo.Configura(Telefono());
+    ASSERT_TRUE(hijo.LogContiene("FIN ArrancaHW(3)", 10000));
+    EXPECT_EQ(hijo.Log().find("Fallo hw"), std::string::npos);
+    placa->Orden("presencia 0 0");  // its own card goes
+    EXPECT_TRUE(hijo.LogContiene("CENTRC[5]: Fallo hw(3)", 5000));
+}
+
 struct CasoArgumentos {
     const char* nombre;
     std::vector<std::string> args;
