@@ -65,9 +65,10 @@ void EvRecursoCreado(int32_t peer, int32_t id) {
         if (peer != giPid || giPid < 0 || gpCanal == nullptr) return;
         int i = Busca(id);
         if (i < 0) {
-            // Nobody waits for it (given up, or asked before a restart): without this the
-            // DSP service would keep a channel working for nobody.
-            gpCanal->EnviaLiberaRecurso(id);
+            // One of ours that nobody waits for any more (given up): without this the DSP
+            // service would keep a channel working for nobody. Another's id is only ignored:
+            // releasing it would free the slot of a live id of ours.
+            if (id / 10000 == gpCanal->DamePropio()) gpCanal->EnviaLiberaRecurso(id);
             return;
         }
         gasTabla[i].bCreado = true;

@@ -157,9 +157,12 @@ TEST_F(ClienteDsp, AnAnswerForAnIdNobodyWaitsForReleasesThatResource) {
     EntidadPrueba a;
     int id = ldspArrancaRecurso(0, &a);
     ASSERT_GE(id, 0);
+    // An id of another process with the same slot: not ours to release.
+    servicio->EnviaDspRecursoCreado(id + 10000);
     const int32_t ajeno = id + 3;
     servicio->EnviaDspRecursoCreado(ajeno);
     ASSERT_TRUE(EsperaQue([&] { return !Pedidos(COD_LIBERA_RECURSO).empty(); }));
+    EXPECT_EQ(Pedidos(COD_LIBERA_RECURSO).size(), 1u);
     EXPECT_EQ(Pedidos(COD_LIBERA_RECURSO)[0].id, ajeno);
     servicio->EnviaDspRecursoCreado(id);
     ASSERT_TRUE(EsperaQue([&] { return !a.Creados().empty(); }));
