@@ -239,6 +239,18 @@ TEST_F(ProcesoRecurso, TerminaPutsTheLineAtRestOnceAndTheProcessRunsOn) {
     EXPECT_EQ(hijo.EsperaFin(1500), -1);
 }
 
+// Before its configuration the process has no line module: EvtTermina must not reset module
+// 0, which may be another resource's line.
+TEST_F(ProcesoRecurso, TerminaBeforeTheConfigurationTouchesNoLineModule) {
+    hijo.Arranca("fonmira", REC, MASCARA_LINEA);
+    ASSERT_TRUE(EsperaQue([] { return !Buzon::Global().De(COD_SIN_CONFIG).empty(); }, 5000));
+    ASSERT_EQ(hijo.Canal().EnviaTermina(), 0);
+    ASSERT_TRUE(EsperaQue([] { return CHijoRecurso::Salida().find("TRAZA Termina") != std::string::npos; }, 5000));
+    EXPECT_NE(placa->Slic(0).find("modo=- "), std::string::npos) << placa->Slic(0);
+    EXPECT_EQ(hijo.Log().find("Terminahw"), std::string::npos);
+    EXPECT_TRUE(hijo.Vivo());
+}
+
 // Presence is read on the card that holds the entity's own line module (module / 4), not on
 // the card that the resource number / 4 would name: resource 5 here works module 3, card 0.
 TEST_F(ProcesoRecurso, ModulePresenceIsReadOnTheCardOfItsOwnLineModule) {
