@@ -1,8 +1,11 @@
 // Supervision of real child processes: the test process is the core (its resource supervisors,
-// child-channel handlers and DSP service supervisor) and the children are the stand-in program
-// sim/standin installed in the sandbox's /usr/bin under the programs' names. The stand-ins write
-// what they see into a journal; the fixed waits of the supervisors run twenty times faster.
+// child-channel handlers and DSP service supervisor) and the children are the resource programs
+// installed in the sandbox's /usr/bin, with the stand-in sim/standin under the names of the
+// programs that are not part of the system (radio, the DSP service). The resource programs are
+// seen through their logs and /proc, the stand-ins through their journal; the fixed waits of the
+// supervisors run twenty times faster.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -29,6 +32,7 @@
 #include "cpasagus.h"
 #include "csuperec.h"
 #include "ipcvortik.h"
+#include "nucleo_proceso.h"
 #include "comun/nlog.h"
 #include "procesohijo.h"
 #include "superdsp.h"
@@ -89,6 +93,7 @@ protected:
         sStandin = std::string(b) + "/sim/standin/standin";
         ASSERT_EQ(access(sStandin.c_str(), X_OK), 0) << sStandin;
         NLOG::FijaCaptura(Captura);
+        pruebas::ConfiguraLogs();
         superecFijaEspera(EsperaCorta);
         {
             cfgCerrojo c(&gCfg.tMutex);
@@ -107,12 +112,16 @@ protected:
         std::lock_guard<std::mutex> l(gMutexLog);
         for (const auto& s : gLog) std::printf("log: %s\n", s.c_str());
         for (const auto& s : Diario()) std::printf("diario: %s\n", s.c_str());
+        for (int r = 0; r < CFG_NUM_RECURSOS; ++r) {
+            const std::string sLog = pruebas::LogRecurso(r);
+            if (!sLog.empty()) std::printf("log rec%d:\n%s\n", r, sLog.c_str());
+        }
     }
 
     void Instala(const std::string& programa) {
         std::string ruta = "/usr/bin/" + programa;
         unlink(ruta.c_str());
-        ASSERT_EQ(symlink(sStandin.c_str(), ruta.c_str()), 0) << ruta;
+        ASSERT_EQ(symlink(pruebas::RutaPrograma(programa).c_str(), ruta.c_str()), 0) << ruta;
     }
     void Modo(const std::string& clave, const std::string& modo) {
         std::ofstream(sDir + "/modo_" + clave) << modo << "\n";
@@ -155,6 +164,52 @@ protected:
             if (s.find(texto) != std::string::npos) ++n;
         return n;
     }
+    // Children started for the resource, in order, as the supervisor logged them.
+    std::vector<int> Creados(int rec) {
+        const std::string sPrefijo = "CSUPEREC[" + std::to_string(rec) + "]: Creado proceso ";
+        std::vector<int> v;
+        std::lock_guard<std::mutex> l(gMutexLog);
+        for (const auto& s : gLog)
+            if (s.compare(0, sPrefijo.size(), sPrefijo) == 0) v.push_back(std::atoi(s.c_str() + sPrefijo.size()));
+        return v;
+    }
+    // The resource process took its record (logged with its pid).
+    static bool Configurado(int rec, int pid, const std::string& sPalabra, int tipoIf) {
+        char acInicio[64];
+        std::snprintf(acInicio, sizeof acInicio, "%s[%d]: configuracion REC%02d iTipoIf %d modulo ", sPalabra.c_str(),
+                      rec, rec, tipoIf);
+        const std::string sFin = ", pid " + std::to_string(pid);
+        std::istringstream is(pruebas::LogRecurso(rec));
+        for (std::string l; std::getline(is, l);)
+            if (l.find(acInicio) != std::string::npos && l.size() >= sFin.size() &&
+                l.compare(l.size() - sFin.size(), sFin.size(), sFin) == 0)
+                return true;
+        return false;
+    }
+    // The targets of a process's descriptors ("pipe:[123]", "/dev/null" ...).
+    static std::vector<std::string> Descriptores(int pid) {
+        std::vector<std::string> v;
+        const std::string sDir = "/proc/" + std::to_string(pid) + "/fd";
+        if (DIR* d = opendir(sDir.c_str())) {
+            while (dirent* e = readdir(d)) {
+                char destino[256];
+                ssize_t n = readlink((sDir + "/" + e->d_name).c_str(), destino, sizeof destino - 1);
+                if (n > 0) v.emplace_back(destino, static_cast<size_t>(n));
+            }
+            closedir(d);
+        }
+        return v;
+    }
+    // "SigBlk SigIgn" of a process as /proc shows them.
+    static std::string Mascaras(int pid) {
+        std::istringstream is(pruebas::LeeTodo("/proc/" + std::to_string(pid) + "/status"));
+        std::string l, blk = "?", ign = "?";
+        while (std::getline(is, l)) {
+            if (l.compare(0, 7, "SigBlk:") == 0) blk = l.substr(l.find_first_not_of(" \t", 7));
+            if (l.compare(0, 7, "SigIgn:") == 0) ign = l.substr(l.find_first_not_of(" \t", 7));
+        }
+        return blk + " " + ign;
+    }
     // Reaped: no process, not even a zombie, answers to the pid.
     static bool Recogido(int pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 
@@ -169,10 +224,11 @@ std::string Args(int rec, int nivel) {
 TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspService) {
     Instala("fonmira");
     Instala("dremson");
-    Modo("2", "mudo");
     // A descriptor the core did not mark close-on-exec must not reach the child.
     int tubo[2];
     ASSERT_EQ(pipe(tubo), 0);
+    char acTubo[64] = {};
+    ASSERT_GT(readlink(("/proc/self/fd/" + std::to_string(tubo[0])).c_str(), acTubo, sizeof acTubo - 1), 0);
     // Nor a signal the core blocks (for its signal thread) or ignores: the supervisor thread
     // inherits this thread's mask.
     sigset_t bloqueadas;
@@ -191,16 +247,23 @@ TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspSer
     ASSERT_EQ(CSuperDsp::Inicia(), 0);
     Arranca(2);
 
-    ASSERT_TRUE(Hasta([&] { return Lineas("arranque fonmira").size() >= 2; }, 60));
-    auto a = Lineas("arranque fonmira");
-    EXPECT_EQ(a[0].linea, "arranque fonmira " + Args(2, 0x10));
-    EXPECT_EQ(a[1].linea, a[0].linea);
-    EXPECT_TRUE(HayLinea(a[0].pid, "fds -"));
-    EXPECT_TRUE(HayLinea(a[0].pid, "senales 0000000000000000 0000000000000000"));
-    EXPECT_TRUE(HayLinea(a[0].pid, "config 2 REC02 4"));
-    EXPECT_TRUE(Recogido(a[0].pid));
+    ASSERT_TRUE(Hasta([&] { return !Creados(2).empty(); }, 20));
+    const int primero = Creados(2)[0];
+    ASSERT_TRUE(Hasta([&] { return Configurado(2, primero, "TLF ", TIPOIF_AB); }, 20));
+    EXPECT_EQ(pruebas::LineaDeOrdenes(primero), "fonmira " + Args(2, 0x10));
+    for (const auto& s : Descriptores(primero)) EXPECT_NE(s, acTubo);
+    // Read until steady: a thread being created blocks every signal for a moment.
+    EXPECT_TRUE(Hasta([&] { return Mascaras(primero) == "0000000000000000 0000000000000000"; }, 10))
+        << Mascaras(primero);
+    // Frozen, the child stops its heartbeat: the core kills it and starts it again.
+    ASSERT_EQ(kill(primero, SIGSTOP), 0);
+    ASSERT_TRUE(Hasta([&] { return Creados(2).size() >= 2; }, 60));
+    const int segundo = Creados(2)[1];
+    EXPECT_EQ(pruebas::LineaDeOrdenes(segundo), "fonmira " + Args(2, 0x10));
+    EXPECT_TRUE(Hasta([&] { return Configurado(2, segundo, "TLF ", TIPOIF_AB); }, 20));
+    EXPECT_TRUE(Recogido(primero));
     EXPECT_GE(CuentaLog("CSUPEREC[2]::NotifHijoMuerto"), 1);
-    EXPECT_GE(CuentaLog("CSUPEREC[2]:Filicidio PID " + std::to_string(a[0].pid)), 1);
+    EXPECT_GE(CuentaLog("CSUPEREC[2]:Filicidio PID " + std::to_string(primero)), 1);
     char registro[64] = {};
     timeval t{5, 0};
     setsockopt(agente, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
@@ -210,15 +273,22 @@ TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspSer
 
     int dsp = CSuperDsp::DamePid();
     ASSERT_GT(dsp, 0);
-    EXPECT_TRUE(Hasta([&] { return HayLinea(dsp, "hermano " + std::to_string(a[1].pid) + " 3"); }, 10));
+    EXPECT_TRUE(Hasta([&] { return HayLinea(dsp, "hermano " + std::to_string(segundo) + " 3"); }, 10));
     // The resource processes learn the DSP service's pid when configured.
-    EXPECT_TRUE(Hasta([&] { return HayLinea(a[1].pid, "hermano " + std::to_string(dsp) + " 4"); }, 10));
+    EXPECT_TRUE(Hasta([&] {
+        return pruebas::LogRecurso(2).find("IPCREC[2]: canal con el servicio DSP " + std::to_string(dsp) +
+                                           " (0), pid " + std::to_string(segundo)) != std::string::npos;
+    }, 10));
     close(tubo[0]);
     close(tubo[1]);
 }
 
+// Children that die at once: the radio program's stand-in made to exit or crash (the resource
+// programs of the system never do), or no program installed at all.
 struct CasoMuerte {
     const char* nombre;
+    const char* programa;
+    int tipoIf;
     const char* modo;  // nullptr: the program is not installed
 };
 
@@ -228,33 +298,30 @@ class MuerteTemprana : public Nucleo, public ::testing::WithParamInterface<CasoM
 
 TEST_P(MuerteTemprana, ChildDeadBeforeItsFirstHeartbeatIsReapedAndRelaunched) {
     const CasoMuerte& c = GetParam();
+    TipoIf(1, c.tipoIf);
     if (c.modo) {
-        Instala("fonmira");
+        Instala(c.programa);
         Modo("1", c.modo);
     }
     Arranca(1);
     ASSERT_TRUE(Hasta([&] { return CuentaLog("CSUPEREC[1]: Creado proceso") >= 3; }, 30));
-    std::vector<int> pids;
-    {
-        std::lock_guard<std::mutex> l(gMutexLog);
-        for (const auto& s : gLog)
-            if (s.compare(0, 28, "CSUPEREC[1]: Creado proceso ") == 0) pids.push_back(std::atoi(s.c_str() + 28));
-    }
+    std::vector<int> pids = Creados(1);
     ASSERT_GE(pids.size(), 3u);
     EXPECT_TRUE(Recogido(pids[0]));
     EXPECT_TRUE(Recogido(pids[1]));
     if (c.modo) {
-        auto a = Lineas("arranque fonmira");
+        auto a = Lineas(std::string("arranque ") + c.programa);
         ASSERT_GE(a.size(), 2u);
-        EXPECT_EQ(a[1].linea, "arranque fonmira " + Args(1, 0x10));
+        EXPECT_EQ(a[1].linea, std::string("arranque ") + c.programa + " " + Args(1, 0x10));
     } else {
-        EXPECT_GE(CuentaLog("Ejecutando en directorio en curso ./fonmira " + Args(1, 0x10)), 1);
+        EXPECT_GE(CuentaLog(std::string("Ejecutando en directorio en curso ./") + c.programa + " " + Args(1, 0x10)), 1);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Casos, MuerteTemprana,
-                         ::testing::Values(CasoMuerte{"SaleEnseguida", "sale"}, CasoMuerte{"Revienta", "falla"},
-                                           CasoMuerte{"ProgramaAusente", nullptr}),
+                         ::testing::Values(CasoMuerte{"SaleEnseguida", "sopwent", TIPOIF_RADIO, "sale"},
+                                           CasoMuerte{"Revienta", "sopwent", TIPOIF_RADIO, "falla"},
+                                           CasoMuerte{"ProgramaAusente", "fonmira", TIPOIF_AB, nullptr}),
                          [](const ::testing::TestParamInfo<CasoMuerte>& i) { return std::string(i.param.nombre); });
 
 TEST_F(Nucleo, StopWithoutChildSignalsNoOtherProcess) {
@@ -273,7 +340,8 @@ TEST_F(Nucleo, StopWithoutChildSignalsNoOtherProcess) {
 }
 
 TEST_F(Nucleo, StopDuringRestartKillsOnlyTheOwnChild) {
-    Instala("fonmira");
+    TipoIf(5, TIPOIF_RADIO);  // its program's stand-in exits at once
+    Instala("sopwent");
     Modo("5", "sale");
     pid_t ajeno = ProcesoAjeno();
     ASSERT_GT(ajeno, 0);
@@ -283,7 +351,7 @@ TEST_F(Nucleo, StopDuringRestartKillsOnlyTheOwnChild) {
     ASSERT_TRUE(Hasta([&] { return aoSupervisorRecurso[5].DameEstado() == CSupervisorRecurso::ESTADO_PARADO &&
                                    aoSupervisorRecurso[5].DamePidHijo() == -1; },
                       20));
-    for (const auto& a : Lineas("arranque fonmira")) EXPECT_TRUE(Recogido(a.pid));
+    for (const auto& a : Lineas("arranque sopwent")) EXPECT_TRUE(Recogido(a.pid));
     EXPECT_EQ(waitpid(ajeno, nullptr, WNOHANG), 0);
     TerminaAjeno(ajeno);
 }
@@ -292,14 +360,14 @@ TEST_F(Nucleo, NewInterfaceTypeRestartsTheChildWithItsProgram) {
     Instala("fonmira");
     Instala("lintaro");
     Arranca(0);
-    ASSERT_TRUE(Hasta([&] { return Lineas("config 0 REC00 4").size() == 1; }, 20));
-    int viejo = Lineas("arranque fonmira")[0].pid;
+    ASSERT_TRUE(Hasta([&] { return !Creados(0).empty(); }, 20));
+    const int viejo = Creados(0)[0];
+    ASSERT_TRUE(Hasta([&] { return Configurado(0, viejo, "TLF ", TIPOIF_AB); }, 20));
     TipoIf(0, TIPOIF_ATSR2);
     ASSERT_EQ(aoSupervisorRecurso[0].ReconfiguraRecurso(), 0);
-    ASSERT_TRUE(Hasta([&] { return Lineas("config 0 REC00 5").size() == 1; }, 20));
-    auto a = Lineas("arranque lintaro");
-    ASSERT_EQ(a.size(), 1u);
-    EXPECT_EQ(a[0].linea, "arranque lintaro " + Args(0, 0x10));
+    ASSERT_TRUE(Hasta([&] { return Creados(0).size() >= 2 && Configurado(0, Creados(0)[1], "R2N5", TIPOIF_ATSR2); }, 20));
+    EXPECT_EQ(Creados(0).size(), 2u);
+    EXPECT_EQ(pruebas::LineaDeOrdenes(Creados(0)[1]), "lintaro " + Args(0, 0x10));
     EXPECT_TRUE(Recogido(viejo));
 }
 
@@ -399,7 +467,10 @@ TEST_F(Nucleo, SilentDspServiceIsRestartedAndResourcesLearnItsNewPid) {
     EXPECT_EQ(a[1].linea, "arranque dremson 16 " + std::to_string(getpid()));
     int hijo = aoSupervisorRecurso[3].DamePidHijo();
     ASSERT_GT(hijo, 0);
-    EXPECT_TRUE(Hasta([&] { return HayLinea(hijo, "hermano " + std::to_string(nuevo) + " 4"); }, 10));
+    EXPECT_TRUE(Hasta([&] {
+        return pruebas::LogRecurso(3).find("IPCREC[3]: canal con el servicio DSP " + std::to_string(nuevo) +
+                                           " (0), pid " + std::to_string(hijo)) != std::string::npos;
+    }, 10));
 }
 
 TEST_F(Nucleo, DspServiceThatCannotRunIsReapedAndRelaunched) {

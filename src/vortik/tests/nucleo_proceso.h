@@ -1,7 +1,8 @@
-// The core as a real process in the test's sandbox, with the simulated board and the stand-in
-// under the names of the programs the core starts.
+// The core as a real process in the test's sandbox, with the simulated board, the resource
+// programs and the stand-in under the names of the programs that are not part of the system.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -26,17 +29,62 @@ inline std::string DirBuild() {
 
 using ficheros_pruebas::LeeTodo;
 
-// The stand-in under every name the core may start; its journal in /mnt/ramfs/standin.
-inline void InstalaSustitutos() {
-    const std::string sStandin = DirBuild() + "/sim/standin/standin";
+// The resource programs of this system as built; the stand-in under the names of the others
+// (radio, QSIG, data, RRC, and the DSP service), its journal in /mnt/ramfs/standin.
+inline bool EsProgramaDelSistema(const std::string& sNombre) {
+    return sNombre == "lintaro" || sNombre == "fonmira" || sNombre == "kalvesk";
+}
+inline std::string RutaPrograma(const std::string& sNombre) {
+    return EsProgramaDelSistema(sNombre) ? DirBuild() + "/src/" + sNombre + "/" + sNombre
+                                         : DirBuild() + "/sim/standin/standin";
+}
+inline void InstalaProgramas() {
     for (const char* n : {"dremson", "lintaro", "fonmira", "kalvesk", "sopwent", "norbeck", "plenwat", "tuskev"}) {
         const std::string sDestino = std::string("/usr/bin/") + n;
         unlink(sDestino.c_str());
-        if (symlink(sStandin.c_str(), sDestino.c_str()) != 0) std::perror("symlink");
+        if (symlink(RutaPrograma(n).c_str(), sDestino.c_str()) != 0) std::perror("symlink");
     }
     mkdir("/mnt/ramfs/standin", 0755);
     setenv("VK_STANDIN_DIR", "/mnt/ramfs/standin", 1);
     mkdir("/mnt/ramfs/var", 0755);
+}
+
+// Text logs: the core's and each resource process's (/mnt/ramfs/vk_rec<N>.log) apart.
+inline void ConfiguraLogs() {
+    if (FILE* f = std::fopen("/mnt/ramfs/plog.conf", "w")) {
+        std::fputs("FILEFORMAT=txt\nFILENAME=/mnt/ramfs/vk\nFILESIZE=10000000\nNUMOFFILES=0\n", f);
+        std::fclose(f);
+    }
+}
+inline std::string LogRecurso(int iRec) { return LeeTodo("/mnt/ramfs/vk_rec" + std::to_string(iRec) + ".log"); }
+
+// The command line of a live process as "<program name> <arguments...>"; "" when gone.
+inline std::string LineaDeOrdenes(int iPid) {
+    std::string s = LeeTodo("/proc/" + std::to_string(iPid) + "/cmdline");
+    std::string r;
+    size_t i = 0;
+    for (bool bPrimero = true; i < s.size(); bPrimero = false) {
+        size_t f = s.find('\0', i);
+        if (f == std::string::npos) f = s.size();
+        std::string a = s.substr(i, f - i);
+        if (bPrimero) a = a.substr(a.rfind('/') == std::string::npos ? 0 : a.rfind('/') + 1);
+        r += (r.empty() ? "" : " ") + a;
+        i = f + 1;
+    }
+    return r;
+}
+// Live processes whose command line is sLinea, in pid order.
+inline std::vector<int> ProcesosCon(const std::string& sLinea) {
+    std::vector<int> v;
+    if (DIR* d = opendir("/proc")) {
+        while (dirent* e = readdir(d)) {
+            int p = std::atoi(e->d_name);
+            if (p > 0 && LineaDeOrdenes(p) == sLinea) v.push_back(p);
+        }
+        closedir(d);
+    }
+    std::sort(v.begin(), v.end());
+    return v;
 }
 
 // Polls until fCond() holds or iMs pass.

@@ -17,7 +17,7 @@ protected:
     void SetUp() override {
         placa = simboard::CSimBoard::Arranca();
         ASSERT_TRUE(placa);
-        pruebas::InstalaSustitutos();
+        pruebas::InstalaProgramas();
         nucleo.Arranca({});
         ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
     }

@@ -22,7 +22,7 @@ protected:
     void SetUp() override {
         placa = simboard::CSimBoard::Arranca();
         ASSERT_TRUE(placa);
-        pruebas::InstalaSustitutos();
+        pruebas::InstalaProgramas();
     }
     std::unique_ptr<simboard::CSimBoard> placa;
     CNucleo nucleo;

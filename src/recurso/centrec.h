@@ -1,0 +1,119 @@
+// CEntidadRC: the common line entity of a resource process. It owns the line hardware of
+// its resource (line module, time slots, PCM device), supervises it, and holds what every
+// channel entity shares (mixer, codecs, timers, tone player). The trunk, telephone and
+// hot-line entities derive from it and override the call operations and the DSP events.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "hardware/ccomeventos.h"
+#include "ccodecg711.h"
+
+class CMezclador;
+class CPlayFile;
+class CTemporizador;
+
+// Changes found in a new configuration: bit words the channel entity fills and applies.
+struct CambiosConfig {
+    uint32_t uiGeneral = 0;
+    uint32_t uiInterfaz = 0;
+};
+
+class CEntidadRC : public CComeventos {
+public:
+    enum { HW_PARADO = 0, HW_EN_MARCHA = 1, HW_ARRANCANDO = 2 };
+
+    CEntidadRC();
+    virtual ~CEntidadRC();
+    CEntidadRC(const CEntidadRC&) = delete;
+    CEntidadRC& operator=(const CEntidadRC&) = delete;
+
+    // Start of the line once configured, called by main. The common entity runs Inicia and
+    // its own hardware supervision thread; a channel entity replaces both with its own.
+    virtual int Arranca(int iRec);
+
+    // 0, or -6 when a thread cannot be created.
+    int Inicia(int iRec);
+    void ArrancaHW();
+    // One pass; returns the wait in microseconds before the next.
+    int SupervisaHW();
+    void FalloHw();
+    int HwOk();
+    int HaySlic();
+    // EvtTermina from the core: the line goes back to rest for good; the process runs on.
+    virtual void Termina();
+    int EvtFalloSlic(int iModulo, int iEstado) override;
+    int EvtMuestrasPlayFile(int iValor, int iCuenta, const uint8_t* pucMuestras) override;
+    void AplicaGanancias();
+    void AjustaGananciaTx(int iModo, int iGanancia);
+    void AjustaGananciaRx(int iModo, int iGanancia);
+
+    // ---- Operations of the channel entity (the common entity has no line protocol) ----
+    // Call control from the core; non-zero refuses.
+    virtual int LlamadaSaliente(int32_t idLlamada, const char* szOrigen, const char* szDestino,
+                                int iPrioridad);
+    virtual int FinLlamada(int32_t idLlamada);
+    virtual int Ringing();
+    virtual int AceptaLlamada();
+    virtual int RechazaLlamada(int32_t idLlamada, int iMotivo);
+    virtual int InfoLlamada(int32_t idLlamada, int iMotivo);
+    // Configuration changes: noted while the new record is compared, applied after.
+    virtual void CambioConfigIf(CambiosConfig* pCambios);
+    virtual void CambioConfigGeneral(CambiosConfig* pCambios);
+    virtual void AplicaConfig(const CambiosConfig& sCambios);
+    // State lines of the statistics print.
+    virtual void PintaEstado();
+    // Debug word from the core's console.
+    virtual void Debug(int32_t iValor);
+
+    // Queries for the frame and the tests.
+    int DameModulo() const { return iModulo; }
+    int DameSlotRx() const { return iSlotRx; }
+    int DameEstadoHw();
+    int Iniciada() const { return iIniciada.load(); }
+
+protected:
+    static void* sSupervisor(void* pObjeto);
+
+    int iRec = -1;
+    std::atomic<int> iIniciada{0};
+    // Guarded by tMutexGlobal.
+    int iEstadoHw = HW_PARADO;
+    int iReconfigurado = 0;
+    int iHwArrancado = 0;
+    // Guarded by tMutexAudio.
+    int iTonoLocal = 0;
+    // Touched by the supervision thread only.
+    int iPasadas = 0;
+    int iNumReconfigSlic = 0;
+    int iFallos = 0;
+    std::atomic<int> iTerminada{0};
+    int iTipoIfHw = 0;
+    int iRespuestaInmediata = 0;
+    int iModulo = 0;
+    int iSlotTx = 0;
+    int iSlotRx = 0;
+    int iGananciaTxAplicada = 0;
+    int iGananciaRxAplicada = 0;
+    CMezclador* pMezclador = nullptr;
+    int iCanalMezclador = -1;
+    int iModoMezcla = 0;
+    struct Recortador {
+        int iCanal = -1;
+        uint32_t uiUltima = 0;
+        int iVentana = 0;
+        int iPendientes = 0;
+        int iLimite = -1;
+    } sRecortador;
+    CCodecG711 oCodificador;
+    CCodecG711 oDecodificador;
+    pthread_mutex_t tMutexGlobal;
+    pthread_mutex_t tMutexAudio;
+    pthread_mutex_t tMutexAudioRed;
+    pthread_cond_t tCondAudioRed;
+    CTemporizador* pTemporizador = nullptr;
+    CPlayFile* pPlayFile = nullptr;
+};
