@@ -21,6 +21,7 @@
 #include "comun/uptime.h"
 #include "comun/vigilanciahilos.h"
 #include "hardware/hardware.h"
+#include "ipc/cola.h"
 #include "ipcrec.h"
 #include "libdsp.h"
 #include "sesionrec.h"
@@ -147,6 +148,7 @@ int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& 
     sesrecInicia();
     gtArranque = time(nullptr);
     IniciaHardware();
+    Cola::FijaRelojRafaga(hwRelojUs);
     ipcrecIniciaCanal(giPidNucleo);
     ldspInicia();
     if (DameMascaraTrazaIpc() % 65535 != 0)
