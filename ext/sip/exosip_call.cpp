@@ -41,7 +41,17 @@ eXosip_event_type_t failure_type(int status, bool in_dialog) {
 }
 
 // The refresh leaves a little before half the interval, so that it is seen within it.
-Ms refresh_delay(int secs) { return Ms(std::max(100, secs * 500 - 50)); }
+Ms refresh_delay(int64_t secs) { return Ms(std::max<int64_t>(100, secs * 500 - 50)); }
+
+// Session-Expires delta-seconds (RFC 4028, RFC 3261 25.1): saturated at 2**32-1.
+int64_t session_interval(const std::string &se) {
+  const char *p = se.c_str();
+  while (*p == ' ' || *p == '\t') ++p;
+  int64_t n = 0;
+  if (*p < '0' || *p > '9') return 0;
+  for (; *p >= '0' && *p <= '9'; ++p) n = std::min<int64_t>(n * 10 + (*p - '0'), kMaxDeltaSeconds);
+  return n;
+}
 
 // RFC 4028: this side refreshes when the 2xx names it refresher, or, without a
 // Session-Expires in the 2xx, when it is the UAC that asked to be refresher.
@@ -57,7 +67,7 @@ void arm_session_timer(Dialog *d, const osip_message_t *req, const osip_message_
     const char *r = strcasestr(se.c_str(), "refresher=");
     ours = !se.empty() && (!r || strncasecmp(r + 10, "uac", 3) == 0);
   }
-  int secs = se.empty() ? 0 : atoi(se.c_str());
+  int64_t secs = session_interval(se);
   if (!ours || secs <= 0) {
     d->se_interval = 0;
     return;
@@ -70,7 +80,8 @@ void send_refresh(Dialog *d) {
   osip_message_t *m = build_in_dialog(d, "UPDATE");
   if (!m) return;
   char v[64];
-  snprintf(v, sizeof v, "%d;refresher=%s", d->se_interval, d->od->type == CALLER ? "uac" : "uas");
+  snprintf(v, sizeof v, "%lld;refresher=%s", static_cast<long long>(d->se_interval),
+           d->od->type == CALLER ? "uac" : "uas");
   osip_message_set_header(m, "Session-Expires", v);
   osip_message_set_header(m, "Supported", "timer");
   start_client(m, NICT, TrCtx{TrKind::InDialog, d->cid, d->d_id});
@@ -529,7 +540,7 @@ int call_retry(Call *c) {
     std::string minse = header_value(resp, "Min-SE");
     drop_headers(inv, "Session-Expires");
     drop_headers(inv, "Min-SE");
-    osip_message_set_header(inv, "Session-Expires", (std::to_string(atoi(minse.c_str())) + ";refresher=uac").c_str());
+    osip_message_set_header(inv, "Session-Expires", (std::to_string(session_interval(minse)) + ";refresher=uac").c_str());
     osip_message_set_header(inv, "Min-SE", minse.c_str());
   } else {
     add_authorization(inv, resp);

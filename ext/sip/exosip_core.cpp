@@ -2,7 +2,6 @@
 #include "exosip_internal.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -56,7 +55,24 @@ void cb_ist_ack(int, osip_transaction_t *tr, osip_message_t *ack) {
   if (ack && tr->last_response && MSG_IS_STATUS_2XX(tr->last_response)) call_ack(ack);
 }
 
-void cb_transport_error(int, osip_transaction_t *, int) {}
+// A message that cannot leave ends its transaction (osip2 kills it): the layer treats it as
+// a transaction that timed out, so that what waited on it (a call, a NOTIFY) is released.
+void cb_transport_error(int type, osip_transaction_t *tr, int) {
+  TrCtx *c = ctx_of(tr);
+  if (!c) return;
+  switch (type) {
+    case OSIP_ICT_TRANSPORT_ERROR:
+      call_ict_response(OSIP_ICT_STATUS_TIMEOUT, tr, nullptr);
+      return;
+    case OSIP_NICT_TRANSPORT_ERROR:
+      cb_nict(OSIP_NICT_STATUS_TIMEOUT, tr, nullptr);
+      return;
+    default:  // an answer that cannot leave: a call still waiting for it goes
+      if (Call *call = find_call(c->cid); call && call->inc_tid == tr->transactionid && !call->answered)
+        call_release(call);
+      return;
+  }
+}
 
 bool valid_message(const osip_message_t *m) {
   if (!m || !m->from || !m->from->url || !m->to || !m->to->url || !m->call_id || !m->call_id->number || !m->cseq ||
@@ -244,13 +260,10 @@ int send_raw(osip_message_t *msg, const std::string &host, int port, int tid) {
   sockaddr_in dst{};
   dst.sin_family = AF_INET;
   dst.sin_port = htons(static_cast<uint16_t>(port > 0 ? port : 5060));
+  // Peers are configured by address: a name would be a blocking look-up under the stack's lock.
   if (inet_pton(AF_INET, host.c_str(), &dst.sin_addr) != 1) {
-    addrinfo hints{}, *res = nullptr;
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return -1;
-    dst.sin_addr = reinterpret_cast<sockaddr_in *>(res->ai_addr)->sin_addr;
-    freeaddrinfo(res);
+    EXO_LOG(OSIP_ERROR, "eXosip: %s is not an IPv4 address, nothing sent\n", host.c_str());
+    return -1;
   }
   char *text = nullptr;
   size_t len = 0;

@@ -56,7 +56,7 @@ struct Dialog : eXosip_dialog_t {
   int last_rseq = 0;      // reliable provisional responses (RFC 3262)
   int rseq_cseq = 0;
   // Session timer (RFC 4028) when this side is the refresher
-  int se_interval = 0;
+  int64_t se_interval = 0;  // seconds
   Clock::time_point next_refresh;
   // Subscriptions
   std::string event;
@@ -142,6 +142,7 @@ constexpr size_t kMaxTransactions = 32768;
 constexpr size_t kMaxQueuedEvents = 4096;
 constexpr size_t kMaxInSubscriptions = 512;
 constexpr int kT1 = 500, kT2 = 4000;
+constexpr int64_t kMaxDeltaSeconds = 4294967295LL;
 
 extern Stack *g;
 

@@ -684,11 +684,45 @@ int eXosip_clear_authentication_info(void) {
 }
 
 namespace {
+// osipparser2's SDP parser reads past the end of some lines (an m= line without formats that
+// ends in a bare LF): it gets a copy with CRLF after every line, and only lines it parses safely.
+bool safe_sdp(const std::string &text, std::string &out) {
+  out.clear();
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t e = text.find_first_of("\r\n", i);
+    if (e == std::string::npos) e = text.size();
+    std::string line = text.substr(i, e - i);
+    i = e;
+    if (i < text.size() && text[i] == '\r') ++i;
+    if (i < text.size() && text[i] == '\n') ++i;
+    if (line.empty()) continue;
+    if (line.size() < 2 || line[0] < 'a' || line[0] > 'z' || line[1] != '=' || line.find('\0') != std::string::npos)
+      return false;
+    if (line[0] == 'm') {  // media port proto fmt...: at least one format
+      int fields = 0;
+      bool in = false;
+      for (char ch : line.substr(2)) {
+        if (ch != ' ' && !in) ++fields;
+        in = ch != ' ';
+      }
+      if (fields < 4) return false;
+    }
+    out += line;
+    out += "\r\n";
+  }
+  return !out.empty();
+}
+
 sdp_message_t *parse_sdp(const std::string &text) {
-  if (text.empty()) return nullptr;
+  std::string safe;
+  if (!safe_sdp(text, safe)) {
+    if (!text.empty()) EXO_LOG(OSIP_WARNING, "eXosip: bad SDP refused\n");
+    return nullptr;
+  }
   sdp_message_t *sdp = nullptr;
   if (sdp_message_init(&sdp) != 0) return nullptr;
-  if (sdp_message_parse(sdp, text.c_str()) != 0) {
+  if (sdp_message_parse(sdp, safe.c_str()) != 0) {
     sdp_message_free(sdp);
     return nullptr;
   }
