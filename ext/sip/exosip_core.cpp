@@ -394,9 +394,46 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
   }
 }
 
-void loop() {
+// Requests that open nothing a call needs; under a flood they wait behind the rest and are
+// the first dropped.
+bool low_priority(const char *p, size_t n) {
+  for (const char *m : {"OPTIONS ", "REGISTER ", "SUBSCRIBE ", "MESSAGE ", "PUBLISH "}) {
+    size_t l = strlen(m);
+    if (n >= l && memcmp(p, m, l) == 0) return true;
+  }
+  return false;
+}
+
+// Drains the socket into Stack::rx whatever the stack's lock is doing: a thread that holds it
+// (or is preempted holding it) does not make the kernel drop datagrams of calls.
+void receive_loop() {
   std::vector<char> buf(65536);
+  while (g->running) {
+    pollfd p{g->fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    for (int i = 0; i < 256; ++i) {
+      Datagram d;
+      socklen_t sl = sizeof d.src;
+      ssize_t n = recvfrom(g->fd, buf.data(), buf.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&d.src), &sl);
+      if (n <= 0) break;
+      bool low = low_priority(buf.data(), static_cast<size_t>(n));
+      std::lock_guard<std::mutex> lk(g->rxmtx);
+      auto &q = low ? g->rx_low : g->rx;
+      if (g->rx_bytes + n > kMaxRxBytes || (low && q.size() >= kMaxRxLow)) {
+        ++g->rx_dropped;
+        continue;
+      }
+      d.data.assign(buf.data(), static_cast<size_t>(n));
+      g->rx_bytes += d.data.size();
+      q.push_back(std::move(d));
+      g->rxcv.notify_one();
+    }
+  }
+}
+
+void loop() {
   auto next_tick = Clock::now();
+  unsigned long dropped_logged = 0;
   while (g->running) {
     int wait = 10;
     {
@@ -406,16 +443,19 @@ void loop() {
         wait = static_cast<int>(std::clamp<int64_t>(ms, 0, 10));
       }
     }
-    pollfd p{g->fd, POLLIN, 0};
-    poll(&p, 1, wait);
-    for (int i = 0; i < 64 && (p.revents & POLLIN); ++i) {
-      sockaddr_in src{};
-      socklen_t sl = sizeof src;
-      ssize_t n = recvfrom(g->fd, buf.data(), buf.size() - 1, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&src), &sl);
-      if (n <= 0) break;
-      buf[n] = '\0';
+    for (int i = 0; i < 64; ++i) {
+      Datagram d;
+      {
+        std::unique_lock<std::mutex> lk(g->rxmtx);
+        if (i == 0) g->rxcv.wait_for(lk, Ms(wait), [] { return !g->rx.empty() || !g->rx_low.empty(); });
+        auto &q = g->rx.empty() ? g->rx_low : g->rx;
+        if (q.empty()) break;
+        d = std::move(q.front());
+        q.pop_front();
+        g->rx_bytes -= d.data.size();
+      }
       std::lock_guard<StackLock> lk(g->mtx);  // once per datagram: API calls get in between
-      handle_datagram(buf.data(), static_cast<size_t>(n), src);
+      handle_datagram(d.data.c_str(), d.data.size(), d.src);
       run_machines();
       settle();
     }
@@ -428,6 +468,11 @@ void loop() {
       call_timers(now);
       sub_timers(now);
       run_machines();
+      unsigned long dropped = g->rx_dropped;
+      if (dropped != dropped_logged) {
+        EXO_LOG(OSIP_WARNING, "eXosip: %lu datagrams dropped, the stack is behind\n", dropped - dropped_logged);
+        dropped_logged = dropped;
+      }
     }
     settle();
   }
@@ -463,13 +508,19 @@ std::string local_addr() { return g->ip_option.empty() ? g->local_ip : g->ip_opt
 
 void push_event(eXosip_event_t *ev) {
   std::lock_guard<std::mutex> lk(g->qmtx);
-  g->queue.push_back(ev);
+  bool call = ev->type >= EXOSIP_CALL_INVITE && ev->type <= EXOSIP_CALL_RELEASED;
+  (call ? g->queue : g->queue_other).push_back(ev);
   g->qcv.notify_one();
+}
+
+bool other_queue_full() {
+  std::lock_guard<std::mutex> lk(g->qmtx);
+  return g->queue_other.size() >= kMaxOtherEvents;
 }
 
 bool queue_full() {
   std::lock_guard<std::mutex> lk(g->qmtx);
-  return g->queue.size() >= kMaxQueuedEvents;
+  return g->queue.size() + g->queue_other.size() >= kMaxQueuedEvents;
 }
 
 eXosip_event_t *new_event(eXosip_event_type_t type, int cid, int did, int tid, const osip_message_t *req,
@@ -939,6 +990,7 @@ void eXosip_quit(void) {
   if (!g) return;
   g->running = false;
   if (g->thread.joinable()) g->thread.join();
+  if (g->rx_thread.joinable()) g->rx_thread.join();
   {
     std::lock_guard<StackLock> lk(g->mtx);
     calls_clear();
@@ -953,8 +1005,10 @@ void eXosip_quit(void) {
     for (auto &[rid, r] : g->regs)
       if (r.challenge) osip_message_free(r.challenge);
     g->regs.clear();
-    for (eXosip_event_t *ev : g->queue) eXosip_event_free(ev);
-    g->queue.clear();
+    for (auto *q : {&g->queue, &g->queue_other}) {
+      for (eXosip_event_t *ev : *q) eXosip_event_free(ev);
+      q->clear();
+    }
     osip_release(g->osip);
     if (g->fd >= 0) close(g->fd);
   }
@@ -967,8 +1021,9 @@ int eXosip_listen_addr(int transport, const char *addr, int port, int family, in
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   // No SO_REUSEADDR: a port another stack already holds must make the listen fail.
-  int rcv = 1 << 20;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
+  int rcv = 4 << 20;
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &rcv, sizeof rcv) != 0)  // beyond rmem_max, when allowed
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(static_cast<uint16_t>(port));
@@ -987,6 +1042,7 @@ int eXosip_listen_addr(int transport, const char *addr, int port, int family, in
   g->port = ntohs(sa.sin_port);
   g->running = true;
   g->thread = std::thread(loop);
+  g->rx_thread = std::thread(receive_loop);
   return 0;
 }
 
@@ -1054,10 +1110,12 @@ void eXosip_set_cbsip_message(eXosip_cbsip_message_t cb) {
 eXosip_event_t *eXosip_event_wait(int tv_s, int tv_ms) {
   if (!g) return nullptr;
   std::unique_lock<std::mutex> lk(g->qmtx);
-  g->qcv.wait_for(lk, std::chrono::seconds(tv_s) + Ms(tv_ms), [] { return !g->queue.empty(); });
-  if (g->queue.empty()) return nullptr;
-  eXosip_event_t *ev = g->queue.front();
-  g->queue.pop_front();
+  g->qcv.wait_for(lk, std::chrono::seconds(tv_s) + Ms(tv_ms),
+                  [] { return !g->queue.empty() || !g->queue_other.empty(); });
+  auto &q = g->queue.empty() ? g->queue_other : g->queue;
+  if (q.empty()) return nullptr;
+  eXosip_event_t *ev = q.front();
+  q.pop_front();
   return ev;
 }
 

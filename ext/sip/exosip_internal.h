@@ -4,6 +4,8 @@
 
 #include <eXosip2/eXosip.h>
 
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -142,6 +144,11 @@ struct Credential {
   std::string username, userid, passwd, ha1, realm;
 };
 
+struct Datagram {
+  std::string data;
+  sockaddr_in src{};
+};
+
 struct Stack {
   StackLock mtx;
   osip_t *osip = nullptr;
@@ -151,7 +158,12 @@ struct Stack {
   std::string ip_option;  // EXOSIP_OPT_SET_IPV4_FOR_GATEWAY
   std::string local_ip;
   eXosip_cbsip_message_t hook = nullptr;
-  std::thread thread;
+  std::thread thread, rx_thread;
+  std::mutex rxmtx;  // guards the received datagrams only (rx, rx_low, rx_bytes, rx_dropped)
+  std::condition_variable rxcv;
+  std::deque<Datagram> rx, rx_low;
+  size_t rx_bytes = 0;
+  unsigned long rx_dropped = 0;
   std::atomic<bool> running{false};
   bool in_exec = false;
   std::string rx_key;  // key of the request being handled, for the server transaction it opens
@@ -177,9 +189,11 @@ struct Stack {
   std::vector<osip_transaction_t *> garbage;
   int next_cid = 1, next_did = 1, next_rid = 1, next_sid = 1, next_nid = 1;
 
-  std::mutex qmtx;  // guards the event queue only
+  std::mutex qmtx;  // guards the event queues only
   std::condition_variable qcv;
-  std::deque<eXosip_event_t *> queue;
+  // Events of calls are handed out first: a flood of other requests waits behind them, and is
+  // refused sooner (kMaxOtherEvents).
+  std::deque<eXosip_event_t *> queue, queue_other;
 };
 
 // Limits that keep a flood of requests from growing memory without bound.
@@ -191,6 +205,10 @@ constexpr size_t kMaxNewTransactions = kMaxTransactions - 512;
 // Answers kept for retransmissions after their transaction ended (oldest dropped first).
 constexpr size_t kMaxLingeringBytes = 16u << 20;
 constexpr size_t kMaxQueuedEvents = 4096;
+constexpr size_t kMaxOtherEvents = 1024;
+// Datagrams received and not yet handled: 8 MB, of which at most 2048 low-priority requests.
+constexpr size_t kMaxRxBytes = 8u << 20;
+constexpr size_t kMaxRxLow = 2048;
 constexpr size_t kMaxInSubscriptions = 512;
 constexpr int kT1 = 500, kT2 = 4000;
 constexpr int64_t kMaxDeltaSeconds = 4294967295LL;
@@ -215,6 +233,8 @@ int send_text(const char *text, size_t len, const std::string &host, int port);
 void next_hop(const osip_message_t *req, std::string &host, int &port);
 void via_dest(const osip_message_t *resp, std::string &host, int &port);
 bool queue_full();
+// For requests outside calls, which may not hold up more than kMaxOtherEvents events.
+bool other_queue_full();
 osip_transaction_t *start_client(osip_message_t *req, osip_fsm_type_t type, const TrCtx &ctx);
 void answer_server(osip_transaction_t *tr, osip_message_t *resp);
 osip_transaction_t *server_tr(osip_event_t *evt, const TrCtx &ctx);

@@ -179,7 +179,7 @@ int add_authorization(osip_message_t *msg, const osip_message_t *challenge) {
 
 void out_of_dialog_request(osip_event_t *evt) {
   osip_message_t *m = evt->sip;
-  bool full = queue_full();
+  bool full = other_queue_full() || queue_full();
   osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::OutOfDialog});
   if (!tr) return;
   if (full) {
@@ -191,7 +191,7 @@ void out_of_dialog_request(osip_event_t *evt) {
 
 void insub_new(osip_event_t *evt) {
   osip_message_t *m = evt->sip;
-  bool full = g->n_insubs >= kMaxInSubscriptions || queue_full();
+  bool full = g->n_insubs >= kMaxInSubscriptions || other_queue_full() || queue_full();
   std::string event = header_value(m, "Event");
   if (event.empty()) event = header_value(m, "o");
   osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::InSubscribe});

@@ -113,6 +113,13 @@ inline std::string Espera(Crudo &c, const std::string &metodo) {
   return "";
 }
 
+// Events of that type seen (of that call, when cid is given).
+inline int CuentaTipo(const std::vector<EventoSip> &v, int tipo, int cid = 0) {
+  int n = 0;
+  for (auto &e : v) n += e.tipo == tipo && (cid == 0 || e.cid == cid);
+  return n;
+}
+
 // Accepts an incoming subscription and notifies it active at once.
 inline void AceptaSuscripcion(eXosip_event_t *ev) {
   if (ev->type != EXOSIP_IN_SUBSCRIPTION_NEW) return;

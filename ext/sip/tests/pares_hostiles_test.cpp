@@ -11,12 +11,6 @@ namespace {
 
 using std::vector;
 
-int Cuenta(const vector<EventoSip> &v, int tipo, int cid = 0) {
-  int n = 0;
-  for (auto &e : v) n += e.tipo == tipo && (cid == 0 || e.cid == cid);
-  return n;
-}
-
 std::string ConContacto(std::string peticion, const std::string &contacto) {
   const std::string viejo = "Contact: <sip:x@127.0.0.1:5080>";
   return peticion.replace(peticion.find(viejo), viejo.size(), "Contact: " + contacto);
@@ -32,14 +26,14 @@ TEST(ParesHostilesSip, CallWhoseByeCannotBeSentIsReleasedOnce) {
   Crudo c;
   c.Envia(ConContacto(Peticion("INVITE", "sinruta"), "<sip:t@203.0.113.77:5998>"));
   c.Envia(ConContacto(Peticion("INVITE", "sinnombre"), "<sip:t@nohost.invalid:5998>"));
-  ASSERT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return Cuenta(v, EXOSIP_CALL_INVITE) == 2; }));
-  ASSERT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return Cuenta(v, EXOSIP_CALL_RELEASED) >= 2; }, 45000))
+  ASSERT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return CuentaTipo(v, EXOSIP_CALL_INVITE) == 2; }));
+  ASSERT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return CuentaTipo(v, EXOSIP_CALL_RELEASED) >= 2; }, 45000))
       << eXosip_call_get_infos(nullptr, 0) << " calls held";
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // nothing more comes
   auto ev = ua.Eventos();
   for (auto &e : ev) {
     if (e.tipo != EXOSIP_CALL_INVITE) continue;
-    EXPECT_EQ(Cuenta(ev, EXOSIP_CALL_RELEASED, e.cid), 1);
+    EXPECT_EQ(CuentaTipo(ev, EXOSIP_CALL_RELEASED, e.cid), 1);
   }
   EXPECT_EQ(eXosip_call_get_infos(nullptr, 0), 0);
 }
@@ -75,7 +69,7 @@ TEST(ParesHostilesSip, OfferTheSdpParserCannotReadSafelyIsRefused) {
     g_remota = g_info = -1;
     c.Envia(Peticion("INVITE", std::string("sdp") + caso.nombre, "Content-Type: application/sdp\r\n", caso.cuerpo));
     ++n;
-    ASSERT_TRUE(ua.Espera([n](const vector<EventoSip> &v) { return Cuenta(v, EXOSIP_CALL_INVITE) == n; }));
+    ASSERT_TRUE(ua.Espera([n](const vector<EventoSip> &v) { return CuentaTipo(v, EXOSIP_CALL_INVITE) == n; }));
     ASSERT_TRUE(ua.Espera([n](const vector<EventoSip> &) { return g_info >= 0; }));
     EXPECT_EQ(g_remota, caso.valida);
     EXPECT_EQ(g_info, caso.valida);
@@ -124,7 +118,7 @@ TEST(ParesHostilesSip, NameInAContactDoesNotStallTheStack) {
     std::string id = std::to_string(i);
     c.Envia(ConContacto(Peticion("SUBSCRIBE", "nombre" + id, "Event: WG67 KEY-IN\r\nExpires: 60\r\n"),
                         "<sip:t@peer.example.org:5996>"));
-    ASSERT_TRUE(ua.Espera([i](const vector<EventoSip> &v) { return Cuenta(v, EXOSIP_IN_SUBSCRIPTION_NEW) > i; }));
+    ASSERT_TRUE(ua.Espera([i](const vector<EventoSip> &v) { return CuentaTipo(v, EXOSIP_IN_SUBSCRIPTION_NEW) > i; }));
     auto t0 = std::chrono::steady_clock::now();
     c.Envia(Peticion("OPTIONS", "tras" + id));
     std::string r;
@@ -134,7 +128,7 @@ TEST(ParesHostilesSip, NameInAContactDoesNotStallTheStack) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
   }
   // The NOTIFY that could not leave ends the subscription it was for.
-  EXPECT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return Cuenta(v, EXOSIP_IN_SUBSCRIPTION_RELEASED) == 2; }));
+  EXPECT_TRUE(ua.Espera([](const vector<EventoSip> &v) { return CuentaTipo(v, EXOSIP_IN_SUBSCRIPTION_RELEASED) == 2; }));
 }
 
 }  // namespace
