@@ -424,9 +424,10 @@ void receive_loop() {
         continue;
       }
       d.data.assign(buf.data(), static_cast<size_t>(n));
+      bool idle = g->rx.empty() && g->rx_low.empty();  // only then may the stack's thread be waiting
       g->rx_bytes += d.data.size();
       q.push_back(std::move(d));
-      g->rxcv.notify_one();
+      if (idle) g->rxcv.notify_one();
     }
   }
 }
