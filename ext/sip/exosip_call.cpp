@@ -41,7 +41,17 @@ eXosip_event_type_t failure_type(int status, bool in_dialog) {
 }
 
 // The refresh leaves a little before half the interval, so that it is seen within it.
-Ms refresh_delay(int secs) { return Ms(std::max(100, secs * 500 - 50)); }
+Ms refresh_delay(int64_t secs) { return Ms(std::max<int64_t>(100, secs * 500 - 50)); }
+
+// Session-Expires delta-seconds (RFC 4028, RFC 3261 25.1): saturated at 2**32-1.
+int64_t session_interval(const std::string &se) {
+  const char *p = se.c_str();
+  while (*p == ' ' || *p == '\t') ++p;
+  int64_t n = 0;
+  if (*p < '0' || *p > '9') return 0;
+  for (; *p >= '0' && *p <= '9'; ++p) n = std::min<int64_t>(n * 10 + (*p - '0'), kMaxDeltaSeconds);
+  return n;
+}
 
 // RFC 4028: this side refreshes when the 2xx names it refresher, or, without a
 // Session-Expires in the 2xx, when it is the UAC that asked to be refresher.
@@ -57,7 +67,7 @@ void arm_session_timer(Dialog *d, const osip_message_t *req, const osip_message_
     const char *r = strcasestr(se.c_str(), "refresher=");
     ours = !se.empty() && (!r || strncasecmp(r + 10, "uac", 3) == 0);
   }
-  int secs = se.empty() ? 0 : atoi(se.c_str());
+  int64_t secs = session_interval(se);
   if (!ours || secs <= 0) {
     d->se_interval = 0;
     return;
@@ -70,7 +80,8 @@ void send_refresh(Dialog *d) {
   osip_message_t *m = build_in_dialog(d, "UPDATE");
   if (!m) return;
   char v[64];
-  snprintf(v, sizeof v, "%d;refresher=%s", d->se_interval, d->od->type == CALLER ? "uac" : "uas");
+  snprintf(v, sizeof v, "%lld;refresher=%s", static_cast<long long>(d->se_interval),
+           d->od->type == CALLER ? "uac" : "uas");
   osip_message_set_header(m, "Session-Expires", v);
   osip_message_set_header(m, "Supported", "timer");
   start_client(m, NICT, TrCtx{TrKind::InDialog, d->cid, d->d_id});
@@ -135,26 +146,19 @@ void calls_clear() {
 bool invite_retransmission(const osip_message_t *m) {
   osip_generic_param_t *ftag = nullptr;
   if (osip_from_get_tag(m->from, &ftag) != 0 || !ftag || !ftag->gvalue) return false;
-  char *cid = nullptr;
-  if (osip_call_id_to_str(m->call_id, &cid) != 0 || !cid) return false;
-  bool found = false;
-  for (auto &[did, dp] : g->dialogs) {
-    Dialog *d = dp.get();
-    if (d->kind != DlgKind::Call || !d->od || d->od->type != CALLEE || !d->od->call_id || !d->od->remote_tag ||
-        strcmp(d->od->call_id, cid) != 0 || strcmp(d->od->remote_tag, ftag->gvalue) != 0 ||
-        d->resp2xx_cseq != cseq_num(m))
-      continue;
-    found = true;
-    if (d->resp2xx) {
-      std::string host;
-      int port;
-      via_dest(d->resp2xx, host, port);
-      send_raw(d->resp2xx, host, port, d->resp2xx_tid);
-    }
-    break;
+  int n = cseq_num(m);
+  Dialog *d = dialog_of_call_id(m->call_id, [&](Dialog *x) {
+    return x->kind == DlgKind::Call && x->od && x->od->type == CALLEE && x->od->remote_tag &&
+           strcmp(x->od->remote_tag, ftag->gvalue) == 0 && x->resp2xx_cseq == n;
+  });
+  if (!d) return false;
+  if (d->resp2xx) {
+    std::string host;
+    int port;
+    via_dest(d->resp2xx, host, port);
+    send_raw(d->resp2xx, host, port, d->resp2xx_tid);
   }
-  osip_free(cid);
-  return found;
+  return true;
 }
 
 void call_incoming_request(osip_event_t *evt) {
@@ -246,9 +250,9 @@ bool call_in_dialog(Dialog *d, osip_event_t *evt) {
 }
 
 void call_ack(osip_message_t *ack) {
-  for (auto &[did, dp] : g->dialogs) {
-    Dialog *d = dp.get();
-    if (d->kind != DlgKind::Call || !d->od || osip_dialog_match_as_uas(d->od, ack) != 0) continue;
+  if (Dialog *d = dialog_of_call_id(ack->call_id, [ack](Dialog *x) {
+        return x->kind == DlgKind::Call && x->od && osip_dialog_match_as_uas(x->od, ack) == 0;
+      })) {
     int n = cseq_num(ack);
     if (n != d->resp2xx_cseq || n <= d->acked_cseq) return;  // stray or repeated ACK
     d->acked_cseq = n;
@@ -267,29 +271,22 @@ void call_ack(osip_message_t *ack) {
 }
 
 void call_cancel(osip_transaction_t *cancel_tr, osip_message_t *cancel) {
-  osip_via_t *cv = static_cast<osip_via_t *>(osip_list_get(&cancel->vias, 0));
-  osip_generic_param_t *cb = nullptr;
-  osip_via_param_get_byname(cv, const_cast<char *>("branch"), &cb);
-  for (auto &[cid, cp] : g->calls) {
-    Call *c = cp.get();
-    osip_transaction_t *ist = find_tr(c->inc_tid);
-    if (!ist || !ist->orig_request || !cb || !cb->gvalue) continue;
-    osip_via_t *iv = static_cast<osip_via_t *>(osip_list_get(&ist->orig_request->vias, 0));
-    osip_generic_param_t *ib = nullptr;
-    if (!iv || osip_via_param_get_byname(iv, const_cast<char *>("branch"), &ib) != 0 || !ib || !ib->gvalue ||
-        strcmp(ib->gvalue, cb->gvalue) != 0 || osip_call_id_match(ist->orig_request->call_id, cancel->call_id) != 0)
-      continue;
-    answer_server(cancel_tr, build_response(cancel, 200, nullptr, false));
-    run_machines();  // the 200 to the CANCEL leaves before the 487
-    if (c->final_sent || !server_open(ist)) return;
-    Dialog *d = find_dialog(first_did(c));
-    answer_server(ist, build_response(ist->orig_request, 487, d && d->od ? d->od->local_tag : nullptr, false));
-    c->final_sent = true;
-    push_event(new_event(EXOSIP_CALL_CANCELLED, c->c_id, d ? d->d_id : 0, ist->transactionid, cancel, nullptr));
-    call_release(c);
+  osip_transaction_t *ist = invite_of_cancel(cancel);
+  TrCtx *ctx = ctx_of(ist);
+  Call *c = ctx ? find_call(ctx->cid) : nullptr;
+  if (!c || c->inc_tid != ist->transactionid || !ist->orig_request ||
+      osip_call_id_match(ist->orig_request->call_id, cancel->call_id) != 0) {
+    answer_server(cancel_tr, build_response(cancel, 481, nullptr, false));
     return;
   }
-  answer_server(cancel_tr, build_response(cancel, 481, nullptr, false));
+  answer_server(cancel_tr, build_response(cancel, 200, nullptr, false));
+  run_machines();  // the 200 to the CANCEL leaves before the 487
+  if (c->final_sent || !server_open(ist)) return;
+  Dialog *d = find_dialog(first_did(c));
+  answer_server(ist, build_response(ist->orig_request, 487, d && d->od ? d->od->local_tag : nullptr, false));
+  c->final_sent = true;
+  push_event(new_event(EXOSIP_CALL_CANCELLED, c->c_id, d ? d->d_id : 0, ist->transactionid, cancel, nullptr));
+  call_release(c);
 }
 
 void call_ict_response(int type, osip_transaction_t *tr, osip_message_t *resp) {
@@ -419,9 +416,9 @@ void call_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp) 
 }
 
 void call_stray_2xx(osip_message_t *resp) {
-  for (auto &[did, dp] : g->dialogs) {
-    Dialog *d = dp.get();
-    if (d->kind != DlgKind::Call || !d->od || osip_dialog_match_as_uac(d->od, resp) != 0) continue;
+  if (Dialog *d = dialog_of_call_id(resp->call_id, [resp](Dialog *x) {
+        return x->kind == DlgKind::Call && x->od && osip_dialog_match_as_uac(x->od, resp) == 0;
+      })) {
     auto now = Clock::now();
     // A UAS repeats its 2xx after T1 at the earliest: faster repeats are an echo of our own ACKs.
     if (d->ack && d->ack_cseq == cseq_num(resp) && (!d->reacked || now - d->last_reack >= Ms(kT1 / 2))) {
@@ -438,18 +435,11 @@ void call_stray_2xx(osip_message_t *resp) {
   // (RFC 3261 13.2.2.4); the call keeps the dialog it was answered on.
   osip_generic_param_t *ftag = nullptr;
   if (osip_from_get_tag(resp->from, &ftag) != 0 || !ftag || !ftag->gvalue) return;
-  char *callid = nullptr;
-  if (osip_call_id_to_str(resp->call_id, &callid) != 0 || !callid) return;
-  Call *fork_of = nullptr;
-  for (auto &[did, dp] : g->dialogs) {
-    osip_dialog_t *od = dp->od;
-    if (dp->kind == DlgKind::Call && od && od->type == CALLER && od->call_id && od->local_tag &&
-        strcmp(od->call_id, callid) == 0 && strcmp(od->local_tag, ftag->gvalue) == 0 && dp->d_STATE == 1) {
-      fork_of = find_call(dp->cid);
-      break;
-    }
-  }
-  osip_free(callid);
+  Dialog *answered = dialog_of_call_id(resp->call_id, [ftag](Dialog *x) {
+    return x->kind == DlgKind::Call && x->od && x->od->type == CALLER && x->od->local_tag &&
+           strcmp(x->od->local_tag, ftag->gvalue) == 0 && x->d_STATE == 1;
+  });
+  Call *fork_of = answered ? find_call(answered->cid) : nullptr;
   osip_dialog_t *od = nullptr;
   if (!fork_of || osip_dialog_init_as_uac(&od, resp) != 0) return;
   Dialog *d = new_dialog(DlgKind::Call, fork_of->c_id, od);
@@ -529,7 +519,7 @@ int call_retry(Call *c) {
     std::string minse = header_value(resp, "Min-SE");
     drop_headers(inv, "Session-Expires");
     drop_headers(inv, "Min-SE");
-    osip_message_set_header(inv, "Session-Expires", (std::to_string(atoi(minse.c_str())) + ";refresher=uac").c_str());
+    osip_message_set_header(inv, "Session-Expires", (std::to_string(session_interval(minse)) + ";refresher=uac").c_str());
     osip_message_set_header(inv, "Min-SE", minse.c_str());
   } else {
     add_authorization(inv, resp);
@@ -553,7 +543,7 @@ using namespace exo;
 
 #define LOCK()                                 \
   if (!g) return -1;                           \
-  std::lock_guard<std::recursive_mutex> lk_(g->mtx)
+  std::lock_guard<StackLock> lk_(g->mtx)
 
 int eXosip_call_build_initial_invite(osip_message_t **invite, const char *to, const char *from, const char *route,
                                      const char *subject) {
@@ -566,7 +556,7 @@ int eXosip_call_build_initial_invite(osip_message_t **invite, const char *to, co
 
 int eXosip_call_send_initial_invite(osip_message_t *invite) {
   if (!g || !invite) return refuse(invite);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   if (g->calls.size() >= kMaxCalls || !invite->req_uri) return refuse(invite);
   auto c = std::make_unique<Call>();
   int cid = g->next_cid++;  // known before the INVITE leaves: early answers find their call
@@ -594,7 +584,7 @@ int eXosip_call_set_reference(int cid, void *reference) {
 
 void *eXosip_call_get_reference(int cid) {
   if (!g) return nullptr;
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   Call *c = find_call(cid);
   return c ? c->external_reference : nullptr;
 }
@@ -620,7 +610,7 @@ int eXosip_call_build_answer(int tid, int status, osip_message_t **answer) {
 
 int eXosip_call_send_answer(int tid, int status, osip_message_t *answer) {
   if (!g) return refuse(answer);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   osip_transaction_t *tr = find_tr(tid);
   TrCtx *ctx = ctx_of(tr);
   if (!tr || !ctx || !server_open(tr) || (tr->ctx_type != IST && tr->ctx_type != NIST)) return refuse(answer);
@@ -674,7 +664,7 @@ int eXosip_call_build_ack(int did, osip_message_t **ack) {
 
 int eXosip_call_send_ack(int did, osip_message_t *ack) {
   if (!g || !ack) return refuse(ack);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   Dialog *d = find_dialog(did);
   if (!d || d->kind != DlgKind::Call) return refuse(ack);
   std::string host;
@@ -722,7 +712,7 @@ int eXosip_call_build_prack(int tid, osip_message_t **prack) {
 
 int eXosip_call_send_prack(int tid, osip_message_t *prack) {
   if (!g || !prack) return refuse(prack);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   Dialog *d = prack_dialog(tid);
   if (!d) return refuse(prack);
   if (!start_client(prack, NICT, TrCtx{TrKind::InDialog, d->cid, d->d_id})) return -1;
@@ -768,7 +758,7 @@ int eXosip_call_build_notify(int did, int subscription_status, osip_message_t **
 
 int eXosip_call_send_request(int did, osip_message_t *request) {
   if (!g || !request) return refuse(request);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   Dialog *d = find_dialog(did);
   Call *c = d ? find_call(d->cid) : nullptr;
   if (!c || c->ended || !request->sip_method) return refuse(request);

@@ -2,7 +2,6 @@
 #include "exosip_internal.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -13,6 +12,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+
+// osip2's timer checks, exported by the library but declared only in its private headers.
+extern "C" {
+osip_event_t *__osip_ict_need_timer_a_event(osip_ict_t *, state_t, int);
+osip_event_t *__osip_ict_need_timer_b_event(osip_ict_t *, state_t, int);
+osip_event_t *__osip_ict_need_timer_d_event(osip_ict_t *, state_t, int);
+osip_event_t *__osip_ist_need_timer_g_event(osip_ist_t *, state_t, int);
+osip_event_t *__osip_ist_need_timer_h_event(osip_ist_t *, state_t, int);
+osip_event_t *__osip_ist_need_timer_i_event(osip_ist_t *, state_t, int);
+osip_event_t *__osip_nict_need_timer_e_event(osip_nict_t *, state_t, int);
+osip_event_t *__osip_nict_need_timer_f_event(osip_nict_t *, state_t, int);
+osip_event_t *__osip_nict_need_timer_k_event(osip_nict_t *, state_t, int);
+osip_event_t *__osip_nist_need_timer_j_event(osip_nist_t *, state_t, int);
+}
 
 namespace exo {
 
@@ -35,7 +48,14 @@ void free_garbage() {
 
 int cb_send(osip_transaction_t *tr, osip_message_t *msg, char *host, int port, int) {
   std::string h = host ? host : "";
-  return send_raw(msg, h, port, tr ? tr->transactionid : 0) == 0 ? 0 : -1;
+  TrCtx *c = ctx_of(tr);
+  // The final answer of a non-INVITE server transaction outlives it (see end_answered).
+  bool keep = c && tr->ctx_type == NIST && MSG_IS_RESPONSE(msg) && msg->status_code >= 200;
+  if (keep) {
+    c->final_host = h;
+    c->final_port = port;
+  }
+  return send_raw(msg, h, port, tr ? tr->transactionid : 0, keep ? &c->final_text : nullptr) == 0 ? 0 : -1;
 }
 
 void cb_kill(int, osip_transaction_t *tr) { tr_done(tr); }
@@ -56,7 +76,24 @@ void cb_ist_ack(int, osip_transaction_t *tr, osip_message_t *ack) {
   if (ack && tr->last_response && MSG_IS_STATUS_2XX(tr->last_response)) call_ack(ack);
 }
 
-void cb_transport_error(int, osip_transaction_t *, int) {}
+// A message that cannot leave ends its transaction (osip2 kills it): the layer treats it as
+// a transaction that timed out, so that what waited on it (a call, a NOTIFY) is released.
+void cb_transport_error(int type, osip_transaction_t *tr, int) {
+  TrCtx *c = ctx_of(tr);
+  if (!c) return;
+  switch (type) {
+    case OSIP_ICT_TRANSPORT_ERROR:
+      call_ict_response(OSIP_ICT_STATUS_TIMEOUT, tr, nullptr);
+      return;
+    case OSIP_NICT_TRANSPORT_ERROR:
+      cb_nict(OSIP_NICT_STATUS_TIMEOUT, tr, nullptr);
+      return;
+    default:  // an answer that cannot leave: a call still waiting for it goes
+      if (Call *call = find_call(c->cid); call && call->inc_tid == tr->transactionid && !call->answered)
+        call_release(call);
+      return;
+  }
+}
 
 bool valid_message(const osip_message_t *m) {
   if (!m || !m->from || !m->from->url || !m->to || !m->to->url || !m->call_id || !m->call_id->number || !m->cseq ||
@@ -80,12 +117,205 @@ bool has_to_tag(const osip_message_t *m) {
 }
 
 Dialog *match_incoming(const osip_message_t *req) {
-  for (auto &[did, d] : g->dialogs)
-    if (d->od && osip_dialog_match_as_uas(d->od, const_cast<osip_message_t *>(req)) == 0) return d.get();
-  return nullptr;
+  return dialog_of_call_id(req->call_id, [req](Dialog *d) {
+    return d->od && osip_dialog_match_as_uas(d->od, const_cast<osip_message_t *>(req)) == 0;
+  });
+}
+
+const char *branch_of(const osip_message_t *m) {
+  osip_via_t *via = static_cast<osip_via_t *>(osip_list_get(&m->vias, 0));
+  osip_generic_param_t *b = nullptr;
+  if (!via || osip_via_param_get_byname(via, const_cast<char *>("branch"), &b) != 0 || !b || !b->gvalue) return nullptr;
+  return b->gvalue;
+}
+
+// A response's client transaction: branch and CSeq method (RFC 3261 17.1.3).
+std::string client_key(const osip_message_t *m) {
+  const char *br = branch_of(m);
+  std::string k = "C ";
+  k += br ? br : "";
+  k += ' ';
+  k += m->cseq->method;
+  return k;
+}
+
+// A request's server transaction: branch, sent-by and method, an ACK going with its INVITE
+// (RFC 3261 17.2.3); without an RFC 3261 branch, Call-ID, From tag and CSeq number instead.
+std::string server_key(const osip_message_t *m, const char *method) {
+  osip_via_t *via = static_cast<osip_via_t *>(osip_list_get(&m->vias, 0));
+  const char *br = branch_of(m);
+  std::string k = "S ";
+  if (br && strncmp(br, "z9hG4bK", 7) == 0) {
+    k += br;
+  } else {
+    osip_generic_param_t *tag = nullptr;
+    osip_from_get_tag(m->from, &tag);
+    k += call_id_of(m->call_id);
+    k += ' ';
+    k += tag && tag->gvalue ? tag->gvalue : "";
+    k += ' ';
+    k += m->cseq->number;
+  }
+  k += ' ';
+  k += via->host;
+  k += ':';
+  k += via->port ? via->port : "5060";
+  k += ' ';
+  k += method;
+  return k;
+}
+
+std::string server_key(const osip_message_t *m) {
+  return server_key(m, strcmp(m->sip_method, "ACK") == 0 ? "INVITE" : m->sip_method);
+}
+
+osip_transaction_t *tr_by_key(const std::string &key) {
+  auto it = g->tr_index.find(key);
+  return it == g->tr_index.end() ? nullptr : find_tr(it->second);
+}
+
+void index_tr(osip_transaction_t *tr, TrCtx *c, std::string key) {
+  // osip2 walks (and appends to the end of) its own lists: the transaction leaves them at once.
+  osip_remove_transaction(g->osip, tr);
+  c->key = std::move(key);
+  g->tr_index[c->key] = tr->transactionid;
+}
+
+void send_lingering(const Linger &l) { send_text(l.text.data(), l.text.size(), l.host, l.port); }
+
+void expire_lingering(Clock::time_point now) {
+  while (!g->linger_order.empty() &&
+         (g->linger_order.front().first <= now || g->linger_bytes > kMaxLingeringBytes)) {
+    auto it = g->lingering.find(g->linger_order.front().second);
+    if (it != g->lingering.end()) {
+      g->linger_bytes -= it->second.text.size() + 2 * it->first.size() + 128;
+      g->lingering.erase(it);
+    }
+    g->linger_order.pop_front();
+  }
+}
+
+// A non-INVITE server transaction that has sent its final answer only absorbs retransmitted
+// requests until timer J (64*T1): it becomes the bytes of that answer and ends.
+void end_answered(osip_transaction_t *tr, TrCtx *c) {
+  if (!c->final_text.empty() && !c->key.empty()) {
+    Linger &l = g->lingering[c->key];
+    l.text = std::move(c->final_text);
+    l.host = std::move(c->final_host);
+    l.port = c->final_port;
+    g->linger_bytes += l.text.size() + 2 * c->key.size() + 128;
+    g->linger_order.emplace_back(Clock::now() + Ms(64 * kT1), c->key);
+    expire_lingering(Clock::now());
+  }
+  tr_done(tr);
+}
+
+// Next timer of the transaction from osip2's own fields, for the states that use each
+// (those that osip2's timer checks test). Fields already past are skipped when only_future.
+void schedule(osip_transaction_t *tr, TrCtx *c, bool only_future) {
+  timeval now;
+  osip_gettimeofday(&now, nullptr);
+  int64_t best = INT64_MAX;
+  auto consider = [&](const timeval &tv) {
+    if (tv.tv_sec == -1) return;
+    int64_t us = (static_cast<int64_t>(tv.tv_sec) - now.tv_sec) * 1000000 + (tv.tv_usec - now.tv_usec);
+    if (only_future && us <= 0) return;
+    best = std::min(best, us);
+  };
+  int st = tr->state;
+  switch (tr->ctx_type) {
+    case ICT:
+      if (st == ICT_CALLING) {
+        consider(tr->ict_context->timer_a_start);
+        consider(tr->ict_context->timer_b_start);
+      }
+      if (st == ICT_COMPLETED) consider(tr->ict_context->timer_d_start);
+      break;
+    case IST:
+      if (st == IST_COMPLETED) {
+        consider(tr->ist_context->timer_g_start);
+        consider(tr->ist_context->timer_h_start);
+      }
+      if (st == IST_CONFIRMED) consider(tr->ist_context->timer_i_start);
+      break;
+    case NICT:
+      if (st == NICT_TRYING || st == NICT_PROCEEDING) {
+        consider(tr->nict_context->timer_e_start);
+        consider(tr->nict_context->timer_f_start);
+      }
+      if (st == NICT_COMPLETED) consider(tr->nict_context->timer_k_start);
+      break;
+    case NIST:
+      if (st == NIST_COMPLETED) consider(tr->nist_context->timer_j_start);
+      break;
+  }
+  // osip2 fires a timer once the clock is past it: wake a millisecond later.
+  Clock::time_point due{};
+  if (best != INT64_MAX) due = Clock::now() + std::chrono::microseconds(std::max<int64_t>(best, 0) + 1000);
+  if (due == c->due) return;
+  c->due = due;
+  if (due != Clock::time_point{}) g->timers.emplace(due, tr->transactionid);
+}
+
+// The transaction's timer event, in the order osip2's own timer passes test them.
+osip_event_t *timer_event(osip_transaction_t *tr) {
+  int id = tr->transactionid;
+  auto st = static_cast<state_t>(tr->state);
+  osip_event_t *e = nullptr;
+  switch (tr->ctx_type) {
+    case ICT:
+      if (!(e = __osip_ict_need_timer_b_event(tr->ict_context, st, id)) &&
+          !(e = __osip_ict_need_timer_a_event(tr->ict_context, st, id)))
+        e = __osip_ict_need_timer_d_event(tr->ict_context, st, id);
+      break;
+    case IST:
+      if (!(e = __osip_ist_need_timer_i_event(tr->ist_context, st, id)) &&
+          !(e = __osip_ist_need_timer_h_event(tr->ist_context, st, id)))
+        e = __osip_ist_need_timer_g_event(tr->ist_context, st, id);
+      break;
+    case NICT:
+      if (!(e = __osip_nict_need_timer_k_event(tr->nict_context, st, id)) &&
+          !(e = __osip_nict_need_timer_f_event(tr->nict_context, st, id)))
+        e = __osip_nict_need_timer_e_event(tr->nict_context, st, id);
+      break;
+    case NIST:
+      e = __osip_nist_need_timer_j_event(tr->nist_context, st, id);
+      break;
+  }
+  return e;
+}
+
+// Once nothing up the stack holds their messages: what is left of answered transactions.
+void settle() {
+  for (int tid : g->answered) {
+    osip_transaction_t *tr = find_tr(tid);
+    if (tr && tr->ctx_type == NIST && tr->state == NIST_COMPLETED) end_answered(tr, ctx_of(tr));
+  }
+  g->answered.clear();
+  free_garbage();
+}
+
+// Only the transactions whose timer is due, earliest first.
+void fire_timers(Clock::time_point now) {
+  while (!g->timers.empty() && g->timers.top().first <= now) {
+    auto [due, tid] = g->timers.top();
+    g->timers.pop();
+    osip_transaction_t *tr = find_tr(tid);
+    TrCtx *c = ctx_of(tr);
+    if (!c || c->due != due) continue;  // ended or rescheduled since
+    c->due = {};
+    if (osip_event_t *e = timer_event(tr)) {
+      osip_transaction_add_event(tr, e);
+      mark_ready(tr);
+    } else {
+      schedule(tr, c, true);  // woken early, or the field belongs to a state left behind
+    }
+  }
+  run_machines();
 }
 
 void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
+  g->rx_key.clear();
   if (len < 8) return;  // keep-alive CRLFs and runts
   osip_event_t *evt = osip_parse(buf, len);
   if (!evt) return;
@@ -108,12 +338,19 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
     inet_ntop(AF_INET, &src.sin_addr, ip, sizeof ip);
     osip_message_fix_last_via_header(m, ip, ntohs(src.sin_port));
   }
-  bool invite_side = MSG_IS_REQUEST(m) ? (strcmp(m->sip_method, "INVITE") == 0 || strcmp(m->sip_method, "ACK") == 0)
-                                        : strcmp(m->cseq->method, "INVITE") == 0;
-  int fsm = MSG_IS_REQUEST(m) ? (invite_side ? IST : NIST) : (invite_side ? ICT : NICT);
-  if (osip_find_transaction_and_add_event(g->osip, evt) == 0) {
-    mark_pending(fsm);
+  std::string key = MSG_IS_REQUEST(m) ? server_key(m) : client_key(m);
+  if (osip_transaction_t *tr = tr_by_key(key)) {
+    osip_transaction_add_event(tr, evt);
+    mark_ready(tr);
     return;
+  }
+  if (MSG_IS_REQUEST(m)) {
+    auto it = g->lingering.find(key);
+    if (it != g->lingering.end()) {
+      send_lingering(it->second);
+      osip_event_free(evt);
+      return;
+    }
   }
   if (MSG_IS_RESPONSE(m)) {
     if (MSG_IS_STATUS_2XX(m) && strcmp(m->cseq->method, "INVITE") == 0) call_stray_2xx(m);
@@ -125,17 +362,19 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
     osip_event_free(evt);
     return;
   }
-  if (g->trs.size() >= kMaxTransactions) {
+  bool tagged = has_to_tag(m);
+  if (g->trs.size() >= (tagged ? kMaxTransactions : kMaxNewTransactions)) {
     EXO_LOG(OSIP_WARNING, "eXosip: %zu transactions, %s answered 503 without state\n", g->trs.size(), m->sip_method);
     stateless_answer(m, 503);
     osip_event_free(evt);
     return;
   }
+  g->rx_key = std::move(key);
   if (strcmp(m->sip_method, "CANCEL") == 0) {
     if (osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::Cancel})) call_cancel(tr, m);
     return;
   }
-  if (has_to_tag(m)) {
+  if (tagged) {
     Dialog *d = match_incoming(m);
     if (d && d->kind == DlgKind::Call && call_in_dialog(d, evt)) return;
     if (d && d->kind != DlgKind::Call && sub_in_dialog(d, evt)) return;
@@ -155,30 +394,88 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
   }
 }
 
-void loop() {
+// Requests that open nothing a call needs; under a flood they wait behind the rest and are
+// the first dropped.
+bool low_priority(const char *p, size_t n) {
+  for (const char *m : {"OPTIONS ", "REGISTER ", "SUBSCRIBE ", "MESSAGE ", "PUBLISH "}) {
+    size_t l = strlen(m);
+    if (n >= l && memcmp(p, m, l) == 0) return true;
+  }
+  return false;
+}
+
+// Drains the socket into Stack::rx whatever the stack's lock is doing: a thread that holds it
+// (or is preempted holding it) does not make the kernel drop datagrams of calls.
+void receive_loop() {
   std::vector<char> buf(65536);
   while (g->running) {
     pollfd p{g->fd, POLLIN, 0};
-    poll(&p, 1, 10);
-    std::lock_guard<std::recursive_mutex> lk(g->mtx);
-    for (int i = 0; i < 64 && (p.revents & POLLIN); ++i) {
-      sockaddr_in src{};
-      socklen_t sl = sizeof src;
-      ssize_t n = recvfrom(g->fd, buf.data(), buf.size() - 1, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&src), &sl);
+    if (poll(&p, 1, 50) <= 0) continue;
+    for (int i = 0; i < 256; ++i) {
+      Datagram d;
+      socklen_t sl = sizeof d.src;
+      ssize_t n = recvfrom(g->fd, buf.data(), buf.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&d.src), &sl);
       if (n <= 0) break;
-      buf[n] = '\0';
-      handle_datagram(buf.data(), static_cast<size_t>(n), src);
-      run_machines();
+      bool low = low_priority(buf.data(), static_cast<size_t>(n));
+      std::lock_guard<std::mutex> lk(g->rxmtx);
+      auto &q = low ? g->rx_low : g->rx;
+      if (g->rx_bytes + n > kMaxRxBytes || (low && q.size() >= kMaxRxLow)) {
+        ++g->rx_dropped;
+        continue;
+      }
+      d.data.assign(buf.data(), static_cast<size_t>(n));
+      bool idle = g->rx.empty() && g->rx_low.empty();  // only then may the stack's thread be waiting
+      g->rx_bytes += d.data.size();
+      q.push_back(std::move(d));
+      if (idle) g->rxcv.notify_one();
     }
+  }
+}
+
+void loop() {
+  auto next_tick = Clock::now();
+  unsigned long dropped_logged = 0;
+  while (g->running) {
+    int wait = 10;
+    {
+      std::lock_guard<StackLock> lk(g->mtx);
+      if (!g->timers.empty()) {
+        auto ms = std::chrono::duration_cast<Ms>(g->timers.top().first - Clock::now()).count();
+        wait = static_cast<int>(std::clamp<int64_t>(ms, 0, 10));
+      }
+    }
+    for (int i = 0; i < 64; ++i) {
+      Datagram d;
+      {
+        std::unique_lock<std::mutex> lk(g->rxmtx);
+        if (i == 0) g->rxcv.wait_for(lk, Ms(wait), [] { return !g->rx.empty() || !g->rx_low.empty(); });
+        auto &q = g->rx.empty() ? g->rx_low : g->rx;
+        if (q.empty()) break;
+        d = std::move(q.front());
+        q.pop_front();
+        g->rx_bytes -= d.data.size();
+      }
+      std::lock_guard<StackLock> lk(g->mtx);  // once per datagram: API calls get in between
+      handle_datagram(d.data.c_str(), d.data.size(), d.src);
+      run_machines();
+      settle();
+    }
+    std::lock_guard<StackLock> lk(g->mtx);
     auto now = Clock::now();
-    call_timers(now);
-    sub_timers(now);
-    osip_timers_ict_execute(g->osip);
-    osip_timers_ist_execute(g->osip);
-    osip_timers_nict_execute(g->osip);
-    osip_timers_nist_execute(g->osip);
-    g->pending = 0xf;  // timer events may have been queued anywhere
-    run_machines();
+    fire_timers(now);
+    expire_lingering(now);
+    if (now >= next_tick) {  // the dialogs' own timers (2xx repeats, refreshes, expiries)
+      next_tick = now + Ms(10);
+      call_timers(now);
+      sub_timers(now);
+      run_machines();
+      unsigned long dropped = g->rx_dropped;
+      if (dropped != dropped_logged) {
+        EXO_LOG(OSIP_WARNING, "eXosip: %lu datagrams dropped, the stack is behind\n", dropped - dropped_logged);
+        dropped_logged = dropped;
+      }
+    }
+    settle();
   }
 }
 
@@ -190,9 +487,10 @@ void inject_datagram(const char *buf, size_t len, const char *ip, int port) {
   src.sin_port = htons(static_cast<uint16_t>(port));
   inet_pton(AF_INET, ip, &src.sin_addr);
   std::string copy(buf, len);  // the parser wants a terminated buffer
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   handle_datagram(copy.data(), len, src);
   run_machines();
+  settle();
 }
 
 std::string random_tag() {
@@ -211,13 +509,19 @@ std::string local_addr() { return g->ip_option.empty() ? g->local_ip : g->ip_opt
 
 void push_event(eXosip_event_t *ev) {
   std::lock_guard<std::mutex> lk(g->qmtx);
-  g->queue.push_back(ev);
+  bool call = ev->type >= EXOSIP_CALL_INVITE && ev->type <= EXOSIP_CALL_RELEASED;
+  (call ? g->queue : g->queue_other).push_back(ev);
   g->qcv.notify_one();
+}
+
+bool other_queue_full() {
+  std::lock_guard<std::mutex> lk(g->qmtx);
+  return g->queue_other.size() >= kMaxOtherEvents;
 }
 
 bool queue_full() {
   std::lock_guard<std::mutex> lk(g->qmtx);
-  return g->queue.size() >= kMaxQueuedEvents;
+  return g->queue.size() + g->queue_other.size() >= kMaxQueuedEvents;
 }
 
 eXosip_event_t *new_event(eXosip_event_type_t type, int cid, int did, int tid, const osip_message_t *req,
@@ -239,27 +543,30 @@ eXosip_event_t *new_event(eXosip_event_type_t type, int cid, int did, int tid, c
   return ev;
 }
 
-int send_raw(osip_message_t *msg, const std::string &host, int port, int tid) {
-  if (g->hook) g->hook(msg, tid);
+int send_text(const char *text, size_t len, const std::string &host, int port) {
   sockaddr_in dst{};
   dst.sin_family = AF_INET;
   dst.sin_port = htons(static_cast<uint16_t>(port > 0 ? port : 5060));
+  // Peers are configured by address: a name would be a blocking look-up under the stack's lock.
   if (inet_pton(AF_INET, host.c_str(), &dst.sin_addr) != 1) {
-    addrinfo hints{}, *res = nullptr;
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return -1;
-    dst.sin_addr = reinterpret_cast<sockaddr_in *>(res->ai_addr)->sin_addr;
-    freeaddrinfo(res);
+    EXO_LOG(OSIP_ERROR, "eXosip: %s is not an IPv4 address, nothing sent\n", host.c_str());
+    return -1;
   }
-  char *text = nullptr;
-  size_t len = 0;
-  if (osip_message_to_str(msg, &text, &len) != 0 || !text) return -1;
   ssize_t n = sendto(g->fd, text, len, 0, reinterpret_cast<sockaddr *>(&dst), sizeof dst);
-  osip_free(text);
   if (n == static_cast<ssize_t>(len)) return 0;
   EXO_LOG(OSIP_ERROR, "eXosip: cannot send %zu bytes to %s:%d (%s)\n", len, host.c_str(), port, strerror(errno));
   return -1;
+}
+
+int send_raw(osip_message_t *msg, const std::string &host, int port, int tid, std::string *keep) {
+  if (g->hook) g->hook(msg, tid);
+  char *text = nullptr;
+  size_t len = 0;
+  if (osip_message_to_str(msg, &text, &len) != 0 || !text) return -1;
+  int r = send_text(text, len, host, port);
+  if (keep && r == 0) keep->assign(text, len);
+  osip_free(text);
+  return r;
 }
 
 void next_hop(const osip_message_t *req, std::string &host, int &port) {
@@ -297,15 +604,17 @@ osip_transaction_t *start_client(osip_message_t *req, osip_fsm_type_t type, cons
     osip_ict_set_destination(tr->ict_context, osip_strdup(host.c_str()), port);
   else
     osip_nict_set_destination(tr->nict_context, osip_strdup(host.c_str()), port);
-  osip_transaction_set_reserved1(tr, new TrCtx(ctx));
+  auto *c = new TrCtx(ctx);
+  osip_transaction_set_reserved1(tr, c);
   g->trs[tr->transactionid] = tr;
+  index_tr(tr, c, client_key(req));
   if (ctx.did) {
     if (Dialog *d = find_dialog(ctx.did)) d->out_trs.insert(tr->transactionid);
   }
   osip_event_t *evt = osip_new_outgoing_sipmessage(req);
   evt->transactionid = tr->transactionid;
   osip_transaction_add_event(tr, evt);
-  mark_pending(type);
+  mark_ready(tr);
   return tr;
 }
 
@@ -315,11 +624,14 @@ osip_transaction_t *server_tr(osip_event_t *evt, const TrCtx &ctx) {
     osip_event_free(evt);
     return nullptr;
   }
-  osip_transaction_set_reserved1(tr, new TrCtx(ctx));
+  auto *c = new TrCtx(ctx);
+  osip_transaction_set_reserved1(tr, c);
   g->trs[tr->transactionid] = tr;
+  index_tr(tr, c, g->rx_key.empty() ? server_key(evt->sip) : std::move(g->rx_key));
+  g->rx_key.clear();
   if (Dialog *d = find_dialog(ctx.did)) d->inc_trs.insert(tr->transactionid);
   osip_transaction_add_event(tr, evt);
-  mark_pending(tr->ctx_type);
+  mark_ready(tr);
   return tr;
 }
 
@@ -341,7 +653,7 @@ void answer_server(osip_transaction_t *tr, osip_message_t *resp) {
   osip_event_t *evt = osip_new_outgoing_sipmessage(resp);
   evt->transactionid = tr->transactionid;
   osip_transaction_add_event(tr, evt);
-  mark_pending(tr->ctx_type);
+  mark_ready(tr);
 }
 
 void stateless_answer(osip_message_t *req, int status) {
@@ -354,6 +666,8 @@ void stateless_answer(osip_message_t *req, int status) {
   osip_message_free(r);
 }
 
+osip_transaction_t *invite_of_cancel(const osip_message_t *cancel) { return tr_by_key(server_key(cancel, "INVITE")); }
+
 osip_transaction_t *find_tr(int tid) {
   auto it = g->trs.find(tid);
   return it == g->trs.end() ? nullptr : it->second;
@@ -365,6 +679,8 @@ void tr_done(osip_transaction_t *tr) {
   int tid = tr->transactionid;
   if (g->trs.erase(tid) == 0) return;  // already collected
   if (TrCtx *c = ctx_of(tr)) {
+    auto it = g->tr_index.find(c->key);
+    if (it != g->tr_index.end() && it->second == tid) g->tr_index.erase(it);
     if (Dialog *d = find_dialog(c->did)) {
       d->inc_trs.erase(tid);
       d->out_trs.erase(tid);
@@ -374,24 +690,71 @@ void tr_done(osip_transaction_t *tr) {
       if (call->out_tid == tid) call->out_tid = 0;
     }
   }
-  osip_remove_transaction(g->osip, tr);
   g->garbage.push_back(tr);
 }
 
+void mark_ready(osip_transaction_t *tr) {
+  TrCtx *c = ctx_of(tr);
+  if (!c || c->ready) return;
+  c->ready = true;
+  g->ready.push_back(tr->transactionid);
+}
+
+// Executes the events of the transactions that got some, and only those; then each one's
+// next timer. Transactions ended meanwhile are freed once no call-back can reach them.
 void run_machines() {
   if (g->in_exec) return;
   g->in_exec = true;
-  // Each execute walks every transaction of its kind: run only the kinds that got events.
-  for (int pass = 0; pass < 8 && g->pending; ++pass) {
-    unsigned p = g->pending;
-    g->pending = 0;
-    if (p & (1u << ICT)) osip_ict_execute(g->osip);
-    if (p & (1u << IST)) osip_ist_execute(g->osip);
-    if (p & (1u << NICT)) osip_nict_execute(g->osip);
-    if (p & (1u << NIST)) osip_nist_execute(g->osip);
+  while (!g->ready.empty()) {
+    int tid = g->ready.front();
+    g->ready.pop_front();
+    osip_transaction_t *tr = find_tr(tid);
+    TrCtx *c = ctx_of(tr);
+    if (!c) continue;
+    c->ready = false;
+    while (osip_event_t *e = static_cast<osip_event_t *>(osip_fifo_tryget(tr->transactionff))) {
+      osip_transaction_execute(tr, e);
+      if (!find_tr(tid)) break;  // ended: its remaining events go with it
+    }
+    if (!find_tr(tid) || c->ready) continue;
+    if (tr->ctx_type == NIST && tr->state == NIST_COMPLETED)
+      g->answered.push_back(tid);  // callers up the stack may still hold its request
+    else
+      schedule(tr, c, false);
   }
   g->in_exec = false;
   free_garbage();
+}
+
+std::string call_id_of(const osip_call_id_t *cid) {
+  if (!cid || !cid->number) return "";
+  std::string s = cid->number;
+  if (cid->host) {
+    s += '@';
+    s += cid->host;
+  }
+  return s;
+}
+
+void StackLock::lock() {
+  std::unique_lock<std::mutex> lk(m_);
+  auto me = std::this_thread::get_id();
+  if (depth_ > 0 && owner_ == me) {
+    ++depth_;
+    return;
+  }
+  uint64_t ticket = next_++;
+  cv_.wait(lk, [&] { return depth_ == 0 && serving_ == ticket; });
+  owner_ = me;
+  depth_ = 1;
+}
+
+void StackLock::unlock() {
+  std::lock_guard<std::mutex> lk(m_);
+  if (--depth_ > 0) return;
+  owner_ = std::thread::id();
+  ++serving_;
+  cv_.notify_all();
 }
 
 std::string header_value(const osip_message_t *msg, const char *name) {
@@ -565,6 +928,8 @@ Dialog *new_dialog(DlgKind kind, int cid, osip_dialog_t *od) {
   d->cid = cid;
   d->od = od;
   Dialog *p = d.get();
+  if (od && od->call_id) g->dialogs_by_callid.emplace(od->call_id, p->d_id);
+  g->n_insubs += kind == DlgKind::InSub;
   g->dialogs[p->d_id] = std::move(d);
   return p;
 }
@@ -573,6 +938,15 @@ void free_dialog(int did) {
   auto it = g->dialogs.find(did);
   if (it == g->dialogs.end()) return;
   Dialog *d = it->second.get();
+  if (d->od && d->od->call_id) {
+    auto range = g->dialogs_by_callid.equal_range(d->od->call_id);
+    for (auto i = range.first; i != range.second; ++i)
+      if (i->second == did) {
+        g->dialogs_by_callid.erase(i);
+        break;
+      }
+  }
+  g->n_insubs -= d->kind == DlgKind::InSub;
   if (d->od) osip_dialog_free(d->od);
   if (d->resp2xx) osip_message_free(d->resp2xx);
   if (d->ack) osip_message_free(d->ack);
@@ -617,22 +991,25 @@ void eXosip_quit(void) {
   if (!g) return;
   g->running = false;
   if (g->thread.joinable()) g->thread.join();
+  if (g->rx_thread.joinable()) g->rx_thread.join();
   {
-    std::lock_guard<std::recursive_mutex> lk(g->mtx);
+    std::lock_guard<StackLock> lk(g->mtx);
     calls_clear();
     subs_clear();
-    for (auto &[tid, tr] : g->trs) {
-      osip_remove_transaction(g->osip, tr);
-      g->garbage.push_back(tr);
-    }
+    for (auto &[tid, tr] : g->trs) g->garbage.push_back(tr);
     g->trs.clear();
+    g->tr_index.clear();
+    g->ready.clear();
+    g->lingering.clear();
     free_garbage();
     while (!g->dialogs.empty()) free_dialog(g->dialogs.begin()->first);
     for (auto &[rid, r] : g->regs)
       if (r.challenge) osip_message_free(r.challenge);
     g->regs.clear();
-    for (eXosip_event_t *ev : g->queue) eXosip_event_free(ev);
-    g->queue.clear();
+    for (auto *q : {&g->queue, &g->queue_other}) {
+      for (eXosip_event_t *ev : *q) eXosip_event_free(ev);
+      q->clear();
+    }
     osip_release(g->osip);
     if (g->fd >= 0) close(g->fd);
   }
@@ -645,8 +1022,9 @@ int eXosip_listen_addr(int transport, const char *addr, int port, int family, in
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   // No SO_REUSEADDR: a port another stack already holds must make the listen fail.
-  int rcv = 1 << 20;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
+  int rcv = 4 << 20;
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &rcv, sizeof rcv) != 0)  // beyond rmem_max, when allowed
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(static_cast<uint16_t>(port));
@@ -665,18 +1043,19 @@ int eXosip_listen_addr(int transport, const char *addr, int port, int family, in
   g->port = ntohs(sa.sin_port);
   g->running = true;
   g->thread = std::thread(loop);
+  g->rx_thread = std::thread(receive_loop);
   return 0;
 }
 
 void eXosip_set_user_agent(const char *user_agent) {
   if (!g || !user_agent) return;
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   g->user_agent = user_agent;
 }
 
 int eXosip_set_option(int opt, const void *value) {
   if (!g) return -1;
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   switch (opt) {
     case EXOSIP_OPT_SET_IPV4_FOR_GATEWAY: {
       const char *ip = static_cast<const char *>(value);
@@ -725,17 +1104,19 @@ void eXosip_unlock(void) {
 
 void eXosip_set_cbsip_message(eXosip_cbsip_message_t cb) {
   if (!g) return;
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   g->hook = cb;
 }
 
 eXosip_event_t *eXosip_event_wait(int tv_s, int tv_ms) {
   if (!g) return nullptr;
   std::unique_lock<std::mutex> lk(g->qmtx);
-  g->qcv.wait_for(lk, std::chrono::seconds(tv_s) + Ms(tv_ms), [] { return !g->queue.empty(); });
-  if (g->queue.empty()) return nullptr;
-  eXosip_event_t *ev = g->queue.front();
-  g->queue.pop_front();
+  g->qcv.wait_for(lk, std::chrono::seconds(tv_s) + Ms(tv_ms),
+                  [] { return !g->queue.empty() || !g->queue_other.empty(); });
+  auto &q = g->queue.empty() ? g->queue_other : g->queue;
+  if (q.empty()) return nullptr;
+  eXosip_event_t *ev = q.front();
+  q.pop_front();
   return ev;
 }
 

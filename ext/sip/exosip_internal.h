@@ -4,6 +4,9 @@
 
 #include <eXosip2/eXosip.h>
 
+#include <netinet/in.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,7 +16,9 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <queue>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace exo {
@@ -24,10 +29,41 @@ using Ms = std::chrono::milliseconds;
 // What a transaction belongs to; owned by the transaction (reserved1).
 enum class TrKind { Invite, InDialog, OutOfDialog, Register, Subscribe, InSubscribe, Notify, Cancel, Stray };
 struct TrCtx {
+  explicit TrCtx(TrKind k, int c = 0, int d = 0, int i = 0) : kind(k), cid(c), did(d), id(i) {}
   TrKind kind;
-  int cid = 0;
-  int did = 0;
-  int id = 0;  // rid, sid or nid
+  int cid;
+  int did;
+  int id;  // rid, sid or nid
+  // The layer drives the transaction itself: its key in Stack::tr_index, whether it waits in
+  // Stack::ready, and its next timer (zero: none).
+  std::string key;
+  bool ready = false;
+  Clock::time_point due{};
+  // A server transaction's final answer as sent, kept when it ends (Stack::lingering).
+  std::string final_text, final_host;
+  int final_port = 0;
+};
+
+// What is left of a non-INVITE server transaction after its final answer: the bytes to send
+// again for a retransmitted request until timer J.
+struct Linger {
+  std::string text, host;
+  int port = 0;
+};
+
+// Recursive lock handed out in arrival order: the stack's thread takes it once per datagram,
+// so an API call waits for at most one datagram, however many arrive.
+class StackLock {
+ public:
+  void lock();
+  void unlock();
+
+ private:
+  std::mutex m_;  // guards the members below
+  std::condition_variable cv_;
+  std::thread::id owner_;
+  int depth_ = 0;
+  uint64_t next_ = 0, serving_ = 0;
 };
 
 enum class DlgKind { Call, OutSub, InSub };
@@ -56,7 +92,7 @@ struct Dialog : eXosip_dialog_t {
   int last_rseq = 0;      // reliable provisional responses (RFC 3262)
   int rseq_cseq = 0;
   // Session timer (RFC 4028) when this side is the refresher
-  int se_interval = 0;
+  int64_t se_interval = 0;  // seconds
   Clock::time_point next_refresh;
   // Subscriptions
   std::string event;
@@ -108,8 +144,13 @@ struct Credential {
   std::string username, userid, passwd, ha1, realm;
 };
 
+struct Datagram {
+  std::string data;
+  sockaddr_in src{};
+};
+
 struct Stack {
-  std::recursive_mutex mtx;
+  StackLock mtx;
   osip_t *osip = nullptr;
   int fd = -1;
   int port = 5060;
@@ -117,31 +158,60 @@ struct Stack {
   std::string ip_option;  // EXOSIP_OPT_SET_IPV4_FOR_GATEWAY
   std::string local_ip;
   eXosip_cbsip_message_t hook = nullptr;
-  std::thread thread;
+  std::thread thread, rx_thread;
+  std::mutex rxmtx;  // guards the received datagrams only (rx, rx_low, rx_bytes, rx_dropped)
+  std::condition_variable rxcv;
+  std::deque<Datagram> rx, rx_low;
+  size_t rx_bytes = 0;
+  unsigned long rx_dropped = 0;
   std::atomic<bool> running{false};
   bool in_exec = false;
-  unsigned pending = 0;  // bit per osip_fsm_type_t whose transactions hold events to execute
+  std::string rx_key;  // key of the request being handled, for the server transaction it opens
 
   std::map<int, std::unique_ptr<Call>> calls;
   std::map<int, std::unique_ptr<Dialog>> dialogs;
-  std::map<int, osip_transaction_t *> trs;
+  std::unordered_map<int, osip_transaction_t *> trs;
+  // Transactions by branch, method and side (RFC 3261 17.1.3, 17.2.3); osip2's own lists stay
+  // empty, so that it never walks them.
+  std::unordered_map<std::string, int> tr_index;
+  std::deque<int> ready;     // transactions holding events to execute
+  std::vector<int> answered;  // non-INVITE server transactions that sent their final answer
+  using Due = std::pair<Clock::time_point, int>;
+  std::priority_queue<Due, std::vector<Due>, std::greater<Due>> timers;  // stale entries skipped
+  std::unordered_map<std::string, Linger> lingering;
+  std::deque<std::pair<Clock::time_point, std::string>> linger_order;  // oldest first
+  size_t linger_bytes = 0;
+  std::unordered_multimap<std::string, int> dialogs_by_callid;
+  size_t n_insubs = 0;
   std::map<int, Registration> regs;
   std::map<int, OutSubscription> outsubs;
   std::vector<Credential> creds;
   std::vector<osip_transaction_t *> garbage;
   int next_cid = 1, next_did = 1, next_rid = 1, next_sid = 1, next_nid = 1;
 
-  std::mutex qmtx;  // guards the event queue only
+  std::mutex qmtx;  // guards the event queues only
   std::condition_variable qcv;
-  std::deque<eXosip_event_t *> queue;
+  // Events of calls are handed out first: a flood of other requests waits behind them, and is
+  // refused sooner (kMaxOtherEvents).
+  std::deque<eXosip_event_t *> queue, queue_other;
 };
 
 // Limits that keep a flood of requests from growing memory without bound.
 constexpr size_t kMaxCalls = 512;
-constexpr size_t kMaxTransactions = 32768;
+// A live transaction holds two parsed messages (up to 20 kB): 4096 of them, about 80 MB. New
+// requests outside dialogs stop short of it, so that calls in progress still get theirs.
+constexpr size_t kMaxTransactions = 4096;
+constexpr size_t kMaxNewTransactions = kMaxTransactions - 512;
+// Answers kept for retransmissions after their transaction ended (oldest dropped first).
+constexpr size_t kMaxLingeringBytes = 16u << 20;
 constexpr size_t kMaxQueuedEvents = 4096;
+constexpr size_t kMaxOtherEvents = 1024;
+// Datagrams received and not yet handled: 8 MB, of which at most 2048 low-priority requests.
+constexpr size_t kMaxRxBytes = 8u << 20;
+constexpr size_t kMaxRxLow = 2048;
 constexpr size_t kMaxInSubscriptions = 512;
 constexpr int kT1 = 500, kT2 = 4000;
+constexpr int64_t kMaxDeltaSeconds = 4294967295LL;
 
 extern Stack *g;
 
@@ -157,19 +227,37 @@ std::string new_branch();
 void push_event(eXosip_event_t *ev);
 eXosip_event_t *new_event(eXosip_event_type_t type, int cid, int did, int tid, const osip_message_t *req,
                           const osip_message_t *resp);
-int send_raw(osip_message_t *msg, const std::string &host, int port, int tid);
+// keep: receives the bytes sent.
+int send_raw(osip_message_t *msg, const std::string &host, int port, int tid, std::string *keep = nullptr);
+int send_text(const char *text, size_t len, const std::string &host, int port);
 void next_hop(const osip_message_t *req, std::string &host, int &port);
 void via_dest(const osip_message_t *resp, std::string &host, int &port);
 bool queue_full();
+// For requests outside calls, which may not hold up more than kMaxOtherEvents events.
+bool other_queue_full();
 osip_transaction_t *start_client(osip_message_t *req, osip_fsm_type_t type, const TrCtx &ctx);
 void answer_server(osip_transaction_t *tr, osip_message_t *resp);
 osip_transaction_t *server_tr(osip_event_t *evt, const TrCtx &ctx);
 bool server_open(const osip_transaction_t *tr);
 void reject(osip_event_t *evt, int status);
 osip_transaction_t *find_tr(int tid);
+// The INVITE server transaction a CANCEL names (same branch and sent-by).
+osip_transaction_t *invite_of_cancel(const osip_message_t *cancel);
 TrCtx *ctx_of(osip_transaction_t *tr);
 void run_machines();
-inline void mark_pending(int fsm_type) { g->pending |= 1u << fsm_type; }
+Dialog *find_dialog(int did);
+void mark_ready(osip_transaction_t *tr);
+std::string call_id_of(const osip_call_id_t *cid);
+// Dialogs of that Call-ID (few), instead of a walk over all of them.
+template <typename F>
+Dialog *dialog_of_call_id(const osip_call_id_t *cid, F pred) {
+  auto range = g->dialogs_by_callid.equal_range(call_id_of(cid));
+  for (auto it = range.first; it != range.second; ++it) {
+    Dialog *d = find_dialog(it->second);
+    if (d && pred(d)) return d;
+  }
+  return nullptr;
+}
 osip_message_t *build_response(const osip_message_t *req, int status, const char *to_tag, bool contact);
 int build_request(osip_message_t **out, const char *method, const char *to, const char *from, const char *route);
 osip_message_t *build_in_dialog(Dialog *d, const char *method);

@@ -179,7 +179,7 @@ int add_authorization(osip_message_t *msg, const osip_message_t *challenge) {
 
 void out_of_dialog_request(osip_event_t *evt) {
   osip_message_t *m = evt->sip;
-  bool full = queue_full();
+  bool full = other_queue_full() || queue_full();
   osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::OutOfDialog});
   if (!tr) return;
   if (full) {
@@ -191,9 +191,7 @@ void out_of_dialog_request(osip_event_t *evt) {
 
 void insub_new(osip_event_t *evt) {
   osip_message_t *m = evt->sip;
-  size_t n = 0;
-  for (auto &[did, d] : g->dialogs) n += d->kind == DlgKind::InSub;
-  bool full = n >= kMaxInSubscriptions || queue_full();
+  bool full = g->n_insubs >= kMaxInSubscriptions || other_queue_full() || queue_full();
   std::string event = header_value(m, "Event");
   if (event.empty()) event = header_value(m, "o");
   osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::InSubscribe});
@@ -383,7 +381,7 @@ using namespace exo;
 
 #define LOCK()                                 \
   if (!g) return -1;                           \
-  std::lock_guard<std::recursive_mutex> lk_(g->mtx)
+  std::lock_guard<StackLock> lk_(g->mtx)
 
 int eXosip_default_action(eXosip_event_t *je) {
   LOCK();
@@ -395,7 +393,7 @@ int eXosip_default_action(eXosip_event_t *je) {
 
 void eXosip_automatic_refresh(void) {
   if (!g) return;
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   auto now = Clock::now();
   for (auto &[sid, s] : g->outsubs) {
     Dialog *d = find_dialog(s.did);
@@ -417,7 +415,7 @@ int eXosip_message_build_request(osip_message_t **message, const char *method, c
 
 int eXosip_message_send_request(osip_message_t *message) {
   if (!g || !message) return refuse(message);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   osip_transaction_t *tr = start_client(message, NICT, TrCtx{TrKind::OutOfDialog});
   if (!tr) return -1;
   int tid = tr->transactionid;
@@ -437,7 +435,7 @@ int eXosip_message_build_answer(int tid, int status, osip_message_t **answer) {
 
 int eXosip_message_send_answer(int tid, int status, osip_message_t *answer) {
   if (!g) return refuse(answer);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   osip_transaction_t *tr = find_tr(tid);
   if (!server_open(tr) || tr->ctx_type != NIST) return refuse(answer);
   if (!answer && eXosip_message_build_answer(tid, status, &answer) != 0) return -1;
@@ -477,7 +475,7 @@ int eXosip_insubscription_build_answer(int tid, int status, osip_message_t **ans
 
 int eXosip_insubscription_send_answer(int tid, int status, osip_message_t *answer) {
   if (!g) return refuse(answer);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   osip_transaction_t *tr = find_tr(tid);
   TrCtx *ctx = ctx_of(tr);
   if (!server_open(tr) || !ctx || ctx->kind != TrKind::InSubscribe) return refuse(answer);
@@ -529,7 +527,7 @@ int eXosip_insubscription_build_notify(int did, int subscription_status, int sub
 
 int eXosip_insubscription_send_request(int did, osip_message_t *request) {
   if (!g || !request) return refuse(request);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   Dialog *d = find_dialog(did);
   if (!d || d->kind != DlgKind::InSub) return refuse(request);
   drop_headers(request, "Event", true);
@@ -554,7 +552,7 @@ int eXosip_subscribe_build_initial_request(osip_message_t **subscribe, const cha
 
 int eXosip_subscribe_send_initial_request(osip_message_t *subscribe) {
   if (!g || !subscribe) return refuse(subscribe);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   osip_generic_param_t *tag = nullptr;
   if (!subscribe->from || osip_from_get_tag(subscribe->from, &tag) != 0 || !tag || !tag->gvalue)
     return refuse(subscribe);
@@ -594,7 +592,7 @@ int eXosip_subscribe_build_refresh_request(int did, osip_message_t **subscribe) 
 
 int eXosip_subscribe_send_refresh_request(int did, osip_message_t *subscribe) {
   if (!g || !subscribe) return refuse(subscribe);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   Dialog *d = find_dialog(did);
   auto it = d ? g->outsubs.find(d->id) : g->outsubs.end();
   if (!d || d->kind != DlgKind::OutSub || it == g->outsubs.end()) return refuse(subscribe);
@@ -638,7 +636,7 @@ int eXosip_register_build_register(int rid, int expires, osip_message_t **reg) {
 
 int eXosip_register_send_register(int rid, osip_message_t *reg) {
   if (!g || !reg) return refuse(reg);
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   auto it = g->regs.find(rid);
   if (it == g->regs.end()) return refuse(reg);
   Registration &r = it->second;
@@ -684,11 +682,45 @@ int eXosip_clear_authentication_info(void) {
 }
 
 namespace {
+// osipparser2's SDP parser reads past the end of some lines (an m= line without formats that
+// ends in a bare LF): it gets a copy with CRLF after every line, and only lines it parses safely.
+bool safe_sdp(const std::string &text, std::string &out) {
+  out.clear();
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t e = text.find_first_of("\r\n", i);
+    if (e == std::string::npos) e = text.size();
+    std::string line = text.substr(i, e - i);
+    i = e;
+    if (i < text.size() && text[i] == '\r') ++i;
+    if (i < text.size() && text[i] == '\n') ++i;
+    if (line.empty()) continue;
+    if (line.size() < 2 || line[0] < 'a' || line[0] > 'z' || line[1] != '=' || line.find('\0') != std::string::npos)
+      return false;
+    if (line[0] == 'm') {  // media port proto fmt...: at least one format
+      int fields = 0;
+      bool in = false;
+      for (char ch : line.substr(2)) {
+        if (ch != ' ' && !in) ++fields;
+        in = ch != ' ';
+      }
+      if (fields < 4) return false;
+    }
+    out += line;
+    out += "\r\n";
+  }
+  return !out.empty();
+}
+
 sdp_message_t *parse_sdp(const std::string &text) {
-  if (text.empty()) return nullptr;
+  std::string safe;
+  if (!safe_sdp(text, safe)) {
+    if (!text.empty()) EXO_LOG(OSIP_WARNING, "eXosip: bad SDP refused\n");
+    return nullptr;
+  }
   sdp_message_t *sdp = nullptr;
   if (sdp_message_init(&sdp) != 0) return nullptr;
-  if (sdp_message_parse(sdp, text.c_str()) != 0) {
+  if (sdp_message_parse(sdp, safe.c_str()) != 0) {
     sdp_message_free(sdp);
     return nullptr;
   }
@@ -698,14 +730,14 @@ sdp_message_t *parse_sdp(const std::string &text) {
 
 sdp_message_t *eXosip_get_remote_sdp(int did) {
   if (!g) return nullptr;
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   Dialog *d = find_dialog(did);
   return d ? parse_sdp(d->remote_sdp) : nullptr;
 }
 
 sdp_message_t *eXosip_get_local_sdp(int did) {
   if (!g) return nullptr;
-  std::lock_guard<std::recursive_mutex> lk(g->mtx);
+  std::lock_guard<StackLock> lk(g->mtx);
   Dialog *d = find_dialog(did);
   return d ? parse_sdp(d->local_sdp) : nullptr;
 }

@@ -8,33 +8,6 @@ namespace {
 
 using std::vector;
 
-// The header lines of a request that an answer copies.
-std::string Cabecera(const std::string &peticion, const char *nombre) {
-  size_t i = peticion.find(std::string("\r\n") + nombre + ":");
-  if (i == std::string::npos) return "";
-  size_t f = peticion.find("\r\n", i + 2);
-  return peticion.substr(i + 2, f - i - 2) + "\r\n";
-}
-
-// Answers a request received by the bare socket with that status.
-void Contesta(Crudo &c, const std::string &peticion, int estado) {
-  std::string para = Cabecera(peticion, "To");
-  if (estado > 100 && para.find(";tag=") == std::string::npos) para.insert(para.size() - 2, ";tag=f1");
-  std::string r = "SIP/2.0 " + std::to_string(estado) + " Respuesta\r\n" + Cabecera(peticion, "Via") +
-                  Cabecera(peticion, "From") + para + Cabecera(peticion, "Call-ID") + Cabecera(peticion, "CSeq");
-  if (estado >= 300 && estado < 400) r += "Contact: <sip:otro@127.0.0.1:5080>\r\n";
-  c.Envia(r + "Content-Length: 0\r\n\r\n");
-}
-
-// Next request received whose method is that one (skips ACKs and retransmissions of others).
-std::string Espera(Crudo &c, const std::string &metodo) {
-  for (int i = 0; i < 20; ++i) {
-    std::string r = c.Recibe();
-    if (r.empty() || r.rfind(metodo + " ", 0) == 0) return r;
-  }
-  return "";
-}
-
 struct Caso {
   const char *metodo;
   int provisional;  // 0: none
@@ -96,13 +69,7 @@ TEST(FallosSip, EachAnswerClassRaisesItsEventOnce) {
 
 // A NOTIFY of an incoming subscription refused with 6xx.
 TEST(FallosSip, NotifyRefusedGloballyIsReported) {
-  AgentePrueba ua([](eXosip_event_t *ev) {
-    if (ev->type != EXOSIP_IN_SUBSCRIPTION_NEW) return;
-    eXosip_insubscription_send_answer(ev->tid, 200, nullptr);
-    osip_message_t *n = nullptr;
-    if (eXosip_insubscription_build_notify(ev->did, EXOSIP_SUBCRSTATE_ACTIVE, 0, &n) == 0)
-      eXosip_insubscription_send_request(ev->did, n);
-  });
+  AgentePrueba ua(AceptaSuscripcion);
   ASSERT_TRUE(ua.Ok());
   Crudo c;
   c.Envia(Peticion("SUBSCRIBE", "sus603", "Event: WG67 KEY-IN\r\nExpires: 60\r\n"));

@@ -9,12 +9,6 @@ namespace {
 
 using std::vector;
 
-int CuentaTipo(const vector<EventoSip> &v, int tipo) {
-  int n = 0;
-  for (auto &e : v) n += e.tipo == tipo;
-  return n;
-}
-
 // Answers incoming calls with 180 then 200, and every in-dialog request with 200.
 void AtiendeLlamadas(eXosip_event_t *ev) {
   switch (ev->type) {
