@@ -19,10 +19,11 @@ using namespace prueba;
 namespace {
 
 const char *CAPTURA = "/tmp/rtp_wire.pcap";
-// Limit of each wait on tshark: it only bounds a tshark that hangs.
-const int LIMITE_S = 50;
+// Limit of each wait on the capture: it only bounds one that hangs.
+const int LIMITE_S = 60;
 
-// tshark capturing n datagrams of the ports 5004-5007 on loopback.
+// dumpcap capturing n datagrams of the ports 5004-5007 on loopback. dumpcap rather than tshark:
+// it loads no dissectors, so it is ready soon even on a busy machine.
 class Captura {
 public:
     explicit Captura(int n)
@@ -34,36 +35,36 @@ public:
         if (pid == 0) {
             dup2(tubo[1], 2);
             close(tubo[0]);
+            close(tubo[1]);
             int nulo = open("/dev/null", O_WRONLY);
             dup2(nulo, 1);
             std::string c = std::to_string(n);
-            execlp("tshark", "tshark", "-q", "-i", "lo", "-f", "udp portrange 5004-5007", "-c", c.c_str(), "-w",
+            execlp("dumpcap", "dumpcap", "-i", "lo", "-f", "udp portrange 5004-5007", "-c", c.c_str(), "-w",
                    CAPTURA, (char *)nullptr);
             _exit(127);
         }
         close(tubo[1]);
-        // Ready once tshark reports that dumpcap has its filter and file in place: packets sent
-        // from then on are captured. Loading the dissectors takes long on a busy machine, so the
-        // limit is generous; tshark ending (end of the pipe) stops the wait at once.
+        salida = tubo[0];
+        // Ready once dumpcap names its file: the filter is in place and the file open by then, so
+        // packets sent from then on are captured. dumpcap ending (end of the pipe) stops the wait.
         std::string texto;
         const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(LIMITE_S);
-        while (texto.find("Capture started") == std::string::npos) {
+        while (texto.find("File: ") == std::string::npos) {
             const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(limite - std::chrono::steady_clock::now());
-            pollfd p{tubo[0], POLLIN, 0};
+            pollfd p{salida, POLLIN, 0};
             if (resta.count() <= 0 || poll(&p, 1, int(resta.count())) <= 0)
                 break;
             char b[256];
-            ssize_t l = read(tubo[0], b, sizeof b);
+            ssize_t l = read(salida, b, sizeof b);
             if (l <= 0)
                 break;
             texto.append(b, size_t(l));
         }
-        listo = texto.find("Capture started") != std::string::npos;
+        listo = texto.find("File: ") != std::string::npos;
         if (!listo)
-            fprintf(stderr, "tshark: %s\n", texto.c_str());
-        close(tubo[0]);
+            fprintf(stderr, "dumpcap: %s\n", texto.c_str());
     }
-    // Waits for tshark to stop after its count.
+    // Waits for dumpcap to stop after its count.
     bool Termina()
     {
         const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(LIMITE_S);
@@ -83,11 +84,15 @@ public:
             kill(pid, SIGTERM);
             waitpid(pid, nullptr, 0);
         }
+        // Open until dumpcap ends: it reports its counts there as it goes.
+        if (salida >= 0)
+            close(salida);
     }
     bool listo = false;
 
 private:
     pid_t pid = -1;
+    int salida = -1;
 };
 
 // One map of field to value per captured frame; repeated fields joined with ','.
