@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 
+#include "../../../ext/rtp/tests/capturatshark.h"
 #include "rtp_pruebas.h"
 
 using namespace prueba;
@@ -435,6 +437,110 @@ TEST(CSesionRTPRadio, AbsoluteDelayTakesTheOneWayTime) {
     e.Calcula();
     EXPECT_EQ(808, e.iRetardo);
     EXPECT_EQ(808, e.iRetardoCopia);
+}
+
+}  // namespace
+
+namespace {
+
+// What each packet sent below must decode to in tshark's ED-137 dissector ("" = absent).
+struct Decodificado {
+    const char* nombre;
+    std::map<std::string, std::string> campos;
+};
+
+TEST(CSesionRTPRadio, TsharkDecodesTheExtensionFieldsAsSent) {
+    const int N = 7;
+    Captura cap(N, "udp portrange 5004-5007", "/tmp/rtp_radio.pcap");
+    ASSERT_TRUE(cap.listo);
+    ParRadio par;
+    ASSERT_EQ(0, par.Crea());
+    uint8_t audio[160] = {};
+    // PTT side: a value block with the voice, then a timing request.
+    par.ptt.FijaTipoPtt(2);
+    par.ptt.FijaPttId(63);
+    par.ptt.FijaTiming(1);
+    par.ptt.FijaValorTipo2(0x5A);
+    ASSERT_EQ(0, par.ptt.EnviaAudio(audio, 160));
+    par.ptt.FijaTipoPtt(0);
+    gRelojPtt = 0x012345;
+    ASSERT_EQ(0, par.ptt.EnviaAudio(nullptr, 0));
+    // Squelch side: a report, a type-3 block, the timing reply.
+    par.sq.FijaSquelch(1);
+    par.sq.FijaPttId(7);
+    par.sq.FijaInformeA(5);
+    par.sq.FijaInformeB(0x13);
+    ASSERT_EQ(0, par.sq.EnviaAudioSq(audio, 160));
+    par.sq.FijaValorTipo3(0xA5);
+    ASSERT_EQ(0, par.sq.EnviaKeepAliveSq(0));
+    par.sq.FijaSquelch(0);
+    par.sq.FijaValores34(10, 20);
+    gRelojSq = 0x200000;
+    par.sq.MarcaEnviando();
+    for (int i = 0; i < 2; i++) {  // the voice, then the request
+        RTPPacket* p = RecibeUno(par.sq, &CSesionRTPRadio::RecibePaqueteSq);
+        ASSERT_NE(nullptr, p);
+        par.sq.DeletePacket(p);
+    }
+    gRelojSq = 0x200190;
+    par.sq.TickKeepAliveSq(0);
+    ASSERT_EQ(0, par.sq.RespondeTiming());
+    // Mode 0 on both sides.
+    par.ptt.FijaModo(0);
+    par.ptt.FijaTipoPtt(4);
+    par.ptt.FijaPttId(9);
+    ASSERT_EQ(0, par.ptt.EnviaKeepAlive());
+    par.sq.FijaModo(0);
+    par.sq.FijaTipoPtt(1);
+    par.sq.FijaSquelch(1);
+    par.sq.FijaPttId(0xB);
+    ASSERT_EQ(0, par.sq.EnviaKeepAliveSq(0));
+    ASSERT_TRUE(cap.Termina());
+
+    const std::vector<std::string> nombres = {
+        "udp.dstport", "rtp.p_type", "rtp.ext.profile", "rtp.ext.len",
+        "rtp.ext.ed137a.ptt_type", "rtp.ext.ed137a.squ", "rtp.ext.ed137a.ptt_id", "rtp.ext.ed137a.x",
+        "rtp.ext.ed137a.ft.type", "rtp.ext.ed137a.ft.len", "rtp.ext.ed137a.ft.value",
+        "rtp.ext.ed137a.ft.climax_delay.relative_value", "rtp.ext.ed137a.ft.sqi.qidx",
+        "rtp.ext.ed137a.ft.sqi.qidx-ml", "rtp.ext.ed137b.ft.climax_ddc.rmm_t1",
+        "rtp.ext.ed137b.ft.climax_ddc.mam_t1", "rtp.ext.ed137b.ft.climax_ddc.mam_t2",
+        "rtp.ext.ed137b.ft.climax_ddc.mam_tsd", "rtp.ext.ed137b.ft.climax_ddc.mam_tj1",
+        "rtp.ext.ed137b.ft.climax_ddc.mam_tid", "rtp.ext.ed137.ptt_type", "rtp.ext.ed137.squ",
+        "rtp.ext.ed137.ptt_id", "_ws.expert.message"};
+    auto f = cap.Decodifica("-d udp.port==5006,rtp -d udp.port==5004,rtp", nombres);
+    if (getenv("RTP_WIRE_DUMP"))
+        for (auto& m : f)
+            for (auto& [k, v] : m) printf("%s=%s\n", k.c_str(), v.c_str());
+    ASSERT_EQ(size_t(N), f.size());
+    const Decodificado esperado[N] = {
+        {"valor tipo 2", {{"udp.dstport", "5006"}, {"rtp.p_type", "8"}, {"rtp.ext.profile", "0x0167"}, {"rtp.ext.len", "1"},
+                          {"rtp.ext.ed137a.ptt_type", "2"}, {"rtp.ext.ed137a.ptt_id", "63"}, {"rtp.ext.ed137a.x", "1"},
+                          {"rtp.ext.ed137a.ft.type", "0x02"}, {"rtp.ext.ed137a.ft.len", "1"},
+                          {"rtp.ext.ed137a.ft.climax_delay.relative_value", "90"}}},
+        {"peticion", {{"udp.dstport", "5006"}, {"rtp.ext.len", "2"}, {"rtp.ext.ed137a.ptt_type", "0"},
+                      {"rtp.ext.ed137a.ft.type", "0x04"}, {"rtp.ext.ed137a.ft.len", "3"},
+                      {"rtp.ext.ed137b.ft.climax_ddc.rmm_t1", std::to_string(0x012345)}}},
+        {"informe", {{"udp.dstport", "5004"}, {"rtp.ext.len", "1"}, {"rtp.ext.ed137a.squ", "1"}, {"rtp.ext.ed137a.ptt_id", "7"},
+                     {"rtp.ext.ed137a.ft.type", "0x01"}, {"rtp.ext.ed137a.ft.len", "1"}, {"rtp.ext.ed137a.ft.sqi.qidx", "19"},
+                     {"rtp.ext.ed137a.ft.sqi.qidx-ml", "5"}}},
+        {"tipo 3", {{"udp.dstport", "5004"}, {"rtp.p_type", "123"}, {"rtp.ext.ed137a.ft.type", "0x03"},
+                    {"rtp.ext.ed137a.ft.len", "1"}}},
+        {"respuesta", {{"udp.dstport", "5004"}, {"rtp.p_type", "123"}, {"rtp.ext.len", "4"}, {"rtp.ext.ed137a.squ", "0"},
+                       {"rtp.ext.ed137a.ft.type", "0x04"}, {"rtp.ext.ed137a.ft.len", "12"},
+                       {"rtp.ext.ed137b.ft.climax_ddc.mam_t1", std::to_string(0x012345)},
+                       {"rtp.ext.ed137b.ft.climax_ddc.mam_t2", std::to_string(0x200000)},
+                       {"rtp.ext.ed137b.ft.climax_ddc.mam_tsd", "400"}, {"rtp.ext.ed137b.ft.climax_ddc.mam_tj1", "80"},
+                       {"rtp.ext.ed137b.ft.climax_ddc.mam_tid", "160"}}},
+        {"modo 0 ptt", {{"udp.dstport", "5006"}, {"rtp.ext.profile", "0x0067"}, {"rtp.ext.len", "1"},
+                        {"rtp.ext.ed137.ptt_type", "4"}, {"rtp.ext.ed137.squ", "0"}, {"rtp.ext.ed137.ptt_id", "9"}}},
+        {"modo 0 squelch", {{"udp.dstport", "5004"}, {"rtp.ext.profile", "0x0067"}, {"rtp.ext.ed137.ptt_type", "1"},
+                            {"rtp.ext.ed137.squ", "1"}, {"rtp.ext.ed137.ptt_id", "11"}}},
+    };
+    for (int i = 0; i < N; i++) {
+        SCOPED_TRACE(esperado[i].nombre);
+        for (const auto& [campo, valor] : esperado[i].campos) EXPECT_EQ(valor, f[static_cast<size_t>(i)][campo]) << campo;
+        EXPECT_EQ("", f[static_cast<size_t>(i)]["_ws.expert.message"]);
+    }
 }
 
 }  // namespace

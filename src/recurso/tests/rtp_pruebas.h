@@ -97,15 +97,16 @@ std::vector<RTPPacket*> Recibe(S& s, size_t n) {
     return r;
 }
 
-// Polls s until listo() holds or t seconds passed; listo()'s last value.
+// Polls s until listo() holds (true) or t seconds passed (false); listo() runs once a pass.
 template <class S, class F>
 bool SondeaHasta(S& s, F listo, double t = 5.0) {
     auto tFin = std::chrono::steady_clock::now() + std::chrono::microseconds(static_cast<int64_t>(t * 1e6));
-    while (!listo() && std::chrono::steady_clock::now() < tFin) {
+    for (;;) {
+        if (listo()) return true;
+        if (std::chrono::steady_clock::now() >= tFin) return false;
         s.WaitForIncomingData(RTPTime(0.01));
         s.Poll();
     }
-    return listo();
 }
 
 // n samples of a 1 kHz sine at 8 kHz, amplitude a, starting at sample k0.

@@ -1,0 +1,114 @@
+// tshark as an outside judge of what went on the wire: a capture on loopback that is ready
+// once dumpcap says so, and the decoded fields of every captured frame.
+#ifndef CAPTURATSHARK_H
+#define CAPTURATSHARK_H
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace prueba {
+
+// tshark capturing n datagrams that match the filter on loopback into a file.
+class Captura {
+public:
+    Captura(int n, const std::string &filtro, const std::string &fichero) : fichero(fichero)
+    {
+        int tubo[2];
+        if (pipe(tubo) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(tubo[1], 2);
+            close(tubo[0]);
+            int nulo = open("/dev/null", O_WRONLY);
+            dup2(nulo, 1);
+            std::string c = std::to_string(n);
+            execlp("tshark", "tshark", "-q", "-i", "lo", "-f", filtro.c_str(), "-c", c.c_str(), "-w", fichero.c_str(),
+                   (char *)nullptr);
+            _exit(127);
+        }
+        close(tubo[1]);
+        // Ready once dumpcap reports the capture started (at most 30 s: tshark starts slowly on a
+        // loaded machine).
+        std::string texto;
+        pollfd p{tubo[0], POLLIN, 0};
+        while (texto.find("Capture started") == std::string::npos && poll(&p, 1, 30000) > 0) {
+            char b[256];
+            ssize_t l = read(tubo[0], b, sizeof b);
+            if (l <= 0)
+                break;
+            texto.append(b, size_t(l));
+        }
+        listo = texto.find("Capture started") != std::string::npos;
+        close(tubo[0]);
+    }
+    // Waits for tshark to stop after its count (30 s at most).
+    bool Termina()
+    {
+        for (int i = 0; i < 3000; i++) {
+            int st;
+            if (waitpid(pid, &st, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+            }
+            usleep(10000);
+        }
+        return false;
+    }
+    ~Captura()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    // One map of field to value per captured frame; repeated fields joined with ','.
+    // decodifica: tshark's "-d" options that name the protocols of the ports.
+    std::vector<std::map<std::string, std::string>> Decodifica(const std::string &decodifica,
+                                                              const std::vector<std::string> &campos) const
+    {
+        std::string cmd = "tshark -r " + fichero + " " + decodifica +
+                          " -T fields -E separator=';' -E occurrence=a -E aggregator=,";
+        for (const auto &c : campos)
+            cmd += " -e " + c;
+        cmd += " 2>/dev/null";
+        std::vector<std::map<std::string, std::string>> r;
+        FILE *f = popen(cmd.c_str(), "r");
+        char linea[4096];
+        while (f && fgets(linea, sizeof linea, f)) {
+            std::string l(linea);
+            if (!l.empty() && l.back() == '\n')
+                l.pop_back();
+            std::map<std::string, std::string> m;
+            std::stringstream ss(l);
+            std::string v;
+            for (const auto &c : campos) {
+                std::getline(ss, v, ';');
+                m[c] = v;
+            }
+            r.push_back(m);
+        }
+        if (f)
+            pclose(f);
+        return r;
+    }
+
+    bool listo = false;
+
+private:
+    std::string fichero;
+    pid_t pid = -1;
+};
+
+}  // namespace prueba
+
+#endif
