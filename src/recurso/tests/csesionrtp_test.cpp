@@ -1,5 +1,6 @@
 #include "csesionrtp.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -247,6 +248,39 @@ TEST(CSesionRTP, CountdownsReachZeroOnceAndAReloadsC) {
     EXPECT_EQ(-1, s.DescuentaB(0));
     s.FijaCuentaD(7);
     EXPECT_EQ(7u, s.DameCuentaD());
+}
+
+}  // namespace
+
+namespace {
+
+size_t DescriptoresAbiertos() {
+    size_t n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) n++;
+        closedir(d);
+    }
+    return n;
+}
+
+TEST(CSesionRTP, FifteenSessionsOpenedAndClosedAThousandTimesLeaveNoDescriptor) {
+    constexpr int MAX_SESIONES = 15;
+    size_t iAntes = DescriptoresAbiertos();
+    for (int vuelta = 0; vuelta < 1000; vuelta++) {
+        CSesionRTP* ap[MAX_SESIONES];
+        for (int i = 0; i < MAX_SESIONES; i++) {
+            ap[i] = new CSesionRTP;
+            ASSERT_EQ(0, ap[i]->Crea(PUERTO + 2 * i, "127.0.0.1", PUERTO_PAR + 100, 8, 8000, 160, 0)) << vuelta;
+        }
+        if (vuelta == 0) {
+            EXPECT_EQ(iAntes + 2 * MAX_SESIONES, DescriptoresAbiertos());
+        }
+        for (CSesionRTP* p : ap) {
+            p->Destroy();
+            delete p;
+        }
+    }
+    EXPECT_EQ(iAntes, DescriptoresAbiertos());
 }
 
 }  // namespace
