@@ -156,11 +156,14 @@ int CSesionRTP::EnviaMuestrasLinea(const uint8_t* pucMuestras, int32_t n) {
     return SendPacket(aucEnvio, static_cast<size_t>(n));
 }
 
-int32_t CSesionRTP::MuestrasParaLinea(const RTPPacket* pPaquete, uint8_t* pucDestino, int32_t iCapacidad) const {
-    if (!pPaquete || !pucDestino || iCapacidad <= 0) return 0;
+int32_t CSesionRTP::MuestrasParaLinea(const RTPPacket* pPaquete, int32_t iDesde, uint8_t* pucDestino,
+                                      int32_t iCapacidad) const {
+    if (!pPaquete || !pucDestino || iCapacidad <= 0 || iDesde < 0) return 0;
     size_t iLongitud = pPaquete->GetPayloadLength();
+    if (static_cast<size_t>(iDesde) >= iLongitud) return 0;
+    iLongitud -= static_cast<size_t>(iDesde);
     int32_t n = iLongitud < static_cast<size_t>(iCapacidad) ? static_cast<int32_t>(iLongitud) : iCapacidad;
-    const uint8_t* pucOrigen = pPaquete->GetPayloadData();
+    const uint8_t* pucOrigen = pPaquete->GetPayloadData() + iDesde;
     const uint8_t* pucTabla = Conversion(pPaquete->GetPayloadType(), iLeyLinea);
     if (!pucTabla) {
         memcpy(pucDestino, pucOrigen, static_cast<size_t>(n));

@@ -49,8 +49,10 @@ public:
     void FijaLeyLinea(int32_t iPayloadLinea);
     // Sends n bytes of line audio as one packet of the default payload type.
     int EnviaMuestrasLinea(const uint8_t* pucMuestras, int32_t n);
-    // The packet's payload in the line's law (at most iCapacidad bytes); the count written.
-    int32_t MuestrasParaLinea(const RTPPacket* pPaquete, uint8_t* pucDestino, int32_t iCapacidad) const;
+    // The packet's payload from byte iDesde on, in the line's law (at most iCapacidad bytes);
+    // the count written. A payload type other than G.711 is copied as it is.
+    int32_t MuestrasParaLinea(const RTPPacket* pPaquete, int32_t iDesde, uint8_t* pucDestino,
+                              int32_t iCapacidad) const;
 
     // Countdowns in the owner's units: -1 when already 0, else what is left.
     void FijaCuentaA(uint32_t v) { uiCuentaA = v; }

@@ -77,15 +77,21 @@ TEST(CSesionRTP, HandsReceivedAudioToTheLineInTheLineLaw) {
         ASSERT_EQ(3u, r.size());
         for (size_t i = 0; i < r.size(); i++) {
             uint8_t linea[200];
-            ASSERT_EQ(160, s.MuestrasParaLinea(r[i], linea, sizeof linea));
+            ASSERT_EQ(160, s.MuestrasParaLinea(r[i], 0, linea, sizeof linea));
             std::vector<int32_t> esperado(seno.begin() + static_cast<long>(i * 160),
                                           seno.begin() + static_cast<long>(i * 160 + 160));
             EXPECT_LE(DiferenciaMaxima(esperado, Decodifica(linea, 160, l.iLeyLinea == 8)), TOLERANCIA);
             if (l.iPayload == l.iLeyLinea) {
                 EXPECT_EQ(0, memcmp(linea, &red[i * 160], 160));
             }
-            // A short destination takes only what fits.
-            EXPECT_EQ(100, s.MuestrasParaLinea(r[i], linea, 100));
+            // Pieces of the payload: only what fits, from where asked, nothing past its end.
+            uint8_t trozo[100];
+            EXPECT_EQ(100, s.MuestrasParaLinea(r[i], 0, trozo, sizeof trozo));
+            EXPECT_EQ(0, memcmp(trozo, linea, 100));
+            EXPECT_EQ(60, s.MuestrasParaLinea(r[i], 100, trozo, sizeof trozo));
+            EXPECT_EQ(0, memcmp(trozo, linea + 100, 60));
+            EXPECT_EQ(0, s.MuestrasParaLinea(r[i], 160, trozo, sizeof trozo));
+            EXPECT_EQ(0, s.MuestrasParaLinea(r[i], -1, trozo, sizeof trozo));
             s.DeletePacket(r[i]);
         }
     }
