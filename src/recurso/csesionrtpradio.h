@@ -121,7 +121,9 @@ public:
     // SSRC of the current source (0 when none).
     uint32_t DameInfoFuente();
 
-    // The extension words the next send would carry (big-endian bytes); the word count.
+    // Builds the extension of a send (big-endian bytes, at most MAX_PALABRAS words) and returns
+    // its word count. Building is part of sending: a timing request stores its T1, a type-3
+    // block clears its due flag.
     int32_t ConstruyePtt(int32_t iTipoBloque, uint8_t* pucExt);
     int32_t ConstruyeSq(int32_t iTipoBloque, uint8_t* pucExt);
 
