@@ -1,5 +1,7 @@
 #include "cplaca.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -193,6 +195,19 @@ private:
 
 // ---- /dev/pcm%d ---------------------------------------------------------------------------
 
+// The board's PCM clock is hardware that keeps time whatever the processors do. A thread
+// that paces reads takes real-time scheduling, above the system's own real-time threads,
+// where the simulator may; where it may not it stays as it is. The system's setting VK_NO_RT
+// does not apply: the simulator is not part of the system.
+void PasaATiempoReal() {
+    thread_local bool bHecho = false;
+    if (bHecho) return;
+    bHecho = true;
+    sched_param sp{};
+    sp.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
+}
+
 class CPcm : public CModeloDispositivo {
 public:
     CPcm(CPlaca& placa, int iCanal) : p(placa), c(*placa.apCanales[static_cast<size_t>(iCanal)]) {}
@@ -212,6 +227,7 @@ public:
     }
     // Paced at 8,000 bytes per second on absolute deadlines, so the pace never drifts.
     int Lee(size_t n, std::string* ps) override {
+        PasaATiempoReal();
         CPlaca::Reloj::time_point tFin;
         {
             std::lock_guard<std::mutex> l(p.tMutex);

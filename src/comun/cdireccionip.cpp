@@ -11,11 +11,20 @@ void CDireccionIp::TomaValor(uint32_t d) {
 }
 
 int CDireccionIp::TomaTexto(const char* t) {
-    int a[4];
-    if (!t || sscanf(t, "%d.%d.%d.%d", &a[0], &a[1], &a[2], &a[3]) != 4) return -1;
-    for (int v : a)
-        if (v < 0 || v > 255) return -1;
-    TomaValor((static_cast<uint32_t>(a[0]) << 24) | (static_cast<uint32_t>(a[1]) << 16) |
-              (static_cast<uint32_t>(a[2]) << 8) | static_cast<uint32_t>(a[3]));
+    // Exactly four fields of 1-3 digits, 0-255, and nothing else: no sign, blank or tail.
+    if (!t) return -1;
+    uint32_t d = 0;
+    for (int campo = 0; campo < 4; campo++) {
+        if (campo > 0 && *t++ != '.') return -1;
+        int v = 0, cifras = 0;
+        for (; *t >= '0' && *t <= '9'; t++, cifras++) {
+            if (cifras == 3) return -1;
+            v = v * 10 + (*t - '0');
+        }
+        if (cifras == 0 || v > 255) return -1;
+        d = (d << 8) | static_cast<uint32_t>(v);
+    }
+    if (*t != '\0') return -1;
+    TomaValor(d);
     return 0;
 }

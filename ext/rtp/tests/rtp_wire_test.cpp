@@ -1,129 +1,18 @@
 // The layer's RTP and RTCP as decoded by tshark, a dissector written by others.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
-#include <sstream>
 #include <string>
 
+#include "capturatshark.h"
 #include "rtpprueba.h"
 
 using namespace prueba;
 
 namespace {
 
-const char *CAPTURA = "/tmp/rtp_wire.pcap";
-// Limit of each wait on the capture: it only bounds one that hangs.
-const int LIMITE_S = 60;
-
-// dumpcap capturing n datagrams of the ports 5004-5007 on loopback. dumpcap rather than tshark:
-// it loads no dissectors, so it is ready soon even on a busy machine.
-class Captura {
-public:
-    explicit Captura(int n)
-    {
-        int tubo[2];
-        if (pipe(tubo) != 0)
-            return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(tubo[1], 2);
-            close(tubo[0]);
-            close(tubo[1]);
-            int nulo = open("/dev/null", O_WRONLY);
-            dup2(nulo, 1);
-            std::string c = std::to_string(n);
-            execlp("dumpcap", "dumpcap", "-i", "lo", "-f", "udp portrange 5004-5007", "-c", c.c_str(), "-w",
-                   CAPTURA, (char *)nullptr);
-            _exit(127);
-        }
-        close(tubo[1]);
-        salida = tubo[0];
-        // Ready once dumpcap names its file: the filter is in place and the file open by then, so
-        // packets sent from then on are captured. dumpcap ending (end of the pipe) stops the wait.
-        std::string texto;
-        const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(LIMITE_S);
-        while (texto.find("File: ") == std::string::npos) {
-            const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(limite - std::chrono::steady_clock::now());
-            pollfd p{salida, POLLIN, 0};
-            if (resta.count() <= 0 || poll(&p, 1, int(resta.count())) <= 0)
-                break;
-            char b[256];
-            ssize_t l = read(salida, b, sizeof b);
-            if (l <= 0)
-                break;
-            texto.append(b, size_t(l));
-        }
-        listo = texto.find("File: ") != std::string::npos;
-        if (!listo)
-            fprintf(stderr, "dumpcap: %s\n", texto.c_str());
-    }
-    // Waits for dumpcap to stop after its count.
-    bool Termina()
-    {
-        const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(LIMITE_S);
-        while (std::chrono::steady_clock::now() < limite) {
-            int st;
-            if (waitpid(pid, &st, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(st) && WEXITSTATUS(st) == 0;
-            }
-            usleep(10000);
-        }
-        return false;
-    }
-    ~Captura()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        // Open until dumpcap ends: it reports its counts there as it goes.
-        if (salida >= 0)
-            close(salida);
-    }
-    bool listo = false;
-
-private:
-    pid_t pid = -1;
-    int salida = -1;
-};
-
-// One map of field to value per captured frame; repeated fields joined with ','.
-std::vector<std::map<std::string, std::string>> Decodifica(const std::vector<std::string> &campos)
-{
-    std::string cmd = "tshark -r " + std::string(CAPTURA) +
-                      " -d udp.port==5006,rtp -d udp.port==5005,rtcp -d udp.port==5007,rtcp"
-                      " -T fields -E separator=';' -E occurrence=a -E aggregator=,";
-    for (const auto &c : campos)
-        cmd += " -e " + c;
-    cmd += " 2>/dev/null";
-    std::vector<std::map<std::string, std::string>> r;
-    FILE *f = popen(cmd.c_str(), "r");
-    char linea[4096];
-    while (f && fgets(linea, sizeof linea, f)) {
-        std::string l(linea);
-        if (!l.empty() && l.back() == '\n')
-            l.pop_back();
-        std::map<std::string, std::string> m;
-        std::stringstream ss(l);
-        std::string v;
-        for (const auto &c : campos) {
-            std::getline(ss, v, ';');
-            m[c] = v;
-        }
-        r.push_back(m);
-    }
-    if (f)
-        pclose(f);
-    return r;
-}
+const char *DECODIFICA = "-d udp.port==5006,rtp -d udp.port==5005,rtcp -d udp.port==5007,rtcp";
 
 std::string Hex(uint32_t v)
 {
@@ -134,7 +23,7 @@ std::string Hex(uint32_t v)
 
 TEST(RTPWire, TsharkDecodesHeadersExtensionAndReports)
 {
-    Captura cap(5);
+    Captura cap(5, "udp portrange 5004-5007", "/tmp/rtp_wire.pcap");
     ASSERT_TRUE(cap.listo);
     ParConReloj<> par;
     ASSERT_EQ(0, par.Crea());
@@ -159,12 +48,13 @@ TEST(RTPWire, TsharkDecodesHeadersExtensionAndReports)
     }
     ASSERT_TRUE(cap.Termina());
 
-    auto f = Decodifica({"udp.dstport", "rtp.version", "rtp.p_type", "rtp.seq", "rtp.timestamp", "rtp.ssrc",
-                         "rtp.ext.profile", "rtp.ext.len", "rtp.ext.ed137a.ptt_type", "rtp.ext.ed137a.ptt_id",
-                         "rtcp.version", "rtcp.pt", "rtcp.rc", "rtcp.senderssrc", "rtcp.timestamp.ntp.msw",
-                         "rtcp.timestamp.rtp", "rtcp.sender.packetcount", "rtcp.sender.octetcount",
-                         "rtcp.ssrc.identifier", "rtcp.ssrc.ext_high", "rtcp.sdes.type", "rtcp.sdes.text",
-                         "rtcp.length_check", "_ws.expert.message"});
+    auto f = cap.Decodifica(
+        DECODIFICA, {"udp.dstport", "rtp.version", "rtp.p_type", "rtp.seq", "rtp.timestamp", "rtp.ssrc",
+                     "rtp.ext.profile", "rtp.ext.len", "rtp.ext.ed137a.ptt_type", "rtp.ext.ed137a.ptt_id",
+                     "rtcp.version", "rtcp.pt", "rtcp.rc", "rtcp.senderssrc", "rtcp.timestamp.ntp.msw",
+                     "rtcp.timestamp.rtp", "rtcp.sender.packetcount", "rtcp.sender.octetcount",
+                     "rtcp.ssrc.identifier", "rtcp.ssrc.ext_high", "rtcp.sdes.type", "rtcp.sdes.text",
+                     "rtcp.length_check", "_ws.expert.message"});
     if (getenv("RTP_WIRE_DUMP"))
         for (auto &m : f)
             for (auto &[k, v] : m)

@@ -1,11 +1,15 @@
 // The board daemon itself: many clients at once, blocking reads that hold up nobody else,
 // handles that die with their process, and the journal.
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -172,6 +176,47 @@ TEST_F(Daemon, ManyClientsReadAudioAtOnce) {
     auto dt = Reloj::now() - t0;
     EXPECT_EQ(iBien, 8);
     EXPECT_LT(dt, std::chrono::milliseconds(800));  // in parallel: 10 x 20 ms, not 8 x 200 ms
+}
+
+// Threads of the running daemon(s) named simboard that use the FIFO real-time policy.
+int HilosTiempoReal() {
+    int n = 0;
+    DIR* d = opendir("/proc");
+    while (dirent* e = d ? readdir(d) : nullptr) {
+        std::string sPid = e->d_name;
+        std::string sNombre;
+        std::ifstream(std::string("/proc/") + sPid + "/comm") >> sNombre;
+        if (sNombre != "simboard") continue;
+        DIR* t = opendir(("/proc/" + sPid + "/task").c_str());
+        while (dirent* h = t ? readdir(t) : nullptr)
+            if (h->d_name[0] != '.' && sched_getscheduler(atoi(h->d_name)) == SCHED_FIFO) n++;
+        if (t) closedir(t);
+    }
+    if (d) closedir(d);
+    return n;
+}
+
+// Whether this sandbox lets a thread take real-time scheduling at all.
+bool TiempoRealPermitido() {
+    bool b = false;
+    std::thread([&] {
+        sched_param sp{};
+        sp.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        b = pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp) == 0;
+    }).join();
+    return b;
+}
+
+TEST_F(Daemon, PcmPacingThreadRunsRealTimeWherePermitted) {
+    EXPECT_EQ(0, HilosTiempoReal());
+    int fd = cliente.Abre("/dev/pcm5", O_RDWR);
+    ASSERT_GE(fd, 0);
+    uint8_t buf[160];
+    ASSERT_EQ(160, cliente.Lee(fd, buf, sizeof(buf)));
+    if (TiempoRealPermitido())
+        EXPECT_GE(HilosTiempoReal(), 1);
+    else
+        EXPECT_EQ(0, HilosTiempoReal()) << "refused quietly: the read still works";
 }
 
 }  // namespace

@@ -127,7 +127,8 @@ TEST(CDireccionIp, ValueAndText) {
     EXPECT_EQ(d.TomaTexto("10.1.2.3"), 0);
     EXPECT_EQ(d.direccion, 0x0A010203u);
     EXPECT_STREQ(d.texto, "10.1.2.3");
-    for (const char* malo : {"1.2.3", "", "a.b.c.d", "300.1.1.1", "-1.2.3.4"}) {
+    for (const char* malo : {"1.2.3", "", "a.b.c.d", "300.1.1.1", "-1.2.3.4", "1.2.3.4.5", "1.2.3.4x", " 1.2.3.4",
+                             "1..2.3", "+1.2.3.4", "1.2.3.0004", "1.2.3.256", "1.2.3."}) {
         EXPECT_EQ(d.TomaTexto(malo), -1) << malo;
         EXPECT_EQ(d.direccion, 0x0A010203u) << malo;
         EXPECT_STREQ(d.texto, "10.1.2.3") << malo;
