@@ -12,12 +12,13 @@
 
 #include <cstdint>
 
-// Group and port used until the configuration gives others.
-extern const char* const kGrupoMulticastDefecto;
-enum { PUERTO_MULTICAST_DEFECTO = 1000, MCAST_TAM_RX = 1024 };
+#include "publica.h"
+
+enum { MCAST_TAM_RX = 1024 };
 
 // Called once by the core's start-up when iCfgModoSistema is 0: the receiving thread, then
-// the publication object.
+// the publication object, which publishes on reception's group while the configuration names
+// none (mcastDameGrupo).
 void ArrancaMulticast();
 // A UDP socket bound to iPuerto and joined to szGrupo, or -1.
 int ArrancaSock(const char* szGrupo, int iPuerto);

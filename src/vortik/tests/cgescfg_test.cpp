@@ -3,6 +3,7 @@
 // the events fired, in order.
 #include "cgescfg.h"
 
+#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -108,6 +109,8 @@ protected:
     void SetUp() override {
         NLOG::FijaCaptura(Captura);
         ASSERT_EQ(AbreTrazaPid("/var/velkord.pid"), 0);
+        // The core's signal thread hands the agent's signal to the manager; here a handler does.
+        signal(CGestorCfg::kSenalCambio, [](int) { CGestorCfg::AvisaCambio(); });
         TrazaPid("main", 0, "src/vortik/main");
         // Both live until the process ends, like the core's globals (the thread never stops).
         poCfg = new CCONFIG;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "cconfig.h"
+#include "ceventossuperec.h"
 #include "cpasagus.h"
 #include "csuperec.h"
 #include "ipcvortik.h"
@@ -99,6 +100,7 @@ protected:
             }
         }
         superecFijaConfig(&gCfg);
+        superecFijaEventos(&oEventosSuperec);
         IpcVortik::Inicia();
     }
 
