@@ -104,7 +104,7 @@ CSupervisorRecurso::CSupervisorRecurso()
       iColateralCfgA(0), iColateralCfgB(0), iCambioCfgColateral(0), poContadores(new TablaContadores),
       poCanalHijo(), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
       iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), acListaPttId{}, iSlicOk(0),
-      uiTicksCanal(0), iHijoTerminado(0) {
+      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0) {
     for (auto& s : asInfoSesion) s.Reinicia();
     CreaContadores(poContadores, NUM_CONTADORES);
 }
@@ -206,7 +206,8 @@ int CSupervisorRecurso::ArrancaRecurso() {
     }
     {
         cfgCerrojo l(&tMutexGlobal);
-        if (iEstado != ESTADO_EN_MARCHA) iPeticionArranque = 1;
+        // Kept even while running: a stop not served yet is then followed by a restart.
+        iPeticionArranque = 1;
     }
     poOpcionesRadio->Lee();
     oTablaPttId.FijaTamano(poOpcionesRadio->DameMaxSessions());
@@ -222,7 +223,9 @@ int CSupervisorRecurso::DetieneRecurso() {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] DetieneRecurso", iMiNumRecurso);
     {
         cfgCerrojo l(&tMutexGlobal);
-        if (iEstado != ESTADO_PARADO) iPeticionParada = 1;
+        // Kept even while stopped or stopping, and it drops a start not served yet.
+        iPeticionArranque = 0;
+        iPeticionParada = 1;
     }
     iTipoIfAnterior = -1;
     return 0;
@@ -298,6 +301,7 @@ void CSupervisorRecurso::Supervisor() {
         // The channel's clock: always real time, whatever the fixed waits do.
         DuermeUs(us < US_MINIMO_PASADA || us == UINT32_MAX ? US_MINIMO_PASADA : us);
 
+        ++uiPasadas;
         if (c[C_SEGUNDO] == 0) {
             c[C_SEGUNDO] = US_SEGUNDO;
             RefrescaHilo(iIndiceWatchdog, hwDameTiempo());
@@ -310,17 +314,21 @@ void CSupervisorRecurso::Supervisor() {
         if (c[C_PASADA] == 0) c[C_PASADA] = iHijoConfigurado == 1 ? 500000 : 300000;
 
         if (iEstado == ESTADO_PARADO) {
-            if (!iPeticionArranque) {
+            bool arrancar;
+            {
+                cfgCerrojo l(&tMutexGlobal);
+                arrancar = iPeticionArranque != 0;
+                // A stop pending here came before the start, or found the resource stopped.
+                iPeticionArranque = 0;
+                iPeticionParada = 0;
+                if (arrancar) iEstado = ESTADO_EN_MARCHA;
+            }
+            if (!arrancar) {
                 if (c[C_PARADO] == 0) {
                     c[C_PARADO] = 5 * US_SEGUNDO;
                     SupervisaSlic();
                 }
                 continue;
-            }
-            {
-                cfgCerrojo l(&tMutexGlobal);
-                iEstado = ESTADO_EN_MARCHA;
-                iPeticionArranque = 0;
             }
             if (iPidHijo < 0) LanzaEscalonado();
             continue;
@@ -353,16 +361,19 @@ void CSupervisorRecurso::Supervisor() {
             }
         }
         InfoHwSlot();
-        bool parar = false;
+        bool parar;
         {
             cfgCerrojo l(&tMutexGlobal);
-            if (iPeticionParada) {
-                iPeticionParada = 0;
-                iEstado = ESTADO_PARADO;
-                parar = true;
-            }
+            parar = iPeticionParada != 0;
+            iPeticionParada = 0;
+            // A start pending without a stop found the resource running; after a stop it restarts.
+            if (!parar) iPeticionArranque = 0;
         }
-        if (parar) Filicidio();
+        if (parar) {
+            Filicidio();
+            cfgCerrojo l(&tMutexGlobal);
+            iEstado = ESTADO_PARADO;
+        }
     }
 }
 

@@ -150,7 +150,9 @@ public:
     // 0, or -1: already initialised, no bridge, no call manager in routing mode, resource out
     // of 0-15, no configuration (superecFijaConfig), thread not created.
     int Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada* poGestor);
-    // Requests of the configuration sinks; -1 before Inicia, else 0.
+    // Requests of the configuration sinks; -1 before Inicia, else 0. Start and stop requests end
+    // in the state of the last one, whatever the thread is doing when they come: a stop then a
+    // start restarts the child, a start then a stop leaves the resource stopped.
     int ArrancaRecurso();
     int DetieneRecurso();
     int ReconfiguraRecurso();
@@ -210,7 +212,10 @@ public:
     // Queries.
     int DameNumRecurso() const { return iMiNumRecurso; }
     pid_t DamePidHijo() const { return iPidHijo.load(); }
+    // ESTADO_PARADO once a stop has been carried out whole (the child killed and reaped).
     int DameEstado() const { return iEstado; }
+    // Passes of the supervisor's thread so far.
+    uint32_t DamePasadas() const { return uiPasadas.load(); }
     int DameIdUsuarioSip() const { return iIdUsuarioSip; }
     int HijoConfigurado() const { return iHijoConfigurado; }
     // Program for the record's interface type (and name, for RRC radios): the /usr/bin path and
@@ -221,7 +226,7 @@ public:
     int32_t iMiNumRecurso;
     std::atomic<int32_t> iPidHijo;  // read without lock by the child-channel handlers
     InfoSesion asInfoSesion[MAX_INFO_SESION];
-    int32_t iEstado;
+    std::atomic<int32_t> iEstado;
     int32_t iHijoConfigurado;
     int32_t iIndiceWatchdog;
     int32_t iIdUsuarioSip;
@@ -284,6 +289,7 @@ private:
     void Espera(uint32_t uiMicrosegundos);
 
     uint32_t uiTicksCanal;  // channel ticks of the thread's life (watch starts at the sixth)
+    std::atomic<uint32_t> uiPasadas;
     int32_t iHijoTerminado;  // the child already exited and was reaped by the pass
 };
 
