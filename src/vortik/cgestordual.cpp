@@ -23,7 +23,7 @@
 
 const char* const FicheroIniPasarela = "/home/rk82qln/wt7ppelm.ini";
 
-CGestorDual oGestorDual;
+CGestorDual& oGestorDual = *new CGestorDual;
 
 namespace {
 const int kTicksSupervision = 100;  // 10 s

@@ -56,20 +56,20 @@ struct Puerta {
     std::condition_variable cv;
     bool bCerrada = false;
     int iEsperando = 0;
-    int iPasadas = 0;  // waits that went through the gate after it was opened
+    int iLlamadas = 0;  // waits of the supervisors so far
 };
 Puerta& gPuerta = *new Puerta;
 
 void EsperaConPuerta(uint32_t us) {
-    if (us == 5000000) {
+    {
         std::unique_lock<std::mutex> l(gPuerta.m);
-        if (gPuerta.bCerrada) {
+        ++gPuerta.iLlamadas;
+        gPuerta.cv.notify_all();
+        if (us == 5000000 && gPuerta.bCerrada) {
             ++gPuerta.iEsperando;
             gPuerta.cv.notify_all();
             gPuerta.cv.wait(l, [] { return !gPuerta.bCerrada; });
             --gPuerta.iEsperando;
-            ++gPuerta.iPasadas;
-            gPuerta.cv.notify_all();
         }
     }
     EsperaCorta(us);
@@ -83,6 +83,18 @@ void AbrePuerta() {
     gPuerta.bCerrada = false;
     gPuerta.cv.notify_all();
 }
+// Opens the gate as the very last step of the process's exit, after every static object's
+// destructor, and lets the supervisor held there go on until its next wait.
+std::atomic<bool> gbAbreAlSalir{false};
+__attribute__((destructor)) void AbreAlSalir() {
+    if (!gbAbreAlSalir) return;
+    std::unique_lock<std::mutex> l(gPuerta.m);
+    const int n = gPuerta.iLlamadas;
+    gPuerta.bCerrada = false;
+    gPuerta.cv.notify_all();
+    gPuerta.cv.wait_for(l, std::chrono::seconds(20), [&] { return gPuerta.iLlamadas > n; });
+}
+
 // True once n supervisors wait at the closed gate.
 bool EsperanEnPuerta(int n, int segundos) {
     std::unique_lock<std::mutex> l(gPuerta.m);
@@ -358,7 +370,7 @@ TEST_F(Nucleo, RequestsWhileStoppingEndInTheStateOfTheLastOne) {
             return n;
         };
         Arranca(rec);
-        ASSERT_TRUE(Hasta([&] { return Lineas("config " + std::to_string(rec)).size() == 1; }, 20));
+        ASSERT_TRUE(Hasta([&] { return !Lineas("config " + std::to_string(rec)).empty(); }, 20));
         CierraPuerta();
         ASSERT_EQ(s.DetieneRecurso(), 0);
         ASSERT_TRUE(EsperanEnPuerta(1, 20));
@@ -380,15 +392,37 @@ TEST_F(Nucleo, RequestsWhileStoppingEndInTheStateOfTheLastOne) {
     }
 }
 
+// The process ends while a supervisor is between telling its child to end and removing its SIP
+// user: what the supervisor uses outlives the static objects of the process.
+TEST_F(Nucleo, ExitDuringAStopLeavesTheSupervisorWhatItUses) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Instala("fonmira");
+    EXPECT_EXIT(
+        {
+            superecFijaEspera(EsperaConPuerta);
+            CSupervisorRecurso& s = aoSupervisorRecurso[13];
+            if (s.Inicia(13, &oPasaGus, &oGestorLlamada) != 0 || s.ArrancaRecurso() != 0) std::_Exit(2);
+            if (!Hasta([&] { return !Lineas("config 13").empty(); }, 20)) std::_Exit(3);
+            CierraPuerta();
+            s.DetieneRecurso();
+            if (!EsperanEnPuerta(1, 20)) std::_Exit(4);
+            gbAbreAlSalir = true;
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(Nucleo, NewInterfaceTypeRestartsTheChildWithItsProgram) {
     Instala("fonmira");
     Instala("lintaro");
     Arranca(0);
-    ASSERT_TRUE(Hasta([&] { return Lineas("config 0 REC00 4").size() == 1; }, 20));
+    ASSERT_TRUE(Hasta([&] { return !Lineas("config 0 REC00 4").empty(); }, 20));
     int viejo = Lineas("arranque fonmira")[0].pid;
     TipoIf(0, TIPOIF_ATSR2);
     ASSERT_EQ(aoSupervisorRecurso[0].ReconfiguraRecurso(), 0);
-    ASSERT_TRUE(Hasta([&] { return Lineas("config 0 REC00 5").size() == 1; }, 20));
+    // The new program gets its record twice, when it asks and for the pending reconfiguration:
+    // the first one is the event.
+    ASSERT_TRUE(Hasta([&] { return !Lineas("config 0 REC00 5").empty(); }, 20));
     auto a = Lineas("arranque lintaro");
     ASSERT_EQ(a.size(), 1u);
     EXPECT_EQ(a[0].linea, "arranque lintaro " + Args(0, 0x10));
