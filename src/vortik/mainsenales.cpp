@@ -107,7 +107,7 @@ void mainGestorSenales(int iSenal) {
     case SIGINT:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGINT %d", iSenal);
         Parar();
-        Termina(-1);
+        Termina(0);
     case SIGUSR1:
         if (gsAcciones.fPideRol) gsAcciones.fPideRol(1);
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGUSR1");
@@ -126,7 +126,7 @@ void mainGestorSenales(int iSenal) {
         // The SIP stack is stopped here once the core has one (eXosip_quit).
         DuermeMs(2000);
         Parar();
-        Termina(-1);
+        Termina(0);
     case SIGCHLD:
         return;
     case SIGWINCH:

@@ -15,7 +15,8 @@ struct AccionesSenales {
 // Call from main before any other thread exists. 0, or -1 when the thread cannot start.
 int mainInstalaSenales(const AccionesSenales* psAcciones);
 // What the signal thread does with one signal (public for tests: it exits for most). A requested
-// stop (SIGINT, SIGTERM) ends the process with status 0, a fault or an unexpected signal with -1.
+// stop (SIGINT, SIGTERM) ends the process with status 0; a fault or an unexpected signal with -1,
+// which the parent's watchdog sees as a failure.
 void mainGestorSenales(int iSenal);
 void mainPintaBacktrace();
 // A child between fork and exec: every disposition back to its default and an empty mask.

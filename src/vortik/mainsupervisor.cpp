@@ -334,7 +334,8 @@ void MainSupervisorLento() {
     NLOG::Log(NLOG::ERROR, "MAIN: ---------------- Sale de MAinSupervisorLento");
     TcpCons::Cierra();
     std::fflush(stdout);
-    _exit(-1);
+    // Every stop the loop serves was asked for (console, configuration agent, signal): a success.
+    _exit(0);
 }
 
 void mainPintaInfo() {

@@ -12,7 +12,7 @@
 // Written by the loop only; the maintenance exchange reads a copy.
 extern EstadoSupervision sEstadoSupervision;
 
-// Runs the loop until a stop is requested, then ends the process.
+// Runs the loop until a stop is requested, then ends the process with status 0.
 [[noreturn]] void MainSupervisorLento();
 
 // ---- The parent's watchdog pipe ----
