@@ -5,6 +5,18 @@
 
 #include "ctablapttid.h"
 
+CCONFIG& oConfigPasarela = *new CCONFIG;
+
+namespace {
+const char kTipos[7][16] = {"AUDIO_RX", "AUDIO_TX", "AUDIO_TXRX", "AUDIO_HF_TX", "DATOS_RX", "DATOS_TX", "DATOS_TXRX"};
+// One row per accepted interface type (0-16); 15 and 16 have no name.
+const char kTiposIf[17][16] = {"RADIO", "LCEN", "BC",  "BL",    "AB",    "ATSR2", "ATSN5", "ATSQSIG", "2B+D",
+                               "30B+D", "IO",   "DATOS", "RRC", "EYM_PP", "EYM_MARC", "", ""};
+}  // namespace
+
+const char* mainNombreTipo(int iTipo) { return iTipo >= 0 && iTipo < 7 ? kTipos[iTipo] : ""; }
+const char* mainNombreTipoIf(int iTipoIf) { return iTipoIf >= 0 && iTipoIf < 17 ? kTiposIf[iTipoIf] : ""; }
+
 CCONFIG::CCONFIG() : aiMarcasInicio{}, aucFlgRecursoExiste{} {}
 
 void CCONFIG::Inicia() {

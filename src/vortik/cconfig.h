@@ -21,3 +21,11 @@ public:
     // slot or device is out of range are skipped (and logged).
     void MarcaPosiciones();
 };
+
+// The live configuration. Never destroyed: threads read it until the process ends.
+extern CCONFIG& oConfigPasarela;
+
+// Names of a record's type (iTipo 0-6) and interface type (iTipoIf 0-14; "" for 15, 16 and the
+// rest), 16 characters a row.
+const char* mainNombreTipo(int iTipo);
+const char* mainNombreTipoIf(int iTipoIf);

@@ -1,7 +1,7 @@
 #include "ceventosdual.h"
 
 #include "csuperec.h"
-#include "mainvortik.h"
+#include "mainsupervisor.h"
 #include "mantenimiento.h"
 #include "comun/nlog.h"
 

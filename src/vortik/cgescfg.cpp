@@ -1,7 +1,6 @@
 // Configuration manager.
 #include "cgescfg.h"
 
-#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -18,16 +17,13 @@
 #include "comun/nlog.h"
 #include "comun/trazapid.h"
 
+CGestorCfg& oGestorCfg = *new CGestorCfg;
+
 namespace {
 
 // Set by the agent's signal, taken (and cleared) by the manager's thread at the start of a pass.
 static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<int> gFlgCambio{0};
-
-// Only sets the flag: logging from a signal handler could deadlock on the logger's lock.
-void SenalConfigModificada(int iSenal) {
-    if (iSenal == CGestorCfg::kSenalCambio) gFlgCambio.store(1);
-}
 
 bool Igual(const char* a, const char* b, std::size_t n) { return std::strncmp(a, b, n) == 0; }
 
@@ -88,6 +84,10 @@ CGestorCfg::CGestorCfg()
     for (int& t : aiTareasRecurso) t = TAREA_NINGUNA;
 }
 
+// Only sets the flag: it may run in a signal handler, where logging could deadlock on the
+// logger's lock.
+void CGestorCfg::AvisaCambio() { gFlgCambio.store(1); }
+
 // The manager lives until the process exits; its thread is never stopped.
 CGestorCfg::~CGestorCfg() {}
 
@@ -110,15 +110,8 @@ int CGestorCfg::AccesoMemoria(void** ppDireccion, int* piId) {
 int CGestorCfg::Inicia(CCONFIG* poConfig, char* pBufDirVirtual, CEventos* poSumidero) {
     if (iIniciado || !poConfig || !pBufDirVirtual || !poSumidero) return -2;
     CreaMutex("CGestorCfg.tMutex", &tMutex, nullptr);
-    // The handler goes in before the image is first read, so no signal after that read is lost
-    // and none finds the signal's default action (ending the process) in place.
+    // Cleared before the image is first read: a signal after that read calls for a pass.
     gFlgCambio.store(0);
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = SenalConfigModificada;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    if (sigaction(kSenalCambio, &sa, nullptr) != 0) NLOG::Log(NLOG::ERROR, "Cannot set up signal\n");
     poCfg = poConfig;
     pCopia = std::make_unique<cfgImagenPasarela>();
     void* pSegmento = nullptr;

@@ -57,6 +57,10 @@ public:
     static const int kClaveMemoria = 0x047BC021;
     static const int kSenalCambio = 40;
 
+    // The agent's change signal (kSenalCambio) arrived: the next pass compares the image. Sets a
+    // flag only, so a signal handler may call it.
+    static void AvisaCambio();
+
     CGestorCfg();
     virtual ~CGestorCfg();
     CGestorCfg(const CGestorCfg&) = delete;
@@ -102,3 +106,6 @@ private:
     unsigned int uiPeriodoUs;
     std::atomic<unsigned int> uiCambiosAtendidos;
 };
+
+// The core's configuration manager. Never destroyed: its thread runs until the process ends.
+extern CGestorCfg& oGestorCfg;

@@ -8,6 +8,8 @@
 #include "comun/gestormutex.h"
 #include "comun/nlog.h"
 
+Cgest& oCgest = *new Cgest;
+
 namespace {
 
 const char* const kDirectorio = "/home/rk82qln/";

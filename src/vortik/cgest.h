@@ -31,3 +31,6 @@ private:
     int Lee(int iRecurso, int iEmplazamiento, const char* pLado);
     int Escribe(int iRecurso, int iEmplazamiento, const char* pLado, int valor);
 };
+
+// The core's switch-over state file. Never destroyed: threads use it until the process ends.
+extern Cgest& oCgest;

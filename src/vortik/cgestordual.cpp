@@ -15,14 +15,15 @@
 #include "comun/ctemporizador.h"
 #include "hardware/hardware.h"
 #include "comun/interfazred.h"
-#include "mainvortik.h"
+#include "cconfig.h"
+#include "temporizadorvortik.h"
 #include "comun/nlog.h"
 #include "nombrehost.h"
 #include "comun/uri.h"
 
 const char* const FicheroIniPasarela = "/home/rk82qln/wt7ppelm.ini";
 
-CGestorDual oGestorDual;
+CGestorDual& oGestorDual = *new CGestorDual;
 
 namespace {
 const int kTicksSupervision = 100;  // 10 s

@@ -75,4 +75,5 @@ private:
 // Path of the core's INI file (section VRRP).
 extern const char* const FicheroIniPasarela;
 
-extern CGestorDual oGestorDual;
+// Never destroyed: the timer, publication and reception threads use it until the process ends.
+extern CGestorDual& oGestorDual;

@@ -7,20 +7,22 @@
 #include <cstring>
 #include <ctime>
 
-#include "comun/hilo.h"
+#include "cconfig.h"
 #include "cgescfg.h"
 #include "cgestordual.h"
+#include "comun/gestormutex.h"
+#include "comun/hilo.h"
+#include "comun/trazapid.h"
 #include "cpasagus.h"
 #include "csuperec.h"
-#include "comun/gestormutex.h"
 #include "hardware/hardware.h"
-#include "mainvortik.h"
+#include "mainsupervisor.h"
 #include "mantenimiento.h"
 #include "publica.h"
 #include "red/tcpcons.h"
-#include "comun/trazapid.h"
+#include "versionvortik.h"
 
-extern CGestorCfg oGestorCfg;
+time_t tArranque;
 
 namespace {
 std::atomic<bool> gbArrancada{false};

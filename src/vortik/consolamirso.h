@@ -8,6 +8,11 @@
 // An empty line repeats the last command (A, C, I, M and R are not repeated).
 #pragma once
 
+#include <ctime>
+
+// Start time of the core (set by the start-up), shown by the general statistics.
+extern time_t tArranque;
+
 // Creates the console thread once; later calls do nothing.
 void ArrancaConsola();
 // One console line, as the thread handles it (tests drive it directly): returns 1 when the

@@ -4,8 +4,8 @@
 
 #include "comun/nlog.h"
 
-CPasaGus oPasaGus;
-CGestorLlamada oGestorLlamada;
+CPasaGus& oPasaGus = *new CPasaGus;
+CGestorLlamada& oGestorLlamada = *new CGestorLlamada;
 
 namespace {
 int SinSip(const char* szOperacion) {

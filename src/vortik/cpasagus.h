@@ -93,6 +93,7 @@ private:
     CGestorLlamada* pGestorLlamada;
 };
 
-// The core's SIP bridge and call manager (globals that live until exit).
-extern CPasaGus oPasaGus;
-extern CGestorLlamada oGestorLlamada;
+// The core's SIP bridge and call manager. Never destroyed: the supervisors' threads use them until
+// the process has ended, static destructors included.
+extern CPasaGus& oPasaGus;
+extern CGestorLlamada& oGestorLlamada;

@@ -17,12 +17,10 @@
 #include "cpasagus.h"
 #include "comun/gestormutex.h"
 #include "hardware/hardware.h"
-#include "ipcvortik.h"
-#include "mainvortik.h"
-#include "mantenimiento.h"
+#include "cgest.h"
+#include "temporizadorvortik.h"
 #include "comun/nlog.h"
 #include "procesohijo.h"
-#include "superdsp.h"
 #include "red/tcpcons.h"
 #include "comun/trazapid.h"
 #include "comun/vigilanciahilos.h"
@@ -32,6 +30,11 @@ CSupervisorRecurso (&aoSupervisorRecurso)[CFG_NUM_RECURSOS] = *new CSupervisorRe
 namespace {
 CCONFIG* gpoCfg = nullptr;
 std::atomic<FnEspera> gpfEspera{nullptr};
+
+class CEventosNulos : public CSupervisorRecurso::CEventos {};
+CEventosNulos& goEventosNulos = *new CEventosNulos;
+std::atomic<CSupervisorRecurso::CEventos*> gpoEventos{&goEventosNulos};
+CSupervisorRecurso::CEventos& Eventos() { return *gpoEventos.load(); }
 
 enum { C_SEGUNDO = 0, C_MODO1, C_PASADA, C_OPTIONS, C_PUBLICA, C_PARADO };
 constexpr uint32_t US_SEGUNDO = 1000000;
@@ -69,6 +72,10 @@ int32_t superecNivelConsola() {
 
 void superecFijaEspera(FnEspera pfEspera) { gpfEspera = pfEspera; }
 
+void superecFijaEventos(CSupervisorRecurso::CEventos* poEventos) {
+    gpoEventos = poEventos ? poEventos : &goEventosNulos;
+}
+
 void InfoSesion::Reinicia() {
     cid = idsesion = idllam = -1;
     iTempSesion = iTempLlamada = iTempAux = -1;
@@ -95,9 +102,9 @@ CSupervisorRecurso::CSupervisorRecurso()
       iEstadoColateral(0), aiColateralTemp{-1, 0, 0, 0}, iModoReserva(0), uiCalidadNtp(0), iHaySesiones(-1),
       iCambioColateral(0), aiCambioEmplazamiento{}, iPresenciaModulo(-1), iTipoIfAnterior(-1),
       iColateralCfgA(0), iColateralCfgB(0), iCambioCfgColateral(0), poContadores(new TablaContadores),
-      poCanalHijo(nullptr), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
+      poCanalHijo(), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
       iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), acListaPttId{}, iSlicOk(0),
-      uiTicksCanal(0), iHijoTerminado(0) {
+      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0) {
     for (auto& s : asInfoSesion) s.Reinicia();
     CreaContadores(poContadores, NUM_CONTADORES);
 }
@@ -109,7 +116,6 @@ CSupervisorRecurso::~CSupervisorRecurso() {
     LiberaContadores(poContadores);
     delete poContadores;
     delete poOpcionesRadio;
-    delete poCanalHijo;
 }
 
 const char* CSupervisorRecurso::ProgramaDe(const cfgConfigRecurso* psRec, int iEnCurso) {
@@ -200,7 +206,8 @@ int CSupervisorRecurso::ArrancaRecurso() {
     }
     {
         cfgCerrojo l(&tMutexGlobal);
-        if (iEstado != ESTADO_EN_MARCHA) iPeticionArranque = 1;
+        // Kept even while running: a stop not served yet is then followed by a restart.
+        iPeticionArranque = 1;
     }
     poOpcionesRadio->Lee();
     oTablaPttId.FijaTamano(poOpcionesRadio->DameMaxSessions());
@@ -216,7 +223,9 @@ int CSupervisorRecurso::DetieneRecurso() {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] DetieneRecurso", iMiNumRecurso);
     {
         cfgCerrojo l(&tMutexGlobal);
-        if (iEstado != ESTADO_PARADO) iPeticionParada = 1;
+        // Kept even while stopped or stopping, and it drops a start not served yet.
+        iPeticionArranque = 0;
+        iPeticionParada = 1;
     }
     iTipoIfAnterior = -1;
     return 0;
@@ -292,29 +301,34 @@ void CSupervisorRecurso::Supervisor() {
         // The channel's clock: always real time, whatever the fixed waits do.
         DuermeUs(us < US_MINIMO_PASADA || us == UINT32_MAX ? US_MINIMO_PASADA : us);
 
+        ++uiPasadas;
         if (c[C_SEGUNDO] == 0) {
             c[C_SEGUNDO] = US_SEGUNDO;
             RefrescaHilo(iIndiceWatchdog, hwDameTiempo());
-            cfgCerrojo l(&tMutexGlobal);
-            if (iPidHijo >= 0 && poCanalHijo) {
+            std::shared_ptr<Cola> canal = CanalHijo();
+            if (iPidHijo >= 0 && canal) {
                 ++uiTicksCanal;
-                poCanalHijo->Temporiza(uiTicksCanal > TICKS_SIN_VIGILAR ? 1 : 0);
+                canal->Temporiza(uiTicksCanal > TICKS_SIN_VIGILAR ? 1 : 0);
             }
         }
         if (c[C_PASADA] == 0) c[C_PASADA] = iHijoConfigurado == 1 ? 500000 : 300000;
 
         if (iEstado == ESTADO_PARADO) {
-            if (!iPeticionArranque) {
+            bool arrancar;
+            {
+                cfgCerrojo l(&tMutexGlobal);
+                arrancar = iPeticionArranque != 0;
+                // A stop pending here came before the start, or found the resource stopped.
+                iPeticionArranque = 0;
+                iPeticionParada = 0;
+                if (arrancar) iEstado = ESTADO_EN_MARCHA;
+            }
+            if (!arrancar) {
                 if (c[C_PARADO] == 0) {
                     c[C_PARADO] = 5 * US_SEGUNDO;
                     SupervisaSlic();
                 }
                 continue;
-            }
-            {
-                cfgCerrojo l(&tMutexGlobal);
-                iEstado = ESTADO_EN_MARCHA;
-                iPeticionArranque = 0;
             }
             if (iPidHijo < 0) LanzaEscalonado();
             continue;
@@ -347,16 +361,19 @@ void CSupervisorRecurso::Supervisor() {
             }
         }
         InfoHwSlot();
-        bool parar = false;
+        bool parar;
         {
             cfgCerrojo l(&tMutexGlobal);
-            if (iPeticionParada) {
-                iPeticionParada = 0;
-                iEstado = ESTADO_PARADO;
-                parar = true;
-            }
+            parar = iPeticionParada != 0;
+            iPeticionParada = 0;
+            // A start pending without a stop found the resource running; after a stop it restarts.
+            if (!parar) iPeticionArranque = 0;
         }
-        if (parar) Filicidio();
+        if (parar) {
+            Filicidio();
+            cfgCerrojo l(&tMutexGlobal);
+            iEstado = ESTADO_PARADO;
+        }
     }
 }
 
@@ -414,20 +431,19 @@ int CSupervisorRecurso::LanzaHijo() {
 
     iPidHijo = res.pid;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Creado proceso %d", iMiNumRecurso, static_cast<int>(res.pid));
-    Cola* canal = new Cola(res.pid, COLA_PADRE, 0, propio);
+    auto canal = std::make_shared<Cola>(res.pid, COLA_PADRE, 0, propio);
     if (canal->DameCola() < 0) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error creando objeto Def_Cola %i", iMiNumRecurso,
                   static_cast<int>(res.pid));
-        delete canal;
         iHijoMuerto = 1;
         return -1;
     }
+    Eventos().EvtCanalHijo(canal.get());
     {
         cfgCerrojo l(&tMutexGlobal);
         poCanalHijo = canal;
-        IpcVortik::RegistraCallbacks(canal);
     }
-    CSuperDsp::EnviaPidRecurso(iMiNumRecurso);
+    Eventos().EvtHijoLanzado(iMiNumRecurso);
     hwCierraSlic(iMiNumRecurso);
     return 0;
 }
@@ -435,12 +451,12 @@ int CSupervisorRecurso::LanzaHijo() {
 void CSupervisorRecurso::ConfiguraHijo() {
     NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]ConfiguraHijo:Inicia", iMiNumRecurso);
     {
-        cfgCerrojo l(&tMutexGlobal);
-        if (!poCanalHijo)
+        std::shared_ptr<Cola> canal = CanalHijo();
+        const int iPidDsp = Eventos().DamePidDsp();
+        if (!canal)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]ConfiguraHijo: canalhijo no encontrado", iMiNumRecurso);
-        else if (poCanalHijo->EnviaCreaCanalHermano(CSuperDsp::DamePid(), 4) < 0)
-            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error asignando PID %i de servicios DSP", iMiNumRecurso,
-                      CSuperDsp::DamePid());
+        else if (canal->EnviaCreaCanalHermano(iPidDsp, 4) < 0)
+            NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error asignando PID %i de servicios DSP", iMiNumRecurso, iPidDsp);
     }
     NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]ConfiguraHijo:trz1", iMiNumRecurso);
     // The record and the general block are copied under the configuration mutex and sent outside
@@ -463,17 +479,16 @@ void CSupervisorRecurso::ConfiguraHijo() {
         tipoIfRadio = tipoIf == TIPOIF_RADIO;
     }
     {
-        cfgCerrojo l(&tMutexGlobal);
-        if (!poCanalHijo)
+        std::shared_ptr<Cola> canal = CanalHijo();
+        if (!canal)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:ConfiguraHijo: canalhijo no encontrado", iMiNumRecurso);
         else
-            poCanalHijo->EnviaTomaConfig(bloque, &sRegistro);
+            canal->EnviaTomaConfig(bloque, &sRegistro);
     }
     NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]ConfiguraHijo:trz2", iMiNumRecurso);
     iReconfigurar = 0;
     if (iIdUsuarioSip < 0) {
         NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: alta en el subsistema SIP nombre nuevorec= %s\n", iMiNumRecurso, nombre);
-        cfgCerrojo l(&tMutexGlobal);
         iIdUsuarioSip = poMiPasaGus->AltaRecurso(this, nombre, tipoIf, registro);
         if (iIdUsuarioSip < 0)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error en poMiPasaGus->AltaRecurso()", iMiNumRecurso);
@@ -491,16 +506,10 @@ void CSupervisorRecurso::Filicidio() {
         LiberaPttIdSesion(&s);
         CierraSesionCompleta(&s, 0);
     }
-    {
-        cfgCerrojo l(&tMutexGlobal);
-        if (poCanalHijo) poCanalHijo->EnviaTermina();
-    }
+    if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaTermina();
     Espera(5 * US_SEGUNDO);
-    {
-        cfgCerrojo l(&tMutexGlobal);
-        poMiPasaGus->BajaRecurso(this);
-        iIdUsuarioSip = -1;
-    }
+    poMiPasaGus->BajaRecurso(this);
+    iIdUsuarioSip = -1;
     iHijoConfigurado = 0;
     // Only this supervisor's own live child is killed and reaped: never a pid of 0 or -1 (a
     // stop while no child runs), never another supervisor's child.
@@ -513,16 +522,17 @@ void CSupervisorRecurso::Filicidio() {
     }
     iPidHijo = -1;
     iHijoTerminado = 0;
-    Cola* canal;
+    std::shared_ptr<Cola> canal;
     {
         cfgCerrojo l(&tMutexGlobal);
-        canal = poCanalHijo;
-        poCanalHijo = nullptr;
+        canal.swap(poCanalHijo);
     }
     Espera(2 * US_SEGUNDO);
-    mantEnviaN07(iMiNumRecurso);
-    // Closed without the lock: the channel's receive thread may be waiting for it in a handler.
-    delete canal;
+    Eventos().EvtHijoMatado(iMiNumRecurso);
+    // Closed here, once no send holds it: closing joins the channel's receive thread, which a
+    // handler sending on its own channel must never be the one to do.
+    while (canal && canal.use_count() > 1) DuermeUs(1000);
+    canal.reset();
     iHijoMuerto = 0;
     NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:MATADO iMiNumRecurso\n", iMiNumRecurso);
 }
@@ -546,7 +556,7 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     if (ModoSistemaLocal == 0 && s->cid != -1 && poGestorLlamada)
         poGestorLlamada->FinEncaminaLlamada(iIdUsuarioSip, s->cid);
     if (psConfig && s->cid != -1 && s->idsesion != -1 && s->iReposo != -1 && DameIdentidad().iTipoIf == TIPOIF_RADIO) {
-        mantHistoricoSesion(DameIdentidad().acNombre, 0, s->acDestino, s->iReposo);
+        Eventos().EvtFinSesionRadio(DameIdentidad().acNombre, s->acDestino, s->iReposo);
         if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3) aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
         iCambioColateral = 1;
     }
@@ -642,8 +652,7 @@ void CSupervisorRecurso::LiberaPttIdSesion(InfoSesion* s) {
 void CSupervisorRecurso::CierraSesionCompleta(InfoSesion* s, int iCausa) {
     if (s == nullptr) return;
     if (s->idsesion >= 0) {
-        cfgCerrojo l(&tMutexGlobal);
-        if (poCanalHijo) poCanalHijo->EnviaFinSesion(s->idsesion);
+        if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaFinSesion(s->idsesion);
     }
     if (s->cid >= 0 && poMiPasaGus && iIdUsuarioSip >= 0) {
         if (iCausa == 0)
@@ -672,8 +681,7 @@ void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
 }
 void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada*) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtLlamadaEntrante %d sin SIP", iMiNumRecurso, idllam);
-    cfgCerrojo l(&tMutexGlobal);
-    if (poCanalHijo) poCanalHijo->EnviaRechazaLlamada(idllam, 41);
+    if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaRechazaLlamada(idllam, 41);
 }
 void CSupervisorRecurso::EvtRinging(int idllam, int iMotivo) {
     NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtRinging %d %d", iMiNumRecurso, idllam, iMotivo);
@@ -736,16 +744,16 @@ int CSupervisorRecurso::EnviaCodigoDebug(uint8_t ucSub, uint8_t ucValor) {
     uint8_t b[4] = {ucSub, ucValor, 0, 0};
     int32_t palabra;
     std::memcpy(&palabra, b, sizeof palabra);
-    cfgCerrojo l(&tMutexGlobal);
-    return poCanalHijo ? poCanalHijo->EnviaDebug(palabra) : -1;
+    std::shared_ptr<Cola> canal = CanalHijo();
+    return canal ? canal->EnviaDebug(palabra) : -1;
 }
 
 void CSupervisorRecurso::TomaPidDsp(int iPid) {
     if (iEstado != ESTADO_EN_MARCHA) return;
-    cfgCerrojo l(&tMutexGlobal);
-    if (!poCanalHijo)
+    std::shared_ptr<Cola> canal = CanalHijo();
+    if (!canal)
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:poCanalHijo=NULL en CSupervisorRecurso::TomaPidDsp()", iMiNumRecurso);
-    else if (poCanalHijo->EnviaCreaCanalHermano(iPid, 4) < 0)
+    else if (canal->EnviaCreaCanalHermano(iPid, 4) < 0)
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Error asignando PID de servicios DSP", iMiNumRecurso);
     else
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Asignado PID de servicios DSP", iMiNumRecurso);
@@ -753,11 +761,11 @@ void CSupervisorRecurso::TomaPidDsp(int iPid) {
 
 void CSupervisorRecurso::TomaNivelConsola(int iNivel) {
     if (iEstado != ESTADO_EN_MARCHA) return;
-    cfgCerrojo l(&tMutexGlobal);
-    if (!poCanalHijo)
+    std::shared_ptr<Cola> canal = CanalHijo();
+    if (!canal)
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: poCanalHijo=NULL en CSupervisorRecurso::TomaNivelConsola(%i)",
                   iMiNumRecurso, iNivel);
-    else if (poCanalHijo->EnviaNivelConsola(iNivel) < 0)
+    else if (canal->EnviaNivelConsola(iNivel) < 0)
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Error asignando nivel de consola (%i)", iMiNumRecurso, iNivel);
     else
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Asignado nivel de consola a recurso (%i)", iMiNumRecurso, iNivel);
@@ -827,7 +835,6 @@ void CSupervisorRecurso::InfoHwSlot() {
     NLOG::Log(NLOG::INFO, "CSUPEREC-2[%d]:  SW=%d  IDHW=%d  REVHW=%d  REVFW=%d", iMiNumRecurso, sw, idhw(w), revhw, revfw);
     if (iIdUsuarioSip < 0) return;
     Identidad id = DameIdentidad();
-    cfgCerrojo l(&tMutexGlobal);
     poMiPasaGus->ActualizaRecurso(this, id.acNombre, tipoIf, static_cast<int>((w >> 28) & 1));
 }
 
@@ -927,8 +934,12 @@ void CSupervisorRecurso::PintaInfoConsola() {
         if (ses.idsesion != -1)
             TcpCons::Printf("  idsesion=%d  Origen= %s     Destino= %s\n", ses.idsesion, ses.Origen, ses.acDestino);
     TcpCons::Printf("---------------------------\n");
+    if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaPintaEstadisticas();
+}
+
+std::shared_ptr<Cola> CSupervisorRecurso::CanalHijo() {
     cfgCerrojo l(&tMutexGlobal);
-    if (poCanalHijo) poCanalHijo->EnviaPintaEstadisticas();
+    return poCanalHijo;
 }
 
 const char* CSupervisorRecurso::DameListaPttId() {

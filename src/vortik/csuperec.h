@@ -6,10 +6,13 @@
 //
 // Use from the core's start-up, in this order:
 //   superecFijaConfig(&oConfig);                 // the live configuration (once)
+//   superecFijaEventos(&oEventosSuperec);        // the rest of the core (ceventossuperec.h)
 //   IpcVortik::Inicia();                         // child-channel handlers (ipcvortik.h)
 //   aoSupervisorRecurso[i].Inicia(i, &oPasaGus, iCfgModoSistema == 0 ? &oGestorLlamada : nullptr);
 //   CSuperDsp::Inicia();                          // superdsp.h
-// and from the configuration sinks ArrancaRecurso / DetieneRecurso / ReconfiguraRecurso.
+// and from the configuration sinks ArrancaRecurso / DetieneRecurso / ReconfiguraRecurso. The
+// supervisors reach the child-channel handlers, the DSP service supervisor and maintenance only
+// through the CEventos sink they are given.
 //
 // Children get as their third argument, and the channels use as the core's own id, the core's
 // process id (getpid(), the value the thread trace file shows for every core thread).
@@ -20,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "comun/cdireccionip.h"
 #include "cfg/cfgpasarela.h"
@@ -86,6 +90,28 @@ struct InfoSesion {
 
 class CSupervisorRecurso {
 public:
+    // What a supervisor tells the rest of the core; the core's is CEventosSuperec. The calls come
+    // from the supervisor's thread with no lock of the supervisor held.
+    class CEventos {
+    public:
+        // A new child channel, before the supervisor uses it: the core's handlers go in.
+        virtual void EvtCanalHijo(Cola* poCanal) { (void)poCanal; }
+        // The child of the position was launched, or was killed and reaped.
+        virtual void EvtHijoLanzado(int iRecurso) { (void)iRecurso; }
+        virtual void EvtHijoMatado(int iRecurso) { (void)iRecurso; }
+        // Pid of the DSP service, -1 when none.
+        virtual int DamePidDsp() { return -1; }
+        // A session of a radio resource ended.
+        virtual void EvtFinSesionRadio(const char* szNombre, const char* szUri, int iReposo) {
+            (void)szNombre;
+            (void)szUri;
+            (void)iReposo;
+        }
+
+    protected:
+        ~CEventos() = default;
+    };
+
     enum { MAX_INFO_SESION = 12, NUM_CONTADORES = 6, LON_LISTA_PTT_ID = 2000 };
     enum { ESTADO_NO_INICIADO = 0, ESTADO_PARADO = 1, ESTADO_EN_MARCHA = 2 };
 
@@ -124,7 +150,9 @@ public:
     // 0, or -1: already initialised, no bridge, no call manager in routing mode, resource out
     // of 0-15, no configuration (superecFijaConfig), thread not created.
     int Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada* poGestor);
-    // Requests of the configuration sinks; -1 before Inicia, else 0.
+    // Requests of the configuration sinks; -1 before Inicia, else 0. Start and stop requests end
+    // in the state of the last one, whatever the thread is doing when they come: a stop then a
+    // start restarts the child, a start then a stop leaves the resource stopped.
     int ArrancaRecurso();
     int DetieneRecurso();
     int ReconfiguraRecurso();
@@ -184,7 +212,10 @@ public:
     // Queries.
     int DameNumRecurso() const { return iMiNumRecurso; }
     pid_t DamePidHijo() const { return iPidHijo.load(); }
+    // ESTADO_PARADO once a stop has been carried out whole (the child killed and reaped).
     int DameEstado() const { return iEstado; }
+    // Passes of the supervisor's thread so far.
+    uint32_t DamePasadas() const { return uiPasadas.load(); }
     int DameIdUsuarioSip() const { return iIdUsuarioSip; }
     int HijoConfigurado() const { return iHijoConfigurado; }
     // Program for the record's interface type (and name, for RRC radios): the /usr/bin path and
@@ -195,7 +226,7 @@ public:
     int32_t iMiNumRecurso;
     std::atomic<int32_t> iPidHijo;  // read without lock by the child-channel handlers
     InfoSesion asInfoSesion[MAX_INFO_SESION];
-    int32_t iEstado;
+    std::atomic<int32_t> iEstado;
     int32_t iHijoConfigurado;
     int32_t iIndiceWatchdog;
     int32_t iIdUsuarioSip;
@@ -222,8 +253,10 @@ public:
     int32_t iColateralCfgA, iColateralCfgB;
     int32_t iCambioCfgColateral;
     TablaContadores* poContadores;
-    Cola* poCanalHijo;
-    pthread_mutex_t tMutexGlobal;  // child channel, countdowns, start/stop requests, SIP registration
+    // The child's channel. Taken under tMutexGlobal and used outside it; the supervisor's thread
+    // closes it once no send holds it any more.
+    std::shared_ptr<Cola> poCanalHijo;
+    pthread_mutex_t tMutexGlobal;  // poCanalHijo, countdowns, start/stop requests with iEstado
     pthread_mutex_t tMutexSesion;  // taking and freeing InfoSesion records
     pthread_t tHilo;
     std::atomic<int32_t> iPeticionArranque;
@@ -243,6 +276,8 @@ private:
         int iTipoIf;
     };
     Identidad DameIdentidad();
+    // The child's channel for one send, or null.
+    std::shared_ptr<Cola> CanalHijo();
     static void* sSupervisor(void* pSuper);
     void Supervisor();
     int LanzaHijo();
@@ -254,8 +289,12 @@ private:
     void Espera(uint32_t uiMicrosegundos);
 
     uint32_t uiTicksCanal;  // channel ticks of the thread's life (watch starts at the sixth)
+    std::atomic<uint32_t> uiPasadas;
     int32_t iHijoTerminado;  // the child already exited and was reaped by the pass
 };
+
+// The sink of every supervisor (null: one that does nothing). Once, before the first Inicia.
+void superecFijaEventos(CSupervisorRecurso::CEventos* poEventos);
 
 // The 16 resource supervisors, indexed by position. Never destroyed: their threads run until
 // the process ends.

@@ -9,17 +9,18 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "cgescfg.h"
 #include "comun/hilo.h"
-#include "mainvortik.h"
 #include "comun/nlog.h"
 
-std::atomic<int> giPeticionRol{0};
-
 namespace {
+AccionesSenales gsAcciones{};
 
 const int kMaxFrames = 32;
 void* gapFrames[kMaxFrames];
@@ -29,11 +30,15 @@ std::atomic<long> glHiloSenales{0};
 
 const int kFallos[] = {SIGSEGV, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
 
-[[noreturn]] void Termina() {
+void Parar() {
+    if (gsAcciones.fParar) gsAcciones.fParar();
+}
+
+[[noreturn]] void Termina(int iEstado) {
     std::fflush(stdout);
     // Not exit(): the other threads keep running and the globals they use must not be
     // destroyed under them.
-    _exit(-1);
+    _exit(iEstado);
 }
 
 // Synchronous faults: only async-signal-safe work here. The faulting thread cannot go on, so
@@ -58,6 +63,7 @@ sigset_t ConjuntoAsincrono() {
         if (bFallo || i == SIGKILL || i == SIGSTOP || i == SIGBUS || i == SIGPIPE) continue;
         sigaddset(&s, i);
     }
+    sigaddset(&s, CGestorCfg::kSenalCambio);
     return s;
 }
 
@@ -93,30 +99,34 @@ void mainPintaBacktrace() {
 }
 
 void mainGestorSenales(int iSenal) {
+    if (iSenal == CGestorCfg::kSenalCambio) {
+        CGestorCfg::AvisaCambio();
+        return;
+    }
     switch (iSenal) {
     case SIGINT:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGINT %d", iSenal);
-        mainParar();
-        Termina();
+        Parar();
+        Termina(0);
     case SIGUSR1:
-        giPeticionRol.store(1);
+        if (gsAcciones.fPideRol) gsAcciones.fPideRol(1);
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGUSR1");
         return;
     case SIGUSR2:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGUSR2");
-        giPeticionRol.store(2);
+        if (gsAcciones.fPideRol) gsAcciones.fPideRol(2);
         return;
     case SIGSEGV:
         mainPintaBacktrace();
-        mainParar();
+        Parar();
         DuermeMs(2000);
-        Termina();
+        Termina(-1);
     case SIGTERM:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGTERM %d", iSenal);
         // The SIP stack is stopped here once the core has one (eXosip_quit).
         DuermeMs(2000);
-        mainParar();
-        Termina();
+        Parar();
+        Termina(0);
     case SIGCHLD:
         return;
     case SIGWINCH:
@@ -126,12 +136,13 @@ void mainGestorSenales(int iSenal) {
         return;
     default:
         NLOG::Log(NLOG::ERROR, "Recibida Señal %d...", iSenal);
-        mainParar();
-        Termina();
+        Parar();
+        Termina(-1);
     }
 }
 
-int mainInstalaSenales() {
+int mainInstalaSenales(const AccionesSenales* psAcciones) {
+    if (psAcciones) gsAcciones = *psAcciones;
     void* ap[1];
     backtrace(ap, 1);
     if (pipe2(gaiTuboFallo, O_CLOEXEC) != 0) gaiTuboFallo[0] = gaiTuboFallo[1] = -1;
@@ -154,4 +165,24 @@ int mainInstalaSenales() {
         return -1;
     }
     return 0;
+}
+
+void mainSenalesPorDefecto() {
+    struct sigaction sa;
+    sa.sa_handler = SIG_DFL;
+    sa.sa_flags = 0;
+    sigemptyset(&sa.sa_mask);
+    // The C library refuses sigaction on its own real-time signals 32 and 33, yet they may be
+    // ignored here: posix_spawn, system() and popen() start programs with them ignored, and an
+    // ignored signal survives exec down the whole line of descendants (33 gets a library handler
+    // at the first thread, which exec resets; 32 stays ignored). The kernel call sets them back;
+    // an all-zero kernel sigaction is SIG_DFL on every layout.
+    unsigned long alZero[8] = {};
+    for (int s = 1; s < NSIG; ++s) {
+        if (s == SIGKILL || s == SIGSTOP) continue;
+        if (sigaction(s, &sa, nullptr) != 0) syscall(SYS_rt_sigaction, s, alZero, nullptr, _NSIG / 8);
+    }
+    sigset_t vacio;
+    sigemptyset(&vacio);
+    sigprocmask(SIG_SETMASK, &vacio, nullptr);
 }

@@ -1,20 +1,24 @@
-// Signals of the core. Asynchronous signals are blocked in every thread and taken by one thread
-// of their own through signalfd; the handlers of the synchronous faults only record the fault
-// and write its number to a pipe. Logging, stopping and exiting happen on that thread.
+// Signals of the core, all handled here. Asynchronous signals (and the configuration agent's
+// change signal, handed to the configuration manager) are blocked in every thread and taken by one thread of their own through
+// signalfd; the handlers of the synchronous faults only record the fault and write its number to
+// a pipe. Logging, stopping and exiting happen on that thread. What a signal asks of the rest of
+// the core goes through the actions handed at installation.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-
-// Role request from SIGUSR1 (1, become principal) or SIGUSR2 (2, become reserve); the
-// supervision loop takes it (and clears it).
-extern std::atomic<int> giPeticionRol;
+struct AccionesSenales {
+    void (*fParar)();            // the stop flag
+    void (*fPideRol)(int iRol);  // 1 become principal (SIGUSR1), 2 become reserve (SIGUSR2)
+};
 
 // Blocks the asynchronous signals in the calling thread (and so in every thread it creates
 // afterwards), ignores SIGPIPE, installs the fault handlers and starts the signal thread.
 // Call from main before any other thread exists. 0, or -1 when the thread cannot start.
-// (A child gets the default signal state back before its exec: procesohijo.)
-int mainInstalaSenales();
-// What the signal thread does with one signal (public for tests: it exits for most).
+int mainInstalaSenales(const AccionesSenales* psAcciones);
+// What the signal thread does with one signal (public for tests: it exits for most). A requested
+// stop (SIGINT, SIGTERM) ends the process with status 0; a fault or an unexpected signal with -1,
+// which the parent's watchdog sees as a failure.
 void mainGestorSenales(int iSenal);
 void mainPintaBacktrace();
+// A child between fork and exec: every disposition back to its default and an empty mask.
+// Async-signal-safe calls only.
+void mainSenalesPorDefecto();

@@ -1,4 +1,6 @@
 // The core's supervision loop: 250 ms passes with sub-periods counted in 10 ms board ticks.
+#include "mainsupervisor.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,29 +10,34 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "comun/hilo.h"
+#include "cconfig.h"
 #include "cgestordual.h"
-#include "consolamirso.h"
+#include "comun/gestormutex.h"
+#include "comun/hilo.h"
+#include "comun/nlog.h"
+#include "comun/vigilanciahilos.h"
 #include "csuperec.h"
 #include "enlacelan.h"
-#include "comun/gestormutex.h"
 #include "hardware/hardware.h"
-#include "mainsenales.h"
-#include "mainvortik.h"
-#include "mantenimiento.h"
-#include "comun/nlog.h"
-#include "superdsp.h"
 #include "red/tcpcons.h"
-#include "comun/vigilanciahilos.h"
+#include "superdsp.h"
+#include "versionvortik.h"
 #include "volcadocfg.h"
 
 const char* kFicheroNtp = "/mnt/ramfs/var/ntpq_report";
 const char* kFicheroCpuMode = "/mnt/ramfs/cpumode";
 const char* kFicheroSesiones = "/mnt/ramfs/sesiones";
 
+EstadoSupervision sEstadoSupervision;
 std::atomic<int> giEstadoConsola{0};
 
 namespace {
+
+int giTubo = -1;
+const uint8_t kByteTubo = 0;
+std::atomic<int> giParar{0};
+std::atomic<int> giPeticionRol{0};
+std::atomic<void (*)()> gfArrancaConsola{nullptr};
 
 const int32_t kTicksVigilancia = 200;  // 2 s
 const int32_t kTicksLan = 500;         // 5 s
@@ -184,7 +191,7 @@ void ReintentaConsola() {
     NLOG::Log(NLOG::INFO, "MAIN-: tcpcInicia(%d) ok", kPuertoConsola);
     giEstadoConsola = 2;
     TcpCons::FijaMascaraTraza(static_cast<uint32_t>(oConfigPasarela.iNivelConsola));
-    ArrancaConsola();
+    if (auto f = gfArrancaConsola.load()) f();
 }
 
 void Subperiodo2s() {
@@ -204,7 +211,20 @@ void Subperiodo2s() {
 
 }  // namespace
 
+void mainEscribeTubo() {
+    if (giTubo < 0) return;
+    ssize_t r = write(giTubo, &kByteTubo, 1);
+    (void)r;
+}
+
+void mainFijaTubo(int iFd) { giTubo = iFd; }
+
+void mainParar() { giParar = 1; }
+bool mainParando() { return giParar.load() != 0; }
+void mainPideRol(int iRol) { giPeticionRol.store(iRol); }
+
 int mainEstadoConsola() { return giEstadoConsola.load(); }
+void mainFijaArrancaConsola(void (*fArranca)()) { gfArrancaConsola = fArranca; }
 void mainPideVolcado() { giVolcadoPendiente = 1; }
 void mainPideRefrescoMant() { giCuentaRefresco = 15; }
 
@@ -314,7 +334,8 @@ void MainSupervisorLento() {
     NLOG::Log(NLOG::ERROR, "MAIN: ---------------- Sale de MAinSupervisorLento");
     TcpCons::Cierra();
     std::fflush(stdout);
-    _exit(-1);
+    // Every stop the loop serves was asked for (console, configuration agent, signal): a success.
+    _exit(0);
 }
 
 void mainPintaInfo() {

@@ -1,71 +1,50 @@
-// Main module of the core: command line, start-up sequence and the core's globals.
+// Start-up of the core: command line and the fixed order in which the core's objects come up.
 #include "mainvortik.h"
 
 #include <fcntl.h>
 #include <mcheck.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "comun/hilo.h"
+#include "cconfig.h"
 #include "ceventosdual.h"
 #include "ceventosencamina.h"
 #include "ceventosgordos.h"
+#include "ceventossuperec.h"
 #include "cgescfg.h"
 #include "cgestordual.h"
-#include "consolamirso.h"
-#include "cpasagus.h"
-#include "csuperec.h"
-#include "comun/ctemporizador.h"
 #include "comun/gestormutex.h"
+#include "comun/hilo.h"
 #include "hardware/hardware.h"
 #include "ipc/cola.h"
 #include "ipcvortik.h"
 #include "mainsenales.h"
 #include "multicast.h"
 #include "comun/nlog.h"
-#include "superdsp.h"
-#include "red/tcpcons.h"
 #include "comun/trazapid.h"
 #include "comun/uptime.h"
 #include "comun/vigilanciahilos.h"
+#include "consolamirso.h"
+#include "cpasagus.h"
+#include "csuperec.h"
+#include "hardware/hardware.h"
+#include "ipcvortik.h"
+#include "mainsenales.h"
+#include "mainsupervisor.h"
+#include "multicast.h"
+#include "red/tcpcons.h"
+#include "superdsp.h"
+#include "temporizadorvortik.h"
+#include "versionvortik.h"
 #include "volcadocfg.h"
 
-CCONFIG oConfigPasarela;
-Cgest oCgest;
-CTemporizador* poTemporizador = nullptr;
-char acDirVirtual[65];
-EstadoSupervision sEstadoSupervision;
-time_t tArranque;
-CGestorCfg oGestorCfg;
-
 namespace {
-int giTubo = -1;
-const uint8_t kByteTubo = 0;
-std::atomic<int> giParar{0};
-
-const char kTipos[7][16] = {"AUDIO_RX", "AUDIO_TX", "AUDIO_TXRX", "AUDIO_HF_TX", "DATOS_RX", "DATOS_TX", "DATOS_TXRX"};
-// One row per accepted interface type (0-16); 15 and 16 have no name.
-const char kTiposIf[17][16] = {"RADIO", "LCEN", "BC",  "BL",    "AB",    "ATSR2", "ATSN5", "ATSQSIG", "2B+D",
-                               "30B+D", "IO",   "DATOS", "RRC", "EYM_PP", "EYM_MARC", "", ""};
+// The configuration manager's copy of szDirVirtual.
+char acDirVirtual[65];
 }  // namespace
-
-const char* mainNombreTipo(int iTipo) { return iTipo >= 0 && iTipo < 7 ? kTipos[iTipo] : ""; }
-const char* mainNombreTipoIf(int iTipoIf) { return iTipoIf >= 0 && iTipoIf < 17 ? kTiposIf[iTipoIf] : ""; }
-
-void mainEscribeTubo() {
-    if (giTubo < 0) return;
-    ssize_t r = write(giTubo, &kByteTubo, 1);
-    (void)r;
-}
-
-void mainFijaTubo(int iFd) { giTubo = iFd; }
-
-void mainParar() { giParar = 1; }
-bool mainParando() { return giParar.load() != 0; }
 
 int EsArgConsola(const char* texto, ArgumentosPasarela* pArgs) {
     if (std::strncmp(texto, "/CONSOLA:", 9) == 0 || std::strncmp(texto, "/consola:", 9) == 0) {
@@ -116,6 +95,7 @@ int mainInicia(uint32_t uiNivelConsola) {
     oConfigPasarela.Inicia();
     CargaConfigPrueba(&oConfigPasarela);
     superecFijaConfig(&oConfigPasarela);
+    superecFijaEventos(&oEventosSuperec);
     mainEscribeTubo();
 
     const int iModo = oConfigPasarela.iCfgModoSistema;
@@ -128,7 +108,10 @@ int mainInicia(uint32_t uiNivelConsola) {
         NLOG::Log(NLOG::ERROR, "MAIN: No se puede iniciar el gestor de configuracion.");
         return -1;
     }
-    if (oConfigPasarela.iCfgModoSistema == 0) ArrancaMulticast();
+    if (oConfigPasarela.iCfgModoSistema == 0) {
+        ArrancaMulticast();
+        mainEscribeTubo();
+    }
     CSuperDsp::Inicia();
     mainEscribeTubo();
 
@@ -143,6 +126,8 @@ int mainInicia(uint32_t uiNivelConsola) {
         NLOG::Log(NLOG::INFO, "MAIN: Puerto consola %d - cambiado a %i", iPuerto, kPuertoConsola);
         iPuerto = kPuertoConsola;
     }
+    // The loop starts the console thread too, once a retry opens the TCP console.
+    mainFijaArrancaConsola(ArrancaConsola);
     const int r = tcpcInicia(iPuerto);
     if (r != 0) {
         giEstadoConsola = 1;
@@ -178,13 +163,14 @@ int mainVelkord(int argc, char** argv) {
         std::printf(" %s   V%d.%d.%d (%s)\n", kNombreVersion, kVersionMayor, kVersionMenor, kVersionRevision, kBuild);
         return -1;
     }
-    giTubo = sArgs.iTubo;
+    mainFijaTubo(sArgs.iTubo);
     // The children must not inherit the parent's watchdog pipe.
-    if (giTubo >= 0) fcntl(giTubo, F_SETFD, FD_CLOEXEC);
+    if (sArgs.iTubo >= 0) fcntl(sArgs.iTubo, F_SETFD, FD_CLOEXEC);
 
     pObjetoLog = new CIniciaLog("_pelm.log");
     NLOG::Log(NLOG::INFO, "ARRANQUE VORTIK");
-    mainInstalaSenales();
+    const AccionesSenales sAcciones = {mainParar, mainPideRol};
+    mainInstalaSenales(&sAcciones);
     tArranque = std::time(nullptr);
     FijaPrioridadHilo(1);
     if (mainInicia(sArgs.uiNivelConsola) != 0) {

@@ -18,7 +18,8 @@
 #include "cfg/cfgpasarela.h"
 #include "csuperec.h"
 #include "comun/interfazred.h"
-#include "mainvortik.h"
+#include "cconfig.h"
+#include "cgest.h"
 #include "comun/nlog.h"
 
 HistClient oHistClient(true);

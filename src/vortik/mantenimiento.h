@@ -14,6 +14,20 @@
 
 struct cfgConfigRecurso;
 
+// The core's supervision state (kept by the supervision loop), copied whole into the status
+// report "V,R00".
+struct EstadoSupervision {
+    int32_t iEstadoLan;      // bit 0 eth0 link, bit 1 eth1 link, bit 2 always 1; -1 unknown
+    int32_t iReserva;        // 1 while reserve
+    int32_t iEstadoFA;       // debounced power-supply reading; -1 unknown
+    int32_t iEstadoNtp;      // 0 no server, 1 synchronised, 2 not; -1 unknown
+    int32_t iCalidadNtp;     // 1 fully synchronised, 2 partly or not
+    int32_t iFiltroNtp;      // NTP debounce state, 1 or 2
+    int32_t aiPresenciaModulo[4];
+    int32_t aiEstadoCanal[16];
+};
+static_assert(sizeof(EstadoSupervision) == 26 * 4, "26 words");
+
 typedef void (*FnMant)();
 
 // The core's event-record client: sends the "V,H00" records, receives the agent's commands.

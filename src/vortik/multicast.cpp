@@ -19,14 +19,11 @@
 #include "hardware/comando.h"
 #include "comun/gestormutex.h"
 #include "hardware/hardware.h"
-#include "mainvortik.h"
+#include "cconfig.h"
 #include "comun/nlog.h"
-#include "publica.h"
 #include "red/tcpcons.h"
 #include "comun/trazapid.h"
 #include "comun/vigilanciahilos.h"
-
-const char* const kGrupoMulticastDefecto = "239.192.71.1";
 
 namespace {
 pthread_mutex_t tMutexMulticast;
@@ -173,11 +170,6 @@ void* HiloMulticast(void*) {
 }
 }  // namespace
 
-bool mcastGrupoValido(const char* szGrupo) {
-    in_addr a{};
-    return inet_pton(AF_INET, szGrupo, &a) == 1 && IN_MULTICAST(ntohl(a.s_addr));
-}
-bool mcastPuertoValido(uint32_t uiPuerto) { return uiPuerto >= 1 && uiPuerto <= 65534; }
 
 void mcastFijaEspera(void (*fEsperaMs)(unsigned int)) { gfEspera = fEsperaMs ? fEsperaMs : DuermeMs; }
 int mcastDameSocket() { return giSocket; }
@@ -278,12 +270,11 @@ void ArrancaMulticast() {
     CreaMutex("tMutexMulticast", &tMutexMulticast, nullptr);
     if (CreaHiloSuelto(nullptr, HiloMulticast, nullptr) != 0)
         NLOG::Log(NLOG::ERROR, "Multicast: Error creando hilo de Multicast");
-    mainEscribeTubo();
     char acNombre[65];
     {
         cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
         std::snprintf(acNombre, sizeof acNombre, "%.64s", oConfigPasarela.szNombre);
     }
     poPublica = nullptr;
-    poPublica = new CPublica(acNombre);
+    poPublica = new CPublica(acNombre, true, mcastDameGrupo);
 }

@@ -12,12 +12,13 @@
 
 #include <cstdint>
 
-// Group and port used until the configuration gives others.
-extern const char* const kGrupoMulticastDefecto;
-enum { PUERTO_MULTICAST_DEFECTO = 1000, MCAST_TAM_RX = 1024 };
+#include "publica.h"
+
+enum { MCAST_TAM_RX = 1024 };
 
 // Called once by the core's start-up when iCfgModoSistema is 0: the receiving thread, then
-// the publication object.
+// the publication object, which publishes on reception's group while the configuration names
+// none (mcastDameGrupo).
 void ArrancaMulticast();
 // A UDP socket bound to iPuerto and joined to szGrupo, or -1.
 int ArrancaSock(const char* szGrupo, int iPuerto);
@@ -33,9 +34,5 @@ int mcastDamePuerto();
 // The group and port (not port + 1) reception is on: what the configuration last named, or the
 // defaults while it has named none.
 void mcastDameGrupo(char acGrupo[65], uint16_t* pusPuerto);
-// Whether a configured group is an IPv4 multicast group, and whether a configured port leaves
-// room for its + 1 (the port reception binds and publication sends to).
-bool mcastGrupoValido(const char* szGrupo);
-bool mcastPuertoValido(uint32_t uiPuerto);
 // The waits between bind attempts (10 s each) and after a failure; tests shorten them.
 void mcastFijaEspera(void (*fEsperaMs)(unsigned int uiMs));

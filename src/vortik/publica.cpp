@@ -1,5 +1,4 @@
 #include "publica.h"
-#include "multicast.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,13 +15,15 @@
 #include "cgestordual.h"
 #include "comun/ctemporizador.h"
 #include "comun/gestormutex.h"
-#include "mainvortik.h"
+#include "cconfig.h"
+#include "temporizadorvortik.h"
 #include "comun/nlog.h"
 #include "comun/ordenbytes.h"
 #include "red/tcpcons.h"
 #include "comun/trazapid.h"
 
 CPublica* poPublica = nullptr;
+const char* const kGrupoMulticastDefecto = "239.192.71.1";
 
 namespace {
 void Pon32(uint8_t* p, uint32_t v) {
@@ -54,7 +55,7 @@ int EntradasValidas(const uint8_t* pPaquete, int iLong) {
 }
 }  // namespace
 
-CPublica::CPublica(const char* szNombre, bool bHilo)
+CPublica::CPublica(const char* szNombre, bool bHilo, FnGrupoRecepcion fGrupo)
     : acNombre{},
       iCambiado(0),
       uiVersion(0),
@@ -67,6 +68,7 @@ CPublica::CPublica(const char* szNombre, bool bHilo)
       bDespertar(false),
       tHilo(),
       iSocket(-1),
+      fGrupoRecepcion(fGrupo),
       iTempEnvejece(-1) {
     NLOG::Log(NLOG::INFO, "CPublica: inicia publica %s", szNombre ? szNombre : "");
     CreaMutex("Publica.tMutexDatos", &tMutexDatos, nullptr);
@@ -246,7 +248,14 @@ int CPublica::EnviaPublica(const uint8_t* pBuf, int iLong) {
     if (iModo == 1 || oGestorDual.DameEstadoDual() == 1) return 0;
     // While the configuration names no usable pair, publish where reception is (the default
     // group, or the last valid pair), so gateways there still hear each other.
-    if (!mcastGrupoValido(acGrupo) || !mcastPuertoValido(uiPuerto)) mcastDameGrupo(acGrupo, &usPuerto);
+    if (!mcastGrupoValido(acGrupo) || !mcastPuertoValido(uiPuerto)) {
+        if (fGrupoRecepcion) {
+            fGrupoRecepcion(acGrupo, &usPuerto);
+        } else {
+            std::snprintf(acGrupo, sizeof acGrupo, "%s", kGrupoMulticastDefecto);
+            usPuerto = PUERTO_MULTICAST_DEFECTO;
+        }
+    }
     sockaddr_in d{};
     d.sin_family = AF_INET;
     d.sin_port = htons(static_cast<uint16_t>(usPuerto + 1));
@@ -481,3 +490,9 @@ int CPublica::PintaPublica() {
     }
     return 0;
 }
+
+bool mcastGrupoValido(const char* szGrupo) {
+    in_addr a{};
+    return inet_pton(AF_INET, szGrupo, &a) == 1 && IN_MULTICAST(ntohl(a.s_addr));
+}
+bool mcastPuertoValido(uint32_t uiPuerto) { return uiPuerto >= 1 && uiPuerto <= 65534; }

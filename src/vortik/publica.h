@@ -27,6 +27,17 @@ enum {
     PUB_MS_PERIODO = 5000,
 };
 
+// Group and port of the exchange until the configuration gives others.
+extern const char* const kGrupoMulticastDefecto;
+enum { PUERTO_MULTICAST_DEFECTO = 1000 };
+// Whether a configured group is an IPv4 multicast group, and whether a configured port leaves
+// room for its + 1 (the port reception binds and publication sends to).
+bool mcastGrupoValido(const char* szGrupo);
+bool mcastPuertoValido(uint32_t uiPuerto);
+
+// The group and port (not port + 1) the multicast reception is on.
+typedef void (*FnGrupoRecepcion)(char acGrupo[65], uint16_t* pusPuerto);
+
 // A published entry of another gateway (the wire entry, integers in host order).
 struct EntradaPublica {
     char acNombre[36];  // at most 32 characters, NUL-padded; empty = free entry
@@ -52,7 +63,9 @@ static_assert(sizeof(RegistroPasarela) == 48 + PUB_MAX_ENTRADAS * PUB_LON_ENTRAD
 class CPublica {
 public:
     // Starts the publishing thread unless bHilo is false (tests drive PasadaPublica by hand).
-    explicit CPublica(const char* szNombre, bool bHilo = true);
+    // While the configuration names no group, packets go to reception's group (fGrupo), or to
+    // the default group and port without reception.
+    explicit CPublica(const char* szNombre, bool bHilo = true, FnGrupoRecepcion fGrupo = nullptr);
     CPublica(const CPublica&) = delete;
     CPublica& operator=(const CPublica&) = delete;
 
@@ -126,6 +139,7 @@ private:
     bool bDespertar;  // a wake-up that came while the thread was not waiting is kept
     pthread_t tHilo;
     int iSocket;
+    FnGrupoRecepcion fGrupoRecepcion;
     std::atomic<int> iTempEnvejece;  // slot of the ageing timer, -1 when not armed
 };
 

@@ -17,13 +17,15 @@
 
 #include "ceventosencamina.h"
 #include "ceventosgordos.h"
+#include "ceventossuperec.h"
 #include "cgestordual.h"
 #include "cpasagus.h"
 #include "csuperec.h"
 #include "ipcvortik.h"
 #include "csimboard.h"
 #include "hardware/hardware.h"
-#include "mainvortik.h"
+#include "cconfig.h"
+#include "mainsupervisor.h"
 #include "nombrehost.h"
 #include "nucleo_pruebas.h"
 #include "publica.h"
@@ -185,6 +187,7 @@ TEST(Recursos, StopRemovesThePublicationOfTheNameTheResourceRanWith) {
     poPublica = new CPublica("PASARELA", false);
     superecFijaEspera(EsperaCorta);
     superecFijaConfig(&oConfigPasarela);
+    superecFijaEventos(&oEventosSuperec);
     IpcVortik::Inicia();
     cfgConfigRecurso& r = oConfigPasarela.asRecursos[3];
     std::snprintf(r.nombre, sizeof r.nombre, "%s", "TLF-03");

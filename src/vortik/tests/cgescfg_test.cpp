@@ -109,6 +109,8 @@ protected:
     void SetUp() override {
         NLOG::FijaCaptura(Captura);
         ASSERT_EQ(AbreTrazaPid("/var/velkord.pid"), 0);
+        // The core's signal thread hands the agent's signal to the manager; here a handler does.
+        signal(CGestorCfg::kSenalCambio, [](int) { CGestorCfg::AvisaCambio(); });
         TrazaPid("main", 0, "src/vortik/main");
         // Both live until the process ends, like the core's globals (the thread never stops).
         poCfg = new CCONFIG;

@@ -14,7 +14,7 @@
 #include "csimboard.h"
 #include "csuperec.h"
 #include "hardware/hardware.h"
-#include "mainvortik.h"
+#include "cconfig.h"
 #include "nucleo_pruebas.h"
 #include "red/tcpcons.h"
 #include "temporizador_pruebas.h"

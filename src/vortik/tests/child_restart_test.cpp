@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "cconfig.h"
+#include "ceventossuperec.h"
 #include "cpasagus.h"
 #include "csuperec.h"
 #include "ipcvortik.h"
@@ -50,6 +52,58 @@ void Captura(int, const char* texto) {
 }
 
 void EsperaCorta(uint32_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us / 20)); }
+
+// A gate on the 5 s wait of a stop (Filicidio): while it is closed, a stopping supervisor stays
+// there, after it told its child to end and before it removes the SIP user and kills the child.
+struct Puerta {
+    std::mutex m;
+    std::condition_variable cv;
+    bool bCerrada = false;
+    int iEsperando = 0;
+    int iLlamadas = 0;  // waits of the supervisors so far
+};
+Puerta& gPuerta = *new Puerta;
+
+void EsperaConPuerta(uint32_t us) {
+    {
+        std::unique_lock<std::mutex> l(gPuerta.m);
+        ++gPuerta.iLlamadas;
+        gPuerta.cv.notify_all();
+        if (us == 5000000 && gPuerta.bCerrada) {
+            ++gPuerta.iEsperando;
+            gPuerta.cv.notify_all();
+            gPuerta.cv.wait(l, [] { return !gPuerta.bCerrada; });
+            --gPuerta.iEsperando;
+        }
+    }
+    EsperaCorta(us);
+}
+void CierraPuerta() {
+    std::lock_guard<std::mutex> l(gPuerta.m);
+    gPuerta.bCerrada = true;
+}
+void AbrePuerta() {
+    std::lock_guard<std::mutex> l(gPuerta.m);
+    gPuerta.bCerrada = false;
+    gPuerta.cv.notify_all();
+}
+// Opens the gate as the very last step of the process's exit, after every static object's
+// destructor, and lets the supervisor held there go on until its next wait.
+std::atomic<bool> gbAbreAlSalir{false};
+__attribute__((destructor)) void AbreAlSalir() {
+    if (!gbAbreAlSalir) return;
+    std::unique_lock<std::mutex> l(gPuerta.m);
+    const int n = gPuerta.iLlamadas;
+    gPuerta.bCerrada = false;
+    gPuerta.cv.notify_all();
+    gPuerta.cv.wait_for(l, std::chrono::seconds(20), [&] { return gPuerta.iLlamadas > n; });
+}
+
+// True once n supervisors wait at the closed gate.
+bool EsperanEnPuerta(int n, int segundos) {
+    std::unique_lock<std::mutex> l(gPuerta.m);
+    return gPuerta.cv.wait_for(l, std::chrono::seconds(segundos), [&] { return gPuerta.iEsperando >= n; });
+}
 
 // Another process of the machine, not started by the supervisors: it waits to be killed.
 pid_t ProcesoAjeno() {
@@ -104,6 +158,7 @@ protected:
             }
         }
         superecFijaConfig(&gCfg);
+        superecFijaEventos(&oEventosSuperec);
         IpcVortik::Inicia();
     }
 
@@ -354,6 +409,75 @@ TEST_F(Nucleo, StopDuringRestartKillsOnlyTheOwnChild) {
     for (const auto& a : Lineas("arranque sopwent")) EXPECT_TRUE(Recogido(a.pid));
     EXPECT_EQ(waitpid(ajeno, nullptr, WNOHANG), 0);
     TerminaAjeno(ajeno);
+}
+
+// Requests that come while a stop is being carried out: the supervisor ends in the state the
+// last one asks for, and a stop with a start after it restarts the child.
+TEST_F(Nucleo, RequestsWhileStoppingEndInTheStateOfTheLastOne) {
+    struct {
+        const char* szPeticiones;  // A start, D stop, in order
+        int iEstado;
+        size_t nArranques;
+    } const casos[] = {
+        {"AD", CSupervisorRecurso::ESTADO_PARADO, 1},
+        {"DAD", CSupervisorRecurso::ESTADO_PARADO, 1},
+        {"A", CSupervisorRecurso::ESTADO_EN_MARCHA, 2},
+        {"ADA", CSupervisorRecurso::ESTADO_EN_MARCHA, 2},
+    };
+    Instala("fonmira");
+    superecFijaEspera(EsperaConPuerta);
+    int rec = 12;
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.szPeticiones);
+        CSupervisorRecurso& s = aoSupervisorRecurso[rec];
+        const std::string sArranque = "arranque fonmira " + Args(rec, 0x10);
+        auto Arranques = [&] {
+            size_t n = 0;
+            for (const auto& a : Lineas("arranque fonmira"))
+                if (a.linea == sArranque) ++n;
+            return n;
+        };
+        Arranca(rec);
+        ASSERT_TRUE(Hasta([&] { return !Lineas("config " + std::to_string(rec)).empty(); }, 20));
+        CierraPuerta();
+        ASSERT_EQ(s.DetieneRecurso(), 0);
+        ASSERT_TRUE(EsperanEnPuerta(1, 20));
+        for (const char* p = c.szPeticiones; *p; ++p) ASSERT_EQ(*p == 'A' ? s.ArrancaRecurso() : s.DetieneRecurso(), 0);
+        AbrePuerta();
+        if (c.iEstado == CSupervisorRecurso::ESTADO_PARADO) {
+            ASSERT_TRUE(Hasta([&] { return s.DameEstado() == CSupervisorRecurso::ESTADO_PARADO; }, 20));
+            // Three more passes of the thread: a stale start would have launched by then.
+            const uint32_t n = s.DamePasadas();
+            ASSERT_TRUE(Hasta([&] { return s.DamePasadas() >= n + 3; }, 20));
+            EXPECT_EQ(s.DameEstado(), CSupervisorRecurso::ESTADO_PARADO);
+            EXPECT_EQ(s.DamePidHijo(), -1);
+        } else {
+            ASSERT_TRUE(Hasta([&] { return Arranques() == c.nArranques && s.DamePidHijo() > 0; }, 20));
+            EXPECT_EQ(s.DameEstado(), CSupervisorRecurso::ESTADO_EN_MARCHA);
+        }
+        EXPECT_EQ(Arranques(), c.nArranques);
+        ++rec;
+    }
+}
+
+// The process ends while a supervisor is between telling its child to end and removing its SIP
+// user: what the supervisor uses outlives the static objects of the process.
+TEST_F(Nucleo, ExitDuringAStopLeavesTheSupervisorWhatItUses) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Instala("fonmira");
+    EXPECT_EXIT(
+        {
+            superecFijaEspera(EsperaConPuerta);
+            CSupervisorRecurso& s = aoSupervisorRecurso[13];
+            if (s.Inicia(13, &oPasaGus, &oGestorLlamada) != 0 || s.ArrancaRecurso() != 0) std::_Exit(2);
+            if (!Hasta([&] { return !Lineas("config 13").empty(); }, 20)) std::_Exit(3);
+            CierraPuerta();
+            s.DetieneRecurso();
+            if (!EsperanEnPuerta(1, 20)) std::_Exit(4);
+            gbAbreAlSalir = true;
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(Nucleo, NewInterfaceTypeRestartsTheChildWithItsProgram) {

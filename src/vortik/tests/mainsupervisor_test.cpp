@@ -13,7 +13,8 @@
 #include "cgestordual.h"
 #include "csimboard.h"
 #include "hardware/hardware.h"
-#include "mainvortik.h"
+#include "cconfig.h"
+#include "mainsupervisor.h"
 #include "nucleo_pruebas.h"
 
 namespace {

@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "mainvortik.h"
+#include "cconfig.h"
+#include "cgest.h"
 #include "mantenimiento.h"
 #include "nucleo_pruebas.h"
 #include "red/tcpcons.h"

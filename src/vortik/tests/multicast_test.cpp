@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "cgestordual.h"
-#include "mainvortik.h"
+#include "cconfig.h"
 #include "multicast.h"
 #include "nucleo_pruebas.h"
 #include "publica.h"

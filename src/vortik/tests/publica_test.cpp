@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "cgestordual.h"
-#include "mainvortik.h"
+#include "cconfig.h"
 #include "multicast.h"
 #include "publica.h"
 #include "red/tcpcons.h"

@@ -112,8 +112,42 @@ TEST_F(Arranque, SigtermEndsTheCoreFromTheSignalThread) {
     nucleo.Arranca({});
     ASSERT_TRUE(nucleo.SalidaContiene("Vortik QLN arrancado", 10000));
     kill(nucleo.Pid(), SIGTERM);
-    EXPECT_EQ(nucleo.EsperaFin(6000), 255);
+    EXPECT_EQ(nucleo.EsperaFin(6000), 0);
     EXPECT_NE(nucleo.Salida().find("mainGestorSenales SIGTERM 15"), std::string::npos);
+}
+
+// A stop that was asked for is a success for the parent; faults and unexpected signals are not.
+TEST_F(Arranque, RequestedStopsEndTheCoreWithStatusZero) {
+    struct {
+        const char* szNombre;
+        int (*fPide)(pid_t);  // a console connection to close afterwards, or -1
+        const char* szLinea;
+    } const casos[] = {
+        {"SIGINT", [](pid_t p) { return kill(p, SIGINT) * 0 - 1; }, "mainGestorSenales SIGINT 2"},
+        {"consola F",
+         [](pid_t) {
+             int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+             sockaddr_in a{};
+             a.sin_family = AF_INET;
+             a.sin_port = htons(19710);
+             a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+             const char ac[] = "F";  // a terminal's line: the text and a NUL
+             if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || send(s, ac, sizeof ac, 0) < 0)
+                 std::perror("consola");
+             return s;
+         },
+         "MAIN: ---------------- Sale de MAinSupervisorLento"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.szNombre);
+        CNucleo n;
+        n.Arranca({});
+        ASSERT_TRUE(n.SalidaContiene("Vortik QLN arrancado", 10000));
+        const int iConexion = c.fPide(n.Pid());
+        EXPECT_EQ(n.EsperaFin(6000), 0);
+        EXPECT_NE(n.Salida().find(c.szLinea), std::string::npos);
+        if (iConexion >= 0) close(iConexion);
+    }
 }
 
 TEST_F(Arranque, UnexpectedSignalEndsTheCoreButSigpipeSigchldAndWindowChangesDoNot) {

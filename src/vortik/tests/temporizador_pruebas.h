@@ -5,7 +5,7 @@
 #include <semaphore.h>
 
 #include "comun/ctemporizador.h"
-#include "mainvortik.h"
+#include "temporizadorvortik.h"
 
 namespace pruebas {
 

@@ -1,0 +1,17 @@
+// The core's sink of the resource supervisors: a child's channel gets the core's child-channel
+// handlers, the DSP service learns of each new resource process, and the SNMP agent hears of a
+// killed child and of an ended radio session.
+#pragma once
+
+#include "csuperec.h"
+
+class CEventosSuperec : public CSupervisorRecurso::CEventos {
+public:
+    void EvtCanalHijo(Cola* poCanal) override;
+    void EvtHijoLanzado(int iRecurso) override;
+    void EvtHijoMatado(int iRecurso) override;
+    int DamePidDsp() override;
+    void EvtFinSesionRadio(const char* szNombre, const char* szUri, int iReposo) override;
+};
+
+extern CEventosSuperec oEventosSuperec;

@@ -1,0 +1,3 @@
+#include "temporizadorvortik.h"
+
+CTemporizador* poTemporizador = nullptr;
