@@ -16,6 +16,7 @@
 #include "comun/hilo.h"
 #include "mainvortik.h"
 #include "comun/nlog.h"
+#include "sip/cgus.h"
 
 std::atomic<int> giPeticionRol{0};
 
@@ -113,7 +114,7 @@ void mainGestorSenales(int iSenal) {
         Termina();
     case SIGTERM:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGTERM %d", iSenal);
-        // The SIP stack is stopped here once the core has one (eXosip_quit).
+        if (!mainParando()) SipParaPila();  // eXosip_quit, once its supervision loop has ended
         DuermeMs(2000);
         mainParar();
         Termina();
