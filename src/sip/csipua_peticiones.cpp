@@ -213,15 +213,21 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
     }
     if (op && op->acReferredBy[0]) osip_message_set_header(inv, "Referred-By", op->acReferredBy);
     if (op && op->acReplaces[0]) osip_message_set_header(inv, "Replaces", op->acReplaces);
+    // The stack's lock is held until the cid is stored: no answer is handled before. One that
+    // still finds the session without its cid is matched by Call-ID (SIP_TrataEvento).
+    eXosip_lock();
     const int cid = eXosip_call_send_initial_invite(inv);
     if (cid < 1) {
+        eXosip_unlock();
         Libera();
         return cid;
     }
     eXosip_call_set_reference(cid, pRef);
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    // An answer may have stored the cid already, or even ended the call.
-    if (s->iMarca != 0 && (s->cid == -1 || s->cid == cid)) s->cid = cid;
+    {
+        std::lock_guard<std::mutex> lk(tMutexSesiones);
+        if (s->iMarca != 0 && (s->cid == -1 || s->cid == cid)) s->cid = cid;
+    }
+    eXosip_unlock();
     return cid;
 }
 
