@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "agente_sip_prueba.h"
+#include "comun/nlog.h"
 
 namespace {
 
@@ -119,6 +120,63 @@ TEST_F(AgenteSipp, AnswersAnEd137CallFromSipp) {
     EXPECT_EQ(inv.s.incomming_priority, 2);
     EXPECT_EQ(inv.s.iPayload, 8);
     EXPECT_STREQ(inv.s.acSessionExpires, "120");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RegistroSip, RegistersWithTheConfiguredPasswordAndRefreshes) {
+    CSipua::FijaReloj(&TicksPrueba);
+    AplicPrueba ap;
+    const int32_t codecs[] = {8};
+    ASSERT_EQ(ap.Inicia_Sipua_Gus("ua", SIP_USR_TELEFONO, codecs, 1, "127.0.0.1", "127.0.0.1", 0, &ap, 1), 0);
+    Sipp sipp({"-sf", DirEscenariosSip() + "uas_registro_clave.xml", "-m", "1"});
+    char acRegistrar[3][65] = {"127.0.0.1:5070", "", ""};
+    ap.FijaServidoresSip(acRegistrar, 3, acRegistrar);
+    const int iRadio = ap.AltaUsuarioSip("radio1", SIP_USR_RADIO, codecs, 1, 1, "clave-radio1");
+    ASSERT_GE(iRadio, 0);
+    ap.DameSipua()->ActivaRegistro(1);
+    UsuarioSipua u{};
+    auto EsperaEstado = [&](int iEstado) {
+        for (int i = 0; i < 1000; i++) {
+            if (ap.DameSipua()->DameUsuario(iRadio, &u) && u.iEstadoRegistro == iEstado) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    ASSERT_TRUE(EsperaEstado(SIP_REGEST_OK)) << sipp.Log();
+    AdelantoTicks() += 1700;  // past the refresh, 16 s after the success
+    EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();  // the scenario ends with the refresh accepted
+    EXPECT_TRUE(EsperaEstado(SIP_REGEST_OK));
+    UsuarioSipua ua{};
+    ASSERT_TRUE(ap.DameSipua()->DameUsuario(0, &ua));
+    EXPECT_EQ(ua.iEstadoRegistro, SIP_REGEST_REPOSO);  // not to be registered
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RegistroSip, UserWithoutPasswordIsNotSentAgainAfterAChallenge) {
+    CSipua::FijaReloj(&TicksPrueba);
+    static std::atomic<bool> bSinClave{false};
+    NLOG::FijaCaptura([](int, const char* sz) {
+        if (std::strstr(sz, "SIPUA: usuario radio1 sin clave para el registro")) bSinClave = true;
+    });
+    AplicPrueba ap;
+    const int32_t codecs[] = {8};
+    ASSERT_EQ(ap.Inicia_Sipua_Gus("radio1", SIP_USR_RADIO, codecs, 1, "127.0.0.1", "127.0.0.1", 1, &ap, 1), 0);
+    Sipp sipp({"-sf", DirEscenariosSip() + "uas_registro_reto.xml", "-m", "1"});
+    char acRegistrar[3][65] = {"127.0.0.1:5070", "", ""};
+    ap.FijaServidoresSip(acRegistrar, 3, acRegistrar);
+    ap.DameSipua()->ActivaRegistro(1);
+    EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+    for (int i = 0; i < 500 && !bSinClave; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(bSinClave);
+    UsuarioSipua u{};
+    ASSERT_TRUE(ap.DameSipua()->DameUsuario(0, &u));
+    EXPECT_EQ(u.iEstadoRegistro, SIP_REGEST_DENEGADO);
 }
 
 }  // namespace
