@@ -163,6 +163,13 @@ inline std::string Valor(const std::string& m, const std::string& sCabecera) {
     return m.substr(p, m.find("\r\n", p) - p);
 }
 
+// The tag of the To of an answer.
+inline std::string TagTo(const std::string& r) {
+    std::string to = Valor(r, "To");
+    size_t p = to.find(";tag=");
+    return p == std::string::npos ? "" : to.substr(p + 5);
+}
+
 inline std::string SdpOferta(const std::string& sPayloads) {
     return "v=0\r\no=- 0 0 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio 6000 RTP/AVP " + sPayloads +
            "\r\n";

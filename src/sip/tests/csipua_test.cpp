@@ -53,12 +53,6 @@ std::string Invite(const std::string& sCallId, const std::string& sExtra, const 
                    sMaxForwards);
 }
 
-std::string TagTo(const std::string& r) {
-    std::string to = Valor(r, "To");
-    size_t p = to.find(";tag=");
-    return p == std::string::npos ? "" : to.substr(p + 5);
-}
-
 class AgenteSip : public ::testing::Test {
 protected:
     void SetUp() override {
