@@ -285,6 +285,110 @@ TEST_F(AgenteSip, MalformedDatagramsLeaveTheAgentAnswering) {
     EXPECT_EQ(Estado(RespuestaFinal(crudo, "sigue")), 200);
 }
 
+TEST_F(AgenteSip, UserTableHoldsSixteenUsers) {
+    Arranca();
+    const int32_t codecs[] = {8};
+    for (int i = 1; i < CSipua::MAX_USUARIOS; i++)
+        EXPECT_EQ(ap.AltaUsuarioSip(("u" + std::to_string(i)).c_str(), SIP_USR_TELEFONO, codecs, 1, 0), i);
+    EXPECT_EQ(ap.AltaUsuarioSip("u16", SIP_USR_TELEFONO, codecs, 1, 0), -4);
+    EXPECT_EQ(ap.DameSipua()->BuscaUsuario("u16"), -1);
+    EXPECT_EQ(ap.DameSipua()->AltaUsuario("", codecs, 1, 0, 0), -2);
+    EXPECT_EQ(ap.BajaUsuarioSip("u5", 5), 0);
+    EXPECT_EQ(ap.AltaUsuarioSip("u16", SIP_USR_TELEFONO, codecs, 1, 0), 5);  // the freed record
+    EXPECT_EQ(ap.DameSipua()->BuscaUsuario("u16"), 5);
+    struct {
+        int iPedido, iPeriodo;
+    } periodos[] = {{60, 90}, {90, 90}, {120, 120}};
+    for (auto& p : periodos) {
+        EXPECT_EQ(ap.ActualizaParamSip(p.iPedido), 0);
+        EXPECT_EQ(ap.DameSipua()->DamePeriodoSesion(), p.iPeriodo);
+    }
+}
+
+TEST_F(AgenteSip, RemovingAUserEndsItsSessionsReportedFirst) {
+    Arranca();
+    std::string tag = Dialogo("baja1");
+    EXPECT_EQ(ap.BajaUsuarioSip("ua", 0), 0);
+    ASSERT_TRUE(ap.Espera("Traplic_Closed"));
+    std::string bye;
+    for (int i = 0; i < 50 && bye.empty(); i++) {
+        std::string r = crudo.Recibe(100);
+        if (r.compare(0, 4, "BYE ") == 0) bye = r;
+    }
+    EXPECT_FALSE(bye.empty());
+    EXPECT_EQ(ap.DameSipua()->BuscaUsuario("ua"), -1);
+    crudo.Envia(Mensaje("OPTIONS", "sinusuario", ""));
+    EXPECT_EQ(Estado(RespuestaFinal(crudo, "sinusuario")), 503);
+}
+
+// The user table is written by the front end while the supervision thread reads it.
+TEST_F(AgenteSip, UsersAddedAndRemovedWhileRequestsArrive) {
+    Arranca();
+    std::atomic<bool> fin{false};
+    std::thread altas([&] {
+        const int32_t codecs[] = {8};
+        while (!fin) {
+            for (int i = 1; i < 8; i++) ap.AltaUsuarioSip(("u" + std::to_string(i)).c_str(), SIP_USR_TELEFONO, codecs, 1, 0);
+            for (int i = 1; i < 8; i++) ap.BajaUsuarioSip(("u" + std::to_string(i)).c_str(), i);
+        }
+    });
+    for (int i = 0; i < 40; i++) {
+        const std::string id = "carrera" + std::to_string(i);
+        crudo.Envia(Mensaje("OPTIONS", id, "", "", "", 1, "70", "u" + std::to_string(1 + i % 7)));
+        const int e = Estado(RespuestaFinal(crudo, id));
+        EXPECT_TRUE(e == 200 || e == 503) << e;
+    }
+    fin = true;
+    altas.join();
+    crudo.Envia(Mensaje("OPTIONS", "final", ""));
+    EXPECT_EQ(Estado(RespuestaFinal(crudo, "final")), 200);
+}
+
+// Mutations of well-formed requests and answers (bytes flipped, cut, repeated) into the agent's
+// port: its dispatcher sees whatever the stack lets through, and it keeps answering.
+TEST_F(AgenteSip, MutatedDatagramsNeverStopTheAgent) {
+    Arranca();
+    const std::string semillas[] = {
+        Invite("m1", "Subject: radio\r\nPriority: urgent\r\nSupported: timer\r\nSession-Expires: 90\r\n"
+                     "Replaces: abc%3Bto-tag%3D1\r\nReferred-By: <sip:r@h>\r\n", "0 8 123"),
+        Invite("m2", "Subject: IA call\r\n", "8") + "a=type:Radio-TxRx\r\na=bss:QX7N\r\na=fid:1\r\na=ptt_rep:2\r\n",
+        Mensaje("SUBSCRIBE", "m3", "Event: WG67 KEY-IN\r\nExpires: 60\r\n"),
+        Mensaje("REFER", "m4", "Refer-To: <sip:b@h?Replaces=a%40h%3Bto-tag%3D1&X=y>\r\n", "", "t", 2),
+        Mensaje("INFO", "m5", "Content-Type: text/plain\r\n", "End of Intrusion", "t", 2),
+        Mensaje("NOTIFY", "m6", "Event: WG67 KEY-IN\r\nSubscription-State: active\r\nContent-Type: text/plain\r\n",
+                "1,sip:a@b\r\n", "t", 2),
+        Mensaje("OPTIONS", "m7", ""),
+        "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKx\r\nFrom: <sip:a@b>;tag=1\r\n"
+        "To: <sip:c@d>;tag=2\r\nCall-ID: m8\r\nCSeq: 1 INVITE\r\nRSeq: 1\r\nContent-Length: 0\r\n\r\n",
+    };
+    uint32_t x = 12345;
+    auto Azar = [&x](uint32_t n) {
+        x = x * 1103515245u + 12345u;
+        return (x >> 8) % n;
+    };
+    for (int i = 0; i < 3000; i++) {
+        std::string m = semillas[Azar(sizeof semillas / sizeof semillas[0])];
+        const int n = 1 + static_cast<int>(Azar(6));
+        for (int k = 0; k < n && !m.empty(); k++) {
+            const size_t p = Azar(static_cast<uint32_t>(m.size()));
+            switch (Azar(4)) {
+            case 0: m[p] = static_cast<char>(Azar(256)); break;
+            case 1: m.resize(p); break;
+            case 2: m.insert(p, m.substr(p, Azar(64))); break;
+            default: m.erase(p, Azar(16)); break;
+            }
+        }
+        crudo.Envia(m);
+        if (i % 200 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (int i = 0; i < 3 ; i++) {
+        const std::string id = "vivo" + std::to_string(i);
+        crudo.Envia(Mensaje("OPTIONS", id, ""));
+        if (Estado(RespuestaFinal(crudo, id, 3000)) == 200) return;
+    }
+    ADD_FAILURE() << "the agent no longer answers";
+}
+
 TEST(EventosSip, EachCodeReachesItsOperation) {
     struct AplicSola : AplicPrueba {
         AplicSola() { poAplic = this; }
