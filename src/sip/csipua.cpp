@@ -134,7 +134,7 @@ int CSipua::Inicia_Sipua(const char* szIp, int iPuerto, const char* szUserAgent,
         std::memset(asUsuarios, 0, sizeof asUsuarios);
         iNumUsuarios = 0;
     }
-    osip_trace_initialize_func(OSIP_INFO4, &TrazaOsip);
+    osip_trace_initialize_func(static_cast<osip_trace_level_t>(4), &TrazaOsip);
     {
         std::lock_guard<std::mutex> lk(tMutexSesiones);
         LimpiaSesiones();
@@ -448,6 +448,7 @@ SesionSip* CSipua::NuevaSesionEntrante(int cid) {
             s.oTemporizador.Reinicia();
             s.cid = cid;
             s.did = -1;
+            s.iUsuario = -1;  // not user 0: a session refused before it is handed out belongs to nobody
             s.iMarca = -1;
             s.iPttId = -1;
             s.canal = -1;
