@@ -42,6 +42,11 @@ public:
     bool bRadio = false;     // ... as a radio session
     int32_t iOptions = 0;    // result of Traplic_Options
 
+    // The supervision loop calls back into this object: it ends before the records go.
+    ~AplicPrueba() {
+        if (DameSipua()) DameSipua()->Para();
+    }
+
     VK_OP(Traplic_Call_Proceeding)
     VK_OP(Traplic_Ringing)
     VK_OP(Traplic_Released)

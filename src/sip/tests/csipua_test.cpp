@@ -108,8 +108,8 @@ TEST_F(AgenteSip, ScreensIncomingInvites) {
             EXPECT_EQ(r.find(c.szNoDebeContener), std::string::npos) << c.szNombre << "\n" << r;
         }
     }
-    EXPECT_TRUE(EnLog("Seleccion de codec no valida"));
-    EXPECT_TRUE(EnLog("Invite no subject and priority"));
+    EXPECT_TRUE(EsperaLog("Seleccion de codec no valida"));
+    EXPECT_TRUE(EsperaLog("Invite no subject and priority"));
     auto se120 = ap.Ultima("Traplic_Invite");
     EXPECT_STREQ(se120.s.acSubject, "radio");
 }
@@ -121,7 +121,7 @@ TEST_F(AgenteSip, ThirtyFirstConcurrentInviteGets480) {
     ASSERT_TRUE(ap.Espera("Traplic_Invite", CSipua::MAX_SESIONES));
     crudo.Envia(Invite("lleno30", "Subject: IA call\r\n"));
     EXPECT_EQ(Estado(RespuestaFinal(crudo, "lleno30")), 480);
-    EXPECT_TRUE(EnLog("SIPUA: Lista de llamadas llena"));
+    EXPECT_TRUE(EsperaLog("SIPUA: Lista de llamadas llena"));
 }
 
 TEST_F(AgenteSip, DerivesThePriorityOfAnIncomingCall) {
@@ -387,6 +387,39 @@ TEST_F(AgenteSip, MutatedDatagramsNeverStopTheAgent) {
         if (Estado(RespuestaFinal(crudo, id, 3000)) == 200) return;
     }
     ADD_FAILURE() << "the agent no longer answers";
+}
+
+TEST_F(AgenteSip, HoldResumeAndSessionTypeReinvites) {
+    Arranca();
+    Dialogo("retiene1");
+    const int cid = ap.Ultima("Traplic_ACK").s.cid;
+    auto Reinvite = [&]() {
+        for (int i = 0; i < 50; i++) {
+            std::string r = crudo.Recibe(100);
+            if (r.compare(0, 7, "INVITE ") == 0) {
+                std::string ok = "SIP/2.0 200 OK\r\n";
+                for (const char* h : {"Via", "From", "To", "Call-ID", "CSeq"}) ok += std::string(h) + ": " + Valor(r, h) + "\r\n";
+                const std::string sdp = SdpOferta("8");
+                ok += "Contact: <sip:x@127.0.0.1:5080>\r\nContent-Type: application/sdp\r\nContent-Length: " +
+                      std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+                crudo.Envia(ok);
+                return r;
+            }
+        }
+        return std::string();
+    };
+    ASSERT_GE(ap.DameSipua()->Retiene(0, cid), 0);
+    std::string r = Reinvite();
+    EXPECT_NE(r.find("a=sendonly"), std::string::npos) << r;
+    EXPECT_EQ(r.find("a=sendrecv"), std::string::npos) << r;
+    ASSERT_GE(ap.DameSipua()->Recupera(0, cid), 0);
+    r = Reinvite();
+    EXPECT_NE(r.find("a=sendrecv"), std::string::npos) << r;
+    ASSERT_GE(ap.CambiaTipoSesion(0, cid, 1, 1), 0);
+    r = Reinvite();
+    EXPECT_NE(r.find("m=audio 5004 RTP/AVP 8 0 123\r\n"), std::string::npos) << r;
+    EXPECT_NE(r.find("a=rtpmap:123 R2S/8000"), std::string::npos) << r;
+    EXPECT_EQ(Valor(r, "Subject"), "radio") << r;
 }
 
 TEST(EventosSip, EachCodeReachesItsOperation) {
