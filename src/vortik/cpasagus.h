@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
-#include "caplic.h"
+#include "sip/caplic.h"
 #include "cgestorllamada.h"
-#include "cgus.h"
+#include "sip/cgus.h"
 
 class CSupervisorRecurso;
 struct NotificacionEstado;

@@ -28,7 +28,7 @@
 #include "comun/cdireccionip.h"
 #include "cfg/cfgpasarela.h"
 #include "ctablapttid.h"
-#include "datoseventosip.h"
+#include "sip/datoseventosip.h"
 #include "comun/tablacontadores.h"
 
 class CCONFIG;

@@ -18,6 +18,7 @@
 #include "cgescfg.h"
 #include "comun/hilo.h"
 #include "comun/nlog.h"
+#include "sip/cgus.h"
 
 namespace {
 AccionesSenales gsAcciones{};
@@ -123,7 +124,7 @@ void mainGestorSenales(int iSenal) {
         Termina(-1);
     case SIGTERM:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGTERM %d", iSenal);
-        // The SIP stack is stopped here once the core has one (eXosip_quit).
+        if (!mainParando()) SipParaPila();  // eXosip_quit, once its supervision loop has ended
         DuermeMs(2000);
         Parar();
         Termina(0);

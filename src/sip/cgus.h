@@ -1,12 +1,15 @@
-// SIP front end: the road between the gateway application and the SIP user agent (users,
-// calls, answers, OPTIONS, subscriptions). This build has no SIP user agent: every operation
-// logs that SIP is not available and fails.
+// SIP front end: the only road between the gateway application and the SIP user agent. Down:
+// registers the resources as SIP users, places, answers, refuses, modifies and ends calls,
+// sends OPTIONS and SUBSCRIBE. Up: every event code of the user agent becomes one operation of
+// the application interface Caplic, with a copy of the session concerned.
 #pragma once
 
 #include <cstdint>
 
 class Caplic;
 class CSipua;
+
+int TrataEventoSip(int iUsuario, int iCodigo, int cid, int iValor4, intptr_t iValor5);
 
 // Radio call parameters handed to IniciaLlamada (may be absent).
 struct ParamLlamadaRadio {
@@ -30,9 +33,13 @@ public:
     Cgus(const Cgus&) = delete;
     Cgus& operator=(const Cgus&) = delete;
 
+    // iModoSistema: the configuration's iCfgModoSistema; non-zero gives the plain URI parameters.
     int Inicia_Sipua_Gus(const char* szNombre, int iTipo, const int32_t* piCodecs, int iNumCodecs,
-                         const char* szDirLocal, const char* szDirFija, int iOpcion, Caplic* poAplic);
-    int AltaUsuarioSip(const char* szNombre, int iTipo, const int32_t* piCodecs, int iNumCodecs, int iOpcion);
+                         const char* szDirLocal, const char* szDirFija, int iOpcion, Caplic* poAplic,
+                         int iModoSistema = 0);
+    // iOpcion: the user is registered (REGISTER) when non-zero, with szClave as its password.
+    int AltaUsuarioSip(const char* szNombre, int iTipo, const int32_t* piCodecs, int iNumCodecs, int iOpcion,
+                       const char* szClave = nullptr);
     int ActualizaAltaUsuarioSip(const char* szNombre, int iTipo, const int32_t* piCodecs, int iNumCodecs,
                                 int iOpcion);
     int BajaUsuarioSip(const char* szNombre, int iIndice);
@@ -53,7 +60,13 @@ public:
     int EnviaInfo(int iUsuario, int cid, const char* szTipoContenido, const char* szCuerpo);
     int Suscribe(int iUsuario, const char* szTo, const char* szFrom, const char* szEvento, int iExpira);
 
+    // The user agent, null until SIP has been started.
+    CSipua* DameSipua() const { return poSipua; }
+
 protected:
+    int RegistraUsuario(const char* szNombre, int iTipo, const int32_t* piCodecs, int iNumCodecs, int iOpcion,
+                        const char* szClave, const char* szLogAlta, const char* szLogError);
+    friend int TrataEventoSip(int, int, int, int, intptr_t);
     CSipua* poSipua;
     Caplic* poAplic;
     int32_t iPuertoSip;
@@ -64,5 +77,9 @@ protected:
     } asUsuarios[MAX_USUARIOS];
 };
 
-// Event call-back of the user agent; 0, or Traplic_Options's result for code 61.
-int TrataEventoSip(int iUsuario, int iCodigo, int cid, int iValor4, int iValor5);
+// Event call-back of the user agent; 0, or Traplic_Options's result for code 61. iValor5 is a
+// number or, for an INFO (code 55), the body text.
+int TrataEventoSip(int iUsuario, int iCodigo, int cid, int iValor4, intptr_t iValor5);
+
+// Stops the SIP stack (at the core's exit): the supervision loop first, then eXosip_quit.
+void SipParaPila();

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "datoseventosip.h"
+#include "sip/datoseventosip.h"
 
 class Caplic {
 public:
