@@ -124,7 +124,7 @@ void mainGestorSenales(int iSenal) {
         Termina(-1);
     case SIGTERM:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGTERM %d", iSenal);
-        if (!mainParando()) SipParaPila();  // eXosip_quit, once its supervision loop has ended
+        if (!(gsAcciones.fParando && gsAcciones.fParando())) SipParaPila();  // eXosip_quit, once its supervision loop has ended
         DuermeMs(2000);
         Parar();
         Termina(0);

@@ -8,6 +8,7 @@
 struct AccionesSenales {
     void (*fParar)();            // the stop flag
     void (*fPideRol)(int iRol);  // 1 become principal (SIGUSR1), 2 become reserve (SIGUSR2)
+    bool (*fParando)();          // whether a stop is already under way
 };
 
 // Blocks the asynchronous signals in the calling thread (and so in every thread it creates

@@ -169,7 +169,7 @@ int mainVelkord(int argc, char** argv) {
 
     pObjetoLog = new CIniciaLog("_pelm.log");
     NLOG::Log(NLOG::INFO, "ARRANQUE VORTIK");
-    const AccionesSenales sAcciones = {mainParar, mainPideRol};
+    const AccionesSenales sAcciones = {mainParar, mainPideRol, mainParando};
     mainInstalaSenales(&sAcciones);
     tArranque = std::time(nullptr);
     FijaPrioridadHilo(1);
