@@ -48,27 +48,28 @@ bool LeeToken(char* szBuf) {
     return gpFichero && std::fscanf(gpFichero, "%31s", szBuf) == 1;
 }
 
-int LeeEntero(const char* szPrompt) {
-    TcpCons::Printf("%s\n", szPrompt);
-    char ac[LON_COMANDO] = {0};
+// The answer to a prompt: the next token of the command file (echoed), else a console line.
+void LeeRespuesta(char* ac) {
+    ac[0] = '\0';
     if (gpFichero && LeeToken(ac)) {
         TcpCons::Printf("%s", ac);
-    } else {
-        LeeLineaConsola(ac);
-        QuitaFinLinea(ac);
+        return;
     }
+    LeeLineaConsola(ac);
+    QuitaFinLinea(ac);
+}
+
+int LeeEntero(const char* szPrompt) {
+    TcpCons::Printf("%s\n", szPrompt);
+    char ac[LON_COMANDO];
+    LeeRespuesta(ac);
     return std::atoi(ac);
 }
 
 int LeeEnteroDefecto(const char* szPrompt, int iDefecto) {
     TcpCons::Printf("%s[%d]\n", szPrompt, iDefecto);
-    char ac[LON_COMANDO] = {0};
-    if (gpFichero && LeeToken(ac)) {
-        TcpCons::Printf("%s", ac);
-    } else {
-        LeeLineaConsola(ac);
-        QuitaFinLinea(ac);
-    }
+    char ac[LON_COMANDO];
+    LeeRespuesta(ac);
     char* pFin = nullptr;
     long l = std::strtol(ac, &pFin, 10);
     if (ac[0] == '\0' || *pFin != '\0') return iDefecto;
