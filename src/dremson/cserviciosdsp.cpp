@@ -14,7 +14,8 @@
 #include "ipcdremson.h"
 #include "trazadsp.h"
 
-CServiciosDsp oDremson;
+// Never destroyed: its threads run until the process ends.
+CServiciosDsp& oDremson = *new CServiciosDsp;
 
 namespace {
 constexpr unsigned int PAUSA_ARRANQUE_MS = 20;

@@ -167,4 +167,4 @@ private:
 };
 
 // The service object of the process.
-extern CServiciosDsp oDremson;
+extern CServiciosDsp& oDremson;
