@@ -115,25 +115,25 @@ void LeeNumeros(Numeros* p) {
 struct Cuarteto {
     const char* szPrompt;
     const char* szResultado;
-    int (CServiciosDsp::*pfComando)(int32_t, int);
+    int (*pfComando)(int32_t, int);
 };
 const Cuarteto kTimeslots[4] = {
-    {"Timeslot IF-TX:", "oDremson.TomaCanalIfTx(%d)=%d\n", &CServiciosDsp::TomaCanalIfTx},
-    {"Timeslot IF-RX:", "oDremson.TomaCanalIfRx(%d)=%d\n", &CServiciosDsp::TomaCanalIfRx},
-    {"Timeslot HOST-TX:", "oDremson.TomaCanalHostTx(%d)=%d\n", &CServiciosDsp::TomaCanalHostTx},
-    {"Timeslot HOST-RX:", "oDremson.TomaCanalHostRx(%d)=%d\n", &CServiciosDsp::TomaCanalHostRx},
+    {"Timeslot IF-TX:", "oDremson.TomaCanalIfTx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCanalIfTx(n, v); }},
+    {"Timeslot IF-RX:", "oDremson.TomaCanalIfRx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCanalIfRx(n, v); }},
+    {"Timeslot HOST-TX:", "oDremson.TomaCanalHostTx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCanalHostTx(n, v); }},
+    {"Timeslot HOST-RX:", "oDremson.TomaCanalHostRx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCanalHostRx(n, v); }},
 };
 const Cuarteto kCodecs[4] = {
-    {"Codec IF-TX:", "oDremson.TomaCodecIfTx(%d)=%d\n", &CServiciosDsp::TomaCodecIfTx},
-    {"Codec IF-RX:", "oDremson.TomaCodecIfRx(%d)=%d\n", &CServiciosDsp::TomaCodecIfRx},
-    {"Codec HOST-TX:", "oDremson.TomaCodecHostTx(%d)=%d\n", &CServiciosDsp::TomaCodecHostTx},
-    {"Codec HOST-RX:", "oDremson.TomaCodecHostRx(%d)=%d\n", &CServiciosDsp::TomaCodecHostRx},
+    {"Codec IF-TX:", "oDremson.TomaCodecIfTx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCodecIfTx(n, v); }},
+    {"Codec IF-RX:", "oDremson.TomaCodecIfRx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCodecIfRx(n, v); }},
+    {"Codec HOST-TX:", "oDremson.TomaCodecHostTx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCodecHostTx(n, v); }},
+    {"Codec HOST-RX:", "oDremson.TomaCodecHostRx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCodecHostRx(n, v); }},
 };
 void DialogoCuarteto(int n, const Cuarteto (&as)[4]) {
     int ai[4];
     for (int i = 0; i < 4; i++) ai[i] = LeeEntero(as[i].szPrompt);
     CMaster m;
-    for (int i = 0; i < 4; i++) TcpCons::Printf(as[i].szResultado, ai[i], (oDremson.*as[i].pfComando)(n, ai[i]));
+    for (int i = 0; i < 4; i++) TcpCons::Printf(as[i].szResultado, ai[i], as[i].pfComando(n, ai[i]));
 }
 
 void DialogoDtmf(int n) {

@@ -36,6 +36,8 @@ int DescriptorVivo(const char* sz) {
 
 int main(int argc, char** argv) {
     mtrace();
+    // Whole lines on the standard output even when it is a file (the core's, a console).
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     FijaPrioridadHilo(1);
     if (argc < 2) {
         std::printf(" %s     V%d.%d.%d  (%s)\n", NOMBRE_DREMSON, VERSION_DREMSON[0], VERSION_DREMSON[1],
