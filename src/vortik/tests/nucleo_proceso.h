@@ -1,5 +1,5 @@
-// The core as a real process in the test's sandbox, with the simulated board and the stand-in
-// under the names of the programs the core starts.
+// The core as a real process in the test's sandbox, with the simulated board, the real DSP
+// service and the stand-in under the names of the other programs the core starts.
 #pragma once
 
 #include <fcntl.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -26,14 +27,31 @@ inline std::string DirBuild() {
 
 using ficheros_pruebas::LeeTodo;
 
-// The stand-in under every name the core may start; its journal in /mnt/ramfs/standin.
+// The DSP service: the real program, which boots the simulated DSP from the images in /var.
+inline void InstalaDremson() {
+    const std::string sDremson = DirBuild() + "/src/dremson/dremson";
+    unlink("/usr/bin/dremson");
+    if (symlink(sDremson.c_str(), "/usr/bin/dremson") != 0) std::perror("symlink");
+    for (const char* f : {"/var/boot-hpi.bin", "/var/qln6747.bin"}) {
+        FILE* p = std::fopen(f, "wb");
+        if (!p) {
+            std::perror(f);
+            continue;
+        }
+        for (int i = 0; i < 2048; i++) std::fputc((i * 7 + 3) & 0xFF, p);
+        std::fclose(p);
+    }
+}
+
+// The stand-in under every other name the core may start; its journal in /mnt/ramfs/standin.
 inline void InstalaSustitutos() {
     const std::string sStandin = DirBuild() + "/sim/standin/standin";
-    for (const char* n : {"dremson", "lintaro", "fonmira", "kalvesk", "sopwent", "norbeck", "plenwat", "tuskev"}) {
+    for (const char* n : {"lintaro", "fonmira", "kalvesk", "sopwent", "norbeck", "plenwat", "tuskev"}) {
         const std::string sDestino = std::string("/usr/bin/") + n;
         unlink(sDestino.c_str());
         if (symlink(sStandin.c_str(), sDestino.c_str()) != 0) std::perror("symlink");
     }
+    InstalaDremson();
     mkdir("/mnt/ramfs/standin", 0755);
     setenv("VK_STANDIN_DIR", "/mnt/ramfs/standin", 1);
     mkdir("/mnt/ramfs/var", 0755);
