@@ -1,6 +1,8 @@
 // The DSP service's channel table, command wrappers, event forwarding and resource channels,
 // driven through the real queues by made-up resource processes against the simulated DSP.
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "serviciopruebas.h"
 
@@ -260,6 +262,26 @@ TEST_F(ServicioDsp, ChannelsOpenOnlyForAnnouncedProcessesOnceEach) {
     EXPECT_FALSE(EsperaMensaje(T("Libera", {id}), 1, 300));
     EXPECT_EQ(Cuenta(T("Creado", {id})), 0);
     EXPECT_EQ(oDremson.RecursosEnUso(), 1);
+}
+
+// The core's announcements may race (a repeated announcement from its supervisor thread while
+// its channel handler announces): one channel per process all the same.
+TEST_F(ServicioDsp, RacingAnnouncementsOfTheSameProcessesOpenOneChannelEach) {
+    std::vector<std::thread> v;
+    for (int h = 0; h < 3; h++)
+        v.emplace_back([] {
+            for (int32_t pid = 51000; pid < 51020; pid++) IpcDremson::CreaCanal(pid);
+        });
+    for (auto& t : v) t.join();
+    EXPECT_EQ(IpcDremson::NumCanales(), 20);
+    std::vector<int> vEntradas;
+    for (int32_t pid = 51000; pid < 51020; pid++) vEntradas.push_back(IpcDremson::BuscaPid(pid));
+    std::sort(vEntradas.begin(), vEntradas.end());
+    EXPECT_EQ(std::unique(vEntradas.begin(), vEntradas.end()), vEntradas.end());
+    EXPECT_GE(vEntradas.front(), 0);
+    EXPECT_EQ(IpcDremson::CreaCanal(51020 + IpcDremson::MAX_CANALES), 0);
+    for (int32_t pid = 61000; pid < 61000 + IpcDremson::MAX_CANALES - 21; pid++) IpcDremson::CreaCanal(pid);
+    EXPECT_EQ(IpcDremson::CreaCanal(70000), -2);  // a 41st process gets no channel
 }
 
 TEST_F(ServicioDsp, StartingTheDspTwiceIsRefused) {
