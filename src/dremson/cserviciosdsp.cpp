@@ -137,7 +137,9 @@ int CServiciosDsp::ArrancaRecurso(int32_t idRecurso, int32_t /*iArgumento*/, Col
     }
     int iCanal = -1;
     Toma();
-    for (int c = 0; c < NUM_CANALES; c++) {
+    // The link may have fallen since the check: a channel taken now would outlive the fall.
+    if (e.iEstadoDsp != DSP_OK) r = CMasterDsp::ERR_ENLACE_CAIDO;
+    for (int c = 0; c < NUM_CANALES && r == 0; c++) {
         if (e.aiIdRecurso[c] >= 0) continue;
         e.aiIdRecurso[c] = idRecurso;
         e.apCanalIpc[c] = pCanal;
@@ -149,17 +151,22 @@ int CServiciosDsp::ArrancaRecurso(int32_t idRecurso, int32_t /*iArgumento*/, Col
     }
     Suelta();
     if (iCanal < 0) {
-        // Another request took the last channel meanwhile: the requester must hear a refusal.
+        // The link fell, or another request took the last channel meanwhile: the requester
+        // must hear a refusal.
         if (pCanal) pCanal->EnviaLiberaRecurso(idRecurso);
-        return ERR_SIN_ENTRADA;
+        return r != 0 ? r : ERR_SIN_ENTRADA;
     }
     r = e.oMaster.ArrancaRecurso(iCanal);
     TrazaDsp("DREMSON: asListaDsp[%d].oMaster.ArrancaRecurso( %d ) = %d\n", 0, iCanal, r);
-    if (pCanal) {
-        if (r == CMasterDsp::ERR_ENLACE_CAIDO)
-            pCanal->EnviaLiberaRecurso(idRecurso);
-        else
-            pCanal->EnviaDspRecursoCreado(idRecurso);
+    if (r == CMasterDsp::ERR_ENLACE_CAIDO) {
+        // The owner is told the channel is gone, so it must be: free it unless the fall of
+        // the link did already.
+        Toma();
+        if (e.aiIdRecurso[iCanal] == idRecurso && e.apCanalIpc[iCanal] == pCanal) VaciaCanal(e, iCanal);
+        Suelta();
+        if (pCanal) pCanal->EnviaLiberaRecurso(idRecurso);
+    } else if (pCanal) {
+        pCanal->EnviaDspRecursoCreado(idRecurso);
     }
     return r;
 }

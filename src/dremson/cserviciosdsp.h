@@ -147,6 +147,8 @@ private:
     // Resource id and owner of a channel of DSP 0 that an event names; false when the event
     // goes nowhere (channel above 15, DSP not started, channel free or without owner).
     bool Destino(int iDsp, int iCanal, int32_t* pidRecurso, Cola** ppCanal);
+    // An incoming call on the channel no longer waits for its answer.
+    void NingunaLlamadaEspera(int iDsp, int iCanal);
     // The trace of an event handler, written with tMutex released.
     void TrazaEvento(bool bEnviado, const char* szFormato, ...) __attribute__((format(printf, 3, 4)));
     // Frees one channel of the table (tMutex held).

@@ -25,8 +25,11 @@ int CServiciosDsp::Ejecuta(int32_t idRecurso, const char* szNombre, std::initial
 
 void CServiciosDsp::AvisaLiberaSiCaido(int iResultado, int iDsp, int iCanal, int32_t idRecurso) {
     if (iResultado != CMasterDsp::ERR_ENLACE_CAIDO || iDsp != 0 || iCanal < 0 || iCanal >= NUM_CANALES) return;
+    // Under the table's lock: the owner's channel may be closing on the main thread.
+    Toma();
     Cola* pCanal = asListaDsp[iDsp].apCanalIpc[iCanal];
     if (pCanal) pCanal->EnviaLiberaRecurso(idRecurso);
+    Suelta();
 }
 
 // One-value and two-value members differ only in the master operation they call.

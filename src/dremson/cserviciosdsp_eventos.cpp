@@ -17,6 +17,11 @@ bool CServiciosDsp::Destino(int iDsp, int iCanal, int32_t* pidRecurso, Cola** pp
     return true;
 }
 
+void CServiciosDsp::NingunaLlamadaEspera(int iDsp, int iCanal) {
+    if (iDsp == 0 && static_cast<uint16_t>(iCanal) < NUM_CANALES)
+        asListaDsp[0].aiIndicadores[static_cast<uint16_t>(iCanal)] &= ~IND_LLAMADA_ESPERA;
+}
+
 void CServiciosDsp::TrazaEvento(bool bEnviado, const char* szFormato, ...) {
     char ac[256];
     va_list ap;
@@ -92,23 +97,22 @@ DSP_EVENTO(EvtErrorProtocolo, EnviaDspErrorProtocolo)
 DSP_EVENTO(EvtLlamadoDescuelga, EnviaDescuelga)
 
 void CServiciosDsp::EvtReposo(int iDsp, int iCanal) {
+    // No call waits any more, owner or not; cleared before the owner hears of it, which may
+    // choose an answer at once.
+    NingunaLlamadaEspera(iDsp, iCanal);
     int32_t id;
     Cola* p;
     bool b = Destino(iDsp, iCanal, &id, &p);
     if (b) p->EnviaDspReposo(id);
-    // No call waits any more, owner or not.
-    if (iDsp == 0 && static_cast<uint16_t>(iCanal) < NUM_CANALES)
-        asListaDsp[0].aiIndicadores[static_cast<uint16_t>(iCanal)] &= ~IND_LLAMADA_ESPERA;
     TrazaEvento(b, "CDREMSON::EvtReposo( %d, %d)\n", iDsp, iCanal);
 }
 
 void CServiciosDsp::EvtLlamadaLiberada(int iDsp, int iCanal, int iCausa) {
+    NingunaLlamadaEspera(iDsp, iCanal);
     int32_t id;
     Cola* p;
     bool b = Destino(iDsp, iCanal, &id, &p);
     if (b) p->EnviaFinLlamadaCausa(id, iCausa);
-    if (iDsp == 0 && static_cast<uint16_t>(iCanal) < NUM_CANALES)
-        asListaDsp[0].aiIndicadores[static_cast<uint16_t>(iCanal)] &= ~IND_LLAMADA_ESPERA;
     TrazaEvento(b, "CDREMSON::EvtLlamadaLiberada( %d, %d, %d)\n", iDsp, iCanal, iCausa);
 }
 
@@ -119,11 +123,17 @@ void CServiciosDsp::EvtLlamadaEntrante(int iDsp, int iCanal, int iPrioridad, con
     if (iDsp != 0 || usCanal >= NUM_CANALES) return;
     if (!pucOrigen) iLongOrigen = 0;
     if (!pucDestino) iLongDestino = 0;
+    EntradaDsp& e = asListaDsp[0];
+    const int iRespuesta = e.aiRespuestas[usCanal];
+    // Without an automatic answer the call waits; marked before the owner hears of it, which
+    // may choose an answer at once.
+    const bool bEspera = iRespuesta < RESPUESTA_LIBRE || iRespuesta > RESPUESTA_FUERA_SERVICIO;
+    if (bEspera) e.aiIndicadores[usCanal] |= IND_LLAMADA_ESPERA;
     int32_t id;
     Cola* p;
     bool b = Destino(iDsp, iCanal, &id, &p);
     if (b) p->EnviaLlama(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino);
-    int32_t idRecurso = asListaDsp[0].aiIdRecurso[usCanal];
+    int32_t idRecurso = e.aiIdRecurso[usCanal];
     Suelta();
     char acOrigen[31] = {0}, acDestino[31] = {0};
     if (iLongOrigen > 0) std::memcpy(acOrigen, pucOrigen, static_cast<size_t>(iLongOrigen < 30 ? iLongOrigen : 30));
@@ -132,11 +142,9 @@ void CServiciosDsp::EvtLlamadaEntrante(int iDsp, int iCanal, int iPrioridad, con
     TrazaDsp("CDREMSON::EvtLlamadaEntrante(iDsp=%d, Recurso=%d, Prioridad=%d, Origen=%s, Destino=%s )\n", iDsp,
              idRecurso, iPrioridad, acOrigen, acDestino);
     if (!b) TrazaDsp("CDREMSON-> ERROR. Recurso DSP no existe\n");
-    EntradaDsp& e = asListaDsp[0];
-    int iRespuesta = e.aiRespuestas[usCanal];
     static const char* const kRespuestas[] = {nullptr, "LIBRE", "OCUPADO", "CONGESTION", "FUERA DE SERVICIO"};
     switch (iRespuesta) {
-        case RESPUESTA_NINGUNA: e.aiIndicadores[usCanal] |= IND_LLAMADA_ESPERA; break;
+        case RESPUESTA_NINGUNA: break;
         case RESPUESTA_LIBRE:
         case RESPUESTA_OCUPADO:
         case RESPUESTA_CONGESTION:
@@ -149,7 +157,6 @@ void CServiciosDsp::EvtLlamadaEntrante(int iDsp, int iCanal, int iPrioridad, con
             if (iRespuesta == RESPUESTA_FUERA_SERVICIO) RespondeFueraDeServicio(idRecurso);
             break;
         default:
-            e.aiIndicadores[usCanal] |= IND_LLAMADA_ESPERA;
             TrazaDsp("CDREMSON: Respuesta automatica %d corrupta. DSP=%d, Recurso=%d\n", iRespuesta, iDsp, idRecurso);
             break;
     }

@@ -1,6 +1,7 @@
 // The DSP service's channel table, command wrappers, event forwarding and resource channels,
 // driven through the real queues by made-up resource processes against the simulated DSP.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -57,9 +58,12 @@ TEST_F(ServicioDsp, SilentResourceProcessHoldingTwoChannelsLosesBothAndItsChanne
     ASSERT_EQ(IpcDremson::NumCanales(), 3);
     placa->Dsp("borra");
 
-    // a and c fall silent; b goes on beating.
+    // a and c fall silent; b goes on beating, each beat handled before the service's tick
+    // (a request behind it on the same channel shows it was).
     for (int i = 0; i < 6 && IpcDremson::NumCanales() > 1; i++) {
         b->Temporiza(1);
+        b->EnviaTomaCanalIfTx(b0, i);
+        ASSERT_TRUE(EsperaComando("9: " + Hex({0x05, 0x00, 2, 0, i})));
         IpcDremson::Temporiza();
     }
     EXPECT_EQ(IpcDremson::NumCanales(), 1);
@@ -216,6 +220,35 @@ TEST_F(ServicioDsp, LinkLossFreesEveryChannelTellsTheOwnersAndTheCoreAndTheLinkC
     // The supervision resets the hung DSP; it boots again and serves requests.
     EXPECT_TRUE(EsperaMensaje("EstadoDsp(3,1)", 1, 10000));
     EXPECT_GE(a.Pide(), 0);
+}
+
+// A request caught by the fall of the link is refused, and the refusal leaves no channel
+// taken behind it (the requester drops its id on the refusal).
+TEST_F(ServicioDsp, ChannelRequestsRacingLinkFallsLeaveNoChannelTaken) {
+    std::atomic<bool> bFin{false};
+    std::atomic<int> iConcedidos{0}, iRechazados{0};
+    std::thread t([&] {
+        for (int32_t id = 1; !bFin; id++) {
+            if (oDremson.ArrancaRecurso(id, 0, nullptr) == 0) {
+                oDremson.LiberaRecurso(id);
+                iConcedidos++;
+            } else {
+                iRechazados++;
+            }
+        }
+    });
+    for (int i = 0; i < 3; i++) {
+        Toma();
+        placa->Dsp("silencio 1");
+        ASSERT_TRUE(EsperaMensaje("EstadoDsp(3,0)", 1, 5000));
+        ASSERT_TRUE(EsperaMensaje("EstadoDsp(3,1)", 1, 10000));
+    }
+    bFin = true;
+    t.join();
+    EXPECT_GT(iConcedidos.load(), 0);
+    EXPECT_GT(iRechazados.load(), 0);
+    EXPECT_EQ(oDremson.RecursosEnUso(), 0);
+    EXPECT_EQ(Asignados(), std::vector<bool>(16, false));
 }
 
 TEST_F(ServicioDsp, IncomingCallIsAnsweredByTheChannelsAutomaticAnswer) {
