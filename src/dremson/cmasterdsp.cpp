@@ -51,6 +51,7 @@ int CMasterDsp::Lee(int* piLong, uint8_t* pucBuffer) {
 }
 
 int CMasterDsp::Escribe(int* piLong, const uint8_t* pucBuffer) {
+    std::lock_guard<std::mutex> l(tMutexEscritura);
     // A failed write is not detected: the DSP's silence brings the link down instead.
     *piLong = static_cast<int>(DameDispositivos().EscribeMensaje(iFd, pucBuffer, static_cast<size_t>(*piLong)));
     return 0;
@@ -150,6 +151,7 @@ int CMasterDsp::CargaFicheroDsp(int iFase) {
         return -1;
     }
     CDispositivos& disp = DameDispositivos();
+    std::lock_guard<std::mutex> l(tMutexEscritura);
     if (disp.FijaDireccion(iFd, uiDireccion) != 0) {
         if (!bAvisoImagen) NLOG::Log(NLOG::ERROR, "DREMSON[%d]: fallo fijando la direccion de %s", iDsp, szFichero);
         bAvisoImagen = true;

@@ -6,11 +6,13 @@
 // Threads (the DSP service owns them): a boot/receive thread runs ArrancaDsp and RecibeDsp,
 // a supervisor runs SupervisaEnlace every 20 ms; RecibeDsp and SupervisaEnlace must be
 // serialised by the caller (the service's lock). Commands may come from any thread at any
-// time: each is one write to the driver. The object takes no lock of its own.
+// time: each is one write to the driver. The object's one lock serialises the device writes:
+// the driver's memory address, set before an image load, must not move under a message.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "cprotocolodsphost.h"
 #include "mensajesdsp.h"
@@ -177,4 +179,5 @@ private:
     std::atomic<uint32_t> uiUltimoReloj{0};
     std::atomic<bool> bAvisoReloj{false};  // a failed clock read was logged
     bool bAvisoImagen = false;             // a failed image load was logged (boot thread only)
+    std::mutex tMutexEscritura;            // one device write (message or whole image load) at a time
 };

@@ -1,6 +1,9 @@
 // The DSP master against the simulated board's DSP, its clock moved by hand: the boot
 // sequence, the link coming up and going down, the keep-alive probes and the resets.
+#include <atomic>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "dsppruebas.h"
 
@@ -26,6 +29,42 @@ TEST_F(PlacaDsp, BootsBothPhasesInBlocksOf128WordsWithTheHandshake) {
     placa->Dsp("borra");
     EXPECT_EQ(master.ArrancaDsp(), static_cast<int>(3));
     EXPECT_EQ(LineasDe("arranque"), Esperado({"paso"}));
+}
+
+// The driver's memory address, set for an image, must not move under a message another
+// thread writes meanwhile: the board's journal of device calls shows them in order.
+TEST_F(PlacaDsp, MessagesFromOtherThreadsNeverCutIntoAnImageLoad) {
+    EscribeFichero(CMasterDsp::FICHERO_FASE1, Imagen(64 * 1024, 3));
+    EscribeFichero(CMasterDsp::FICHERO_FASE2, Imagen(64 * 1024, 4));
+    std::atomic<bool> bFin{false};
+    std::vector<std::thread> v;
+    for (int i = 0; i < 3; i++)
+        v.emplace_back([&] {
+            while (!bFin) master.EnviaCorto(dsp::CMD_LATIDO, dsp::CANAL_LATIDO, 0);
+        });
+    EXPECT_EQ(master.ArrancaDsp(), 1);
+    EXPECT_EQ(master.ArrancaDsp(), 2);
+    bFin = true;
+    for (auto& t : v) t.join();
+    placa->Orden("diario /mnt/ramfs/diario.txt");
+    std::ifstream f("/mnt/ramfs/diario.txt");
+    int iMensajes = 0, iCargas = 0, iCortes = 0;
+    bool bCargando = false;
+    for (std::string l; std::getline(f, l);) {
+        if (l.find("/dev/hpidsp") == std::string::npos) continue;
+        if (l.find(" setaddr ") != std::string::npos) {
+            iCargas += !bCargando;
+            bCargando = true;
+        } else if (l.find(" ioctl 0x8004480B ") != std::string::npos) {
+            bCargando = false;
+        } else if (l.find(" writemsg ") != std::string::npos) {
+            iMensajes++;
+            iCortes += bCargando;
+        }
+    }
+    EXPECT_EQ(iCargas, 2);
+    EXPECT_GT(iMensajes, 0);
+    EXPECT_EQ(iCortes, 0);
 }
 
 TEST_F(PlacaDsp, ImageWordsAreTheLittleEndianValueOfEachFourFileBytes) {

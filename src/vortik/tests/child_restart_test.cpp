@@ -1,8 +1,8 @@
 // Supervision of real child processes: the test process is the core (its resource supervisors,
-// child-channel handlers and DSP service supervisor) and the children are the resource programs
-// installed in the sandbox's /usr/bin, with the stand-in sim/standin under the names of the
-// programs that are not part of the system (radio, the DSP service). The resource programs are
-// seen through their logs and /proc, the stand-ins through their journal; the fixed waits of the
+// child-channel handlers and DSP service supervisor) and the children are the real DSP service
+// and resource programs installed in the sandbox's /usr/bin, with the stand-in sim/standin under
+// the names of the programs that are not part of the system (radio). The real programs are seen
+// through their logs and /proc, the stand-ins through their journal; the fixed waits of the
 // supervisors run twenty times faster.
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -33,6 +33,7 @@
 #include "ceventossuperec.h"
 #include "cpasagus.h"
 #include "csuperec.h"
+#include "ipc/cola.h"
 #include "ipcvortik.h"
 #include "nucleo_proceso.h"
 #include "comun/nlog.h"
@@ -265,6 +266,19 @@ protected:
         }
         return blk + " " + ign;
     }
+    // The DSP service opened its channel to the resource process: a DSP request sent in that
+    // process's name is answered (with no DSP on this board: a refusal, LiberaRecurso).
+    static bool ServicioAtiende(int iPidDsp, int iPidRecurso) {
+        static std::atomic<int> giRespuestas{0};
+        giRespuestas = 0;
+        Cola c(iPidDsp, COLA_HERMANO_CLIENTE, 0, iPidRecurso);
+        c.RegistraLiberaRecurso([](int32_t, int32_t) { giRespuestas++; });
+        // Requests sent before the service has the channel are lost: ask again.
+        return Hasta([&] {
+            c.EnviaArrancaRecurso(0);
+            return giRespuestas > 0;
+        }, 10);
+    }
     // Reaped: no process, not even a zombie, answers to the pid.
     static bool Recogido(int pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 
@@ -278,7 +292,7 @@ std::string Args(int rec, int nivel) {
 
 TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspService) {
     Instala("fonmira");
-    Instala("dremson");
+    pruebas::InstalaDremson();
     // A descriptor the core did not mark close-on-exec must not reach the child.
     int tubo[2];
     ASSERT_EQ(pipe(tubo), 0);
@@ -328,7 +342,10 @@ TEST_F(Nucleo, RestartsChildThatStopsHeartbeatWithSameArgumentsAndTellsTheDspSer
 
     int dsp = CSuperDsp::DamePid();
     ASSERT_GT(dsp, 0);
-    EXPECT_TRUE(Hasta([&] { return HayLinea(dsp, "hermano " + std::to_string(segundo) + " 3"); }, 10));
+    EXPECT_TRUE(Hasta([&] {
+        return pruebas::LogDremson().find("IPCDREMSON: Asignado PID " + std::to_string(segundo) + " de recurso") !=
+               std::string::npos;
+    }, 10));
     // The resource processes learn the DSP service's pid when configured.
     EXPECT_TRUE(Hasta([&] {
         return pruebas::LogRecurso(2).find("IPCREC[2]: canal con el servicio DSP " + std::to_string(dsp) +
@@ -424,19 +441,21 @@ TEST_F(Nucleo, RequestsWhileStoppingEndInTheStateOfTheLastOne) {
         {"A", CSupervisorRecurso::ESTADO_EN_MARCHA, 2},
         {"ADA", CSupervisorRecurso::ESTADO_EN_MARCHA, 2},
     };
-    Instala("fonmira");
+    // The radio program's stand-in: what is tested is the supervisor, seen through the journal.
+    Instala("sopwent");
     superecFijaEspera(EsperaConPuerta);
     int rec = 12;
     for (const auto& c : casos) {
         SCOPED_TRACE(c.szPeticiones);
         CSupervisorRecurso& s = aoSupervisorRecurso[rec];
-        const std::string sArranque = "arranque fonmira " + Args(rec, 0x10);
+        const std::string sArranque = "arranque sopwent " + Args(rec, 0x10);
         auto Arranques = [&] {
             size_t n = 0;
-            for (const auto& a : Lineas("arranque fonmira"))
+            for (const auto& a : Lineas("arranque sopwent"))
                 if (a.linea == sArranque) ++n;
             return n;
         };
+        TipoIf(rec, TIPOIF_RADIO);
         Arranca(rec);
         ASSERT_TRUE(Hasta([&] { return !Lineas("config " + std::to_string(rec)).empty(); }, 20));
         CierraPuerta();
@@ -464,7 +483,8 @@ TEST_F(Nucleo, RequestsWhileStoppingEndInTheStateOfTheLastOne) {
 // user: what the supervisor uses outlives the static objects of the process.
 TEST_F(Nucleo, ExitDuringAStopLeavesTheSupervisorWhatItUses) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    Instala("fonmira");
+    Instala("sopwent");
+    TipoIf(13, TIPOIF_RADIO);
     EXPECT_EXIT(
         {
             superecFijaEspera(EsperaConPuerta);
@@ -554,7 +574,7 @@ TEST_F(Nucleo, InfoDumpListsSessionsAndStopsAtTheBufferEnd) {
 }
 
 TEST_F(Nucleo, DspStatesComeOnlyFromTheDspService) {
-    Instala("dremson");
+    pruebas::InstalaDremson();
     ASSERT_EQ(CSuperDsp::Inicia(), 0);
     ASSERT_TRUE(Hasta([] { return CSuperDsp::DamePid() > 0; }, 10));
     int pid = CSuperDsp::DamePid();
@@ -575,20 +595,26 @@ TEST_F(Nucleo, DspStatesComeOnlyFromTheDspService) {
 }
 
 TEST_F(Nucleo, SilentDspServiceIsRestartedAndResourcesLearnItsNewPid) {
-    Instala("dremson");
+    pruebas::InstalaDremson();
     Instala("fonmira");
-    Modo("dremson", "mudo");
     ASSERT_EQ(CSuperDsp::Inicia(), 0);
     Arranca(3);
     ASSERT_TRUE(Hasta([] { return CSuperDsp::DamePid() > 0; }, 10));
     int viejo = CSuperDsp::DamePid();
+    // Running (its heartbeat announced), then stopped: it falls silent on its channel.
+    ASSERT_TRUE(Hasta([] { return aoSupervisorRecurso[3].DamePidHijo() > 0; }, 10));
+    ASSERT_TRUE(ServicioAtiende(viejo, aoSupervisorRecurso[3].DamePidHijo()));
+    ASSERT_EQ(kill(viejo, SIGSTOP), 0);
     ASSERT_TRUE(Hasta([&] { return CSuperDsp::DamePid() > 0 && CSuperDsp::DamePid() != viejo; }, 40));
     int nuevo = CSuperDsp::DamePid();
     EXPECT_TRUE(Recogido(viejo));
-    // The pid is known at fork, before the new service has written its first line.
-    ASSERT_TRUE(Hasta([&] { return Lineas("arranque dremson").size() >= 2; }, 10));
-    auto a = Lineas("arranque dremson");
-    EXPECT_EQ(a[1].linea, "arranque dremson 16 " + std::to_string(getpid()));
+    // The new service runs with the same arguments.
+    std::string argumentos;
+    ASSERT_TRUE(Hasta([&] {
+        argumentos = pruebas::LeeTodo("/proc/" + std::to_string(nuevo) + "/cmdline");
+        return argumentos.find("dremson") != std::string::npos;
+    }, 10));
+    EXPECT_EQ(argumentos, std::string("/usr/bin/dremson\0" "16\0", 20) + std::to_string(getpid()) + std::string(1, '\0'));
     int hijo = aoSupervisorRecurso[3].DamePidHijo();
     ASSERT_GT(hijo, 0);
     EXPECT_TRUE(Hasta([&] {
@@ -607,7 +633,8 @@ TEST_F(Nucleo, DspServiceThatCannotRunIsReapedAndRelaunched) {
 }
 
 // A DSP service that exits at once is reaped and relaunched every second, while a resource
-// supervisor keeps sending on the channel being deleted and recreated.
+// supervisor keeps sending on the channel being deleted and recreated. The stand-in plays the
+// service here: the real one has no way to exit at once.
 TEST_F(Nucleo, DspServiceThatExitsAtOnceIsRelaunchedWhileResourcesSendToIt) {
     Instala("dremson");
     Instala("fonmira");

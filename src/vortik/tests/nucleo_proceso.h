@@ -1,5 +1,6 @@
-// The core as a real process in the test's sandbox, with the simulated board, the resource
-// programs and the stand-in under the names of the programs that are not part of the system.
+// The core as a real process in the test's sandbox, with the simulated board, the real DSP
+// service, the resource programs and the stand-in under the names of the programs that are not
+// part of the system.
 #pragma once
 
 #include <dirent.h>
@@ -29,8 +30,24 @@ inline std::string DirBuild() {
 
 using ficheros_pruebas::LeeTodo;
 
+// The DSP service: the real program, which boots the simulated DSP from the images in /var.
+inline void InstalaDremson() {
+    const std::string sDremson = DirBuild() + "/src/dremson/dremson";
+    unlink("/usr/bin/dremson");
+    if (symlink(sDremson.c_str(), "/usr/bin/dremson") != 0) std::perror("symlink");
+    for (const char* f : {"/var/boot-hpi.bin", "/var/qln6747.bin"}) {
+        FILE* p = std::fopen(f, "wb");
+        if (!p) {
+            std::perror(f);
+            continue;
+        }
+        for (int i = 0; i < 2048; i++) std::fputc((i * 7 + 3) & 0xFF, p);
+        std::fclose(p);
+    }
+}
+
 // The resource programs of this system as built; the stand-in under the names of the others
-// (radio, QSIG, data, RRC, and the DSP service), its journal in /mnt/ramfs/standin.
+// (radio, QSIG, data, RRC), its journal in /mnt/ramfs/standin.
 inline bool EsProgramaDelSistema(const std::string& sNombre) {
     return sNombre == "lintaro" || sNombre == "fonmira" || sNombre == "kalvesk";
 }
@@ -39,11 +56,12 @@ inline std::string RutaPrograma(const std::string& sNombre) {
                                          : DirBuild() + "/sim/standin/standin";
 }
 inline void InstalaProgramas() {
-    for (const char* n : {"dremson", "lintaro", "fonmira", "kalvesk", "sopwent", "norbeck", "plenwat", "tuskev"}) {
+    for (const char* n : {"lintaro", "fonmira", "kalvesk", "sopwent", "norbeck", "plenwat", "tuskev"}) {
         const std::string sDestino = std::string("/usr/bin/") + n;
         unlink(sDestino.c_str());
         if (symlink(RutaPrograma(n).c_str(), sDestino.c_str()) != 0) std::perror("symlink");
     }
+    InstalaDremson();
     mkdir("/mnt/ramfs/standin", 0755);
     setenv("VK_STANDIN_DIR", "/mnt/ramfs/standin", 1);
     mkdir("/mnt/ramfs/var", 0755);
@@ -57,6 +75,8 @@ inline void ConfiguraLogs() {
     }
 }
 inline std::string LogRecurso(int iRec) { return LeeTodo("/mnt/ramfs/vk_rec" + std::to_string(iRec) + ".log"); }
+// The DSP service's log.
+inline std::string LogDremson() { return LeeTodo("/mnt/ramfs/vk_dsp.log"); }
 
 // The command line of a live process as "<program name> <arguments...>"; "" when gone.
 inline std::string LineaDeOrdenes(int iPid) {
