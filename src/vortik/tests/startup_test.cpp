@@ -126,14 +126,22 @@ TEST_F(Arranque, RequestedStopsEndTheCoreWithStatusZero) {
         {"SIGINT", [](pid_t p) { return kill(p, SIGINT) * 0 - 1; }, "mainGestorSenales SIGINT 2"},
         {"consola F",
          [](pid_t) {
-             int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
              sockaddr_in a{};
              a.sin_family = AF_INET;
              a.sin_port = htons(19710);
              a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+             // The console starts listening a little after the banner: try until it answers.
+             int s = -1;
+             for (int i = 0; i < 200 && s < 0; ++i) {
+                 s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                 if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                     close(s);
+                     s = -1;
+                     usleep(50000);
+                 }
+             }
              const char ac[] = "F";  // a terminal's line: the text and a NUL
-             if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || send(s, ac, sizeof ac, 0) < 0)
-                 std::perror("consola");
+             if (s < 0 || send(s, ac, sizeof ac, 0) < 0) std::perror("consola");
              return s;
          },
          "MAIN: ---------------- Sale de MAinSupervisorLento"},
