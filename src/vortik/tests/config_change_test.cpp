@@ -126,6 +126,8 @@ TEST_F(CambioConfig, RemovedTelephoneIsStoppedAndReportedToTheSnmpAgent) {
     pruebas::CAgenteSnmp agente;
     ArrancaCon(std::string(kGeneral) + kTelefono3);
     ASSERT_TRUE(EnLog("TLF [3]: configuracion TLF-03 iTipoIf 2", 10000));
+    // The line is started (its module in hand) before it is removed.
+    ASSERT_TRUE(EnLog("TLF [3]:ArrancaHW(3)", 10000));
     const int iPid = Proceso("fonmira 3 65535 " + Nucleo());
     ASSERT_GT(iPid, 0);
     ASSERT_EQ(Agente(kGeneral, true), 0);
