@@ -175,6 +175,7 @@ private:
     void FinDeSesion(eXosip_event_t* e, bool bPorDialogo);
     void LeeMedia(sdp_message_t* psRemoto, sdp_message_t* psLocal, bool bPayloadRemoto, DatosMediaSip* psMedia);
     void CopiaMedia(const DatosMediaSip& m, int cid);
+    void MediaDeLaRespuesta(eXosip_event_t* e);
     int RechazaIntervaloCorto(int tid);
     int PonCuerpoOferta(osip_message_t* m, SesionSip* s, int iUsuario, const char* szPuerto,
                         const char* szSubject, uint8_t ucSelector, uint8_t ucMsa, const OpcionesLlamada* op);

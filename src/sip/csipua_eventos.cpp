@@ -286,13 +286,7 @@ int CSipua::TrataProceeding(eXosip_event_t* e, int iUsuario, bool bRinging) {
             NLOG::Log(NLOG::INFO, "CSipua: sipSession_ringing Envia prack tid= %i", e->tid);
         }
     }
-    sdp_message_t* r = e->response ? eXosip_get_sdp_info(e->response) : nullptr;
-    sdp_message_t* l = e->request ? eXosip_get_sdp_info(e->request) : nullptr;
-    DatosMediaSip m;
-    LeeMedia(r, l, true, &m);
-    CopiaMedia(m, e->cid);
-    if (r) sdp_message_free(r);
-    if (l) sdp_message_free(l);
+    MediaDeLaRespuesta(e);
     return 0;
 }
 
@@ -340,13 +334,7 @@ int CSipua::TrataRespuestaOk(eXosip_event_t* e, int iUsuario) {
         NLOG::Log(NLOG::DEBUG, "eXosip_call_send_ack!");
         if (eXosip_call_send_ack(e->did, ack) != 0) NLOG::Log(NLOG::ERROR, "Error send ACK for call");
     }
-    sdp_message_t* r = e->response ? eXosip_get_sdp_info(e->response) : nullptr;
-    sdp_message_t* l = e->request ? eXosip_get_sdp_info(e->request) : nullptr;
-    DatosMediaSip m;
-    LeeMedia(r, l, true, &m);
-    CopiaMedia(m, e->cid);
-    if (r) sdp_message_free(r);
-    if (l) sdp_message_free(l);
+    MediaDeLaRespuesta(e);
     return 0;
 }
 
@@ -690,4 +678,15 @@ int CSipua::GuardaTextoNotify(eXosip_event_t* e) {
             return s.cid;
         }
     return -1;
+}
+
+// The media of a session from the answer's SDP and the request's offer.
+void CSipua::MediaDeLaRespuesta(eXosip_event_t* e) {
+    sdp_message_t* r = e->response ? eXosip_get_sdp_info(e->response) : nullptr;
+    sdp_message_t* l = e->request ? eXosip_get_sdp_info(e->request) : nullptr;
+    DatosMediaSip m;
+    LeeMedia(r, l, true, &m);
+    CopiaMedia(m, e->cid);
+    if (r) sdp_message_free(r);
+    if (l) sdp_message_free(l);
 }
