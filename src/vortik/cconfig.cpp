@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ctablapttid.h"
+#include "sip/ctablapttid.h"
 
 CCONFIG& oConfigPasarela = *new CCONFIG;
 

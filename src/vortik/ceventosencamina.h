@@ -2,7 +2,7 @@
 // gateways publish.
 #pragma once
 
-#include "cgestorllamada.h"
+#include "sip/cgestorllamada.h"
 
 class CEventosEncamina : public CGestorLlamada::CEventos {
 public:

@@ -9,7 +9,7 @@
 #include "comun/hilo.h"
 #include "hardware/comando.h"
 #include "hardware/cdispositivos.h"
-#include "cpasagus.h"
+#include "sip/cpasagus.h"
 #include "csuperec.h"
 #include "cconfig.h"
 #include "mainsupervisor.h"

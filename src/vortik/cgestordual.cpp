@@ -10,7 +10,7 @@
 
 #include "comun/hilo.h"
 #include "comun/cficheroini.h"
-#include "cpasagus.h"
+#include "sip/cpasagus.h"
 #include "hardware/comando.h"
 #include "comun/ctemporizador.h"
 #include "hardware/hardware.h"

@@ -13,7 +13,7 @@
 #include "comun/gestormutex.h"
 #include "comun/hilo.h"
 #include "comun/trazapid.h"
-#include "cpasagus.h"
+#include "sip/cpasagus.h"
 #include "csuperec.h"
 #include "hardware/hardware.h"
 #include "mainsupervisor.h"

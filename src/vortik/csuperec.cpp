@@ -10,11 +10,11 @@
 #include "comun/hilo.h"
 #include "ccolateral.h"
 #include "cconfig.h"
-#include "cgestorllamada.h"
+#include "sip/cgestorllamada.h"
 #include "ipc/cola.h"
 #include "copcionesradio.h"
 #include "comun/ctemporizador.h"
-#include "cpasagus.h"
+#include "sip/cpasagus.h"
 #include "comun/gestormutex.h"
 #include "hardware/hardware.h"
 #include "cgest.h"
@@ -708,7 +708,7 @@ void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) 
 
 // ---- SIP events: none arrive without the SIP user agent ----------------------------------------
 
-void CSupervisorRecurso::Traplic_Respuesta_for_Options(DatosEventoSip*) {}
+void CSupervisorRecurso::Traplic_Respuesta_for_Options() {}
 void CSupervisorRecurso::Traplic_Call_Proceeding(DatosEventoSip*) {}
 void CSupervisorRecurso::Traplic_Ringing(DatosEventoSip*) {}
 void CSupervisorRecurso::Traplic_Released(DatosEventoSip*) {}
@@ -735,7 +735,13 @@ void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip*) {}
 void CSupervisorRecurso::Traplic_Notify(DatosEventoSip*) {}
 void CSupervisorRecurso::Traplic_Call_No_Answer(DatosEventoSip*) {}
 void CSupervisorRecurso::Traplic_Refer(DatosEventoSip*) {}
-int32_t CSupervisorRecurso::Traplic_Options(DatosEventoSip*) { return 0; }
+int32_t CSupervisorRecurso::Traplic_Options() { return 0; }
+void CSupervisorRecurso::Abortallamada(int cid) {
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Abortallamada( %d )", iMiNumRecurso, cid);
+}
+int32_t CSupervisorRecurso::DameParamRadio() { return -1; }
+int CSupervisorRecurso::EnRangosOperador(const char*) { return -1; }
+int CSupervisorRecurso::EnRangosPrivilegiados(const char*) { return -1; }
 
 // ---- Maintenance operations --------------------------------------------------------------------
 
@@ -948,4 +954,13 @@ const char* CSupervisorRecurso::DameListaPttId() {
     oTablaPttId.Vuelca(acListaPttId);
     if (acListaPttId[0] == '\0') std::strcpy(acListaPttId, "\r\n");
     return acListaPttId;
+}
+
+int CSupervisorRecurso::DameListaPttId(char* szLista, size_t uiTam) {
+    const char* lista = DameListaPttId();
+    if (lista == nullptr || szLista == nullptr) return -1;
+    size_t n = std::strlen(lista);
+    if (n >= uiTam) return -1;
+    std::memcpy(szLista, lista, n + 1);
+    return static_cast<int>(n);
 }

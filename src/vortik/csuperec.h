@@ -27,7 +27,8 @@
 
 #include "comun/cdireccionip.h"
 #include "cfg/cfgpasarela.h"
-#include "ctablapttid.h"
+#include "sip/ctablapttid.h"
+#include "sip/crecursosip.h"
 #include "sip/datoseventosip.h"
 #include "comun/tablacontadores.h"
 
@@ -88,7 +89,7 @@ struct InfoSesion {
     void Reinicia();
 };
 
-class CSupervisorRecurso {
+class CSupervisorRecurso : public CRecursoSip {
 public:
     // What a supervisor tells the rest of the core; the core's is CEventosSuperec. The calls come
     // from the supervisor's thread with no lock of the supervisor held.
@@ -122,30 +123,30 @@ public:
     CSupervisorRecurso& operator=(const CSupervisorRecurso&) = delete;
 
     // Virtual slots 2-25: the SIP events of the resource's user.
-    virtual void Traplic_Respuesta_for_Options(DatosEventoSip* psSesion);
-    virtual void Traplic_Call_Proceeding(DatosEventoSip* psSesion);
-    virtual void Traplic_Ringing(DatosEventoSip* psSesion);
-    virtual void Traplic_Released(DatosEventoSip* psSesion);
-    virtual void Traplic_Request_Failure(DatosEventoSip* psSesion);
-    virtual void Traplic_Global_Failure(DatosEventoSip* psSesion);
-    virtual void Traplic_Server_Failure(DatosEventoSip* psSesion);
-    virtual void Traplic_Invite(DatosEventoSip* psSesion);
-    virtual void Traplic_Replaces(int cidSustituido, DatosEventoSip* psSesion);
-    virtual void Traplic_Update(DatosEventoSip* psSesion);
-    virtual void Traplic_Closed(DatosEventoSip* psSesion);
-    virtual void Traplic_ACK(DatosEventoSip* psSesion);
-    virtual void Traplic_Info(DatosEventoSip* psSesion, const char* szCuerpo);
-    virtual void Traplic_InfoIntrusionInProgress(DatosEventoSip* psSesion);
-    virtual void Traplic_InfoIntrusionIsEfective(DatosEventoSip* psSesion);
-    virtual void Traplic_InfoEndofIntrusion(DatosEventoSip* psSesion);
-    virtual void Traplic_InfoIntrusionInminente(DatosEventoSip* psSesion);
-    virtual void Traplic_Redirect(DatosEventoSip* psSesion);
-    virtual void Traplic_Reinvite(DatosEventoSip* psSesion);
-    virtual void Traplic_Call_Answer(DatosEventoSip* psSesion);
-    virtual void Traplic_Notify(DatosEventoSip* psSesion);
-    virtual void Traplic_Call_No_Answer(DatosEventoSip* psSesion);
-    virtual void Traplic_Refer(DatosEventoSip* psSesion);
-    virtual int32_t Traplic_Options(DatosEventoSip* psSesion);
+    void Traplic_Respuesta_for_Options() override;
+    void Traplic_Call_Proceeding(DatosEventoSip* psSesion) override;
+    void Traplic_Ringing(DatosEventoSip* psSesion) override;
+    void Traplic_Released(DatosEventoSip* psSesion) override;
+    void Traplic_Request_Failure(DatosEventoSip* psSesion) override;
+    void Traplic_Global_Failure(DatosEventoSip* psSesion) override;
+    void Traplic_Server_Failure(DatosEventoSip* psSesion) override;
+    void Traplic_Invite(DatosEventoSip* psSesion) override;
+    void Traplic_Replaces(int cidSustituido, DatosEventoSip* psSesion) override;
+    void Traplic_Update(DatosEventoSip* psSesion) override;
+    void Traplic_Closed(DatosEventoSip* psSesion) override;
+    void Traplic_ACK(DatosEventoSip* psSesion) override;
+    void Traplic_Info(DatosEventoSip* psSesion, const char* szCuerpo) override;
+    void Traplic_InfoIntrusionInProgress(DatosEventoSip* psSesion) override;
+    void Traplic_InfoIntrusionIsEfective(DatosEventoSip* psSesion) override;
+    void Traplic_InfoEndofIntrusion(DatosEventoSip* psSesion) override;
+    void Traplic_InfoIntrusionInminente(DatosEventoSip* psSesion) override;
+    void Traplic_Redirect(DatosEventoSip* psSesion) override;
+    void Traplic_Reinvite(DatosEventoSip* psSesion) override;
+    void Traplic_Call_Answer(DatosEventoSip* psSesion) override;
+    void Traplic_Notify(DatosEventoSip* psSesion) override;
+    void Traplic_Call_No_Answer(DatosEventoSip* psSesion) override;
+    void Traplic_Refer(DatosEventoSip* psSesion) override;
+    int32_t Traplic_Options() override;
 
     // 0, or -1: already initialised, no bridge, no call manager in routing mode, resource out
     // of 0-15, no configuration (superecFijaConfig), thread not created.
@@ -207,6 +208,11 @@ public:
     int PintaInfo(char* szBuf, int iTam);
     void PintaInfoConsola();
     const char* DameListaPttId();
+    int DameListaPttId(char* szLista, size_t uiTam) override;
+    void Abortallamada(int cid) override;
+    int32_t DameParamRadio() override;
+    int EnRangosOperador(const char* szNumero) override;
+    int EnRangosPrivilegiados(const char* szNumero) override;
     int EnviaCodigoDebug(uint8_t ucSubcomando, uint8_t ucValor);
 
     // Queries.

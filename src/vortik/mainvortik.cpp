@@ -28,7 +28,7 @@
 #include "comun/uptime.h"
 #include "comun/vigilanciahilos.h"
 #include "consolamirso.h"
-#include "cpasagus.h"
+#include "sip/cpasagus.h"
 #include "csuperec.h"
 #include "hardware/hardware.h"
 #include "ipcvortik.h"

@@ -19,7 +19,7 @@
 #include "ceventosgordos.h"
 #include "ceventossuperec.h"
 #include "cgestordual.h"
-#include "cpasagus.h"
+#include "sip/cpasagus.h"
 #include "csuperec.h"
 #include "ipcvortik.h"
 #include "csimboard.h"

@@ -31,7 +31,7 @@
 
 #include "cconfig.h"
 #include "ceventossuperec.h"
-#include "cpasagus.h"
+#include "sip/cpasagus.h"
 #include "csuperec.h"
 #include "ipc/cola.h"
 #include "ipcvortik.h"

@@ -72,23 +72,23 @@ public:
     };
 
     CGestorLlamada();
-    ~CGestorLlamada();
+    virtual ~CGestorLlamada();
     CGestorLlamada(const CGestorLlamada&) = delete;
     CGestorLlamada& operator=(const CGestorLlamada&) = delete;
 
     int Inicia(CEventos* poSumidero);
     // SIP call id of the first attempt, or negative.
-    int EncaminaLlamada(int iUsuario, PeticionLlamada* psPeticion, int* piPuertoLocal);
+    virtual int EncaminaLlamada(int iUsuario, PeticionLlamada* psPeticion, int* piPuertoLocal);
     // SIP call id of a new attempt, or -1.
-    int ProgresionLlamada(int iUsuario, int cidFallido, int iCodigo, int* piPuertoLocal);
-    int FinEncaminaLlamada(int iUsuario, int cid);
+    virtual int ProgresionLlamada(int iUsuario, int cidFallido, int iCodigo, int* piPuertoLocal);
+    virtual int FinEncaminaLlamada(int iUsuario, int cid);
     void AvisoLiberacion() {}
     // The caller holds the configuration mutex.
     int CargaTablasEncamina(const Central* psPlanAts, const Troncal* psTroncales, const Red* psRedes,
                             const DireccionSip* psDireccionamientoSip);
     // Output of at least 65 bytes; 0 or -1.
     int BuscaDireccionPorNombre(const char* szNombre, char* szDireccion);
-    int BuscaRecursoPorNumeroAts(char* szNombre, const char* szNumero);
+    virtual int BuscaRecursoPorNumeroAts(char* szNombre, const char* szNumero);
 
     CEventos* DameSumidero() const { return poEventos; }
 

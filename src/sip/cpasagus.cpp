@@ -1,4 +1,4 @@
-#include "cpasagus.h"
+#include "sip/cpasagus.h"
 
 #include <cstring>
 
@@ -27,15 +27,15 @@ CPasaGus::CPasaGus() : iSipArrancado(0), iNumRecursos(0), pGestorLlamada(nullptr
 
 CPasaGus::~CPasaGus() = default;
 
-int CPasaGus::AltaRecurso(CSupervisorRecurso* poSuper, const char* szNombre, int, int) {
+int CPasaGus::AltaRecurso(CRecursoSip* poSuper, const char* szNombre, int, int) {
     NLOG::Log(NLOG::INFO, " CPasaGus: Comienza Alta recurso %s porec=%lx", szNombre ? szNombre : "",
               static_cast<unsigned long>(reinterpret_cast<uintptr_t>(poSuper)));
     return SinSip("AltaRecurso");
 }
 
-int CPasaGus::ActualizaRecurso(CSupervisorRecurso*, const char*, int, int) { return SinSip("ActualizaRecurso"); }
+int CPasaGus::ActualizaRecurso(CRecursoSip*, const char*, int, int) { return SinSip("ActualizaRecurso"); }
 
-int CPasaGus::BajaRecurso(CSupervisorRecurso* poSuper) {
+int CPasaGus::BajaRecurso(CRecursoSip* poSuper) {
     pthread_mutex_lock(&tMutex);
     int res = -1;
     for (auto& r : asRecursos) {

@@ -1,4 +1,4 @@
-#include "cgestorllamada.h"
+#include "sip/cgestorllamada.h"
 
 #include "comun/nlog.h"
 

@@ -1,4 +1,4 @@
-#include "ctablapttid.h"
+#include "sip/ctablapttid.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -9,12 +9,13 @@
 #include <cstdint>
 
 #include "sip/caplic.h"
-#include "cgestorllamada.h"
+#include "sip/crecursosip.h"
+#include "sip/cgestorllamada.h"
 #include "sip/cgus.h"
 
-class CSupervisorRecurso;
 struct NotificacionEstado;
 
+// The calls of the supervisors are virtual so the core's tests can record them.
 class CPasaGus : public Cgus, public Caplic, public CGestorLlamada::CEventos {
 public:
     enum { MAX_RECURSOS = 16 };
@@ -23,29 +24,29 @@ public:
     virtual ~CPasaGus();
 
     // Registry of resources (tMutex held for the whole call).
-    int AltaRecurso(CSupervisorRecurso* poSuper, const char* szNombre, int iTipoIf, int iEnableRegistro);
-    int ActualizaRecurso(CSupervisorRecurso* poSuper, const char* szNombre, int iTipoIf, int iFlagQsig);
-    int BajaRecurso(CSupervisorRecurso* poSuper);
+    virtual int AltaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoIf, int iEnableRegistro);
+    virtual int ActualizaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoIf, int iFlagQsig);
+    virtual int BajaRecurso(CRecursoSip* poSuper);
 
     // Calls of a user.
-    int RechazaLlamada(int iUsuario, int cid, int iMotivo);
-    int EnviaRinging(int iUsuario, int cid);
-    int EnviaSessionProgress(int iUsuario, int cid);
-    int RespondeIntWarning(int iUsuario, int cid, int iModo);
-    int EnviaInfo(int iUsuario, int cid, int iTipo, const char* szTexto);
-    int EnviaInfoBasico(int iUsuario, int cid, int iTipo);
-    int AceptaLlamada(int iUsuario, int cid, int iPuertoLocal);
-    int AceptaLlamadaConModo(int iUsuario, int cid, int iPuertoLocal, int iPttId);
-    int LanzaLlamadaSip(int iUsuario, PeticionLlamada* psPeticion, int* piPuertoLocal);
-    int DevuelveLocalPort(int iUsuario, int cid, int iPuerto);
-    int NotificaKeyIn(int iUsuario);
-    int NotificaRefer(int iUsuario, int iDialogo, const char* szLineaEstado);
-    int NumSuscriptores(int iUsuario);
-    int NumSuscriptoresPR();
-    int EligeSuscripcion(int iUsuario);
-    int ActualizaEstadoUsuario(int iUsuario, int iRecurso, const NotificacionEstado* psEstado);
-    void PintaDatosRecurso();
-    void PintaDatosExosip();
+    virtual int RechazaLlamada(int iUsuario, int cid, int iMotivo);
+    virtual int EnviaRinging(int iUsuario, int cid);
+    virtual int EnviaSessionProgress(int iUsuario, int cid);
+    virtual int RespondeIntWarning(int iUsuario, int cid, int iModo);
+    virtual int EnviaInfo(int iUsuario, int cid, int iTipo, const char* szTexto);
+    virtual int EnviaInfoBasico(int iUsuario, int cid, int iTipo);
+    virtual int AceptaLlamada(int iUsuario, int cid, int iPuertoLocal);
+    virtual int AceptaLlamadaConModo(int iUsuario, int cid, int iPuertoLocal, int iPttId);
+    virtual int LanzaLlamadaSip(int iUsuario, PeticionLlamada* psPeticion, int* piPuertoLocal);
+    virtual int DevuelveLocalPort(int iUsuario, int cid, int iPuerto);
+    virtual int NotificaKeyIn(int iUsuario);
+    virtual int NotificaRefer(int iUsuario, int iDialogo, const char* szLineaEstado);
+    virtual int NumSuscriptores(int iUsuario);
+    virtual int NumSuscriptoresPR();
+    virtual int EligeSuscripcion(int iUsuario);
+    virtual int ActualizaEstadoUsuario(int iUsuario, int iRecurso, const NotificacionEstado* psEstado);
+    virtual void PintaDatosRecurso();
+    virtual void PintaDatosExosip();
     int DameNumRecursos() const { return iNumRecursos; }
 
     // Caplic
@@ -85,7 +86,7 @@ private:
     struct DatosRecurso {
         int32_t iIdUsrGus;  // -1: free entry
         char nombre[65];
-        CSupervisorRecurso* posuperec;
+        CRecursoSip* posuperec;
         int32_t tipo;
     } asRecursos[MAX_RECURSOS];
     int32_t iSipArrancado;

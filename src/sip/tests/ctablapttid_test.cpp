@@ -1,5 +1,5 @@
 // PTT-id table of a radio resource and the URI helpers of the SIP side.
-#include "ctablapttid.h"
+#include "sip/ctablapttid.h"
 
 #include <gtest/gtest.h>
 
