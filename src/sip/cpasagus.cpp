@@ -67,7 +67,7 @@ int CPasaGus::AceptaLlamada(int iUsuario, int, int) {
     return SinSip("AceptaLlamada");
 }
 int CPasaGus::AceptaLlamadaConModo(int iUsuario, int cid, int iPuerto, int) { return AceptaLlamada(iUsuario, cid, iPuerto); }
-int CPasaGus::LanzaLlamadaSip(int, PeticionLlamada*, int*) { return SinSip("LanzaLlamadaSip"); }
+int CPasaGus::LanzaLlamadaSip(int, DatosLlamadaGestor*, int*) { return SinSip("LanzaLlamadaSip"); }
 int CPasaGus::DevuelveLocalPort(int, int, int) { return 0; }
 int CPasaGus::NotificaKeyIn(int) { return SinSip("NotificaKeyIn"); }
 int CPasaGus::NotificaRefer(int, int, const char*) { return SinSip("NotificaRefer"); }

@@ -37,7 +37,7 @@ public:
     virtual int EnviaInfoBasico(int iUsuario, int cid, int iTipo);
     virtual int AceptaLlamada(int iUsuario, int cid, int iPuertoLocal);
     virtual int AceptaLlamadaConModo(int iUsuario, int cid, int iPuertoLocal, int iPttId);
-    virtual int LanzaLlamadaSip(int iUsuario, PeticionLlamada* psPeticion, int* piPuertoLocal);
+    virtual int LanzaLlamadaSip(int iUsuario, DatosLlamadaGestor* psPeticion, int* piPuertoLocal);
     virtual int DevuelveLocalPort(int iUsuario, int cid, int iPuerto);
     virtual int NotificaKeyIn(int iUsuario);
     virtual int NotificaRefer(int iUsuario, int iDialogo, const char* szLineaEstado);

@@ -1,37 +1,20 @@
 #include "sip/ctablapttid.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
-namespace {
-// Host part of a URI: after "sip:" and any "user@", up to ':', ';', '>' or the end.
-void HostDe(const char* szUri, char* szHost, size_t n) {
-    const char* p = std::strstr(szUri, "sip:");
-    p = p ? p + 4 : szUri;
-    const char* a = std::strchr(p, '@');
-    if (a) p = a + 1;
-    size_t i = 0;
-    while (p[i] && p[i] != ':' && p[i] != ';' && p[i] != '>' && i + 1 < n) {
-        szHost[i] = p[i];
-        ++i;
-    }
-    szHost[i] = '\0';
-}
+#include "comun/uri.h"
 
-// The text up to the third dot ("a.b.c"), or the whole text.
-size_t LonRed(const char* szHost) {
+namespace {
+// Network part of a URI's host: the host (after "@", at most 18 characters) up to and including
+// its third ".", within its first 20 characters. Its length, or 0 when the host has fewer dots.
+size_t RedDe(const char* szUri, char* szHost, size_t uiTam) {
+    szHost[0] = '\0';
+    SacaDominioUri(szUri, szHost, uiTam);
     int puntos = 0;
-    for (size_t i = 0; szHost[i]; ++i)
-        if (szHost[i] == '.' && ++puntos == 3) return i;
-    return std::strlen(szHost);
+    for (size_t i = 0; i < 20 && szHost[i]; ++i)
+        if (szHost[i] == '.' && ++puntos == 3) return i + 1;
+    return 0;
 }
 }  // namespace
 
@@ -91,14 +74,15 @@ void CTablaPttId::Vuelca(char* szTexto) const {
 }
 
 int CTablaPttId::BuscaPorIp(const char* szUri) const {
-    char h[LON_URI + 1];
-    HostDe(szUri, h, sizeof h);
-    size_t n = LonRed(h);
-    for (int i = 0; i < MAX_PTT_ID; ++i) {
+    if (!szUri) return -1;
+    char h[LON_DOMINIO_URI + 1];
+    // The dot is compared too: network 192.168.2 is not 192.168.20.
+    const size_t n = RedDe(szUri, h, sizeof h);
+    if (n == 0) return -1;
+    for (int i = 0; i < iTamano && i < MAX_PTT_ID; ++i) {
         if (aiId[i] == 0) continue;
-        char o[LON_URI + 1];
-        HostDe(aacUri[i], o, sizeof o);
-        if (LonRed(o) == n && std::strncmp(o, h, n) == 0) return aiId[i];
+        char o[LON_DOMINIO_URI + 1];
+        if (RedDe(aacUri[i], o, sizeof o) == n && std::strncmp(o, h, n) == 0) return aiId[i];
     }
     return -1;
 }
@@ -114,44 +98,4 @@ void CTablaPttId::FijaNombre(const char* szNombre) {
 void CTablaPttId::DameNombre(char* szNombre) const {
     std::memcpy(szNombre, acNombre, 4);
     szNombre[4] = '\0';
-}
-
-void SacaUsuarioUri(char* szUri) {
-    char* p = std::strstr(szUri, "sip:");
-    p = p ? p + 4 : szUri;
-    char* f = std::strpbrk(p, ":;");
-    if (f) *f = '\0';
-}
-
-int CopiaUsuarioUri(const char* szUri, char* szSalida) {
-    const char* p = std::strstr(szUri, "sip:");
-    p = p ? p + 4 : szUri;
-    size_t i = 0;
-    while (p[i] && p[i] != '@' && i < 59) {
-        szSalida[i] = p[i];
-        ++i;
-    }
-    szSalida[i] = '\0';
-    return 0;
-}
-
-int ComparaUri(const char* szUri1, const char* szUri2) {
-    if (!szUri1 || !szUri2 || EsUriSip(szUri1) != 0 || EsUriSip(szUri2) != 0) return -1;
-    std::printf("Compara uri1=%s uri2=%s\n", szUri1, szUri2);
-    return std::strcmp(szUri1, szUri2) == 0 ? 0 : -1;
-}
-
-int EsUriSip(const char* szTexto) { return szTexto && std::strstr(szTexto, "sip:") ? 0 : -1; }
-
-uint32_t DameIpPropia(const char* szInterfaz) {
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return 0;
-    struct ifreq ifr;
-    std::memset(&ifr, 0, sizeof ifr);
-    std::snprintf(ifr.ifr_name, IFNAMSIZ, "%s", szInterfaz);
-    uint32_t v = 0;
-    if (ioctl(s, SIOCGIFADDR, &ifr) == 0)
-        v = ntohl(reinterpret_cast<const sockaddr_in*>(&ifr.ifr_addr)->sin_addr.s_addr);
-    close(s);
-    return v;
 }

@@ -20,7 +20,8 @@ public:
     int BorraNombre(const char* szUri);
     // Appends one "%d,%s\r\n" line per held entry.
     void Vuelca(char* szTexto) const;
-    // -1 when no held URI has a host in the same network (first three octets), else its id.
+    // The id of the first held URI whose host is in the same network (first three octets) as the
+    // URI's host; -1 when none, or when that host has fewer than three dots.
     int BuscaPorIp(const char* szUri) const;
     void FijaNombre(const char* szNombre);
     void DameNombre(char* szNombre) const;
@@ -32,10 +33,3 @@ private:
     int32_t aiId[MAX_PTT_ID];  // 0: free
     char aacUri[MAX_PTT_ID][LON_URI + 1];
 };
-
-// URI helpers of the SIP side.
-void SacaUsuarioUri(char* szUri);
-int CopiaUsuarioUri(const char* szUri, char* szSalida);
-int ComparaUri(const char* szUri1, const char* szUri2);
-int EsUriSip(const char* szTexto);
-uint32_t DameIpPropia(const char* szInterfaz);

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sip/ctablapttid.h"
+#include <arpa/inet.h>
+
+#include "comun/interfazred.h"
 
 CCONFIG& oConfigPasarela = *new CCONFIG;
 
@@ -24,7 +26,7 @@ void CCONFIG::Inicia() {
     aiMarcasInicio[0] = 1;
     aiMarcasInicio[1] = 3;
     PonDefecto(0);
-    oDireccion.TomaValor(DameIpPropia("eth0"));
+    oDireccion.TomaValor(ntohl(DameIpInterfaz("eth0")));
     // acIdConfig is "<system>\<gateway>..." when it was made for this gateway.
     char acPrefijo[sizeof acIdSistema + sizeof szNombre + 2];
     std::snprintf(acPrefijo, sizeof acPrefijo, "%.*s\\%.*s", static_cast<int>(sizeof acIdSistema), acIdSistema,

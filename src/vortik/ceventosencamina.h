@@ -6,7 +6,7 @@
 
 class CEventosEncamina : public CGestorLlamada::CEventos {
 public:
-    int32_t EvtPetListaDeEstadosPublicados(uint8_t ucNum, PeticionEstadoPublicado* psLista) override;
+    int32_t EvtPetListaDeEstadosPublicados(uint8_t ucNum, CandidatoEncamina* psLista) override;
 };
 
 extern CEventosEncamina oEventosEncamina;

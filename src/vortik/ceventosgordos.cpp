@@ -185,7 +185,7 @@ void CEventosGordos::EvtReconfiguraEncamina() {
     NLOG::Log(NLOG::INFO, "MAIN: EvtReconfiguraEncamina()");
     if (oConfigPasarela.iCfgModoSistema != 0) return;
     cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
-    oGestorLlamada.CargaTablasEncamina(oConfigPasarela.asPlanAts, oConfigPasarela.asTroncales, oConfigPasarela.asRedes,
+    CargaTablasEncamina(oConfigPasarela.asPlanAts, oConfigPasarela.asTroncales, oConfigPasarela.asRedes,
                                        oConfigPasarela.asDireccionamientoSip);
 }
 

@@ -10,7 +10,7 @@
 
 #include "comun/hilo.h"
 #include "comun/cficheroini.h"
-#include "sip/cpasagus.h"
+#include "sip/encaminauri.h"
 #include "hardware/comando.h"
 #include "comun/ctemporizador.h"
 #include "hardware/hardware.h"
@@ -31,7 +31,7 @@ const int kDelayVrrpDefecto = 20;   // 2 s
 const char kPrincipal = 'P';
 
 int BuscaEnGestorLlamada(const char* szNombre, char* szDireccion) {
-    return oGestorLlamada.BuscaDireccionPorNombre(szNombre, szDireccion);
+    return BuscaDireccionPorNombre(szNombre, szDireccion);
 }
 std::atomic<CGestorDual::FnBuscaDireccion> gfBusca{BuscaEnGestorLlamada};
 std::atomic<unsigned int> guiPausaReinicio{2000};

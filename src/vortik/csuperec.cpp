@@ -89,7 +89,6 @@ void InfoSesion::Reinicia() {
     ucPrioridad = 0;
     Origen[0] = '\0';
     acDestino[0] = '\0';
-    poLlamadaGestor = nullptr;
 }
 
 // ---- Object ------------------------------------------------------------------------------------
@@ -560,7 +559,6 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3) aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
         iCambioColateral = 1;
     }
-    LlamadaGestor* g = nullptr;
     int32_t aux = s->iTempAux;
     {
         cfgCerrojo l(&tMutexSesion);
@@ -569,12 +567,7 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         s->iSesionPedida = s->iLlamadaPedida = s->iPreemption = 0;
         s->Origen[0] = '\0';
         s->acDestino[0] = '\0';
-        if (ModoSistemaLocal == 0) {
-            g = s->poLlamadaGestor;
-            s->poLlamadaGestor = nullptr;
-        }
     }
-    delete g;
     if (aux != -1 && poTemporizador) poTemporizador->Cancela(aux);
 }
 

@@ -29,6 +29,7 @@
 #include "comun/vigilanciahilos.h"
 #include "consolamirso.h"
 #include "sip/cpasagus.h"
+#include "sip/encaminauri.h"
 #include "csuperec.h"
 #include "hardware/hardware.h"
 #include "ipcvortik.h"
@@ -95,6 +96,7 @@ int mainInicia(uint32_t uiNivelConsola) {
     oConfigPasarela.Inicia();
     CargaConfigPrueba(&oConfigPasarela);
     superecFijaConfig(&oConfigPasarela);
+    sipFijaConfig(&oConfigPasarela);
     superecFijaEventos(&oEventosSuperec);
     mainEscribeTubo();
 

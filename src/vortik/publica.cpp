@@ -385,6 +385,28 @@ const EntradaPublica* CPublica::DameEstadoRecurso(const char* szQln, const char*
     return pHallada ? &sCopia : nullptr;
 }
 
+const EntradaPublica* CPublica::DameEstadoPropio(const char* szRecurso) {
+    thread_local EntradaPublica sCopia;
+    if (szRecurso == nullptr || szRecurso[0] == '\0') return nullptr;
+    bool bHallada = false;
+    pthread_mutex_lock(&tMutexDatos);
+    for (const EntradaPropia& p : asPropias) {
+        if (p.acNombre[0] == '\0' || !MismoNombre(p.acNombre, szRecurso)) continue;
+        std::memset(&sCopia, 0, sizeof sCopia);
+        std::snprintf(sCopia.acNombre, sizeof sCopia.acNombre, "%.32s", p.acNombre);
+        sCopia.uiCategoria = static_cast<uint32_t>(p.iCategoria);
+        sCopia.uiVersion = p.uiVersion;
+        sCopia.uiEstado = static_cast<uint32_t>(p.iEstado);
+        sCopia.uiPrioridad = static_cast<uint32_t>(p.iPrioridad);
+        sCopia.uiDato2 = p.uiDato2;
+        sCopia.uiDato3 = p.uiDato3;
+        bHallada = true;
+        break;
+    }
+    pthread_mutex_unlock(&tMutexDatos);
+    return bHallada ? &sCopia : nullptr;
+}
+
 int CPublica::BajaInfoEstadoRecurso(const char* szQln, const char* szRecurso) {
     TcpCons::Traza(0x8000, " BajaInfoEstadoRecurso QLN %s REC %s\n", szQln, szRecurso);
     pthread_mutex_lock(&tMutexTabla);

@@ -79,6 +79,9 @@ public:
     int ActualizaPublica(const char* szNombre, const uint8_t* pRegistro, int iCategoria, int iIndice);
     // The publishing thread builds and sends a packet at once.
     void Despierta();
+    // The state this gateway publishes for its resource szRecurso, as another gateway reads it;
+    // null when none. A copy owned by the calling thread, valid until its next call.
+    const EntradaPublica* DameEstadoPropio(const char* szRecurso);
 
     // ---- Other gateways ----
     // The entry named szRecurso published by gateway szQln (any gateway, in table order, when

@@ -1,10 +1,8 @@
-// PTT-id table of a radio resource and the URI helpers of the SIP side.
+// PTT-id table of a radio resource.
 #include "sip/ctablapttid.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
 
 namespace {
 
@@ -40,21 +38,25 @@ TEST(CTablaPttId, DumpAndNetworkSearch) {
     EXPECT_EQ(t.BuscaPorNombre("sip:a@192.168.1.10:5060"), -1);
 }
 
-TEST(UriSip, UserPartsAndComparison) {
-    char u[128] = "sip:123456@10.1.1.1:5060;user=phone";
-    SacaUsuarioUri(u);
-    EXPECT_STREQ(u, "sip:123456@10.1.1.1");
-    char o[64];
-    CopiaUsuarioUri("sip:operador@10.1.1.1", o);
-    EXPECT_STREQ(o, "operador");
-    std::string largo = "sip:" + std::string(80, 'x') + "@h";
-    CopiaUsuarioUri(largo.c_str(), o);
-    EXPECT_EQ(std::strlen(o), 59u);
-    EXPECT_EQ(ComparaUri("sip:a@h", "sip:a@h"), 0);
-    EXPECT_EQ(ComparaUri("sip:a@h", "sip:b@h"), -1);
-    EXPECT_EQ(ComparaUri("a@h", "a@h"), -1);
-    EXPECT_EQ(EsUriSip("<sip:a@h>"), 0);
-    EXPECT_EQ(EsUriSip("tel:123"), -1);
+TEST(CTablaPttId, NetworkSearchComparesTheThirdOctetWhole) {
+    const struct {
+        const char* szBuscada;
+        int iId;
+    } kCasos[] = {
+        {"sip:x@10.1.2.9", 1},       // same network as the first party
+        {"sip:x@10.1.20.9", 2},      // 10.1.2 is not a prefix of 10.1.20
+        {"sip:x@10.1.200.9", -1},
+        {"sip:x@10.1.2", -1},        // two dots: no network
+        {"sip:x@host", -1},
+        {"", -1},
+    };
+    CTablaPttId t;
+    t.Anade("sip:a@10.1.2.1");
+    t.Anade("sip:b@10.1.20.1");
+    for (const auto& k : kCasos) EXPECT_EQ(t.BuscaPorIp(k.szBuscada), k.iId) << k.szBuscada;
+    CTablaPttId u;
+    u.Anade("sip:a@10.1.20.1");
+    EXPECT_EQ(u.BuscaPorIp("sip:x@10.1.2.9"), -1) << "the held host is compared with its dot too";
 }
 
 }  // namespace
