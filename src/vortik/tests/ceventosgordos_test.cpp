@@ -239,21 +239,44 @@ TEST(EstadosPublicados, EntryPublishedByAnotherGatewayFillsTheFirstSlot) {
     Palabra(48 + 52, 8);
     Palabra(48 + 56, 9);
     ASSERT_EQ(poPublica->ActualizaInfoEstado(ac, sizeof ac), 0);
-    PeticionEstadoPublicado p;
+    CandidatoEncamina p;
     std::memset(&p, 0, sizeof p);
     std::snprintf(p.acNombre, sizeof p.acNombre, "%s", "TLF-09");
     p.ucTipoIf = 5;
     EXPECT_EQ(oEventosEncamina.EvtPetListaDeEstadosPublicados(1, &p), 0);
-    EXPECT_EQ(p.asRanura[0].ucEstado, 3);
-    EXPECT_EQ(p.asRanura[0].auiPalabras[0], 7u);
-    EXPECT_EQ(p.asRanura[0].auiPalabras[1], 8u);
-    EXPECT_EQ(p.asRanura[0].auiPalabras[2], 9u);
-    EXPECT_EQ(p.asRanura[1].ucEstado, 0);
+    EXPECT_EQ(p.asEstado[0].ucEstado, 3);
+    EXPECT_EQ(p.asEstado[0].iValor, 7);
+    EXPECT_EQ(p.asEstado[0].aiExtra[0], 8);
+    EXPECT_EQ(p.asEstado[0].aiExtra[1], 9);
+    // Published resources have one state; the further slots must not read as idle.
+    EXPECT_EQ(p.asEstado[1].ucEstado, 10);
+    EXPECT_EQ(p.asEstado[2].ucEstado, 10);
+}
+
+// The gateway's own lines are in no other gateway's table: routing reads what this gateway
+// publishes for them, else they would always read as busy.
+TEST(EstadosPublicados, OwnResourceGetsTheStateThisGatewayPublishes) {
+    poPublica = new CPublica("PASARELA", false);
+    uint8_t acRegistro[20] = {};
+    acRegistro[1] = 1;
+    const uint32_t uiPrio = htonl(4), uiPalabra = htonl(6);
+    std::memcpy(acRegistro + 4, &uiPrio, 4);
+    std::memcpy(acRegistro + 12, &uiPalabra, 4);
+    ASSERT_EQ(poPublica->ActualizaPublica("R2-PROPIA", acRegistro, 1, 2), 0);
+    CandidatoEncamina p;
+    std::memset(&p, 0x55, sizeof p);
+    std::snprintf(p.acNombre, sizeof p.acNombre, "%s", "R2-PROPIA");
+    p.ucTipoIf = 5;
+    EXPECT_EQ(oEventosEncamina.EvtPetListaDeEstadosPublicados(1, &p), 0);
+    EXPECT_EQ(p.asEstado[0].ucEstado, 1);
+    EXPECT_EQ(p.asEstado[0].iValor, 4);
+    EXPECT_EQ(p.asEstado[0].aiExtra[1], 6);
+    EXPECT_EQ(p.asEstado[1].ucEstado, 10);
 }
 
 TEST(EstadosPublicados, ResourceNotPublishedElsewhereGetsStateTenInEverySlot) {
     poPublica = new CPublica("PASARELA", false);
-    PeticionEstadoPublicado as[2];
+    CandidatoEncamina as[2];
     std::memset(as, 0x55, sizeof as);
     std::snprintf(as[0].acNombre, sizeof as[0].acNombre, "%s", "TLF-01");
     std::snprintf(as[1].acNombre, sizeof as[1].acNombre, "%s", "R2-07");
@@ -261,9 +284,9 @@ TEST(EstadosPublicados, ResourceNotPublishedElsewhereGetsStateTenInEverySlot) {
     as[1].ucTipoIf = 5;
     EXPECT_EQ(oEventosEncamina.EvtPetListaDeEstadosPublicados(2, as), 0);
     for (const auto& p : as)
-        for (const auto& s : p.asRanura) {
+        for (const auto& s : p.asEstado) {
             EXPECT_EQ(s.ucEstado, 10);
-            EXPECT_EQ(s.auiPalabras[0], 0u);
+            EXPECT_EQ(s.iValor, 0);
         }
     EXPECT_EQ(oEventosEncamina.EvtPetListaDeEstadosPublicados(1, nullptr), -1);
 }

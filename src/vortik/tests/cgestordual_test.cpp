@@ -2,6 +2,7 @@
 // and the reboot orders (in the board's command log), timers stepped by the test.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "cconfig.h"
 #include "nucleo_pruebas.h"
 #include "red/tcpcons.h"
+#include "sip/encaminauri.h"
 #include "temporizador_pruebas.h"
 
 namespace {
@@ -161,6 +163,33 @@ TEST_F(GestorDual, FullTimerTableDoesNotBlockLaterVrrpStarts) {
     EXPECT_TRUE(g.bVrrpPendiente);
     t1.Avanza(21);
     EXPECT_EQ(Cuenta("iniciaVRRP 23 10.0.0.100 100\n"), 1);
+}
+
+// The core's own look-up: the gateway's name in the IP addressing plan (routing mode), or the
+// configured virtual address in the other modes.
+TEST_F(GestorDual, VrrpStartsFromTheConfiguredVirtualAddress) {
+    CGestorDual::FijaBuscaDireccion(nullptr);
+    sipFijaConfig(&oConfigPasarela);
+    {
+        cfgCerrojo l(&oConfigPasarela.tMutex);
+        oConfigPasarela.iCfgModoSistema = 0;
+        std::snprintf(oConfigPasarela.asDireccionamientoIp[4].idhost, 64, "%s", "QLN");
+        std::snprintf(oConfigPasarela.asDireccionamientoIp[4].dirip1, 64, "%s", "10.0.0.77");
+    }
+    g.Inicia(&s, "QLN", 1);
+    g.CambioEntorno(1);
+    t.Avanza(21);
+    EXPECT_EQ(Cuenta("iniciaVRRP 23 10.0.0.77 77\n"), 1);
+
+    CGestorDual o;
+    {
+        cfgCerrojo l(&oConfigPasarela.tMutex);
+        oConfigPasarela.iCfgModoSistema = 1;
+        std::snprintf(oConfigPasarela.szDirVirtual, 64, "%s", "10.0.0.88");
+    }
+    o.Inicia(&s, "OTRO-NOMBRE", 1);
+    EXPECT_STREQ(o.ip_virtual, "10.0.0.88");
+    sipFijaConfig(nullptr);
 }
 
 TEST_F(GestorDual, WithoutVirtualAddressVrrpIsNeverStarted) {
