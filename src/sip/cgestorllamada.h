@@ -98,7 +98,7 @@ public:
     virtual int FinEncaminaLlamada(int iUsuario, int cid);
     virtual int ActualizaFlagIntWarning(int iUsuario, int cid, int iFlag);
     // The routed call of a record (priority: the chosen one); 0, or -1 for an unused record.
-    int DameDatosLlamada(int iIndice, DatosLlamadaGestor* psDatos);
+    virtual int DameDatosLlamada(int iIndice, DatosLlamadaGestor* psDatos);
 
     // Record look-ups: index or -1.
     int BuscaLlamada(int iId);

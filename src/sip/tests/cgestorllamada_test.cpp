@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plan_pruebas.h"
@@ -42,7 +44,7 @@ class Sumidero : public CGestorLlamada::CEventos {
 public:
     // Published state of a line: {estado, prio, word}; lines not in the table are not published.
     std::map<std::string, std::vector<int>> mEstados;
-    int iPeticiones = 0;
+    std::atomic<int> iPeticiones{0};
     struct Aborto {
         std::string sInterrumpido, sLiberado;
         int cid;
@@ -265,6 +267,65 @@ TEST_F(Gestor, FreedResourceMovesOneWaitingCall) {
     ASSERT_EQ(poGestor->FinEncaminaLlamada(17, 51), 0);
     ASSERT_EQ(oSumidero.vAbortos.size(), 2u) << "r2a freed again: the other waiting call moves";
     EXPECT_EQ(oSumidero.vAbortos[1].cid, 52);
+}
+
+// The sink takes the number of records as one byte: a longer list goes in several requests.
+TEST_F(Gestor, MoreThan255CandidateLinesAllGetTheirStates) {
+    Central& e = oPlan.vCentrales[4];
+    int iLinea = 0;
+    for (int r = 1; r <= 5; r++) {
+        e.asRutas[r].tipo = 0;
+        for (int t = 0; t < 8; t++) {
+            const int iTroncal = 10 + (r - 1) * 8 + t;
+            char acId[16];
+            std::snprintf(acId, sizeof acId, "TX%d", iTroncal);
+            Troncal& tr = oPlan.NuevaTroncal(iTroncal, acId, nullptr);
+            plan_pruebas::Pon(e.asRutas[r].troncales[t], acId);
+            for (int k = 0; k < 8; k++) {
+                char acLinea[16];
+                std::snprintf(acLinea, sizeof acLinea, "L%03d", iLinea++);
+                plan_pruebas::Plan::Linea(tr, k, 5, acLinea);
+            }
+        }
+    }
+    for (int t = 6; t < 10; t++) oPlan.NuevaTroncal(t, "RELLENO", nullptr);  // the trunk table ends at a gap
+    oPlan.Carga();
+    oSumidero.mEstados.clear();
+    Libre("L300");  // candidate 302 of 322: only the second request tells it is free
+    DatosLlamadaGestor s = Datos("100001", "500001", 2);
+    const int i = poGestor->EncaminaLlamadaEntrante(17, &s, 42, &oSumidero);
+    ASSERT_GE(i, 0);
+    EXPECT_EQ(Destino(i), "L300");
+    EXPECT_EQ(oSumidero.iPeticiones, 3) << "255 + 67 candidates, then the interruptible lines of route 0";
+}
+
+std::atomic<int> giCidHilos{1000};
+int LanzaHilos(int, DatosLlamadaGestor*, int* piPuerto) {
+    *piPuerto = 5008;
+    return giCidHilos++;
+}
+
+// Supervisors' threads and the SIP thread route, progress and end calls at once.
+TEST_F(Gestor, CallsFromSeveralThreadsLeaveNoRecordBehind) {
+    poGestor->FijaLanzador(LanzaHilos);
+    std::atomic<int> iColocadas{0};
+    std::vector<std::thread> v;
+    for (int h = 0; h < 4; h++)
+        v.emplace_back([&, h] {
+            for (int n = 0; n < 200; n++) {
+                DatosLlamadaGestor s = Datos("100001", "200001", 2);
+                int iPuerto = -1;
+                const int cid = poGestor->EncaminaLlamada(h, &s, &iPuerto);
+                if (cid < 0) continue;
+                iColocadas++;
+                const int cid2 = poGestor->ProgresionLlamada(h, cid, 2, &iPuerto);
+                poGestor->ActualizaFlagIntWarning(h, cid2, 1);
+                poGestor->FinEncaminaLlamada(h, cid2 >= 0 ? cid2 : cid);
+            }
+        });
+    for (auto& t : v) t.join();
+    EXPECT_GT(iColocadas.load(), 0);
+    EXPECT_EQ(poGestor->NumLlamadas(), 0);
 }
 
 TEST_F(Gestor, UriDestinationKeepsItsDestination) {
