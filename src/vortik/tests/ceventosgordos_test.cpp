@@ -29,6 +29,7 @@
 #include "nombrehost.h"
 #include "nucleo_pruebas.h"
 #include "publica.h"
+#include "sip/encaminauri.h"
 #include "comun/tests/ficheros_pruebas.h"
 
 namespace {
@@ -220,8 +221,8 @@ TEST(Recursos, StopRemovesThePublicationOfTheNameTheResourceRanWith) {
     EXPECT_TRUE(Entradas().empty());
 }
 
-TEST(EstadosPublicados, EntryPublishedByAnotherGatewayFillsTheFirstSlot) {
-    poPublica = new CPublica("PASARELA", false);
+// A state packet of gateway "OTRA" with one entry.
+void PublicaOtra(const char* szRecurso, uint32_t uiEstado, uint32_t uiPrio, uint32_t uiDato2, uint32_t uiDato3) {
     uint8_t ac[48 + 60] = {};
     auto Palabra = [&](int iOfs, uint32_t v) {
         v = htonl(v);
@@ -231,14 +232,19 @@ TEST(EstadosPublicados, EntryPublishedByAnotherGatewayFillsTheFirstSlot) {
     std::memcpy(ac + 4, "OTRA", 4);
     Palabra(40, 1);
     Palabra(44, 1);
-    std::memcpy(ac + 48, "TLF-09", 6);
+    std::memcpy(ac + 48, szRecurso, std::strlen(szRecurso));
     Palabra(48 + 36, 1);
     Palabra(48 + 40, 1);
-    Palabra(48 + 44, 3);
-    Palabra(48 + 48, 7);
-    Palabra(48 + 52, 8);
-    Palabra(48 + 56, 9);
+    Palabra(48 + 44, uiEstado);
+    Palabra(48 + 48, uiPrio);
+    Palabra(48 + 52, uiDato2);
+    Palabra(48 + 56, uiDato3);
     ASSERT_EQ(poPublica->ActualizaInfoEstado(ac, sizeof ac), 0);
+}
+
+TEST(EstadosPublicados, EntryPublishedByAnotherGatewayFillsTheFirstSlot) {
+    poPublica = new CPublica("PASARELA", false);
+    PublicaOtra("TLF-09", 3, 7, 8, 9);
     CandidatoEncamina p;
     std::memset(&p, 0, sizeof p);
     std::snprintf(p.acNombre, sizeof p.acNombre, "%s", "TLF-09");
@@ -272,6 +278,59 @@ TEST(EstadosPublicados, OwnResourceGetsTheStateThisGatewayPublishes) {
     EXPECT_EQ(p.asEstado[0].iValor, 4);
     EXPECT_EQ(p.asEstado[0].aiExtra[1], 6);
     EXPECT_EQ(p.asEstado[1].ucEstado, 10);
+}
+
+// The core's routing: the plans reach the router on a plan change, and the call manager reads
+// the states through the core's sink, the gateway's own lines included.
+TEST(EstadosPublicados, RoutedCallTakesTheFreeLineOfTheLoadedPlan) {
+    {
+        cfgCerrojo l(&oConfigPasarela.tMutex);
+        oConfigPasarela.iCfgModoSistema = 0;
+        Central* c = oConfigPasarela.asPlanAts;
+        std::memset(c, 0, 3 * sizeof *c);
+        std::memcpy(c[0].asRangosOpe[0].desde, "100000", 6);
+        std::memcpy(c[0].asRangosOpe[0].hasta, "109999", 6);
+        std::memcpy(c[1].asRangosOpe[0].desde, "200000", 6);
+        std::memcpy(c[1].asRangosOpe[0].hasta, "209999", 6);
+        for (auto& r : c[0].asRutas) r.tipo = CFG_FIN_RUTAS;
+        for (auto& r : c[1].asRutas) r.tipo = CFG_FIN_RUTAS;
+        c[1].asRutas[0].tipo = 0;
+        std::snprintf(c[1].asRutas[0].troncales[0], 64, "%s", "T1");
+        c[2].centralpropia = CFG_FIN_PLAN_ATS;
+        Troncal& t = oConfigPasarela.asTroncales[0];
+        std::memset(&t, 0, sizeof t);
+        std::snprintf(t.idtroncal, 64, "%s", "T1");
+        t.miembros[0].tipo = 5;
+        std::snprintf(t.miembros[0].id, 64, "%s", "R2-REMOTA");
+        t.miembros[1].tipo = 5;
+        std::snprintf(t.miembros[1].id, 64, "%s", "R2-PROPIA");
+        oConfigPasarela.asTroncales[1].idtroncal[0] = '\0';
+    }
+    sipFijaConfig(&oConfigPasarela);
+    oEventosGordos.EvtReconfiguraEncamina();
+    poPublica = new CPublica("PASARELA", false);
+    PublicaOtra("R2-REMOTA", 1, 9, 0, 1);
+    uint8_t acRegistro[20] = {};
+    ASSERT_EQ(poPublica->ActualizaPublica("R2-PROPIA", acRegistro, 1, 0), 0);
+    oGestorLlamada.Inicia(&oEventosEncamina);
+
+    auto Encamina = [](int cid) {
+        DatosLlamadaGestor d;
+        std::memset(&d, 0, sizeof d);
+        std::snprintf(d.NumOrigen, sizeof d.NumOrigen, "%s", "100001");
+        std::snprintf(d.NumDestino, sizeof d.NumDestino, "%s", "200001");
+        d.ucPrioridad = 2;
+        const int i = oGestorLlamada.EncaminaLlamadaEntrante(17, &d, cid, nullptr);
+        if (i < 0 || oGestorLlamada.DameDatosLlamada(i, &d) != 0) return std::to_string(i);
+        return std::string(d.UsuDestino);
+    };
+    EXPECT_EQ(Encamina(7), "R2-PROPIA");
+    EXPECT_EQ(oGestorLlamada.FinEncaminaLlamada(17, 7), 0);
+    acRegistro[1] = 1;
+    ASSERT_EQ(poPublica->ActualizaPublica("R2-PROPIA", acRegistro, 1, 0), 0);
+    EXPECT_EQ(Encamina(8), "-9") << "both lines busy";
+    EXPECT_EQ(oGestorLlamada.NumLlamadas(), 0);
+    sipFijaConfig(nullptr);
 }
 
 TEST(EstadosPublicados, ResourceNotPublishedElsewhereGetsStateTenInEverySlot) {
