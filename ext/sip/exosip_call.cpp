@@ -839,6 +839,9 @@ int eXosip_call_send_request(int did, osip_message_t *request) {
   Call *c = d ? find_call(d->cid) : nullptr;
   if (!c || c->ended || !request->sip_method) return refuse(request);
   bool invite = strcmp(request->sip_method, "INVITE") == 0;
+  // A newer request of the application stands for one refused and waiting to go again.
+  if (c->redo_req && c->redo_did == did && strcmp(c->redo_req->sip_method, request->sip_method) == 0)
+    forget_redo(c);
   std::string sdp = body_of_type(request, "application", "sdp");
   if (!sdp.empty()) d->local_sdp = sdp;
   if (d->se_interval > 0 && (invite || strcmp(request->sip_method, "UPDATE") == 0))

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -232,6 +233,18 @@ extern Stack *g;
 // core
 // Hands a datagram to the stack as if it had come from ip:port (fuzzing).
 void inject_datagram(const char *buf, size_t len, const char *ip, int port);
+// Each NUL-separated datagram of buf in turn, then after() (fuzzing).
+template <typename F>
+void inject_datagrams(const char *buf, size_t len, const char *ip, int port, F after) {
+  const char *p = buf, *end = buf + len;
+  while (p < end) {
+    const char *nul = static_cast<const char *>(memchr(p, '\0', end - p));
+    size_t n = (nul ? nul : end) - p;
+    inject_datagram(p, n, ip, port);
+    after();
+    p += n + 1;
+  }
+}
 std::string random_tag();
 std::string local_addr();
 std::string new_branch();

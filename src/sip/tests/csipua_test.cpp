@@ -114,6 +114,24 @@ TEST_F(AgenteSip, ScreensIncomingInvites) {
     EXPECT_STREQ(se120.s.acSubject, "radio");
 }
 
+// An INVITE for no user of the agent: its answer carries the WG67-Version that the message hook
+// learnt from the Subject of the INVITE received.
+TEST_F(AgenteSip, AnswerToAnInviteForNoUserTakesTheVersionOfItsSubject) {
+    Arranca();
+    struct Caso {
+        const char* szSubject;
+        const char* szVersion;
+    } casos[] = {{"radio", "radio.01"}, {"IA call", "legacy-eu.01;gateway=\"ATS-LCEN\""}};
+    for (auto& c : casos) {
+        const std::string sCallId = std::string("sinusuario") + (c.szSubject[0] == 'r' ? "r" : "i");
+        crudo.Envia(Mensaje("INVITE", sCallId, std::string("Content-Type: application/sdp\r\nSubject: ") + c.szSubject +
+                                                   "\r\n",
+                            SdpOferta("8"), "", 1, "70", "nadie"));
+        const std::string r = RespuestaFinal(crudo, sCallId);
+        EXPECT_EQ(Valor(r, "WG67-Version"), c.szVersion) << r;
+    }
+}
+
 TEST_F(AgenteSip, ThirtyFirstConcurrentInviteGets480) {
     ap.bContesta = false;
     Arranca();
