@@ -465,6 +465,7 @@ int sub_retry(OutSubscription &s) {
     if (!s.did) drop_outsub(sid);
     return -1;
   }
+  s.refresh_pending = d != nullptr;  // a refresh on its way: the automatic one waits for its answer
   run_machines();
   return 0;
 }
@@ -502,7 +503,7 @@ void eXosip_automatic_refresh(void) {
   auto now = Clock::now();
   for (auto &[sid, s] : g->outsubs) {
     Dialog *d = find_dialog(s.did);
-    if (!d || s.refresh_pending || now < s.refresh_at || s.expires <= 0) continue;
+    if (!d || s.refresh_pending || s.retry_req || now < s.refresh_at || s.expires <= 0) continue;
     osip_message_t *m = nullptr;
     if (eXosip_subscribe_build_refresh_request(s.did, &m) != 0) continue;
     if (eXosip_subscribe_send_refresh_request(s.did, m) == 0) s.refresh_pending = true;
