@@ -70,8 +70,14 @@ inline int ContadorSipp(const std::string &log, const char *nombre) {
   return ultimo == std::string::npos ? -1 : atoi(linea.c_str() + ultimo + 1);
 }
 
-inline double P99Sipp(pid_t pid) {
-  std::ifstream f("/tmp/uac_" + std::to_string(pid) + "_rtt.csv");
+// sipp names its rtt file after the scenario: "uac" for its standard UAC, else the file's name.
+inline double P99Sipp(const std::vector<std::string> &escenario, pid_t pid) {
+  std::string nombre = "uac";
+  if (escenario.size() > 1 && escenario[0] == "-sf") {
+    nombre = escenario[1].substr(escenario[1].rfind('/') + 1);
+    nombre = nombre.substr(0, nombre.rfind(".xml"));
+  }
+  std::ifstream f("/tmp/" + nombre + "_" + std::to_string(pid) + "_rtt.csv");
   std::vector<double> v;
   for (std::string l; std::getline(f, l);) {
     size_t a = l.find(';');
@@ -85,10 +91,13 @@ inline double P99Sipp(pid_t pid) {
 
 // sipp's UAC from 127.0.0.1:5070 against whatever listens on 127.0.0.1:5060: `llamadas` calls
 // offered at `ritmo` per second; `vigilado` is the process whose CPU and memory are sampled.
-inline ResultadoCarga CargaSipp(int ritmo, int llamadas, pid_t vigilado, bool rtt = false) {
+// `escenario`: sipp's arguments naming the scenario (its standard UAC unless given).
+inline ResultadoCarga CargaSipp(int ritmo, int llamadas, pid_t vigilado, bool rtt = false,
+                                const std::vector<std::string> &escenario = {"-sn", "uac"}) {
   int limite_s = llamadas / ritmo + 40;
-  std::vector<std::string> args = {"-sn", "uac", "-r", std::to_string(ritmo), "-m", std::to_string(llamadas),
-                                   "-timeout", std::to_string(limite_s) + "s", "-timeout_error"};
+  std::vector<std::string> args = escenario;
+  args.insert(args.end(), {"-r", std::to_string(ritmo), "-m", std::to_string(llamadas), "-timeout",
+                           std::to_string(limite_s) + "s", "-timeout_error"});
   if (rtt) args.insert(args.end(), {"-trace_rtt", "-rtt_freq", "1"});
   args.push_back("127.0.0.1:5060");
   MuestraProceso antes = Muestra(vigilado);
@@ -116,7 +125,7 @@ inline ResultadoCarga CargaSipp(int ritmo, int llamadas, pid_t vigilado, bool rt
   r.correctas = std::max(0, ContadorSipp(log, "Successful call"));
   r.fallidas = std::max(0, ContadorSipp(log, "Failed call"));
   if (rc != 0 || r.correctas + r.fallidas < llamadas) r.fallidas = std::max(r.fallidas, llamadas - r.correctas);
-  if (rtt) r.p99_ms = P99Sipp(uac.Pid());
+  if (rtt) r.p99_ms = P99Sipp(escenario, uac.Pid());
   return r;
 }
 

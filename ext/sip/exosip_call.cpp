@@ -5,11 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <strings.h>
 
 namespace exo {
 
 namespace {
+
+void forget_redo(Call *c);
+void keep_for_redo(Call *c, int did, osip_transaction_t *tr, const osip_message_t *resp);
+void send_redo(Call *c);
 
 int cseq_num(const osip_message_t *m) { return (m && m->cseq && m->cseq->number) ? atoi(m->cseq->number) : 0; }
 
@@ -124,6 +129,7 @@ void call_release(Call *c) {
   int cid = c->c_id;
   if (c->retry_resp) osip_message_free(c->retry_resp);
   c->retry_resp = nullptr;
+  forget_redo(c);
   if (!c->ended) {
     c->ended = true;
     push_event(new_event(EXOSIP_CALL_RELEASED, cid, first_did(c), 0, nullptr, nullptr));
@@ -137,6 +143,7 @@ void calls_clear() {
     Call *c = g->calls.begin()->second.get();
     for (int did : c->dids) free_dialog(did);
     if (c->retry_resp) osip_message_free(c->retry_resp);
+    forget_redo(c);
     g->calls.erase(g->calls.begin());
   }
 }
@@ -256,6 +263,7 @@ void call_ack(osip_message_t *ack) {
     int n = cseq_num(ack);
     if (n != d->resp2xx_cseq || n <= d->acked_cseq) return;  // stray or repeated ACK
     d->acked_cseq = n;
+    hook_received(ack, d->resp2xx_tid);
     if (d->resp2xx) {
       osip_message_free(d->resp2xx);
       d->resp2xx = nullptr;
@@ -340,6 +348,7 @@ void call_ict_response(int type, osip_transaction_t *tr, osip_message_t *resp) {
       d->invite_tid = tid;
       d->invite_cseq = cseq_num(resp);
       c->answered = true;
+      c->redos = 0;
       arm_session_timer(d, tr->orig_request, resp, true);
       push_event(new_event(EXOSIP_CALL_ANSWERED, c->c_id, d->d_id, tid, tr->orig_request, resp));
       if (c->cancelling) {  // answered while we were cancelling: confirm and hang up
@@ -380,6 +389,8 @@ void call_ict_response(int type, osip_transaction_t *tr, osip_message_t *resp) {
         c->retry_deadline = Clock::now() + Ms(5000);  // time for eXosip_default_action, else released
       } else if (resp->status_code == 481 || resp->status_code == 408) {
         call_release(c);  // RFC 3261 12.2.1.2: the dialog is gone
+      } else {
+        keep_for_redo(c, ctx->did, tr, resp);
       }
       return;
   }
@@ -406,9 +417,12 @@ void call_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp) 
     std::string sdp = body_of_type(resp, "application", "sdp");
     if (!sdp.empty()) d->remote_sdp = sdp;
     if (d->se_interval > 0) d->next_refresh = Clock::now() + refresh_delay(d->se_interval);
+    c->redos = 0;
   }
   push_event(new_event(t, c->c_id, ctx->did, tid, tr->orig_request, resp));
   int status = resp ? resp->status_code : 408;
+  if (!bye && resp && tr->orig_request && strcmp(tr->orig_request->sip_method, "UPDATE") == 0)
+    keep_for_redo(c, ctx->did, tr, resp);
   if (bye || status == 481 || status == 408) {
     if (!bye && d) send_bye(c, d, nullptr, nullptr, nullptr, nullptr);
     call_release(c);
@@ -419,6 +433,7 @@ void call_stray_2xx(osip_message_t *resp) {
   if (Dialog *d = dialog_of_call_id(resp->call_id, [resp](Dialog *x) {
         return x->kind == DlgKind::Call && x->od && osip_dialog_match_as_uac(x->od, resp) == 0;
       })) {
+    hook_received(resp, d->invite_tid);
     auto now = Clock::now();
     // A UAS repeats its 2xx after T1 at the earliest: faster repeats are an echo of our own ACKs.
     if (d->ack && d->ack_cseq == cseq_num(resp) && (!d->reacked || now - d->last_reack >= Ms(kT1 / 2))) {
@@ -487,43 +502,31 @@ void call_timers(Clock::time_point now) {
       send_refresh(d);
     }
   }
-  for (auto &[cid, c] : g->calls)
+  for (auto &[cid, c] : g->calls) {
     if (c->retry_resp && now >= c->retry_deadline) stale.push_back(cid);
+    if (c->redo_req && c->redo_at != Clock::time_point{} && now >= c->redo_at)
+      send_redo(c.get());
+    else if (c->redo_req && c->redo_at == Clock::time_point{} && now >= c->redo_deadline)
+      forget_redo(c.get());
+  }
   for (int cid : stale) call_release(find_call(cid));
 }
 
 // The INVITE again, in a new transaction, with credentials (401/407) or the peer's Min-SE (422).
 int call_retry(Call *c) {
   osip_transaction_t *ict = find_tr(c->retry_tid);
-  osip_message_t *inv = nullptr;
-  if (!ict || !ict->orig_request || osip_message_clone(ict->orig_request, &inv) != 0) {
+  osip_message_t *inv = ict && ict->orig_request ? copy_for_resend(ict->orig_request, cseq_num(ict->orig_request) + 1)
+                                                 : nullptr;
+  if (!inv) {
     call_release(c);
     return -1;
   }
   osip_message_t *resp = c->retry_resp;
   c->retry_resp = nullptr;
-  char n[16];
-  snprintf(n, sizeof n, "%d", cseq_num(inv) + 1);
-  osip_free(inv->cseq->number);
-  inv->cseq->number = osip_strdup(n);
-  osip_via_t *via = static_cast<osip_via_t *>(osip_list_get(&inv->vias, 0));
-  osip_generic_param_t *br = nullptr;
-  if (via && osip_via_param_get_byname(via, const_cast<char *>("branch"), &br) == 0 && br) {
-    osip_free(br->gvalue);
-    br->gvalue = osip_strdup(new_branch().c_str());
-  }
-  osip_list_special_free(&inv->authorizations, reinterpret_cast<void (*)(void *)>(&osip_authorization_free));
-  osip_list_special_free(&inv->proxy_authorizations,
-                         reinterpret_cast<void (*)(void *)>(&osip_proxy_authorization_free));
-  if (resp->status_code == 422) {
-    std::string minse = header_value(resp, "Min-SE");
-    drop_headers(inv, "Session-Expires");
-    drop_headers(inv, "Min-SE");
-    osip_message_set_header(inv, "Session-Expires", (std::to_string(session_interval(minse)) + ";refresher=uac").c_str());
-    osip_message_set_header(inv, "Min-SE", minse.c_str());
-  } else {
+  if (resp->status_code == 422)
+    use_min_se(inv, header_value(resp, "Min-SE"), "uac");
+  else
     add_authorization(inv, resp);
-  }
   osip_message_free(resp);
   osip_message_force_update(inv);
   ++c->retries;
@@ -533,6 +536,79 @@ int call_retry(Call *c) {
     return -1;
   }
   c->out_tid = tr->transactionid;
+  run_machines();
+  return 0;
+}
+
+void use_min_se(osip_message_t *req, const std::string &min_se, const char *dflt_refresher) {
+  std::string old = header_value(req, "Session-Expires");
+  const char *r = strcasestr(old.c_str(), "refresher=");
+  std::string who = r ? std::string(r + 10, strcspn(r + 10, "; \t")) : dflt_refresher;
+  drop_headers(req, "Session-Expires");
+  drop_headers(req, "Min-SE");
+  osip_message_set_header(req, "Session-Expires", (std::to_string(session_interval(min_se)) + ";refresher=" + who).c_str());
+  osip_message_set_header(req, "Min-SE", min_se.c_str());
+}
+
+namespace {
+
+void forget_redo(Call *c) {
+  if (c->redo_req) osip_message_free(c->redo_req);
+  c->redo_req = nullptr;
+  c->redo_at = {};
+}
+
+// A 422 (with Min-SE) or 491 to our re-INVITE or UPDATE: kept for eXosip_default_action.
+void keep_for_redo(Call *c, int did, osip_transaction_t *tr, const osip_message_t *resp) {
+  int st = resp->status_code;
+  if (!tr->orig_request || !(st == 491 || (st == 422 && !header_value(resp, "Min-SE").empty()))) return;
+  if (c->redos >= 3) return;  // the peer keeps refusing: the application decides
+  forget_redo(c);
+  osip_message_clone(tr->orig_request, &c->redo_req);
+  c->redo_status = st;
+  c->redo_min_se = header_value(resp, "Min-SE");
+  c->redo_tid = tr->transactionid;
+  c->redo_did = did;
+  c->redo_deadline = Clock::now() + Ms(5000);
+}
+
+// RFC 3261 14.1: the owner of the Call-ID waits 2.1-4 s, the other side 0-2 s, in 10 ms steps.
+Ms glare_delay(bool call_id_owner) {
+  static thread_local std::mt19937 r{std::random_device{}()};
+  std::uniform_int_distribution<int> steps(call_id_owner ? 210 : 0, call_id_owner ? 400 : 200);
+  return Ms(10 * steps(r));
+}
+
+void send_redo(Call *c) {
+  osip_message_t *req = c->redo_req;
+  c->redo_req = nullptr;
+  c->redo_at = {};
+  Dialog *d = find_dialog(c->redo_did);
+  if (!req || !d || !d->od || c->ended || c->bye_tid) {
+    if (req) osip_message_free(req);
+    return;
+  }
+  osip_message_t *again = copy_for_resend(req, ++d->od->local_cseq);
+  osip_message_free(req);
+  if (!again) return;
+  if (c->redo_status == 422) use_min_se(again, c->redo_min_se, "uac");
+  osip_message_force_update(again);
+  ++c->redos;
+  bool invite = strcmp(again->sip_method, "INVITE") == 0;
+  if (d->se_interval > 0) d->next_refresh = Clock::now() + refresh_delay(d->se_interval);
+  start_client(again, invite ? ICT : NICT, TrCtx{invite ? TrKind::Invite : TrKind::InDialog, c->c_id, d->d_id});
+}
+
+}  // namespace
+
+int call_redo(Call *c) {
+  if (!c->redo_req) return -1;
+  if (c->redo_status == 491) {
+    Dialog *d = find_dialog(c->redo_did);
+    c->redo_at = Clock::now() + glare_delay(d && d->od && d->od->type == CALLER);
+    return 0;
+  }
+  send_redo(c);
   run_machines();
   return 0;
 }
@@ -763,6 +839,9 @@ int eXosip_call_send_request(int did, osip_message_t *request) {
   Call *c = d ? find_call(d->cid) : nullptr;
   if (!c || c->ended || !request->sip_method) return refuse(request);
   bool invite = strcmp(request->sip_method, "INVITE") == 0;
+  // A newer request of the application stands for one refused and waiting to go again.
+  if (c->redo_req && c->redo_did == did && strcmp(c->redo_req->sip_method, request->sip_method) == 0)
+    forget_redo(c);
   std::string sdp = body_of_type(request, "application", "sdp");
   if (!sdp.empty()) d->local_sdp = sdp;
   if (d->se_interval > 0 && (invite || strcmp(request->sip_method, "UPDATE") == 0))

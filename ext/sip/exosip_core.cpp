@@ -340,6 +340,7 @@ void handle_datagram(const char *buf, size_t len, const sockaddr_in &src) {
   }
   std::string key = MSG_IS_REQUEST(m) ? server_key(m) : client_key(m);
   if (osip_transaction_t *tr = tr_by_key(key)) {
+    hook_received(m, tr->transactionid);
     osip_transaction_add_event(tr, evt);
     mark_ready(tr);
     return;
@@ -569,6 +570,10 @@ int send_raw(osip_message_t *msg, const std::string &host, int port, int tid, st
   return r;
 }
 
+void hook_received(osip_message_t *msg, int tid) {
+  if (g->hook && tid > 0) g->hook(msg, -tid);
+}
+
 void next_hop(const osip_message_t *req, std::string &host, int &port) {
   const osip_uri_t *u = req->req_uri;
   osip_route_t *r = nullptr;
@@ -630,6 +635,7 @@ osip_transaction_t *server_tr(osip_event_t *evt, const TrCtx &ctx) {
   index_tr(tr, c, g->rx_key.empty() ? server_key(evt->sip) : std::move(g->rx_key));
   g->rx_key.clear();
   if (Dialog *d = find_dialog(ctx.did)) d->inc_trs.insert(tr->transactionid);
+  hook_received(evt->sip, tr->transactionid);
   osip_transaction_add_event(tr, evt);
   mark_ready(tr);
   return tr;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -119,6 +120,12 @@ struct Call : eXosip_call_t {
   int retry_tid = 0;
   int retries = 0;
   Clock::time_point retry_deadline;
+  // 422/491 to our re-INVITE or UPDATE: eXosip_default_action sends a copy of it again, with
+  // the peer's Min-SE (422) or after the RFC 3261 14.1 delay (491); forgotten at the deadline.
+  osip_message_t *redo_req = nullptr;
+  int redo_status = 0, redo_tid = 0, redo_did = 0, redos = 0;
+  std::string redo_min_se;
+  Clock::time_point redo_deadline, redo_at;  // redo_at zero: default action not asked yet
 };
 
 struct Registration {
@@ -128,6 +135,7 @@ struct Registration {
   int expires = 0;
   osip_message_t *challenge = nullptr;  // last 401/407
   std::string sent_contact;
+  Clock::time_point refresh_at;  // zero: no refresh due (not registered, or one is on its way)
 };
 
 struct OutSubscription {
@@ -138,6 +146,10 @@ struct OutSubscription {
   osip_message_t *initial = nullptr;  // copy of the SUBSCRIBE, to build the dialog from a NOTIFY
   Clock::time_point refresh_at;
   bool refresh_pending = false;
+  // 401/407: eXosip_default_action sends this copy again with credentials, before the deadline.
+  osip_message_t *retry_req = nullptr, *retry_resp = nullptr;
+  int retry_tid = 0, retries = 0;
+  Clock::time_point retry_deadline;
 };
 
 struct Credential {
@@ -221,6 +233,18 @@ extern Stack *g;
 // core
 // Hands a datagram to the stack as if it had come from ip:port (fuzzing).
 void inject_datagram(const char *buf, size_t len, const char *ip, int port);
+// Each NUL-separated datagram of buf in turn, then after() (fuzzing).
+template <typename F>
+void inject_datagrams(const char *buf, size_t len, const char *ip, int port, F after) {
+  const char *p = buf, *end = buf + len;
+  while (p < end) {
+    const char *nul = static_cast<const char *>(memchr(p, '\0', end - p));
+    size_t n = (nul ? nul : end) - p;
+    inject_datagram(p, n, ip, port);
+    after();
+    p += n + 1;
+  }
+}
 std::string random_tag();
 std::string local_addr();
 std::string new_branch();
@@ -229,6 +253,8 @@ eXosip_event_t *new_event(eXosip_event_type_t type, int cid, int did, int tid, c
                           const osip_message_t *resp);
 // keep: receives the bytes sent.
 int send_raw(osip_message_t *msg, const std::string &host, int port, int tid, std::string *keep = nullptr);
+// Shows a message received for transaction tid to the application's hook (as -tid).
+void hook_received(osip_message_t *msg, int tid);
 int send_text(const char *text, size_t len, const std::string &host, int port);
 void next_hop(const osip_message_t *req, std::string &host, int &port);
 void via_dest(const osip_message_t *resp, std::string &host, int &port);
@@ -317,6 +343,14 @@ void out_of_dialog_request(osip_event_t *evt);
 void sub_timers(Clock::time_point now);
 void subs_clear();
 int add_authorization(osip_message_t *msg, const osip_message_t *challenge);
+// A copy of a request to send again in a new transaction: CSeq number cseq, a new branch, no
+// credentials.
+osip_message_t *copy_for_resend(const osip_message_t *req, int cseq);
+// Session-Expires raised to the peer's Min-SE (RFC 4028 422), the refresher kept (else dflt).
+void use_min_se(osip_message_t *req, const std::string &min_se, const char *dflt_refresher);
+int call_redo(Call *c);
+bool sub_retry_kept(OutSubscription &s, osip_transaction_t *tr, const osip_message_t *resp);
+int sub_retry(OutSubscription &s);
 bool can_authorize(const osip_message_t *msg, const osip_message_t *challenge);
 
 }  // namespace exo

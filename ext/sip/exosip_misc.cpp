@@ -44,10 +44,17 @@ void release_insub(Dialog *d) {
   free_dialog(d->d_id);
 }
 
+void forget_sub_retry(OutSubscription &s) {
+  if (s.retry_req) osip_message_free(s.retry_req);
+  if (s.retry_resp) osip_message_free(s.retry_resp);
+  s.retry_req = s.retry_resp = nullptr;
+}
+
 void drop_outsub(int sid) {
   auto it = g->outsubs.find(sid);
   if (it == g->outsubs.end()) return;
   if (it->second.initial) osip_message_free(it->second.initial);
+  forget_sub_retry(it->second);
   if (it->second.did) free_dialog(it->second.did);
   g->outsubs.erase(it);
 }
@@ -106,6 +113,25 @@ osip_message_t *make_register(Registration &r, int expires) {
   r.expires = expires;
   if (r.challenge) add_authorization(m, r.challenge);
   return m;
+}
+
+// Seconds a registrar granted: the expires of our own Contact, else its Expires, else what
+// was asked.
+int granted_expires(const Registration &r, const osip_message_t *resp) {
+  for (int i = 0; resp; ++i) {
+    osip_contact_t *ct = nullptr;
+    if (osip_message_get_contact(resp, i, &ct) < 0 || !ct) break;
+    char *text = nullptr;
+    bool ours = false;
+    if (ct->url && osip_uri_to_str(ct->url, &text) == 0 && text) {
+      ours = r.sent_contact.find(text) != std::string::npos;
+      osip_free(text);
+    }
+    osip_generic_param_t *p = nullptr;
+    if (ours && osip_contact_param_get_byname(ct, const_cast<char *>("expires"), &p) == 0 && p && p->gvalue)
+      return atoi(p->gvalue);
+  }
+  return expires_of(resp, r.expires);
 }
 
 }  // namespace
@@ -175,6 +201,24 @@ int add_authorization(osip_message_t *msg, const osip_message_t *challenge) {
   if (!opaque.empty()) h += ", opaque=\"" + opaque + "\"";
   if (auth_qop) h += ", qop=auth, nc=00000001, cnonce=\"" + cnonce + "\"";
   return proxy ? osip_message_set_proxy_authorization(msg, h.c_str()) : osip_message_set_authorization(msg, h.c_str());
+}
+
+osip_message_t *copy_for_resend(const osip_message_t *req, int cseq) {
+  osip_message_t *m = nullptr;
+  if (!req || !req->cseq || osip_message_clone(req, &m) != 0 || !m) return nullptr;
+  osip_free(m->cseq->number);
+  m->cseq->number = osip_strdup(std::to_string(cseq).c_str());
+  osip_via_t *via = static_cast<osip_via_t *>(osip_list_get(&m->vias, 0));
+  osip_generic_param_t *br = nullptr;
+  if (via && osip_via_param_get_byname(via, const_cast<char *>("branch"), &br) == 0 && br) {
+    osip_free(br->gvalue);
+    br->gvalue = osip_strdup(new_branch().c_str());
+  }
+  osip_list_special_free(&m->authorizations, reinterpret_cast<void (*)(void *)>(&osip_authorization_free));
+  osip_list_special_free(&m->proxy_authorizations,
+                         reinterpret_cast<void (*)(void *)>(&osip_proxy_authorization_free));
+  osip_message_force_update(m);
+  return m;
 }
 
 void out_of_dialog_request(osip_event_t *evt) {
@@ -294,6 +338,10 @@ void misc_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp) 
         if (r.challenge) osip_message_free(r.challenge);
         osip_message_clone(resp, &r.challenge);
       }
+      bool ok = status >= 200 && status < 300 && !timeout;
+      int granted = ok ? granted_expires(r, resp) : 0;
+      // Refreshed at nine tenths of what the registrar granted, as long as it keeps accepting.
+      r.refresh_at = granted > 0 ? Clock::now() + Ms(static_cast<int64_t>(granted) * 900) : Clock::time_point{};
       eXosip_event_t *ev = new_event(status >= 200 && status < 300 && !timeout ? EXOSIP_REGISTRATION_SUCCESS
                                                                               : EXOSIP_REGISTRATION_FAILURE,
                                      0, 0, tid, tr->orig_request, resp);
@@ -306,6 +354,8 @@ void misc_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp) 
       if (it == g->outsubs.end()) return;
       OutSubscription &s = it->second;
       s.refresh_pending = false;
+      if (status >= 200 && status < 300) s.retries = 0;
+      bool retry = !timeout && sub_retry_kept(s, tr, resp);
       eXosip_event_type_t t;
       if (timeout) {
         t = EXOSIP_SUBSCRIPTION_NOANSWER;
@@ -341,8 +391,7 @@ void misc_nict_response(int type, osip_transaction_t *tr, osip_message_t *resp) 
       eXosip_event_t *ev = new_event(t, 0, s.did, tid, tr->orig_request, resp);
       ev->sid = s.sid;
       push_event(ev);
-      bool auth = status == 401 || status == 407;
-      if ((timeout || (status >= 300 && !auth)) && (!s.did || status == 481 || timeout)) drop_outsub(s.sid);
+      if (!retry && (timeout || status >= 300) && (!s.did || status == 481 || timeout)) drop_outsub(s.sid);
       return;
     }
     case TrKind::Notify: {
@@ -369,6 +418,56 @@ void sub_timers(Clock::time_point now) {
   for (auto &[did, d] : g->dialogs)
     if (d->kind == DlgKind::InSub && now >= d->expiry) expired.push_back(d.get());
   for (Dialog *d : expired) release_insub(d);
+  std::vector<int> unanswered;  // challenged and not sent again in time
+  for (auto &[sid, s] : g->outsubs)
+    if (s.retry_req && now >= s.retry_deadline) {
+      forget_sub_retry(s);
+      if (!s.did) unanswered.push_back(sid);
+    }
+  for (int sid : unanswered) drop_outsub(sid);
+}
+
+bool sub_retry_kept(OutSubscription &s, osip_transaction_t *tr, const osip_message_t *resp) {
+  int st = resp ? resp->status_code : 0;
+  if ((st != 401 && st != 407) || s.retries >= 2 || !tr->orig_request || !can_authorize(tr->orig_request, resp))
+    return false;
+  forget_sub_retry(s);
+  osip_message_clone(tr->orig_request, &s.retry_req);
+  osip_message_clone(resp, &s.retry_resp);
+  s.retry_tid = tr->transactionid;
+  s.retry_deadline = Clock::now() + Ms(5000);
+  return s.retry_req && s.retry_resp;
+}
+
+// The SUBSCRIBE again with credentials: in its dialog when it has one, else as a new request
+// of the same Call-ID whose copy stands for the initial one.
+int sub_retry(OutSubscription &s) {
+  Dialog *d = find_dialog(s.did);
+  int cseq = d && d->od ? ++d->od->local_cseq : atoi(s.retry_req->cseq->number) + 1;
+  osip_message_t *m = copy_for_resend(s.retry_req, cseq);
+  osip_message_t *resp = s.retry_resp;
+  s.retry_resp = nullptr;
+  forget_sub_retry(s);
+  if (!m || add_authorization(m, resp) != 0) {
+    osip_message_free(resp);
+    if (m) osip_message_free(m);
+    if (!s.did) drop_outsub(s.sid);
+    return -1;
+  }
+  osip_message_free(resp);
+  ++s.retries;
+  if (!d) {
+    if (s.initial) osip_message_free(s.initial);
+    osip_message_clone(m, &s.initial);
+  }
+  int sid = s.sid;
+  if (!start_client(m, NICT, TrCtx{TrKind::Subscribe, 0, s.did, sid})) {
+    if (!s.did) drop_outsub(sid);
+    return -1;
+  }
+  s.refresh_pending = d != nullptr;  // a refresh on its way: the automatic one waits for its answer
+  run_machines();
+  return 0;
 }
 
 void subs_clear() {
@@ -388,6 +487,13 @@ int eXosip_default_action(eXosip_event_t *je) {
   if (!je) return -1;
   Call *c = find_call(je->cid);
   if (je->type == EXOSIP_CALL_REQUESTFAILURE && c && c->retry_resp && c->retry_tid == je->tid) return call_retry(c);
+  if (je->type == EXOSIP_CALL_MESSAGE_REQUESTFAILURE && c && c->redo_req && c->redo_tid == je->tid &&
+      c->redo_at == Clock::time_point{})
+    return call_redo(c);
+  if (je->type == EXOSIP_SUBSCRIPTION_REQUESTFAILURE) {
+    auto it = g->outsubs.find(je->sid);
+    if (it != g->outsubs.end() && it->second.retry_req && it->second.retry_tid == je->tid) return sub_retry(it->second);
+  }
   return 0;
 }
 
@@ -397,11 +503,19 @@ void eXosip_automatic_refresh(void) {
   auto now = Clock::now();
   for (auto &[sid, s] : g->outsubs) {
     Dialog *d = find_dialog(s.did);
-    if (!d || s.refresh_pending || now < s.refresh_at || s.expires <= 0) continue;
+    if (!d || s.refresh_pending || s.retry_req || now < s.refresh_at || s.expires <= 0) continue;
     osip_message_t *m = nullptr;
     if (eXosip_subscribe_build_refresh_request(s.did, &m) != 0) continue;
     if (eXosip_subscribe_send_refresh_request(s.did, m) == 0) s.refresh_pending = true;
   }
+  for (auto &[rid, r] : g->regs) {
+    if (r.refresh_at == Clock::time_point{} || now < r.refresh_at || r.expires <= 0) continue;
+    r.refresh_at = {};
+    osip_message_t *m = make_register(r, r.expires);
+    if (!m || !start_client(m, NICT, TrCtx{TrKind::Register, 0, 0, rid}))
+      EXO_LOG(OSIP_ERROR, "eXosip: registration %d not refreshed\n", rid);
+  }
+  run_machines();
 }
 
 void eXosip_automatic_action(void) { eXosip_automatic_refresh(); }
@@ -655,6 +769,7 @@ int eXosip_register_send_register(int rid, osip_message_t *reg) {
     r.sent_contact = text;
     osip_free(text);
   }
+  r.refresh_at = {};  // this one stands for the refresh
   if (!start_client(reg, NICT, TrCtx{TrKind::Register, 0, 0, rid})) return -1;
   run_machines();
   return 0;

@@ -36,7 +36,6 @@ const char* const kEstadosRegistro[] = {"SIP_REGEST_REPOSO", "SIP_REGEST_REGISTR
 
 const int kRegistroExpira = 20;           // seconds asked of the registrar
 const uint32_t kReintentoRegistro = 30000;  // ticks: 300 s after a build failure
-const uint32_t kRefrescoRegistro = 1600;    // ticks: 16 s after a success
 const int kRondasOciosas = 25;              // 20 ms rounds without an event before the automatic actions
 const int kRondasParado = 50;               // rounds without a tick before the stall is logged
 const int kReintentoPilaMs = 1000;          // a stopped stack is started again this often
@@ -58,11 +57,12 @@ void QuitaEspacios(char* s) {
 }
 
 // Adds the WG67-Version of the session's user to each message the stack sends (lock of the
-// stack held). A message with Subject sets the text used for calls without a user.
+// stack held). The Subject of a message received (tid < 0), or sent on transaction 1, sets the
+// text used for calls without a user; a received message is left as it came.
 void AnadeVersionWG67Mensaje(osip_message_t* m, int tid) {
     static char acTexto[64] = "";
     if (!m) return;
-    if (tid == 1) {
+    if (tid == 1 || tid < 0) {
         char ac[81];
         if (CSipua::LeeAsunto(m, ac, sizeof ac) >= 0) {
             if (!std::strcmp(ac, "radio")) std::snprintf(acTexto, sizeof acTexto, "radio.01");
@@ -349,7 +349,8 @@ void CSipua::RegistraSipua() {
         if (!u.acNombre[0] || !u.ucRegistrar) continue;
         const uint32_t uiAhora = gfnTicks.load()();
         if (static_cast<int32_t>(uiAhora - u.uiProximoRegistro) < 0) continue;
-        if (u.iEstadoRegistro == SIP_REGEST_REGISTRANDO) continue;  // waiting for the answer
+        // Waiting for the answer, or registered: the stack refreshes what it got accepted.
+        if (u.iEstadoRegistro == SIP_REGEST_REGISTRANDO || u.iEstadoRegistro == SIP_REGEST_OK) continue;
         osip_message_t* reg = nullptr;
         int rid = u.iRid;
         int iNuevoEstado = SIP_REGEST_REGISTRANDO;
@@ -421,10 +422,8 @@ void CSipua::RegistroCorrecto(eXosip_event_t* e) {
             break;
         }
     NLOG::Log(NLOG::INFO, "TR REGISTRATION SUCCESS %i iuser=%i", e->rid, iUsuario);
-    if (e->response && iUsuario >= 0) {
-        asUsuarios[iUsuario].iEstadoRegistro = SIP_REGEST_OK;
-        asUsuarios[iUsuario].uiProximoRegistro = gfnTicks.load()() + kRefrescoRegistro;
-    }
+    // The stack refreshes an accepted registration itself (eXosip_automatic_refresh).
+    if (e->response && iUsuario >= 0) asUsuarios[iUsuario].iEstadoRegistro = SIP_REGEST_OK;
 }
 
 void CSipua::RegistroFallido(eXosip_event_t* e) {

@@ -14,11 +14,6 @@ namespace {
 
 const int kMinSE = 90;  // seconds: the shortest session interval accepted
 
-void Copia(char* d, size_t n, const char* s) {
-    if (n == 0) return;
-    std::snprintf(d, n, "%s", s ? s : "");
-}
-
 // The n-th header of that name (case ignored) from position iDesde; its position or -1.
 int Cabecera(const osip_message_t* m, const char* szNombre, int iDesde, osip_header_t** ph) {
     *ph = nullptr;
@@ -33,15 +28,15 @@ int Responde(int tid, int iEstado) { return eXosip_call_send_answer(tid, iEstado
 
 int CSipua::LeeCabecera(const osip_message_t* m, const char* szNombre, char* ac, size_t n) {
     osip_header_t* h;
-    Copia(ac, n, "");
+    CopiaTextoSip(ac, n, "");
     if (Cabecera(m, szNombre, 0, &h) < 0) return -1;
-    Copia(ac, n, h->hvalue);
+    CopiaTextoSip(ac, n, h->hvalue);
     return 0;
 }
 
 int CSipua::LeePrioridad(const osip_message_t* m, char* ac, size_t n) {
     if (LeeCabecera(m, "priority", ac, n) == 0 || LeeCabecera(m, "Priority", ac, n) == 0) return 0;
-    Copia(ac, n, "Emergency");
+    CopiaTextoSip(ac, n, "Emergency");
     return -1;
 }
 
@@ -66,7 +61,7 @@ int CSipua::LeeSessionExpires(const osip_message_t* m, char* ac, size_t n) {
 
 int CSipua::LeeVersionWG67(const osip_message_t* m, char* ac, size_t n) {
     if (LeeCabecera(m, "WG67-Version", ac, n) == 0) return 0;
-    Copia(ac, n, "NO-VERSION");
+    CopiaTextoSip(ac, n, "NO-VERSION");
     return -1;
 }
 
@@ -104,13 +99,13 @@ int CSipua::UsuarioDeInvite(eXosip_event_t* e) {
         return -1;
     }
     char acUsuario[81];
-    Copia(acUsuario, sizeof acUsuario, ru->username);
+    CopiaTextoSip(acUsuario, sizeof acUsuario, ru->username);
     int iUsuario = BuscaUsuario(acUsuario);
     if (iUsuario >= 0) return iUsuario;
     char* szTo = nullptr;
     if (!e->request->to || osip_to_to_str(e->request->to, &szTo) != 0 || !szTo) return -1;
     char acTo[256];
-    Copia(acTo, sizeof acTo, szTo);
+    CopiaTextoSip(acTo, sizeof acTo, szTo);
     osip_free(szTo);
     if (const char* p = std::strstr(acTo, szParamUsuario)) {
         p += std::strlen(szParamUsuario);
@@ -154,14 +149,14 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
     if (char* p = std::strchr(acSe, ';')) *p = '\0';
     char* sz = nullptr;
     if (m->call_id && osip_call_id_to_str(m->call_id, &sz) == 0 && sz) {
-        Copia(acCallId, sizeof acCallId, sz);
+        CopiaTextoSip(acCallId, sizeof acCallId, sz);
         osip_free(sz);
     } else {
         NLOG::Log(NLOG::ERROR, "CSipua::SIP_Start_Call osip_call_id_to_str");
     }
     LeePrioridad(m, acPrioridad, sizeof acPrioridad);
     if (m->from && m->from->url && osip_uri_to_str(m->from->url, &sz) == 0 && sz) {
-        Copia(acRemoto, sizeof acRemoto, sz);
+        CopiaTextoSip(acRemoto, sizeof acRemoto, sz);
         osip_free(sz);
     }
     if (m->to && osip_to_to_str(m->to, &sz) == 0 && sz) {
@@ -170,7 +165,7 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
             const char* fin = std::strchr(p + 1, '>');
             std::snprintf(acLocal, sizeof acLocal, "%.*s", fin ? static_cast<int>(fin - p - 1) : 80, p + 1);
         } else {
-            Copia(acLocal, sizeof acLocal, sz);
+            CopiaTextoSip(acLocal, sizeof acLocal, sz);
         }
         osip_free(sz);
     }
@@ -187,11 +182,11 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
         NLOG::Log(NLOG::INFO, "SIPUA: Lista de llamadas llena");
         return -1;
     }
-    Copia(s->acSubject, sizeof s->acSubject, acSubject);
+    CopiaTextoSip(s->acSubject, sizeof s->acSubject, acSubject);
     if (bTimer) {
-        Copia(s->acSupported, sizeof s->acSupported, "timer");
+        CopiaTextoSip(s->acSupported, sizeof s->acSupported, "timer");
         if (bSe) {
-            Copia(s->acSessionExpires, sizeof s->acSessionExpires, acSe);
+            CopiaTextoSip(s->acSessionExpires, sizeof s->acSessionExpires, acSe);
             const int iSe = std::atoi(acSe);
             if (iSe < kMinSE) {
                 // The session stays marked until the stack releases the call.
@@ -208,8 +203,8 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
     s->did = e->did;
     s->tid = e->tid;
     s->iUsuario = iUsuario;
-    Copia(s->acCallId, sizeof s->acCallId, acCallId);
-    Copia(s->acPrioridad, sizeof s->acPrioridad, acPrioridad);
+    CopiaTextoSip(s->acCallId, sizeof s->acCallId, acCallId);
+    CopiaTextoSip(s->acPrioridad, sizeof s->acPrioridad, acPrioridad);
     if (!bAsunto) {
         LiberaSesion(s);
         lk.unlock();
@@ -217,19 +212,19 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
         NLOG::Log(NLOG::ERROR, "Invite no subject and priority");
         return -1;
     }
-    Copia(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
+    CopiaTextoSip(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
     if (e->response) {
         s->iCodigo = e->response->status_code;
-        Copia(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
+        CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
     }
-    Copia(s->acRemoto, sizeof s->acRemoto, acRemoto);
-    Copia(s->acLocal, sizeof s->acLocal, acLocal);
-    Copia(s->acPAsserted, sizeof s->acPAsserted, acPai);
+    CopiaTextoSip(s->acRemoto, sizeof s->acRemoto, acRemoto);
+    CopiaTextoSip(s->acLocal, sizeof s->acLocal, acLocal);
+    CopiaTextoSip(s->acPAsserted, sizeof s->acPAsserted, acPai);
     s->iMaxForwards = std::atoi(acMf);
     if (const char* p = std::strstr(s->acLocal, szParamPrioridad))
         s->incomming_priority = static_cast<uint8_t>(std::atoi(p + std::strlen(szParamPrioridad)));
-    Copia(s->acReferredBy, sizeof s->acReferredBy, acReferredBy);
-    Copia(s->acReplaces, sizeof s->acReplaces, acReplaces);
+    CopiaTextoSip(s->acReferredBy, sizeof s->acReferredBy, acReferredBy);
+    CopiaTextoSip(s->acReplaces, sizeof s->acReplaces, acReplaces);
     s->iMarca = e->type;
     SesionSip sCopia = *s;
     lk.unlock();
@@ -301,18 +296,18 @@ void CSipua::LeeSdpRemoto(sdp_message_t* sdp, SesionSip* s, ListaCodecs* l) {
     s->iTipoSesion = 0;
     s->acTipo[0] = '\0';
     if ((v = sdp_dame_atributo(sdp, m, "type"))) {
-        if (!ComparaSinMayusculas(v, "Radio-TxRx")) Copia(s->acTipo, sizeof s->acTipo, "Radio-TxRx");
-        else if (!ComparaSinMayusculas(v, "Radio")) Copia(s->acTipo, sizeof s->acTipo, "Radio");
+        if (!ComparaSinMayusculas(v, "Radio-TxRx")) CopiaTextoSip(s->acTipo, sizeof s->acTipo, "Radio-TxRx");
+        else if (!ComparaSinMayusculas(v, "Radio")) CopiaTextoSip(s->acTipo, sizeof s->acTipo, "Radio");
         else if (!ComparaSinMayusculas(v, "Radio-RxOnly")) s->iTipoSesion = 1;
         else if (!ComparaSinMayusculas(v, "Coupling")) s->iTipoSesion = 2;
         else if (!ComparaSinMayusculas(v, "Radio-Idle")) s->iTipoSesion = 3;
     }
     v = sdp_dame_atributo(sdp, m, "txrxmode");
-    Copia(s->txrxmode, sizeof s->txrxmode, v);
+    CopiaTextoSip(s->txrxmode, sizeof s->txrxmode, v);
     v = sdp_dame_atributo(sdp, m, "sigtime");
-    Copia(s->sigtime, sizeof s->sigtime, v);
+    CopiaTextoSip(s->sigtime, sizeof s->sigtime, v);
     v = sdp_dame_atributo(sdp, m, "fid");
-    Copia(s->fid, sizeof s->fid, v);
+    CopiaTextoSip(s->fid, sizeof s->fid, v);
     v = sdp_dame_atributo(sdp, m, "ptt_rep");
     s->ptt_rep = static_cast<uint8_t>(v ? std::atoi(v) : 0);
     const char* apsz[5];

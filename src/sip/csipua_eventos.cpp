@@ -28,8 +28,6 @@ struct CSipua::DatosMediaSip {
 
 namespace {
 
-void Copia(char* d, size_t n, const char* s) { std::snprintf(d, n, "%s", s ? s : ""); }
-
 bool EsMetodo(const osip_message_t* m, const char* szMetodo) {
     return m && MSG_IS_REQUEST(m) && m->sip_method && !std::strcmp(m->sip_method, szMetodo);
 }
@@ -40,7 +38,7 @@ void ComoTexto(const T* h, int (*fnTexto)(const T*, char**), char* ac, size_t n)
     ac[0] = '\0';
     char* sz = nullptr;
     if (h && fnTexto(h, &sz) == 0 && sz) {
-        Copia(ac, n, sz);
+        CopiaTextoSip(ac, n, sz);
         osip_free(sz);
     }
 }
@@ -139,7 +137,7 @@ int CSipua::SIP_TrataEvento(eXosip_event_t* e) {
             std::lock_guard<std::mutex> lk(tMutexSesiones);
             if (SesionSip* s = BuscaSesion(cid)) {
                 s->iCodigo = iEstado;
-                if (e->response) Copia(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
+                if (e->response) CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
             }
         }
         if (iEstado == 401 || iEstado == 407 || iEstado == 422) break;  // the stack asks again
@@ -153,7 +151,7 @@ int CSipua::SIP_TrataEvento(eXosip_event_t* e) {
             std::lock_guard<std::mutex> lk(tMutexSesiones);
             if (SesionSip* s = BuscaSesion(cid)) {
                 s->iCodigo = e->response ? e->response->status_code : 0;
-                if (e->response) Copia(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
+                if (e->response) CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
             }
         }
         Informa(iUsuario, e->type, cid, did, 0);
@@ -265,10 +263,10 @@ int CSipua::TrataProceeding(eXosip_event_t* e, int iUsuario, bool bRinging) {
         s->cid = e->cid;
         s->did = e->did;
         if (bRinging) s->tid = e->tid;
-        Copia(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
+        CopiaTextoSip(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
         if (e->response) {
             s->iCodigo = e->response->status_code;
-            Copia(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
+            CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
         }
         FromComoTexto(e->request, s->acRemoto, sizeof s->acRemoto);
         s->iMarca = e->type;
@@ -305,14 +303,14 @@ int CSipua::TrataRespuestaOk(eXosip_event_t* e, int iUsuario) {
         }
         s->cid = e->cid;
         s->did = e->did;
-        Copia(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
+        CopiaTextoSip(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
         if (e->response) {
             s->iCodigo = e->response->status_code;
-            Copia(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
+            CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
             osip_contact_t* c = nullptr;
             char* sz = nullptr;
             if (osip_message_get_contact(e->response, 0, &c) >= 0 && c && osip_contact_to_str(c, &sz) == 0 && sz) {
-                Copia(s->acContacto, sizeof s->acContacto, sz);
+                CopiaTextoSip(s->acContacto, sizeof s->acContacto, sz);
                 osip_free(sz);
             }
         }
@@ -347,7 +345,7 @@ void CSipua::ArmaTemporizadorRespuesta(eXosip_event_t* e) {
     if (n == 0) n = 3;
     std::lock_guard<std::mutex> lk(tMutexSesiones);
     if (SesionSip* s = BuscaSesion(e->cid)) {
-        Copia(s->acSessionExpires, sizeof s->acSessionExpires, acSe);
+        CopiaTextoSip(s->acSessionExpires, sizeof s->acSessionExpires, acSe);
         s->oTemporizador.SetSessionExpires(n);
         s->oTemporizador.SetTmpRx200ok(n);
         NLOG::Log(NLOG::DEBUG, "SIP_TrataEvento:SetTmpRx200ok");
@@ -362,10 +360,10 @@ int CSipua::sipSession_modified(eXosip_event_t* e) {
         SesionSip* s = BuscaSesionDialogo(e->cid, e->did);
         if (!s) return -1;
         s->tid = e->tid;
-        Copia(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
+        CopiaTextoSip(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
         if (e->response) {
             s->iCodigo = e->response->status_code;
-            Copia(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
+            CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
         }
         FromComoTexto(e->request, s->acRemoto, sizeof s->acRemoto);
         s->iMarca = e->type;
@@ -451,7 +449,7 @@ void CSipua::LeeMedia(sdp_message_t* r, sdp_message_t* l, bool bPayloadRemoto, D
     if (!r || !l) return;
     p->bLeido = true;
     sdp_connection_t* c = eXosip_get_audio_connection(r);
-    Copia(p->acDirRemota, sizeof p->acDirRemota, c ? c->c_addr : nullptr);
+    CopiaTextoSip(p->acDirRemota, sizeof p->acDirRemota, c ? c->c_addr : nullptr);
     sdp_media_t* mr = eXosip_get_audio_media(r);
     sdp_media_t* ml = eXosip_get_audio_media(l);
     p->iPuertoRemoto = mr && mr->m_port ? std::atoi(mr->m_port) : 0;
@@ -482,7 +480,7 @@ void CSipua::CopiaMedia(const DatosMediaSip& m, int cid) {
     std::lock_guard<std::mutex> lk(tMutexSesiones);
     SesionSip* s = BuscaSesion(cid);
     if (!s) return;
-    Copia(s->acDirRemota, sizeof s->acDirRemota, m.acDirRemota);
+    CopiaTextoSip(s->acDirRemota, sizeof s->acDirRemota, m.acDirRemota);
     s->iPuertoRemoto = m.iPuertoRemoto;
     if (m.bPayload) s->iPayload = m.iPayload;
     if (m.bDirecciones) {
@@ -616,9 +614,9 @@ void CSipua::TrataRefer(eXosip_event_t* e, int iUsuario) {
     {
         std::lock_guard<std::mutex> lk(tMutexSesiones);
         if (SesionSip* s = BuscaSesion(e->cid)) {
-            Copia(s->acReferTo, sizeof s->acReferTo, acReferTo);
-            Copia(s->acReferredBy, sizeof s->acReferredBy, acReferredBy);
-            Copia(s->acReplaces, sizeof s->acReplaces, acReplaces);
+            CopiaTextoSip(s->acReferTo, sizeof s->acReferTo, acReferTo);
+            CopiaTextoSip(s->acReferredBy, sizeof s->acReferredBy, acReferredBy);
+            CopiaTextoSip(s->acReplaces, sizeof s->acReplaces, acReplaces);
         }
     }
     Informa(iUsuario, SIPEV_REFER, e->cid, e->did, 0);
@@ -630,8 +628,8 @@ int CSipua::RespondeUpdate(eXosip_event_t* e) {
     {
         std::lock_guard<std::mutex> lk(tMutexSesiones);
         if (SesionSip* s = BuscaSesion(e->cid)) {
-            Copia(acSupported, sizeof acSupported, s->acSupported);
-            Copia(acSe, sizeof acSe, s->acSessionExpires);
+            CopiaTextoSip(acSupported, sizeof acSupported, s->acSupported);
+            CopiaTextoSip(acSe, sizeof acSe, s->acSessionExpires);
         }
     }
     osip_message_t* a = nullptr;
@@ -674,7 +672,7 @@ int CSipua::GuardaTextoNotify(eXosip_event_t* e) {
     std::lock_guard<std::mutex> lk(tMutexSesiones);
     for (auto& s : asSesiones)
         if (s.iMarca != 0 && !std::strcmp(s.acRemoto, acFrom)) {
-            Copia(s.acTextoNotify, sizeof s.acTextoNotify, b->body);
+            CopiaTextoSip(s.acTextoNotify, sizeof s.acTextoNotify, b->body);
             return s.cid;
         }
     return -1;

@@ -12,8 +12,6 @@
 
 namespace {
 
-void Copia(char* d, size_t n, const char* s) { std::snprintf(d, n, "%s", s ? s : ""); }
-
 void QuitaEspacios(char* s) {
     char* d = s;
     for (; *s; s++)
@@ -86,7 +84,7 @@ int CSipua::PonCuerpoOferta(osip_message_t* inv, SesionSip* s, int iUsuario, con
     if (Empieza(szSubject, "radio")) {
         s->iPttId = -1;
         s->rtphe = 1;
-        if (op && op->fid[0]) Copia(s->fid, sizeof s->fid, op->fid);
+        if (op && op->fid[0]) CopiaTextoSip(s->fid, sizeof s->fid, op->fid);
         if (op) s->bss = op->bss;
         s->ptt_rep = 0;
         sdp_atributos_radio(s, c);
@@ -111,7 +109,7 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
         // Known before the INVITE leaves: an answer may overtake the return of the send.
         s->iUsuario = iUsuario;
         s->iPuertoLocal = szPuerto ? std::atoi(szPuerto) : 0;
-        Copia(s->acLocal, sizeof s->acLocal, szFrom);
+        CopiaTextoSip(s->acLocal, sizeof s->acLocal, szFrom);
         if (op) s->iTipoSesion = op->iTipoSesion;
     }
     auto Libera = [&] {
@@ -138,8 +136,8 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
     }
     std::strcat(acFrom, ">");
     std::strcat(acTo, ">");
-    Copia(acSubject, sizeof acSubject, szSubject);
-    Copia(acRuta, sizeof acRuta, szRuta);
+    CopiaTextoSip(acSubject, sizeof acSubject, szSubject);
+    CopiaTextoSip(acRuta, sizeof acRuta, szRuta);
     QuitaEspacios(acTo);
     QuitaEspacios(acSubject);
     QuitaEspacios(acFrom);
@@ -160,14 +158,14 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
         osip_contact_free(c);
     }
     char acContacto[81];
-    Copia(acContacto, sizeof acContacto, szFrom);
+    CopiaTextoSip(acContacto, sizeof acContacto, szFrom);
     QuitaEspacios(acContacto);
     osip_message_set_contact(inv, acContacto);
     PonVersionWG67(iUsuario, inv, nullptr);
     char acCallId[81] = "";
     char* sz = nullptr;
     if (inv->call_id && osip_call_id_to_str(inv->call_id, &sz) == 0 && sz) {
-        Copia(acCallId, sizeof acCallId, sz);
+        CopiaTextoSip(acCallId, sizeof acCallId, sz);
         osip_free(sz);
     } else {
         NLOG::Log(NLOG::ERROR, "CSipua::SIP_Start_Call osip_call_id_to_str");
@@ -175,7 +173,7 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
     SesionSip sOferta;
     {
         std::lock_guard<std::mutex> lk(tMutexSesiones);
-        Copia(s->acCallId, sizeof s->acCallId, acCallId);
+        CopiaTextoSip(s->acCallId, sizeof s->acCallId, acCallId);
         sOferta = *s;
     }
     if (PonCuerpoOferta(inv, &sOferta, iUsuario, szPuerto ? szPuerto : "0", szSubject, ucSelector, ucMsa, op) != 0) {
@@ -187,7 +185,7 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
         std::lock_guard<std::mutex> lk(tMutexSesiones);
         s->iPttId = sOferta.iPttId;
         s->rtphe = sOferta.rtphe;
-        Copia(s->fid, sizeof s->fid, sOferta.fid);
+        CopiaTextoSip(s->fid, sizeof s->fid, sOferta.fid);
         s->bss = sOferta.bss;
         s->ptt_rep = sOferta.ptt_rep;
     }
@@ -204,7 +202,7 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
         osip_header_t* h = nullptr;
         if (osip_message_header_get_byname(inv, "max-forwards", 0, &h) >= 0 && h) {
             char ac[9];
-            Copia(ac, sizeof ac, op->acMaxForwards);
+            CopiaTextoSip(ac, sizeof ac, op->acMaxForwards);
             osip_free(h->hvalue);
             h->hvalue = osip_strdup(ac);
         } else {
@@ -466,9 +464,9 @@ int CSipua::SIP_Envia_UPDATE(int cid) {
 
 int CSipua::SuscribeSip(const char* szTo, const char* szFrom, const char* szRuta, const char* szEvento, int iExpira) {
     char acTo[256], acFrom[256], acRuta[256];
-    Copia(acTo, sizeof acTo, szTo);
-    Copia(acFrom, sizeof acFrom, szFrom);
-    Copia(acRuta, sizeof acRuta, szRuta);
+    CopiaTextoSip(acTo, sizeof acTo, szTo);
+    CopiaTextoSip(acFrom, sizeof acFrom, szFrom);
+    CopiaTextoSip(acRuta, sizeof acRuta, szRuta);
     QuitaEspacios(acTo);
     QuitaEspacios(acFrom);
     QuitaEspacios(acRuta);

@@ -4,9 +4,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "sip/temporizadorsesion.h"
+
+// Copies s (null: empty) into the n bytes of d, cut to fit and always terminated.
+inline void CopiaTextoSip(char* d, size_t n, const char* s) {
+    if (!d || n == 0) return;
+    const size_t l = s ? strnlen(s, n - 1) : 0;
+    if (l) std::memmove(d, s, l);
+    d[l] = '\0';
+}
 
 // Registration states of a SIP user.
 enum EstadoRegistro {

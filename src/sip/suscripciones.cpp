@@ -8,6 +8,7 @@
 
 #include "comun/texto.h"
 #include "red/tcpcons.h"
+#include "sip/sesionsip.h"
 
 namespace {
 
@@ -53,19 +54,17 @@ Suscripcion* BuscaOTomaSaliente(eXosip_event_t* e, bool* pbNueva) {
     return nullptr;
 }
 
-void CopiaTexto(char* d, size_t n, const char* s) { std::snprintf(d, n, "%s", s ? s : ""); }
-
 void AnotaRespuesta(Suscripcion* r, eXosip_event_t* e) {
     r->iEstado = e->ss_status;
     r->iRazon = e->ss_reason;
-    CopiaTexto(r->acEvento, sizeof r->acEvento, e->textinfo);
+    CopiaTextoSip(r->acEvento, sizeof r->acEvento, e->textinfo);
     if (e->response) {
         r->iCodigo = e->response->status_code;
-        CopiaTexto(r->acRazon, sizeof r->acRazon, e->response->reason_phrase);
+        CopiaTextoSip(r->acRazon, sizeof r->acRazon, e->response->reason_phrase);
     }
     char* szTo = nullptr;
     if (e->request && e->request->to && osip_to_to_str(e->request->to, &szTo) == 0 && szTo) {
-        CopiaTexto(r->acUriRemota, sizeof r->acUriRemota, szTo);
+        CopiaTextoSip(r->acUriRemota, sizeof r->acUriRemota, szTo);
         osip_free(szTo);
     }
     r->iMarca = e->type;
@@ -138,7 +137,7 @@ int AceptaInSuscripcion(eXosip_event_t* e, InSuscripcion* psCopia, int iExpira, 
         r->iEstadoPresencia = 0;
         r->iEstado = e->ss_status;
         r->iRazon = e->ss_reason;
-        CopiaTexto(r->acEvento, sizeof r->acEvento, e->textinfo);
+        CopiaTextoSip(r->acEvento, sizeof r->acEvento, e->textinfo);
         r->iMarca = e->type;
         if (psCopia) *psCopia = *r;
         return 0;
@@ -283,7 +282,7 @@ int NotifyRecibido(eXosip_event_t* e) {
     r->iEstadoPresencia = 0;
     r->iEstado = e->ss_status;
     r->iRazon = e->ss_reason;
-    CopiaTexto(r->acEvento, sizeof r->acEvento, e->textinfo);
+    CopiaTextoSip(r->acEvento, sizeof r->acEvento, e->textinfo);
     r->iMarca = EXOSIP_SUBSCRIPTION_NOTIFY;
     return LeeEstadoNotify(r, e);
 }

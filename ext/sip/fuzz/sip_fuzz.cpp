@@ -56,18 +56,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (eXosip_init() != 0) return 0;
-  const char *p = reinterpret_cast<const char *>(data);
-  const char *end = p + size;
-  while (p < end) {
-    const char *nul = static_cast<const char *>(memchr(p, '\0', end - p));
-    size_t len = (nul ? nul : end) - p;
-    exo::inject_datagram(p, len, "127.0.0.1", 5080);
+  exo::inject_datagrams(reinterpret_cast<const char *>(data), size, "127.0.0.1", 5080, [] {
     while (eXosip_event_t *ev = eXosip_event_get()) {
       Atiende(ev);
       eXosip_event_free(ev);
     }
-    p += len + 1;
-  }
+  });
   eXosip_quit();
   return 0;
 }

@@ -257,6 +257,32 @@ TEST(LlamadasSip, MessageHookFindsTheCallOfEachTransaction) {
   EXPECT_EQ(cid_por_status[200], ev[0].cid);
 }
 
+// Received messages reach the hook too, before the stack handles them, with the negative id of
+// their transaction: the INVITE and its ACK that of the INVITE, the BYE its own.
+TEST(LlamadasSip, MessageHookSeesReceivedMessagesWithTheirTransaction) {
+  g_visto.clear();
+  static std::vector<std::pair<std::string, int>> recibidos;  // (method or status, tid)
+  recibidos.clear();
+  AgentePrueba ua(AtiendeLlamadas);
+  ASSERT_TRUE(ua.Ok());
+  eXosip_set_cbsip_message([](osip_message_t *m, int tid) {
+    if (tid >= 0) return;
+    std::lock_guard<std::mutex> lk(g_mh);
+    recibidos.emplace_back(MSG_IS_REQUEST(m) ? m->sip_method : std::to_string(m->status_code), tid);
+  });
+  Sipp sipp({"-sn", "uac", "-m", "1", "-d", "100", "127.0.0.1:5060"});
+  EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+  ASSERT_TRUE(ua.EsperaTipo(EXOSIP_CALL_RELEASED));
+  int tid = ua.Eventos()[0].tid;
+  std::lock_guard<std::mutex> lk(g_mh);
+  ASSERT_EQ(recibidos.size(), 3u);
+  EXPECT_EQ(recibidos[0], std::make_pair(std::string("INVITE"), -tid));
+  EXPECT_EQ(recibidos[1], std::make_pair(std::string("ACK"), -tid));
+  EXPECT_EQ(recibidos[2].first, "BYE");
+  EXPECT_LT(recibidos[2].second, 0);
+  EXPECT_NE(recibidos[2].second, -tid);
+}
+
 }  // namespace
 
 namespace {

@@ -126,8 +126,16 @@ TEST_F(AgenteSipp, AnswersAnEd137CallFromSipp) {
 
 namespace {
 
-TEST(RegistroSip, RegistersWithTheConfiguredPasswordAndRefreshes) {
+// The registrar grants 2 s: the stack refreshes the registration with the credentials of the
+// challenge; the agent sends only the first REGISTER and the one that answers the challenge,
+// even with its clock far past the grant.
+TEST(RegistroSip, RegistersWithTheConfiguredPasswordAndTheStackRefreshes) {
     CSipua::FijaReloj(&TicksPrueba);
+    static std::atomic<int> iEnviosAgente{0};
+    iEnviosAgente = 0;
+    NLOG::FijaCaptura([](int, const char* sz) {
+        if (std::strstr(sz, "SIPUA: eXosip_register_send_register()=")) iEnviosAgente++;
+    });
     AplicPrueba ap;
     const int32_t codecs[] = {8};
     ASSERT_EQ(ap.Inicia_Sipua_Gus("ua", SIP_USR_TELEFONO, codecs, 1, "127.0.0.1", "127.0.0.1", 0, &ap, 1), 0);
@@ -146,9 +154,11 @@ TEST(RegistroSip, RegistersWithTheConfiguredPasswordAndRefreshes) {
         return false;
     };
     ASSERT_TRUE(EsperaEstado(SIP_REGEST_OK)) << sipp.Log();
-    AdelantoTicks() += 1700;  // past the refresh, 16 s after the success
+    AdelantoTicks() += 1700;  // the agent's clock past what it asked (20 s): still not its turn
     EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();  // the scenario ends with the refresh accepted
     EXPECT_TRUE(EsperaEstado(SIP_REGEST_OK));
+    EXPECT_EQ(iEnviosAgente.load(), 2);
+    NLOG::FijaCaptura(nullptr);
     UsuarioSipua ua{};
     ASSERT_TRUE(ap.DameSipua()->DameUsuario(0, &ua));
     EXPECT_EQ(ua.iEstadoRegistro, SIP_REGEST_REPOSO);  // not to be registered

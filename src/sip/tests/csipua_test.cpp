@@ -114,6 +114,24 @@ TEST_F(AgenteSip, ScreensIncomingInvites) {
     EXPECT_STREQ(se120.s.acSubject, "radio");
 }
 
+// An INVITE for no user of the agent: its answer carries the WG67-Version that the message hook
+// learnt from the Subject of the INVITE received.
+TEST_F(AgenteSip, AnswerToAnInviteForNoUserTakesTheVersionOfItsSubject) {
+    Arranca();
+    struct Caso {
+        const char* szSubject;
+        const char* szVersion;
+    } casos[] = {{"radio", "radio.01"}, {"IA call", "legacy-eu.01;gateway=\"ATS-LCEN\""}};
+    for (auto& c : casos) {
+        const std::string sCallId = std::string("sinusuario") + (c.szSubject[0] == 'r' ? "r" : "i");
+        crudo.Envia(Mensaje("INVITE", sCallId, std::string("Content-Type: application/sdp\r\nSubject: ") + c.szSubject +
+                                                   "\r\n",
+                            SdpOferta("8"), "", 1, "70", "nadie"));
+        const std::string r = RespuestaFinal(crudo, sCallId);
+        EXPECT_EQ(Valor(r, "WG67-Version"), c.szVersion) << r;
+    }
+}
+
 TEST_F(AgenteSip, ThirtyFirstConcurrentInviteGets480) {
     ap.bContesta = false;
     Arranca();
@@ -420,6 +438,36 @@ TEST_F(AgenteSip, HoldResumeAndSessionTypeReinvites) {
     EXPECT_NE(r.find("m=audio 5004 RTP/AVP 8 0 123\r\n"), std::string::npos) << r;
     EXPECT_NE(r.find("a=rtpmap:123 R2S/8000"), std::string::npos) << r;
     EXPECT_EQ(Valor(r, "Subject"), "radio") << r;
+}
+
+// A hold refused 491 (the peer's re-INVITE crossed ours) goes again by the stack's default action
+// within the 2 s of the side that did not open the call; the application hears of no failure.
+TEST_F(AgenteSip, HoldRefusedWithRequestPendingIsSentAgain) {
+    Arranca();
+    Dialogo("retiene491");
+    const int cid = ap.Ultima("Traplic_ACK").s.cid;
+    auto Reinvite = [&](int iEstado) {
+        for (int i = 0; i < 40; i++) {
+            std::string r = crudo.Recibe(100);
+            if (r.compare(0, 7, "INVITE ") != 0) continue;
+            std::string a = "SIP/2.0 " + std::to_string(iEstado) + " Respuesta\r\n";
+            for (const char* h : {"Via", "From", "To", "Call-ID", "CSeq"}) a += std::string(h) + ": " + Valor(r, h) + "\r\n";
+            const std::string sdp = iEstado == 200 ? SdpOferta("8") : "";
+            a += "Contact: <sip:x@127.0.0.1:5080>\r\n";
+            if (!sdp.empty()) a += "Content-Type: application/sdp\r\n";
+            crudo.Envia(a + "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
+            return r;
+        }
+        return std::string();
+    };
+    ASSERT_GE(ap.DameSipua()->Retiene(0, cid), 0);
+    const std::string r1 = Reinvite(491);
+    ASSERT_FALSE(r1.empty());
+    const std::string r2 = Reinvite(200);
+    ASSERT_FALSE(r2.empty()) << "not sent again";
+    EXPECT_GT(std::atoi(Valor(r2, "CSeq").c_str()), std::atoi(Valor(r1, "CSeq").c_str()));
+    EXPECT_NE(r2.find("a=sendonly"), std::string::npos) << r2;
+    EXPECT_EQ(ap.Cuenta("Traplic_Request_Failure"), 0);
 }
 
 TEST(EventosSip, EachCodeReachesItsOperation) {

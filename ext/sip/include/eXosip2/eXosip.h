@@ -30,8 +30,10 @@ int eXosip_guess_localip(int family, char *address, int size);
 void eXosip_lock(void);
 void eXosip_unlock(void);
 
-/* Called with every message the stack is about to send and the id of its transaction
-   (for an ACK or a retransmitted 2xx, the INVITE's), with the stack lock held. */
+/* Called, with the stack lock held, with every message the stack is about to send and the id
+   of its transaction (for an ACK or a retransmitted 2xx, the INVITE's; 0 for none), and with
+   every message received for a transaction or a dialog, before the stack handles it, with the
+   negative id of that transaction (for an ACK or a repeated 2xx, the INVITE's). */
 typedef void (*eXosip_cbsip_message_t)(osip_message_t *msg, int tid);
 void eXosip_set_cbsip_message(eXosip_cbsip_message_t cb);
 
@@ -113,8 +115,14 @@ typedef struct eXosip_event {
 eXosip_event_t *eXosip_event_wait(int tv_s, int tv_ms);
 eXosip_event_t *eXosip_event_get(void);
 void eXosip_event_free(eXosip_event_t *je);
+/* CALL_REQUESTFAILURE 401/407 (credentials) or 422 (Min-SE): the INVITE again in the same call.
+   CALL_MESSAGE_REQUESTFAILURE 422 or 491 to a re-INVITE or UPDATE: the request again, with the
+   Min-SE at once, or after the RFC 3261 14.1 random delay. SUBSCRIPTION_REQUESTFAILURE 401/407:
+   the SUBSCRIBE again with credentials. Each is forgotten 5 s after its event when not asked. */
 int eXosip_default_action(eXosip_event_t *je);
 void eXosip_automatic_action(void);
+/* Renews outgoing subscriptions at half their expiry and registrations at nine tenths of what
+   the registrar granted. */
 void eXosip_automatic_refresh(void);
 
 /* Calls. */
@@ -222,7 +230,8 @@ int eXosip_subscribe_send_initial_request(osip_message_t *subscribe); /* sid > 0
 int eXosip_subscribe_build_refresh_request(int did, osip_message_t **subscribe);
 int eXosip_subscribe_send_refresh_request(int did, osip_message_t *subscribe);
 
-/* Registrations (rid). The application refreshes them itself. */
+/* Registrations (rid). Once accepted, eXosip_automatic_refresh refreshes them; a refused one
+   (REGISTRATION_FAILURE) is left to the application. */
 int eXosip_register_build_initial_register(const char *from, const char *proxy, const char *contact, int expires,
                                            osip_message_t **reg); /* rid > 0 or < 0 */
 int eXosip_register_build_register(int rid, int expires, osip_message_t **reg);
