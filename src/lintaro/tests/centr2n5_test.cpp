@@ -111,6 +111,8 @@ public:
         : oProceso(DirBuild() + "/src/dremson/dremson", {"0", std::to_string(getpid())}, "/mnt/ramfs/dremson.out"),
           oCola(oProceso.iPid, COLA_PADRE, 0, getpid()) {
         oCola.FijaLatido(2, nullptr);
+        giSinConfig = 0;
+        oCola.RegistraEvtSinConfig([](int32_t) { ++giSinConfig; });
         hLatido = std::thread([this] {
             while (!bFin) {
                 oCola.Temporiza(0);
@@ -123,6 +125,13 @@ public:
         hLatido.join();
         oProceso.Mata();
     }
+    // A resource process is announced once the service waits for one, as the core does: its
+    // handlers are in place then.
+    void Anuncia(pid_t pid) {
+        EXPECT_TRUE(EsperaQue([] { return giSinConfig > 0; }, 15000));
+        oCola.EnviaCreaCanalHermano(pid, COLA_HERMANO_SERVIDOR);
+    }
+    static std::atomic<int> giSinConfig;
     CProceso oProceso;
     Cola oCola;
 
@@ -130,6 +139,8 @@ private:
     std::atomic<bool> bFin{false};
     std::thread hLatido;
 };
+
+std::atomic<int> CServicio::giSinConfig{0};
 
 cfgConfigRecurso Troncal(int iTipoIf, int iDispositivo, const char* szNombre, const char* szLocal,
                          const char* szRemoto) {
@@ -200,7 +211,7 @@ protected:
         int32_t w;
         std::memcpy(&w, b, 4);
         h.Canal().EnviaDebug(w);
-        servicio->oCola.EnviaCreaCanalHermano(h.Pid(), COLA_HERMANO_SERVIDOR);
+        servicio->Anuncia(h.Pid());
         h.Canal().EnviaCreaCanalHermano(servicio->oProceso.iPid, COLA_HERMANO_CLIENTE);
         EXPECT_TRUE(h.LogContiene("ProtocoloRecurso DSP configurado(", 30000));
         return h;
@@ -267,6 +278,38 @@ protected:
         Evento(iCanal, "fuera");
         ASSERT_TRUE(EsperaRecibido(h.Pid(), T("Estado", {0, 0, 1})));
     }
+    // A trunk started and proved; its DSP channel.
+    int Probada(CHijoRecurso** pph, int iRec, const cfgConfigRecurso& r, const std::string& sPrueba) {
+        CHijoRecurso& h = Arranca(iRec, r);
+        *pph = &h;
+        const int c = Canal(h);
+        EXPECT_GE(c, 0);
+        Prueba(h, c, sPrueba);
+        return c;
+    }
+    // Id of the last message of the core that begins with sPrefijo ("Entrante(").
+    int32_t Id(pid_t pid, const std::string& sPrefijo) {
+        auto v = De(pid, sPrefijo);
+        return v.empty() ? -1 : std::stoi(v.back().substr(sPrefijo.size()));
+    }
+    // An outgoing call from the core; its id once the trunk took it (diagnostic 0).
+    int32_t Saliente(CHijoRecurso& h, const char* szOrigen, const char* szDestino, int iPrioridad, int iDiag = 0) {
+        DatosLlamada d{};
+        std::snprintf(d.acOrigen, sizeof d.acOrigen, "%s", szOrigen);
+        std::snprintf(d.acDestino, sizeof d.acDestino, "%s", szDestino);
+        d.ucPrioridad = static_cast<uint8_t>(iPrioridad);
+        int32_t id = -1;
+        h.Canal().EnviaLlamadaSalienteId(&d, &id);
+        EXPECT_TRUE(EsperaRecibido(h.Pid(), T("Diag", {5, id, iDiag}))) << id;
+        return id;
+    }
+    // An R2 outgoing call of priority 3 that the far end answers.
+    int32_t EnConversacion(CHijoRecurso& h, int c) {
+        const int32_t id = Saliente(h, "700001", "300002", 3);
+        Evento(c, "libre");
+        EXPECT_TRUE(EsperaRecibido(h.Pid(), T("Acepta", {id})));
+        return id;
+    }
     void AvanzaReloj(uint32_t uiTicks) {
         const uint32_t t = static_cast<uint32_t>(std::stoul(placa->Orden("tick")));
         placa->Orden("tick " + std::to_string(t + uiTicks));
@@ -307,6 +350,222 @@ TEST_F(Troncales, FreshTrunkIsOutOfServiceUntilItsTestCallIsAnsweredOutOfService
     EXPECT_EQ(VecesEnAgente("V,H00,2204,R2-01"), 4u);
     EXPECT_TRUE(h.LogContiene("Intentos fallidos 4", 5000));
     EXPECT_TRUE(EsperaRecibido(h.Pid(), T("Estado", {10, 0, 1}), 2));
+}
+
+
+const std::string kSinParametros = "";
+constexpr int LLAMA = 0x0121, BLOQUEA = 0x0122, LIBERA = 0x0123, RESPONDE_LIBRE = 0x0124, RESPONDE_OCUPADO = 0x0125,
+              RESPONDE_CONGESTION = 0x0126, INTERVENCION = 0x0128, TONOS = 0x0119;
+
+TEST_F(Troncales, IncomingCallIsOfferedRungAcceptedAndRecorded) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    Entrante(c, 0, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 10});  // 10 is the digit 0
+    ASSERT_TRUE(EsperaQue([&] { return Id(p, "Entrante(") >= 0; }, 10000));
+    const int32_t id = Id(p, "Entrante(");
+    EXPECT_EQ(Cuenta(p, "Entrante(" + std::to_string(id) + ",4,300001,400000)"), 1);
+    EXPECT_TRUE(EsperaRecibido(p, T("Estado", {2, 0, 1})));
+
+    h.Canal().EnviaRinging(id);
+    EXPECT_TRUE(EsperaComando(c, RESPONDE_LIBRE, kSinParametros));
+    EXPECT_TRUE(EsperaComando(c, TONOS, Hex({2, 60})));  // ringback after 600 ms
+    const std::string sRegistro = "V,H00,2300,R2-01:IF=5|TRO=troncal.3|NO=300001|ND=400000|PR=4|EST=L|TRA=0|CH=0:";
+    EXPECT_TRUE(EnAgente(sRegistro));
+
+    h.Canal().EnviaAceptaLlamada(id);
+    EXPECT_TRUE(EsperaComando(c, TONOS, Hex({0, 0})));
+    EXPECT_TRUE(EsperaRecibido(p, T("Estado", {1, 4, 1})));
+    EXPECT_TRUE(EsperaQue([&] { return VecesEnAgente(sRegistro) == 2; }, 10000));
+
+    Evento(c, "liberada 0");
+    EXPECT_TRUE(EsperaRecibido(p, T("Fin", {id, 0})));
+    EXPECT_TRUE(EnAgente("V,H00,2301,R2-01:IF=5|TRO=troncal.3|CH=0|DL=000000"));
+    EXPECT_TRUE(EsperaRecibido(p, T("Estado", {0, 0, 1}), 2));
+}
+
+TEST_F(Troncales, IncomingCallsArePrioritisedScreenedForLoopsOrDroppedAndRejected) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    struct Caso {
+        const char* szNombre;
+        int iPrioridad;
+        std::vector<int> vOrigen, vDestino;
+        int iOfrecida;     // priority offered to the core, -1: not offered
+        int iCongestion;   // congestion answers expected so far
+    } casos[] = {
+        {"PriorityFiveBecomesNine", 5, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2}, 9, 0},
+        {"PriorityTenBecomesFour", 10, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2}, 4, 0},
+        {"DirectOriginToOwnNumberBecomesNine", 7, {5, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 2}, 9, 0},
+        {"NoPreferenceOtherwise", 7, {5, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2}, 7, 0},
+        {"OriginInOwnRangesIsALoop", 2, {1, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2}, -1, 1},
+        {"DestinationInDirectRangesIsALoop", 2, {3, 0, 0, 0, 0, 1}, {5, 5, 5, 5, 5, 5}, -1, 2},
+        {"AllZeroDestinationIsDropped", 2, {3, 0, 0, 0, 0, 1}, {10, 10, 10, 10, 10, 10}, -1, 2},
+        {"EmptyOriginIsDropped", 2, {}, {4, 0, 0, 0, 0, 2}, -1, 2},
+        {"TenDigitNumbersNeverMatchARange", 2, {1, 0, 0, 0, 0, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2}, 2, 2},
+    };
+    int iOfrecidas = 0;
+    for (const Caso& k : casos) {
+        const size_t nOcupado = Comandos(c, RESPONDE_OCUPADO).size();
+        Entrante(c, k.iPrioridad, k.vOrigen, k.vDestino);
+        if (k.iOfrecida < 0) {
+            EXPECT_TRUE(EsperaQue([&] { return static_cast<int>(Comandos(c, RESPONDE_CONGESTION).size()) ==
+                                               k.iCongestion; }, 5000)) << k.szNombre;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // nothing reaches the core
+            EXPECT_EQ(static_cast<int>(De(p, "Entrante(").size()), iOfrecidas) << k.szNombre;
+            continue;
+        }
+        ASSERT_TRUE(EsperaQue([&] { return static_cast<int>(De(p, "Entrante(").size()) == iOfrecidas + 1; }, 5000))
+            << k.szNombre;
+        ++iOfrecidas;
+        const std::string e = De(p, "Entrante(").back();
+        EXPECT_NE(e.find("," + std::to_string(k.iOfrecida) + ","), std::string::npos) << k.szNombre << " " << e;
+        h.Canal().EnviaRechazaLlamada(Id(p, "Entrante("), 202);
+        EXPECT_TRUE(EsperaQue([&] { return Comandos(c, RESPONDE_OCUPADO).size() == nOcupado + 1; }, 5000))
+            << k.szNombre;
+        EXPECT_TRUE(EsperaQue([&] { return VecesEnAgente("|EST=O|") == static_cast<size_t>(iOfrecidas); }, 5000));
+    }
+    EXPECT_TRUE(h.LogContiene("Error: Origen o Destino 0", 1000));
+    EXPECT_TRUE(h.LogContiene("Error Parametros EvtDspllamentrante()", 1000));
+}
+
+TEST_F(Troncales, UnansweredOutgoingCallIsRefusedAndACallDuringTheReleaseIsPlacedAfterIt) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    const int32_t id1 = Saliente(h, "700001", "300002", 3);
+    EXPECT_TRUE(EsperaComando(c, LLAMA, Hex({3, 6, 6, 7, 0, 0, 0, 0, 1, 3, 0, 0, 0, 0, 2})));
+    EXPECT_TRUE(EsperaRecibido(p, T("Estado", {1, 3, 1})));
+    const auto t0 = Reloj::now();
+    ASSERT_TRUE(EsperaRecibido(p, T("Rechaza", {id1, 204}), 1, 30000));
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - t0).count(), 19000);
+    EXPECT_TRUE(EsperaComando(c, LIBERA, kSinParametros));
+
+    const int32_t id2 = Saliente(h, "100001", "300002", 3);
+    Evento(c, "libre");
+    ASSERT_TRUE(EsperaRecibido(p, T("Acepta", {id2})));
+    EXPECT_TRUE(EnAgente("V,H00,2302,R2-01:IF=5|TRO=troncal.3|NO=100001|ND=300002|PR=3|EST=L|TRA=0|CH=1:"));
+    h.Canal().EnviaFinLlamada(id2);
+    ASSERT_TRUE(EsperaComando(c, LIBERA, kSinParametros, 2));
+    const auto t1 = Reloj::now();
+    const int32_t id3 = Saliente(h, "700003", "300004", 2);
+    ASSERT_TRUE(EsperaComando(c, LLAMA, Hex({2, 6, 6, 7, 0, 0, 0, 0, 3, 3, 0, 0, 0, 0, 4})));
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - t1).count(), 2000);
+    EXPECT_TRUE(EnAgente("V,H00,2303,R2-01:IF=5|TRO=troncal.3|CH=1|DL="));
+    Evento(c, "libre");
+    EXPECT_TRUE(EsperaRecibido(p, T("Acepta", {id3})));
+}
+
+TEST_F(Troncales, PriorityCallInterruptsAnR2ConversationAfterItsWarning) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    const int32_t id1 = EnConversacion(h, c);
+    Saliente(h, "700001", "300009", 2, 207);  // not preferential: busy
+    const int32_t id2 = Saliente(h, "700005", "300006", 1);
+    ASSERT_TRUE(EsperaRecibido(p, T("Ringing", {id2, 2})));
+    ASSERT_TRUE(EsperaRecibido(p, T("Info", {id1, 1, id2})));
+    const auto t0 = Reloj::now();
+    EXPECT_TRUE(EsperaComando(c, TONOS, Hex({5, 15})));
+    ASSERT_TRUE(EsperaRecibido(p, T("Fin", {id1, 208})));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - t0).count();
+    EXPECT_GE(ms, 1700);  // (3 - 1) x 10 ticks
+    EXPECT_LE(ms, 5000);
+    EXPECT_TRUE(EsperaRecibido(p, T("Ringing", {id2, 3})));
+    EXPECT_TRUE(EsperaComando(c, BLOQUEA, kSinParametros));
+    Evento(c, "liberada 0");
+    EXPECT_TRUE(EsperaComando(c, LLAMA, Hex({1, 6, 6, 7, 0, 0, 0, 0, 5, 3, 0, 0, 0, 0, 6})));
+    Evento(c, "libre");
+    EXPECT_TRUE(EsperaRecibido(p, T("Acepta", {id2})));
+}
+
+TEST_F(Troncales, PriorityCallInterruptsAnN5ConversationAfterItsFixedWarning) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSN5, 3, "N5-01", "444444", "555555"),
+                          Hex({4, 6, 6, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5}));
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    ASSERT_EQ(Comandos(c, 0x0110), std::vector<std::string>{Hex({5})});  // ATS-N5 side A
+    const int32_t id1 = Saliente(h, "700001", "300002", 3);
+    Evento(c, "libre");
+    ASSERT_TRUE(EsperaRecibido(p, T("Ringing", {id1, 0})));  // on N5 free only rings
+    EXPECT_EQ(Cuenta(p, T("Acepta", {id1})), 0);
+    Evento(c, "descuelga");
+    ASSERT_TRUE(EsperaRecibido(p, T("Acepta", {id1})));
+    const int32_t id2 = Saliente(h, "700005", "300006", 6);
+    ASSERT_TRUE(EsperaRecibido(p, T("Info", {id1, 1, id2})));
+    const auto t0 = Reloj::now();
+    EXPECT_TRUE(EsperaQue([&] { return !Comandos(c, INTERVENCION).empty(); }, 5000));
+    ASSERT_TRUE(EsperaRecibido(p, T("Fin", {id1, 208}), 1, 30000));
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - t0).count(), 16000);  // 165 ticks
+    EXPECT_TRUE(EsperaRecibido(p, T("Ringing", {id2, 3})));
+    Evento(c, "descuelga");
+    EXPECT_TRUE(EsperaRecibido(p, T("Acepta", {id2})));
+}
+
+TEST_F(Troncales, LostDspResourceEndsTheCallAndIsCreatedAndConfiguredAgainInOrder) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    const int32_t id = EnConversacion(h, c);
+
+    // The service is restarted, as the core does with a dead one: the new pid replaces the channel.
+    servicio.reset();
+    placa->Dsp("borra");
+    servicio.reset(new CServicio);
+    servicio->Anuncia(p);
+    h.Canal().EnviaCreaCanalHermano(servicio->oProceso.iPid, COLA_HERMANO_CLIENTE);
+    ASSERT_TRUE(EsperaRecibido(p, T("Fin", {id, 0})));
+    EXPECT_TRUE(EsperaRecibido(p, T("Estado", {10, 0, 1}), 2));
+    ASSERT_TRUE(EsperaQue([&] { return !Comandos(Canal(h), 0x0110).empty(); }, 30000));
+    const int c2 = Canal(h);
+    std::vector<std::string> vOrden;
+    for (const auto& l : Lineas(placa->Dsp("comandos"))) {
+        const auto k = l.find(": ");
+        const std::string b = k == std::string::npos ? "" : l.substr(k + 2);  // code, channel, values
+        // The service's hello also names channel 0.
+        if (b.size() >= 11 && b.compare(6, 5, Hex({c2, 0})) == 0 && b.compare(0, 5, "01 00") != 0)
+            vOrden.push_back(b.substr(0, 5));
+    }
+    const std::vector<std::string> vEsperado = {"03 00", "06 00", "05 00", "08 00", "07 00", "0b 00", "0a 00", "10 01"};
+    ASSERT_GE(vOrden.size(), vEsperado.size());
+    EXPECT_EQ(std::vector<std::string>(vOrden.begin(), vOrden.begin() + 8), vEsperado);
+    EXPECT_TRUE(h.LogContiene("EvtDspReposo", 1000));
+}
+
+TEST_F(Troncales, TwoTrunksOfTheBoardCallEachOtherThroughALoopbackPair) {
+    CHijoRecurso* pa;
+    const int ca = Probada(&pa, 3, Troncal(TIPOIF_ATSR2, 3, "R2-A", "111111", "222222"), kPruebaR2);
+    // The next channel is the B side's: paired before B starts, B's test call reaches A.
+    ASSERT_EQ(placa->Dsp("bucle " + std::to_string(ca) + " " + std::to_string(ca + 1)), "ok\n");
+    CHijoRecurso& b = Arranca(2, Troncal(TIPOIF_ATSR2, 2, "R2-B", "222222", "111111"));
+    ASSERT_EQ(Canal(b), ca + 1);
+    ASSERT_TRUE(EsperaRecibido(b.Pid(), T("Estado", {0, 0, 1}), 1, 20000));
+    EXPECT_TRUE(pa->LogContiene("Llamada Entrante de prueba", 1000));
+    EXPECT_TRUE(EnAgente("V,H00,2304,R2-B:RC=R2-B"));
+
+    CHijoRecurso& a = *pa;
+    const int32_t ida = Saliente(a, "700001", "300002", 3);
+    ASSERT_TRUE(EsperaQue([&] { return Id(b.Pid(), "Entrante(") >= 0; }, 10000));
+    const int32_t idb = Id(b.Pid(), "Entrante(");
+    EXPECT_EQ(Cuenta(b.Pid(), "Entrante(" + std::to_string(idb) + ",3,700001,300002)"), 1);
+    b.Canal().EnviaRinging(idb);
+    ASSERT_TRUE(EsperaRecibido(a.Pid(), T("Acepta", {ida})));
+    b.Canal().EnviaAceptaLlamada(idb);
+    EXPECT_TRUE(EsperaRecibido(b.Pid(), T("Estado", {1, 3, 1})));
+    a.Canal().EnviaFinLlamada(ida);
+    ASSERT_TRUE(EsperaRecibido(b.Pid(), T("Fin", {idb, 0})));
+    EXPECT_TRUE(EnAgente("V,H00,2302,R2-A:IF=5|TRO=troncal.3|NO=700001|ND=300002|PR=3|EST=L|TRA=0|CH=0:"));
+    EXPECT_TRUE(EnAgente("V,H00,2300,R2-B:IF=5|TRO=troncal.2|NO=700001|ND=300002|PR=3|EST=L|TRA=0|CH=0:"));
+    EXPECT_TRUE(EnAgente("V,H00,2303,R2-A:IF=5|TRO=troncal.3|CH=0|DL="));
+    EXPECT_TRUE(EnAgente("V,H00,2301,R2-B:IF=5|TRO=troncal.2|CH=0|DL="));
+    EXPECT_TRUE(EsperaRecibido(a.Pid(), T("Estado", {0, 0, 1}), 2, 10000));
 }
 
 }  // namespace
