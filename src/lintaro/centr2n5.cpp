@@ -105,6 +105,10 @@ void CEntidadR2N5::LeeConfig() {
 
 int CEntidadR2N5::Inicia(int iNumRec) {
     iRec = iNumRec;
+    {
+        cfgCerrojo c(mrecMutexConfig());
+        sAplicada = *mrecRegistro();
+    }
     LeeConfig();
     char szNombre[7 + 1], szLocal[7], szRemoto[7];
     {
@@ -823,9 +827,81 @@ void CEntidadR2N5::EvtDepuracion(int32_t iValor) {
 
 // ---- Configuration ----
 
+// The frame compares before it copies the new record but hands over only the flags: the
+// entity compares with the record it applied last, once the new one is in place.
 void CEntidadR2N5::CambioConfigGeneral(CambiosConfig*) {}
 void CEntidadR2N5::CambioConfigIf(CambiosConfig*) {}
-void CEntidadR2N5::AplicaConfig(const CambiosConfig&) {}
+
+CambiosConfig CEntidadR2N5::Cambios(const cfgConfigRecurso& n) const {
+    const cfgConfigRecurso& v = sAplicada;
+    CambiosConfig c;
+    if (v.iSelGananciaAgcTx != n.iSelGananciaAgcTx || v.iGananciaAgcTx != n.iGananciaAgcTx) c.uiGeneral |= 1;
+    if (v.iSelGananciaAgcRx != n.iSelGananciaAgcRx || v.iGananciaAgcRx != n.iGananciaAgcRx) c.uiGeneral |= 2;
+    const cfgParamR2N5& a = v.uParam.r2n5;
+    const cfgParamR2N5& b = n.uParam.r2n5;
+    if (a.iLado != b.iLado) c.uiInterfaz |= 1;
+    if (memcmp(a.ntest_local, b.ntest_local, 6) != 0 || memcmp(a.ntest_remoto, b.ntest_remoto, 6) != 0)
+        c.uiInterfaz |= 2;
+    if (v.sColateral.iRespuestaAutomatica != n.sColateral.iRespuestaAutomatica) c.uiInterfaz |= 4;
+    return c;
+}
+
+void CEntidadR2N5::AplicaConfig(const CambiosConfig&) {
+    cfgConfigRecurso r;
+    {
+        cfgCerrojo c(mrecMutexConfig());
+        r = *mrecRegistro();
+    }
+    const CambiosConfig sCambios = Cambios(r);
+    sAplicada = r;
+    NLOG::Log(NLOG::INFO, "CENTR2N5[%d]: AplicaConfig general %x interfaz %x", iRec, sCambios.uiGeneral,
+              sCambios.uiInterfaz);
+    {
+        cfgCerrojo c(&tMutexGlobal);
+        LeeConfig();
+    }
+    if (sCambios.uiInterfaz & 1) {
+        // A new side needs a new DSP resource: the supervisor creates and configures it.
+        cfgCerrojo c(&tMutexRecDsp);
+        if (iRecursoDsp >= 0) {
+            const int e = ldspLiberaRecurso(iRecursoDsp);
+            if (e == 0)
+                NLOG::Log(NLOG::INFO, "CENTR2N5[%d]:  Recurso DSP liberado por reconfiguracion (%d)", iRec, iRecursoDsp);
+            else
+                NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: ERROR en ldspLiberaRecurso(%d)", iRec, iRecursoDsp);
+            iRecursoDsp = -1;
+            iConfigurarDsp = 0;
+        }
+    }
+    if (sCambios.uiGeneral & 1) AjustaGananciaTx(r.iSelGananciaAgcTx, r.iGananciaAgcTx);
+    if (sCambios.uiGeneral & 2) AjustaGananciaRx(r.iSelGananciaAgcRx, r.iGananciaAgcRx);
+    if (sCambios.uiInterfaz & 2) {
+        char szNombre[2], szLocal[7], szRemoto[7];
+        Texto(szNombre, sizeof szNombre, r.nombre, sizeof r.nombre);
+        Texto(szLocal, sizeof szLocal, r.uParam.r2n5.ntest_local, sizeof r.uParam.r2n5.ntest_local);
+        Texto(szRemoto, sizeof szRemoto, r.uParam.r2n5.ntest_remoto, sizeof r.uParam.r2n5.ntest_remoto);
+        cfgCerrojo c(&tMutexGlobal);
+        oGestorPruebas.Configura(szNombre, szLocal, szRemoto);
+        LimpiaPublica();
+    }
+    if (sCambios.uiInterfaz & 4) {
+        cfgCerrojo c(&tMutexGlobal);
+        iRespuestaInmediata = r.sColateral.iRespuestaAutomatica;
+    }
+    char szClave[sizeof r.szClave + 1];
+    Texto(szClave, sizeof szClave, r.szClave, sizeof r.szClave);
+    NLOG::Log(NLOG::INFO, "CENTR2N5[%d]: iEnableRegistro %i szClave %s", iRec, r.iEnableRegistro, szClave);
+    if (szClave[0] == 'T') {
+        const int v = atoi(szClave + 1);
+        const int e = ldspSelecCancelEcoTx(Recurso(), v);
+        if (e == 0)
+            NLOG::Log(NLOG::INFO, "CENTR2N5[%d]:ldspSelecCancelEcoTx(%d)", iRec, v);
+        else
+            NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]:Error %i en ldspSelecCancelEcoTx(%d)", iRec, e, v);
+    } else if (szClave[0] == 'R') {
+        NLOG::Log(NLOG::INFO, "CENTR2N5[%d]:NO ESTA IMPLEMENTADO ldspSelecCancelEcoRx(%d)", iRec, atoi(szClave + 1));
+    }
+}
 
 // ---- Test calls ----
 

@@ -133,6 +133,7 @@ private:
     void RegistroSaliente(int iResultado);
     void RegistroFin();
     void LeeConfig();
+    CambiosConfig Cambios(const cfgConfigRecurso& sNuevo) const;
 
     // Guarded by tMutexRecDsp.
     int32_t iRecursoDsp = -1;
@@ -171,4 +172,5 @@ private:
     int iNumRangos[4] = {};
     cfgParRango asRangos[4][CFG_MAX_RANGOS_DIRECTOS_PRIV] = {};
     char acNombre[65] = "";
+    cfgConfigRecurso sAplicada;  // the record of the last start or reconfiguration
 };

@@ -406,6 +406,7 @@ TEST_F(Troncales, IncomingCallsArePrioritisedScreenedForLoopsOrDroppedAndRejecte
         {"AllZeroDestinationIsDropped", 2, {3, 0, 0, 0, 0, 1}, {10, 10, 10, 10, 10, 10}, -1, 2},
         {"EmptyOriginIsDropped", 2, {}, {4, 0, 0, 0, 0, 2}, -1, 2},
         {"TenDigitNumbersNeverMatchARange", 2, {1, 0, 0, 0, 0, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2}, 2, 2},
+        {"LongestNumbersTheDspCarries", 3, std::vector<int>(30, 7), std::vector<int>(27, 4), 3, 2},
     };
     int iOfrecidas = 0;
     for (const Caso& k : casos) {
@@ -566,6 +567,58 @@ TEST_F(Troncales, TwoTrunksOfTheBoardCallEachOtherThroughALoopbackPair) {
     EXPECT_TRUE(EnAgente("V,H00,2303,R2-A:IF=5|TRO=troncal.3|CH=0|DL="));
     EXPECT_TRUE(EnAgente("V,H00,2301,R2-B:IF=5|TRO=troncal.2|CH=0|DL="));
     EXPECT_TRUE(EsperaRecibido(a.Pid(), T("Estado", {0, 0, 1}), 2, 10000));
+}
+
+// The core's answers may cross a release of the far end: the release wins, and no id of a
+// call already ended reaches the core again.
+TEST_F(Troncales, ReleasedCallStaysReleasedAndItsIdNeverReachesTheCoreAgain) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    Entrante(c, 2, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2});
+    ASSERT_TRUE(EsperaQue([&] { return Id(p, "Entrante(") >= 0; }, 10000));
+    const int32_t id = Id(p, "Entrante(");
+    Evento(c, "liberada 0");
+    ASSERT_TRUE(EsperaRecibido(p, T("Fin", {id, 0})));
+    h.Canal().EnviaAceptaLlamada(id);  // too late
+    ASSERT_TRUE(h.LogContiene("AceptaLlamada (1)", 5000));
+
+    // Released by the core: a time-out of the line during the release tells the core nothing.
+    const int32_t id2 = EnConversacion(h, c);
+    h.Canal().EnviaFinLlamada(id2);
+    ASSERT_TRUE(EsperaComando(c, LIBERA, kSinParametros));
+    Evento(c, "timeout");
+    ASSERT_TRUE(h.LogContiene("EvtDspTimeout 10", 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(De(p, "Fin(").size(), 1u);
+}
+
+TEST_F(Troncales, PartialReconfigurationChangesSideTestNumbersAndEchoCanceller) {
+    CHijoRecurso* ph;
+    cfgConfigRecurso r = Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222");
+    const int c = Probada(&ph, 3, r, kPruebaR2);
+    CHijoRecurso& h = *ph;
+    std::snprintf(r.szClave, sizeof r.szClave, "T12");
+    h.Configura(r);
+    EXPECT_TRUE(EsperaComando(c, 0x011e, Hex({12})));
+    r.uParam.r2n5.iLado = 1;
+    std::memcpy(r.uParam.r2n5.ntest_local, "333333", 6);
+    r.szClave[0] = '\0';
+    h.Configura(r);
+    EXPECT_TRUE(h.LogContiene("Recurso DSP liberado por reconfiguracion", 5000));
+    // A new resource on side B (protocol 4), and the new numbers are tested at once.
+    EXPECT_TRUE(EsperaQue([&] {
+        for (const auto& l : Lineas(placa->Dsp("comandos")))
+            if (l.find(" 10 01 ") != std::string::npos && l.substr(l.size() - 3) == " 04") return true;
+        return false;
+    }, 15000));
+    EXPECT_TRUE(EsperaQue([&] {
+        for (const auto& l : Lineas(placa->Dsp("comandos")))
+            if (l.find(" 21 01 ") != std::string::npos && l.find(Hex({4, 6, 6, 3, 3, 3, 3, 3, 3})) != std::string::npos)
+                return true;
+        return false;
+    }, 15000));
 }
 
 }  // namespace
