@@ -58,7 +58,8 @@ void DigitosDeNucleo(char* pcDestino, const char* pcOrigen) {
 // Digits to the core: a terminated text of characters, the only form its strings keep.
 void DigitosANucleo(char* pcTexto, size_t tam, const char* pcDigitos, int n) {
     size_t k = 0;
-    for (int i = 0; i < n && k + 1 < tam; ++i) pcTexto[k++] = static_cast<char>('0' + pcDigitos[i] % 10);
+    for (int i = 0; i < n && k + 1 < tam; ++i)
+        pcTexto[k++] = static_cast<char>('0' + static_cast<uint8_t>(pcDigitos[i]) % 10);
     pcTexto[k] = '\0';
 }
 
@@ -72,6 +73,8 @@ void Texto(char* pcDestino, size_t tam, const char* pcOrigen, size_t n) {
 
 CEntidadR2N5::CEntidadR2N5() {
     CreaContadores(&oContadores, NUM_SLOTS);
+    // No call yet: an id of 0 from the core must not match an empty record.
+    sLlamada.iIdLlamada = sLlamadaInterrupcion.iIdLlamada = sLlamadaPendiente.iIdLlamada = -1;
     NLOG::Log(NLOG::INFO, "-CEntidadR2N5:------...estado_dualidad =%i", estado_dualidad);
 }
 
@@ -687,6 +690,7 @@ int CEntidadR2N5::FinLlamada(int32_t id) {
                 DSP_FinSecuencia();
                 CancelaEstado();
                 ipcrecEnviaInfoLlamada(sLlamada.iIdLlamada, 2, 0);
+                sLlamadaInterrupcion.iIdLlamada = -1;
                 iEstado = CONVERSACION;
                 LimpiaPublica();
                 NLOG::Log(NLOG::INFO, "CENTR2N5[%d]:Abortada interrupcion (%i)", iRec, id);
