@@ -621,4 +621,47 @@ TEST_F(Troncales, PartialReconfigurationChangesSideTestNumbersAndEchoCanceller) 
     }, 15000));
 }
 
+TEST_F(Troncales, InterruptionThatTheCoreEndsDuringTheWarningLeavesTheConversation) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    const int32_t id1 = EnConversacion(h, c);
+    const int32_t id2 = Saliente(h, "700005", "300006", 6);
+    ASSERT_TRUE(EsperaRecibido(p, T("Info", {id1, 1, id2})));
+    h.Canal().EnviaFinLlamada(id2);
+    ASSERT_TRUE(EsperaRecibido(p, T("Info", {id1, 2, 0})));
+    EXPECT_TRUE(EsperaRecibido(p, T("Estado", {1, 3, 1})));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // past the warning
+    EXPECT_EQ(Cuenta(p, T("Fin", {id1, 208})), 0);
+    EXPECT_TRUE(Comandos(c, BLOQUEA).empty());
+    Evento(c, "liberada 0");
+    EXPECT_TRUE(EsperaRecibido(p, T("Fin", {id1, 0})));
+}
+
+TEST_F(Troncales, RejectionAfterAnImmediateAnswerPlaysItsToneThenReleases) {
+    CHijoRecurso* ph;
+    cfgConfigRecurso r = Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222");
+    r.sColateral.iRespuestaAutomatica = 1;
+    r.uParam.r2n5.iT_Release = 3;
+    const int c = Probada(&ph, 3, r, kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    Entrante(c, 2, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2});
+    ASSERT_TRUE(EsperaQue([&] { return Id(p, "Entrante(") >= 0; }, 10000));
+    EXPECT_EQ(Comandos(c, RESPONDE_LIBRE).size(), 1u);  // answered before the core was asked
+    h.Canal().EnviaRechazaLlamada(Id(p, "Entrante("), 205);
+    ASSERT_TRUE(EsperaComando(c, TONOS, Hex({9, 3})));
+    const auto t0 = Reloj::now();
+    ASSERT_TRUE(EsperaComando(c, LIBERA, kSinParametros, 1, 10000));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Reloj::now() - t0).count();
+    EXPECT_GE(ms, 2700);  // iT_Release x 10 ticks
+    EXPECT_LE(ms, 6000);
+    EXPECT_TRUE(EnAgente("|EST=C|"));
+    // Idle again after the end of the release.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    Entrante(c, 2, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2});
+    EXPECT_TRUE(EsperaQue([&] { return De(p, "Entrante(").size() == 2; }, 10000));
+}
+
 }  // namespace
