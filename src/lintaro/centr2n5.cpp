@@ -1288,6 +1288,7 @@ int CEntidadR2N5::EvtDspConversacionInterrumpida() {
     cfgCerrojo c(&tMutexGlobal);
     if (iEstado == CONVERSACION) {
         ipcrecEnviaConversacionInterrumpida(sLlamada.iIdLlamada);
+        sLlamada.iIdLlamada = -1;
         iEstado = REPOSO;
         LimpiaPublica();
     } else if (iEstado == INTERRUPCION_AVISO) {
