@@ -307,6 +307,13 @@ int ipcrecEnviaRechazaLlamada(int32_t id, int32_t m) {
     return Envia([&](Cola& q) { return q.EnviaRechazaLlamada(id, m), 0; });
 }
 int ipcrecEnviaFinLlamada(int32_t id) { return Envia([&](Cola& q) { return q.EnviaFinLlamada(id), 0; }); }
+int ipcrecEnviaFinLlamadaCausa(int32_t id, int32_t c) {
+    return Envia([&](Cola& q) { return q.EnviaFinLlamadaCausa(id, c), 0; });
+}
+int ipcrecEnviaRinging(int32_t id, int32_t m) { return Envia([&](Cola& q) { return q.EnviaRingingMotivo(id, m), 0; }); }
+int ipcrecEnviaInfoLlamada(int32_t id, int32_t m, int32_t v) {
+    return Envia([&](Cola& q) { return q.EnviaInfoLlamadaValor(id, m, v), 0; });
+}
 int ipcrecEnviaSinConfig() { return Envia([](Cola& q) { return q.EnviaSinConfig(), 0; }); }
 int ipcrecEnviaEstadoDsp(int32_t a, int32_t b) { return Envia([&](Cola& q) { return q.EnviaEstadoDsp(a, b), 0; }); }
 int ipcrecEnviaNotificaEstado(const NotificacionEstado* e) {

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "centrec.h"
+#include "cmantats.h"
 #include "cfg/cfgimagen.h"
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
@@ -145,6 +146,7 @@ int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& 
     uptInicia();
     giPropio = static_cast<int>(getpid());
 
+    Mantats().Inicia(giRec);
     sesrecInicia();
     gtArranque = time(nullptr);
     IniciaHardware();

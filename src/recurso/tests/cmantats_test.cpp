@@ -1,0 +1,99 @@
+// ATS call records as the SNMP agent receives them: the texts of the start and end records,
+// the history record around them, and the state notification's port.
+#include "cmantats.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "cfg/cfgpasarela.h"
+#include "mainrecurso.h"
+#include "red/csocketaddress.h"
+#include "red/cudpsocket.h"
+
+namespace {
+
+class AgenteFalso {
+public:
+    explicit AgenteFalso(int iPuerto) : oSocket(CSocketAddress("127.0.0.1", iPuerto)) {}
+    std::string Recibe(int iMs = 5000) {
+        if (!oSocket.WaitRead(iMs)) return "";
+        char ac[2048];
+        CSocketAddress o;
+        int n = oSocket.RecvFrom(ac, sizeof ac, &o);
+        return n > 0 ? std::string(ac, static_cast<size_t>(n)) : "";
+    }
+
+private:
+    CUDPSocket oSocket;
+};
+
+const char kOrigen[] = {1, 2, 3, 4, 5, 6};
+const char kDestino[] = {6, 5, 4, 3, 2, 1};
+
+CMANTATS Configurado() {
+    CMANTATS m;
+    m.Configura("R2-01", TIPOIF_ATSR2, "CENTRAL-B", "red.ats", "troncal.r2");
+    return m;
+}
+
+TEST(CMANTATS, StartRecordCarriesThePairsInOrder) {
+    CMANTATS m = Configurado();
+    char ac[200];
+    m.FormateaInicio(ac, kOrigen, kDestino, 6, 2, 0, 1, 0);
+    EXPECT_STREQ(ac, "IF=5|TRO=troncal.r2|NO=123456|ND=654321|PR=2|EST=L|TRA=1|CH=0");
+    m.FormateaInicio(ac, kOrigen, kDestino, 6, 9, 3, 0x101, 1);
+    EXPECT_STREQ(ac, "IF=5|TRO=troncal.r2|NO=123456|ND=654321|PR=9|EST=C|TRA=1|CH=1");
+}
+
+TEST(CMANTATS, StartRecordNeverPassesItsLimitNorReadsPastEightDigits) {
+    CMANTATS m;
+    const std::string sLargo(100, 'x');
+    m.Configura("R", TIPOIF_ATSN5, "", "", sLargo.c_str());  // cut at 32
+    char acDigitos[64] = {};
+    char ac[200];
+    const int n = m.FormateaInicio(ac, acDigitos, acDigitos, 64, 1, 7, 0, 0);
+    EXPECT_EQ(n, static_cast<int>(strlen(ac)));
+    EXPECT_LE(strlen(ac), 199u);
+    EXPECT_NE(std::string(ac).find("|NO=00000000|ND=00000000|"), std::string::npos) << ac;
+    EXPECT_NE(std::string(ac).find("|EST=C|"), std::string::npos) << ac;  // no row 7: out of service
+}
+
+TEST(CMANTATS, EndRecordCarriesTheDurationInSeconds) {
+    CMANTATS m = Configurado();
+    char ac[200];
+    m.FormateaFin(ac, 1, 0xFFFFFF00u, 0xFFFFFF00u + 12345);
+    EXPECT_STREQ(ac, "IF=5|TRO=troncal.r2|CH=1|DL=0000123");
+}
+
+TEST(CMANTATS, CallRecordsReachTheAgentAsHistoryRecords) {
+    AgenteFalso oAgente(65000);
+    CMANTATS& m = Mantats();
+    m.Inicia(7);
+    m.Configura("R2-01", TIPOIF_ATSR2, "CENTRAL-B", "red.ats", "troncal.r2");
+    m.LlamadaEntrante(kOrigen, kDestino, 6, 2, 0, 1, 0, 0, 1000);
+    m.FinLlamadaEntrante(0, 0, 1000 + 12345);
+    const std::string s1 = oAgente.Recibe(), s2 = oAgente.Recibe();
+    EXPECT_EQ(s1.rfind("V,H00,2300,R2-01:IF=5|TRO=troncal.r2|NO=123456|ND=654321|PR=2|EST=L|TRA=1|CH=0:", 0), 0u)
+        << s1;
+    EXPECT_EQ(s2.rfind("V,H00,2301,R2-01:IF=5|TRO=troncal.r2|CH=0|DL=0000123:", 0), 0u) << s2;
+}
+
+TEST(CMANTATS, StateNotificationGoesToTheRecordsPortOr65000) {
+    CMANTATS& m = Mantats();
+    m.Configura("R2-01", TIPOIF_ATSR2, "", "", "");
+    {
+        AgenteFalso oAgente(65000);
+        mrecRegistro()->iSnmpPuertoRemoto = 0;
+        EnviaEstadoRecurso(&m.sId, 0, 1, 0xab);
+        EXPECT_EQ(oAgente.Recibe(), "V,N07," + std::string(m.sId.szRec[0] ? m.sId.szRec : "-1") + ",R2-01,5,1,1,ab,9,-");
+    }
+    AgenteFalso oOtro(65010);
+    mrecRegistro()->iSnmpPuertoRemoto = 65010;
+    EnviaEstadoRecurso(&m.sId, 0);
+    EXPECT_EQ(oOtro.Recibe(), "V,N07," + std::string(m.sId.szRec[0] ? m.sId.szRec : "-1") + ",R2-01,5,0,0,0,9,-");
+    mrecRegistro()->iSnmpPuertoRemoto = 0;
+}
+
+}  // namespace
