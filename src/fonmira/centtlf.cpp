@@ -207,22 +207,17 @@ void CEntidadTelef::ConfiguraRecursoDsp() {
     if (HaySlic() == 1) {
         NLOG::Log(NLOG::INFO, "CENTTLF[%d]:Recurso DSP configurado (%d)", iRec, iRecursoDsp);
         const int32_t id = iRecursoDsp;
-        struct Paso {
-            const char* szNombre;
-            int (*fPide)(int32_t, int32_t);
-            int32_t iValor;
-        };
-        const Paso asPasos[] = {
+        const PasoDsp asPasos[] = {
             {"ldspTomaCanalIfRx", ldspTomaCanalIfRx, iSlotTx},   {"ldspTomaCanalIfTx", ldspTomaCanalIfTx, iSlotTx},
             {"ldspTomaCanalHostRx", ldspTomaCanalHostRx, iSlotRx}, {"ldspTomaCanalHostTx", ldspTomaCanalHostTx, iSlotRx},
             {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_SLIC}, {"ldspTomaCodecIfTx", ldspTomaCodecIfTx, CODEC_SLIC},
         };
-        for (const Paso& p : asPasos) {
-            const int r = p.fPide(id, p.iValor);
-            if (r != 0) {
-                NLOG::Log(NLOG::ERROR, "CENTTLF[%d]:Error %i en %s(%d)", iRec, r, p.szNombre, p.iValor);
-                return;
-            }
+        const int n = sizeof asPasos / sizeof asPasos[0];
+        int r = 0;
+        const int i = ldspEjecutaPasos(id, asPasos, n, &r);
+        if (i < n) {
+            NLOG::Log(NLOG::ERROR, "CENTTLF[%d]:Error %i en %s(%d)", iRec, r, asPasos[i].szNombre, asPasos[i].iValor);
+            return;
         }
         const cfgConfigRecurso reg = mrecCopiaRegistro();
         if (reg.uParam.tlf.iDetectVox == 1) {

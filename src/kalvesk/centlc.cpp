@@ -160,21 +160,17 @@ void CEntidadLC::GestionaRecursoDsp() {
 // Under tMutexRecDsp; a failed step leaves the flag set and is tried again 2 s later.
 void CEntidadLC::ConfiguraRecursoDsp() {
     const int32_t id = iRecursoDsp;
-    struct Paso {
-        const char* szNombre;
-        int (*fPide)(int32_t, int32_t);
-        int32_t iValor;
-    };
-    const Paso asPasos[] = {
+    const PasoDsp asPasos[] = {
         {"ldspTomaCanalIfRx", ldspTomaCanalIfRx, iSlotTx},     {"ldspTomaCanalIfTx", ldspTomaCanalIfTx, iSlotTx},
         {"ldspTomaCanalHostRx", ldspTomaCanalHostRx, iSlotRx}, {"ldspTomaCanalHostTx", ldspTomaCanalHostTx, iSlotRx},
         {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_IF},
     };
-    for (const Paso& p : asPasos) {
-        if (p.fPide(id, p.iValor) != 0) {
-            NLOG::Log(NLOG::ERROR, "CENTLC[%d]: Error en %s (%i,%i)", iRec, p.szNombre, p.iValor, id);
-            return;
-        }
+    const int n = sizeof asPasos / sizeof asPasos[0];
+    int r = 0;
+    const int i = ldspEjecutaPasos(id, asPasos, n, &r);
+    if (i < n) {
+        NLOG::Log(NLOG::ERROR, "CENTLC[%d]: Error en %s (%i,%i)", iRec, asPasos[i].szNombre, asPasos[i].iValor, id);
+        return;
     }
     if (ldspTomaProtocolo(id, PROTOCOLO_LCEN) != 0) {
         NLOG::Log(NLOG::ERROR, "CENTLC[%d]: Error en ldspTomaProtocolo (%i, %i)", iRec, PROTOCOLO_LCEN, id);
