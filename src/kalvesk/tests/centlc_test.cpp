@@ -155,6 +155,8 @@ TEST_F(LineaCalienteTest, AutoAnswerTakesTheCallBeforeTheCoreAccepts) {
     const int32_t idA = Llama(a);
     EXPECT_GE(b.EsperaEntrante(5000), 0);
     EXPECT_TRUE(a.Espera(COD_ACEPTA_LLAMADA, idA, -1, 5000));
+    EXPECT_TRUE(agente.Espera("V,H00,2307,LC-04:", 5000)) << agente.Registros();
+    EXPECT_EQ(agente.Registros().find("V,H00,2305,"), std::string::npos);  // the core has not accepted
 }
 
 // The DSP service forwards a far-end release with cause 3 as an interrupted conversation.
