@@ -36,6 +36,10 @@ protected:
         ASSERT_TRUE(dsp.Arranca());
     }
     void TearDown() override {
+        // The line programs are built with the sanitizers: a report is a fault.
+        const std::string sSalida = CHijoRecurso::Salida();
+        EXPECT_EQ(sSalida.find("runtime error"), std::string::npos) << sSalida;
+        EXPECT_EQ(sSalida.find("Sanitizer"), std::string::npos) << sSalida;
         if (HasFailure())
             std::printf("log:\n%s\ntrazas:\n%s\nagente:\n%s\n", linea.Hijo().Log().c_str(),
                         Buzon::Global().Trazas().c_str(), agente.Registros().c_str());
@@ -107,6 +111,27 @@ TEST_F(Telefono, BcRemoteReleaseWaitsInHangUpToneUntilOnHook) {
     placa->Cuelga(MODULO);
     EXPECT_TRUE(linea.EstadoContiene("  Estado TFL = RESOSO\n", 5000));
     EXPECT_TRUE(linea.De(COD_FIN_LLAMADA).empty());  // the core ended it: nothing goes back
+}
+
+TEST_F(Telefono, BcRefusedCallWaitsForTheHandsetToGoDown) {
+    Arranca(Linea(TIPOIF_BC));
+    placa->Descuelga(MODULO);
+    const int32_t id = linea.EsperaEntrante(MS_SUPERVISION);
+    ASSERT_GE(id, 0);
+    ASSERT_EQ(linea.Nucleo().EnviaRechazaLlamada(id, 206), 0);
+    ASSERT_TRUE(linea.EstadoContiene("  Estado TFL = PENDIENTE_CUELGUE\n", 5000));
+    // Another call from the core finds the line busy until the user hangs up.
+    DatosLlamada d{};
+    int32_t idOtra = -1;
+    ASSERT_GE(linea.Nucleo().EnviaLlamadaSalienteId(&d, &idOtra), 0);
+    EXPECT_TRUE(EsperaQue([&] {
+        for (const auto& m : Buzon::Global().De(COD_DIAGNOSTICO))
+            if (m.a == 5 && m.b == idOtra && m.c == 207) return true;
+        return false;
+    }, 5000));
+    placa->Cuelga(MODULO);
+    EXPECT_TRUE(linea.EstadoContiene("  Estado TFL = RESOSO\n", 5000));
+    EXPECT_TRUE(linea.De(COD_FIN_LLAMADA).empty());  // the core refused it: nothing goes back
 }
 
 TEST_F(Telefono, BlOutgoingCallRingsFiveSecondsThenIsInConversation) {

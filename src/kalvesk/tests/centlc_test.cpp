@@ -35,6 +35,10 @@ protected:
         ASSERT_TRUE(dsp.Arranca());
     }
     void TearDown() override {
+        // The line programs are built with the sanitizers: a report is a fault.
+        const std::string sSalida = CHijoRecurso::Salida();
+        EXPECT_EQ(sSalida.find("runtime error"), std::string::npos) << sSalida;
+        EXPECT_EQ(sSalida.find("Sanitizer"), std::string::npos) << sSalida;
         if (HasFailure())
             std::printf("log A:\n%s\nlog B:\n%s\nagente:\n%s\ncomandos:\n%s\n", a.Hijo().Log().c_str(),
                         b.Hijo().Log().c_str(), agente.Registros().c_str(), placa->Dsp("comandos").c_str());
@@ -157,6 +161,25 @@ TEST_F(LineaCalienteTest, AutoAnswerTakesTheCallBeforeTheCoreAccepts) {
     EXPECT_TRUE(a.Espera(COD_ACEPTA_LLAMADA, idA, -1, 5000));
     EXPECT_TRUE(agente.Espera("V,H00,2307,LC-04:", 5000)) << agente.Registros();
     EXPECT_EQ(agente.Registros().find("V,H00,2305,"), std::string::npos);  // the core has not accepted
+}
+
+// The line was answered at the seizure: the core's refusal is played as a tone sequence for
+// iT_Release (2) repetitions, and the line is released iT_Release seconds later.
+TEST_F(LineaCalienteTest, RefusalAfterAnAutoAnswerPlaysItsToneThenReleases) {
+    ArrancaPar(1);
+    const int32_t idA = Llama(a);
+    const int32_t idB = b.EsperaEntrante(5000);
+    ASSERT_GE(idB, 0);
+    ASSERT_TRUE(a.Espera(COD_ACEPTA_LLAMADA, idA, -1, 5000));
+    placa->Dsp("borra");
+    const std::string c = Hex2(iCanalB);
+    ASSERT_EQ(b.Nucleo().EnviaRechazaLlamada(idB, 206), 0);
+    ASSERT_TRUE(DspRecibio(*placa, "10: 19 01 " + c + " 00 08 02\n", 5000)) << placa->Dsp("comandos");
+    const auto t0 = Reloj::now();
+    ASSERT_TRUE(DspRecibio(*placa, "10: 19 01 " + c + " 00 00 00\n8: 23 01 " + c + " 00\n", 10000))
+        << placa->Dsp("comandos");
+    EXPECT_GE(std::chrono::duration_cast<milliseconds>(Reloj::now() - t0).count(), 1200);
+    EXPECT_TRUE(b.EstadoContiene("    Estado TX = RESOSO\n", 5000));
 }
 
 // The DSP service forwards a far-end release with cause 3 as an interrupted conversation.
