@@ -26,23 +26,11 @@ cfgConfigRecurso Linea(int iTipoIf) {
     return r;
 }
 
-class Telefono : public ::testing::Test {
+class Telefono : public PruebaLineas {
 protected:
-    void SetUp() override {
-        ConfiguraLog();
-        placa = simboard::CSimBoard::Arranca();
-        ASSERT_TRUE(placa);
-        agente.Arranca();
-        ASSERT_TRUE(dsp.Arranca());
-    }
-    void TearDown() override {
-        // The line programs are built with the sanitizers: a report is a fault.
-        const std::string sSalida = CHijoRecurso::Salida();
-        EXPECT_EQ(sSalida.find("runtime error"), std::string::npos) << sSalida;
-        EXPECT_EQ(sSalida.find("Sanitizer"), std::string::npos) << sSalida;
-        if (HasFailure())
-            std::printf("log:\n%s\ntrazas:\n%s\nagente:\n%s\n", linea.Hijo().Log().c_str(),
-                        Buzon::Global().Trazas().c_str(), agente.Registros().c_str());
+    void Vuelca() override {
+        std::printf("log:\n%s\ntrazas:\n%s\nagente:\n%s\n", linea.Hijo().Log().c_str(),
+                    Buzon::Global().Trazas().c_str(), agente.Registros().c_str());
     }
     void Arranca(const cfgConfigRecurso& r) {
         linea.Arranca("fonmira", REC, dsp);
@@ -64,9 +52,6 @@ protected:
         return id;
     }
 
-    std::unique_ptr<simboard::CSimBoard> placa;
-    CAgente agente;
-    CServicioDsp dsp;
     CLinea linea;
 };
 

@@ -25,23 +25,11 @@ cfgConfigRecurso LineaCaliente(int iRec, int iRespuestaAutomatica = 0) {
     return r;
 }
 
-class LineaCalienteTest : public ::testing::Test {
+class LineaCalienteTest : public PruebaLineas {
 protected:
-    void SetUp() override {
-        ConfiguraLog();
-        placa = simboard::CSimBoard::Arranca();
-        ASSERT_TRUE(placa);
-        agente.Arranca();
-        ASSERT_TRUE(dsp.Arranca());
-    }
-    void TearDown() override {
-        // The line programs are built with the sanitizers: a report is a fault.
-        const std::string sSalida = CHijoRecurso::Salida();
-        EXPECT_EQ(sSalida.find("runtime error"), std::string::npos) << sSalida;
-        EXPECT_EQ(sSalida.find("Sanitizer"), std::string::npos) << sSalida;
-        if (HasFailure())
-            std::printf("log A:\n%s\nlog B:\n%s\nagente:\n%s\ncomandos:\n%s\n", a.Hijo().Log().c_str(),
-                        b.Hijo().Log().c_str(), agente.Registros().c_str(), placa->Dsp("comandos").c_str());
+    void Vuelca() override {
+        std::printf("log A:\n%s\nlog B:\n%s\nagente:\n%s\ncomandos:\n%s\n", a.Hijo().Log().c_str(),
+                    b.Hijo().Log().c_str(), agente.Registros().c_str(), placa->Dsp("comandos").c_str());
     }
     // Started and configured; in service once its DSP channel is at rest. Its DSP channel.
     int ArrancaLinea(CLinea& l, int iRec, int iRespuesta = 0) {
@@ -83,9 +71,6 @@ protected:
         ASSERT_TRUE(a.Espera(COD_ACEPTA_LLAMADA, *pidA, -1, 5000));
     }
 
-    std::unique_ptr<simboard::CSimBoard> placa;
-    CAgente agente;
-    CServicioDsp dsp;
     CLinea a, b;
     int iCanalA = -1, iCanalB = -1;
 };

@@ -4,6 +4,8 @@
 // writes down the call control and state messages of every line.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -185,5 +187,30 @@ inline std::string Hex2(int v) {
     snprintf(ac, sizeof ac, "%02x", v & 0xFF);
     return ac;
 }
+
+// The board, the SNMP agent stand-in and the DSP service of a line test. The line programs
+// are built with the sanitizers: a report in their output fails the test.
+class PruebaLineas : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ConfiguraLog();
+        placa = simboard::CSimBoard::Arranca();
+        ASSERT_TRUE(placa);
+        agente.Arranca();
+        ASSERT_TRUE(dsp.Arranca());
+    }
+    void TearDown() override {
+        const std::string sSalida = CHijoRecurso::Salida();
+        EXPECT_EQ(sSalida.find("runtime error"), std::string::npos) << sSalida;
+        EXPECT_EQ(sSalida.find("Sanitizer"), std::string::npos) << sSalida;
+        if (HasFailure()) Vuelca();
+    }
+    // What a failed test prints.
+    virtual void Vuelca() {}
+
+    std::unique_ptr<simboard::CSimBoard> placa;
+    CAgente agente;
+    CServicioDsp dsp;
+};
 
 }  // namespace pruebas_lineas
