@@ -369,3 +369,9 @@ void CEntidadRC::PintaEstado() {
 }
 
 void CEntidadRC::Debug(int32_t) {}
+
+// Local tones come with the audio threads; until then the request is only noted.
+void CEntidadRC::GeneraTono(int iTono) {
+    if (iTono < 0 || iTono > 5) return;
+    NLOG::Log(NLOG::INFO, "%s[%d]: GeneraTono(%d)", mrecPalabra(), iRec, iTono);
+}

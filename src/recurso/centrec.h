@@ -69,6 +69,9 @@ public:
     // Debug word from the core's console.
     virtual void Debug(int32_t iValor);
 
+    // 0 stops the tone; 1 out of service, 2 progress, 3 on-hook, 4 congestion, 5 busy.
+    void GeneraTono(int iTono);
+
     // Queries for the frame and the tests.
     int DameModulo() const { return iModulo; }
     int DameSlotRx() const { return iSlotRx; }

@@ -309,3 +309,14 @@ int32_t ldspDamePid() {
     cfgCerrojo c(&gtMutex);
     return giPid;
 }
+
+int ldspEjecutaPasos(int32_t id, const PasoDsp* asPasos, int n, int* piError) {
+    for (int i = 0; i < n; ++i) {
+        const int r = asPasos[i].fPide(id, asPasos[i].iValor);
+        if (r != 0) {
+            *piError = r;
+            return i;
+        }
+    }
+    return n;
+}

@@ -77,3 +77,13 @@ int ldspTomaConfigN5(int32_t id, const void* bloque8);
 // For the statistics and the tests.
 int ldspNumRecursos();
 int32_t ldspDamePid();
+
+// One step of the set-up of a DSP resource: a request with one value.
+struct PasoDsp {
+    const char* szNombre;
+    int (*fPide)(int32_t id, int32_t valor);
+    int32_t iValor;
+};
+// Runs the steps in order until one fails: n when all went through, else the index of the
+// failing step, whose result goes to *piError.
+int ldspEjecutaPasos(int32_t id, const PasoDsp* asPasos, int n, int* piError);

@@ -102,6 +102,10 @@ const char* mrecPalabra() { return gszPalabra; }
 CEntidadRC* mrecEntidad() { return gpEntidad; }
 cfgConfigRecurso* mrecRegistro() { return &gsRegistro; }
 pthread_mutex_t* mrecMutexConfig() { return &gtMutexConfig; }
+cfgConfigRecurso mrecCopiaRegistro() {
+    cfgCerrojo c(&gtMutexConfig);
+    return gsRegistro;
+}
 void mrecFijaNivelIncidencias(int iNivel) { giNivelIncidencias = iNivel; }
 
 int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& programa) {

@@ -27,6 +27,8 @@ CEntidadRC* mrecEntidad();
 // The process's copy of its resource record, guarded by mrecMutexConfig().
 cfgConfigRecurso* mrecRegistro();
 pthread_mutex_t* mrecMutexConfig();
+// A copy of the record taken under its lock.
+cfgConfigRecurso mrecCopiaRegistro();
 void mrecFijaNivelIncidencias(int iNivel);
 
 int mrecTomaConfig(const char* pcGeneral, const cfgConfigRecurso* pNuevo);

@@ -184,9 +184,11 @@ TEST_F(ProcesoRecurso, EveryRequestOfTheCoreIsAnsweredAndAMalformedOneIsDropped)
     DatosLlamada d{};
     std::strcpy(d.acOrigen, "318001");
     std::strcpy(d.acDestino, "318002");
-    int32_t idLlamada = -1;
+    int32_t idPrimera = -1, idLlamada = -1;
+    ASSERT_GE(q.EnviaLlamadaSalienteId(&d, &idPrimera), 0);
+    EXPECT_TRUE(Diagnostico(5, idPrimera, 0, 5000));
+    // The line is busy with the first: the second is refused, not left unanswered.
     ASSERT_GE(q.EnviaLlamadaSalienteId(&d, &idLlamada), 0);
-    // No line protocol in this build: the call is refused, not left unanswered.
     EXPECT_TRUE(Diagnostico(5, idLlamada, 207, 5000));
     DireccionSesion s{};
     s.iPayload = 8;
@@ -197,7 +199,7 @@ TEST_F(ProcesoRecurso, EveryRequestOfTheCoreIsAnsweredAndAMalformedOneIsDropped)
     int32_t idSesion = -1;
     ASSERT_GE(q.EnviaNuevaSesionId(&s, &idSesion), 0);
     EXPECT_TRUE(Diagnostico(15, idSesion, 203, 5000));
-    EXPECT_EQ(Diagnosticos(), 2u);  // nothing for the cut frame
+    EXPECT_EQ(Diagnosticos(), 3u);  // nothing for the cut frame
 
     ASSERT_EQ(q.EnviaPintaEstadisticas(), 0);
     ASSERT_TRUE(EsperaQue([] { return Buzon::Global().Trazas().find("<Ninguno>\n") != std::string::npos; }, 5000));
@@ -217,7 +219,7 @@ TEST_F(ProcesoRecurso, ConsoleLevelZeroSilencesTheTracesButNotTheAnswers) {
     DatosLlamada d{};
     int32_t id = -1;
     ASSERT_GE(q.EnviaLlamadaSalienteId(&d, &id), 0);
-    ASSERT_TRUE(Diagnostico(5, id, 207, 5000));
+    ASSERT_TRUE(Diagnostico(5, id, 0, 5000));
     EXPECT_NE(Buzon::Global().Trazas().find("IPCREC[3]: EvtNivelConsola\n"), std::string::npos);
     EXPECT_EQ(Buzon::Global().Trazas().find("EvtLlamadaSaliente"), std::string::npos);
 }
