@@ -1,5 +1,6 @@
 #include "centrec.h"
 
+#include <sys/eventfd.h>
 #include <sys/select.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -131,6 +132,8 @@ int CEntidadRC::Inicia(int iNumRec) {
     snprintf(szNombre, sizeof szNombre, "CEntidadRC[%d].tMutexAudioRed", iNumRec);
     CreaMutex(szNombre, &tMutexAudioRed, nullptr);
     pthread_cond_init(&tCondAudioRed, nullptr);
+    iDespiertaRed = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (iDespiertaRed < 0) NLOG::Log(NLOG::ERROR, "%s[%d]: Error %d eventfd", p, iNumRec, errno);
     pTemporizador->Inicia(CTemporizador::MAX_TEMPORIZADORES);
 
     iTipoIfHw = 0;
@@ -465,7 +468,7 @@ int CEntidadRC::ConectaSesion(int iCanal, CSesionRTP* pSesion, int32_t iTx, int3
         pSesion->FijaLeyLinea(CSesionRTP::PAYLOAD_PCMA);
     }
     cfgCerrojo c(&tMutexAudioRed);
-    pthread_cond_signal(&tCondAudioRed);
+    pthread_cond_broadcast(&tCondAudioRed);
     return 0;
 }
 
@@ -489,7 +492,7 @@ int CEntidadRC::ModificaSesion(int iCanal, int32_t iTx, int32_t iRx) {
             pPlayFile->Abre(TONO_RETENCION, MUESTRAS_BLOQUE);
     }
     cfgCerrojo c(&tMutexAudioRed);
-    pthread_cond_signal(&tCondAudioRed);
+    pthread_cond_broadcast(&tCondAudioRed);
     return 0;
 }
 
@@ -499,12 +502,13 @@ int CEntidadRC::DesconectaSesion(int iCanal) {
     if (!iIniciada) return -1;
     if (iCanal < 0 || iCanal > CANAL_MAXIMO_SESION) return -2;
     if (pPlayFile) pPlayFile->Cierra();
+    int iResultado = 0;
     {
         cfgCerrojo c(&tMutexAudio);
         iTonoLocal = 0;
         if (iCanal != iTxCanal && iCanal != iRxCanal) {
             NLOG::Log(NLOG::ERROR, "Datos RTP corruptos iMiNumCanal=%i iCanal=%i", iRec, iCanal);
-            return -1;
+            iResultado = -1;
         }
         if (iCanal == iTxCanal) {
             iTxActivo = 0;
@@ -518,9 +522,25 @@ int CEntidadRC::DesconectaSesion(int iCanal) {
             iRxSocketRtp = iRxSocketRtcp = -1;
         }
     }
+    // Also for a channel not attached: a session replaced as receiver may still be waited on.
+    SueltaSocketsRed();
+    return iResultado;
+}
+
+void CEntidadRC::SueltaSocketsRed() {
     cfgCerrojo c(&tMutexAudioRed);
-    pthread_cond_signal(&tCondAudioRed);
-    return 0;
+    pthread_cond_broadcast(&tCondAudioRed);
+    if (!iEsperaSockets) return;
+    const uint64_t uiUno = 1;
+    if (iDespiertaRed < 0 || write(iDespiertaRed, &uiUno, sizeof uiUno) != sizeof uiUno) return;
+    // The thread may wait again on the sockets still attached: what counts is that the wait
+    // that might hold the detached ones has ended.
+    const uint32_t uiEspera = uiEsperasRed;
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    t.tv_sec += 1;
+    while (uiEsperasRed == uiEspera)
+        if (pthread_cond_timedwait(&tCondAudioRed, &tMutexAudioRed, &t) == ETIMEDOUT) break;
 }
 
 void CEntidadRC::GeneraTono(int iTono) {
@@ -688,31 +708,56 @@ void CEntidadRC::HiloRed() {
     for (;;) {
         int iActivo, iRtp, iRtcp;
         {
-            cfgCerrojo c(&tMutexAudio);
-            iActivo = iRxActivo && pRxSesion && iRxSocketRtp >= 0;
-            iRtp = iRxSocketRtp;
-            iRtcp = iRxSocketRtcp;
-        }
-        if (!iActivo) {
-            timespec t;
-            clock_gettime(CLOCK_REALTIME, &t);
-            t.tv_nsec += 500 * 1000000L;
-            if (t.tv_nsec >= 1000000000L) {
-                t.tv_sec += 1;
-                t.tv_nsec -= 1000000000L;
-            }
+            // Taken together with the flag, so a detach either finds the thread waiting
+            // on these sockets or finds them gone.
+            cfgCerrojo cr(&tMutexAudioRed);
             {
-                cfgCerrojo c(&tMutexAudioRed);
+                cfgCerrojo c(&tMutexAudio);
+                iActivo = iRxActivo && pRxSesion && iRxSocketRtp >= 0;
+                iRtp = iRxSocketRtp;
+                iRtcp = iRxSocketRtcp;
+            }
+            iEsperaSockets = iActivo;
+            if (!iActivo) {
+                timespec t;
+                clock_gettime(CLOCK_REALTIME, &t);
+                t.tv_nsec += 500 * 1000000L;
+                if (t.tv_nsec >= 1000000000L) {
+                    t.tv_sec += 1;
+                    t.tv_nsec -= 1000000000L;
+                }
                 pthread_cond_timedwait(&tCondAudioRed, &tMutexAudioRed, &t);
             }
+        }
+        if (!iActivo) {
             iContadas += PASADAS_REFRESCO;
         } else {
             fd_set sLectura;
             FD_ZERO(&sLectura);
             FD_SET(iRtp, &sLectura);
             if (iRtcp >= 0) FD_SET(iRtcp, &sLectura);
+            int iMaximo = std::max(iRtp, iRtcp);
+            if (iDespiertaRed >= 0) {
+                FD_SET(iDespiertaRed, &sLectura);
+                iMaximo = std::max(iMaximo, iDespiertaRed);
+            }
             timeval tEspera{0, 500000};
-            const int r = select(std::max(iRtp, iRtcp) + 1, &sLectura, nullptr, nullptr, &tEspera);
+            int r = select(iMaximo + 1, &sLectura, nullptr, nullptr, &tEspera);
+            const int iErrno = errno;
+            {
+                cfgCerrojo cr(&tMutexAudioRed);
+                iEsperaSockets = 0;
+                ++uiEsperasRed;
+                pthread_cond_broadcast(&tCondAudioRed);
+            }
+            if (r > 0 && iDespiertaRed >= 0 && FD_ISSET(iDespiertaRed, &sLectura)) {
+                uint64_t uiCuenta;
+                const ssize_t n = read(iDespiertaRed, &uiCuenta, sizeof uiCuenta);  // empties the counter
+                (void)n;
+                // Woken for a detach: the sockets may be gone, look again.
+                if (!FD_ISSET(iRtp, &sLectura) && (iRtcp < 0 || !FD_ISSET(iRtcp, &sLectura))) continue;
+            }
+            errno = iErrno;
             const uint32_t uiAhora = MicrosMonotonicos();
             if (uiAhora - uiAnterior < 1000) {
                 if (++iRapidas > MAX_PASADAS_RAPIDAS_RED) {

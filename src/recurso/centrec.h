@@ -103,6 +103,8 @@ protected:
     void HiloRed();
     // Under tMutexAudio.
     void RecibePaquete(int iCanalMezcla, RTPPacket* pPaquete, uint32_t uiTick, int iModo);
+    // Wakes the network thread and waits until it no longer waits on detached sockets.
+    void SueltaSocketsRed();
     // Audio thread names of the build (thread trace file and watchdog).
     void NombresHilosAudio(const char** pszAudio, const char** pszRed) const;
 
@@ -123,6 +125,12 @@ protected:
     int iRxSocketRtp = -1;
     int iRxSocketRtcp = -1;
     int32_t iCodec = -1;
+    // Guarded by tMutexAudioRed: the network thread is waiting on the Rx sockets. A socket
+    // closed under that wait stays bound until the wait ends, so a detach wakes the thread
+    // (iDespiertaRed, an eventfd) and waits for it before the session may go.
+    int iEsperaSockets = 0;
+    uint32_t uiEsperasRed = 0;  // socket waits ended so far
+    int iDespiertaRed = -1;
     // Touched by the supervision thread only.
     int iPasadas = 0;
     int iNumReconfigSlic = 0;
