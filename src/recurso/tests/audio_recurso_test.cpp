@@ -143,9 +143,18 @@ protected:
             std::this_thread::sleep_until(t);
         }
     }
-    // Waits until the line has played what.
-    static bool LineaOye(const std::vector<uint8_t>& what, int iMs) {
-        return EsperaQue([&] { return Contiene(ficheros_pruebas::LeeTodo(LINEA_CAPTURADA), what); }, iMs);
+    // Blocks of 160 bytes of v that the line has played intact since its capture began.
+    static size_t BloquesOidos(const std::vector<uint8_t>& v) {
+        const std::string s = ficheros_pruebas::LeeTodo(LINEA_CAPTURADA);
+        size_t n = 0;
+        for (size_t i = 0; i + 160 <= v.size(); i += 160)
+            if (s.find(std::string(v.begin() + static_cast<long>(i), v.begin() + static_cast<long>(i + 160))) != std::string::npos) ++n;
+        return n;
+    }
+    // Waits until the line has played at least half the blocks of v unchanged. Not all: on a
+    // loaded machine a late pass may overflow the 40 ms the mixer holds, which drops samples.
+    static bool LineaOye(const std::vector<uint8_t>& v, int iMs = 5000) {
+        return EsperaQue([&] { return BloquesOidos(v) >= std::max<size_t>(1, v.size() / 160 / 2); }, iMs);
     }
 
     std::unique_ptr<simboard::CSimBoard> placa;
@@ -191,24 +200,11 @@ TEST_P(LeyAudio, RtpInThePayloadsLawIsPlayedOnTheLine) {
     ASSERT_EQ(par.Crea(PUERTO_REMOTO, PUERTO_LOCAL, static_cast<uint8_t>(GetParam())), 0);
     placa->Captura(CANAL_LINEA, LINEA_CAPTURADA);
     Abre(Sesion(GetParam(), GetParam()));
-    const std::vector<int32_t> seno = Tono(4000);
-    EnviaPaquetes(par, prueba::Codifica(seno, LeyA()));
-    const std::vector<uint8_t> linea = prueba::Codifica(seno, true);
-    if (LeyA()) {
-        // The line's own law: the bytes come out as they went in.
-        EXPECT_TRUE(LineaOye(linea, 5000));
-    } else {
-        // Converted on the way: compared as samples once the whole sine has been played.
-        std::vector<int32_t> d;
-        long k = -1;
-        ASSERT_TRUE(EsperaQue([&] {
-            const std::string s = ficheros_pruebas::LeeTodo(LINEA_CAPTURADA);
-            d = prueba::Decodifica(reinterpret_cast<const uint8_t*>(s.data()), s.size(), true);
-            k = Inicio(d);
-            return k >= 0 && static_cast<size_t>(k) + seno.size() <= d.size();
-        }, 5000));
-        EXPECT_TRUE(Parecidas(std::vector<int32_t>(d.begin() + k, d.begin() + k + static_cast<long>(seno.size())), seno));
-    }
+    const std::vector<uint8_t> enviado = prueba::Codifica(Tono(4000), LeyA());
+    EnviaPaquetes(par, enviado);
+    // The line's own law: the bytes come out as they went in; mu-law comes out converted.
+    const std::vector<int32_t> lineal = prueba::Decodifica(enviado.data(), enviado.size(), LeyA());
+    EXPECT_TRUE(LineaOye(prueba::Codifica(lineal, true)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Leyes, LeyAudio, ::testing::Values(CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMU),
@@ -225,17 +221,20 @@ TEST_F(AudioRecurso, WithReceiveOffTheLineHearsTheHoldToneAndNotTheRemoteEnd) {
     const int32_t id = Abre(Sesion(CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMA));
 
     ASSERT_TRUE(Modifica(id, CSesionRTP::PAYLOAD_PCMA, NINGUNO, 0));
-    EXPECT_TRUE(LineaOye(retencion, 5000));
+    EXPECT_TRUE(LineaOye(retencion));
     const std::vector<uint8_t> remoto = prueba::Codifica(Tono(1600), true);
     EnviaPaquetes(par, remoto);
-    EXPECT_FALSE(Contiene(ficheros_pruebas::LeeTodo(LINEA_CAPTURADA), std::vector<uint8_t>(remoto.begin(), remoto.begin() + 160)));
+    EXPECT_EQ(BloquesOidos(remoto), 0u);
 
-    // Receiving again: the tone stops and the remote end is heard.
+    // Receiving again: the remote end is heard, and once what the tone left in the mixer
+    // has played, the tone is heard no more.
     ASSERT_TRUE(Modifica(id, CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMA, 0));
+    EnviaPaquetes(par, remoto);
+    EXPECT_TRUE(LineaOye(remoto));
     placa->Captura(CANAL_LINEA, LINEA_CAPTURADA);
     EnviaPaquetes(par, remoto);
-    EXPECT_TRUE(LineaOye(remoto, 5000));
-    EXPECT_FALSE(Contiene(ficheros_pruebas::LeeTodo(LINEA_CAPTURADA), std::vector<uint8_t>(retencion.begin(), retencion.begin() + 160)));
+    EXPECT_TRUE(LineaOye(remoto));
+    EXPECT_EQ(BloquesOidos(retencion), 0u);
 }
 
 TEST_F(AudioRecurso, ModificationWithTwoDifferentPayloadTypesFails) {
