@@ -112,13 +112,7 @@ int Llamada(Resultado& r) {
     CHijoRecurso hijo;
     hijo.Arranca("fonmira", REC, 0);
     if (!EsperaQue([] { return !Buzon::Global().De(COD_SIN_CONFIG).empty(); }, 10000)) return -1;
-    cfgConfigRecurso reg;
-    std::strcpy(reg.nombre, "TLF-03");
-    reg.iTipo = 2;
-    reg.iTipoIf = TIPOIF_AB;
-    reg.iDispositivo = 3;
-    reg.iCfgModoSistema = 1;
-    hijo.Configura(reg);
+    hijo.Configura(LineaTelefono());
     if (!hijo.LogContiene("FIN ArrancaHW(3)", 15000)) return -2;
 
     // The line idle: what the process costs without a session.

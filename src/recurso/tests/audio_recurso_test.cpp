@@ -28,17 +28,6 @@ constexpr int32_t AMPLITUD = 8000;
 constexpr uint16_t MAX_SESIONES = 15;
 const char* const LINEA_CAPTURADA = "/mnt/ramfs/linea.pcm";
 
-cfgConfigRecurso Telefono() {
-    cfgConfigRecurso r;
-    std::strcpy(r.nombre, "TLF-03");
-    r.iTipo = 2;
-    r.iTipoIf = TIPOIF_AB;
-    r.iSlot = 0;
-    r.iDispositivo = 3;
-    r.iCfgModoSistema = 1;
-    return r;
-}
-
 DireccionSesion Sesion(int32_t iTx, int32_t iRx, uint16_t uiLocal = PUERTO_LOCAL, uint16_t uiRemoto = PUERTO_REMOTO) {
     DireccionSesion s{};
     s.iPayloadForzado = iTx;
@@ -106,7 +95,7 @@ protected:
         ASSERT_TRUE(placa);
         hijo.Arranca("fonmira", REC, 0x803E);
         ASSERT_TRUE(EsperaQue([] { return !Buzon::Global().De(COD_SIN_CONFIG).empty(); }, 5000));
-        hijo.Configura(Telefono());
+        hijo.Configura(LineaTelefono());
         ASSERT_TRUE(hijo.LogContiene("FIN ArrancaHW(3)", 10000));
     }
     void TearDown() override {

@@ -87,6 +87,18 @@ inline void ConfiguraLog() {
                                              "NUMOFFILES=0\nTO_STANDARD_OUTPUT=false\n";
 }
 
+// An AB telephone line on line module 3 (its PCM channel is 51), in direct mode.
+inline cfgConfigRecurso LineaTelefono() {
+    cfgConfigRecurso r;
+    std::strcpy(r.nombre, "TLF-03");
+    r.iTipo = 2;
+    r.iTipoIf = TIPOIF_AB;
+    r.iSlot = 0;
+    r.iDispositivo = 3;
+    r.iCfgModoSistema = 1;
+    return r;
+}
+
 class CHijoRecurso {
 public:
     // Starts the program with (iRec, uiMascara, this process's pid) and opens the core's end.
