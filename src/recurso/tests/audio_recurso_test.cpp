@@ -321,3 +321,28 @@ TEST_F(AudioRecurso, FifteenSessionsOpenedAndClosedAThousandTimesLeakNothingAndA
 }
 
 }  // namespace
+
+namespace {
+
+// A line whose time slot cannot be opened: the audio thread says so once, not fifty times
+// a second, and the process runs on.
+TEST(AudioSinSlot, AMissingTimeSlotIsLoggedOncePerChange) {
+    ConfiguraLog();
+    auto placa = simboard::CSimBoard::Arranca();
+    ASSERT_TRUE(placa);
+    placa->Orden("rechaza 0x80045005");  // every open of an audio device
+    CHijoRecurso hijo;
+    hijo.Arranca("fonmira", REC, 0);
+    ASSERT_TRUE(EsperaQue([] { return !Buzon::Global().De(COD_SIN_CONFIG).empty(); }, 5000));
+    hijo.Configura(LineaTelefono());
+    ASSERT_TRUE(hijo.LogContiene("hwDameMuestras noOK", 10000)) << hijo.Log();
+    // Fifty passes of the audio thread.
+    std::this_thread::sleep_for(milliseconds(1000));
+    const std::string s = hijo.Log();
+    size_t n = 0;
+    for (size_t i = s.find("hwDameMuestras noOK"); i != std::string::npos; i = s.find("hwDameMuestras noOK", i + 1)) ++n;
+    EXPECT_EQ(n, 1u) << s;
+    EXPECT_TRUE(hijo.Vivo());
+}
+
+}  // namespace
