@@ -3,7 +3,7 @@
 // remote RTP end on loopback. Every 100 ms a marked 20 ms block enters the line's PCM and
 // another leaves as RTP towards the line; the latency of each is the time until its RTP
 // packet arrives, and until it appears in what the line's PCM played (the board's capture,
-// drained every 10 ms, so up to 10 ms late). The CPU of the process during the call, less
+// polled every millisecond). The CPU of the process during the call, less
 // its CPU with the line idle, is the cost of one active session.
 // Last three lines: line_to_rtp_ms_p99=N, rtp_to_line_ms_p99=N, cpu_pct_per_session=N.
 #include <arpa/inet.h>
@@ -161,11 +161,15 @@ int Llamada(Resultado& r) {
             if (k >= 0) recibidos.Anota(k, t);
         }
     });
-    // What the line played: the capture file, read as it grows.
+    // What the line played: the capture file, read as it grows. Asking the channel's state
+    // first makes the board drain into the capture what is due by now.
     std::thread hEscucha([&] {
+        simboard::CSimBoard oPlaca(gpPlaca->Socket());  // a client of its own: one per thread
+        const std::string sOrden = "pcm " + std::to_string(CANAL_LINEA);
         std::string sVisto;
         size_t iLeido = 0;
         while (!bFin) {
+            oPlaca.Orden(sOrden);
             std::ifstream f(CAPTURA, std::ios::binary);
             f.seekg(static_cast<std::streamoff>(iLeido));
             std::string sNuevo((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
