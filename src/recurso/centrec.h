@@ -14,6 +14,11 @@
 
 class CMezclador;
 class CPlayFile;
+class CSesionRTP;
+namespace jrtplib {
+class RTPPacket;
+}
+using jrtplib::RTPPacket;
 class CTemporizador;
 
 // Changes found in a new configuration: bit words the channel entity fills and applies.
@@ -69,8 +74,18 @@ public:
     // Debug word from the core's console.
     virtual void Debug(int32_t iValor);
 
+    // ---- Audio: attachment of the process's RTP sessions, local tones ----
+    // iTx / iRx: payload type to send / receive, -1 for none.
+    // 0; -1 not started; -2 no session.
+    int ConectaSesion(int iCanal, CSesionRTP* pSesion, int32_t iTx, int32_t iRx);
+    // 0, or -1 for a channel not attached or payload types that disagree.
+    int ModificaSesion(int iCanal, int32_t iTx, int32_t iRx);
+    // 0; -1 not started or channel not attached.
+    int DesconectaSesion(int iCanal);
     // 0 stops the tone; 1 out of service, 2 progress, 3 on-hook, 4 congestion, 5 busy.
     void GeneraTono(int iTono);
+    // Play-out trimmer: how many of iCuenta samples to write at uiTiempo (10 ms board ticks).
+    int RecortaRetardo(int iCuenta, uint32_t uiTiempo);
 
     // Queries for the frame and the tests.
     int DameModulo() const { return iModulo; }
@@ -80,6 +95,18 @@ public:
 
 protected:
     static void* sSupervisor(void* pObjeto);
+    static void* sHiloAudio(void* pObjeto);
+    static void* sHiloRed(void* pObjeto);
+    // "Hilo Audio": paced by the PCM device, line -> RTP and mixer -> line every 20 ms.
+    void HiloAudio();
+    // "AudioDesdeRed": RTP -> mixer.
+    void HiloRed();
+    // Under tMutexAudio.
+    void RecibePaquete(int iCanalMezcla, RTPPacket* pPaquete, uint32_t uiTick, int iModo);
+    // Wakes the network thread and waits until it no longer waits on detached sockets.
+    void SueltaSocketsRed();
+    // Audio thread names of the build (thread trace file and watchdog).
+    void NombresHilosAudio(const char** pszAudio, const char** pszRed) const;
 
     int iRec = -1;
     std::atomic<int> iIniciada{0};
@@ -87,8 +114,23 @@ protected:
     int iEstadoHw = HW_PARADO;
     int iReconfigurado = 0;
     int iHwArrancado = 0;
-    // Guarded by tMutexAudio.
+    // Guarded by tMutexAudio: the attachment, the local-tone flag (and the mixer below).
     int iTonoLocal = 0;
+    int iTxActivo = 0;
+    int iTxCanal = -1;
+    CSesionRTP* pTxSesion = nullptr;
+    int iRxActivo = 0;
+    int iRxCanal = -1;
+    CSesionRTP* pRxSesion = nullptr;
+    int iRxSocketRtp = -1;
+    int iRxSocketRtcp = -1;
+    int32_t iCodec = -1;
+    // Guarded by tMutexAudioRed: the network thread is waiting on the Rx sockets. A socket
+    // closed under that wait stays bound until the wait ends, so a detach wakes the thread
+    // (iDespiertaRed, an eventfd) and waits for it before the session may go.
+    int iEsperaSockets = 0;
+    uint32_t uiEsperasRed = 0;  // socket waits ended so far
+    int iDespiertaRed = -1;
     // Touched by the supervision thread only.
     int iPasadas = 0;
     int iNumReconfigSlic = 0;

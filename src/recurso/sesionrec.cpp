@@ -1,52 +1,154 @@
 #include "sesionrec.h"
 
 #include <atomic>
+#include <new>
 
+#include "centrec.h"
 #include "comun/ganchosipc.h"
 #include "comun/nlog.h"
+#include "csesionrtp.h"
+#include "hardware/hardware.h"
 #include "ipcrec.h"
 #include "mainrecurso.h"
 
 namespace {
 constexpr uint32_t CLASES_LINEA = 0x3E;
+constexpr uint32_t CLASE_DEBUG = 0x8000;
 constexpr uint32_t CLASES_TODAS = 0xFFFF;
 constexpr uint8_t COD_RESPUESTA_NUEVA = 15;
+constexpr uint8_t COD_RESPUESTA_MODIFICA = 16;
 constexpr int32_t DIAG_SIN_HUECO = 201;
 constexpr int32_t DIAG_SESION_NO_CREADA = 203;
+constexpr int32_t DIAG_HW_NO_OK = 207;
+constexpr int32_t DIAG_NO_MODIFICADA = -1;
+constexpr int32_t FRECUENCIA = 8000;
+constexpr int32_t INCREMENTO_TS = 160;
 
+struct EntradaSesion {
+    int32_t iCanal = -1;     // the entry's own index while in use
+    int32_t idSesion = -1;   // the core's id
+    CSesionRTP* pSesion = nullptr;
+};
+
+// Touched only by the core channel's receive thread, which runs every session action; the
+// count is read by the call actions too (same thread) and by the statistics print.
+EntradaSesion gasSesiones[MAX_SESIONES_REC];
 std::atomic<int> giNumSesiones{0};
-std::atomic<bool> gbAvisado{false};
+
+void Responde(uint8_t ucCodigo, int32_t idSesion, int32_t iResultado) {
+    const int e = ipcrecEnviaDiagnostico(ucCodigo, idSesion, iResultado);
+    if (e != 0)
+        IpcTraza(CLASES_TODAS, "%s[%d] ERROR %d al enviar Diagnostico de nueva sesion al vortik\n", mrecPalabra(),
+                 mrecDameRec(), e);
+}
+
+EntradaSesion* Busca(int32_t idSesion) {
+    for (auto& s : gasSesiones)
+        if (s.iCanal >= 0 && s.idSesion == idSesion) return &s;
+    return nullptr;
+}
+
+void Cierra(CSesionRTP* pSesion) {
+    pSesion->Destroy();
+    delete pSesion;
+}
 }  // namespace
 
-void sesrecInicia() { giNumSesiones = 0; }
+void sesrecInicia() {
+    for (auto& s : gasSesiones) s = EntradaSesion();
+    giNumSesiones = 0;
+}
+
 int sesrecNumSesiones() { return giNumSesiones; }
 
 void mrecNuevaSesion(int32_t idSesion, const DireccionSesion* pDir) {
     const char* p = mrecPalabra();
     const int r = mrecDameRec();
     IpcTraza(CLASES_LINEA, "%s[%d]: mrecNuevaSesion(%d) puerto %i\n", p, r, idSesion, pDir->iPuertoLocal);
-    int32_t iResultado;
     if (giNumSesiones >= MAX_SESIONES_REC) {
         IpcTraza(CLASES_LINEA, "%s[%d]: Demasiadas sesiones abiertas\n", p, r);
-        iResultado = DIAG_SIN_HUECO;
-    } else {
-        if (!gbAvisado.exchange(true)) NLOG::Log(NLOG::ERROR, "%s[%d]: sesiones RTP no disponibles", p, r);
-        IpcTraza(CLASES_LINEA, "%s[%d]: Error crea objeto CSesionRTP\n", p, r);
-        iResultado = DIAG_SESION_NO_CREADA;
+        Responde(COD_RESPUESTA_NUEVA, idSesion, DIAG_SIN_HUECO);
+        return;
     }
-    const int e = ipcrecEnviaDiagnostico(COD_RESPUESTA_NUEVA, idSesion, iResultado);
-    if (e != 0)
-        IpcTraza(CLASES_TODAS, "%s[%d] ERROR %d al enviar Diagnostico de nueva sesion al vortik\n", p, r, e);
+    CEntidadRC* pEntidad = mrecEntidad();
+    if (pEntidad->HwOk() == 0 && hwDimeHwOk() == 0) {
+        IpcTraza(CLASES_LINEA, "%s[%d]: No se establece la sesion por no tener hw ok\n", p, r);
+        Responde(COD_RESPUESTA_NUEVA, idSesion, DIAG_HW_NO_OK);
+        return;
+    }
+    int iIndice = -1;
+    for (int i = 0; i < MAX_SESIONES_REC && iIndice < 0; i++)
+        if (gasSesiones[i].iCanal < 0 && gasSesiones[i].idSesion < 0) iIndice = i;
+    if (iIndice < 0) {
+        IpcTraza(CLASES_LINEA, "%s[%d]: Lista de sesiones corrupta\n", p, r);
+        Responde(COD_RESPUESTA_NUEVA, idSesion, DIAG_SIN_HUECO);
+        return;
+    }
+    CSesionRTP* pSesion = new (std::nothrow) CSesionRTP;
+    if (!pSesion) {
+        IpcTraza(CLASES_LINEA, "%s[%d]: Error crea objeto CSesionRTP\n", p, r);
+        Responde(COD_RESPUESTA_NUEVA, idSesion, DIAG_SESION_NO_CREADA);
+        return;
+    }
+    const int32_t iTx = pDir->iPayloadForzado;
+    const int32_t iRx = pDir->iPayload;
+    if (pSesion->Crea(pDir->iPuertoLocal, pDir->acDirRemota, pDir->iPuertoRemoto, iTx != -1 ? iTx : iRx, FRECUENCIA,
+                      INCREMENTO_TS, pDir->iRtpHe & 1) != 0) {
+        delete pSesion;
+        IpcTraza(CLASES_LINEA, "%s[%d]: Error arranca CSesionRTP\n", p, r);
+        Responde(COD_RESPUESTA_NUEVA, idSesion, DIAG_SESION_NO_CREADA);
+        return;
+    }
+    if (pEntidad->ConectaSesion(iIndice, pSesion, iTx, iRx) != 0) {
+        IpcTraza(CLASES_LINEA, "%s[%d]: No puedo crear canal \n", p, r);
+        Cierra(pSesion);
+        Responde(COD_RESPUESTA_NUEVA, idSesion, DIAG_SESION_NO_CREADA);
+        return;
+    }
+    EntradaSesion& e = gasSesiones[iIndice];
+    e.iCanal = iIndice;
+    e.idSesion = idSesion;
+    e.pSesion = pSesion;
+    ++giNumSesiones;
+    Responde(COD_RESPUESTA_NUEVA, idSesion, 0);
+    IpcTraza(CLASES_LINEA, "%s[%d]: Sesion creada\n", p, r);
 }
 
-void mrecModificaSesion(int32_t idSesion, const DireccionSesion*) {
+void mrecModificaSesion(int32_t idSesion, const DireccionSesion* pDir) {
     const char* p = mrecPalabra();
     const int r = mrecDameRec();
     IpcTraza(CLASES_LINEA, "%s[%d]: mrecModificaSesion(%d)\n", p, r, idSesion);
-    if (giNumSesiones == 0) IpcTraza(CLASES_LINEA, "%s[%d]: No hay sesiones\n", p, r);
+    if (giNumSesiones == 0) {
+        IpcTraza(CLASES_LINEA, "%s[%d]: No hay sesiones\n", p, r);
+        return;
+    }
+    EntradaSesion* s = Busca(idSesion);
+    if (!s) {
+        IpcTraza(CLASES_LINEA, "%s[%d]: Sesion solicitada no existe\n", p, r);
+        return;
+    }
+    const int e = mrecEntidad()->ModificaSesion(s->iCanal, pDir->iPayloadForzado, pDir->iPayload);
+    if (e != 0) IpcTraza(CLASES_LINEA, "%s[%d] No puedo modificar sesion. Error %d\n", p, r, e);
+    Responde(COD_RESPUESTA_MODIFICA, idSesion, e == 0 ? 0 : DIAG_NO_MODIFICADA);
 }
 
-void mrecFinSesion(int32_t) {}
+void mrecFinSesion(int32_t idSesion) {
+    const char* p = mrecPalabra();
+    const int r = mrecDameRec();
+    if (giNumSesiones == 0) return;
+    EntradaSesion* s = Busca(idSesion);
+    if (!s) {
+        IpcTraza(CLASES_LINEA, "%s[%d]: Sesion solicitada no existe\n", p, r);
+        return;
+    }
+    // Detached first: the audio threads must be done with the session before it goes.
+    const int e = mrecEntidad()->DesconectaSesion(s->iCanal);
+    if (e != 0) IpcTraza(CLASES_LINEA, "%s[%d] No puedo detener sesion. Error %d\n", p, r, e);
+    Cierra(s->pSesion);
+    *s = EntradaSesion();
+    if (giNumSesiones > 0) --giNumSesiones;
+    IpcTraza(CLASE_DEBUG, "Sesion eliminada\n");
+}
 
 void mrecFinSesionPreemption(int32_t iPrioridad) {
     IpcTraza(CLASES_LINEA, "%s[%d]: mrecFinSesionPreemption(%i)\n", mrecPalabra(), mrecDameRec(), iPrioridad);

@@ -1,5 +1,5 @@
-// RTP sessions of a resource process as the core asks for them (new, modified, ended).
-// This build carries no audio sessions yet: a new session is refused with its diagnostic.
+// RTP sessions of a resource process as the core asks for them (new, modified, ended): a
+// table of 15 entries, each owning its session, attached to the line entity by its index.
 #pragma once
 
 #include <cstdint>

@@ -27,6 +27,7 @@
 
 #include "cmasterdsp.h"
 #include "comun/tests/ficheros_pruebas.h"
+#include "comun/tests/proceso_hijo.h"
 #include "csimboard.h"
 #include "ipc/cola.h"
 
@@ -62,60 +63,19 @@ int Cuenta(const std::string& s) {
     return n;
 }
 
-// A program run as a child, its standard output and error in a file.
-class CProceso {
+// A program run as a child in /mnt/ramfs, its standard output and error in a file.
+class CProceso : public pruebas_proceso::CProcesoHijo {
 public:
     // iEntrada: descriptor for its standard input (-1: /dev/null); aiHeredados stay open in it.
     void Arranca(const std::string& sPrograma, const std::vector<std::string>& vArgs, const std::string& sSalida,
-                 int iEntrada = -1, std::vector<int> aiHeredados = {}) {
-        this->sSalida = sSalida;
+                 int iEntrada = -1, const std::vector<int>& aiHeredados = {}) {
         std::vector<std::string> v{sPrograma};
         v.insert(v.end(), vArgs.begin(), vArgs.end());
-        std::vector<char*> argv;
-        for (auto& a : v) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        iPid = fork();
-        if (iPid == 0) {
-            int fd = open(sSalida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            int e = iEntrada >= 0 ? iEntrada : open("/dev/null", O_RDONLY);
-            dup2(e, 0);
-            for (int h : aiHeredados) fcntl(h, F_SETFD, 0);
-            if (chdir("/mnt/ramfs") != 0) _exit(120);
-            execv(argv[0], argv.data());
-            _exit(121);
-        }
+        CProcesoHijo::Arranca(v, sSalida, iEntrada, aiHeredados, "/mnt/ramfs");
     }
-    ~CProceso() {
-        if (iPid > 0 && Vivo()) {
-            kill(iPid, SIGKILL);
-            waitpid(iPid, nullptr, 0);
-        }
-    }
-    bool Vivo() {
-        if (iEstado != -1) return false;
-        int st;
-        if (waitpid(iPid, &st, WNOHANG) == iPid) {
-            iEstado = st;
-            return false;
-        }
-        return true;
-    }
-    // Exit status, 1000 + signal, or -1 while it still runs after iMs.
-    int EsperaFin(int iMs) {
-        if (!EsperaQue([&] { return !Vivo(); }, iMs)) return -1;
-        return WIFEXITED(iEstado) ? WEXITSTATUS(iEstado) : 1000 + WTERMSIG(iEstado);
-    }
-    std::string Salida() const { return LeeTodo(sSalida); }
     bool SalidaContiene(const std::string& s, int iMs) {
         return EsperaQue([&] { return Salida().find(s) != std::string::npos; }, iMs);
     }
-    pid_t iPid = -1;
-
-private:
-    int iEstado = -1;
-    std::string sSalida;
 };
 
 std::string Dremson() { return DirBuild() + "/src/dremson/dremson"; }
@@ -181,7 +141,7 @@ protected:
         std::vector<std::string> v{"16", std::to_string(getpid())};
         v.insert(v.end(), vExtra.begin(), vExtra.end());
         p.Arranca(Dremson(), v, "/mnt/ramfs/dremson.out", iEntrada, aiHeredados);
-        nucleo.reset(new Cola(p.iPid, COLA_PADRE, 0, static_cast<int32_t>(getpid())));
+        nucleo.reset(new Cola(p.Pid(), COLA_PADRE, 0, static_cast<int32_t>(getpid())));
         nucleo->RegistraEvtSinConfig([](int32_t) { Anota("SinConfig"); });
         nucleo->RegistraEvtEstadoDsp([](int32_t, int32_t d, int32_t e) {
             Anota("EstadoDsp(" + std::to_string(d) + "," + std::to_string(e) + ")");

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "comun/tests/ficheros_pruebas.h"
+#include "comun/tests/proceso_hijo.h"
 #include "ipc/cola.h"
 
 namespace pruebas_recurso {
@@ -86,6 +87,18 @@ inline void ConfiguraLog() {
                                              "NUMOFFILES=0\nTO_STANDARD_OUTPUT=false\n";
 }
 
+// An AB telephone line on line module 3 (its PCM channel is 51), in direct mode.
+inline cfgConfigRecurso LineaTelefono() {
+    cfgConfigRecurso r;
+    std::strcpy(r.nombre, "TLF-03");
+    r.iTipo = 2;
+    r.iTipoIf = TIPOIF_AB;
+    r.iSlot = 0;
+    r.iDispositivo = 3;
+    r.iCfgModoSistema = 1;
+    return r;
+}
+
 class CHijoRecurso {
 public:
     // Starts the program with (iRec, uiMascara, this process's pid) and opens the core's end.
@@ -94,7 +107,7 @@ public:
         const std::string sRuta = DirBuild() + "/src/" + sPrograma + "/" + sPrograma;
         std::vector<std::string> args = {sRuta, std::to_string(iRec), std::to_string(uiMascara),
                                          std::to_string(getpid())};
-        iPid = Lanza(args);
+        const pid_t iPid = Lanza(args);
         pCanal = new Cola(iPid, COLA_PADRE, 0, getpid());
         pCanal->FijaLatido(2, SinActividad);
         pCanal->RegistraEvtSinConfig(RxSinConfig);
@@ -109,49 +122,21 @@ public:
         });
     }
     // Runs the program with these arguments alone; its output goes to /mnt/ramfs/salida.
-    pid_t Lanza(const std::vector<std::string>& args) {
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        pid_t p = fork();
-        if (p == 0) {
-            int fd = open("/mnt/ramfs/salida", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            execv(argv[0], argv.data());
-            _exit(121);
-        }
-        iPid = p;
-        return p;
-    }
+    pid_t Lanza(const std::vector<std::string>& args) { return oProceso.Arranca(args, "/mnt/ramfs/salida"); }
     ~CHijoRecurso() {
         bFin = true;
         if (hLatido.joinable()) hLatido.join();
-        if (iPid > 0 && Vivo()) {
-            kill(iPid, SIGKILL);
-            waitpid(iPid, nullptr, 0);
-        }
+        oProceso.Mata();
         delete pCanal;
     }
 
     // The core falls silent: no more heartbeats.
     void Calla() { bMudo = true; }
     Cola& Canal() { return *pCanal; }
-    pid_t Pid() const { return iPid; }
-    bool Vivo() {
-        if (iEstado != -1) return false;
-        int st;
-        if (waitpid(iPid, &st, WNOHANG) == iPid) {
-            iEstado = st;
-            return false;
-        }
-        return true;
-    }
+    pid_t Pid() const { return oProceso.Pid(); }
+    bool Vivo() { return oProceso.Vivo(); }
     // Exit status, 1000 + signal when killed, -1 when still running after iMs.
-    int EsperaFin(int iMs) {
-        if (!EsperaQue([&] { return !Vivo(); }, iMs)) return -1;
-        return WIFEXITED(iEstado) ? WEXITSTATUS(iEstado) : 1000 + WTERMSIG(iEstado);
-    }
+    int EsperaFin(int iMs) { return oProceso.EsperaFin(iMs); }
     std::string Log() const {
         return ficheros_pruebas::LeeTodo("/mnt/ramfs/rec_rec" + std::to_string(iRecurso) + ".log");
     }
@@ -170,8 +155,7 @@ private:
     static void SinActividad(int32_t) {}
 
     int iRecurso = 0;
-    pid_t iPid = -1;
-    int iEstado = -1;
+    pruebas_proceso::CProcesoHijo oProceso;
     Cola* pCanal = nullptr;
     std::thread hLatido;
     std::atomic<bool> bFin{false};

@@ -194,7 +194,8 @@ TEST_F(ProcesoRecurso, EveryRequestOfTheCoreIsAnsweredAndAMalformedOneIsDropped)
     s.iPayload = 8;
     s.iPayloadForzado = -1;
     s.iPuertoLocal = 4000;
-    std::strcpy(s.acDirRemota, "192.0.2.24");
+    // A field above 255: the session is not created, never half-parsed.
+    std::strcpy(s.acDirRemota, "192.0.2.256");
     s.iPuertoRemoto = 4002;
     int32_t idSesion = -1;
     ASSERT_GE(q.EnviaNuevaSesionId(&s, &idSesion), 0);
