@@ -16,6 +16,9 @@ int CGestorLlamada::EncaminaLlamada(int, PeticionLlamada*, int*) {
 }
 int CGestorLlamada::ProgresionLlamada(int, int, int, int*) { return -1; }
 int CGestorLlamada::FinEncaminaLlamada(int, int) { return 0; }
+int CGestorLlamada::EncaminaLlamadaEntrante(int, DatosLlamadaGestor*, int, CEventos*) { return -1; }
+int CGestorLlamada::DameDatosLlamada(int, DatosLlamadaGestor*) { return -1; }
+int CGestorLlamada::ActualizaFlagIntWarning(int, int, int) { return -1; }
 int CGestorLlamada::CargaTablasEncamina(const Central*, const Troncal*, const Red*, const DireccionSip*) { return 0; }
 int CGestorLlamada::BuscaDireccionPorNombre(const char*, char*) { return -1; }
 int CGestorLlamada::BuscaRecursoPorNumeroAts(char*, const char*) { return -1; }

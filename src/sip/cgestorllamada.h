@@ -30,6 +30,7 @@ static_assert(offsetof(PeticionLlamada, tipo) == 332 && offsetof(PeticionLlamada
 static_assert(offsetof(PeticionLlamada, tipoLlamante) == 340 && offsetof(PeticionLlamada, iTipoSesionRadio) == 344);
 static_assert(offsetof(PeticionLlamada, ReferredBy) == 348 && offsetof(PeticionLlamada, Replaces) == 429);
 static_assert(offsetof(PeticionLlamada, Fid) == 510);
+typedef PeticionLlamada DatosLlamadaGestor;
 
 // Published-state request record, filled by the core's sink from the other gateways' states.
 struct PeticionEstadoPublicado {
@@ -82,6 +83,10 @@ public:
     // SIP call id of a new attempt, or -1.
     virtual int ProgresionLlamada(int iUsuario, int cidFallido, int iCodigo, int* piPuertoLocal);
     virtual int FinEncaminaLlamada(int iUsuario, int cid);
+    // An incoming call whose resource routing chooses: the record index, or negative.
+    virtual int EncaminaLlamadaEntrante(int iUsuario, DatosLlamadaGestor* psDatos, int cid, CEventos* poSumidero);
+    virtual int DameDatosLlamada(int iIndice, DatosLlamadaGestor* psDatos);
+    virtual int ActualizaFlagIntWarning(int iUsuario, int cid, int iFlag);
     void AvisoLiberacion() {}
     // The caller holds the configuration mutex.
     int CargaTablasEncamina(const Central* psPlanAts, const Troncal* psTroncales, const Red* psRedes,

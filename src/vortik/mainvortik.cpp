@@ -12,6 +12,7 @@
 #include "cconfig.h"
 #include "ceventosdual.h"
 #include "ceventosencamina.h"
+#include "ceventospasagus.h"
 #include "ceventosgordos.h"
 #include "ceventossuperec.h"
 #include "cgescfg.h"
@@ -29,6 +30,7 @@
 #include "comun/vigilanciahilos.h"
 #include "consolamirso.h"
 #include "sip/cpasagus.h"
+#include "sip/encaminauri.h"
 #include "csuperec.h"
 #include "hardware/hardware.h"
 #include "ipcvortik.h"
@@ -99,6 +101,9 @@ int mainInicia(uint32_t uiNivelConsola) {
     mainEscribeTubo();
 
     const int iModo = oConfigPasarela.iCfgModoSistema;
+    // Before the supervisors: their first registration starts the SIP user agent.
+    sipFijaConfig(&oConfigPasarela);
+    oPasaGus.Inicia(iModo == 0 ? &oGestorLlamada : nullptr, &oEventosPasaGus);
     for (int i = 0; i < CFG_NUM_RECURSOS; i++)
         aoSupervisorRecurso[i].Inicia(i, &oPasaGus, iModo == 0 ? &oGestorLlamada : nullptr);
     mainEscribeTubo();
