@@ -10,7 +10,7 @@ int CGestorLlamada::Inicia(CEventos* poSumidero) {
     return 0;
 }
 
-int CGestorLlamada::EncaminaLlamada(int, PeticionLlamada*, int*) {
+int CGestorLlamada::EncaminaLlamada(int, DatosLlamadaGestor*, int*) {
     NLOG::Log(NLOG::ERROR, "GESTORLLAM: SIP no disponible, llamada no encaminada");
     return -1;
 }

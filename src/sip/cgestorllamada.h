@@ -7,8 +7,8 @@
 
 #include "cfg/cfgpasarela.h"
 
-// Call-target record of an outgoing call.
-struct PeticionLlamada {
+// The call data exchanged by the bridge, the resource supervisors and the call manager.
+struct DatosLlamadaGestor {
     char UsuOrigen[81];
     char UsuDestino[81];
     char NumOrigen[81];
@@ -21,16 +21,15 @@ struct PeticionLlamada {
     int32_t iTipoSesionRadio;
     char ReferredBy[81];  // 81 wide: Replaces starts at 429
     char Replaces[81];
-    char Fid[64];
-    uint8_t aucLibre[2];
+    char Fid[65];
+    uint8_t ucModoBss;
 };
-static_assert(sizeof(PeticionLlamada) == 576, "call-target record is 576 bytes");
-static_assert(offsetof(PeticionLlamada, ucPrioridad) == 324 && offsetof(PeticionLlamada, iContTransitos) == 328);
-static_assert(offsetof(PeticionLlamada, tipo) == 332 && offsetof(PeticionLlamada, canal) == 336);
-static_assert(offsetof(PeticionLlamada, tipoLlamante) == 340 && offsetof(PeticionLlamada, iTipoSesionRadio) == 344);
-static_assert(offsetof(PeticionLlamada, ReferredBy) == 348 && offsetof(PeticionLlamada, Replaces) == 429);
-static_assert(offsetof(PeticionLlamada, Fid) == 510);
-typedef PeticionLlamada DatosLlamadaGestor;
+static_assert(sizeof(DatosLlamadaGestor) == 576, "call-target record is 576 bytes");
+static_assert(offsetof(DatosLlamadaGestor, ucPrioridad) == 324 && offsetof(DatosLlamadaGestor, iContTransitos) == 328);
+static_assert(offsetof(DatosLlamadaGestor, tipo) == 332 && offsetof(DatosLlamadaGestor, canal) == 336);
+static_assert(offsetof(DatosLlamadaGestor, tipoLlamante) == 340 && offsetof(DatosLlamadaGestor, iTipoSesionRadio) == 344);
+static_assert(offsetof(DatosLlamadaGestor, ReferredBy) == 348 && offsetof(DatosLlamadaGestor, Replaces) == 429);
+static_assert(offsetof(DatosLlamadaGestor, Fid) == 510 && offsetof(DatosLlamadaGestor, ucModoBss) == 575);
 
 // Published-state request record, filled by the core's sink from the other gateways' states.
 struct PeticionEstadoPublicado {
@@ -79,7 +78,7 @@ public:
 
     int Inicia(CEventos* poSumidero);
     // SIP call id of the first attempt, or negative.
-    virtual int EncaminaLlamada(int iUsuario, PeticionLlamada* psPeticion, int* piPuertoLocal);
+    virtual int EncaminaLlamada(int iUsuario, DatosLlamadaGestor* psDatos, int* piPuertoLocal);
     // SIP call id of a new attempt, or -1.
     virtual int ProgresionLlamada(int iUsuario, int cidFallido, int iCodigo, int* piPuertoLocal);
     virtual int FinEncaminaLlamada(int iUsuario, int cid);

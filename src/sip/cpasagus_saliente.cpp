@@ -157,7 +157,7 @@ int CPasaGus::LanzaLlamadaSip(int iUsuario, DatosLlamadaGestor* d, int* piPuerto
         std::snprintf(sExtra.acReplaces, sizeof sExtra.acReplaces, "%.*s",
                       static_cast<int>(sizeof sExtra.acReplaces - 1), d->Replaces);
         std::snprintf(sExtra.fid, sizeof sExtra.fid, "%.*s", static_cast<int>(sizeof sExtra.fid - 1), d->Fid);
-        sExtra.bss = d->aucLibre[1];
+        sExtra.bss = d->ucModoBss;
         cid = IniciaLlamadaSip(iUsuario, acUri, acFrom, acUri, szSubject, PrioridadSip(d->ucPrioridad), piPuertoLocal,
                                &sExtra);
         TcpCons::Traza(kTrazaSip, "Cpasagus: cid = %i\n", cid);

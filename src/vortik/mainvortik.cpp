@@ -97,12 +97,12 @@ int mainInicia(uint32_t uiNivelConsola) {
     oConfigPasarela.Inicia();
     CargaConfigPrueba(&oConfigPasarela);
     superecFijaConfig(&oConfigPasarela);
+    sipFijaConfig(&oConfigPasarela);
     superecFijaEventos(&oEventosSuperec);
     mainEscribeTubo();
 
     const int iModo = oConfigPasarela.iCfgModoSistema;
     // Before the supervisors: their first registration starts the SIP user agent.
-    sipFijaConfig(&oConfigPasarela);
     oPasaGus.Inicia(iModo == 0 ? &oGestorLlamada : nullptr, &oEventosPasaGus);
     for (int i = 0; i < CFG_NUM_RECURSOS; i++)
         aoSupervisorRecurso[i].Inicia(i, &oPasaGus, iModo == 0 ? &oGestorLlamada : nullptr);

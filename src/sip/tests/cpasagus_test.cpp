@@ -375,3 +375,57 @@ TEST_F(Puente, PublishedStatesAreStoredPerSlotAndForwardedByInterfaceType) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Puente, EventsOfAUserReachItsResourceAndOfAnUnknownUserAreOnlyLogged) {
+    SesionSip s{};
+    s.cid = 42;
+    pg.Traplic_Ringing(tlf.iUsuario, &s);
+    pg.Traplic_Closed(rd.iUsuario, &s);
+    pg.Traplic_Info(rd.iUsuario, &s, "texto");
+    EXPECT_EQ(tlf.Cuenta("Traplic_Ringing"), 1);
+    EXPECT_EQ(tlf.Ultimo("Traplic_Ringing").cid, 42);
+    EXPECT_EQ(rd.Cuenta("Traplic_Closed"), 1);
+    EXPECT_EQ(rd.Cuenta("Traplic_Info"), 1);
+    EXPECT_EQ(pg.Traplic_Options(rd.iUsuario, nullptr), 0);
+    EXPECT_EQ(pg.Traplic_Options(9, nullptr), -1);
+    pg.Traplic_Ringing(9, &s);
+    pg.Traplic_Closed(-1, &s);
+    pg.Traplic_Respuesta_for_Options(9, nullptr);
+    EXPECT_EQ(CuentaLog(" CPasaGus: GUS entrego Id-Usr (9) no valido a Traplic_Ringing()"), 1);
+    EXPECT_EQ(CuentaLog("GUS entrego Id-Usr no valido a Traplic_Closed -1"), 1);
+    EXPECT_EQ(CuentaLog("GUS entrego Id-Usr no valido a Traplic_Options 9"), 1);
+    EXPECT_EQ(CuentaLog(" CPasaGus: GUS entrego Id-Usr (9) no valido a Traplic_Respuesta_for_Options()"), 1);
+    EXPECT_EQ(rd.Cuenta("Traplic_Respuesta_for_Options") + tlf.Cuenta("Traplic_Respuesta_for_Options"), 0);
+}
+
+TEST_F(Puente, AbortedInterruptionChecksItsResourcesAndItsSession) {
+    // Unknown resources or a session the user agent does not hold: nothing is handed over.
+    EXPECT_EQ(pg.AbortaInterrupcion("NADIE", "TLF-03", 77), 0);
+    EXPECT_EQ(pg.AbortaInterrupcion("RD-01", "NADIE", 77), 0);
+    EXPECT_EQ(pg.AbortaInterrupcion("RD-01", "TLF-03", 77), 0);
+    EXPECT_EQ(rd.Cuenta("Abortallamada"), 2);
+    EXPECT_EQ(rd.Ultimo("Abortallamada").cid, 77);
+    EXPECT_EQ(tlf.Cuenta("Traplic_Invite"), 0);
+}
+
+TEST_F(Puente, AbortedInterruptionMovesTheCallToTheFreedResource) {
+    rd.eAccion = RecursoPrueba::CALLA;
+    Crudo c;
+    c.Envia(Invite("interrumpe", "sip:RD-01@127.0.0.1:5060", "sip:abc@127.0.0.1:5080", "radio", true));
+    ASSERT_TRUE(rd.Espera("Traplic_Invite"));
+    const int cid = rd.Ultimo("Traplic_Invite").cid;
+    EXPECT_EQ(pg.AbortaInterrupcion("RD-01", "TLF-03", cid), 0);
+    ASSERT_TRUE(tlf.Espera("Traplic_Invite"));
+    const SesionSip s = tlf.Ultimo("Traplic_Invite");
+    EXPECT_EQ(s.cid, cid);
+    EXPECT_EQ(s.iUsuario, tlf.iUsuario);
+    EXPECT_EQ(s.canal, -1);
+    EXPECT_EQ(rd.Ultimo("Abortallamada").cid, cid);
+    SesionSip sUa{};
+    ASSERT_EQ(pg.DameSipua()->LeeSesion(cid, &sUa), 0);
+    EXPECT_EQ(sUa.iUsuario, tlf.iUsuario);
+}
+
+}  // namespace
