@@ -117,6 +117,7 @@ TEST_F(Puente, RefusedRegistrationsDoNotUseUpThePlaces) {
     RecursoPrueba uno;
     EXPECT_EQ(pg.AltaRecurso(&uno, "R-16", TIPOIF_RADIO, 0), -1);
     EXPECT_EQ(CuentaLog(" CPasaGus: Rebasado maximo de recursos 16"), 1);
+    for (auto& r : otros) pg.BajaRecurso(&r);  // they go before the bridge
 }
 
 TEST_F(Puente, InviteToAResourceUserIsHandedOverWithAPoolPort) {
@@ -372,6 +373,8 @@ TEST_F(Puente, PublishedStatesAreStoredPerSlotAndForwardedByInterfaceType) {
     EXPECT_EQ(pg.EligeSuscripcion(rd.iUsuario), -1);  // a channel is free
     EXPECT_EQ(pg.ActualizaEstadoUsuario(9, 7, &casos[0].e), -1);
     EXPECT_EQ(CuentaLog("Id-Usr no valido 9"), 1);
+    pg.BajaRecurso(&qsig);  // they go before the bridge
+    pg.BajaRecurso(&lcen);
 }
 
 }  // namespace
@@ -426,6 +429,60 @@ TEST_F(Puente, AbortedInterruptionMovesTheCallToTheFreedResource) {
     SesionSip sUa{};
     ASSERT_EQ(pg.DameSipua()->LeeSesion(cid, &sUa), 0);
     EXPECT_EQ(sUa.iUsuario, tlf.iUsuario);
+}
+
+}  // namespace
+
+namespace {
+
+// Trunk mode: a call by number goes to an idle ATS-R2 line, else an idle ATS-N5 one, else the
+// busy line with the greater priority value (ATS-N5 on equal values).
+TEST_F(Puente, TrunkModeChoosesAmongTheTrunksByStateAndPriority) {
+    RecursoPrueba r2, n5;
+    for (RecursoPrueba* r : {&r2, &n5}) {
+        r->poPasaGus = &pg;
+        r->iOperador = 0;  // every number in its operator ranges
+    }
+    r2.iUsuario = pg.AltaRecurso(&r2, "R2-07", TIPOIF_ATSR2, 0);
+    n5.iUsuario = pg.AltaRecurso(&n5, "N5-08", TIPOIF_ATSN5, 0);
+    ConfigPrueba(1);
+    auto Publica = [&](RecursoPrueba& r, int iEstado, int iPrio) {
+        sEstadoPublicado e{};
+        e.ucEstado = static_cast<uint8_t>(iEstado);
+        e.iValor = iPrio;
+        pg.ActualizaEstadoUsuario(r.iUsuario, 0, &e);
+    };
+    struct Caso {
+        int iEstadoR2, iPrioR2, iEstadoN5, iPrioN5;
+        bool bOperador;  // the numbers lie in the lines' ranges
+        const char* szElegido;
+        int iEstado;  // SIP answer when none is chosen
+    };
+    const Caso casos[] = {
+        {0, 0, 0, 0, true, "R2-07", 200},
+        {1, 3, 0, 0, true, "N5-08", 200},
+        {1, 4, 1, 3, true, "R2-07", 200},
+        {1, 3, 1, 3, true, "N5-08", 200},
+        {10, 0, 10, 0, true, "", 503},
+        {0, 0, 0, 0, false, "", 500},  // numbers outside every range: not authorised
+    };
+    Crudo c;
+    int n = 0;
+    for (const Caso& k : casos) {
+        ++n;
+        Publica(r2, k.iEstadoR2, k.iPrioR2);
+        Publica(n5, k.iEstadoN5, k.iPrioN5);
+        r2.iOperador = n5.iOperador = k.bOperador ? 0 : -1;
+        const int iAntesR2 = r2.Cuenta("Traplic_Invite"), iAntesN5 = n5.Cuenta("Traplic_Invite");
+        const std::string sCallId = "troncal" + std::to_string(n);
+        c.Envia(Invite(sCallId, "sip:123456@127.0.0.1:5060", "sip:654321@127.0.0.1:5080", "DA/IDA call", true));
+        EXPECT_EQ(Estado(RespuestaFinal(c, sCallId)), k.iEstado) << n;
+        EXPECT_EQ(r2.Cuenta("Traplic_Invite") - iAntesR2, std::string(k.szElegido) == "R2-07" ? 1 : 0) << n;
+        EXPECT_EQ(n5.Cuenta("Traplic_Invite") - iAntesN5, std::string(k.szElegido) == "N5-08" ? 1 : 0) << n;
+    }
+    EXPECT_EQ(CuentaLog(" CPasaGus: Origen o destino no autorizado"), 1);
+    pg.BajaRecurso(&r2);  // they go before the bridge
+    pg.BajaRecurso(&n5);
 }
 
 }  // namespace
