@@ -12,6 +12,7 @@
 #include "cconfig.h"
 #include "ceventosdual.h"
 #include "ceventosencamina.h"
+#include "ceventospasagus.h"
 #include "ceventosgordos.h"
 #include "ceventossuperec.h"
 #include "cgescfg.h"
@@ -101,6 +102,8 @@ int mainInicia(uint32_t uiNivelConsola) {
     mainEscribeTubo();
 
     const int iModo = oConfigPasarela.iCfgModoSistema;
+    // Before the supervisors: their first registration starts the SIP user agent.
+    oPasaGus.Inicia(iModo == 0 ? &oGestorLlamada : nullptr, &oEventosPasaGus);
     for (int i = 0; i < CFG_NUM_RECURSOS; i++)
         aoSupervisorRecurso[i].Inicia(i, &oPasaGus, iModo == 0 ? &oGestorLlamada : nullptr);
     mainEscribeTubo();
