@@ -492,15 +492,27 @@ void stack_turn(F f) {
   f();
 }
 
+// An event that asks nothing of the application (an ACK, an end of call) wakes it within
+// kLazyWake, together with whatever comes meanwhile: a wake-up of a thread costs more than the
+// work of most events.
+constexpr Ms kLazyWake{10};
+
 void wake_up() {
   bool wake;
   {
     std::lock_guard<StackLock> lk(g->mtx);
     g->hold_wake = false;
-    wake = g->wake_pending;
+    wake = g->wake_pending ||
+           (g->lazy_since != Clock::time_point{} && Clock::now() - g->lazy_since >= kLazyWake);
     g->wake_pending = false;
+    if (wake) g->lazy_since = {};
   }
-  if (wake) g->qcv.notify_all();
+  if (!wake) return;
+  {
+    std::lock_guard<std::mutex> lk(g->qmtx);
+    if (g->queue.empty() && g->queue_other.empty()) return;  // taken meanwhile
+  }
+  g->qcv.notify_all();
 }
 
 // Due timers of transactions and dialogs; then how long the stack's thread may wait.
@@ -523,6 +535,7 @@ int timer_pass(Clock::time_point &next_tick, unsigned long &dropped_logged) {
   // Rounded up: woken before the deadline, the pass would find nothing due and wait again.
   auto next = next_tick;
   if (!g->timers.empty()) next = std::min(next, g->timers.top().first);
+  if (g->lazy_since != Clock::time_point{}) next = std::min(next, g->lazy_since + kLazyWake);
   auto us = std::chrono::duration_cast<std::chrono::microseconds>(next - Clock::now()).count();
   return static_cast<int>(std::clamp<int64_t>((us + 999) / 1000, 0, 10));
 }
@@ -598,10 +611,13 @@ void push_event(eXosip_event_t *ev) {
     bool call = ev->type >= EXOSIP_CALL_INVITE && ev->type <= EXOSIP_CALL_RELEASED;
     (call ? g->queue : g->queue_other).push_back(ev);
   }
-  if (g->hold_wake)
-    g->wake_pending = true;
-  else
+  bool lazy = ev->type == EXOSIP_CALL_ACK || ev->type == EXOSIP_CALL_CLOSED || ev->type == EXOSIP_CALL_RELEASED;
+  if (!g->hold_wake)
     g->qcv.notify_all();
+  else if (!lazy)
+    g->wake_pending = true;
+  else if (g->lazy_since == Clock::time_point{})
+    g->lazy_since = Clock::now();
 }
 
 bool other_queue_full() {

@@ -167,8 +167,10 @@ struct Stack {
   unsigned long rx_dropped = 0;
   std::atomic<bool> running{false};
   bool in_exec = false;
-  // While the stack's thread holds the lock, events raised wake the application after it.
+  // While the stack's thread holds the lock, events raised wake the application after it;
+  // lazy_since: the first event not yet woken for that asks nothing of the application.
   bool hold_wake = false, wake_pending = false;
+  Clock::time_point lazy_since{};
   std::string rx_key;  // key of the request being handled, for the server transaction it opens
 
   std::map<int, std::unique_ptr<Call>> calls;
