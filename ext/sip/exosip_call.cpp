@@ -196,8 +196,10 @@ void call_incoming_request(osip_event_t *evt) {
   ctx->cid = c->c_id;
   ctx->did = d->d_id;
   int cid = c->c_id;
+  // A 100 only if the application takes longer than 200 ms to answer (RFC 3261 17.2.1): most
+  // answer sooner, and a datagram that is not sent costs nothing.
+  c->trying_at = Clock::now() + Ms(200);
   g->calls[cid] = std::move(c);
-  answer_server(tr, build_response(m, 100, nullptr, false));
   push_event(new_event(EXOSIP_CALL_INVITE, cid, d->d_id, tr->transactionid, m, nullptr));
 }
 
@@ -508,6 +510,12 @@ void call_timers(Clock::time_point now) {
       send_redo(c.get());
     else if (c->redo_req && c->redo_at == Clock::time_point{} && now >= c->redo_deadline)
       forget_redo(c.get());
+    if (c->trying_at != Clock::time_point{} && now >= c->trying_at) {
+      c->trying_at = {};
+      osip_transaction_t *ist = find_tr(c->inc_tid);
+      if (ist && server_open(ist) && !ist->last_response)
+        answer_server(ist, build_response(ist->orig_request, 100, nullptr, false));
+    }
   }
   for (int cid : stale) call_release(find_call(cid));
 }

@@ -2,6 +2,7 @@
 #include "exosip_internal.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -44,6 +45,42 @@ void free_garbage() {
     osip_transaction_free2(tr);
   }
   g->garbage.clear();
+}
+
+// osip2 takes 8000 bytes to print each message and about 15 kB for each transaction. glibc
+// serves a request that large only after merging every small block freed since
+// (malloc_consolidate), which took an eighth of the stack's time: those requests are served
+// from a few blocks kept for the purpose. They are ordinary heap blocks, so that whoever frees
+// one with free() may. Shared by the threads: a transaction is often freed by the application's
+// thread after the stack's thread made it.
+constexpr size_t kBigBlock = 16384;
+constexpr int kBigKept = 32;
+struct BigBlocks {
+  std::mutex m;  // guards the members below
+  void *kept[kBigKept];
+  int n = 0;
+};
+BigBlocks big_blocks;  // its blocks stay with the process: osip2 may free a message after the stack ends
+
+void *osip_block_alloc(size_t n) {
+  if (n <= 1024 || n > kBigBlock) return malloc(n);
+  {
+    std::lock_guard<std::mutex> lk(big_blocks.m);
+    if (big_blocks.n > 0) return big_blocks.kept[--big_blocks.n];
+  }
+  return malloc(kBigBlock);
+}
+
+void osip_block_free(void *p) {
+  size_t size = malloc_usable_size(p);
+  if (size >= kBigBlock && size < kBigBlock + 64) {
+    std::lock_guard<std::mutex> lk(big_blocks.m);
+    if (big_blocks.n < kBigKept) {
+      big_blocks.kept[big_blocks.n++] = p;
+      return;
+    }
+  }
+  free(p);
 }
 
 int cb_send(osip_transaction_t *tr, osip_message_t *msg, char *host, int port, int) {
@@ -405,78 +442,139 @@ bool low_priority(const char *p, size_t n) {
   return false;
 }
 
-// Drains the socket into Stack::rx whatever the stack's lock is doing: a thread that holds it
-// (or is preempted holding it) does not make the kernel drop datagrams of calls.
-void receive_loop() {
-  std::vector<char> buf(65536);
-  while (g->running) {
-    pollfd p{g->fd, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    for (int i = 0; i < 256; ++i) {
-      Datagram d;
-      socklen_t sl = sizeof d.src;
-      ssize_t n = recvfrom(g->fd, buf.data(), buf.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&d.src), &sl);
-      if (n <= 0) break;
-      bool low = low_priority(buf.data(), static_cast<size_t>(n));
-      std::lock_guard<std::mutex> lk(g->rxmtx);
-      auto &q = low ? g->rx_low : g->rx;
-      if (g->rx_bytes + n > kMaxRxBytes || (low && q.size() >= kMaxRxLow)) {
-        ++g->rx_dropped;
-        continue;
-      }
-      d.data.assign(buf.data(), static_cast<size_t>(n));
-      bool idle = g->rx.empty() && g->rx_low.empty();  // only then may the stack's thread be waiting
-      g->rx_bytes += d.data.size();
-      q.push_back(std::move(d));
-      if (idle) g->rxcv.notify_one();
+// Datagrams read per system call; a slot holds the largest UDP datagram.
+constexpr int kRxBatch = 16;
+constexpr size_t kRxSlot = 65536;
+
+struct RxBatch {
+  std::vector<char> buf = std::vector<char>(kRxBatch * kRxSlot);
+  mmsghdr msgs[kRxBatch];
+  iovec iov[kRxBatch];
+  sockaddr_in src[kRxBatch];
+};
+
+void enqueue(const char *data, size_t n, const sockaddr_in &src) {
+  bool low = low_priority(data, n);
+  auto &q = low ? g->rx_low : g->rx;
+  if (g->rx_bytes + n > kMaxRxBytes || (low && q.size() >= kMaxRxLow)) {
+    ++g->rx_dropped;
+    return;
+  }
+  q.push_back(Datagram{std::string(data, n), src});
+  g->rx_bytes += n;
+}
+
+// Moves what the socket holds into Stack::rx and rx_low, without blocking and without the
+// stack's lock: a datagram of a call read behind a flood of other requests overtakes them.
+void drain_socket(RxBatch &b) {
+  for (int round = 0; round < 16; ++round) {
+    for (int i = 0; i < kRxBatch; ++i) {
+      b.iov[i] = {b.buf.data() + i * kRxSlot, kRxSlot};
+      b.msgs[i] = {};
+      b.msgs[i].msg_hdr.msg_name = &b.src[i];
+      b.msgs[i].msg_hdr.msg_namelen = sizeof b.src[i];
+      b.msgs[i].msg_hdr.msg_iov = &b.iov[i];
+      b.msgs[i].msg_hdr.msg_iovlen = 1;
     }
+    int n = recvmmsg(g->fd, b.msgs, kRxBatch, MSG_DONTWAIT, nullptr);
+    if (n <= 0) return;
+    for (int i = 0; i < n; ++i)
+      if (b.msgs[i].msg_len > 0) enqueue(static_cast<char *>(b.iov[i].iov_base), b.msgs[i].msg_len, b.src[i]);
+    if (n < kRxBatch) return;
   }
 }
 
+// One turn of the stack under its lock. Events raised meanwhile wake the application when the
+// batch of turns ends (wake_up): woken earlier, it would only block on the lock.
+template <typename F>
+void stack_turn(F f) {
+  std::lock_guard<StackLock> lk(g->mtx);
+  g->hold_wake = true;
+  f();
+}
+
+// An event that asks nothing of the application (an ACK, an end of call) wakes it within
+// kLazyWake, together with whatever comes meanwhile: a wake-up of a thread costs more than the
+// work of most events.
+constexpr Ms kLazyWake{10};
+
+void wake_up() {
+  bool wake;
+  {
+    std::lock_guard<StackLock> lk(g->mtx);
+    g->hold_wake = false;
+    wake = g->wake_pending ||
+           (g->lazy_since != Clock::time_point{} && Clock::now() - g->lazy_since >= kLazyWake);
+    g->wake_pending = false;
+    if (wake) g->lazy_since = {};
+  }
+  if (!wake) return;
+  {
+    std::lock_guard<std::mutex> lk(g->qmtx);
+    if (g->queue.empty() && g->queue_other.empty()) return;  // taken meanwhile
+  }
+  g->qcv.notify_all();
+}
+
+// Due timers of transactions and dialogs; then how long the stack's thread may wait.
+int timer_pass(Clock::time_point &next_tick, unsigned long &dropped_logged) {
+  auto now = Clock::now();
+  fire_timers(now);
+  expire_lingering(now);
+  if (now >= next_tick) {  // the dialogs' own timers (2xx repeats, refreshes, expiries)
+    next_tick = now + Ms(10);
+    call_timers(now);
+    sub_timers(now);
+    run_machines();
+    unsigned long dropped = g->rx_dropped;
+    if (dropped != dropped_logged) {
+      EXO_LOG(OSIP_WARNING, "eXosip: %lu datagrams dropped, the stack is behind\n", dropped - dropped_logged);
+      dropped_logged = dropped;
+    }
+  }
+  settle();
+  // Rounded up: woken before the deadline, the pass would find nothing due and wait again.
+  auto next = next_tick;
+  if (!g->timers.empty()) next = std::min(next, g->timers.top().first);
+  if (g->lazy_since != Clock::time_point{}) next = std::min(next, g->lazy_since + kLazyWake);
+  auto us = std::chrono::duration_cast<std::chrono::microseconds>(next - Clock::now()).count();
+  return static_cast<int>(std::clamp<int64_t>((us + 999) / 1000, 0, 10));
+}
+
+// The stack's thread receives itself: a datagram costs no hand-over between threads. It reads
+// the socket outside the lock and takes the lock once per datagram, so that API calls get in
+// between; the socket's buffer (SO_RCVBUF) holds what arrives while an API call has the lock.
 void loop() {
+  RxBatch batch;
   auto next_tick = Clock::now();
   unsigned long dropped_logged = 0;
+  int wait_ms = 0;
   while (g->running) {
-    int wait = 10;
-    {
-      std::lock_guard<StackLock> lk(g->mtx);
-      if (!g->timers.empty()) {
-        auto ms = std::chrono::duration_cast<Ms>(g->timers.top().first - Clock::now()).count();
-        wait = static_cast<int>(std::clamp<int64_t>(ms, 0, 10));
-      }
+    if (g->rx.empty() && g->rx_low.empty()) {
+      pollfd p{g->fd, POLLIN, 0};
+      poll(&p, 1, wait_ms);
+      drain_socket(batch);
     }
-    for (int i = 0; i < 64; ++i) {
+    int i = 0;
+    do {
+      if (i % 16 == 15) drain_socket(batch);
       Datagram d;
-      {
-        std::unique_lock<std::mutex> lk(g->rxmtx);
-        if (i == 0) g->rxcv.wait_for(lk, Ms(wait), [] { return !g->rx.empty() || !g->rx_low.empty(); });
-        auto &q = g->rx.empty() ? g->rx_low : g->rx;
-        if (q.empty()) break;
+      auto &q = g->rx.empty() ? g->rx_low : g->rx;
+      if (!q.empty()) {
         d = std::move(q.front());
         q.pop_front();
         g->rx_bytes -= d.data.size();
       }
-      std::lock_guard<StackLock> lk(g->mtx);  // once per datagram: API calls get in between
-      handle_datagram(d.data.c_str(), d.data.size(), d.src);
-      run_machines();
-      settle();
-    }
-    std::lock_guard<StackLock> lk(g->mtx);
-    auto now = Clock::now();
-    fire_timers(now);
-    expire_lingering(now);
-    if (now >= next_tick) {  // the dialogs' own timers (2xx repeats, refreshes, expiries)
-      next_tick = now + Ms(10);
-      call_timers(now);
-      sub_timers(now);
-      run_machines();
-      unsigned long dropped = g->rx_dropped;
-      if (dropped != dropped_logged) {
-        EXO_LOG(OSIP_WARNING, "eXosip: %lu datagrams dropped, the stack is behind\n", dropped - dropped_logged);
-        dropped_logged = dropped;
-      }
-    }
-    settle();
+      stack_turn([&] {
+        if (!d.data.empty()) {
+          handle_datagram(d.data.c_str(), d.data.size(), d.src);
+          run_machines();
+          settle();
+        }
+        wait_ms = timer_pass(next_tick, dropped_logged);
+      });
+    } while (++i < 64 && !(g->rx.empty() && g->rx_low.empty()));
+    wake_up();
   }
 }
 
@@ -509,10 +607,18 @@ std::string new_branch() {
 std::string local_addr() { return g->ip_option.empty() ? g->local_ip : g->ip_option; }
 
 void push_event(eXosip_event_t *ev) {
-  std::lock_guard<std::mutex> lk(g->qmtx);
-  bool call = ev->type >= EXOSIP_CALL_INVITE && ev->type <= EXOSIP_CALL_RELEASED;
-  (call ? g->queue : g->queue_other).push_back(ev);
-  g->qcv.notify_one();
+  {
+    std::lock_guard<std::mutex> lk(g->qmtx);
+    bool call = ev->type >= EXOSIP_CALL_INVITE && ev->type <= EXOSIP_CALL_RELEASED;
+    (call ? g->queue : g->queue_other).push_back(ev);
+  }
+  bool lazy = ev->type == EXOSIP_CALL_ACK || ev->type == EXOSIP_CALL_CLOSED || ev->type == EXOSIP_CALL_RELEASED;
+  if (!g->hold_wake)
+    g->qcv.notify_all();
+  else if (!lazy)
+    g->wake_pending = true;
+  else if (g->lazy_since == Clock::time_point{})
+    g->lazy_since = Clock::now();
 }
 
 bool other_queue_full() {
@@ -756,11 +862,13 @@ void StackLock::lock() {
 }
 
 void StackLock::unlock() {
-  std::lock_guard<std::mutex> lk(m_);
-  if (--depth_ > 0) return;
-  owner_ = std::thread::id();
-  ++serving_;
-  cv_.notify_all();
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    if (--depth_ > 0) return;
+    owner_ = std::thread::id();
+    ++serving_;
+  }
+  cv_.notify_all();  // outside m_: a waiter woken would block on it at once
 }
 
 std::string header_value(const osip_message_t *msg, const char *name) {
@@ -966,6 +1074,7 @@ using namespace exo;
 int eXosip_init(void) {
   if (g) return 0;
   g = new Stack();
+  osip_set_allocators(osip_block_alloc, realloc, osip_block_free);
   if (osip_init(&g->osip) != 0) {
     delete g;
     g = nullptr;
@@ -997,7 +1106,6 @@ void eXosip_quit(void) {
   if (!g) return;
   g->running = false;
   if (g->thread.joinable()) g->thread.join();
-  if (g->rx_thread.joinable()) g->rx_thread.join();
   {
     std::lock_guard<StackLock> lk(g->mtx);
     calls_clear();
@@ -1049,7 +1157,6 @@ int eXosip_listen_addr(int transport, const char *addr, int port, int family, in
   g->port = ntohs(sa.sin_port);
   g->running = true;
   g->thread = std::thread(loop);
-  g->rx_thread = std::thread(receive_loop);
   return 0;
 }
 

@@ -115,6 +115,8 @@ struct Call : eXosip_call_t {
   bool cancelling = false;
   bool got_provisional = false;
   int bye_tid = 0;
+  // When the incoming INVITE gets a 100 if the application has not answered it by then.
+  Clock::time_point trying_at{};
   // 401/407/422 to our INVITE: eXosip_default_action may send it again (before the deadline)
   osip_message_t *retry_resp = nullptr;
   int retry_tid = 0;
@@ -170,14 +172,17 @@ struct Stack {
   std::string ip_option;  // EXOSIP_OPT_SET_IPV4_FOR_GATEWAY
   std::string local_ip;
   eXosip_cbsip_message_t hook = nullptr;
-  std::thread thread, rx_thread;
-  std::mutex rxmtx;  // guards the received datagrams only (rx, rx_low, rx_bytes, rx_dropped)
-  std::condition_variable rxcv;
+  std::thread thread;
+  // Datagrams received and not yet handled: the stack thread's own, read without the lock.
   std::deque<Datagram> rx, rx_low;
   size_t rx_bytes = 0;
   unsigned long rx_dropped = 0;
   std::atomic<bool> running{false};
   bool in_exec = false;
+  // While the stack's thread holds the lock, events raised wake the application after it;
+  // lazy_since: the first event not yet woken for that asks nothing of the application.
+  bool hold_wake = false, wake_pending = false;
+  Clock::time_point lazy_since{};
   std::string rx_key;  // key of the request being handled, for the server transaction it opens
 
   std::map<int, std::unique_ptr<Call>> calls;

@@ -95,12 +95,16 @@ inline const char *SdpPrueba() {
 }
 
 // Answers an INVITE or re-INVITE with 200 and the test SDP.
+// Built and sent under one hold of the stack's lock, as an application does.
 inline void Responde200(int tid) {
+  eXosip_lock();
   osip_message_t *a = nullptr;
-  if (eXosip_call_build_answer(tid, 200, &a) != 0) return;
-  osip_message_set_body(a, SdpPrueba(), strlen(SdpPrueba()));
-  osip_message_set_content_type(a, "application/sdp");
-  eXosip_call_send_answer(tid, 200, a);
+  if (eXosip_call_build_answer(tid, 200, &a) == 0) {
+    osip_message_set_body(a, SdpPrueba(), strlen(SdpPrueba()));
+    osip_message_set_content_type(a, "application/sdp");
+    eXosip_call_send_answer(tid, 200, a);
+  }
+  eXosip_unlock();
 }
 
 inline void EnviaAck(int did) {
