@@ -12,6 +12,8 @@ public:
     void EvtHijoMatado(int iRecurso) override;
     int DamePidDsp() override;
     void EvtFinSesionRadio(const char* szNombre, const char* szUri, int iReposo) override;
+    void EvtSesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) override;
+    void EvtSupervisionOptions(int iRecurso, int iValor, const char* szUri) override;
 };
 
 extern CEventosSuperec oEventosSuperec;
