@@ -236,20 +236,28 @@ int CSupervisorRecurso::ReconfiguraRecurso() {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] ReconfiguraRecurso", iMiNumRecurso);
     iReconfigurar = 1;
     CargaEqActivo();
-    cfgCerrojo c(&gpoCfg->tMutex);
-    int tipoIf = psConfig->iTipoIf;
-    if (iTipoIfAnterior != -1 && iTipoIfAnterior != tipoIf) {
-        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: cambio de tipo de interfaz %d -> %d", iMiNumRecurso, iTipoIfAnterior,
-                  tipoIf);
-        iHijoMuerto = 1;
+    bool restringida = false;
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        int tipoIf = psConfig->iTipoIf;
+        if (iTipoIfAnterior != -1 && iTipoIfAnterior != tipoIf) {
+            NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: cambio de tipo de interfaz %d -> %d", iMiNumRecurso, iTipoIfAnterior,
+                      tipoIf);
+            iHijoMuerto = 1;
+        }
+        iTipoIfAnterior = tipoIf;
+        if (tipoIf == TIPOIF_RADIO) {
+            const cfgParamRadio& r = psConfig->uParam.radio;
+            if (r.iTipoRadio == 2 || r.iTipoRadio == 3)
+                iCambioCfgColateral = (r.iClimaxDelay != iColateralCfgA || r.iMetodoBss != iColateralCfgB) ? 1 : 0;
+            restringida = r.iTipoRadio >= 4 && r.iTipoRadio <= 6 && psConfig->iRestriccion != 0;
+        }
+        GuardaCfgColateral();
     }
-    iTipoIfAnterior = tipoIf;
-    if (tipoIf == TIPOIF_RADIO) {
-        const cfgParamRadio& r = psConfig->uParam.radio;
-        if (r.iTipoRadio == 2 || r.iTipoRadio == 3)
-            iCambioCfgColateral = (r.iClimaxDelay != iColateralCfgA || r.iMetodoBss != iColateralCfgB) ? 1 : 0;
-    }
-    GuardaCfgColateral();
+    // Sessions of callers the new restriction lists refuse end now.
+    if (restringida)
+        for (auto& ses : asInfoSesion)
+            if (ses.idsesion >= 0 && ses.cid >= 0 && CompruebaListaUri(ses.Origen) != 0) CierraSesionCompleta(&ses, 214);
     return 0;
 }
 
@@ -347,7 +355,10 @@ void CSupervisorRecurso::Supervisor() {
                     c[C_MODO1] = 5 * US_SEGUNDO;
                     SupervisaColateralTipo();
                 }
-                if (c[C_PUBLICA] == 0) c[C_PUBLICA] = US_SEGUNDO;
+                if (c[C_PUBLICA] == 0) {
+                    c[C_PUBLICA] = US_SEGUNDO;
+                    PublicaColaterales();
+                }
                 int superv = 0;
                 {
                     cfgCerrojo cc(&gpoCfg->tMutex);
@@ -876,6 +887,8 @@ void CSupervisorRecurso::PintaInfoConsola() {
 void CSupervisorRecurso::Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
     Eventos().EvtSesionRadioActiva(szNombre, szUri, iReposo);
 }
+
+CSupervisorRecurso::CEventos& CSupervisorRecurso::Sumidero() { return Eventos(); }
 
 void CSupervisorRecurso::Eventos_SupervisionOptions(int iValor, const char* szUri) {
     Eventos().EvtSupervisionOptions(iMiNumRecurso, iValor, szUri);

@@ -114,6 +114,25 @@ public:
             (void)szUri;
             (void)iReposo;
         }
+        // Publication of the collateral states to the SNMP agent: an emplacement of a local
+        // radio (states of TX A, RX A, TX B, RX B; active equipment 1 A, 2 B), the sessions of
+        // a remote radio, the state of any other resource.
+        virtual void EvtPublicaEmplazamiento(int iRecurso, const char* szNombre, int iEmplazamiento,
+                                             const int aiEstados[4], int iActivoTx, int iActivoRx) {
+            (void)iRecurso, (void)szNombre, (void)iEmplazamiento, (void)aiEstados, (void)iActivoTx, (void)iActivoRx;
+        }
+        struct SesionPublicada {
+            int iActivo;  // 1 active, 0 idle, 9 unused
+            int iPrioridad;
+            char acUri[81];
+        };
+        virtual void EvtPublicaSesiones(int iRecurso, const char* szNombre, const SesionPublicada asSesiones[4]) {
+            (void)iRecurso, (void)szNombre, (void)asSesiones;
+        }
+        virtual void EvtPublicaEstado(int iRecurso, const char* szNombre, int iEstado, int iSesion, int iSupervision,
+                                      const char* szUri) {
+            (void)iRecurso, (void)szNombre, (void)iEstado, (void)iSesion, (void)iSupervision, (void)szUri;
+        }
         // The OPTIONS supervision of the collateral peer went up (255) or down (0).
         virtual void EvtSupervisionOptions(int iRecurso, int iValor, const char* szUri) {
             (void)iRecurso;
@@ -202,6 +221,11 @@ public:
     int DameEstadoEmplazamiento(int iEmplazamiento, int* piTxA, int* piRxA, int* piTxB, int* piRxB);
     void MarcaCambioEmplazamiento(int iIndice);
     int HaySesiones();
+    // Every second while running: publishes what changed of the collateral states.
+    void PublicaColaterales();
+    void PublicaEmplazamiento(int iEmplazamiento);
+    void PublicaSesiones();
+    void PublicaEstadoRadio();
     // Copies into the caller's buffers: 0, or -1.
     int DameIdUsuario(char* szSalida, size_t uiTam, int iIndice);
     int DameUriPropia(char* szSalida, size_t uiTam, const char* szNumero);
@@ -360,6 +384,7 @@ private:
     void Espera(uint32_t uiMicrosegundos);
     void Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo);
     void Eventos_SupervisionOptions(int iValor, const char* szUri);
+    CEventos& Sumidero();
     static uintptr_t sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t a3);
     // The session record of an InfoSesion's call words, ports and address.
     void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir);

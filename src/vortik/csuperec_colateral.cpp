@@ -364,6 +364,87 @@ int CSupervisorRecurso::HaySesiones() {
     return 0;
 }
 
+// ---- Publication ------------------------------------------------------------------------------
+
+void CSupervisorRecurso::PublicaColaterales() {
+    const DatosColateral d = LeeDatos(psConfig);
+    if (d.iTipoIf == TIPOIF_RADIO && d.iTipoRadio >= 0 && d.iTipoRadio <= 3) {
+        for (int e = 0; e < 3; ++e) {
+            if (!aiCambioEmplazamiento[e] && !iCambioColateral) continue;
+            PublicaEmplazamiento(e);
+            aiCambioEmplazamiento[e] = 0;
+        }
+        iCambioColateral = 0;
+    } else if (d.iTipoIf == TIPOIF_RADIO) {
+        const int hay = HaySesiones();
+        if (hay != iHaySesiones) {
+            iHaySesiones = hay;
+            iCambioColateral = 1;
+        }
+        if (aiCambioEmplazamiento[0] || iCambioColateral) {
+            PublicaSesiones();
+            aiCambioEmplazamiento[0] = iCambioColateral = 0;
+        }
+    } else if (iCambioColateral) {
+        iCambioColateral = 0;
+        PublicaEstadoRadio();
+    }
+}
+
+void CSupervisorRecurso::PublicaEmplazamiento(int e) {
+    int est[4];  // TX A, RX A, TX B, RX B
+    if (DameEstadoEmplazamiento(e, &est[0], &est[1], &est[2], &est[3]) < 0) return;
+    Sumidero().EvtPublicaEmplazamiento(iMiNumRecurso, DameIdentidad().acNombre, e, est, aucEqActivoTXRX[2 * e] == 0 ? 1 : 2,
+                                       aucEqActivoTXRX[2 * e + 1] == 0 ? 1 : 2);
+}
+
+void CSupervisorRecurso::PublicaSesiones() {
+    CEventos::SesionPublicada as[4];
+    for (auto& g : as) g = {9, 0, ""};
+    int n = 0;
+    for (const auto& s : asInfoSesion) {
+        if (s.idsesion < 0 || n == 4) continue;
+        as[n].iActivo = s.iReposo == 1 ? 0 : 1;
+        as[n].iPrioridad = s.ucPrioridad;
+        Copia(as[n].acUri, s.Origen, 80);
+        ++n;
+    }
+    Sumidero().EvtPublicaSesiones(iMiNumRecurso, DameIdentidad().acNombre, as);
+}
+
+void CSupervisorRecurso::PublicaEstadoRadio() {
+    const DatosColateral d = LeeDatos(psConfig);
+    int estado;
+    if (ucEstadoPublicado == 10)
+        estado = 2;
+    else if (d.iTipoIf != TIPOIF_BC)
+        estado = 1;
+    else
+        estado = iEstadoColateral ? 4 : 3;
+    int superv;
+    if (d.iTipoIf != TIPOIF_ATSR2 && d.iTipoIf != TIPOIF_ATSN5 && d.iTipoIf != TIPOIF_LCEN)
+        superv = 9;
+    else if (d.iSupervOptions == 0)
+        superv = 0;
+    else
+        superv = iEstadoColateral ? 1 : 2;
+    int tipo = 0;
+    const char* uri = "";
+    int vistas = 0;
+    for (const auto& s : asInfoSesion) {
+        if (s.idsesion < 0) continue;
+        const bool entrante = s.iTipoSesion == 1;
+        uri = entrante ? s.Origen : s.acDestino;
+        tipo = entrante ? 4 : 3;
+        // A hot line shows one session as it is; a second one, or any on other lines, as busy.
+        if (d.iTipoIf != TIPOIF_LCEN || ++vistas == 2) {
+            tipo = 1;
+            break;
+        }
+    }
+    Sumidero().EvtPublicaEstado(iMiNumRecurso, d.acNombre, estado, tipo, superv, uri);
+}
+
 // ---- Helpers -----------------------------------------------------------------------------------
 
 int CSupervisorRecurso::DameIdUsuario(char* szSalida, size_t uiTam, int iIndice) {

@@ -429,6 +429,7 @@ void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado* psEstado) 
     const uint8_t estadoPrevio = sEstadoRecurso.ucEstado;
     const uint8_t valorPrevio = static_cast<uint8_t>(sEstadoRecurso.iValor & 0xFF);
     sEstadoRecurso = *psEstado;
+    ucEstadoPublicado = psEstado->ucEstado;
     if (poMiPasaGus) poMiPasaGus->ActualizaEstadoUsuario(iIdUsuarioSip, iMiNumRecurso, &sEstadoRecurso);
     const int tipoIf = DameIdentidad().iTipoIf;
     if (psEstado->ucEstado == 10 && estadoPrevio != 10) {

@@ -18,7 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "ccolateral.h"
 #include "cconfig.h"
+#include "copcionesradio.h"
 #include "ceventossuperec.h"
 #include "csuperec.h"
 #include "comun/nlog.h"
@@ -123,6 +125,29 @@ public:
     std::atomic<bool> bFalla{false};
 };
 
+// The rest of the core as the supervisors tell it: the SNMP agent's records.
+class CEventosPrueba : public CSupervisorRecurso::CEventos {
+public:
+    void EvtSupervisionOptions(int r, int v, const char* uri) override {
+        Anota("Options " + std::to_string(r) + " " + std::to_string(v) + " " + uri);
+    }
+    void EvtPublicaEmplazamiento(int r, const char*, int e, const int a[4], int tx, int rx) override {
+        char ac[96];
+        std::snprintf(ac, sizeof ac, "N09 %d %d %d,%d,%d,%d %d %d", r, e, a[0], a[1], a[2], a[3], tx, rx);
+        Anota(ac);
+    }
+    void EvtPublicaSesiones(int r, const char*, const SesionPublicada as[4]) override {
+        std::string t = "N10 " + std::to_string(r);
+        for (int i = 0; i < 4; ++i) t += " " + std::to_string(as[i].iActivo) + ":" + as[i].acUri;
+        Anota(t);
+    }
+    void EvtPublicaEstado(int r, const char*, int est, int ses, int sup, const char* uri) override {
+        Anota("N08 " + std::to_string(r) + " " + std::to_string(est) + " " + std::to_string(ses) + " " +
+              std::to_string(sup) + " " + uri);
+    }
+};
+CEventosPrueba& gEventos = *new CEventosPrueba;
+
 CPasaGusPrueba& gPasaGus = *new CPasaGusPrueba;
 CGestorPrueba& gGestor = *new CGestorPrueba;
 pruebas::CTemporizadorManual* gpTemporizador = nullptr;
@@ -158,12 +183,21 @@ void HijoDebug(int32_t, int32_t v) {
     Anota("hijo Debug " + std::to_string(b[0]) + " " + std::to_string(b[1]));
 }
 
+void Escribe(const char* szRuta, const std::string& texto) { std::ofstream(szRuta) << texto; }
+
 // A supervisor whose child is the test: configured, main board, its channel on queue 1.
 struct Linea {
     int iRec;
     std::shared_ptr<Cola> poNucleo;
     std::unique_ptr<Cola> poHijo;
     CSupervisorRecurso& Sup() { return aoSupervisorRecurso[iRec]; }
+    // What starting the resource prepares (options file, PTT-id table, collateral targets),
+    // without the supervisor's thread going to running: the test is the child.
+    void Prepara() {
+        Sup().poOpcionesRadio->Lee();
+        Sup().oTablaPttId.FijaTamano(Sup().poOpcionesRadio->DameMaxSessions());
+        Sup().poColateral = new CColateral(Sup().psConfig, iRec);
+    }
     void Conecta() {
         const int32_t pidFalso = 70000 + iRec;
         poHijo.reset(new Cola(getpid(), COLA_HIJO, 0, pidFalso));
@@ -500,7 +534,7 @@ TEST_F(SupervisorLlamadas, AgentOrdersReachTheSupervisors) {
         std::snprintf(e.UriTxB, sizeof e.UriTxB, "sip:txb@10.9.0.2");
         r.uParam.radio.iNumPaquetesSqOff = 0;
     }
-    ASSERT_EQ(l.Sup().ArrancaRecurso(), 0);  // its collateral targets
+    l.Prepara();
     // Switch-over to equipment B of TX: refused while B has no session, done once it has one.
     EvtRxMant(18, "A,T01,RD-08,0,TX,2");
     EXPECT_TRUE(EnLog("EvtRxMant: Fallo conmuta Fallo Sesion"));
@@ -534,6 +568,123 @@ TEST_F(SupervisorLlamadas, AgentOrdersReachTheSupervisors) {
     EvtRxMant(9, ("A,T03," + sRec + ",0").c_str());
     EXPECT_TRUE(EnLog("CSUPEREC[8]: NO Cambia modo Radio Normal. Bucle activo "));
     EXPECT_EQ(l.Sup().iModoMantenimiento, 1);
+}
+
+TEST_F(SupervisorLlamadas, OptionsSupervisionFollowsThePeerAndClosesSessionsWhenItFalls) {
+    superecFijaEventos(&gEventos);
+    Linea l = Recurso(11, TIPOIF_LCEN);
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        cfgConfigRecurso& r = oConfigPasarela.asRecursos[11];
+        std::snprintf(r.szUriLocal, sizeof r.szUriLocal, "sip:LC11@10.0.0.1");
+        std::snprintf(r.sColateral.szUriRemota, sizeof r.sColateral.szUriRemota, "sip:LC@10.0.0.7");
+        r.sColateral.isuperv_options = 1;
+        r.sColateral.itm_superv_options = 30;
+    }
+    l.Sup().EnviaOptionsColateral();
+    l.Sup().Traplic_Respuesta_for_Options();
+    EXPECT_EQ(l.Sup().iEstadoColateral, 1);
+    EXPECT_TRUE(Espera("hijo Debug 13 1"));
+    EXPECT_EQ(Cuenta("Options 11 255 sip:LC@10.0.0.7"), 1);
+    l.Sup().PublicaColaterales();
+    EXPECT_EQ(Cuenta("N08 11 2 0 1 "), 1) << "no state from the line yet, supervision up, no session";
+    // A session, then the peer stops answering: the session is closed and the line told.
+    DatosEventoSip e = Sesion(60, "sip:LC@10.0.0.7", "sip:200202@10.0.0.1");  // only the peer may call
+    l.Sup().Traplic_Invite(&e);
+    ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente "));
+    l.Sup().EnviaOptionsColateral();
+    gpTemporizador->Avanza(51);
+    EXPECT_EQ(l.Sup().iEstadoColateral, 0);
+    EXPECT_TRUE(Espera("hijo Debug 13 0"));
+    EXPECT_EQ(Cuenta("Options 11 0 sip:LC@10.0.0.7"), 1);
+    EXPECT_TRUE(EnLog("CSUPEREC[11]: CierraSesionCompleta cid=60 causa=0"));
+    EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas(), 0);
+    // An answer that comes after its timer changes nothing more.
+    gpTemporizador->Avanza(60);
+    EXPECT_EQ(Cuenta("Options 11 0 sip:LC@10.0.0.7"), 1);
+}
+
+TEST_F(SupervisorLlamadas, RadioCallWithoutRoomWaitsForPreemptionAndTakesTheFreedSession) {
+    Escribe("/mnt/ramfs/FAArec12.ini", "[RADIO]\nMaxSessions=1\nPreemption=1\n");
+    Linea l = Recurso(12, TIPOIF_RADIO, 4);
+    l.Prepara();
+    DatosEventoSip a = SesionRadio(70, "sip:scv1@10.4.1.1");
+    l.Sup().Traplic_Invite(&a);
+    ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion "));
+    const int id1 = IdDe("hijo NuevaSesion ");
+    l.poHijo->EnviaDiagnostico(15, id1, 0);
+    ASSERT_TRUE(Espera("AceptaLlamadaConModo 70 40000 1"));
+    DatosEventoSip b = SesionRadio(71, "sip:scv2@10.4.2.1");
+    b.incomming_priority = 1;
+    std::snprintf(b.acSubject, sizeof b.acSubject, "radio");
+    l.Sup().Traplic_Invite(&b);
+    EXPECT_EQ(CuentaEmpiezan("RechazaLlamada 71"), 0) << "waits instead";
+    // The resource process frees the first session by preemption: the waiting call takes it.
+    l.poHijo->EnviaFinSesionValor(id1, 220);
+    ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion ", 2));
+    std::lock_guard<std::mutex> g(gMutex);
+    EXPECT_EQ(gUltimaSesion.iPttId, 1) << "the freed PTT id";
+    EXPECT_EQ(gUltimaSesion.iPrioridad, 1);
+}
+
+TEST_F(SupervisorLlamadas, EmplacementStatesArePublishedWhenTheyChange) {
+    superecFijaEventos(&gEventos);
+    Linea l = Recurso(13, TIPOIF_RADIO, 3);
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        cfgConfigRecurso& r = oConfigPasarela.asRecursos[13];
+        cfgEmplazamiento& e = r.uParam.radio.asEmplazamiento[1];
+        std::snprintf(e.UriTxA, sizeof e.UriTxA, "sip:txa@10.9.0.1");
+        std::snprintf(e.UriRxA, sizeof e.UriRxA, "sip:txa@10.9.0.1");
+        std::snprintf(e.UriTxB, sizeof e.UriTxB, "sip:txb@10.9.0.2");
+    }
+    l.Prepara();
+    l.Sup().PublicaColaterales();
+    EXPECT_EQ(CuentaEmpiezan("N09 "), 0) << "nothing changed";
+    InfoSesion* s;
+    {
+        cfgCerrojo c(&l.Sup().tMutexSesion);
+        s = l.Sup().AsignaInfoSesion();
+    }
+    s->cid = 77;
+    s->idsesion = 10004;
+    s->iIndiceColateral = 4;  // emplacement 1, TX A
+    s->iReposo = 0;
+    l.Sup().MarcaCambioEmplazamiento(4);
+    l.Sup().PublicaColaterales();
+    EXPECT_EQ(Cuenta("N09 13 1 1,8,2,9 1 1"), 1);
+    EXPECT_EQ(CuentaEmpiezan("N09 "), 1) << "only the changed emplacement";
+}
+
+TEST_F(SupervisorLlamadas, TrunkRangesHoldBothBoundsAndOtherLinesHaveNone) {
+    Linea l = Recurso(14, TIPOIF_ATSR2, -1, false);
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        cfgParamR2N5& t = oConfigPasarela.asRecursos[14].uParam.r2n5;
+        std::memset(t.asRangosDst, 0, sizeof t.asRangosDst);
+        std::memset(t.asRangosOrg, 0, sizeof t.asRangosOrg);
+        std::memcpy(t.asRangosDst[0].desde, "300100", 6);
+        std::memcpy(t.asRangosDst[0].hasta, "300199", 6);
+        std::memcpy(t.asRangosOrg[1].desde, "400000", 6);
+        std::memcpy(t.asRangosOrg[1].hasta, "400009", 6);
+    }
+    struct Caso {
+        const char* szNumero;
+        int iOperador, iPrivilegiado;
+    };
+    const Caso casos[] = {
+        {"300100", 0, -1}, {"300199", 0, -1}, {"300200", -1, -1}, {"400009", -1, 0}, {"0", 0, 0},
+    };
+    for (const Caso& c : casos) {
+        EXPECT_EQ(l.Sup().EnRangosOperador(c.szNumero), c.iOperador) << c.szNumero;
+        EXPECT_EQ(l.Sup().EnRangosPrivilegiados(c.szNumero), c.iPrivilegiado) << c.szNumero;
+    }
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        oConfigPasarela.asRecursos[14].iTipoIf = TIPOIF_BC;
+    }
+    EXPECT_EQ(l.Sup().EnRangosOperador("300150"), -1);
+    EXPECT_EQ(l.Sup().DameParamRadio(), -1);
 }
 
 // The real telephone program on the line: the SIP call's line call reaches it, and its answer
