@@ -192,6 +192,7 @@ public:
     // End a session towards the resource process only.
     void Funcion_LimpiaSesion(InfoSesion* psInfo);
     void LimpiaSesionPorCid(int cid);
+    InfoSesion* BuscaCid(int cid);
     // Guard expiries (timer thread): codes 0-3 of the SIP side and the loop test.
     void VenceTemp_Respuesta(int iCodigo, int cid);
     void VenceTemp_Preemption();

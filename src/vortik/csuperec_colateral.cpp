@@ -43,6 +43,9 @@ struct DatosColateral {
 
 DatosColateral LeeDatos(const cfgConfigRecurso* r) {
     DatosColateral d{};
+    d.iTipoIf = d.iTipoRadio = -1;
+    // An order for a position whose supervisor was never started finds no record.
+    if (r == nullptr || superecDameConfig() == nullptr) return d;
     cfgCerrojo c(&superecDameConfig()->tMutex);
     d.iTipoIf = r->iTipoIf;
     const bool radio = r->iTipoIf == TIPOIF_RADIO;

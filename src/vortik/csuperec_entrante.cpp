@@ -36,7 +36,9 @@ struct DatosRecurso {
 };
 
 DatosRecurso LeeRecurso(const cfgConfigRecurso* r) {
-    DatosRecurso d;
+    DatosRecurso d{};
+    d.iTipoIf = d.iTipoRadio = -1;
+    if (r == nullptr || superecDameConfig() == nullptr) return d;
     cfgCerrojo c(&superecDameConfig()->tMutex);
     d.iTipoIf = r->iTipoIf;
     d.iTipo = r->iTipo;
@@ -312,7 +314,7 @@ void CSupervisorRecurso::Traplic_Replaces(int cidSustituido, DatosEventoSip* e) 
     if (e == nullptr || poMiPasaGus == nullptr) return;
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Traplic_Replaces-TLF", n);
-    InfoSesion* viejo = BuscaInfoSesionPorCid(cidSustituido);
+    InfoSesion* viejo = BuscaCid(cidSustituido);
     if (viejo == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Replaces InfoSesion no localizada cid = %d", n, cidSustituido);
         return;

@@ -281,7 +281,7 @@ void CSupervisorRecurso::VenceTemp_Respuesta(int iCodigo, int cid) {
         return;
     case 1: {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence Respuesta StartCall", iMiNumRecurso);
-        InfoSesion* s = BuscaInfoSesionPorCid(cid);
+        InfoSesion* s = BuscaCid(cid);
         if (s == nullptr) {
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Vence start call info not found", iMiNumRecurso);
             return;
@@ -295,7 +295,7 @@ void CSupervisorRecurso::VenceTemp_Respuesta(int iCodigo, int cid) {
     }
     case 2: {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence Outgoing Call Answer", iMiNumRecurso);
-        InfoSesion* s = BuscaInfoSesionPorCid(cid);
+        InfoSesion* s = BuscaCid(cid);
         if (s == nullptr) {
             NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence Outgoing Call Answer cid %d info not found", iMiNumRecurso, cid);
             return;
@@ -349,11 +349,17 @@ void CSupervisorRecurso::Funcion_LimpiaSesion(InfoSesion* s) {
     LiberaInfoSesion(s);
 }
 
-void CSupervisorRecurso::LimpiaSesionPorCid(int cid) { Funcion_LimpiaSesion(BuscaInfoSesionPorCid(cid)); }
+void CSupervisorRecurso::LimpiaSesionPorCid(int cid) { Funcion_LimpiaSesion(BuscaCid(cid)); }
+
+// A call placed towards SIP gets its id under tMutexSesion; its first events wait for it here.
+InfoSesion* CSupervisorRecurso::BuscaCid(int cid) {
+    cfgCerrojo l(&tMutexSesion);
+    return BuscaInfoSesionPorCid(cid);
+}
 
 void CSupervisorRecurso::Abortallamada(int cid) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Abortallamada( %d )", iMiNumRecurso, cid);
-    InfoSesion* s = BuscaInfoSesionPorCid(cid);
+    InfoSesion* s = BuscaCid(cid);
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: No encuentra infosesion cid=%i", iMiNumRecurso, cid);
         return;
@@ -362,8 +368,9 @@ void CSupervisorRecurso::Abortallamada(int cid) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Error fin sesion (%i)", iMiNumRecurso, s->idsesion);
     if (s->idllam >= 0 && EnviaFinLlamada(s->idllam, 0) < 0)
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Error fin llamada idllam=%i", iMiNumRecurso, s->idllam);
-    // The bridge aborts a call it keeps the port of.
+    // The bridge aborts a call whose port and routing it ends itself.
     s->iPuertoLocal = -1;
+    s->cid = -1;
     LiberaInfoSesion(s);
 }
 
@@ -411,13 +418,13 @@ void CSupervisorRecurso::Traplic_Invite(DatosEventoSip* e) {
 
 void CSupervisorRecurso::Traplic_Call_Proceeding(DatosEventoSip* e) {
     if (e == nullptr) return;
-    if (InfoSesion* s = BuscaInfoSesionPorCid(e->cid)) CancelaTemp(&s->iTempAux);
+    if (InfoSesion* s = BuscaCid(e->cid)) CancelaTemp(&s->iTempAux);
 }
 
 void CSupervisorRecurso::Traplic_Ringing(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: RINGING: reason %s", iMiNumRecurso, e->acRazon);
-    InfoSesion* s = BuscaInfoSesionPorCid(e->cid);
+    InfoSesion* s = BuscaCid(e->cid);
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: InfoSesion no localizada cid = %d", iMiNumRecurso, e->cid);
         CierraSip(e->cid, 0);
@@ -442,7 +449,7 @@ void CSupervisorRecurso::Traplic_Ringing(DatosEventoSip* e) {
 void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Traplic_Call_Answer", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorCid(e->cid);
+    InfoSesion* s = BuscaCid(e->cid);
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:InfoSesion no localizada cid = %d", iMiNumRecurso, e->cid);
         return;
@@ -515,7 +522,7 @@ void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip* e) {
 void CSupervisorRecurso::Traplic_Reinvite(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: CSupervisorRecurso::Traplic_Reinvite", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorCid(e->cid);
+    InfoSesion* s = BuscaCid(e->cid);
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: No encuentra infosesion cid=%i", iMiNumRecurso, e->cid);
         return;
@@ -538,7 +545,7 @@ void CSupervisorRecurso::Traplic_Reinvite(DatosEventoSip* e) {
 void CSupervisorRecurso::Traplic_Info(DatosEventoSip* e, const char* szCuerpo) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Info", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorCid(e->cid);
+    InfoSesion* s = BuscaCid(e->cid);
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:  InfoSesion no localizada cid = %d", iMiNumRecurso, e->cid);
         return;
@@ -581,7 +588,7 @@ void CSupervisorRecurso::Traplic_InfoIntrusionInminente(DatosEventoSip* e) {
 static void TrataIntrusion(CSupervisorRecurso* p, DatosEventoSip* e, int iMotivo, const char* szLog, bool bFin) {
     const int n = p->iMiNumRecurso;
     NLOG::Log(NLOG::INFO, szLog, n);
-    InfoSesion* s = e ? p->BuscaInfoSesionPorCid(e->cid) : nullptr;
+    InfoSesion* s = e ? p->BuscaCid(e->cid) : nullptr;
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: InfoSesion no localizada cid = %d", n, e ? e->cid : -1);
         return;
@@ -606,7 +613,7 @@ static void TrataIntrusion(CSupervisorRecurso* p, DatosEventoSip* e, int iMotivo
 void CSupervisorRecurso::Traplic_Refer(DatosEventoSip* e) {
     if (e == nullptr || poMiPasaGus == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Traplic_Refer", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorCid(e->cid);
+    InfoSesion* s = BuscaCid(e->cid);
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:InfoSesion no localizada cid = %d", iMiNumRecurso, e->cid);
         return;
@@ -659,7 +666,7 @@ void CSupervisorRecurso::Traplic_Refer(DatosEventoSip* e) {
 void CSupervisorRecurso::Traplic_Closed(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: CSupervisorRecurso::Traplic_Closed", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorCid(e->cid);
+    InfoSesion* s = BuscaCid(e->cid);
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: No encuentra infosesion cid=%i", iMiNumRecurso, e->cid);
         return;
@@ -678,13 +685,13 @@ void CSupervisorRecurso::Traplic_Closed(DatosEventoSip* e) {
 void CSupervisorRecurso::Traplic_Released(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Released", iMiNumRecurso);
-    if (Tr_Fallo_Llamada(BuscaInfoSesionPorCid(e->cid), 487) == -1) LimpiaSesionPorCid(e->cid);
+    if (Tr_Fallo_Llamada(BuscaCid(e->cid), 487) == -1) LimpiaSesionPorCid(e->cid);
 }
 
 void CSupervisorRecurso::Traplic_Request_Failure(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Request_Failure", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorCid(e->cid);
+    InfoSesion* s = BuscaCid(e->cid);
     if (s == nullptr) return;
     if (Tr_Fallo_Llamada(s, e->iCodigo) == -1) LimpiaSesionPorCid(e->cid);
 }
@@ -692,13 +699,13 @@ void CSupervisorRecurso::Traplic_Request_Failure(DatosEventoSip* e) {
 void CSupervisorRecurso::Traplic_Server_Failure(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:CSupervisorRecurso::Traplic_Server_Failure", iMiNumRecurso);
-    if (Tr_Fallo_Llamada(BuscaInfoSesionPorCid(e->cid), e->iCodigo) == -1) LimpiaSesionPorCid(e->cid);
+    if (Tr_Fallo_Llamada(BuscaCid(e->cid), e->iCodigo) == -1) LimpiaSesionPorCid(e->cid);
 }
 
 void CSupervisorRecurso::Traplic_Global_Failure(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Global_Failure", iMiNumRecurso);
-    if (Tr_Fallo_Llamada(BuscaInfoSesionPorCid(e->cid), e->iCodigo) == -1) LimpiaSesionPorCid(e->cid);
+    if (Tr_Fallo_Llamada(BuscaCid(e->cid), e->iCodigo) == -1) LimpiaSesionPorCid(e->cid);
 }
 
 void CSupervisorRecurso::Traplic_Call_No_Answer(DatosEventoSip* e) {
