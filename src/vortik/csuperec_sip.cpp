@@ -124,7 +124,8 @@ void CSupervisorRecurso::LlenaDireccionSesion(const InfoSesion* s, DireccionSesi
     d->uiDirRemota = s->oDirRemota.direccion;
     Copia(d->acDirRemota, s->oDirRemota.texto);
     d->iPuertoRemoto = s->iPuertoRemoto;
-    d->idllam = s->idllam;
+    // A collateral session's marker (-2, -3) is no call of the line.
+    d->idllam = s->idllam >= 0 ? s->idllam : -1;
     d->iIndiceColateral = s->iIndiceColateral;
 }
 

@@ -429,9 +429,17 @@ TEST_F(SupervisorLlamadas, ThreeRadioCollateralSessionsSurviveOneAnswer) {
     ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion "));
     EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas(), 3);
     EXPECT_EQ(CuentaEmpiezan("DevuelveLocalPort "), 0);
-    std::lock_guard<std::mutex> g(gMutex);
-    EXPECT_EQ(gUltimaSesion.idllam, -2) << "the marker rides in the record, never as a line call";
-    EXPECT_EQ(gUltimaSesion.iIndiceColateral, 0);
+    {
+        std::lock_guard<std::mutex> g(gMutex);
+        EXPECT_EQ(gUltimaSesion.idllam, -1) << "the marker is no line call";
+        EXPECT_EQ(gUltimaSesion.iIndiceColateral, 0);
+    }
+    // The far end closes the answered one: its session ends, the others stay, no call ends.
+    const int idsesion = IdDe("hijo NuevaSesion ");
+    l.Sup().Traplic_Closed(&a);
+    ASSERT_TRUE(Espera("hijo FinSesion " + std::to_string(idsesion)));
+    EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas(), 2);
+    EXPECT_EQ(CuentaEmpiezan("hijo FinLlamada "), 0);
 }
 
 TEST_F(SupervisorLlamadas, ReferSucceedsWhenTheNewLegAnswersAndFailsWithoutSleeping) {
