@@ -578,6 +578,37 @@ TEST_F(SupervisorLlamadas, AgentOrdersReachTheSupervisors) {
     EXPECT_EQ(l.Sup().iModoMantenimiento, 1);
 }
 
+TEST_F(SupervisorLlamadas, LineCallGoesOutThroughTheBridgeAndItsAnswerOrFailureReachesTheLine) {
+    Linea l = Recurso(15, TIPOIF_BC);
+    gGestor.iSiguienteCid = 800;
+    DatosLlamada d{};
+    const uint8_t origen[6] = {3, 10, 10, 1, 10, 1}, destino[6] = {2, 10, 10, 2, 10, 2};  // 10 is the digit 0
+    std::memcpy(d.acOrigen, origen, 6);
+    std::memcpy(d.acDestino, destino, 6);
+    d.ucPrioridad = 3;
+    int32_t idllam = -1;
+    ASSERT_GE(l.poHijo->EnviaLlamadaEntranteId(&d, &idllam), 0);
+    ASSERT_TRUE(Espera("EncaminaLlamada 200202"));
+    DatosEventoSip e = Sesion(800, "", "");
+    l.Sup().Traplic_Ringing(&e);
+    ASSERT_TRUE(Espera("hijo Ringing " + std::to_string(idllam) + " 0"));
+    l.Sup().Traplic_Call_Answer(&e);
+    ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion "));
+    l.poHijo->EnviaDiagnostico(15, IdDe("hijo NuevaSesion "), 0);
+    ASSERT_TRUE(Espera("hijo AceptaLlamada " + std::to_string(idllam) + " 0"));
+    EXPECT_EQ(CuentaEmpiezan("AceptaLlamada"), 0) << "the SIP side answered, not the line";
+
+    // A second line call refused by the far end: the line hears the mapped motivo.
+    int32_t idllam2 = -1;
+    ASSERT_GE(l.poHijo->EnviaLlamadaEntranteId(&d, &idllam2), 0);
+    ASSERT_TRUE(Espera("EncaminaLlamada 200202", 2));
+    DatosEventoSip f = Sesion(801, "", "");
+    f.iCodigo = 486;
+    l.Sup().Traplic_Request_Failure(&f);
+    ASSERT_TRUE(Espera("hijo RechazaLlamada " + std::to_string(idllam2) + " 202"));
+    EXPECT_EQ(l.Sup().CuentaInfoSesionPorIdLlamada(idllam2), 0);
+}
+
 TEST_F(SupervisorLlamadas, OptionsSupervisionFollowsThePeerAndClosesSessionsWhenItFalls) {
     superecFijaEventos(&gEventos);
     Linea l = Recurso(11, TIPOIF_LCEN);
