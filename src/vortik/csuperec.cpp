@@ -183,9 +183,10 @@ void CSupervisorRecurso::CargaEqActivo() {
     {
         cfgCerrojo c(&gpoCfg->tMutex);
         tipoIf = psConfig->iTipoIf;
-        tipoRadio = psConfig->uParam.radio.iTipoRadio;
+        // The type part is a union: its radio words mean something on radio records only.
+        tipoRadio = tipoIf == TIPOIF_RADIO ? psConfig->uParam.radio.iTipoRadio : -1;
     }
-    if (tipoIf != TIPOIF_RADIO || (tipoRadio != 1 && tipoRadio != 3)) return;
+    if (tipoRadio != 1 && tipoRadio != 3) return;
     for (int e = 0; e < 3; ++e) {
         int tx = oCgest.LeeActivoTx(iMiNumRecurso, e);
         int rx = oCgest.LeeActivoRx(iMiNumRecurso, e);

@@ -721,6 +721,7 @@ TEST_F(SupervisorLlamadas, TrunkRangesHoldBothBoundsAndOtherLinesHaveNone) {
     {
         cfgCerrojo c(&oConfigPasarela.tMutex);
         oConfigPasarela.asRecursos[14].iTipoIf = TIPOIF_BC;
+        oConfigPasarela.asRecursos[14].uParam.radio.iMetodoBss = 2;  // bytes of the type part, no radio
     }
     EXPECT_EQ(l.Sup().EnRangosOperador("300150"), -1);
     EXPECT_EQ(l.Sup().DameParamRadio(), -1);
