@@ -568,6 +568,8 @@ InfoSesion* CSupervisorRecurso::AsignaInfoSesion() {
 
 void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     if (s == nullptr) return;
+    // Whatever ends a radio session, its PTT id goes back (once: the id is cleared).
+    LiberaPttIdSesion(s);
     if (s->iPuertoLocal != -1 && poMiPasaGus) poMiPasaGus->DevuelveLocalPort(iIdUsuarioSip, s->cid, s->iPuertoLocal);
     if (ModoSistemaLocal == 0 && s->cid != -1 && poGestorLlamada)
         poGestorLlamada->FinEncaminaLlamada(iIdUsuarioSip, s->cid);

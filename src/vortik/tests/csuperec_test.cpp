@@ -519,6 +519,13 @@ TEST_F(SupervisorLlamadas, RefusedRadioCallsGiveTheirPttIdBack) {
     }
     ASSERT_GT(l.Sup().DameListaPttId(lista, sizeof lista), 0);
     EXPECT_STREQ(lista, "1,sip:otro@10.3.0.1\r\n");
+    // A session the bridge aborts gives its id back too.
+    DatosEventoSip f = SesionRadio(201, "sip:tercero@10.5.0.1");
+    l.Sup().Traplic_Invite(&f);
+    ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion ", 2));
+    l.Sup().Abortallamada(201);
+    ASSERT_GT(l.Sup().DameListaPttId(lista, sizeof lista), 0);
+    EXPECT_STREQ(lista, "1,sip:otro@10.3.0.1\r\n");
     // The list is a copy: a later change of the table does not reach it.
     l.Sup().PasoaReserva();
     EXPECT_STREQ(lista, "1,sip:otro@10.3.0.1\r\n");
