@@ -168,7 +168,8 @@ void HijoNuevaSesion(int32_t, int32_t id, DireccionSesion* d) {
     Anota("hijo NuevaSesion " + std::to_string(id));
 }
 void HijoModificaSesion(int32_t, int32_t id, DireccionSesion* d) {
-    Anota("hijo ModificaSesion " + std::to_string(id) + " " + std::to_string(d->iStandby));
+    Anota("hijo ModificaSesion " + std::to_string(id) + " " + std::to_string(d->iPayloadForzado) + " " +
+          std::to_string(d->iPayload) + " " + std::to_string(d->iStandby));
 }
 void HijoFinSesion(int32_t, int32_t id, int32_t) { Anota("hijo FinSesion " + std::to_string(id)); }
 void HijoFinLlamada(int32_t, int32_t id, int32_t c) { Anota("hijo FinLlamada " + std::to_string(id) + " " + std::to_string(c)); }
@@ -344,6 +345,41 @@ TEST_F(SupervisorLlamadas, SipCallReachesTheLineIsAnsweredOnceAndEndsFromTheLine
     EXPECT_EQ(Cuenta("AceptaLlamada 7 40000"), 1);
     EXPECT_TRUE(pruebas::EsperaQue([&] { return l.Sup().CuentaInfoSesionesOcupadas() == 0; }, 2000));
     EXPECT_EQ(Cuenta("DevuelveLocalPort 7 40000"), 1);
+}
+
+TEST_F(SupervisorLlamadas, ReinviteModifiesTheSessionAndReplacesMovesTheCallToTheNewDialog) {
+    Linea l = Recurso(0, TIPOIF_BC);
+    DatosEventoSip e = Sesion(40, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
+    l.Sup().Traplic_Invite(&e);
+    ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente "));
+    const int idllam = IdDe("hijo LlamadaSaliente ");
+    l.poHijo->EnviaDiagnostico(5, idllam, 0);
+    l.poHijo->EnviaAceptaLlamada(idllam);
+    ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion "));
+    const int id1 = IdDe("hijo NuevaSesion ");
+    l.poHijo->EnviaDiagnostico(15, id1, 0);
+    ASSERT_TRUE(Espera("AceptaLlamada 40 40000"));
+    // Receive-only offer on hold: payload -1, the offered one as override, standby.
+    DatosEventoSip r = e;
+    r.iDirRemota = 2;
+    r.iPayload = 0;
+    r.iTipoSesion = 3;
+    l.Sup().Traplic_Reinvite(&r);
+    ASSERT_TRUE(Espera("hijo ModificaSesion " + std::to_string(id1) + " 0 -1 1"));
+    // A new dialog replaces the call: the old session ends, the new one carries the same call.
+    DatosEventoSip n = Sesion(41, "sip:300101@10.0.0.3", "sip:200202@10.0.0.1");
+    n.iPuertoLocal = 40002;
+    l.Sup().Traplic_Replaces(40, &n);
+    ASSERT_TRUE(Espera("hijo FinSesion " + std::to_string(id1)));
+    ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion ", 2));
+    {
+        std::lock_guard<std::mutex> g(gMutex);
+        EXPECT_EQ(gUltimaSesion.idllam, idllam);
+        EXPECT_EQ(gUltimaSesion.iPuertoLocal, 40002);
+    }
+    EXPECT_TRUE(EnLog("CSUPEREC[0]: CierraSesionCompleta cid=40 causa=0"));
+    EXPECT_EQ(Cuenta("hijo FinLlamada " + std::to_string(idllam) + " 0"), 0) << "the call goes on";
+    EXPECT_EQ(l.Sup().CuentaInfoSesionPorIdLlamada(idllam), 1);
 }
 
 TEST_F(SupervisorLlamadas, LineThatNeverConfirmsTheCallIsClosedByItsGuardWithItsCause) {
