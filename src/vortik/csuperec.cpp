@@ -89,7 +89,6 @@ void InfoSesion::Reinicia() {
     ucPrioridad = 0;
     Origen[0] = '\0';
     acDestino[0] = '\0';
-    poLlamadaGestor = nullptr;
 }
 
 // ---- Object ------------------------------------------------------------------------------------
@@ -578,7 +577,6 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3) aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
         iCambioColateral = 1;
     }
-    LlamadaGestor* g = nullptr;
     // A guard left armed would fire for the next owner of the record.
     CancelaTemp(&s->iTempAux);
     CancelaTemp(&s->iTempSesion);
@@ -591,12 +589,7 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         s->iTipoSesion = s->iPttId = s->iEsFoco = 0;
         s->Origen[0] = '\0';
         s->acDestino[0] = '\0';
-        if (ModoSistemaLocal == 0) {
-            g = s->poLlamadaGestor;
-            s->poLlamadaGestor = nullptr;
-        }
     }
-    delete g;
 }
 
 InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorCid(int cid) {

@@ -36,7 +36,6 @@
 class CCONFIG;
 class CPasaGus;
 class CGestorLlamada;
-class LlamadaGestor;
 class COpcionesRadio;
 class CColateral;
 class Cola;
@@ -81,7 +80,6 @@ struct InfoSesion {
     CDireccionIp oDirRemota;
     int32_t iPuertoRemoto;
     int32_t iPttId;
-    LlamadaGestor* poLlamadaGestor;
     int32_t iGestorTransferencia;
     int32_t iCidRefer;
     int32_t iTipoSesionSip;  // 0 Radio-TxRx, 1 Radio-RxOnly, 2 Coupling, 3 Radio-Idle
