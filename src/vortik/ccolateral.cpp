@@ -16,7 +16,7 @@ void Copia(char (&destino)[N], const char* origen, size_t maximo = N - 1) {
 
 CColateral::CColateral(cfgConfigRecurso* psCfg, int iRec) : iRecurso(iRec), psConfig(psCfg) {}
 
-int CColateral::DameDestino(int indice, PeticionLlamada* p) {
+int CColateral::DameDestino(int indice, DatosLlamadaGestor* p) {
     if (psConfig == nullptr || p == nullptr || superecDameConfig() == nullptr) return -1;
     cfgCerrojo c(&superecDameConfig()->tMutex);
     const cfgConfigRecurso& r = *psConfig;
@@ -29,7 +29,7 @@ int CColateral::DameDestino(int indice, PeticionLlamada* p) {
         Copia(p->NumOrigen, r.szUriLocal, 80);
         if (indice < 0 || indice > 15) return -1;
         if (indice > 3 && radio.iTipoRadio != 2 && radio.iTipoRadio != 3) return -1;
-        p->aucLibre[0] = static_cast<uint8_t>(radio.iMetodoBss & 0xFF);
+        p->aucLibre[1] = static_cast<uint8_t>(radio.iMetodoBss & 0xFF);  // the BSS-mode byte, last of the record
         const cfgEmplazamiento& e = radio.asEmplazamiento[indice / 4];
         const bool hayB = radio.iTipoRadio == 1 || radio.iTipoRadio == 3;
         const char* uri = nullptr;

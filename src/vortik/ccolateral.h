@@ -5,8 +5,9 @@
 
 #include <cstddef>
 
+#include "csuperec.h"
+
 struct cfgConfigRecurso;
-struct PeticionLlamada;
 
 class CColateral {
 public:
@@ -16,7 +17,7 @@ public:
     CColateral(cfgConfigRecurso* psConfig, int iRecurso);
     // Target indice (emplacement x 4 + 0 TxA, 1 TxB, 2 RxA, 3 RxB): 0 with the record filled, -1
     // when it names no usable target.
-    int DameDestino(int iIndice, PeticionLlamada* psPeticion);
+    int DameDestino(int iIndice, DatosLlamadaGestor* psPeticion);
     // 1 when the resource has a usable collateral configuration.
     int EsValido();
     int HayClimax();

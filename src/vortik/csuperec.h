@@ -29,9 +29,14 @@
 #include "cfg/cfgpasarela.h"
 #include "sip/ctablapttid.h"
 #include "sip/crecursosip.h"
+#include "sip/cgestorllamada.h"
 #include "sip/datoseventosip.h"
 #include "comun/tablacontadores.h"
 #include "ipc/mensajescola.h"
+
+// The call record the supervisors hand the bridge and the call manager (the 576-byte record of
+// an outgoing call), by the name the call manager gives it.
+using DatosLlamadaGestor = PeticionLlamada;
 
 class CCONFIG;
 class CPasaGus;
@@ -39,7 +44,6 @@ class CGestorLlamada;
 class COpcionesRadio;
 class CColateral;
 class Cola;
-struct PeticionLlamada;
 
 // The live configuration read by the supervisors and the DSP service supervisor.
 void superecFijaConfig(CCONFIG* poCfg);
@@ -395,7 +399,7 @@ private:
     int EnviaLlamadaSaliente(const DatosLlamada* psDatos, InfoSesion* psInfo);
     // Places a call towards SIP for the record (direct mode straight, routing mode through the
     // call manager) and arms its first-answer guard; the SIP call id, or negative.
-    int ColocaLlamada(PeticionLlamada* psPeticion, InfoSesion* psInfo, int idllam);
+    int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam);
     // Payload override and payload type of a session record by the media direction word.
     static void PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* psDir);
     int EnviaFinSesion(int32_t idsesion);

@@ -65,7 +65,7 @@ DatosColateral LeeDatos(const cfgConfigRecurso* r) {
 int CSupervisorRecurso::IniciaLlamadaColateral(int idllam, int iIndice, int iReposo) {
     const int n = iMiNumRecurso;
     const DatosColateral d = LeeDatos(psConfig);
-    PeticionLlamada pl;
+    DatosLlamadaGestor pl;
     std::memset(&pl, 0, sizeof pl);
     char destino[81] = {};
     char idUsuario[81] = {};

@@ -84,7 +84,7 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
     Copia(s->Origen, origen);
     Copia(s->acDestino, destino);
     s->ucPrioridad = psDatos->ucPrioridad;
-    PeticionLlamada pl;
+    DatosLlamadaGestor pl;
     std::memset(&pl, 0, sizeof pl);
     Copia(pl.NumOrigen, origen, 80);
     Copia(pl.NumDestino, destino, 80);

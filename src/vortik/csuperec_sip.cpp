@@ -163,7 +163,7 @@ int CSupervisorRecurso::EnviaFinLlamada(int32_t idllam, int32_t iCausa) {
     return canal ? canal->EnviaFinLlamadaCausa(idllam, iCausa) : -1;
 }
 
-int CSupervisorRecurso::ColocaLlamada(PeticionLlamada* pl, InfoSesion* s, int idllam) {
+int CSupervisorRecurso::ColocaLlamada(DatosLlamadaGestor* pl, InfoSesion* s, int idllam) {
     int puerto = -1;
     // The answer events look the call up under the same lock.
     cfgCerrojo l(&tMutexSesion);
@@ -621,7 +621,7 @@ void CSupervisorRecurso::Traplic_Refer(DatosEventoSip* e) {
     }
     if (e->acReferTo[0] == '\0') return;
     const Identidad id = DameIdentidad();
-    PeticionLlamada pl;
+    DatosLlamadaGestor pl;
     std::memset(&pl, 0, sizeof pl);
     Copia(pl.UsuOrigen, id.acNombre, 64);
     Copia(pl.NumOrigen, e->acRemoto, 80);

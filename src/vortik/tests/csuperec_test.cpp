@@ -95,7 +95,7 @@ public:
     int AceptaLlamadaConModo(int, int cid, int p, int ptt) override {
         return Anota("AceptaLlamadaConModo " + std::to_string(cid) + " " + std::to_string(p) + " " + std::to_string(ptt)), 0;
     }
-    int LanzaLlamadaSip(int, PeticionLlamada* p, int* puerto) override {
+    int LanzaLlamadaSip(int, DatosLlamadaGestor* p, int* puerto) override {
         Anota(std::string("LanzaLlamadaSip ") + p->NumDestino);
         *puerto = 41000;
         return iSiguienteCid++;
@@ -112,7 +112,7 @@ public:
 // Routing mode's call manager: each call gets the next SIP id, or fails when told to.
 class CGestorPrueba : public CGestorLlamada {
 public:
-    int EncaminaLlamada(int, PeticionLlamada* p, int* puerto) override {
+    int EncaminaLlamada(int, DatosLlamadaGestor* p, int* puerto) override {
         // Routing-mode collateral calls name their target by user id.
         Anota(std::string("EncaminaLlamada ") + (p->NumDestino[0] ? p->NumDestino : p->UsuDestino));
         if (bFalla) return -1;
