@@ -738,6 +738,55 @@ TEST_F(SupervisorLlamadas, EmplacementStatesArePublishedWhenTheyChange) {
     EXPECT_EQ(CuentaEmpiezan("N09 "), 1) << "only the changed emplacement";
 }
 
+TEST_F(SupervisorLlamadas, StandbyEquipmentSessionGoesIdleAndAPendingLoopTestIsSentWithItsGuard) {
+    Linea l = Recurso(5, TIPOIF_RADIO, 3);
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        cfgConfigRecurso& r = oConfigPasarela.asRecursos[5];
+        r.size_aListaEnlacesExternos = 2;
+        std::snprintf(r.aListaEnlacesExternos[0], 65, "EQ-A");
+        std::snprintf(r.aListaEnlacesExternos[1], 65, "EQ-B");
+    }
+    l.Prepara();
+    // Equipment B of emplacement 0 TX holds an active session while A is the active one.
+    InfoSesion* s;
+    {
+        cfgCerrojo c(&l.Sup().tMutexSesion);
+        s = l.Sup().AsignaInfoSesion();
+    }
+    s->idllam = -2;
+    std::snprintf(s->acDestino, sizeof s->acDestino, "EQ-B");
+    s->idsesion = 10002;
+    s->iIndiceColateral = 1;
+    s->iReposo = 0;
+    s->cid = 900;
+    gGestor.iSiguienteCid = 910;
+    l.Sup().SupervisaColateralDatRadPP(-2);
+    EXPECT_EQ(Cuenta("EncaminaLlamada EQ-A"), 1) << "the missing target is called";
+    EXPECT_EQ(Cuenta("EncaminaLlamada EQ-B"), 0) << "the existing one is kept";
+    EXPECT_EQ(CuentaEmpiezan("hijo ModificaSesion "), 0) << "B stays active while A has no session";
+    // A's session is up: B goes idle (the session type change fails without SIP, the resource
+    // process is told all the same).
+    InfoSesion* a = l.Sup().BuscaInfoSesionPorColateral(0);
+    ASSERT_NE(a, nullptr);
+    a->idsesion = 10004;
+    l.Sup().SupervisaColateralDatRadPP(-2);
+    ASSERT_TRUE(EsperaEmpieza("hijo ModificaSesion 10002 "));
+    EXPECT_EQ(Cuenta("hijo ModificaSesion 10002 0 0 1"), 1) << "told to go idle";
+    EXPECT_EQ(CuentaEmpiezan("hijo ModificaSesion 10004 "), 0);
+
+    // Maintenance with a loop test pending: the next pass sends it and arms its 16 s guard.
+    l.Sup().TomaModoRadio(1);
+    l.Sup().ActivaBucleRadio(2, 1);
+    l.Sup().SupervisaColateralDatRadPP(-2);
+    ASSERT_TRUE(Espera("hijo Debug 15 33"));
+    EXPECT_EQ(l.Sup().iBuclePendiente, 0);
+    EXPECT_NE(l.Sup().iTempBucle, -1);
+    gpTemporizador->Avanza(161);
+    EXPECT_EQ(l.Sup().iTempBucle, -1);
+    EXPECT_EQ(l.Sup().iTipoBucle, 0) << "the answer never came: the loop test is over";
+}
+
 TEST_F(SupervisorLlamadas, TrunkRangesHoldBothBoundsAndOtherLinesHaveNone) {
     Linea l = Recurso(14, TIPOIF_ATSR2, -1, false);
     {
