@@ -12,6 +12,13 @@ public:
     void EvtHijoMatado(int iRecurso) override;
     int DamePidDsp() override;
     void EvtFinSesionRadio(const char* szNombre, const char* szUri, int iReposo) override;
+    void EvtSesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) override;
+    void EvtSupervisionOptions(int iRecurso, int iValor, const char* szUri) override;
+    void EvtPublicaEmplazamiento(int iRecurso, const char* szNombre, int iEmplazamiento, const int aiEstados[4],
+                                 int iActivoTx, int iActivoRx) override;
+    void EvtPublicaSesiones(int iRecurso, const char* szNombre, const SesionPublicada asSesiones[4]) override;
+    void EvtPublicaEstado(int iRecurso, const char* szNombre, int iEstado, int iSesion, int iSupervision,
+                          const char* szUri) override;
 };
 
 extern CEventosSuperec oEventosSuperec;

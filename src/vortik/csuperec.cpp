@@ -102,7 +102,7 @@ CSupervisorRecurso::CSupervisorRecurso()
       iCambioColateral(0), aiCambioEmplazamiento{}, iPresenciaModulo(-1), iTipoIfAnterior(-1),
       iColateralCfgA(0), iColateralCfgB(0), iCambioCfgColateral(0), poContadores(new TablaContadores),
       poCanalHijo(), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
-      iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), acListaPttId{}, iSlicOk(0),
+      iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
       uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0) {
     for (auto& s : asInfoSesion) s.Reinicia();
     CreaContadores(poContadores, NUM_CONTADORES);
@@ -182,9 +182,10 @@ void CSupervisorRecurso::CargaEqActivo() {
     {
         cfgCerrojo c(&gpoCfg->tMutex);
         tipoIf = psConfig->iTipoIf;
-        tipoRadio = psConfig->uParam.radio.iTipoRadio;
+        // The type part is a union: its radio words mean something on radio records only.
+        tipoRadio = tipoIf == TIPOIF_RADIO ? psConfig->uParam.radio.iTipoRadio : -1;
     }
-    if (tipoIf != TIPOIF_RADIO || (tipoRadio != 1 && tipoRadio != 3)) return;
+    if (tipoRadio != 1 && tipoRadio != 3) return;
     for (int e = 0; e < 3; ++e) {
         int tx = oCgest.LeeActivoTx(iMiNumRecurso, e);
         int rx = oCgest.LeeActivoRx(iMiNumRecurso, e);
@@ -210,7 +211,7 @@ int CSupervisorRecurso::ArrancaRecurso() {
     }
     poOpcionesRadio->Lee();
     oTablaPttId.FijaTamano(poOpcionesRadio->DameMaxSessions());
-    if (poColateral == nullptr) poColateral = new CColateral(this);
+    if (poColateral == nullptr) poColateral = new CColateral(psConfig, iMiNumRecurso);
     CargaEqActivo();
     // Remembered so that a later change of type restarts the child with the new program.
     iTipoIfAnterior = tipoIf;
@@ -235,20 +236,28 @@ int CSupervisorRecurso::ReconfiguraRecurso() {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] ReconfiguraRecurso", iMiNumRecurso);
     iReconfigurar = 1;
     CargaEqActivo();
-    cfgCerrojo c(&gpoCfg->tMutex);
-    int tipoIf = psConfig->iTipoIf;
-    if (iTipoIfAnterior != -1 && iTipoIfAnterior != tipoIf) {
-        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: cambio de tipo de interfaz %d -> %d", iMiNumRecurso, iTipoIfAnterior,
-                  tipoIf);
-        iHijoMuerto = 1;
+    bool restringida = false;
+    {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        int tipoIf = psConfig->iTipoIf;
+        if (iTipoIfAnterior != -1 && iTipoIfAnterior != tipoIf) {
+            NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: cambio de tipo de interfaz %d -> %d", iMiNumRecurso, iTipoIfAnterior,
+                      tipoIf);
+            iHijoMuerto = 1;
+        }
+        iTipoIfAnterior = tipoIf;
+        if (tipoIf == TIPOIF_RADIO) {
+            const cfgParamRadio& r = psConfig->uParam.radio;
+            if (r.iTipoRadio == 2 || r.iTipoRadio == 3)
+                iCambioCfgColateral = (r.iClimaxDelay != iColateralCfgA || r.iMetodoBss != iColateralCfgB) ? 1 : 0;
+            restringida = r.iTipoRadio >= 4 && r.iTipoRadio <= 6 && psConfig->iRestriccion != 0;
+        }
+        GuardaCfgColateral();
     }
-    iTipoIfAnterior = tipoIf;
-    if (tipoIf == TIPOIF_RADIO) {
-        const cfgParamRadio& r = psConfig->uParam.radio;
-        if (r.iTipoRadio == 2 || r.iTipoRadio == 3)
-            iCambioCfgColateral = (r.iClimaxDelay != iColateralCfgA || r.iMetodoBss != iColateralCfgB) ? 1 : 0;
-    }
-    GuardaCfgColateral();
+    // Sessions of callers the new restriction lists refuse end now.
+    if (restringida)
+        for (auto& ses : asInfoSesion)
+            if (ses.idsesion >= 0 && ses.cid >= 0 && CompruebaListaUri(ses.Origen) != 0) CierraSesionCompleta(&ses, 214);
     return 0;
 }
 
@@ -342,8 +351,14 @@ void CSupervisorRecurso::Supervisor() {
             } else if (iReconfigurar == 1) {
                 ConfiguraHijo();
             } else {
-                if (ModoSistemaLocal == 1 && c[C_MODO1] == 0) c[C_MODO1] = 5 * US_SEGUNDO;
-                if (c[C_PUBLICA] == 0) c[C_PUBLICA] = US_SEGUNDO;
+                if (ModoSistemaLocal == 1 && c[C_MODO1] == 0) {
+                    c[C_MODO1] = 5 * US_SEGUNDO;
+                    SupervisaColateralTipo();
+                }
+                if (c[C_PUBLICA] == 0) {
+                    c[C_PUBLICA] = US_SEGUNDO;
+                    PublicaColaterales();
+                }
                 int superv = 0;
                 {
                     cfgCerrojo cc(&gpoCfg->tMutex);
@@ -356,6 +371,7 @@ void CSupervisorRecurso::Supervisor() {
                         t = psConfig->sColateral.itm_superv_options;
                     }
                     c[C_OPTIONS] = static_cast<uint32_t>(t > 0 ? t : 5) * US_SEGUNDO;
+                    EnviaOptionsColateral();
                 }
             }
         }
@@ -551,6 +567,8 @@ InfoSesion* CSupervisorRecurso::AsignaInfoSesion() {
 
 void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     if (s == nullptr) return;
+    // Whatever ends a radio session, its PTT id goes back (once: the id is cleared).
+    LiberaPttIdSesion(s);
     if (s->iPuertoLocal != -1 && poMiPasaGus) poMiPasaGus->DevuelveLocalPort(iIdUsuarioSip, s->cid, s->iPuertoLocal);
     if (ModoSistemaLocal == 0 && s->cid != -1 && poGestorLlamada)
         poGestorLlamada->FinEncaminaLlamada(iIdUsuarioSip, s->cid);
@@ -559,16 +577,19 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3) aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
         iCambioColateral = 1;
     }
-    int32_t aux = s->iTempAux;
+    // A guard left armed would fire for the next owner of the record.
+    CancelaTemp(&s->iTempAux);
+    CancelaTemp(&s->iTempSesion);
+    CancelaTemp(&s->iTempLlamada);
     {
         cfgCerrojo l(&tMutexSesion);
-        s->cid = s->idsesion = s->idllam = s->iPuertoLocal = s->iTempAux = -1;
+        s->cid = s->idsesion = s->idllam = s->iPuertoLocal = -1;
         s->iGestorTransferencia = s->iCidRefer = s->iIndiceColateral = s->iReposo = s->iTipoSesionSip = -1;
         s->iSesionPedida = s->iLlamadaPedida = s->iPreemption = 0;
+        s->iTipoSesion = s->iPttId = s->iEsFoco = 0;
         s->Origen[0] = '\0';
         s->acDestino[0] = '\0';
     }
-    if (aux != -1 && poTemporizador) poTemporizador->Cancela(aux);
 }
 
 InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorCid(int cid) {
@@ -637,104 +658,17 @@ int CSupervisorRecurso::CuentaInfoSesionesOcupadas() {
 
 void CSupervisorRecurso::LiberaPttIdSesion(InfoSesion* s) {
     if (s == nullptr || (s->iTipoSesion & 0xF0) != 0x10 || s->iPttId <= 0) return;
-    if (oTablaPttId.BorraId(s->iPttId) < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Error liberando PTT-id", iMiNumRecurso);
+    int r;
+    {
+        cfgCerrojo l(&tMutexSesion);
+        r = oTablaPttId.BorraId(s->iPttId);
+    }
+    // Freed once: a second release of the same record finds no id to give back.
+    s->iPttId = 0;
+    if (r < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Error liberando PTT-id", iMiNumRecurso);
     if (poMiPasaGus) poMiPasaGus->NotificaKeyIn(iIdUsuarioSip);
 }
 
-// Ends the session towards the child and the SIP side, then frees the record.
-void CSupervisorRecurso::CierraSesionCompleta(InfoSesion* s, int iCausa) {
-    if (s == nullptr) return;
-    if (s->idsesion >= 0) {
-        if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaFinSesion(s->idsesion);
-    }
-    if (s->cid >= 0 && poMiPasaGus && iIdUsuarioSip >= 0) {
-        if (iCausa == 0)
-            poMiPasaGus->FinalizaSesion(iIdUsuarioSip, s->cid);
-        else
-            poMiPasaGus->CierraSesion(iIdUsuarioSip, s->cid, iCausa);
-    }
-    LiberaInfoSesion(s);
-}
-
-// ---- Child events ------------------------------------------------------------------------------
-
-void CSupervisorRecurso::EvtReset() { NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:CSupervisorRecurso::EvtReset", iMiNumRecurso); }
-
-void CSupervisorRecurso::EvtSinConfig() {
-    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:CSupervisorRecurso::EvtSinConfig", iMiNumRecurso);
-    iReconfigurar = 1;
-}
-
-// Calls and sessions of the line need the SIP side; without it the child's call events are
-// answered so that the line does not wait: an offered call is refused, the rest is logged.
-void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
-    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtFinSesion %d %d", iMiNumRecurso, idsesion, iValor);
-    InfoSesion* s = BuscaInfoSesionPorIdSesion(idsesion);
-    if (s) LiberaInfoSesion(s);
-}
-void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada*) {
-    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtLlamadaEntrante %d sin SIP", iMiNumRecurso, idllam);
-    if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaRechazaLlamada(idllam, 41);
-}
-void CSupervisorRecurso::EvtRinging(int idllam, int iMotivo) {
-    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtRinging %d %d", iMiNumRecurso, idllam, iMotivo);
-}
-void CSupervisorRecurso::EvtAceptaLlamada(int idllam) {
-    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtAceptaLlamada %d", iMiNumRecurso, idllam);
-}
-void CSupervisorRecurso::EvtRechazaLlamada(int idllam, int iMotivo) {
-    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtRechazaLlamada %d %d", iMiNumRecurso, idllam, iMotivo);
-}
-void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
-    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtFinLlamada %d %d", iMiNumRecurso, idllam, iCausa);
-}
-void CSupervisorRecurso::EvtConversacionInterrumpida(int idllam) {
-    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtConversacionInterrumpida %d", iMiNumRecurso, idllam);
-}
-void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultado) {
-    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtDiagnostico %d %d %d", iMiNumRecurso, ucCodigo, iId, iResultado);
-}
-void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado*) {}
-void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) {
-    NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: EvtInfoLlamada %d %d %d", iMiNumRecurso, idllam, iMotivo, idllamAux);
-}
-
-// ---- SIP events: none arrive without the SIP user agent ----------------------------------------
-
-void CSupervisorRecurso::Traplic_Respuesta_for_Options() {}
-void CSupervisorRecurso::Traplic_Call_Proceeding(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Ringing(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Released(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Request_Failure(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Global_Failure(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Server_Failure(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Invite(DatosEventoSip* s) {
-    if (s && poMiPasaGus) poMiPasaGus->RechazaLlamada(iIdUsuarioSip, s->cid, 201);
-}
-void CSupervisorRecurso::Traplic_Replaces(int, DatosEventoSip* s) {
-    if (s && poMiPasaGus) poMiPasaGus->RechazaLlamada(iIdUsuarioSip, s->cid, 201);
-}
-void CSupervisorRecurso::Traplic_Update(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Closed(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_ACK(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Info(DatosEventoSip*, const char*) {}
-void CSupervisorRecurso::Traplic_InfoIntrusionInProgress(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_InfoIntrusionIsEfective(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_InfoEndofIntrusion(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_InfoIntrusionInminente(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Redirect(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Reinvite(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Notify(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Call_No_Answer(DatosEventoSip*) {}
-void CSupervisorRecurso::Traplic_Refer(DatosEventoSip*) {}
-int32_t CSupervisorRecurso::Traplic_Options() { return 0; }
-void CSupervisorRecurso::Abortallamada(int cid) {
-    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Abortallamada( %d )", iMiNumRecurso, cid);
-}
-int32_t CSupervisorRecurso::DameParamRadio() { return -1; }
-int CSupervisorRecurso::EnRangosOperador(const char*) { return -1; }
-int CSupervisorRecurso::EnRangosPrivilegiados(const char*) { return -1; }
 
 // ---- Maintenance operations --------------------------------------------------------------------
 
@@ -772,7 +706,7 @@ void CSupervisorRecurso::TomaNivelConsola(int iNivel) {
 
 void CSupervisorRecurso::TomaCalidadNtp(uint32_t uiCalidad) {
     uiCalidadNtp = uiCalidad;
-    if (psConfig && psConfig->iTipoIf == TIPOIF_RADIO) EnviaCodigoDebug(17, static_cast<uint8_t>(uiCalidad & 0xFF));
+    if (psConfig && DameIdentidad().iTipoIf == TIPOIF_RADIO) EnviaCodigoDebug(17, static_cast<uint8_t>(uiCalidad & 0xFF));
 }
 
 void CSupervisorRecurso::PasoaReserva() {
@@ -793,7 +727,16 @@ void CSupervisorRecurso::PasoaPrincipal() {
 
 void CSupervisorRecurso::RefrescaEstado() {
     EnviaCodigoDebug(16, 1);
-    iCambioColateral = 1;
+    int tipoIf = -1, tipoRadio = -1;
+    if (psConfig && gpoCfg) {
+        cfgCerrojo c(&gpoCfg->tMutex);
+        tipoIf = psConfig->iTipoIf;
+        if (tipoIf == TIPOIF_RADIO) tipoRadio = psConfig->uParam.radio.iTipoRadio;
+    }
+    if (tipoIf == TIPOIF_RADIO && tipoRadio < 4)
+        MarcaCambioEmplazamiento(17);
+    else
+        iCambioColateral = 1;
 }
 
 void CSupervisorRecurso::SupervisaSlic() {
@@ -880,9 +823,9 @@ int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
     if (tipoIf != TIPOIF_RADIO) {
         if (!anade(0, "   Estado Colateral = %i\n", iEstadoColateral)) return total;
     } else {
-        const char* lista = DameListaPttId();
-        if (!anade(static_cast<int>(std::strlen(lista ? lista : "")) + 20, "    Lista PTT-IDs:\n%s\n", lista ? lista : ""))
-            return total;
+        char lista[LON_LISTA_PTT_ID];
+        if (DameListaPttId(lista, sizeof lista) < 0) lista[0] = '\0';
+        if (!anade(static_cast<int>(std::strlen(lista)) + 20, "    Lista PTT-IDs:\n%s\n", lista)) return total;
     }
     for (const auto& ses : asInfoSesion) {
         if (ses.idsesion == -1) continue;
@@ -923,10 +866,11 @@ void CSupervisorRecurso::PintaInfoConsola() {
         TcpCons::Printf("\nEstado Colateral = %i\n", iEstadoColateral);
         TcpCons::Printf("---------------------------\n");
     } else {
-        const char* lista = DameListaPttId();
+        char lista[LON_LISTA_PTT_ID];
+        if (DameListaPttId(lista, sizeof lista) < 0) lista[0] = '\0';
         TcpCons::Printf("---------------------------\nTotal de suscripciones a WG67 KEY-IN event package: %d\n",
                         poMiPasaGus ? poMiPasaGus->NumSuscriptores(iIdUsuarioSip) : 0);
-        TcpCons::Printf("Lista PTT-IDs:\n%s\n---------------------------\n", lista ? lista : "");
+        TcpCons::Printf("Lista PTT-IDs:\n%s\n---------------------------\n", lista);
     }
     TcpCons::Printf("---------------------------\nInfo local de sesiones:\n");
     for (const auto& ses : asInfoSesion)
@@ -936,24 +880,36 @@ void CSupervisorRecurso::PintaInfoConsola() {
     if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaPintaEstadisticas();
 }
 
+void CSupervisorRecurso::Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
+    Eventos().EvtSesionRadioActiva(szNombre, szUri, iReposo);
+}
+
+CSupervisorRecurso::CEventos& CSupervisorRecurso::Sumidero() { return Eventos(); }
+
+void CSupervisorRecurso::Eventos_SupervisionOptions(int iValor, const char* szUri) {
+    Eventos().EvtSupervisionOptions(iMiNumRecurso, iValor, szUri);
+}
+
 std::shared_ptr<Cola> CSupervisorRecurso::CanalHijo() {
     cfgCerrojo l(&tMutexGlobal);
     return poCanalHijo;
 }
 
-const char* CSupervisorRecurso::DameListaPttId() {
-    if (iHijoConfigurado != 1 || psConfig == nullptr || psConfig->iTipoIf != TIPOIF_RADIO) return nullptr;
-    acListaPttId[0] = '\0';
-    oTablaPttId.Vuelca(acListaPttId);
-    if (acListaPttId[0] == '\0') std::strcpy(acListaPttId, "\r\n");
-    return acListaPttId;
+int CSupervisorRecurso::VuelcaPttId(char* szLista, size_t uiTam) {
+    // Vuelca writes at most 15 lines of an id and a 64-character URI.
+    char ac[CTablaPttId::MAX_PTT_ID * (CTablaPttId::LON_URI + 8) + 4] = {};
+    {
+        cfgCerrojo l(&tMutexSesion);
+        oTablaPttId.Vuelca(ac);
+    }
+    if (ac[0] == '\0') std::strcpy(ac, "\r\n");
+    size_t n = std::strlen(ac);
+    if (szLista == nullptr || n >= uiTam) return -1;
+    std::memcpy(szLista, ac, n + 1);
+    return static_cast<int>(n);
 }
 
 int CSupervisorRecurso::DameListaPttId(char* szLista, size_t uiTam) {
-    const char* lista = DameListaPttId();
-    if (lista == nullptr || szLista == nullptr) return -1;
-    size_t n = std::strlen(lista);
-    if (n >= uiTam) return -1;
-    std::memcpy(szLista, lista, n + 1);
-    return static_cast<int>(n);
+    if (iHijoConfigurado != 1 || psConfig == nullptr || DameIdentidad().iTipoIf != TIPOIF_RADIO) return -1;
+    return VuelcaPttId(szLista, uiTam);
 }

@@ -29,8 +29,13 @@
 #include "cfg/cfgpasarela.h"
 #include "sip/ctablapttid.h"
 #include "sip/crecursosip.h"
+#include "sip/cgestorllamada.h"
 #include "sip/datoseventosip.h"
 #include "comun/tablacontadores.h"
+#include "ipc/mensajescola.h"
+
+// The call record the supervisors hand the bridge and the call manager (the 576-byte record of
+// an outgoing call), by the name the call manager gives it.
 
 class CCONFIG;
 class CPasaGus;
@@ -38,8 +43,6 @@ class CGestorLlamada;
 class COpcionesRadio;
 class CColateral;
 class Cola;
-struct DatosLlamada;
-struct NotificacionEstado;
 
 // The live configuration read by the supervisors and the DSP service supervisor.
 void superecFijaConfig(CCONFIG* poCfg);
@@ -106,6 +109,37 @@ public:
             (void)szUri;
             (void)iReposo;
         }
+        // A session of a radio resource was answered (SNMP event record 2101, value 255).
+        virtual void EvtSesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
+            (void)szNombre;
+            (void)szUri;
+            (void)iReposo;
+        }
+        // Publication of the collateral states to the SNMP agent: an emplacement of a local
+        // radio (states of TX A, RX A, TX B, RX B; active equipment 1 A, 2 B), the sessions of
+        // a remote radio, the state of any other resource.
+        virtual void EvtPublicaEmplazamiento(int iRecurso, const char* szNombre, int iEmplazamiento,
+                                             const int aiEstados[4], int iActivoTx, int iActivoRx) {
+            (void)iRecurso, (void)szNombre, (void)iEmplazamiento, (void)aiEstados, (void)iActivoTx, (void)iActivoRx;
+        }
+        struct SesionPublicada {
+            int iActivo;  // 1 active, 0 idle, 9 unused
+            int iPrioridad;
+            char acUri[81];
+        };
+        virtual void EvtPublicaSesiones(int iRecurso, const char* szNombre, const SesionPublicada asSesiones[4]) {
+            (void)iRecurso, (void)szNombre, (void)asSesiones;
+        }
+        virtual void EvtPublicaEstado(int iRecurso, const char* szNombre, int iEstado, int iSesion, int iSupervision,
+                                      const char* szUri) {
+            (void)iRecurso, (void)szNombre, (void)iEstado, (void)iSesion, (void)iSupervision, (void)szUri;
+        }
+        // The OPTIONS supervision of the collateral peer went up (255) or down (0).
+        virtual void EvtSupervisionOptions(int iRecurso, int iValor, const char* szUri) {
+            (void)iRecurso;
+            (void)iValor;
+            (void)szUri;
+        }
 
     protected:
         ~CEventos() = default;
@@ -145,6 +179,66 @@ public:
     void Traplic_Call_No_Answer(DatosEventoSip* psSesion) override;
     void Traplic_Refer(DatosEventoSip* psSesion) override;
     int32_t Traplic_Options() override;
+
+    // What a SIP failure status means for the line (motivo of EvtRechazaLlamada) and for the
+    // call manager (progression code): the generic map and the Q.850 map of QSIG lines.
+    struct CausaFallo {
+        int32_t iMotivo;
+        int32_t iProgresion;
+    };
+    static CausaFallo CausaFalloSip(int iEstadoSip);
+    static CausaFallo CausaFalloSipQsig(int iEstadoSip);
+    // 0 when the call manager took the failed leg on, else -1.
+    int Tr_Fallo_Llamada(InfoSesion* psInfo, int iEstadoSip);
+    // End a session towards the resource process only.
+    void Funcion_LimpiaSesion(InfoSesion* psInfo);
+    void LimpiaSesionPorCid(int cid);
+    InfoSesion* BuscaCid(int cid);
+    // Guard expiries (timer thread): codes 0-3 of the SIP side and the loop test.
+    void VenceTemp_Respuesta(int iCodigo, int cid);
+    void VenceTemp_Preemption();
+    void IntentaLLamadaEsperaPreemption();
+    // Incoming calls by path: radio and data (iTipo 16 radio, 32 data) or a line.
+    void TrataInviteRadio(DatosEventoSip* psSesion, int iTipo);
+    void TrataInviteGeneral(DatosEventoSip* psSesion);
+    // 0 allowed, -1 refused.
+    int CompruebaListaUri(const char* szUri);
+    int CompruebaOrigenRemoto(const char* szUri);
+
+    // Collateral calls and supervision. idllam: the line call served, -2 radio or data
+    // collateral sessions, -3 a BL resource's; markers, never call ids.
+    int IniciaLlamadaColateral(int idllam, int iIndice, int iReposo);
+    void SupervisaColateralDatRadPP(int idllam);
+    void SupervisaColateralTipo();
+    void EnviaOptionsColateral();
+    void EnviaEstadoColateral();
+    void TomaModoRadio(int iModo);
+    void ActivaBucleRadio(int iTipo, int iEmplazamiento);
+    // Switch-over order: 0 done, -1 bad arguments, -2 the target has no session.
+    int FijaEquipoActivo(int iEmplazamiento, int iSentido, int iEquipo);
+    bool EquipoActivo(int iIndice);
+    int EstadoParejaReposo(int iIndice);
+    bool EsEquipoActivo(int iIndice);
+    void FijaEquipoActivoColateral(int iIndice);
+    int DameEstadoEmplazamiento(int iEmplazamiento, int* piTxA, int* piRxA, int* piTxB, int* piRxB);
+    void MarcaCambioEmplazamiento(int iIndice);
+    int HaySesiones();
+    // Every second while running: publishes what changed of the collateral states.
+    void PublicaColaterales();
+    void PublicaEmplazamiento(int iEmplazamiento);
+    void PublicaSesiones();
+    void PublicaEstadoRadio();
+    // Copies into the caller's buffers: 0, or -1.
+    int DameIdUsuario(char* szSalida, size_t uiTam, int iIndice);
+    int DameUriPropia(char* szSalida, size_t uiTam, const char* szNumero);
+    static int MapeaValorLlamada(int iValor);
+    // State byte of the resource's last state record from its process (10: not available).
+    int DameEstadoRecurso() const { return sEstadoRecurso.ucEstado; }
+    // Guard timers: the slot of the armed guard, or -1; the callback gets the supervisor, the
+    // code and the id. CancelaTemp frees the slot word before it cancels, so a slot is never
+    // cancelled twice nor after it fired.
+    int ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId);
+    static void CancelaTemp(int32_t* piSlot);
 
     // 0, or -1: already initialised, no bridge, no call manager in routing mode, resource out
     // of 0-15, no configuration (superecFijaConfig), thread not created.
@@ -205,7 +299,6 @@ public:
     // Text dump for the sessions file; returns the length written.
     int PintaInfo(char* szBuf, int iTam);
     void PintaInfoConsola();
-    const char* DameListaPttId();
     int DameListaPttId(char* szLista, size_t uiTam) override;
     void Abortallamada(int cid) override;
     int32_t DameParamRadio() override;
@@ -269,8 +362,8 @@ public:
     std::atomic<int32_t> iReconfigurar;
     int32_t iReconfigurarColaterales;
     uint32_t uiInfoSlot;
-    char acListaPttId[LON_LISTA_PTT_ID];
     int32_t iSlicOk;
+    NotificacionEstado sEstadoRecurso;  // last state record of the process; zero until one comes
 
 private:
     // Name, FID and interface type of the record, copied under the configuration mutex.
@@ -291,6 +384,28 @@ private:
     void CargaEqActivo();
     void GuardaCfgColateral();
     void Espera(uint32_t uiMicrosegundos);
+    void Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo);
+    void Eventos_SupervisionOptions(int iValor, const char* szUri);
+    CEventos& Sumidero();
+    static uintptr_t sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t a3);
+    // The session record of an InfoSesion's call words, ports and address.
+    void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir);
+    // Sends on the child channel; -1 (logged by the caller) without one.
+    // The new session's id goes into the record, and its confirmation guard is armed, under
+    // tMutexSesion: the resource process may confirm before the send returns, and the
+    // confirmation's look-up takes the same lock.
+    int EnviaNuevaSesion(const DireccionSesion* psDir, InfoSesion* psInfo);
+    int EnviaLlamadaSaliente(const DatosLlamada* psDatos, InfoSesion* psInfo);
+    // Places a call towards SIP for the record (direct mode straight, routing mode through the
+    // call manager) and arms its first-answer guard; the SIP call id, or negative.
+    int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam);
+    // Payload override and payload type of a session record by the media direction word.
+    static void PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* psDir);
+    int EnviaFinSesion(int32_t idsesion);
+    int EnviaFinLlamada(int32_t idllam, int32_t iCausa);
+    void CierraSip(int cid, int iCausa);
+    // Text of the PTT-id table, under tMutexSesion; its length.
+    int VuelcaPttId(char* szLista, size_t uiTam);
 
     uint32_t uiTicksCanal;  // channel ticks of the thread's life (watch starts at the sixth)
     std::atomic<uint32_t> uiPasadas;

@@ -32,23 +32,14 @@ char gacDirPareja[80];
 std::atomic<bool> gbClienteArrancado{false};
 
 int ConmutaSupervisor(int n, int e, int iSentido, int iEquipo) {
-    if (n < 0 || n >= CFG_NUM_RECURSOS || e < 0 || e >= 3 || iSentido < 0 || iSentido >= 2 ||
-        (iEquipo != 0 && iEquipo != 1))
-        return -1;
-    CSupervisorRecurso& s = aoSupervisorRecurso[n];
-    s.aucEqActivoTXRX[2 * e + iSentido] = static_cast<uint8_t>(iEquipo);
-    s.aiCambioEmplazamiento[e] = 1;
-    return 0;
+    if (n < 0 || n >= CFG_NUM_RECURSOS) return -1;
+    return aoSupervisorRecurso[n].FijaEquipoActivo(e, iSentido, iEquipo);
 }
-void ModoRadioNoDisponible(int n, int iModo) {
-    NLOG::Log(NLOG::ERROR, "EvtRxMant: modo radio %i no disponible en recurso %i", iModo, n);
-}
-void BucleNoDisponible(int n, int iTipo, int e) {
-    NLOG::Log(NLOG::ERROR, "EvtRxMant: bucle %i/%i no disponible en recurso %i", iTipo, e, n);
-}
+void ModoRadioSupervisor(int n, int iModo) { aoSupervisorRecurso[n].TomaModoRadio(iModo); }
+void BucleSupervisor(int n, int iTipo, int e) { aoSupervisorRecurso[n].ActivaBucleRadio(iTipo, e); }
 std::atomic<int (*)(int, int, int, int)> gfConmuta{ConmutaSupervisor};
-std::atomic<void (*)(int, int)> gfModoRadio{ModoRadioNoDisponible};
-std::atomic<void (*)(int, int, int)> gfBucleRadio{BucleNoDisponible};
+std::atomic<void (*)(int, int)> gfModoRadio{ModoRadioSupervisor};
+std::atomic<void (*)(int, int, int)> gfBucleRadio{BucleSupervisor};
 
 // Formats into a 1,024-byte record (cut, never overrun) and sends it.
 int Envia(const char* szFormato, ...) __attribute__((format(printf, 1, 2)));
@@ -186,8 +177,8 @@ void TrataBucle(const char* szArgs) {
 void mantFijaOperaciones(const OperacionesMant* psOps) {
     if (psOps == nullptr) {
         gfConmuta = ConmutaSupervisor;
-        gfModoRadio = ModoRadioNoDisponible;
-        gfBucleRadio = BucleNoDisponible;
+        gfModoRadio = ModoRadioSupervisor;
+        gfBucleRadio = BucleSupervisor;
         return;
     }
     if (psOps->fConmuta) gfConmuta = psOps->fConmuta;

@@ -81,6 +81,6 @@ struct OperacionesMant {
     void (*fBucleRadio)(int iRecurso, int iTipoBucle, int iEmplazamiento);
 };
 // Installs the operations (null members keep the current ones; null restores the defaults).
-// By default the switch-over sets the supervisor's active equipment; radio mode and loop
-// tests are logged as not available.
+// By default they are the resource supervisors' FijaEquipoActivo, TomaModoRadio and
+// ActivaBucleRadio.
 void mantFijaOperaciones(const OperacionesMant* psOps);

@@ -21,6 +21,7 @@
 #include "hardware/hardware.h"
 #include "cconfig.h"
 #include "mainsupervisor.h"
+#include "mantenimiento.h"
 #include "versionvortik.h"
 #include "nucleo_pruebas.h"
 #include "publica.h"
@@ -182,6 +183,9 @@ TEST_F(Consola, PublicationTableAndInjectedSwitchOverOrder) {
 
     // The test order is whole: with no radio of its name it is looked up and not found; once
     // one exists it switches that radio's emplacement 0 TX to equipment A.
+    // The radio has no supervisor running here: every switch-over target counts as up.
+    static const OperacionesMant ops{[](int, int, int, int) { return 0; }, nullptr, nullptr};
+    mantFijaOperaciones(&ops);
     c.Envia("C");
     EXPECT_EQ(agente.Espera("V,R01", 5000), "V,R01,2,Recurso no encontrado");
     mkdir("/home/rk82qln", 0755);

@@ -54,6 +54,13 @@ void Bucle(int n, int t, int e) {
     giBucleEmp = e;
 }
 int ConmutaFallaSesion(int, int, int, int) { return -2; }
+// A switch-over every target of which has a session: only the arguments can fail it.
+int ConmutaAcepta(int n, int e, int iSentido, int iEquipo) {
+    return n >= 0 && n < CFG_NUM_RECURSOS && e >= 0 && e < 3 && iSentido >= 0 && iSentido < 2 &&
+                   (iEquipo == 0 || iEquipo == 1)
+               ? 0
+               : -1;
+}
 
 class Mantenimiento : public ::testing::Test {
 protected:
@@ -71,7 +78,7 @@ protected:
             r.iTipoIf = TIPOIF_LCEN;
             oConfigPasarela.iSnmpPuertoRemoto = 0;
         }
-        static const OperacionesMant ops{nullptr, ModoRadio, Bucle};
+        static const OperacionesMant ops{ConmutaAcepta, ModoRadio, Bucle};
         mantFijaOperaciones(nullptr);
         mantFijaOperaciones(&ops);
         mantInicia(Refresco, EstadoPrincipal);
