@@ -30,9 +30,17 @@ int gaiTuboFallo[2] = {-1, -1};  // fault handlers -> signal thread
 std::atomic<long> glHiloSenales{0};
 
 const int kFallos[] = {SIGSEGV, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
+std::atomic<int> giEstadoSalida{0};
 
 void Parar() {
     if (gsAcciones.fParar) gsAcciones.fParar();
+}
+
+// The loop may see the stop flag and leave before the signal thread ends the process: it
+// must leave with the fault's status, never report a fault as a success.
+void PararConFallo() {
+    giEstadoSalida.store(-1);
+    Parar();
 }
 
 [[noreturn]] void Termina(int iEstado) {
@@ -89,6 +97,8 @@ void* HiloSenales(void* pFd) {
 
 }  // namespace
 
+int mainEstadoSalida() { return giEstadoSalida.load(); }
+
 void mainPintaBacktrace() {
     NLOG::Log(NLOG::ERROR, "********* SEGMENTATION FAULT *********");
     const int n = giNumFrames.load();
@@ -119,7 +129,7 @@ void mainGestorSenales(int iSenal) {
         return;
     case SIGSEGV:
         mainPintaBacktrace();
-        Parar();
+        PararConFallo();
         DuermeMs(2000);
         Termina(-1);
     case SIGTERM:
@@ -137,7 +147,7 @@ void mainGestorSenales(int iSenal) {
         return;
     default:
         NLOG::Log(NLOG::ERROR, "Recibida Señal %d...", iSenal);
-        Parar();
+        PararConFallo();
         Termina(-1);
     }
 }

@@ -1,5 +1,6 @@
 // The core's supervision loop: 250 ms passes with sub-periods counted in 10 ms board ticks.
 #include "mainsupervisor.h"
+#include "mainsenales.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -334,8 +335,9 @@ void MainSupervisorLento() {
     NLOG::Log(NLOG::ERROR, "MAIN: ---------------- Sale de MAinSupervisorLento");
     TcpCons::Cierra();
     std::fflush(stdout);
-    // Every stop the loop serves was asked for (console, configuration agent, signal): a success.
-    _exit(0);
+    // A stop asked for (console, configuration agent, SIGINT/SIGTERM) is a success; one that a
+    // fault asked for is not.
+    _exit(mainEstadoSalida());
 }
 
 void mainPintaInfo() {

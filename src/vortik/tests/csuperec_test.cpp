@@ -841,11 +841,15 @@ TEST_F(SupervisorLlamadas, SipCallReachesTheRealResourceProcess) {
     EXPECT_EQ(pruebas::LineaDeOrdenes(sup.DamePidHijo()).compare(0, 8, "fonmira "), 0);
     DatosEventoSip e = Sesion(31, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
     sup.Traplic_Invite(&e);
-    // The line entity is not ready for calls here (no line hardware): the resource process
-    // refuses with its own motivo, which reaches the caller.
-    ASSERT_TRUE(EsperaEmpieza("RechazaLlamada 31 ")) << pruebas::LogRecurso(rec);
-    EXPECT_EQ(Cuenta("RechazaLlamada 31 207"), 1);
-    EXPECT_TRUE(pruebas::EsperaQue([&] { return sup.CuentaInfoSesionesOcupadas() == 0; }, 2000));
+    // The telephone line takes the call and rings: the ringing reaches the caller.
+    ASSERT_TRUE(EsperaEmpieza("EnviaRinging 31")) << pruebas::LogRecurso(rec);
+    EXPECT_EQ(Cuenta("RechazaLlamada 31 "), 0);
+    EXPECT_EQ(sup.CuentaInfoSesionesOcupadas(), 1);
+    // The caller gives up before the answer: the call ends on both sides, the entry is freed
+    // and the line process stays.
+    sup.Traplic_Closed(&e);
+    EXPECT_TRUE(pruebas::EsperaQue([&] { return sup.CuentaInfoSesionesOcupadas() == 0; }, 5000));
+    EXPECT_EQ(kill(sup.DamePidHijo(), 0), 0);
     sup.DetieneRecurso();
 }
 
