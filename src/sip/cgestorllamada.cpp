@@ -1,4 +1,5 @@
 #include "sip/cgestorllamada.h"
+#include "sip/sesionsip.h"
 
 #include <cstdio>
 #include <cstring>
@@ -23,9 +24,10 @@ int LanzaPorPasaGus(int iUsuario, DatosLlamadaGestor* psDatos, int* piPuertoLoca
     return oPasaGus.LanzaLlamadaSip(iUsuario, psDatos, piPuertoLocal);
 }
 
+// Cut to the destination: the texts of a call are longer than some of their record fields.
 template <size_t N>
 void Copia(char (&acDestino)[N], const char* szOrigen) {
-    std::snprintf(acDestino, N, "%s", szOrigen ? szOrigen : "");
+    CopiaTextoSip(acDestino, N, szOrigen);
 }
 
 // The routing sink is told of the lines of a call; more than 255 go in several requests.
