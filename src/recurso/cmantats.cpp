@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
+#include "cfg/cfgpasarela.h"
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
 #include "comun/nlog.h"
@@ -12,7 +14,6 @@
 #include "red/csocketaddress.h"
 #include "red/cudpsocket.h"
 #include "red/histclient.h"
-#include "red/socket_error.h"
 
 namespace {
 constexpr uint32_t CLASE_ATS = 0x10;
@@ -40,6 +41,27 @@ int Puerto() {
     const int p = mrecRegistro()->iSnmpPuertoRemoto;
     return p == 0 ? PUERTO_AGENTE : p;
 }
+
+struct Identidad {
+    char szNombre[65];
+    int32_t iTipoIf;
+};
+
+// The trunk's configured name is its own copy; the live record is read under the configuration
+// lock, as a new configuration may rename it.
+Identidad LeeIdentidad() {
+    Identidad d{};
+    const CMANTATS& m = Mantats();
+    if (m.Configurado()) {
+        Copia(d.szNombre, sizeof d.szNombre, m.Nombre());
+        d.iTipoIf = m.TipoIf();
+        return d;
+    }
+    cfgCerrojo c(mrecMutexConfig());
+    memcpy(d.szNombre, mrecRegistro()->nombre, sizeof d.szNombre - 1);
+    d.iTipoIf = mrecRegistro()->iTipoIf;
+    return d;
+}
 }  // namespace
 
 CMANTATS& Mantats() {
@@ -50,7 +72,9 @@ CMANTATS& Mantats() {
 int FijaIdEventos(IdEventos* pId, int iRec) {
     pId->iRec = iRec;
     snprintf(pId->szRec, sizeof pId->szRec, "%i", iRec);
-    Cliente().Start();
+    // The frame and the entity's call records both set an identity: one thread per process.
+    static const bool bArrancado = (Cliente().Start(), true);
+    (void)bArrancado;
     return 0;
 }
 
@@ -60,7 +84,7 @@ int Evento(IdEventos*, int iCodigo, const char* szTexto1, const char* szTexto2) 
         NLOG::Log(NLOG::INFO, "Evento: %d %s", iCodigo, szTexto1);
     else
         NLOG::Log(NLOG::INFO, "Evento: %d", iCodigo);
-    Cliente().AnadeHistorico(iCodigo, Mantats().Nombre(), bTexto1 ? szTexto1 : "",
+    Cliente().AnadeHistorico(iCodigo, LeeIdentidad().szNombre, bTexto1 ? szTexto1 : "",
                              bTexto1 && szTexto2 ? szTexto2 : "", "");
     return 0;
 }
@@ -70,7 +94,7 @@ int EnviaMant(IdEventos* pId, const char* pcTexto, int iLong) {
     try {
         CUDPSocket oSocket;
         oSocket.SendTo(pcTexto, static_cast<size_t>(iLong), CSocketAddress("127.0.0.1", Puerto()));
-    } catch (const socket_error& e) {
+    } catch (const std::exception& e) {
         NLOG::Log(NLOG::ERROR, "EnviaMant[%d]: %s", pId->iRec, e.what());
         return -1;
     }
@@ -78,19 +102,19 @@ int EnviaMant(IdEventos* pId, const char* pcTexto, int iLong) {
 }
 
 int EnviaEstadoRecurso(IdEventos* pId, uint32_t, int iFlag, int b, int c) {
-    const CMANTATS& m = Mantats();
+    const Identidad d = LeeIdentidad();
     char ac[256];
     int n;
-    if (m.TipoIf() == 0) {
+    if (d.iTipoIf == TIPOIF_RADIO) {
         int32_t iPrimera;
         {
             cfgCerrojo l(mrecMutexConfig());
             memcpy(&iPrimera, mrecRegistro()->uParam.aucBytes, sizeof iPrimera);
         }
-        n = snprintf(ac, sizeof ac, "V,N07,%i,%s,%i,%i,%i,%x,%d,%s", pId->iRec, m.Nombre(), m.TipoIf(), iFlag, b,
-                     static_cast<unsigned>(c), iPrimera, m.TextoRadio());
+        n = snprintf(ac, sizeof ac, "V,N07,%i,%s,%i,%i,%i,%x,%d,%s", pId->iRec, d.szNombre, d.iTipoIf, iFlag, b,
+                     static_cast<unsigned>(c), iPrimera, Mantats().TextoRadio());
     } else {
-        n = snprintf(ac, sizeof ac, "V,N07,%i,%s,%i,%i,%i,%x,%d,%s", pId->iRec, m.Nombre(), m.TipoIf(), iFlag, b,
+        n = snprintf(ac, sizeof ac, "V,N07,%i,%s,%i,%i,%i,%x,%d,%s", pId->iRec, d.szNombre, d.iTipoIf, iFlag, b,
                      static_cast<unsigned>(c), 9, "-");
     }
     return EnviaMant(pId, ac, n);
@@ -130,6 +154,7 @@ void CMANTATS::Inicia(int iRec) {
     Copia(acCorto, sizeof acCorto, "?");
     Copia(acTroncal, sizeof acTroncal, "?");
     iTipoIf = -1;
+    bConfigurado = false;
     FijaIdEventos(&sId, iRec);
 }
 
@@ -140,6 +165,7 @@ void CMANTATS::Configura(const char* szNombre, int iTipo, const char* szTexto, c
     Copia(acTexto, sizeof acTexto, szTexto);
     Copia(acCorto, sizeof acCorto, szCorto);
     Copia(acTroncal, sizeof acTroncal, szTroncal);
+    bConfigurado = true;
 }
 
 int CMANTATS::FormateaInicio(char* pc, const char* pcOrigen, const char* pcDestino, int iCuenta, int iPrioridad,

@@ -1,8 +1,8 @@
-// Records of a resource process for the local SNMP agent: history records ("V,H00") queued
-// through the process's event-record client, and the notifications "V,N07" (state) and
-// "V,R02" (loop test) sent as datagrams of their own. CMANTATS adds the call statistics of an
-// ATS trunk: the start and end of every call as a record of key=value pairs joined by "|".
-// No lock: the line entity calls it under its own.
+// Records of a resource process for the local SNMP agent, the one implementation of every line
+// entity: history records ("V,H00") queued through the process's one event-record client, and
+// the notifications "V,N07" (state) and "V,R02" (loop test) sent as datagrams of their own.
+// CMANTATS adds the call statistics of an ATS trunk: the start and end of every call as a
+// record of key=value pairs joined by "|". No lock: the line entity calls it under its own.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,7 @@ public:
                        int iResultado, int iTra, int iCh) const;
     int FormateaFin(char* pcTexto, int iCh, uint32_t uiInicio, uint32_t uiAhora) const;
 
+    bool Configurado() const { return bConfigurado; }
     const char* Nombre() const { return acNombre; }
     int TipoIf() const { return iTipoIf; }
     const char* TextoRadio() const { return acTexto; }
@@ -47,6 +48,7 @@ private:
                 int iCuenta, int iPrioridad, int iResultado, int iTra, int iCh, time_t tFecha, uint32_t uiAhora);
     void Fin(int iCodigo, const char* szTraza, uint32_t uiInicio, int iCh, time_t tFecha, uint32_t uiAhora);
 
+    bool bConfigurado = false;
     char acNombre[65] = "?";
     int iTipoIf = -1;
     char acTexto[65] = "?";
@@ -59,7 +61,10 @@ private:
 // The process's one object.
 CMANTATS& Mantats();
 
+// Stores the number; the first call in the process starts the history thread.
 int FijaIdEventos(IdEventos* pId, int iRec);
+// The records carry the name and interface type given to CMANTATS::Configura (the trunk), or,
+// while it has none, those of the live resource record (telephone and hot-line processes).
 // History record: the resource name, then the texts given (null or empty ends them).
 int Evento(IdEventos* pId, int iCodigo, const char* szTexto1, const char* szTexto2);
 // One datagram to the agent on the loopback address (the record's port, 65000 when 0).

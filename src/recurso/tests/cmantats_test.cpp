@@ -1,12 +1,15 @@
 // ATS call records as the SNMP agent receives them: the texts of the start and end records,
-// the history record around them, and the state notification's port.
+// the history record around them, and the state notification's port. Also what every line
+// entity's records share: one history thread, and the name they carry.
 #include "cmantats.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "ceventosrec.h"
 #include "cfg/cfgpasarela.h"
 #include "mainrecurso.h"
 #include "red/csocketaddress.h"
@@ -94,6 +97,50 @@ TEST(CMANTATS, StateNotificationGoesToTheRecordsPortOr65000) {
     EnviaEstadoRecurso(&m.sId, 0);
     EXPECT_EQ(oOtro.Recibe(), "V,N07," + std::string(m.sId.szRec[0] ? m.sId.szRec : "-1") + ",R2-01,5,0,0,0,9,-");
     mrecRegistro()->iSnmpPuertoRemoto = 0;
+}
+
+size_t HilosDelProceso() {
+    size_t n = 0;
+    DIR* d = opendir("/proc/self/task");
+    while (dirent* e = d ? readdir(d) : nullptr)
+        if (e->d_name[0] != '.') ++n;
+    if (d) closedir(d);
+    return n;
+}
+
+TEST(CMANTATS, OneHistoryThreadHoweverManyIdentitiesAreSet) {
+    Mantats().Inicia(4);
+    const size_t n = HilosDelProceso();
+    CEventosRec a, b;
+    a.FijaIdEventos(4);
+    b.FijaIdEventos(4);
+    Mantats().Inicia(4);
+    EXPECT_EQ(HilosDelProceso(), n);
+}
+
+// A telephone or hot-line process never configures CMANTATS: its records carry the live
+// record's name and type, renamed by a new configuration.
+TEST(CMANTATS, UnconfiguredProcessRecordsCarryTheLiveRecordsName) {
+    AgenteFalso oAgente(65000);
+    Mantats().Inicia(4);
+    {
+        cfgCerrojo c(mrecMutexConfig());
+        strcpy(mrecRegistro()->nombre, "TLF-04");
+        mrecRegistro()->iTipoIf = TIPOIF_BC;
+        mrecRegistro()->iSnmpPuertoRemoto = 0;
+    }
+    CEventosRec o;
+    o.FijaIdEventos(4);
+    o.EnviaEnServicio(3, 1);
+    EXPECT_EQ(oAgente.Recibe(), "V,N07,4,TLF-04,2,1,3,1,9,-");
+    {
+        cfgCerrojo c(mrecMutexConfig());
+        strcpy(mrecRegistro()->nombre, "TLF-04B");
+    }
+    o.Evento(2200);
+    EXPECT_EQ(oAgente.Recibe(), "V,H00,2200,TLF-04B");
+    o.EnviaFueraServicio();
+    EXPECT_EQ(oAgente.Recibe(), "V,N07,4,TLF-04B,2,0,0,0,9,-");
 }
 
 }  // namespace
