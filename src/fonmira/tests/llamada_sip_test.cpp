@@ -133,7 +133,8 @@ protected:
         const size_t iAntes = consola->Texto().size();
         auto sipp = Llama("uac_linea_cuelga.xml");
         EXPECT_TRUE(EsperaQue([&] { return Suena(); }, 10000)) << sipp->Log();
-        EXPECT_NE(consola->Texto().find("CSUPEREC[1]: infosesion=0\n", iAntes), std::string::npos)
+        EXPECT_TRUE(EsperaQue(
+            [&] { return consola->Texto().find("CSUPEREC[1]: infosesion=0\n", iAntes) != std::string::npos; }, 5000))
             << consola->Texto();
     }
 
@@ -154,6 +155,8 @@ TEST_F(LlamadaSipALinea, CallerEndsTheCallWithBye) {
 
 TEST_F(LlamadaSipALinea, HangingUpTheHandsetSendsByeToTheCaller) {
     auto sipp = LlamaYDescuelga("uac_linea_cuelga.xml");
+    // Hung up before the answer reaches SIP, the call is refused instead: wait for the ACK.
+    ASSERT_TRUE(EsperaQue([] { return LogNucleo().find("CSUPEREC[1]: Traplic_ACK") != std::string::npos; }, 10000));
     placa->Cuelga(kModulo);
     EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
     EXPECT_TRUE(LineaContiene("CENTTLF[1]: Fin llamada ", 10000));
