@@ -24,7 +24,7 @@ using pruebas::EsperaQue;
 
 constexpr int kRecurso = 1;  // TLF-01 of telefono_bc.ini, on module 1 of the board
 constexpr int kModulo = 1;
-const char kTrazaSipp[] = "/tmp/llamada_sip_mensajes.log";
+const char kTrazaSipp[] = "/mnt/ramfs/sipp_mensajes.log";
 
 std::string DirFuente() {
     const std::string f = __FILE__;
