@@ -3,7 +3,6 @@
 // gets its DSP channel through the core and works on the simulated board.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 
 #include "csimboard.h"
 #include "nucleo_proceso.h"
@@ -26,11 +25,7 @@ protected:
     }
     void Arranca(const std::string& sEjemplo, int iRecurso) {
         iRec = iRecurso;
-        const std::string f = __FILE__;
-        const std::string sEjemplos = f.substr(0, f.rfind('/')) + "/../../../sim/cfgagent/ejemplos/";
-        const std::string sAgente =
-            pruebas::DirBuild() + "/sim/cfgagent/cfgagent escribe " + sEjemplos + sEjemplo + " --sin-senal";
-        ASSERT_EQ(std::system(sAgente.c_str()), 0) << sAgente;
+        ASSERT_EQ(pruebas::EscribeEjemplo(sEjemplo), 0) << sEjemplo;
         nucleo.Arranca({});
     }
     bool LogContiene(const std::string& s, int iMs) {

@@ -67,6 +67,14 @@ inline void InstalaProgramas() {
     mkdir("/mnt/ramfs/var", 0755);
 }
 
+// The board's configuration written by the configuration agent from one of its examples
+// (sim/cfgagent/ejemplos); the agent's exit status.
+inline int EscribeEjemplo(const std::string& sEjemplo) {
+    const std::string f = __FILE__;
+    const std::string sEjemplos = f.substr(0, f.rfind('/')) + "/../../../sim/cfgagent/ejemplos/";
+    return std::system((DirBuild() + "/sim/cfgagent/cfgagent escribe " + sEjemplos + sEjemplo + " --sin-senal").c_str());
+}
+
 // Text logs: the core's and each resource process's (/mnt/ramfs/vk_rec<N>.log) apart.
 inline void ConfiguraLogs() {
     if (FILE* f = std::fopen("/mnt/ramfs/plog.conf", "w")) {

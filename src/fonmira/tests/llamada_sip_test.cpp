@@ -1,0 +1,166 @@
+// A call from a SIP peer through the running core into the BC telephone line of the
+// configuration agent's example: the core, the line's program, the DSP service and the simulated
+// board are the real programs; sipp is the caller.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "csimboard.h"
+#include "nucleo_proceso.h"
+#include "sipp.h"
+
+namespace {
+
+using pruebas::EsperaQue;
+
+constexpr int kRecurso = 1;  // TLF-01 of telefono_bc.ini, on module 1 of the board
+constexpr int kModulo = 1;
+const char kTrazaSipp[] = "/mnt/ramfs/sipp_mensajes.log";
+
+std::string DirFuente() {
+    const std::string f = __FILE__;
+    return f.substr(0, f.rfind('/') + 1);
+}
+
+// The core's console trace, read on a connection kept alive with a NUL byte each second (the
+// console drops a client silent for 6 s).
+class TrazaConsola {
+public:
+    TrazaConsola() {
+        tHilo = std::thread([this] { Lee(); });
+    }
+    ~TrazaConsola() {
+        bFin = true;
+        tHilo.join();
+    }
+    std::string Texto() {
+        std::lock_guard<std::mutex> l(tMutex);
+        return sTexto;
+    }
+
+private:
+    void Lee() {
+        int fd = -1;
+        auto ultimo = std::chrono::steady_clock::now();
+        while (!bFin) {
+            if (fd < 0) {
+                fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_in a{};
+                a.sin_family = AF_INET;
+                a.sin_port = htons(19710);
+                a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                    close(fd);
+                    fd = -1;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    continue;
+                }
+            }
+            if (std::chrono::steady_clock::now() - ultimo > std::chrono::seconds(1)) {
+                send(fd, "", 1, MSG_NOSIGNAL);
+                ultimo = std::chrono::steady_clock::now();
+            }
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 100) != 1) continue;
+            char ac[4096];
+            const ssize_t n = recv(fd, ac, sizeof ac, 0);
+            if (n <= 0) {
+                close(fd);
+                fd = -1;
+                continue;
+            }
+            std::lock_guard<std::mutex> l(tMutex);
+            for (ssize_t i = 0; i < n; i++)
+                if (ac[i] != '\0') sTexto += ac[i];
+        }
+        if (fd >= 0) close(fd);
+    }
+    std::atomic<bool> bFin{false};
+    std::mutex tMutex;  // guards sTexto
+    std::string sTexto;
+    std::thread tHilo;
+};
+
+class LlamadaSipALinea : public ::testing::Test {
+protected:
+    void SetUp() override {
+        placa = simboard::CSimBoard::Arranca();
+        ASSERT_TRUE(placa);
+        pruebas::InstalaProgramas();
+        pruebas::ConfiguraLogs();
+        ASSERT_EQ(pruebas::EscribeEjemplo("telefono_bc.ini"), 0);
+        nucleo.Arranca({});
+        consola = std::make_unique<TrazaConsola>();
+        ASSERT_TRUE(LineaContiene("CENTTLF[1]:Recurso DSP configurado", 30000));
+    }
+    void TearDown() override {
+        if (HasFailure())
+            std::printf("core:\n%s\nlinea:\n%s\nsipp:\n%s\n", LogNucleo().c_str(),
+                        pruebas::LogRecurso(kRecurso).c_str(), pruebas::LeeTodo(kTrazaSipp).c_str());
+    }
+    static std::string LogNucleo() { return pruebas::LeeTodo("/mnt/ramfs/vk_pelm.log"); }
+    static bool LineaContiene(const std::string& s, int iMs) {
+        return EsperaQue([&] { return pruebas::LogRecurso(kRecurso).find(s) != std::string::npos; }, iMs);
+    }
+    bool Suena() { return placa->Slic(kModulo).find(" ring=1 ") != std::string::npos; }
+    std::unique_ptr<Sipp> Llama(const std::string& sEscenario) {
+        return std::make_unique<Sipp>(std::vector<std::string>{"-sf", DirFuente() + sEscenario, "-m", "1", "-s",
+                                                               "TLF-01", "-trace_msg", "-message_file", kTrazaSipp,
+                                                               "127.0.0.1:5060"});
+    }
+    // sipp calls the line's SIP user; the test answers by lifting the handset once it rings.
+    std::unique_ptr<Sipp> LlamaYDescuelga(const std::string& sEscenario) {
+        auto sipp = Llama(sEscenario);
+        EXPECT_TRUE(EsperaQue([&] { return Suena(); }, 40000)) << sipp->Log();
+        placa->Descuelga(kModulo);
+        // The hardware layer watches the handset 20 s after its start.
+        EXPECT_TRUE(LineaContiene("CENTTLF[1]: Pasa a Conv (1)", 40000));
+        EXPECT_FALSE(Suena());
+        return sipp;
+    }
+    // Idle again: a new call from SIP rings the line, and the core gives it the session record
+    // the ended call had (the first free one).
+    void LineaLibre() {
+        const size_t iAntes = consola->Texto().size();
+        auto sipp = Llama("uac_linea_cuelga.xml");
+        EXPECT_TRUE(EsperaQue([&] { return Suena(); }, 10000)) << sipp->Log();
+        EXPECT_TRUE(EsperaQue(
+            [&] { return consola->Texto().find("CSUPEREC[1]: infosesion=0\n", iAntes) != std::string::npos; }, 5000))
+            << consola->Texto();
+    }
+
+    std::unique_ptr<simboard::CSimBoard> placa;
+    pruebas::CNucleo nucleo;
+    std::unique_ptr<TrazaConsola> consola;
+};
+
+TEST_F(LlamadaSipALinea, CallerEndsTheCallWithBye) {
+    auto sipp = LlamaYDescuelga("uac_linea_bye.xml");
+    ASSERT_EQ(sipp->Espera(30000), 0) << sipp->Log();
+    // The line got the end of the call: hang-up tone until the handset goes down.
+    EXPECT_TRUE(LineaContiene("FIN llamada 3", 10000));
+    placa->Cuelga(kModulo);
+    EXPECT_TRUE(LineaContiene("CENTTLF[1]: bucle Abierto(1)", 10000));
+    LineaLibre();
+}
+
+TEST_F(LlamadaSipALinea, HangingUpTheHandsetSendsByeToTheCaller) {
+    auto sipp = LlamaYDescuelga("uac_linea_cuelga.xml");
+    // Hung up before the answer reaches SIP, the call is refused instead: wait for the ACK.
+    ASSERT_TRUE(EsperaQue([] { return LogNucleo().find("CSUPEREC[1]: Traplic_ACK") != std::string::npos; }, 10000));
+    placa->Cuelga(kModulo);
+    EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
+    EXPECT_TRUE(LineaContiene("CENTTLF[1]: Fin llamada ", 10000));
+    LineaLibre();
+}
+
+}  // namespace
