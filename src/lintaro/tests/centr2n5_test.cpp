@@ -73,35 +73,13 @@ void RegistraNucleo(Cola& c) {
 }
 
 // A program other than the resource programs, as a child with its output in a file.
-class CProceso {
+class CProceso : public pruebas_proceso::CProcesoHijo {
 public:
-    CProceso(const std::string& sPrograma, std::vector<std::string> vArgs, const std::string& sSalida)
-        : sSalida(sSalida) {
+    CProceso(const std::string& sPrograma, std::vector<std::string> vArgs, const std::string& sSalida) {
         vArgs.insert(vArgs.begin(), sPrograma);
-        std::vector<char*> argv;
-        for (auto& a : vArgs) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        iPid = fork();
-        if (iPid == 0) {
-            int fd = open(sSalida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            execv(argv[0], argv.data());
-            _exit(121);
-        }
+        iPid = Arranca(vArgs, sSalida);
     }
-    ~CProceso() { Mata(); }
-    void Mata() {
-        if (iPid <= 0) return;
-        kill(iPid, SIGKILL);
-        waitpid(iPid, nullptr, 0);
-        iPid = -1;
-    }
-    std::string Salida() const { return ficheros_pruebas::LeeTodo(sSalida); }
     pid_t iPid = -1;
-
-private:
-    std::string sSalida;
 };
 
 // The DSP service with its core channel kept alive by the test.

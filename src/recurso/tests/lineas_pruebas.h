@@ -28,35 +28,13 @@ inline void RxEstado(int32_t p, NotificacionEstado* e) {
     Buzon::Global().Anota(COD_NOTIFICA_ESTADO_RECURSO, e->ucEstado, e->iValor, p);
 }
 
-// A program run as a child with its output in a file.
-class CProceso {
+// A program run as a child with its output in a file, in /mnt/ramfs.
+class CProceso : public pruebas_proceso::CProcesoHijo {
 public:
     void Arranca(const std::vector<std::string>& args, const std::string& sSalida) {
-        this->sSalida = sSalida;
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        iPid = fork();
-        if (iPid == 0) {
-            int fd = open(sSalida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            if (chdir("/mnt/ramfs") != 0) _exit(120);
-            execv(argv[0], argv.data());
-            _exit(121);
-        }
+        iPid = CProcesoHijo::Arranca(args, sSalida, -1, {}, "/mnt/ramfs");
     }
-    ~CProceso() {
-        if (iPid > 0) {
-            kill(iPid, SIGKILL);
-            waitpid(iPid, nullptr, 0);
-        }
-    }
-    std::string Salida() const { return ficheros_pruebas::LeeTodo(sSalida); }
     pid_t iPid = -1;
-
-private:
-    std::string sSalida;
 };
 
 // The DSP service with the test as its core.
