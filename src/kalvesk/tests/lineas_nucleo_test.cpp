@@ -52,4 +52,16 @@ TEST_F(LineasBajoElNucleo, HotLineOfTheExampleComesIntoServiceOnItsDspChannel) {
     EXPECT_TRUE(LogContiene("CENTLC[4]: EvtDspReposo", 10000));
 }
 
+// The trunk examples: lintaro takes its DSP resource through the core's DSP service and sets
+// the signalling protocol of its kind and side.
+TEST_F(LineasBajoElNucleo, R2TrunkOfTheExampleSetsItsSignallingOnItsDspResource) {
+    Arranca("ats_r2.ini", 8);
+    EXPECT_TRUE(LogContiene("CENTR2N5[8]: ProtocoloRecurso DSP configurado(3) lado= 0", 40000));
+}
+
+TEST_F(LineasBajoElNucleo, N5TrunkOfTheExampleSetsItsSignallingOnItsDspResource) {
+    Arranca("ats_n5.ini", 12);
+    EXPECT_TRUE(LogContiene("CENTR2N5[12]: ProtocoloRecurso DSP configurado(6) lado= 1", 40000));
+}
+
 }  // namespace
