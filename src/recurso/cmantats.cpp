@@ -25,8 +25,12 @@ HistClient& Cliente() {
     return o;
 }
 
+// Cut to the destination's size, always terminated.
 void Copia(char* pcDestino, size_t n, const char* szOrigen) {
-    snprintf(pcDestino, n, "%s", szOrigen ? szOrigen : "");
+    if (n == 0) return;
+    const size_t l = szOrigen ? strnlen(szOrigen, n - 1) : 0;
+    memcpy(pcDestino, szOrigen ? szOrigen : "", l);
+    pcDestino[l] = '\0';
 }
 
 // Digit values as the characters '0'-'9'.
