@@ -375,8 +375,7 @@ void CEntidadR2N5::Vence(int iTipo, uint32_t uiGen) {
         break;
     case 1:
         if (iEstado == SALIENTE) {
-            ipcrecEnviaRechazaLlamada(sLlamada.iIdLlamada, C_NO_CONTESTA);
-            sLlamada.iIdLlamada = -1;
+            RechazaAlNucleo(C_NO_CONTESTA);
             DSP_Libera();
             iEstado = REPOSO;
             IpcTraza(CLASES_LINEA, "CENTR2N5[%d]: Vence Respuesta DSP LlamSal (%d)\n", iRec, iEstado);
@@ -392,8 +391,7 @@ void CEntidadR2N5::Vence(int iTipo, uint32_t uiGen) {
         break;
     case 3:
         if (iEstado == INTERRUPCION_BLOQUEO) {
-            ipcrecEnviaRechazaLlamada(sLlamada.iIdLlamada, C_NO_CONTESTA);
-            sLlamada.iIdLlamada = -1;
+            RechazaAlNucleo(C_NO_CONTESTA);
             DSP_Libera();
             iEstado = REPOSO;
             NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: Error al generar bloqueo de interrupcion por prioridad (%i)", iRec,
@@ -593,6 +591,12 @@ void CEntidadR2N5::RegistroFin() {
 
 void CEntidadR2N5::FinLlamadaNucleo(int32_t id, int iCausa) {
     if (id >= 0) ipcrecEnviaFinLlamadaCausa(id, iCausa);
+}
+
+// The core's call is refused and forgotten at once, so its id can never reach the core again.
+void CEntidadR2N5::RechazaAlNucleo(int iMotivo) {
+    ipcrecEnviaRechazaLlamada(sLlamada.iIdLlamada, iMotivo);
+    sLlamada.iIdLlamada = -1;
 }
 
 // ---- Calls from the core ----
@@ -1310,8 +1314,7 @@ int CEntidadR2N5::EvtDspTimeout() {
     cfgCerrojo c(&tMutexGlobal);
     if (iEstado == SALIENTE) {
         iEstado = REPOSO;
-        ipcrecEnviaRechazaLlamada(sLlamada.iIdLlamada, C_NO_CONTESTA);
-        sLlamada.iIdLlamada = -1;
+        RechazaAlNucleo(C_NO_CONTESTA);
         CancelaEstado();
         oGestorPruebas.ReintentaPronto(hwDameTiempo());
         LimpiaPublica();
@@ -1336,8 +1339,7 @@ int CEntidadR2N5::EvtDspErrorProtocolo() {
     NLOG::Log(NLOG::INFO, "CENTR2N5[%d]:  Evt Dsp  Error Protocolo(%d) iEstado %i", iRec, Recurso(), iEstado);
     if (iEstado == SALIENTE) {
         iEstado = REPOSO;
-        ipcrecEnviaRechazaLlamada(sLlamada.iIdLlamada, C_PROTOCOLO);
-        sLlamada.iIdLlamada = -1;
+        RechazaAlNucleo(C_PROTOCOLO);
         CancelaEstado();
         oGestorPruebas.ReintentaPronto(hwDameTiempo());
         EventoProtocolo(2203, 2206);

@@ -103,6 +103,7 @@ private:
     void CancelaEstado();
     void LimpiaPublica() { if (oContadores.n > SLOT_PUBLICA) oContadores.contadores[SLOT_PUBLICA] = 0; }
     void FinLlamadaNucleo(int32_t id, int iCausa);
+    void RechazaAlNucleo(int iMotivo);
 
     int DSP_Orden(int (*fOrden)(int32_t), const char* szNombre, const char* szOrden);
     void TrazaEvento(const char* szEvento, int iValor);
