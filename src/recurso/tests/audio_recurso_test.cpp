@@ -310,8 +310,10 @@ TEST_F(AudioRecurso, FifteenSessionsOpenedAndClosedAThousandTimesLeakNothingAndA
             iFd0 = DescriptoresDe(hijo.Pid());
             lRss0 = RssKbDe(hijo.Pid());
         } else if (iRonda == 999) {
-            // A log file being rolled may hold one more for a moment.
-            EXPECT_LE(DescriptoresDe(hijo.Pid()), iFd0 + 1);
+            // Sockets of ended sessions are closed by the audio thread on its next pass, and a
+            // log file being rolled holds one more for a moment: a round's worth of slack. A leak
+            // of one descriptor per session would show as thousands.
+            EXPECT_LE(DescriptoresDe(hijo.Pid()), iFd0 + MAX_SESIONES);
             EXPECT_LT(RssKbDe(hijo.Pid()) - lRss0, 4096);
         }
         for (int32_t id : ids) hijo.Canal().EnviaFinSesion(id);
