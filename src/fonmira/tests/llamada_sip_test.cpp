@@ -1,22 +1,15 @@
 // A call from a SIP peer through the running core into the BC telephone line of the
 // configuration agent's example: the core, the line's program, the DSP service and the simulated
 // board are the real programs; sipp is the caller.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "csimboard.h"
 #include "nucleo_proceso.h"
 #include "sipp.h"
+#include "traza_consola.h"
 
 namespace {
 
@@ -31,65 +24,6 @@ std::string DirFuente() {
     return f.substr(0, f.rfind('/') + 1);
 }
 
-// The core's console trace, read on a connection kept alive with a NUL byte each second (the
-// console drops a client silent for 6 s).
-class TrazaConsola {
-public:
-    TrazaConsola() {
-        tHilo = std::thread([this] { Lee(); });
-    }
-    ~TrazaConsola() {
-        bFin = true;
-        tHilo.join();
-    }
-    std::string Texto() {
-        std::lock_guard<std::mutex> l(tMutex);
-        return sTexto;
-    }
-
-private:
-    void Lee() {
-        int fd = -1;
-        auto ultimo = std::chrono::steady_clock::now();
-        while (!bFin) {
-            if (fd < 0) {
-                fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                sockaddr_in a{};
-                a.sin_family = AF_INET;
-                a.sin_port = htons(19710);
-                a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-                    close(fd);
-                    fd = -1;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                    continue;
-                }
-            }
-            if (std::chrono::steady_clock::now() - ultimo > std::chrono::seconds(1)) {
-                send(fd, "", 1, MSG_NOSIGNAL);
-                ultimo = std::chrono::steady_clock::now();
-            }
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 100) != 1) continue;
-            char ac[4096];
-            const ssize_t n = recv(fd, ac, sizeof ac, 0);
-            if (n <= 0) {
-                close(fd);
-                fd = -1;
-                continue;
-            }
-            std::lock_guard<std::mutex> l(tMutex);
-            for (ssize_t i = 0; i < n; i++)
-                if (ac[i] != '\0') sTexto += ac[i];
-        }
-        if (fd >= 0) close(fd);
-    }
-    std::atomic<bool> bFin{false};
-    std::mutex tMutex;  // guards sTexto
-    std::string sTexto;
-    std::thread tHilo;
-};
-
 class LlamadaSipALinea : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -99,7 +33,7 @@ protected:
         pruebas::ConfiguraLogs();
         ASSERT_EQ(pruebas::EscribeEjemplo("telefono_bc.ini"), 0);
         nucleo.Arranca({});
-        consola = std::make_unique<TrazaConsola>();
+        consola = std::make_unique<pruebas::TrazaConsola>();
         ASSERT_TRUE(LineaContiene("CENTTLF[1]:Recurso DSP configurado", 30000));
     }
     void TearDown() override {
@@ -140,7 +74,7 @@ protected:
 
     std::unique_ptr<simboard::CSimBoard> placa;
     pruebas::CNucleo nucleo;
-    std::unique_ptr<TrazaConsola> consola;
+    std::unique_ptr<pruebas::TrazaConsola> consola;
 };
 
 TEST_F(LlamadaSipALinea, CallerEndsTheCallWithBye) {
