@@ -44,6 +44,7 @@ public:
         if (!placa) return false;
         pruebas::InstalaProgramas();
         pruebas::ConfiguraLogs();
+        if (std::system((pruebas::DirBuild() + "/sim/tonos/tonos").c_str()) != 0) return false;
         if (pruebas::EscribeEjemplo(sEjemplo) != 0) return false;
         nucleo.Arranca({});
         consola = std::make_unique<pruebas::TrazaConsola>();
