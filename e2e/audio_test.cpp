@@ -58,6 +58,18 @@ public:
         std::lock_guard<std::mutex> l(tMutex);
         return tUltimo;
     }
+    // Header of each packet received, in order of arrival, and where it came from.
+    struct Cabecera {
+        int iPayload;
+        uint16_t uiSecuencia;
+        uint32_t uiTs, uiSsrc;
+        sockaddr_in origen;
+    };
+    std::vector<Cabecera> Cabeceras(size_t iDesde) {
+        std::lock_guard<std::mutex> l(tMutex);
+        return iDesde < vCabeceras.size() ? std::vector<Cabecera>(vCabeceras.begin() + static_cast<long>(iDesde), vCabeceras.end())
+                                          : std::vector<Cabecera>();
+    }
     // The payloads received from iDesde on, in order of arrival.
     std::string Carga(size_t iDesde = 0) {
         std::lock_guard<std::mutex> l(tMutex);
@@ -79,10 +91,14 @@ private:
             if (poll(p, 2, 100) <= 0) continue;
             if (p[1].revents & POLLIN) recv(fd[1], ac, sizeof ac, 0);  // RTCP: only drained
             if (!(p[0].revents & POLLIN)) continue;
-            const ssize_t n = recv(fd[0], ac, sizeof ac, 0);
+            sockaddr_in origen{};
+            socklen_t iLargo = sizeof origen;
+            const ssize_t n = recvfrom(fd[0], ac, sizeof ac, 0, reinterpret_cast<sockaddr*>(&origen), &iLargo);
             const size_t i = n > 0 ? CargaRtp(ac, static_cast<size_t>(n)) : 0;
             if (i == 0) continue;
+            auto u32 = [&](int k) { return uint32_t(ac[k]) << 24 | uint32_t(ac[k + 1]) << 16 | uint32_t(ac[k + 2]) << 8 | ac[k + 3]; };
             std::lock_guard<std::mutex> l(tMutex);
+            vCabeceras.push_back({ac[1] & 0x7F, static_cast<uint16_t>(ac[2] << 8 | ac[3]), u32(4), u32(8), origen});
             iPaquetes++;
             tUltimo = Reloj::now();
             sCarga.append(reinterpret_cast<const char*>(ac + i), static_cast<size_t>(n) - i);
@@ -94,6 +110,7 @@ private:
     std::thread tHilo;
     std::mutex tMutex;  // guards what was received
     size_t iPaquetes = 0;
+    std::vector<Cabecera> vCabeceras;
     Reloj::time_point tUltimo;
     std::string sCarga;
 };
@@ -195,6 +212,24 @@ protected:
         }, 10000)) << "tone at the line: " << t.iMuestras << " samples of " << sOido.size();
         EXPECT_NEAR(t.dHz, 440, 10);
         EXPECT_NEAR(t.dDb, DbDe(kPico), 2);
+
+        // The line's stream as a peer's jitter buffer needs it: one source, from the port of the
+        // answer (the address is the route's: loopback here), in the agreed payload type,
+        // numbered and timed without a gap.
+        const std::vector<ExtremoRtp::Cabecera> v = rtp.Cabeceras(iPaquetes);
+        ASSERT_GT(v.size(), 50u);
+        int iFallos = 0;
+        for (size_t i = 0; i < v.size() && iFallos < 5; i++) {
+            const bool bBien = v[i].iPayload == iLey && v[i].uiSsrc == v[0].uiSsrc &&
+                               v[i].origen.sin_port == placa.sin_port &&
+                               (i == 0 || (static_cast<uint16_t>(v[i].uiSecuencia - v[i - 1].uiSecuencia) == 1 &&
+                                           v[i].uiTs - v[i - 1].uiTs == kBloque));
+            if (!bBien) {
+                iFallos++;
+                ADD_FAILURE() << "packet " << i << ": payload " << v[i].iPayload << " ssrc " << v[i].uiSsrc << " seq "
+                              << v[i].uiSecuencia << " ts " << v[i].uiTs << " from port " << ntohs(v[i].origen.sin_port);
+            }
+        }
 
         // The handset goes down: BYE to the peer, the session ends and its RTP stops.
         p.placa->Cuelga(kTelefono);
