@@ -154,16 +154,74 @@ protected:
         return EsperaQue([&] { return Veces(CPlaca::LogRecurso(kTelefono), sTexto) > iVeces; }, iMs);
     }
 
+    // One second of dHz in the peer's RTP, paced at 20 ms a packet like a real end, is played
+    // to the line in the call's law.
+    void SenoALaLinea(int iLey, const sockaddr_in& placa, double dHz) {
+        LectorCaptura linea(p.placa->Socket(), kCanalTelefono, kCaptura);
+        const std::string sSeno = Seno(iLey, dHz, kPico, kMuestrasPorSegundo);
+        auto tPaquete = Reloj::now();
+        for (size_t i = 0; i * kBloque < sSeno.size(); i++) {
+            const auto* pCarga = reinterpret_cast<const uint8_t*>(sSeno.data()) + i * kBloque;
+            rtp.Envia(PaqueteRtp(iLey, static_cast<uint16_t>(uiSecuencia++), uiTs += kBloque, 0x0E2A0D10, pCarga, kBloque),
+                      placa);
+            tPaquete += std::chrono::milliseconds(20);
+            std::this_thread::sleep_until(tPaquete);
+        }
+        std::string sOido;
+        Tono t;
+        EXPECT_TRUE(EsperaQue([&] {
+            sOido += linea.Nuevo();
+            t = BuscaTono(Decodifica(iLey, sOido), RmsDe(kPico) / 2);
+            // The play-out trimmer may cut what queues up at the line while the machine is slow.
+            return t.iMuestras >= 6000;
+        }, 10000)) << "tone at the line: " << t.iMuestras << " samples of " << sOido.size();
+        EXPECT_NEAR(t.dHz, dHz, 10);
+        EXPECT_NEAR(t.dDb, DbDe(kPico), 2);
+    }
+    // uac_audio_retiene.xml takes its next step (a re-INVITE) when an INFO of its dialog arrives.
+    void SiguientePaso() {
+        const std::string sTraza = pruebas::LeeTodo(kTrazaSipp);
+        const size_t i = sTraza.find("Call-ID: ");
+        ASSERT_NE(i, std::string::npos);
+        const std::string sCallId = sTraza.substr(i + 9, sTraza.find_first_of("\r\n", i) - i - 9);
+        const std::string sPaso = std::to_string(++iPaso);
+        const std::string sInfo = "INFO sip:sipp@127.0.0.1:5070 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:7090;branch=z9hG4bK-paso" +
+                                  sPaso + "\r\nFrom: <sip:prueba@127.0.0.1>;tag=paso\r\nTo: <sip:sipp@127.0.0.1>\r\n"
+                                  "Call-ID: " + sCallId + "\r\nCSeq: " + sPaso +
+                                  " INFO\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(5070);
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(sendto(fd, sInfo.data(), sInfo.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
+                  static_cast<ssize_t>(sInfo.size()));
+        close(fd);
+    }
+    bool RtpCallado() {
+        return EsperaQue([&] { return Reloj::now() - rtp.Ultimo() > std::chrono::milliseconds(500); }, 10000);
+    }
+    // The peer puts the call on hold (it only sends): the line stops sending and still hears it.
+    // Taken back, the line sends again.
+    void RetieneYRecupera(int iLey, const sockaddr_in& placa) {
+        SiguientePaso();
+        EXPECT_TRUE(RtpCallado()) << "the line still sends on hold";
+        SenoALaLinea(iLey, placa, 600);
+        const size_t iPaquetes = rtp.Paquetes();
+        SiguientePaso();
+        EXPECT_TRUE(EsperaQue([&] { return rtp.Paquetes() > iPaquetes + 10; }, 10000)) << "no RTP after the hold";
+    }
+
     // A call offering the payload types sOferta, answered by lifting the handset: a sine each
     // way, judged in the law the board chose (iLey), and the handset put down.
-    void Conversa(const std::string& sOferta, int iLey) {
+    void Conversa(const std::string& sOferta, int iLey, bool bRetiene = false) {
         const std::string sLog = CPlaca::LogRecurso(kTelefono);
         const size_t iConv = Veces(sLog, "CENTTLF[1]: Pasa a Conv (1)"), iFin = Veces(sLog, "CENTTLF[1]: Fin llamada ");
         const size_t iPaquetes = rtp.Paquetes();
         unlink(kTrazaSipp);
-        sipp = std::make_unique<Sipp>(std::vector<std::string>{"-sf", DirFuente() + "uac_audio.xml", "-key", "carga",
-                                                               sOferta, "-m", "1", "-s", "TLF-01", "-trace_msg",
-                                                               "-message_file", kTrazaSipp, "127.0.0.1:5060"});
+        sipp = std::make_unique<Sipp>(std::vector<std::string>{
+            "-sf", DirFuente() + (bRetiene ? "uac_audio_retiene.xml" : "uac_audio.xml"), "-key", "carga", sOferta, "-m",
+            "1", "-s", "TLF-01", "-trace_msg", "-message_file", kTrazaSipp, "127.0.0.1:5060"});
         ASSERT_TRUE(EsperaQue([&] { return Suena(); }, 40000)) << "the line never rang";
         p.placa->Descuelga(kTelefono);
         // The hardware layer watches the handset 20 s after its start.
@@ -191,27 +249,7 @@ protected:
         EXPECT_NEAR(t.dHz, 1020, 10);
         EXPECT_NEAR(t.dDb, DbDe(kPico), 2);
 
-        // Peer to line: one second of 440 Hz in RTP, paced at 20 ms a packet like a real end.
-        LectorCaptura linea(p.placa->Socket(), kCanalTelefono, kCaptura);
-        const std::string sSeno = Seno(iLey, 440, kPico, kMuestrasPorSegundo);
-        auto tPaquete = Reloj::now();
-        for (size_t i = 0; i * kBloque < sSeno.size(); i++) {
-            const auto* pCarga = reinterpret_cast<const uint8_t*>(sSeno.data()) + i * kBloque;
-            rtp.Envia(PaqueteRtp(iLey, static_cast<uint16_t>(i), static_cast<uint32_t>(i * kBloque), 0x0E2A0D10,
-                                 pCarga, kBloque),
-                      placa);
-            tPaquete += std::chrono::milliseconds(20);
-            std::this_thread::sleep_until(tPaquete);
-        }
-        std::string sOido;
-        EXPECT_TRUE(EsperaQue([&] {
-            sOido += linea.Nuevo();
-            t = BuscaTono(Decodifica(iLey, sOido), RmsDe(kPico) / 2);
-            // The play-out trimmer may cut what queues up at the line while the machine is slow.
-            return t.iMuestras >= 6000;
-        }, 10000)) << "tone at the line: " << t.iMuestras << " samples of " << sOido.size();
-        EXPECT_NEAR(t.dHz, 440, 10);
-        EXPECT_NEAR(t.dDb, DbDe(kPico), 2);
+        SenoALaLinea(iLey, placa, 440);
 
         // The line's stream as a peer's jitter buffer needs it: one source, from the port of the
         // answer (the address is the route's: loopback here), in the agreed payload type,
@@ -231,12 +269,13 @@ protected:
             }
         }
 
+        if (bRetiene) RetieneYRecupera(iLey, placa);
+
         // The handset goes down: BYE to the peer, the session ends and its RTP stops.
         p.placa->Cuelga(kTelefono);
         EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
         EXPECT_TRUE(LineaDiceOtraVez("CENTTLF[1]: Fin llamada ", iFin, 10000));
-        EXPECT_TRUE(EsperaQue([&] { return Reloj::now() - rtp.Ultimo() > std::chrono::milliseconds(500); }, 10000))
-            << "RTP still flows after the call";
+        EXPECT_TRUE(RtpCallado()) << "RTP still flows after the call";
     }
 
     // A call offering sOferta is refused with 415 and never rings the line.
@@ -253,6 +292,9 @@ protected:
 
     CPlaca p;
     ExtremoRtp rtp;
+    uint16_t uiSecuencia = 0;  // of the peer's stream, across calls
+    uint32_t uiTs = 0;
+    int iPaso = 0;
     std::unique_ptr<Sipp> sipp;
 };
 
@@ -270,8 +312,8 @@ TEST_F(AudioLlamada, SineCrossesTheCallBothWaysInALaw) {
     }
     Rechazada("0");
     {
-        SCOPED_TRACE("offer 0 8");
-        Conversa("0 8", kPcma);
+        SCOPED_TRACE("offer 0 8, hold and back");
+        Conversa("0 8", kPcma, true);
     }
 }
 
