@@ -154,17 +154,18 @@ protected:
         return EsperaQue([&] { return Veces(CPlaca::LogRecurso(kTelefono), sTexto) > iVeces; }, iMs);
     }
 
-    // One second of dHz in the peer's RTP, paced at 20 ms a packet like a real end, is played
-    // to the line in the call's law.
-    void SenoALaLinea(int iLey, const sockaddr_in& placa, double dHz) {
+    // One second of dHz in the peer's RTP, in packets of iMuestras paced like a real end's, is
+    // played to the line in the call's law.
+    void SenoALaLinea(int iLey, const sockaddr_in& placa, double dHz, size_t iMuestras = kBloque) {
         LectorCaptura linea(p.placa->Socket(), kCanalTelefono, kCaptura);
         const std::string sSeno = Seno(iLey, dHz, kPico, kMuestrasPorSegundo);
         auto tPaquete = Reloj::now();
-        for (size_t i = 0; i * kBloque < sSeno.size(); i++) {
-            const auto* pCarga = reinterpret_cast<const uint8_t*>(sSeno.data()) + i * kBloque;
-            rtp.Envia(PaqueteRtp(iLey, static_cast<uint16_t>(uiSecuencia++), uiTs += kBloque, 0x0E2A0D10, pCarga, kBloque),
-                      placa);
-            tPaquete += std::chrono::milliseconds(20);
+        for (size_t i = 0; i * iMuestras < sSeno.size(); i++) {
+            const auto* pCarga = reinterpret_cast<const uint8_t*>(sSeno.data()) + i * iMuestras;
+            const size_t n = std::min(iMuestras, sSeno.size() - i * iMuestras);
+            rtp.Envia(PaqueteRtp(iLey, uiSecuencia++, uiTs, 0x0E2A0D10, pCarga, n), placa);
+            uiTs += static_cast<uint32_t>(n);
+            tPaquete += std::chrono::microseconds(n * 125);
             std::this_thread::sleep_until(tPaquete);
         }
         std::string sOido;
@@ -201,12 +202,13 @@ protected:
     bool RtpCallado() {
         return EsperaQue([&] { return Reloj::now() - rtp.Ultimo() > std::chrono::milliseconds(500); }, 10000);
     }
-    // The peer puts the call on hold (it only sends): the line stops sending and still hears it.
+    // The peer puts the call on hold (it only sends): the line stops sending and still hears it,
+    // in packets longer than its own.
     // Taken back, the line sends again.
     void RetieneYRecupera(int iLey, const sockaddr_in& placa) {
         SiguientePaso();
         EXPECT_TRUE(RtpCallado()) << "the line still sends on hold";
-        SenoALaLinea(iLey, placa, 600);
+        SenoALaLinea(iLey, placa, 600, 240);  // 30 ms packets, as some phones send
         const size_t iPaquetes = rtp.Paquetes();
         SiguientePaso();
         EXPECT_TRUE(EsperaQue([&] { return rtp.Paquetes() > iPaquetes + 10; }, 10000)) << "no RTP after the hold";
