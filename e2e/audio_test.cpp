@@ -115,15 +115,15 @@ private:
     std::string sCarga;
 };
 
-// The board's side of the call from its SDP answer (in sipp's message trace): address, RTP
-// port and the payload type it chose.
+// The board's side of the call from its last SDP answer (in sipp's message trace): address,
+// RTP port and the payload type it chose.
 struct RespuestaSdp {
     std::string sIp;
     int iPuerto = 0, iPayload = -1;
 };
 RespuestaSdp LeeRespuesta(const std::string& sTraza) {
     RespuestaSdp r;
-    const size_t i200 = sTraza.find("SIP/2.0 200 OK");
+    const size_t i200 = sTraza.rfind("SIP/2.0 200 OK");
     if (i200 == std::string::npos) return r;
     const size_t iC = sTraza.find("c=IN IP4 ", i200), iM = sTraza.find("m=audio ", i200);
     if (iC == std::string::npos || iM == std::string::npos) return r;
@@ -205,13 +205,27 @@ protected:
     // The peer puts the call on hold (it only sends): the line stops sending and still hears it,
     // in packets longer than its own.
     // Taken back, the line sends again.
+    // Each re-INVITE's answer keeps the call's payload type and port.
     void RetieneYRecupera(int iLey, const sockaddr_in& placa) {
+        auto respuesta = [&](size_t iRespuestas) {
+            RespuestaSdp r;
+            EXPECT_TRUE(EsperaQue([&] { return Veces(pruebas::LeeTodo(kTrazaSipp), "SIP/2.0 200 OK") > iRespuestas; }, 10000))
+                << "re-INVITE not answered";
+            r = LeeRespuesta(pruebas::LeeTodo(kTrazaSipp));
+            EXPECT_EQ(r.iPayload, iLey);
+            EXPECT_EQ(r.iPuerto, ntohs(placa.sin_port));
+        };
+        size_t iRespuestas = Veces(pruebas::LeeTodo(kTrazaSipp), "SIP/2.0 200 OK");
         SiguientePaso();
+        respuesta(iRespuestas);
         EXPECT_TRUE(RtpCallado()) << "the line still sends on hold";
         SenoALaLinea(iLey, placa, 600, 240);  // 30 ms packets, as some phones send
         const size_t iPaquetes = rtp.Paquetes();
+        iRespuestas = Veces(pruebas::LeeTodo(kTrazaSipp), "SIP/2.0 200 OK");
         SiguientePaso();
+        respuesta(iRespuestas);
         EXPECT_TRUE(EsperaQue([&] { return rtp.Paquetes() > iPaquetes + 10; }, 10000)) << "no RTP after the hold";
+        for (const auto& c : rtp.Cabeceras(iPaquetes)) ASSERT_EQ(c.iPayload, iLey);
     }
 
     // A call offering the payload types sOferta, answered by lifting the handset: a sine each
