@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <mutex>
@@ -70,6 +71,11 @@ public:
         return iDesde < vCabeceras.size() ? std::vector<Cabecera>(vCabeceras.begin() + static_cast<long>(iDesde), vCabeceras.end())
                                           : std::vector<Cabecera>();
     }
+    // The RTCP compound packets received.
+    std::vector<std::string> Rtcp() {
+        std::lock_guard<std::mutex> l(tMutex);
+        return vRtcp;
+    }
     // The payloads received from iDesde on, in order of arrival.
     std::string Carga(size_t iDesde = 0) {
         std::lock_guard<std::mutex> l(tMutex);
@@ -89,7 +95,11 @@ private:
         while (!bFin) {
             pollfd p[2] = {{fd[0], POLLIN, 0}, {fd[1], POLLIN, 0}};
             if (poll(p, 2, 100) <= 0) continue;
-            if (p[1].revents & POLLIN) recv(fd[1], ac, sizeof ac, 0);  // RTCP: only drained
+            if (p[1].revents & POLLIN) {
+                const ssize_t n = recv(fd[1], ac, sizeof ac, 0);
+                std::lock_guard<std::mutex> l(tMutex);
+                if (n > 0) vRtcp.emplace_back(reinterpret_cast<const char*>(ac), static_cast<size_t>(n));
+            }
             if (!(p[0].revents & POLLIN)) continue;
             sockaddr_in origen{};
             socklen_t iLargo = sizeof origen;
@@ -111,6 +121,7 @@ private:
     std::mutex tMutex;  // guards what was received
     size_t iPaquetes = 0;
     std::vector<Cabecera> vCabeceras;
+    std::vector<std::string> vRtcp;
     Reloj::time_point tUltimo;
     std::string sCarga;
 };
@@ -330,6 +341,20 @@ TEST_F(AudioLlamada, SineCrossesTheCallBothWaysInALaw) {
     {
         SCOPED_TRACE("offer 0 8, hold and back");
         Conversa("0 8", kPcma, true);
+    }
+    // The line's reports: each compound opens with a sender or receiver report from a source
+    // that sent RTP.
+    std::vector<uint32_t> vFuentes;
+    for (const auto& c : rtp.Cabeceras(0)) vFuentes.push_back(c.uiSsrc);
+    const std::vector<std::string> vRtcp = rtp.Rtcp();
+    EXPECT_FALSE(vRtcp.empty()) << "no RTCP from the line";
+    for (const std::string& r : vRtcp) {
+        ASSERT_GE(r.size(), 8u);
+        const auto* b = reinterpret_cast<const uint8_t*>(r.data());
+        const uint32_t uiSsrc = uint32_t(b[4]) << 24 | uint32_t(b[5]) << 16 | uint32_t(b[6]) << 8 | b[7];
+        EXPECT_EQ(b[0] >> 6, 2);
+        EXPECT_TRUE(b[1] == 200 || b[1] == 201) << int(b[1]);
+        EXPECT_NE(std::find(vFuentes.begin(), vFuentes.end(), uiSsrc), vFuentes.end()) << uiSsrc;
     }
 }
 
