@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio_prueba.h"
 #include "csimboard.h"
 #include "proceso_recurso.h"
 
@@ -129,7 +130,6 @@ int Llamada(Resultado& r) {
     timeval tv{0, 100000};
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 
-    gpPlaca->Captura(CANAL_LINEA, CAPTURA);
     DireccionSesion d{};
     d.iPayloadForzado = 8;
     d.iPayload = 8;
@@ -153,28 +153,19 @@ int Llamada(Resultado& r) {
         while (!bFin) {
             ssize_t n = recv(s, ac, sizeof ac, 0);
             const auto t = Reloj::now();
-            if (n < 12) continue;
-            size_t iCab = 12 + 4u * (ac[0] & 0x0F);
-            if ((ac[0] & 0x10) && static_cast<size_t>(n) >= iCab + 4) iCab += 4 + 4u * (ac[iCab + 2] << 8 | ac[iCab + 3]);
-            if (static_cast<size_t>(n) <= iCab) continue;
+            const size_t iCab = n > 0 ? audio_prueba::CargaRtp(ac, static_cast<size_t>(n)) : 0;
+            if (iCab == 0) continue;
             const int k = Marca(ac + iCab, static_cast<size_t>(n) - iCab);
             if (k >= 0) recibidos.Anota(k, t);
         }
     });
-    // What the line played: the capture file, read as it grows. Asking the channel's state
-    // first makes the board drain into the capture what is due by now.
+    // What the line played: the capture file, read as it grows; only its thread uses the reader.
+    audio_prueba::LectorCaptura oLinea(gpPlaca->Socket(), CANAL_LINEA, CAPTURA);
     std::thread hEscucha([&] {
-        simboard::CSimBoard oPlaca(gpPlaca->Socket());  // a client of its own: one per thread
-        const std::string sOrden = "pcm " + std::to_string(CANAL_LINEA);
         std::string sVisto;
-        size_t iLeido = 0;
         while (!bFin) {
-            oPlaca.Orden(sOrden);
-            std::ifstream f(CAPTURA, std::ios::binary);
-            f.seekg(static_cast<std::streamoff>(iLeido));
-            std::string sNuevo((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            const std::string sNuevo = oLinea.Nuevo();
             const auto t = Reloj::now();
-            iLeido += sNuevo.size();
             // Keep three bytes of the last read: a marker may straddle two reads.
             sVisto = sVisto.substr(sVisto.size() > 3 ? sVisto.size() - 3 : 0) + sNuevo;
             for (size_t i = 0; i + 4 <= sVisto.size(); i++) {
@@ -191,24 +182,16 @@ int Llamada(Resultado& r) {
     dst.sin_family = AF_INET;
     dst.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     dst.sin_port = htons(PUERTO_LOCAL);
-    uint8_t paquete[12 + BLOQUE];
     const int iPaquetes = SEGUNDOS_LLAMADA * 50;
     auto t = tInicio;
     for (int i = 0; i < iPaquetes; i++) {
         const int k = i / PAQUETES_POR_MARCA;
         const bool bMarcado = i % PAQUETES_POR_MARCA == 0;
         std::vector<uint8_t> carga = bMarcado ? BloqueMarcado(k) : std::vector<uint8_t>(BLOQUE, RELLENO);
-        paquete[0] = 0x80;
-        paquete[1] = 8;
-        const uint16_t uiSec = static_cast<uint16_t>(i);
-        const uint32_t uiTs = static_cast<uint32_t>(i) * BLOQUE;
-        paquete[2] = static_cast<uint8_t>(uiSec >> 8);
-        paquete[3] = static_cast<uint8_t>(uiSec);
-        for (int b = 0; b < 4; b++) paquete[4 + b] = static_cast<uint8_t>(uiTs >> (24 - 8 * b));
-        for (int b = 0; b < 4; b++) paquete[8 + b] = static_cast<uint8_t>(0x5A5A0000u >> (24 - 8 * b));
-        std::memcpy(paquete + 12, carga.data(), BLOQUE);
+        const std::vector<uint8_t> paquete = audio_prueba::PaqueteRtp(
+            8, static_cast<uint16_t>(i), static_cast<uint32_t>(i) * BLOQUE, 0x5A5A0000u, carga.data(), BLOQUE);
         if (bMarcado) enviados.Anota(k, Reloj::now());
-        sendto(s, paquete, sizeof paquete, 0, reinterpret_cast<sockaddr*>(&dst), sizeof dst);
+        sendto(s, paquete.data(), paquete.size(), 0, reinterpret_cast<const sockaddr*>(&dst), sizeof dst);
         if (bMarcado) {
             // Into the line half a packet later, so the two directions do not share a moment.
             std::this_thread::sleep_until(t + milliseconds(10));
