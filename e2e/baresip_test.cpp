@@ -33,6 +33,7 @@ using namespace e2e;
 
 const std::string kDirTelefono = "/mnt/ramfs/baresip";
 constexpr int kPuertoTelefono = 5062;
+constexpr int kPuertoConsola = 5555;  // baresip's command console
 
 // An 8 kHz mono 16-bit WAV file with a sine of iHz lasting iSegundos.
 void EscribeSeno(const std::string& sFichero, int iHz, int iSegundos) {
@@ -77,7 +78,10 @@ public:
                "module aufile.so\n"
                "module sndfile.so\n"
                "snd_path " << kDirTelefono << "\n"
-               "module_app account.so\n";
+               "module cons.so\n"
+               "cons_listen 127.0.0.1:" << kPuertoConsola << "\n"
+               "module_app account.so\n"
+               "module_app menu.so\n";
         std::ofstream(kDirTelefono + "/accounts")
             << "<sip:telefono@127.0.0.1:" << kPuertoTelefono << ">;regint=0;answermode=auto;audio_codecs=PCMA,PCMU\n";
         iPid = fork();
@@ -100,6 +104,17 @@ public:
         }
     }
     std::string Salida() const { return LeeTodo(kDirTelefono + "/salida.log"); }
+    // The phone's user hangs up.
+    void Cuelga() const {
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(kPuertoConsola);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const char kOrden[] = "/hangup\n";
+        sendto(fd, kOrden, sizeof kOrden - 1, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        close(fd);
+    }
     bool Dice(const std::string& s, int iMs) const {
         return EsperaQue([&] { return Salida().find(s) != std::string::npos; }, iMs);
     }
@@ -273,6 +288,30 @@ TEST_F(Baresip, LiftedHandsetCallsThePhoneTalksBothWaysAndHangsUpWithBye) {
     EXPECT_TRUE(EsperaQue([&] { return rtp.DesdePuerto() >= 50 && rtp.HaciaPuerto() >= 50; }, 15000))
         << "board->phone " << rtp.DesdePuerto() << ", phone->board " << rtp.HaciaPuerto();
     EXPECT_TRUE(EsperaQue([&] { return pTelefono->AudioRecibido() > 8000; }, 5000)) << "baresip decoded no audio";
+    p.placa->Cuelga(kModuloTelefono);
+    EXPECT_TRUE(ByeDesde(iInicio));
+}
+
+// The phone's user hangs up first: the line hears the end of the call, and once its handset is
+// down it is free for the next call.
+TEST_F(Baresip, PhoneHangingUpEndsTheLinesCall) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca());
+    ASSERT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]:Recurso DSP configurado", 40000));
+    size_t iInicio = pTelefono->Salida().size();
+    p.placa->Descuelga(kModuloTelefono);
+    ASSERT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]: Envia llamada entrante ", 40000));
+    Contestada(kTelefono, 1, iInicio);
+    ASSERT_TRUE(EsperaQue([&] { return rtp.HaciaPuerto() >= 10; }, 15000));
+    pTelefono->Cuelga();
+    EXPECT_TRUE(EsperaQue([&] { return pTelefono->Salida().find("BYE sip:", iInicio) != std::string::npos; }, 5000));
+    EXPECT_TRUE(CPlaca::RecursoDice(kTelefono, "FIN llamada 3", 10000));
+    p.placa->Cuelga(kModuloTelefono);
+    EXPECT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]: bucle Abierto(1)", 10000));
+
+    iInicio = pTelefono->Salida().size();
+    p.placa->Descuelga(kModuloTelefono);
+    Contestada(kTelefono, 2, iInicio);
     p.placa->Cuelga(kModuloTelefono);
     EXPECT_TRUE(ByeDesde(iInicio));
 }
