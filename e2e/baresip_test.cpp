@@ -61,7 +61,8 @@ void EscribeSeno(const std::string& sFichero, int iHz, int iSegundos) {
 // its microphone, no audio hardware, and the SIP trace on its output.
 class Telefono {
 public:
-    Telefono() {
+    // bContesta: answers every call by itself; else it rings until told.
+    explicit Telefono(bool bContesta = true) {
         mkdir(kDirTelefono.c_str(), 0755);
         EscribeSeno(kDirTelefono + "/seno.wav", 1000, 60);
         std::ofstream(kDirTelefono + "/config")
@@ -83,7 +84,8 @@ public:
                "module_app account.so\n"
                "module_app menu.so\n";
         std::ofstream(kDirTelefono + "/accounts")
-            << "<sip:telefono@127.0.0.1:" << kPuertoTelefono << ">;regint=0;answermode=auto;audio_codecs=PCMA,PCMU\n";
+            << "<sip:telefono@127.0.0.1:" << kPuertoTelefono << ">;regint=0;answermode="
+            << (bContesta ? "auto" : "manual") << ";audio_codecs=PCMA,PCMU\n";
         iPid = fork();
         if (iPid == 0) {
             int fd = open((kDirTelefono + "/salida.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -104,7 +106,7 @@ public:
         }
     }
     std::string Salida() const { return LeeTodo(kDirTelefono + "/salida.log"); }
-    // The phone's user hangs up.
+    // The phone's user hangs up, or refuses a ringing call.
     void Cuelga() const {
         const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -218,9 +220,9 @@ constexpr int kModuloTelefono = 1;
 
 class Baresip : public ::testing::Test {
 protected:
-    void Arranca() {
+    void Arranca(bool bContesta = true) {
         ASSERT_TRUE(rtp.Activo()) << "no packet socket on lo";
-        pTelefono = std::make_unique<Telefono>();
+        pTelefono = std::make_unique<Telefono>(bContesta);
         ASSERT_TRUE(pTelefono->Dice("baresip is ready", 10000)) << pTelefono->Salida();
         ASSERT_TRUE(p.Arranca("telefono_sip.ini"));
     }
@@ -314,6 +316,26 @@ TEST_F(Baresip, PhoneHangingUpEndsTheLinesCall) {
     Contestada(kTelefono, 2, iInicio);
     p.placa->Cuelga(kModuloTelefono);
     EXPECT_TRUE(ByeDesde(iInicio));
+}
+
+// The phone refuses the call: the line is told (busy) and, once its handset is down, calls again.
+TEST_F(Baresip, PhoneRefusingTheCallFreesTheLine) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca(false));
+    ASSERT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]:Recurso DSP configurado", 40000));
+    for (size_t n = 1; n <= 2 && !HasFailure(); n++) {
+        SCOPED_TRACE("call " + std::to_string(n));
+        const size_t iInicio = pTelefono->Salida().size();
+        p.placa->Descuelga(kModuloTelefono);
+        ASSERT_TRUE(EsperaQue(
+            [&] { return pTelefono->Salida().find("SIP/2.0 180 Ringing", iInicio) != std::string::npos; }, 40000));
+        pTelefono->Cuelga();
+        EXPECT_TRUE(EsperaQue(
+            [&] { return Cuenta(CPlaca::LogRecurso(kTelefono), "CENTTLF[1]: RechazaLlamada (") >= n; }, 10000));
+        p.placa->Cuelga(kModuloTelefono);
+        EXPECT_TRUE(EsperaQue(
+            [&] { return Cuenta(CPlaca::LogRecurso(kTelefono), "CENTTLF[1]: bucle Abierto(1)") >= n; }, 10000));
+    }
 }
 
 }  // namespace
