@@ -338,4 +338,40 @@ TEST_F(Baresip, PhoneRefusingTheCallFreesTheLine) {
     }
 }
 
+// Nobody at the phone's address: the board gives up on the call, the line is told and, once its
+// handset is down, free for the next call.
+TEST_F(Baresip, UnreachablePhoneFreesTheLine) {
+    SOLO_EN_E2E();
+    ASSERT_TRUE(p.Arranca("telefono_sip.ini"));
+    ASSERT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]:Recurso DSP configurado", 40000));
+    for (size_t n = 1; n <= 2 && !HasFailure(); n++) {
+        SCOPED_TRACE("call " + std::to_string(n));
+        p.placa->Descuelga(kModuloTelefono);
+        EXPECT_TRUE(EsperaQue(
+            [&] { return Cuenta(CPlaca::LogRecurso(kTelefono), "CENTTLF[1]: RechazaLlamada (") >= n; }, 60000))
+            << p.Informe();
+        p.placa->Cuelga(kModuloTelefono);
+        EXPECT_TRUE(EsperaQue(
+            [&] { return Cuenta(CPlaca::LogRecurso(kTelefono), "CENTTLF[1]: bucle Abierto(1)") >= n; }, 10000));
+    }
+}
+
+// More calls in a row than the board has RTP ports (26) and SIP sessions (30): each call gives
+// back what it took.
+TEST_F(Baresip, ManyHotLineCallsInARowEachGiveBackTheirSessionAndPort) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca());
+    ASSERT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: EvtDspReposo", 40000));
+    const std::string sCanal = std::to_string(CanalDspLinea(*p.placa));
+    for (size_t n = 1; n <= 32 && !HasFailure(); n++) {
+        SCOPED_TRACE("call " + std::to_string(n));
+        p.placa->Dsp("evento " + sCanal + " entrante 0 - -");
+        ASSERT_TRUE(EsperaQue([&] { return Cuenta(CPlaca::LogNucleo(), "CSUPEREC[4]:Traplic_Call_Answer") >= n; }, 15000));
+        p.placa->Dsp("evento " + sCanal + " liberada 0");
+        ASSERT_TRUE(EsperaQue([&] { return Cuenta(pTelefono->Salida(), ": session closed: ") >= n; }, 10000));
+        ASSERT_TRUE(EsperaQue(
+            [&] { return Cuenta(CPlaca::LogRecurso(kCaliente), "CENTLC[4]: Fin llamada RX(") >= n; }, 5000));
+    }
+}
+
 }  // namespace
