@@ -374,4 +374,26 @@ TEST_F(Baresip, ManyHotLineCallsInARowEachGiveBackTheirSessionAndPort) {
     }
 }
 
+// The phone refuses the hot line's call: the line, answered at once on seizure, plays the
+// rejection tone until its far end releases, and is then free for the next call.
+TEST_F(Baresip, PhoneRefusingTheHotLinesCallFreesTheLine) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca(false));
+    ASSERT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: EvtDspReposo", 40000));
+    const std::string sCanal = std::to_string(CanalDspLinea(*p.placa));
+    for (size_t n = 1; n <= 2 && !HasFailure(); n++) {
+        SCOPED_TRACE("call " + std::to_string(n));
+        const size_t iInicio = pTelefono->Salida().size();
+        p.placa->Dsp("evento " + sCanal + " entrante 0 - -");
+        ASSERT_TRUE(EsperaQue(
+            [&] { return pTelefono->Salida().find("SIP/2.0 180 Ringing", iInicio) != std::string::npos; }, 15000));
+        pTelefono->Cuelga();
+        EXPECT_TRUE(EsperaQue(
+            [&] { return Cuenta(CPlaca::LogRecurso(kCaliente), "CENTLC[4]: DSP_GeneraTono(3-") >= n; }, 10000));
+        p.placa->Dsp("evento " + sCanal + " liberada 0");
+        EXPECT_TRUE(EsperaQue(
+            [&] { return Cuenta(CPlaca::LogRecurso(kCaliente), "CENTLC[4]: Fin llamada RX(") >= n; }, 5000));
+    }
+}
+
 }  // namespace
