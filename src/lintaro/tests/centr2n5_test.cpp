@@ -55,10 +55,17 @@ std::vector<std::string> De(pid_t pid, const std::string& sPrefijo) {
     return v;
 }
 
+// The six digit values of a number in a call record, as text; '?' for what is no digit value.
+std::string Numero(const char* ac) {
+    std::string s;
+    for (int i = 0; i < 6; ++i) s += ac[i] >= 0 && ac[i] <= 9 ? static_cast<char>('0' + ac[i]) : '?';
+    return s;
+}
+
 void RegistraNucleo(Cola& c) {
     c.RegistraEvtLlamadaEntrante([](int32_t p, int32_t id, DatosLlamada* d) {
-        Anota(p, "Entrante(" + std::to_string(id) + "," + std::to_string(d->ucPrioridad) + "," + d->acOrigen + "," +
-                     d->acDestino + ")");
+        Anota(p, "Entrante(" + std::to_string(id) + "," + std::to_string(d->ucPrioridad) + "," + Numero(d->acOrigen) +
+                     "," + Numero(d->acDestino) + ")");
     });
     c.RegistraEvtFinLlamada([](int32_t p, int32_t id, int32_t v) { Anota(p, T("Fin", {id, v})); });
     c.RegistraEvtRinging([](int32_t p, int32_t id, int32_t v) { Anota(p, T("Ringing", {id, v})); });
