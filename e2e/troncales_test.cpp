@@ -1,0 +1,190 @@
+// The ATS-R2 and ATS-N5 trunks of the combined example take calls from their far exchange to
+// SIP and place calls from SIP on their line. The test plays the far exchange through the
+// simulated DSP (line signalling and digits) and the SIP parties with sipp.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "../src/lintaro/tests/central_dsp.h"
+#include "placa_e2e.h"
+#include "sipp.h"
+
+namespace {
+
+using namespace e2e;
+using namespace central_dsp;
+
+// The SIP party that the trunks' calls are routed to: number 400002 of the board's own
+// exchange, user SIPP-01 on host PUESTO-SIPP. The routing always calls port 5060, which the
+// board holds, so the party has a network of its own: the far end of eth0.
+const char kDirPuesto[] = "192.0.2.24";
+const char kNumeroPuesto[] = "400002";
+const char kPlanPuesto[] =
+    "\n[IP-1]\nidhost=PUESTO-SIPP\ndirip1=192.0.2.24\ntipo=0\n"
+    "\n[USUARIO-0]\nidusuario=SIPP-01\nidhost=PUESTO-SIPP\n"
+    "\n[SIP-1]\nidusuario=SIPP-01\nAbonado0=3:400002\n";
+const char kDescripcion[] = "/mnt/ramfs/troncales.ini";
+const char kMensajesPuesto[] = "/mnt/ramfs/sipp_puesto.log";
+const char kMensajesLlamante[] = "/mnt/ramfs/sipp_llamante.log";
+const char kRegistros[] = "/mnt/ramfs/snmpagent.out";
+
+struct Troncal {
+    const char* szNombre;
+    int iRec;
+    int iTipoIf;
+    int iProtocolo;              // signalling protocol of its kind and side
+    std::vector<int> vPrueba;    // its test call: priority, lengths, local and remote numbers
+    std::vector<int> vLejano;    // a number of the far exchange, as digit values
+    const char* szLejano;        // another one, called from SIP
+};
+
+const Troncal kTroncalR2 = {"R2-01", kR2, 5, 3, {4, 6, 6, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2}, {3, 10, 10, 10, 10, 1},
+                     "300002"};
+const Troncal kTroncalN5 = {"N5-01", kN5, 6, 6, {4, 6, 6, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5}, {5, 10, 10, 10, 10, 1},
+                     "500002"};
+
+std::vector<int> Digitos(const std::string& s) {
+    std::vector<int> v;
+    for (char c : s) v.push_back(c - '0');
+    return v;
+}
+
+// A program of the build as a child, its output in a file; killed with the test.
+class CHijo {
+public:
+    CHijo(const std::string& sPrograma, const std::string& sSalida) {
+        iPid = fork();
+        if (iPid == 0) {
+            const int fd = open(sSalida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            execl(sPrograma.c_str(), sPrograma.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~CHijo() {
+        if (iPid <= 0) return;
+        kill(iPid, SIGKILL);
+        waitpid(iPid, nullptr, 0);
+    }
+
+private:
+    pid_t iPid = -1;
+};
+
+class TroncalesPlaca : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(std::system("ip netns add puesto && ip link set eth0-peer netns puesto && "
+                              "ip -n puesto addr add 192.0.2.24/24 dev eth0-peer && "
+                              "ip -n puesto link set eth0-peer up && ip -n puesto link set lo up"),
+                  0);
+        std::ofstream(kDescripcion) << Ejemplo("placa_completa.ini") << kPlanPuesto;
+        agente = std::make_unique<CHijo>(pruebas::DirBuild() + "/sim/snmpagent/snmpagent", kRegistros);
+        ASSERT_TRUE(p.Arranca(kDescripcion));
+    }
+    void TearDown() override {
+        if (HasFailure())
+            std::printf("%s\nDSP commands:\n%s\nrecords:\n%s\nsipp:\n%s\n%s\n", p.Informe().c_str(),
+                        p.placa->Dsp("comandos").c_str(), LeeTodo(kRegistros).c_str(), LeeTodo(kMensajesPuesto).c_str(),
+                        LeeTodo(kMensajesLlamante).c_str());
+    }
+
+    // The trunk's DSP channel once its first test call, answered out of service by the far
+    // exchange, proved the line and the trunk published itself idle; -1 on failure.
+    int EnServicio(const Troncal& t) {
+        int c = -1;
+        if (!EsperaQue([&] { return (c = CanalConProtocolo(*p.placa, t.iProtocolo)) >= 0; }, 60000)) return -1;
+        if (!EsperaComando(*p.placa, c, LLAMA, Hex(t.vPrueba), 1, 60000)) return -1;
+        if (Evento(*p.placa, c, "fuera") != "ok\n") return -1;
+        const std::string sLibre =
+            "V,N07," + std::to_string(t.iRec) + "," + t.szNombre + "," + std::to_string(t.iTipoIf) + ",1,0,";
+        if (!EsperaQue([&] { return LeeTodo(kRegistros).find(sLibre) != std::string::npos; }, 20000)) return -1;
+        return c;
+    }
+    // sipp answering in the SIP party's network, on port 5060.
+    std::unique_ptr<Sipp> Puesto(const std::string& sEscenario) {
+        const int fdPropia = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        const int fdPuesto = open("/run/netns/puesto", O_RDONLY | O_CLOEXEC);
+        // Only this thread moves: sipp is forked from it and stays in the party's network.
+        EXPECT_EQ(setns(fdPuesto, CLONE_NEWNET), 0);
+        auto s = std::make_unique<Sipp>(std::vector<std::string>{"-sf", DirFuente() + sEscenario, "-m", "1", "-i",
+                                                                 kDirPuesto, "-trace_msg", "-message_file",
+                                                                 kMensajesPuesto},
+                                        5060);
+        EXPECT_EQ(setns(fdPropia, CLONE_NEWNET), 0);
+        close(fdPuesto);
+        close(fdPropia);
+        return s;
+    }
+    bool ComandoAcabaEn(int iCanal, int iCodigo, const std::string& sFin, int iMs) {
+        return EsperaQue([&] {
+            for (const auto& c : Comandos(*p.placa, iCanal, iCodigo))
+                if (c.size() >= sFin.size() && c.compare(c.size() - sFin.size(), sFin.size(), sFin) == 0) return true;
+            return false;
+        }, iMs);
+    }
+
+    // The far exchange calls the SIP party through the trunk, the party answers, the far
+    // exchange clears.
+    void LlamadaDeLaCentral(const Troncal& t) {
+        const int c = EnServicio(t);
+        ASSERT_GE(c, 0) << "trunk never in service";
+        auto puesto = Puesto("uas_troncal.xml");
+        ASSERT_EQ(Entrante(*p.placa, c, 2, t.vLejano, Digitos(kNumeroPuesto)), "ok\n");
+        // Ringing at the party is ringing on the line; its answer answers the line.
+        EXPECT_TRUE(EsperaComando(*p.placa, c, RESPONDE_LIBRE, kSinParametros, 1, 20000));
+        EXPECT_TRUE(CPlaca::RecursoDice(t.iRec, "AceptaLlamada (", 20000));
+        const std::string sInvite = LeeTodo(kMensajesPuesto);
+        EXPECT_NE(sInvite.find("INVITE sip:" + std::string(kNumeroPuesto) + "@" + kDirPuesto), std::string::npos);
+        std::string sOrigen;
+        for (int d : t.vLejano) sOrigen += static_cast<char>('0' + d % 10);
+        EXPECT_NE(sInvite.find("From: <sip:" + sOrigen + "@"), std::string::npos) << sInvite;
+        ASSERT_EQ(Evento(*p.placa, c, "liberada 0"), "ok\n");
+        EXPECT_EQ(puesto->Espera(20000), 0) << puesto->Log();
+        EXPECT_TRUE(CPlaca::RecursoDice(t.iRec, "Fin llamada", 10000));
+    }
+
+    // A SIP caller calls a number beyond the trunk: the trunk seizes the line and sends the
+    // digits, the far exchange answers, the caller clears.
+    void LlamadaALaCentral(const Troncal& t) {
+        const int c = EnServicio(t);
+        ASSERT_GE(c, 0) << "trunk never in service";
+        auto llamante = std::make_unique<Sipp>(std::vector<std::string>{
+            "-sf", DirFuente() + "uac_troncal.xml", "-m", "1", "-s", t.szLejano, "-trace_msg", "-message_file",
+            kMensajesLlamante, "127.0.0.1:5060"});
+        // Origin 400003 of the caller, then the called number.
+        std::vector<int> vNumeros = {6, 6};
+        for (int d : Digitos("400003")) vNumeros.push_back(d);
+        for (int d : Digitos(t.szLejano)) vNumeros.push_back(d);
+        ASSERT_TRUE(ComandoAcabaEn(c, LLAMA, Hex(vNumeros), 20000)) << llamante->Log();
+        ASSERT_EQ(Evento(*p.placa, c, "libre"), "ok\n");
+        if (t.iTipoIf == 6) {  // on N5 free only rings: the answer is its own signal
+            ASSERT_EQ(Evento(*p.placa, c, "descuelga"), "ok\n");
+        }
+        EXPECT_EQ(llamante->Espera(30000), 0) << llamante->Log();
+        EXPECT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, 1, 10000));
+    }
+
+    CPlaca p;
+    std::unique_ptr<CHijo> agente;
+};
+
+TEST_F(TroncalesPlaca, R2CallFromTheFarExchangeReachesTheSipParty) { LlamadaDeLaCentral(kTroncalR2); }
+
+TEST_F(TroncalesPlaca, SipCallGoesOutOnTheN5Trunk) { LlamadaALaCentral(kTroncalN5); }
+
+TEST_F(TroncalesPlaca, N5CallFromTheFarExchangeReachesTheSipParty) {
+    SOLO_EN_E2E();
+    LlamadaDeLaCentral(kTroncalN5);
+}
+
+TEST_F(TroncalesPlaca, SipCallGoesOutOnTheR2Trunk) {
+    SOLO_EN_E2E();
+    LlamadaALaCentral(kTroncalR2);
+}
+
+}  // namespace
