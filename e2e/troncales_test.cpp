@@ -75,22 +75,69 @@ private:
     pid_t iPid = -1;
 };
 
+// The SIP party's own network: a namespace that a child holds, with the far end of the board's
+// eth0 at 192.0.2.24. Not a named one: sandboxes nested in one test run share /run.
+class CRedPuesto {
+public:
+    bool Monta() {
+        int aiTubo[2];
+        if (pipe(aiTubo) != 0) return false;
+        iPid = fork();
+        if (iPid == 0) {
+            char c = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+            if (write(aiTubo[1], &c, 1) != 1) _exit(1);
+            for (;;) pause();
+        }
+        close(aiTubo[1]);
+        char c = 0;
+        const bool bListo = iPid > 0 && read(aiTubo[0], &c, 1) == 1 && c == 1;
+        close(aiTubo[0]);
+        if (!bListo) return false;
+        fdRed = open(("/proc/" + std::to_string(iPid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fdRed < 0 || std::system(("ip link set eth0-peer netns " + std::to_string(iPid)).c_str()) != 0)
+            return false;
+        int r = -1;
+        Dentro([&] {
+            r = std::system("ip addr add 192.0.2.24/24 dev eth0-peer && ip link set eth0-peer up && ip link set lo up");
+        });
+        return r == 0;
+    }
+    ~CRedPuesto() {
+        if (fdRed >= 0) close(fdRed);
+        if (iPid <= 0) return;
+        kill(iPid, SIGKILL);
+        waitpid(iPid, nullptr, 0);
+    }
+    // Runs f in the party's network. Only this thread moves: what it forks stays there.
+    template <typename F>
+    void Dentro(F f) {
+        const int fdPropia = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(setns(fdRed, CLONE_NEWNET), 0);
+        f();
+        EXPECT_EQ(setns(fdPropia, CLONE_NEWNET), 0);
+        close(fdPropia);
+    }
+
+private:
+    pid_t iPid = -1;
+    int fdRed = -1;
+};
+
 class TroncalesPlaca : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(std::system("ip netns add puesto && ip link set eth0-peer netns puesto && "
-                              "ip -n puesto addr add 192.0.2.24/24 dev eth0-peer && "
-                              "ip -n puesto link set eth0-peer up && ip -n puesto link set lo up"),
-                  0);
-        std::ofstream(kDescripcion) << Ejemplo("placa_completa.ini") << kPlanPuesto;
-        agente = std::make_unique<CHijo>(pruebas::DirBuild() + "/sim/snmpagent/snmpagent", kRegistros);
-        ASSERT_TRUE(p.Arranca(kDescripcion));
-    }
     void TearDown() override {
-        if (HasFailure())
+        if (HasFailure() && p.placa)
             std::printf("%s\nDSP commands:\n%s\nrecords:\n%s\nsipp:\n%s\n%s\n", p.Informe().c_str(),
                         p.placa->Dsp("comandos").c_str(), LeeTodo(kRegistros).c_str(), LeeTodo(kMensajesPuesto).c_str(),
                         LeeTodo(kMensajesLlamante).c_str());
+    }
+    // The party's network, the SNMP agent stand-in and the board on the combined example with
+    // the party in its number plan.
+    void Arranca() {
+        ASSERT_TRUE(red.Monta());
+        std::ofstream(kDescripcion) << Ejemplo("placa_completa.ini") << kPlanPuesto;
+        agente = std::make_unique<CHijo>(pruebas::DirBuild() + "/sim/snmpagent/snmpagent", kRegistros);
+        ASSERT_TRUE(p.Arranca(kDescripcion));
     }
 
     // The trunk's DSP channel once its first test call, answered out of service by the far
@@ -107,17 +154,13 @@ protected:
     }
     // sipp answering in the SIP party's network, on port 5060.
     std::unique_ptr<Sipp> Puesto(const std::string& sEscenario) {
-        const int fdPropia = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-        const int fdPuesto = open("/run/netns/puesto", O_RDONLY | O_CLOEXEC);
-        // Only this thread moves: sipp is forked from it and stays in the party's network.
-        EXPECT_EQ(setns(fdPuesto, CLONE_NEWNET), 0);
-        auto s = std::make_unique<Sipp>(std::vector<std::string>{"-sf", DirFuente() + sEscenario, "-m", "1", "-i",
-                                                                 kDirPuesto, "-trace_msg", "-message_file",
-                                                                 kMensajesPuesto},
-                                        5060);
-        EXPECT_EQ(setns(fdPropia, CLONE_NEWNET), 0);
-        close(fdPuesto);
-        close(fdPropia);
+        std::unique_ptr<Sipp> s;
+        red.Dentro([&] {
+            s = std::make_unique<Sipp>(std::vector<std::string>{"-sf", DirFuente() + sEscenario, "-m", "1", "-i",
+                                                                kDirPuesto, "-trace_msg", "-message_file",
+                                                                kMensajesPuesto},
+                                       5060);
+        });
         return s;
     }
     bool ComandoAcabaEn(int iCanal, int iCodigo, const std::string& sFin, int iMs) {
@@ -131,6 +174,7 @@ protected:
     // The far exchange calls the SIP party through the trunk, the party answers, the far
     // exchange clears.
     void LlamadaDeLaCentral(const Troncal& t) {
+        ASSERT_NO_FATAL_FAILURE(Arranca());
         const int c = EnServicio(t);
         ASSERT_GE(c, 0) << "trunk never in service";
         auto puesto = Puesto("uas_troncal.xml");
@@ -151,6 +195,7 @@ protected:
     // A SIP caller calls a number beyond the trunk: the trunk seizes the line and sends the
     // digits, the far exchange answers, the caller clears.
     void LlamadaALaCentral(const Troncal& t) {
+        ASSERT_NO_FATAL_FAILURE(Arranca());
         const int c = EnServicio(t);
         ASSERT_GE(c, 0) << "trunk never in service";
         auto llamante = std::make_unique<Sipp>(std::vector<std::string>{
@@ -169,8 +214,9 @@ protected:
         EXPECT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, 1, 10000));
     }
 
-    CPlaca p;
+    CRedPuesto red;
     std::unique_ptr<CHijo> agente;
+    CPlaca p;
 };
 
 TEST_F(TroncalesPlaca, R2CallFromTheFarExchangeReachesTheSipParty) { LlamadaDeLaCentral(kTroncalR2); }
