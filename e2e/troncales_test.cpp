@@ -46,6 +46,12 @@ const Troncal kTroncalR2 = {"R2-01", kR2, 5, 3, {4, 6, 6, 1, 1, 1, 1, 1, 1, 2, 2
 const Troncal kTroncalN5 = {"N5-01", kN5, 6, 6, {4, 6, 6, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5}, {5, 10, 10, 10, 10, 1},
                      "500002"};
 
+size_t Veces(const std::string& sTexto, const std::string& s) {
+    size_t n = 0;
+    for (size_t i = sTexto.find(s); i != std::string::npos; i = sTexto.find(s, i + 1)) ++n;
+    return n;
+}
+
 std::vector<int> Digitos(const std::string& s) {
     std::vector<int> v;
     for (char c : s) v.push_back(c - '0');
@@ -147,10 +153,13 @@ protected:
         if (!EsperaQue([&] { return (c = CanalConProtocolo(*p.placa, t.iProtocolo)) >= 0; }, 60000)) return -1;
         if (!EsperaComando(*p.placa, c, LLAMA, Hex(t.vPrueba), 1, 60000)) return -1;
         if (Evento(*p.placa, c, "fuera") != "ok\n") return -1;
-        const std::string sLibre =
-            "V,N07," + std::to_string(t.iRec) + "," + t.szNombre + "," + std::to_string(t.iTipoIf) + ",1,0,";
-        if (!EsperaQue([&] { return LeeTodo(kRegistros).find(sLibre) != std::string::npos; }, 20000)) return -1;
+        if (!EsperaQue([&] { return VecesLibre(t) > 0; }, 20000)) return -1;
         return c;
+    }
+    // State records of the trunk in service and idle received by the SNMP agent so far.
+    static size_t VecesLibre(const Troncal& t) {
+        return Veces(LeeTodo(kRegistros),
+                     "V,N07," + std::to_string(t.iRec) + "," + t.szNombre + "," + std::to_string(t.iTipoIf) + ",1,0,");
     }
     // sipp answering in the SIP party's network, on port 5060.
     std::unique_ptr<Sipp> Puesto(const std::string& sEscenario) {
@@ -163,12 +172,12 @@ protected:
         });
         return s;
     }
-    bool ComandoAcabaEn(int iCanal, int iCodigo, const std::string& sFin, int iMs) {
-        return EsperaQue([&] {
-            for (const auto& c : Comandos(*p.placa, iCanal, iCodigo))
-                if (c.size() >= sFin.size() && c.compare(c.size() - sFin.size(), sFin.size(), sFin) == 0) return true;
-            return false;
-        }, iMs);
+    // Commands of the code on the channel whose parameters end in sFin.
+    size_t ComandosQueAcabanEn(int iCanal, int iCodigo, const std::string& sFin) {
+        size_t n = 0;
+        for (const auto& c : Comandos(*p.placa, iCanal, iCodigo))
+            n += c.size() >= sFin.size() && c.compare(c.size() - sFin.size(), sFin.size(), sFin) == 0;
+        return n;
     }
 
     // The far exchange calls the SIP party through the trunk, the party answers, the far
@@ -192,24 +201,32 @@ protected:
         EXPECT_TRUE(CPlaca::RecursoDice(t.iRec, "Fin llamada", 10000));
     }
 
-    // A SIP caller calls a number beyond the trunk: the trunk seizes the line and sends the
-    // digits, the far exchange answers, the caller clears.
-    void LlamadaALaCentral(const Troncal& t) {
-        ASSERT_NO_FATAL_FAILURE(Arranca());
-        const int c = EnServicio(t);
-        ASSERT_GE(c, 0) << "trunk never in service";
-        auto llamante = std::make_unique<Sipp>(std::vector<std::string>{
-            "-sf", DirFuente() + "uac_troncal.xml", "-m", "1", "-s", t.szLejano, "-trace_msg", "-message_file",
-            kMensajesLlamante, "127.0.0.1:5060"});
-        // Origin 400003 of the caller, then the called number.
+    // The SIP caller 400003 calls the number beyond the trunk; true once the trunk seized the
+    // line and sent both numbers.
+    bool Llama(const Troncal& t, int c, const std::string& sEscenario) {
         std::vector<int> vNumeros = {6, 6};
         for (int d : Digitos("400003")) vNumeros.push_back(d);
         for (int d : Digitos(t.szLejano)) vNumeros.push_back(d);
-        ASSERT_TRUE(ComandoAcabaEn(c, LLAMA, Hex(vNumeros), 20000)) << llamante->Log();
+        const size_t nAntes = ComandosQueAcabanEn(c, LLAMA, Hex(vNumeros));
+        llamante = std::make_unique<Sipp>(std::vector<std::string>{
+            "-sf", DirFuente() + sEscenario, "-m", "1", "-s", t.szLejano, "-trace_msg", "-message_file",
+            kMensajesLlamante, "127.0.0.1:5060"});
+        return EsperaQue([&] { return ComandosQueAcabanEn(c, LLAMA, Hex(vNumeros)) > nAntes; }, 20000);
+    }
+    // The far exchange answers the seizure.
+    void Contesta(const Troncal& t, int c) {
         ASSERT_EQ(Evento(*p.placa, c, "libre"), "ok\n");
         if (t.iTipoIf == 6) {  // on N5 free only rings: the answer is its own signal
             ASSERT_EQ(Evento(*p.placa, c, "descuelga"), "ok\n");
         }
+    }
+    // The caller calls a number beyond the trunk, the far exchange answers, the caller clears.
+    void LlamadaALaCentral(const Troncal& t) {
+        ASSERT_NO_FATAL_FAILURE(Arranca());
+        const int c = EnServicio(t);
+        ASSERT_GE(c, 0) << "trunk never in service";
+        ASSERT_TRUE(Llama(t, c, "uac_troncal.xml")) << llamante->Log();
+        ASSERT_NO_FATAL_FAILURE(Contesta(t, c));
         EXPECT_EQ(llamante->Espera(30000), 0) << llamante->Log();
         EXPECT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, 1, 10000));
     }
@@ -217,6 +234,7 @@ protected:
     CRedPuesto red;
     std::unique_ptr<CHijo> agente;
     CPlaca p;
+    std::unique_ptr<Sipp> llamante;
 };
 
 TEST_F(TroncalesPlaca, R2CallFromTheFarExchangeReachesTheSipParty) { LlamadaDeLaCentral(kTroncalR2); }
@@ -231,6 +249,73 @@ TEST_F(TroncalesPlaca, N5CallFromTheFarExchangeReachesTheSipParty) {
 TEST_F(TroncalesPlaca, SipCallGoesOutOnTheR2Trunk) {
     SOLO_EN_E2E();
     LlamadaALaCentral(kTroncalR2);
+}
+
+// The far exchange clears a call from SIP: the board ends the SIP call.
+TEST_F(TroncalesPlaca, FarExchangeClearingEndsTheSipCall) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca());
+    const int c = EnServicio(kTroncalR2);
+    ASSERT_GE(c, 0) << "trunk never in service";
+    ASSERT_TRUE(Llama(kTroncalR2, c, "uac_troncal_libera.xml")) << llamante->Log();
+    ASSERT_NO_FATAL_FAILURE(Contesta(kTroncalR2, c));
+    ASSERT_TRUE(EsperaQue([] { return LeeTodo(kMensajesLlamante).find("CSeq: 1 ACK") != std::string::npos; }, 20000))
+        << llamante->Log();
+    ASSERT_EQ(Evento(*p.placa, c, "liberada 0"), "ok\n");
+    EXPECT_EQ(llamante->Espera(20000), 0) << llamante->Log();
+    EXPECT_TRUE(CPlaca::RecursoDice(kTroncalR2.iRec, "Fin llamada", 10000));
+}
+
+// A busy far exchange is a busy SIP call.
+TEST_F(TroncalesPlaca, BusyFarExchangeAnswersTheSipCallerBusy) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca());
+    const int c = EnServicio(kTroncalN5);
+    ASSERT_GE(c, 0) << "trunk never in service";
+    ASSERT_TRUE(Llama(kTroncalN5, c, "uac_troncal_ocupado.xml")) << llamante->Log();
+    ASSERT_EQ(Evento(*p.placa, c, "ocupado"), "ok\n");
+    EXPECT_EQ(llamante->Espera(20000), 0) << llamante->Log();
+}
+
+// A busy SIP party is busy on the line of the far exchange.
+TEST_F(TroncalesPlaca, BusySipPartyIsBusyOnTheLine) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca());
+    const int c = EnServicio(kTroncalR2);
+    ASSERT_GE(c, 0) << "trunk never in service";
+    auto puesto = Puesto("uas_troncal_ocupado.xml");
+    ASSERT_EQ(Entrante(*p.placa, c, 2, kTroncalR2.vLejano, Digitos(kNumeroPuesto)), "ok\n");
+    EXPECT_TRUE(EsperaComando(*p.placa, c, RESPONDE_OCUPADO, kSinParametros, 1, 20000));
+    EXPECT_EQ(puesto->Espera(20000), 0) << puesto->Log();
+}
+
+// Nothing of an ended call stays behind: calls follow one another both ways on one trunk.
+TEST_F(TroncalesPlaca, CallsFollowOneAnotherBothWaysOnTheR2Trunk) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca());
+    const Troncal& t = kTroncalR2;
+    const int c = EnServicio(t);
+    ASSERT_GE(c, 0) << "trunk never in service";
+    for (size_t i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(Llama(t, c, "uac_troncal.xml")) << i << llamante->Log();
+        ASSERT_NO_FATAL_FAILURE(Contesta(t, c));
+        ASSERT_EQ(llamante->Espera(30000), 0) << i << llamante->Log();
+        ASSERT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, i, 10000)) << i;
+        // The far exchange confirms the release: the trunk is idle again.
+        size_t nLibre = VecesLibre(t);
+        ASSERT_EQ(Evento(*p.placa, c, "liberada 0"), "ok\n");
+        ASSERT_TRUE(EsperaQue([&] { return VecesLibre(t) > nLibre; }, 20000)) << i;
+
+        auto puesto = Puesto("uas_troncal.xml");
+        ASSERT_EQ(Entrante(*p.placa, c, 2, t.vLejano, Digitos(kNumeroPuesto)), "ok\n");
+        ASSERT_TRUE(EsperaComando(*p.placa, c, RESPONDE_LIBRE, kSinParametros, i, 20000)) << i;
+        ASSERT_TRUE(EsperaQue([&] { return Veces(CPlaca::LogRecurso(t.iRec), "AceptaLlamada (") >= i; }, 20000))
+            << i;
+        nLibre = VecesLibre(t);
+        ASSERT_EQ(Evento(*p.placa, c, "liberada 0"), "ok\n");
+        ASSERT_EQ(puesto->Espera(20000), 0) << i << puesto->Log();
+        ASSERT_TRUE(EsperaQue([&] { return VecesLibre(t) > nLibre; }, 20000)) << i;
+    }
 }
 
 }  // namespace
