@@ -156,6 +156,12 @@ protected:
         if (!EsperaQue([&] { return VecesLibre(t) > 0; }, 20000)) return -1;
         return c;
     }
+    // The board started and the trunk in service; *pc its DSP channel.
+    void EnMarcha(const Troncal& t, int* pc) {
+        ASSERT_NO_FATAL_FAILURE(Arranca());
+        *pc = EnServicio(t);
+        ASSERT_GE(*pc, 0) << t.szNombre << " never in service";
+    }
     // State records of the trunk in service and idle received by the SNMP agent so far.
     static size_t VecesLibre(const Troncal& t) {
         return Veces(LeeTodo(kRegistros),
@@ -183,9 +189,8 @@ protected:
     // The far exchange calls the SIP party through the trunk, the party answers, the far
     // exchange clears.
     void LlamadaDeLaCentral(const Troncal& t) {
-        ASSERT_NO_FATAL_FAILURE(Arranca());
-        const int c = EnServicio(t);
-        ASSERT_GE(c, 0) << "trunk never in service";
+        int c;
+        ASSERT_NO_FATAL_FAILURE(EnMarcha(t, &c));
         auto puesto = Puesto("uas_troncal.xml");
         ASSERT_EQ(Entrante(*p.placa, c, 2, t.vLejano, Digitos(kNumeroPuesto)), "ok\n");
         // Ringing at the party is ringing on the line; its answer answers the line.
@@ -222,9 +227,8 @@ protected:
     }
     // The caller calls a number beyond the trunk, the far exchange answers, the caller clears.
     void LlamadaALaCentral(const Troncal& t) {
-        ASSERT_NO_FATAL_FAILURE(Arranca());
-        const int c = EnServicio(t);
-        ASSERT_GE(c, 0) << "trunk never in service";
+        int c;
+        ASSERT_NO_FATAL_FAILURE(EnMarcha(t, &c));
         ASSERT_TRUE(Llama(t, c, "uac_troncal.xml")) << llamante->Log();
         ASSERT_NO_FATAL_FAILURE(Contesta(t, c));
         EXPECT_EQ(llamante->Espera(30000), 0) << llamante->Log();
@@ -254,9 +258,8 @@ TEST_F(TroncalesPlaca, SipCallGoesOutOnTheR2Trunk) {
 // The far exchange clears a call from SIP: the board ends the SIP call.
 TEST_F(TroncalesPlaca, FarExchangeClearingEndsTheSipCall) {
     SOLO_EN_E2E();
-    ASSERT_NO_FATAL_FAILURE(Arranca());
-    const int c = EnServicio(kTroncalR2);
-    ASSERT_GE(c, 0) << "trunk never in service";
+    int c;
+    ASSERT_NO_FATAL_FAILURE(EnMarcha(kTroncalR2, &c));
     ASSERT_TRUE(Llama(kTroncalR2, c, "uac_troncal_libera.xml")) << llamante->Log();
     ASSERT_NO_FATAL_FAILURE(Contesta(kTroncalR2, c));
     ASSERT_TRUE(EsperaQue([] { return LeeTodo(kMensajesLlamante).find("CSeq: 1 ACK") != std::string::npos; }, 20000))
@@ -269,9 +272,8 @@ TEST_F(TroncalesPlaca, FarExchangeClearingEndsTheSipCall) {
 // A busy far exchange is a busy SIP call.
 TEST_F(TroncalesPlaca, BusyFarExchangeAnswersTheSipCallerBusy) {
     SOLO_EN_E2E();
-    ASSERT_NO_FATAL_FAILURE(Arranca());
-    const int c = EnServicio(kTroncalN5);
-    ASSERT_GE(c, 0) << "trunk never in service";
+    int c;
+    ASSERT_NO_FATAL_FAILURE(EnMarcha(kTroncalN5, &c));
     ASSERT_TRUE(Llama(kTroncalN5, c, "uac_troncal_ocupado.xml")) << llamante->Log();
     ASSERT_EQ(Evento(*p.placa, c, "ocupado"), "ok\n");
     EXPECT_EQ(llamante->Espera(20000), 0) << llamante->Log();
@@ -280,9 +282,8 @@ TEST_F(TroncalesPlaca, BusyFarExchangeAnswersTheSipCallerBusy) {
 // A busy SIP party is busy on the line of the far exchange.
 TEST_F(TroncalesPlaca, BusySipPartyIsBusyOnTheLine) {
     SOLO_EN_E2E();
-    ASSERT_NO_FATAL_FAILURE(Arranca());
-    const int c = EnServicio(kTroncalR2);
-    ASSERT_GE(c, 0) << "trunk never in service";
+    int c;
+    ASSERT_NO_FATAL_FAILURE(EnMarcha(kTroncalR2, &c));
     auto puesto = Puesto("uas_troncal_ocupado.xml");
     ASSERT_EQ(Entrante(*p.placa, c, 2, kTroncalR2.vLejano, Digitos(kNumeroPuesto)), "ok\n");
     EXPECT_TRUE(EsperaComando(*p.placa, c, RESPONDE_OCUPADO, kSinParametros, 1, 20000));
@@ -292,10 +293,9 @@ TEST_F(TroncalesPlaca, BusySipPartyIsBusyOnTheLine) {
 // Nothing of an ended call stays behind: calls follow one another both ways on one trunk.
 TEST_F(TroncalesPlaca, CallsFollowOneAnotherBothWaysOnTheR2Trunk) {
     SOLO_EN_E2E();
-    ASSERT_NO_FATAL_FAILURE(Arranca());
     const Troncal& t = kTroncalR2;
-    const int c = EnServicio(t);
-    ASSERT_GE(c, 0) << "trunk never in service";
+    int c;
+    ASSERT_NO_FATAL_FAILURE(EnMarcha(t, &c));
     for (size_t i = 1; i <= 3; ++i) {
         ASSERT_TRUE(Llama(t, c, "uac_troncal.xml")) << i << llamante->Log();
         ASSERT_NO_FATAL_FAILURE(Contesta(t, c));
