@@ -36,16 +36,26 @@ inline std::string DirFuente() {
     return f.substr(0, f.rfind('/') + 1);
 }
 
+// Text of one of the configuration agent's examples, for a scenario that adds to it.
+inline std::string Ejemplo(const std::string& sEjemplo) {
+    return LeeTodo(DirFuente() + "../sim/cfgagent/ejemplos/" + sEjemplo);
+}
+
 class CPlaca {
 public:
-    // Starts the board on the configuration agent's example sEjemplo; false when a step fails.
+    // Starts the board on the configuration agent's example sEjemplo, or on the description
+    // at the absolute path sEjemplo; false when a step fails.
     bool Arranca(const std::string& sEjemplo = "placa_completa.ini") {
         placa = simboard::CSimBoard::Arranca();
         if (!placa) return false;
         pruebas::InstalaProgramas();
         pruebas::ConfiguraLogs();
         if (std::system((pruebas::DirBuild() + "/sim/tonos/tonos").c_str()) != 0) return false;
-        if (pruebas::EscribeEjemplo(sEjemplo) != 0) return false;
+        const int r = sEjemplo.compare(0, 1, "/") != 0
+                          ? pruebas::EscribeEjemplo(sEjemplo)
+                          : std::system((pruebas::DirBuild() + "/sim/cfgagent/cfgagent escribe " + sEjemplo +
+                                         " --sin-senal").c_str());
+        if (r != 0) return false;
         nucleo.Arranca({});
         consola = std::make_unique<pruebas::TrazaConsola>();
         return true;

@@ -48,20 +48,13 @@ const uint8_t kCodigos[] = {10, 0, 2, 2, 1, 1, 2, 10, 2, 2, 1};
 
 bool EsPrioridadPreferente(uint32_t p) { return p == 1 || p == 6; }
 
-// Digits from the core: characters '0'-'9' or digit values; the line takes values.
+// Digits from the core (a field of its call record, longer than ours): characters '0'-'9' or
+// digit values; the line takes values. A value 0 is a digit, so the copy never stops at one.
 void DigitosDeNucleo(char* pcDestino, const char* pcOrigen) {
-    memset(pcDestino, 0, CEntidadR2N5::MAX_DIGITOS);
-    for (int i = 0; i < CEntidadR2N5::MAX_DIGITOS && pcOrigen[i] != '\0'; ++i)
+    for (int i = 0; i < CEntidadR2N5::MAX_DIGITOS; ++i)
         pcDestino[i] = pcOrigen[i] >= '0' && pcOrigen[i] <= '9' ? static_cast<char>(pcOrigen[i] - '0') : pcOrigen[i];
 }
 
-// Digits to the core: a terminated text of characters, the only form its strings keep.
-void DigitosANucleo(char* pcTexto, size_t tam, const char* pcDigitos, int n) {
-    size_t k = 0;
-    for (int i = 0; i < n && k + 1 < tam; ++i)
-        pcTexto[k++] = static_cast<char>('0' + static_cast<uint8_t>(pcDigitos[i]) % 10);
-    pcTexto[k] = '\0';
-}
 
 void Texto(char* pcDestino, size_t tam, const char* pcOrigen, size_t n) {
     const size_t m = std::min(tam - 1, n);
@@ -1189,8 +1182,10 @@ int CEntidadR2N5::EvtDspLlamadaEntrante(int iPrioridad, const char* pcOrigen, in
     if (iCfgModoSistema == 0 && iPrioridad > 5 && NumeroEsDirecto(ao, no) && NumeroEsMio(ad, nd)) iPrioridad = 9;
 
     ::DatosLlamada d{};
-    DigitosANucleo(d.acOrigen, sizeof d.acOrigen, ao, no);
-    DigitosANucleo(d.acDestino, sizeof d.acDestino, ad, nd);
+    // Digit values, as the core reads them (a 0 is a digit there, not the end of the number).
+    static_assert(sizeof d.acOrigen > MAX_DIGITOS && sizeof d.acDestino > MAX_DIGITOS, "a whole number fits");
+    memcpy(d.acOrigen, ao, static_cast<size_t>(no));
+    memcpy(d.acDestino, ad, static_cast<size_t>(nd));
     d.ucPrioridad = static_cast<uint8_t>(iPrioridad);
     sLlamada = DatosLlamada{};
     memcpy(sLlamada.acOrigen, ao, sizeof ao);

@@ -12,12 +12,14 @@
 #include <memory>
 #include <sstream>
 
+#include "central_dsp.h"
 #include "csimboard.h"
 #include "proceso_recurso.h"
 
 namespace {
 
 using namespace pruebas_recurso;
+using namespace central_dsp;
 
 constexpr uint32_t MASCARA = 0x10;
 constexpr const char* FASE1 = "/var/boot-hpi.bin";
@@ -55,10 +57,17 @@ std::vector<std::string> De(pid_t pid, const std::string& sPrefijo) {
     return v;
 }
 
+// The six digit values of a number in a call record, as text; '?' for what is no digit value.
+std::string Numero(const char* ac) {
+    std::string s;
+    for (int i = 0; i < 6; ++i) s += ac[i] >= 0 && ac[i] <= 9 ? static_cast<char>('0' + ac[i]) : '?';
+    return s;
+}
+
 void RegistraNucleo(Cola& c) {
     c.RegistraEvtLlamadaEntrante([](int32_t p, int32_t id, DatosLlamada* d) {
-        Anota(p, "Entrante(" + std::to_string(id) + "," + std::to_string(d->ucPrioridad) + "," + d->acOrigen + "," +
-                     d->acDestino + ")");
+        Anota(p, "Entrante(" + std::to_string(id) + "," + std::to_string(d->ucPrioridad) + "," + Numero(d->acOrigen) +
+                     "," + Numero(d->acDestino) + ")");
     });
     c.RegistraEvtFinLlamada([](int32_t p, int32_t id, int32_t v) { Anota(p, T("Fin", {id, v})); });
     c.RegistraEvtRinging([](int32_t p, int32_t id, int32_t v) { Anota(p, T("Ringing", {id, v})); });
@@ -144,16 +153,6 @@ cfgConfigRecurso Troncal(int iTipoIf, int iDispositivo, const char* szNombre, co
     return r;
 }
 
-std::string Hex(std::initializer_list<int> v) {
-    std::string s;
-    char ac[4];
-    for (int b : v) {
-        std::snprintf(ac, sizeof ac, "%02x", b & 0xFF);
-        s += (s.empty() ? "" : " ") + std::string(ac);
-    }
-    return s;
-}
-
 class Troncales : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -204,39 +203,16 @@ protected:
         }
         return iCanal;
     }
-    static std::vector<std::string> Lineas(const std::string& s) {
-        std::istringstream is(s);
-        std::vector<std::string> v;
-        for (std::string l; std::getline(is, l);) v.push_back(l);
-        return v;
-    }
-    // Commands of the DSP channel received so far, as their bytes after code and channel.
-    std::vector<std::string> Comandos(int iCanal, int iCodigo) {
-        std::vector<std::string> v;
-        const std::string s = ": " + Hex({iCodigo & 0xFF, iCodigo >> 8, iCanal, 0});
-        for (const auto& l : Lineas(placa->Dsp("comandos"))) {
-            const auto p = l.find(s);
-            if (p != std::string::npos) v.push_back(l.size() > p + s.size() ? l.substr(p + s.size() + 1) : "");
-        }
-        return v;
-    }
+    std::vector<std::string> Comandos(int iCanal, int iCodigo) { return central_dsp::Comandos(*placa, iCanal, iCodigo); }
     bool EsperaComando(int iCanal, int iCodigo, const std::string& sParametros, size_t n = 1, int iMs = 10000) {
-        return EsperaQue([&] {
-            size_t k = 0;
-            for (const auto& c : Comandos(iCanal, iCodigo)) k += c == sParametros;
-            return k >= n;
-        }, iMs);
+        return central_dsp::EsperaComando(*placa, iCanal, iCodigo, sParametros, n, iMs);
     }
     void Evento(int iCanal, const std::string& sEvento) {
-        EXPECT_EQ(placa->Dsp("evento " + std::to_string(iCanal) + " " + sEvento), "ok\n");
+        EXPECT_EQ(central_dsp::Evento(*placa, iCanal, sEvento), "ok\n");
     }
     // An incoming line call with digit values.
     void Entrante(int iCanal, int iPrioridad, std::vector<int> vOrigen, std::vector<int> vDestino) {
-        std::string s = "crudo " + Hex({0x23, 0x80, iCanal, 0, iPrioridad, static_cast<int>(vOrigen.size()),
-                                        static_cast<int>(vDestino.size())});
-        for (int d : vOrigen) s += " " + Hex({d});
-        for (int d : vDestino) s += " " + Hex({d});
-        EXPECT_EQ(placa->Dsp(s), "ok\n");
+        EXPECT_EQ(central_dsp::Entrante(*placa, iCanal, iPrioridad, vOrigen, vDestino), "ok\n");
     }
     bool EsperaRecibido(pid_t pid, const std::string& s, int n = 1, int iMs = 10000) {
         return EsperaQue([&] { return Cuenta(pid, s) >= n; }, iMs);
@@ -330,10 +306,6 @@ TEST_F(Troncales, FreshTrunkIsOutOfServiceUntilItsTestCallIsAnsweredOutOfService
     EXPECT_TRUE(EsperaRecibido(h.Pid(), T("Estado", {10, 0, 1}), 2));
 }
 
-
-const std::string kSinParametros = "";
-constexpr int LLAMA = 0x0121, BLOQUEA = 0x0122, LIBERA = 0x0123, RESPONDE_LIBRE = 0x0124, RESPONDE_OCUPADO = 0x0125,
-              RESPONDE_CONGESTION = 0x0126, INTERVENCION = 0x0128, TONOS = 0x0119;
 
 TEST_F(Troncales, IncomingCallIsOfferedRungAcceptedAndRecorded) {
     CHijoRecurso* ph;
