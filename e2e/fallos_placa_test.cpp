@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,17 +71,21 @@ private:
     int fd = -1;
 };
 
-// The pid of the live process whose command line starts with sInicio ("kalvesk 4 "); -1 none.
-int PidDe(const std::string& sInicio) {
-    int iPid = -1;
+// The live processes whose command line starts with sInicio ("kalvesk 4 ").
+std::vector<int> Procesos(const std::string& sInicio) {
+    std::vector<int> v;
     if (DIR* d = opendir("/proc")) {
         while (dirent* e = readdir(d)) {
             const int p = std::atoi(e->d_name);
-            if (p > 0 && pruebas::LineaDeOrdenes(p).rfind(sInicio, 0) == 0) iPid = p;
+            if (p > 0 && pruebas::LineaDeOrdenes(p).rfind(sInicio, 0) == 0) v.push_back(p);
         }
         closedir(d);
     }
-    return iPid;
+    return v;
+}
+int PidDe(const std::string& sInicio) {
+    const std::vector<int> v = Procesos(sInicio);
+    return v.empty() ? -1 : v.back();
 }
 
 // True while some socket is bound to the UDP port.
@@ -101,6 +106,26 @@ bool PuertoUdpAbierto(int iPuerto) {
 // Where a log has grown since iAntes (the whole log when it was started again).
 std::string::size_type Busca(const std::string& sLog, const std::string& s, size_t iAntes) {
     return sLog.find(s, sLog.size() < iAntes ? 0 : iAntes);
+}
+
+// The lines of the combined example: program, SIP user and what the line logs once its DSP
+// resource is configured.
+struct Linea {
+    int iRec;
+    const char* szPrograma;  // command line start of its resource process
+    const char* szUsuario;
+    const char* szConfigurada;
+};
+const Linea kLineas[] = {
+    {kTelefono, "fonmira 1 ", "TLF-01", "CENTTLF[1]:Recurso DSP configurado"},
+    {kCaliente, "kalvesk 4 ", "LC-01", "CENTLC[4]:Recurso DSP configurado"},
+    {kR2, "lintaro 8 ", "R2-01", "CENTR2N5[8]: ProtocoloRecurso DSP configurado"},
+    {kN5, "lintaro 12 ", "N5-01", "CENTR2N5[12]: ProtocoloRecurso DSP configurado"},
+};
+const Linea& LineaDe(int iRec) {
+    for (const Linea& l : kLineas)
+        if (l.iRec == iRec) return l;
+    return kLineas[0];
 }
 
 class Fallos : public ::testing::Test {
@@ -132,6 +157,17 @@ protected:
     static bool LineaDiceDesde(int iRec, const std::string& s, size_t iAntes, int iMs) {
         return pruebas::EsperaQue([&] { return Busca(CPlaca::LogRecurso(iRec), s, iAntes) != std::string::npos; }, iMs);
     }
+    // Every line's DSP resource configured (again, after the log sizes in aiAntes).
+    static void TodasConfiguradas(const std::vector<size_t>& aiAntes, int iMs) {
+        for (size_t i = 0; i < std::size(kLineas); i++)
+            EXPECT_TRUE(LineaDiceDesde(kLineas[i].iRec, kLineas[i].szConfigurada, i < aiAntes.size() ? aiAntes[i] : 0, iMs))
+                << kLineas[i].szUsuario;
+    }
+    static std::vector<size_t> TamanosLogs() {
+        std::vector<size_t> v;
+        for (const Linea& l : kLineas) v.push_back(CPlaca::LogRecurso(l.iRec).size());
+        return v;
+    }
     static bool NucleoDiceDesde(const std::string& s, size_t iAntes, int iMs) {
         return pruebas::EsperaQue([&] { return Busca(CPlaca::LogNucleo(), s, iAntes) != std::string::npos; }, iMs);
     }
@@ -143,6 +179,31 @@ protected:
         EXPECT_TRUE(pruebas::EsperaQue(
             [&] { return p.consola->Texto().find("CSUPEREC[1]: infosesion=0\n", iAntes) != std::string::npos; }, 5000))
             << p.consola->Texto();
+    }
+    // The resource process of line iRec killed while the telephone line is in a call.
+    void MuereOtraLineaEnLlamada(int iRec) {
+        const Linea& l = LineaDe(iRec);
+        ASSERT_TRUE(CPlaca::RecursoDice(l.iRec, l.szConfigurada, 30000)) << l.szUsuario;
+        CAudioLlamante audio;
+        auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
+        ASSERT_TRUE(audio.Llegan(10, 5000));
+        const size_t iNucleo = CPlaca::LogNucleo().size();
+        const size_t iLinea = CPlaca::LogRecurso(l.iRec).size();
+
+        ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
+        // Its SIP user taken out and registered again, its line configured again.
+        EXPECT_TRUE(Registrado(l.szUsuario, iNucleo, 30000));
+        EXPECT_TRUE(LineaDiceDesde(l.iRec, l.szConfigurada, iLinea, 30000));
+
+        // The telephone call lived through it: audio still comes, and it ends cleanly.
+        EXPECT_TRUE(audio.Llegan(25, 5000));
+        EXPECT_EQ(Busca(CPlaca::LogRecurso(kTelefono), "Fin llamada", 0), std::string::npos);
+        p.placa->Cuelga(kTelefono);
+        EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
+        LineaLibre();
+    }
+    static bool Registrado(const std::string& sUsuario, size_t iNucleo, int iMs) {
+        return NucleoDiceDesde("alta en el subsistema SIP nombre nuevorec= " + sUsuario, iNucleo, iMs);
     }
     // A resource or DSP process killed without warning: the core starts a new one.
     int MataYEsperaOtro(const std::string& sInicio) {
@@ -164,47 +225,37 @@ protected:
     CPlaca p;
 };
 
-TEST_F(Fallos, KilledHotLineProcessRestartsWhileTheTelephoneCallGoesOn) {
+TEST_F(Fallos, KilledHotLineProcessRestartsAndRegistersWhileTheTelephoneCallGoesOn) {
     SOLO_EN_E2E();
-    ASSERT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]:Recurso DSP configurado", 20000)) << p.Informe();
-    CAudioLlamante audio;
-    auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
-    ASSERT_TRUE(audio.Llegan(10, 5000));
-    const size_t iNucleo = CPlaca::LogNucleo().size();
-    const size_t iCaliente = CPlaca::LogRecurso(kCaliente).size();
+    MuereOtraLineaEnLlamada(kCaliente);
+}
 
-    ASSERT_GT(MataYEsperaOtro("kalvesk 4 "), 0);
-    // Registered and configured again.
-    EXPECT_TRUE(NucleoDiceDesde("alta en el subsistema SIP nombre nuevorec= LC-01", iNucleo, 30000));
-    EXPECT_TRUE(LineaDiceDesde(kCaliente, "CENTLC[4]:Recurso DSP configurado", iCaliente, 30000));
-
-    // The telephone call lived through it: audio still comes, and it ends cleanly.
-    EXPECT_TRUE(audio.Llegan(25, 5000));
-    EXPECT_EQ(Busca(CPlaca::LogRecurso(kTelefono), "Fin llamada", 0), std::string::npos);
-    p.placa->Cuelga(kTelefono);
-    EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
-    LineaLibre();
+TEST_F(Fallos, KilledTrunkProcessRestartsAndRegistersWhileTheTelephoneCallGoesOn) {
+    SOLO_EN_E2E();
+    MuereOtraLineaEnLlamada(kR2);
 }
 
 TEST_F(Fallos, KilledDspServiceRestartsAndTheLinesTakeCallsAgain) {
+    TodasConfiguradas({}, 30000);
     const size_t iNucleo = CPlaca::LogNucleo().size();
-    const size_t iTelefono = CPlaca::LogRecurso(kTelefono).size();
+    const std::vector<size_t> aiLineas = TamanosLogs();
     ASSERT_GT(MataYEsperaOtro("dremson "), 0);
     EXPECT_TRUE(NucleoDiceDesde("CSUPERDSP: Filicidio PID", iNucleo, 20000));
-    EXPECT_TRUE(LineaDiceDesde(kTelefono, "CENTTLF[1]:Recurso DSP configurado", iTelefono, 30000));
+    TodasConfiguradas(aiLineas, 30000);
     LineaLibre();
 }
 
 TEST_F(Fallos, SilentDspIsReportedDownAndComesBack) {
     // The board's one DSP sits in slot 3: the core keeps its state under that number.
     const size_t iNucleo = CPlaca::LogNucleo().size();
+    TodasConfiguradas({}, 30000);
     p.placa->Dsp("silencio 1");
     ASSERT_TRUE(NucleoDiceDesde("SUPERDSP: EvtEstadoDsp(3)=0", iNucleo, 10000));
     const size_t iCaida = Busca(CPlaca::LogNucleo(), "SUPERDSP: EvtEstadoDsp(3)=0", iNucleo);
-    const size_t iTelefono = CPlaca::LogRecurso(kTelefono).size();
+    const std::vector<size_t> aiLineas = TamanosLogs();
     EXPECT_TRUE(NucleoDiceDesde("SUPERDSP: EvtEstadoDsp(3)=1", iCaida, 20000));
     // The lines lost their DSP channels with the link and take new ones.
-    EXPECT_TRUE(LineaDiceDesde(kTelefono, "CENTTLF[1]:Recurso DSP configurado", iTelefono, 20000));
+    TodasConfiguradas(aiLineas, 30000);
     LineaLibre();
 }
 
@@ -227,6 +278,62 @@ TEST_F(Fallos, SessionTimerEndsTheCallOfAVanishedCaller) {
     p.placa->Cuelga(kTelefono);
     EXPECT_TRUE(LineaDiceDesde(kTelefono, "CENTTLF[1]: bucle Abierto(1)", iTelefono, 10000));
     LineaLibre();
+}
+
+}  // namespace
+
+namespace {
+
+using namespace e2e;
+
+TEST_F(Fallos, DspServiceKilledDuringACallLeavesTheCallUp) {
+    SOLO_EN_E2E();
+    CAudioLlamante audio;
+    auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
+    ASSERT_TRUE(audio.Llegan(10, 5000));
+    const size_t iTelefono = CPlaca::LogRecurso(kTelefono).size();
+    ASSERT_GT(MataYEsperaOtro("dremson "), 0);
+    EXPECT_TRUE(LineaDiceDesde(kTelefono, "CENTTLF[1]:Recurso DSP configurado", iTelefono, 30000));
+    EXPECT_TRUE(audio.Llegan(25, 5000));
+    p.placa->Cuelga(kTelefono);
+    EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
+    LineaLibre();
+}
+
+TEST_F(Fallos, KilledLineProcessEndsItsCallWithBye) {
+    SOLO_EN_E2E();
+    CAudioLlamante audio;
+    auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
+    ASSERT_TRUE(audio.Llegan(10, 5000));
+    const size_t iNucleo = CPlaca::LogNucleo().size();
+    const size_t iTelefono = CPlaca::LogRecurso(kTelefono).size();
+    ASSERT_GT(MataYEsperaOtro("fonmira 1 "), 0);
+    EXPECT_EQ(sipp->Espera(60000), 0) << sipp->Log();
+    p.placa->Cuelga(kTelefono);
+    EXPECT_TRUE(Registrado("TLF-01", iNucleo, 30000));
+    EXPECT_TRUE(LineaDiceDesde(kTelefono, "CENTTLF[1]:Recurso DSP configurado", iTelefono, 30000));
+    LineaLibre();
+}
+
+TEST_F(Fallos, SessionRefreshedByTheCallerOutlivesItsFirstInterval) {
+    SOLO_EN_E2E();
+    auto sipp = LlamaYDescuelga("uac_sesion_refrescada.xml");
+    EXPECT_EQ(sipp->Espera(200000), 0) << sipp->Log();
+    EXPECT_EQ(CPlaca::LogNucleo().find("sesion expired"), std::string::npos);
+}
+
+TEST_F(Fallos, ProcessKilledAgainWhileItRestartsComesBack) {
+    SOLO_EN_E2E();
+    const Linea& l = LineaDe(kCaliente);
+    ASSERT_TRUE(CPlaca::RecursoDice(l.iRec, l.szConfigurada, 30000));
+    ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
+    const size_t iNucleo = CPlaca::LogNucleo().size();
+    const size_t iLinea = CPlaca::LogRecurso(l.iRec).size();
+    ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
+    EXPECT_TRUE(Registrado(l.szUsuario, iNucleo, 40000));
+    EXPECT_TRUE(LineaDiceDesde(l.iRec, l.szConfigurada, iLinea, 40000));
+    // One process for the line: none left over from the killed starts.
+    EXPECT_EQ(Procesos(l.szPrograma).size(), 1u);
 }
 
 }  // namespace
