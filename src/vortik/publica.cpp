@@ -159,8 +159,12 @@ int CPublica::ActualizaPublica(const char* szNombre, const uint8_t* pRegistro, i
         e->ucSucio = 1;
     }
     if (e->iCategoria == 1) {
-        const int32_t iPrioridad = static_cast<int32_t>(Lee32(pRegistro + 4));
-        const uint32_t uiDato2 = Lee32(pRegistro + 8), uiDato3 = Lee32(pRegistro + 12);
+        // The record comes from the bridge as the resource process sent it: host order.
+        int32_t iPrioridad;
+        uint32_t uiDato2, uiDato3;
+        std::memcpy(&iPrioridad, pRegistro + 4, sizeof iPrioridad);
+        std::memcpy(&uiDato2, pRegistro + 8, sizeof uiDato2);
+        std::memcpy(&uiDato3, pRegistro + 12, sizeof uiDato3);
         if (e->iPrioridad != iPrioridad) {
             e->iPrioridad = iPrioridad;
             e->ucSucio = 1;

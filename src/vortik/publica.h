@@ -75,7 +75,8 @@ public:
     int BajaRecurso(const char* szNombre);
     int BorraRecurso(int iIndice);
     // The bridge's 20-byte state record: byte 1 state, bytes 4-15 priority and two data words
-    // (big-endian). 0, or -1 when the resource cannot be registered.
+    // (host order, as the resource process sent it). 0, or -1 when the resource cannot be
+    // registered.
     int ActualizaPublica(const char* szNombre, const uint8_t* pRegistro, int iCategoria, int iIndice);
     // The publishing thread builds and sends a packet at once.
     void Despierta();

@@ -265,9 +265,9 @@ TEST(EstadosPublicados, OwnResourceGetsTheStateThisGatewayPublishes) {
     poPublica = new CPublica("PASARELA", false);
     uint8_t acRegistro[20] = {};
     acRegistro[1] = 1;
-    const uint32_t uiPrio = htonl(4), uiPalabra = htonl(6);
-    std::memcpy(acRegistro + 4, &uiPrio, 4);
-    std::memcpy(acRegistro + 12, &uiPalabra, 4);
+    const int32_t iPrio = 4, iPalabra = 6;
+    std::memcpy(acRegistro + 4, &iPrio, 4);
+    std::memcpy(acRegistro + 12, &iPalabra, 4);
     ASSERT_EQ(poPublica->ActualizaPublica("R2-PROPIA", acRegistro, 1, 2), 0);
     CandidatoEncamina p;
     std::memset(&p, 0x55, sizeof p);

@@ -69,7 +69,8 @@ void ArrancaPasarela(const char* szNombre, int iDual) {
 void Publica(const char* szRecurso, uint8_t ucEstado) {
     uint8_t aucRegistro[20] = {};
     aucRegistro[1] = ucEstado;
-    aucRegistro[7] = 2;  // priority
+    const int32_t iPrioridad = 2;  // host order, as the resource process sends it
+    std::memcpy(aucRegistro + 4, &iPrioridad, sizeof iPrioridad);
     poPublica->ActualizaPublica(szRecurso, aucRegistro, 1, 0);
     poPublica->Despierta();
 }

@@ -57,15 +57,13 @@ std::vector<uint8_t> Paquete(uint32_t uiTipo, const std::string& sQln, uint32_t 
 int Aplica(CPublica& p, const std::vector<uint8_t>& v) {
     return p.ActualizaInfoEstado(v.data(), static_cast<int>(v.size()));
 }
-// The bridge's 20-byte state record.
+// The bridge's 20-byte state record, in host order as a resource process sends it.
 std::vector<uint8_t> Registro(uint8_t ucEstado, uint32_t uiPrioridad, uint32_t uiDato2, uint32_t uiDato3) {
     std::vector<uint8_t> v(20, 0);
     v[1] = ucEstado;
-    for (int i = 0; i < 4; i++) {
-        v[4 + i] = Palabra(uiPrioridad)[i];
-        v[8 + i] = Palabra(uiDato2)[i];
-        v[12 + i] = Palabra(uiDato3)[i];
-    }
+    std::memcpy(&v[4], &uiPrioridad, 4);
+    std::memcpy(&v[8], &uiDato2, 4);
+    std::memcpy(&v[12], &uiDato3, 4);
     return v;
 }
 
