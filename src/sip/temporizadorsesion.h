@@ -11,9 +11,9 @@ public:
     void Reinicia();
 
     // Setters take seconds, the countdowns run in milliseconds.
-    void SetTmpTxupdate(int32_t iSegundos) { iTxUpdate = iSegundos * 1000; }
-    void SetTmpSessionExpires(int32_t iSegundos) { iSessionExpires = iSegundos * 1000; }
-    void SetTmpRx200ok(int32_t iSegundos) { iRx200ok = iSegundos * 1000; }
+    void SetTmpTxupdate(int32_t iSegundos) { iTxUpdate = EnMs(iSegundos); }
+    void SetTmpSessionExpires(int32_t iSegundos) { iSessionExpires = EnMs(iSegundos); }
+    void SetTmpRx200ok(int32_t iSegundos) { iRx200ok = EnMs(iSegundos); }
     // The negotiated value, in seconds as given.
     void SetSessionExpires(int32_t iSegundos) { iValorSessionExpires = iSegundos; }
     int32_t GetSessionExpires() const { return iValorSessionExpires; }
@@ -25,6 +25,11 @@ public:
     int32_t DescuentaTxupdate(int32_t iMs);
 
 private:
+    // The seconds come from a peer's Session-Expires: beyond 24 days they saturate.
+    static int32_t EnMs(int32_t iSegundos) {
+        constexpr int32_t kMax = INT32_MAX / 1000;
+        return iSegundos > kMax ? INT32_MAX : iSegundos < -kMax ? -INT32_MAX : iSegundos * 1000;
+    }
     int32_t iTxUpdate;
     int32_t iSessionExpires;
     int32_t iRx200ok;

@@ -21,6 +21,16 @@ TEST(TemporizadorSesion, SessionExpiryCountsDownToZeroThenStops) {
     EXPECT_EQ(t.DescuentaSessionExpires(600), -1);
 }
 
+TEST(TemporizadorSesion, HugeSessionExpiresSaturatesInsteadOfOverflowing) {
+    TemporizadorSesion t;
+    t.SetTmpSessionExpires(99999999);
+    t.SetTmpRx200ok(INT32_MAX);
+    t.SetTmpTxupdate(INT32_MIN);
+    EXPECT_EQ(t.DescuentaSessionExpires(1), INT32_MAX - 1);
+    EXPECT_EQ(t.DescuentaRx200ok(7), INT32_MAX - 7);
+    EXPECT_EQ(t.DescuentaTxupdate(0), 0);
+}
+
 TEST(TemporizadorSesion, Rx200okCountsItsExpiryOnce) {
     TemporizadorSesion t;
     t.SetTmpRx200ok(1);

@@ -1,0 +1,759 @@
+// Malformed input at every door of the running board: SIP, the RTP ports of a call, the two
+// consoles, the agent port, the publication group and the configuration image. After each case
+// no process of the board has died or been replaced, the sanitizers said nothing, and the door
+// still answers a well-formed request.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cfg/cfgpasarela.h"
+#include "placa_e2e.h"
+
+namespace {
+
+using namespace e2e;
+using Bytes = std::string;
+
+constexpr uint16_t kPuertoSip = 5060;
+constexpr uint16_t kPuertoConsola = 19710;
+constexpr uint16_t kPuertoConsolaDsp = 19720;
+constexpr uint16_t kPuertoMant = 65001;    // agent commands to the core
+constexpr uint16_t kPuertoAgente = 65000;  // the core's records to the agent
+constexpr uint16_t kPuertoPublica = 1001;  // default group port 1000, plus one
+const char kGrupo[] = "239.192.71.1";
+const char kNombrePlaca[] = "PASARELA-E2E";
+constexpr key_t kClaveImagen = 0x047BC021;
+
+Bytes Aleatorio(size_t n, uint32_t uiSemilla) {
+    std::mt19937 g(uiSemilla);
+    Bytes s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(g() & 0xFF);
+    return s;
+}
+
+sockaddr_in Direccion(const char* szIp, uint16_t usPuerto) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(usPuerto);
+    inet_pton(AF_INET, szIp, &a.sin_addr);
+    return a;
+}
+
+int SocketUdp(uint16_t usPuerto = 0) {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int uno = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &uno, sizeof uno);
+    int tam = 1 << 20;
+    setsockopt(s, SOL_SOCKET, SO_SNDBUF, &tam, sizeof tam);
+    sockaddr_in a = Direccion("0.0.0.0", usPuerto);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::perror("bind");
+    return s;
+}
+
+void EnviaUdp(int s, const char* szIp, uint16_t usPuerto, const Bytes& b) {
+    sockaddr_in d = Direccion(szIp, usPuerto);
+    sendto(s, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&d), sizeof d);
+}
+
+// The first datagram for which fAcepta holds, within iMs; "" when none came.
+Bytes RecibeUdp(int s, int iMs, const std::function<bool(const Bytes&)>& fAcepta) {
+    auto fin = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMs);
+    for (;;) {
+        auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(fin - std::chrono::steady_clock::now());
+        if (resto.count() <= 0) return "";
+        pollfd p{s, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(resto.count())) != 1) return "";
+        char ac[70000];
+        ssize_t n = recv(s, ac, sizeof ac, 0);
+        if (n < 0) continue;
+        Bytes b(ac, static_cast<size_t>(n));
+        if (fAcepta(b)) return b;
+    }
+}
+
+int ConectaTcp(uint16_t usPuerto) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Direccion("127.0.0.1", usPuerto);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
+void EnviaTcp(int s, const Bytes& b) {
+    size_t i = 0;
+    while (i < b.size()) {
+        pollfd p{s, POLLOUT, 0};
+        if (poll(&p, 1, 2000) != 1) return;  // a console that does not read drops the rest
+        ssize_t n = send(s, b.data() + i, b.size() - i, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0) return;
+        i += static_cast<size_t>(n);
+    }
+}
+
+// What arrives on s until the text holds sBusca or iMs pass.
+std::string LeeHasta(int s, const std::string& sBusca, int iMs) {
+    std::string sTexto;
+    EsperaQue(
+        [&] {
+            pollfd p{s, POLLIN, 0};
+            while (poll(&p, 1, 0) == 1) {
+                char ac[4096];
+                ssize_t n = recv(s, ac, sizeof ac, MSG_DONTWAIT);
+                if (n <= 0) break;
+                sTexto.append(ac, static_cast<size_t>(n));
+            }
+            return sTexto.find(sBusca) != std::string::npos;
+        },
+        iMs);
+    return sTexto;
+}
+
+// ---- SIP ---------------------------------------------------------------------------------------
+
+constexpr uint16_t kPuertoUac = 5090;
+
+std::string Sdp(const std::string& sPuerto = "7000", const std::string& sCodecs = "8 0") {
+    return "v=0\r\no=e2e 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio " + sPuerto +
+           " RTP/AVP " + sCodecs + "\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:0 PCMU/8000\r\n";
+}
+
+// A request from the test's SIP socket; sCuerpo goes after the headers with its true length
+// unless sLongitud says otherwise.
+std::string Peticion(const std::string& sMetodo, const std::string& sUsuario, const std::string& sCallId,
+                     const std::string& sRama, int iCSeq, const std::string& sCuerpo = "",
+                     const std::string& sExtra = "", const char* szLongitud = nullptr) {
+    const std::string sPuerto = std::to_string(kPuertoUac);
+    std::string s = sMetodo + " sip:" + sUsuario + "@127.0.0.1:5060 SIP/2.0\r\n";
+    s += "Via: SIP/2.0/UDP 127.0.0.1:" + sPuerto + ";branch=z9hG4bK" + sRama + "\r\n";
+    s += "From: <sip:e2e@127.0.0.1:" + sPuerto + ">;tag=e2e" + sCallId + "\r\n";
+    s += "To: <sip:" + sUsuario + "@127.0.0.1:5060>\r\n";
+    s += "Call-ID: " + sCallId + "\r\n";
+    s += "CSeq: " + std::to_string(iCSeq) + " " + sMetodo + "\r\n";
+    s += "Contact: <sip:e2e@127.0.0.1:" + sPuerto + ">\r\nMax-Forwards: 70\r\n";
+    s += "Subject: IA call\r\nPriority: normal\r\nWG67-Version: phone.01\r\n" + sExtra;
+    if (!sCuerpo.empty()) s += "Content-Type: application/sdp\r\n";
+    s += "Content-Length: " + (szLongitud ? std::string(szLongitud) : std::to_string(sCuerpo.size())) + "\r\n\r\n";
+    return s + sCuerpo;
+}
+
+int CodigoSip(const Bytes& b) { return b.compare(0, 8, "SIP/2.0 ") == 0 ? std::atoi(b.c_str() + 8) : 0; }
+
+std::string Cabecera(const Bytes& b, const std::string& sNombre) {
+    size_t i = b.find("\r\n" + sNombre + ":");
+    if (i == std::string::npos) return "";
+    i += sNombre.size() + 3;
+    while (i < b.size() && b[i] == ' ') i++;
+    return b.substr(i, b.find("\r\n", i) - i);
+}
+
+// ---- Publication packets -----------------------------------------------------------------------
+
+void Pon32(Bytes& b, size_t i, uint32_t v) {
+    if (b.size() < i + 4) b.resize(i + 4, '\0');
+    for (int k = 0; k < 4; k++) b[i + k] = static_cast<char>(v >> (24 - 8 * k));
+}
+
+Bytes Publicacion(const std::string& sPasarela, uint32_t n, const std::string& sRecurso, size_t iEntradas) {
+    Bytes b(48 + 60 * iEntradas, '\0');
+    Pon32(b, 0, 1);
+    b.replace(4, sPasarela.size(), sPasarela);
+    Pon32(b, 40, n);
+    Pon32(b, 44, 7);
+    for (size_t e = 0; e < iEntradas; e++) {
+        const size_t o = 48 + 60 * e;
+        const std::string sNombre = sRecurso + (e ? std::to_string(e) : "");
+        b.replace(o, sNombre.size(), sNombre);
+        Pon32(b, o + 36, 1);
+        Pon32(b, o + 40, 1);
+        Pon32(b, o + 44, 2);
+    }
+    return b;
+}
+
+// ---- The board and its checks ------------------------------------------------------------------
+
+// One malformed input and the check of the door it went to.
+struct Caso {
+    const char* szNombre;
+    std::function<void()> fAtaque;
+    std::function<bool()> fContesta;
+    bool bLargo = false;
+};
+
+// Console lines, each ended as a terminal ends it, in one text.
+std::vector<Bytes> Lineas(const std::vector<std::string>& v) {
+    Bytes r;
+    for (auto& s : v) r += s + "\r" + '\0';
+    return {r};
+}
+// Binary input without the bytes that start the consoles' stop and reset commands.
+Bytes BinarioConsola(size_t n, uint32_t uiSemilla) {
+    Bytes b = Aleatorio(n, uiSemilla);
+    for (auto& c : b)
+        if (std::strchr("FfRrZzNn$", c)) c = 'x';
+    return b;
+}
+
+class Puertas : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(placa.Arranca());
+        // The console's input is the first connection: the cases' own ones must get it.
+        placa.consola.reset();
+        ASSERT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]:Recurso DSP configurado", 40000)) << placa.Informe();
+        ASSERT_TRUE(EsperaQue([&] { return Procesos().size() >= 6; }, 20000));
+        iSip = SocketUdp(kPuertoUac);
+        iAgente = SocketUdp(kPuertoAgente);
+        iAtaque = SocketUdp();
+        iPublica = SocketUdp(kPuertoPublica);
+        ip_mreq m{};
+        inet_pton(AF_INET, kGrupo, &m.imr_multiaddr);
+        ASSERT_EQ(setsockopt(iPublica, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m), 0);
+        mProcesos = Procesos();
+    }
+    void TearDown() override {
+        for (int s : {iSip, iAgente, iAtaque, iPublica})
+            if (s >= 0) close(s);
+        if (HasFailure()) std::printf("%s\nstdout/stderr:\n%s\n", placa.Informe().c_str(), placa.nucleo.Salida().c_str());
+    }
+
+    // The core and every process below it, pid -> command line.
+    std::map<int, std::string> Procesos() {
+        std::map<int, int> mPadre;
+        std::map<int, std::string> mLinea;
+        if (DIR* d = opendir("/proc")) {
+            while (dirent* e = readdir(d)) {
+                const int p = std::atoi(e->d_name);
+                if (p <= 0) continue;
+                const std::string sStat = LeeTodo("/proc/" + std::to_string(p) + "/stat");
+                const size_t i = sStat.rfind(") ");
+                if (i == std::string::npos) continue;
+                int iPadre = 0;
+                std::sscanf(sStat.c_str() + i + 2, "%*c %d", &iPadre);
+                mPadre[p] = iPadre;
+                mLinea[p] = pruebas::LineaDeOrdenes(p);
+            }
+            closedir(d);
+        }
+        std::map<int, std::string> m;
+        for (auto& [p, sLinea] : mLinea) {
+            // Shell commands the core runs now and then are not part of the board.
+            const std::string sPrograma = sLinea.substr(0, sLinea.find(' '));
+            if (!std::set<std::string>{"velkord", "lintaro", "fonmira", "kalvesk", "dremson", "sopwent", "norbeck",
+                                       "plenwat", "tuskev", "standin"}
+                     .count(sPrograma))
+                continue;
+            for (int q = p; q > 1; q = mPadre.count(q) ? mPadre[q] : 0)
+                if (q == placa.nucleo.Pid()) {
+                    m[p] = sLinea;
+                    break;
+                }
+        }
+        return m;
+    }
+    static std::multiset<std::string> Programas(const std::map<int, std::string>& m) {
+        std::multiset<std::string> s;
+        for (auto& [p, sLinea] : m) s.insert(sLinea);
+        return s;
+    }
+    // Nothing died, nothing was restarted, the sanitizers said nothing.
+    void NadieCayo() {
+        EXPECT_TRUE(placa.nucleo.Vivo());
+        EXPECT_EQ(Procesos(), mProcesos);
+        const std::string s = placa.nucleo.Salida();
+        EXPECT_EQ(s.find("Sanitizer"), std::string::npos) << s;
+        EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
+    }
+
+    bool SipContesta() {
+        static int iN = 0;
+        const std::string sCallId = "opciones" + std::to_string(++iN);
+        EnviaUdp(iSip, "127.0.0.1", kPuertoSip, Peticion("OPTIONS", "TLF-01", sCallId, sCallId, 1));
+        return !RecibeUdp(iSip, 5000, [&](const Bytes& b) {
+                    return CodigoSip(b) >= 200 && Cabecera(b, "Call-ID") == sCallId;
+                }).empty();
+    }
+    // An INVITE to the telephone line, then what ends it: CANCEL while it rings, ACK of a
+    // refusal, ACK and BYE of an answer. The final answer's code, 0 when none came.
+    int Invita(const std::string& sCuerpo, const std::string& sExtra = "") {
+        static int iN = 0;
+        const std::string sId = "invita" + std::to_string(++iN);
+        auto Respuesta = [&](int iMs) {
+            return RecibeUdp(iSip, iMs, [&](const Bytes& b) {
+                return CodigoSip(b) >= 180 && Cabecera(b, "Call-ID") == sId && Cabecera(b, "CSeq") == "1 INVITE";
+            });
+        };
+        auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama, const Bytes& r) {
+            std::string s = Peticion(sMetodo, "TLF-01", sId, sRama, iCSeq);
+            const size_t i = s.find("\r\nTo: ") + 2;
+            return s.replace(i, s.find("\r\n", i) - i, "To: " + Cabecera(r, "To"));
+        };
+        EnviaUdp(iSip, "127.0.0.1", kPuertoSip, Peticion("INVITE", "TLF-01", sId, sId, 1, sCuerpo, sExtra));
+        Bytes r = Respuesta(3000);
+        if (CodigoSip(r) > 0 && CodigoSip(r) < 200) {
+            EnviaUdp(iSip, "127.0.0.1", kPuertoSip, Peticion("CANCEL", "TLF-01", sId, sId, 1));
+            r = RecibeUdp(iSip, 5000, [&](const Bytes& b) {
+                return CodigoSip(b) >= 200 && Cabecera(b, "Call-ID") == sId && Cabecera(b, "CSeq") == "1 INVITE";
+            });
+        }
+        if (CodigoSip(r) >= 300) EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("ACK", 1, sId, r));
+        if (CodigoSip(r) == 200) {
+            EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("ACK", 1, sId + "a", r));
+            EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("BYE", 2, sId + "b", r));
+        }
+        return CodigoSip(r);
+    }
+    // One connection: sOrden, and whether sRespuesta came back (the connection must be the
+    // console's input one, i.e. no other is open).
+    static bool ConsolaDice(uint16_t usPuerto, const std::string& sOrden, const std::string& sRespuesta) {
+        int s = ConectaTcp(usPuerto);
+        if (s < 0) return false;
+        // Input of a connection that is not yet the input one is dropped: say it again until
+        // the connections before it have gone.
+        bool b = false;
+        for (int i = 0; i < 6 && !b; i++) {
+            EnviaTcp(s, sOrden + '\0');
+            b = LeeHasta(s, sRespuesta, 250).find(sRespuesta) != std::string::npos;
+        }
+        close(s);
+        return b;
+    }
+    static bool ConsolaContesta(uint16_t usPuerto) {
+        return EsperaQue([&] { return ConsolaDice(usPuerto, "?", "Muestra la ayuda."); }, 20000);
+    }
+    bool AgenteContesta() {
+        return EsperaQue(
+            [&] {
+                EnviaUdp(iAtaque, "127.0.0.1", kPuertoMant, "A,T00");
+                return !RecibeUdp(iAgente, 2500, [](const Bytes& b) { return b.rfind("V,R00,Estado", 0) == 0; })
+                            .empty();
+            },
+            10000);
+    }
+    // A gateway's publication reaches the core's table (console command P shows it). A full
+    // table makes room when its gateways age out, 15 s at most.
+    bool RecibePublicaciones() {
+        static int iN = 0;
+        const std::string sPasarela = "PUERTA-" + std::to_string(++iN);
+        return EsperaQue(
+            [&] {
+                EnviaUdp(iAtaque, kGrupo, kPuertoPublica, Publicacion(sPasarela, 1, "REC-1", 1));
+                return ConsolaDice(kPuertoConsola, "P", "QLN=" + sPasarela + ":");
+            },
+            25000);
+    }
+    // The board's own publication, after the attacks.
+    bool Publica() {
+        return !RecibeUdp(iPublica, 8000, [](const Bytes& b) {
+                    return b.size() >= 48 && b.compare(0, 4, std::string("\0\0\0\1", 4)) == 0 &&
+                           b.compare(4, sizeof kNombrePlaca, std::string(kNombrePlaca, sizeof kNombrePlaca)) == 0;
+                }).empty();
+    }
+    // Every door answers; the board publishes.
+    void TodasContestan() {
+        NadieCayo();
+        EXPECT_TRUE(SipContesta());
+        EXPECT_TRUE(ConsolaContesta(kPuertoConsola));
+        EXPECT_TRUE(ConsolaContesta(kPuertoConsolaDsp));
+        EXPECT_TRUE(AgenteContesta());
+        EXPECT_TRUE(RecibePublicaciones());
+        EXPECT_TRUE(Publica());
+    }
+
+    // Datagrams sent one after the other.
+    void Rafaga(const char* szIp, uint16_t usPuerto, const std::vector<Bytes>& v) {
+        for (auto& b : v) EnviaUdp(iAtaque, szIp, usPuerto, b);
+    }
+    // More connections than the console takes, each with a line, then all closed.
+    static void MuchasConexiones(uint16_t usPuerto) {
+        std::vector<int> v;
+        for (int i = 0; i < 12; i++) {
+            v.push_back(ConectaTcp(usPuerto));
+            EnviaTcp(v.back(), "1234" + std::string(1, '\0'));
+        }
+        for (int s : v) close(s);
+    }
+    // Each text on a connection of its own, then closed (half-closed first when bMedio).
+    static void EnConexiones(uint16_t usPuerto, const std::vector<Bytes>& v, bool bMedio = false) {
+        for (auto& b : v) {
+            int s = ConectaTcp(usPuerto);
+            ASSERT_GE(s, 0);
+            EnviaTcp(s, b);
+            if (bMedio) {
+                shutdown(s, SHUT_WR);
+                LeeHasta(s, "\x01\x02", 300);
+            }
+            close(s);
+        }
+    }
+
+    // Every door's malformed inputs; the long ones (bLargo) wait on the board's slow timers.
+    std::vector<Caso> Casos() {
+        const std::string sInvite = Peticion("INVITE", "NADIE", "trunca", "trunca", 1, Sdp());
+        auto Sip = [&](const std::vector<Bytes>& v) { return [&, v] { Rafaga("127.0.0.1", kPuertoSip, v); }; };
+        auto SipOk = [&] { return SipContesta(); };
+        auto Consola = [](uint16_t p, const std::vector<Bytes>& v, bool bMedio = false) {
+            return [p, v, bMedio] { EnConexiones(p, v, bMedio); };
+        };
+        auto ConsolaOk = [](uint16_t p) { return [p] { return ConsolaContesta(p); }; };
+        auto Agente = [&](const std::vector<Bytes>& v) { return [&, v] { Rafaga("127.0.0.1", kPuertoMant, v); }; };
+        auto AgenteOk = [&] { return AgenteContesta(); };
+        auto Grupo = [&](const std::vector<Bytes>& v) { return [&, v] { Rafaga(kGrupo, kPuertoPublica, v); }; };
+        auto GrupoOk = [&] { return RecibePublicaciones(); };
+        std::vector<Bytes> vLlena;
+        for (int i = 0; i < 70; i++) vLlena.push_back(Publicacion("LLENA-" + std::to_string(i), 20, "R", 20));
+        std::vector<Bytes> vCortas;
+        for (size_t n = 1; n < 48; n += 5) vCortas.push_back(Publicacion("CORTA", 16, "R", 16).substr(0, n));
+        Bytes sSinNul = Publicacion("", 2, "", 2);
+        std::fill(sSinNul.begin() + 4, sSinNul.begin() + 40, 'A');
+        std::fill(sSinNul.begin() + 48, sSinNul.begin() + 84, 'B');
+        std::fill(sSinNul.begin() + 108, sSinNul.end(), 'C');
+
+        return {
+            {"SIP truncated request", Sip({sInvite.substr(0, sInvite.size() / 2), sInvite.substr(0, 20), "INVITE",
+                                           "INVITE sip:TLF-01@127.0.0.1 SIP/2.0\r\nVia:"}), SipOk},
+            {"SIP binary garbage", Sip({Aleatorio(1, 1), Aleatorio(1400, 2), Aleatorio(9000, 3), Bytes(2000, '\0')}),
+             SipOk},
+            {"SIP oversized request",
+             Sip({Peticion("INVITE", "TLF-01", "grande", "grande", 1, Sdp(), "Subject: " + Bytes(60000, 'x') + "\r\n"),
+                  Peticion("OPTIONS", "TLF-01", "vias", "vias", 1, "",
+                           [] {
+                               std::string s;
+                               for (int i = 0; i < 2000; i++) s += "Via: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bK" +
+                                                                   std::to_string(i) + "\r\n";
+                               return s;
+                           }()),
+                  Peticion("OPTIONS", Bytes(30000, 'u'), Bytes(20000, 'c'), "largo", 1)}),
+             SipOk},
+            {"SIP bad headers",
+             Sip({"INVITE\r\n\r\n", "INVITE sip: SIP/2.0\r\n\r\n", "OPTIONS sip:TLF-01@127.0.0.1 SIP/9.9\r\n\r\n",
+                  Peticion("OPTIONS", "TLF-01", "sincseq", "sincseq", 1, "", "CSeq: x y z\r\n"),
+                  "OPTIONS sip:TLF-01@127.0.0.1 SIP/2.0\r\nCall-ID: sinvia\r\nCSeq: 1 OPTIONS\r\n\r\n",
+                  "INVITE sip:TLF-01@127.0.0.1 SIP/2.0\r\nVia: basura\r\nFrom: <<<\r\nTo: >>>\r\nCall-ID:\r\n"
+                  "CSeq: 99999999999999999999 INVITE\r\nMax-Forwards: -1\r\nContent-Length: abc\r\n\r\n",
+                  Peticion("INVITE", "TLF-01", "sinpuntos", "sinpuntos", 1, Sdp(), "Cabecera sin dos puntos\r\n"),
+                  Peticion("INVITE", "TLF-01", Bytes("nul\0nul", 7), "nul", 1, Sdp(), Bytes("X-Nul: a\0b\r\n", 11)),
+                  Peticion("BYE", "TLF-01", "sindialogo", "sindialogo", 1),
+                  Peticion("ACK", "TLF-01", "sindialogo", "sindialogo", 1),
+                  Peticion("CANCEL", "TLF-01", "sindialogo", "sindialogo", 1)}),
+             SipOk},
+            {"SIP bad SDP",
+             [&] {
+                 const std::string sBase = "v=0\r\no=e2e 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n";
+                 std::string sCodecs;
+                 for (int i = 0; i < 300; i++) sCodecs += " " + std::to_string(i % 128);
+                 for (const std::string& sSdp : std::vector<std::string>{Sdp("99999999"), Sdp("-5"), Sdp("0"), Sdp("abc"), Sdp("7000", "999 -1 abc"), Sdp("7000", ""),
+                       Sdp("7000", sCodecs), sBase, "v=0\r\n", Aleatorio(700, 19),
+                       "v=0\r\nc=IN IP4 999.999.999.999\r\nm=audio 7000 RTP/AVP 8\r\n",
+                       "v=0\r\nc=IN IP6 ::1\r\nm=audio 7000 RTP/AVP 8\r\n",
+                       sBase + "m=video 7000 RTP/AVP 96\r\nm=audio 7002 RTP/AVP 8\r\n",
+                       sBase + "m=audio 7000 RTP/AVP 8\r\na=rtpmap:8 " + Bytes(5000, 'p') + "\r\n",
+                       sBase + "m=audio 7000 RTP/AVP 8\r\n" + [] {
+                           std::string s;
+                           for (int i = 0; i < 1500; i++) s += "a=x" + std::to_string(i) + "\r\n";
+                           return s;
+                       }(),
+                       Bytes("v=0\nm=audio 7000 RTP/AVP 8\0\nc=IN IP4 127.0.0.1\n", 46)})
+                     Invita(sSdp);
+             },
+             SipOk},
+            {"SIP bad ED-137 headers",
+             [&] {
+                 for (const std::string& sExtra : std::vector<std::string>{"Supported: timer\r\nSession-Expires: 99999999\r\n", "Supported: timer\r\nSession-Expires: -9\r\n",
+                       "Supported: timer\r\nSession-Expires: 2147483648;refresher=uac\r\n",
+                       "Supported: timer\r\nSession-Expires: \r\n", "Supported: timer\r\nSession-Expires: x\r\n",
+                       "Priority: " + Bytes(3000, 'e') + "\r\n", "Subject: \r\n", "WG67-Version: " + Bytes(2000, 'v') + "\r\n",
+                       "Replaces: ;;;\r\nReferred-By: <\r\nP-Asserted-Identity: >\r\n", "Max-Forwards: 99999999999\r\n",
+                       "Expires: -1\r\n"})
+                     Invita(Sdp(), sExtra);
+             },
+             SipOk},
+            {"SIP huge Content-Length",
+             Sip({Peticion("INVITE", "TLF-01", "cl1", "cl1", 1, Sdp(), "", "999999999"),
+                  Peticion("INVITE", "TLF-01", "cl2", "cl2", 1, Sdp(), "", "4294967296"),
+                  Peticion("INVITE", "TLF-01", "cl3", "cl3", 1, Sdp(), "", "-1"),
+                  Peticion("OPTIONS", "TLF-01", "cl4", "cl4", 1, "", "", "2147483648")}),
+             SipOk},
+            {"SIP stray and bad responses",
+             Sip({"SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKnada\r\nCall-ID: nada\r\n"
+                  "CSeq: 1 INVITE\r\nContent-Length: 0\r\n\r\n",
+                  "SIP/2.0 99999999999 X\r\n\r\n", "SIP/2.0\r\n\r\n", "SIP/2.0 180\r\n\r\n"}),
+             SipOk},
+            {"core console garbage commands",
+             Consola(kPuertoConsola, Lineas({"12345", "#$%&", "O99999999999999999", "Ox", "O-5", "E-1", "E99999",
+                                             "I-2147483648", "M99", "D99Dxx", "D-1P5", "Dxx", "B-1", "U", "P", "A"})),
+             ConsolaOk(kPuertoConsola)},
+            {"core console long lines and binary",
+             Consola(kPuertoConsola, {Bytes(100000, 'x') + '\0', BinarioConsola(20000, 4),
+                                      [] {
+                                          std::string s;
+                                          for (int i = 0; i < 3000; i++) s += "xyz" + std::string(1, '\0');
+                                          return s;
+                                      }()}),
+             ConsolaOk(kPuertoConsola)},
+            {"core console half-closed connections", Consola(kPuertoConsola, {"", "?", Bytes(500, 'x'), "O"}, true),
+             ConsolaOk(kPuertoConsola), true},
+            {"core console many connections", [] { MuchasConexiones(kPuertoConsola); }, ConsolaOk(kPuertoConsola), true},
+            {"DSP console garbage commands",
+             Consola(kPuertoConsolaDsp, Lineas({"12345", "#$%&", "Q-1", "Q99999", "B-5", "B70000", "O-1", "O4096",
+                                                "LF-9", "LF99999", "RL-1", "RO99999", "RB", "W-1", "K-1", "S", "L",
+                                                "E", "ETx", "I"})),
+             ConsolaOk(kPuertoConsolaDsp)},
+            {"DSP console long lines and binary",
+             Consola(kPuertoConsolaDsp, {Bytes(100000, 'x') + '\0', BinarioConsola(20000, 5)}),
+             ConsolaOk(kPuertoConsolaDsp)},
+            {"DSP console half-closed connections", Consola(kPuertoConsolaDsp, {"", "?", Bytes(500, 'x')}, true),
+             ConsolaOk(kPuertoConsolaDsp), true},
+            {"DSP console many connections", [] { MuchasConexiones(kPuertoConsolaDsp); }, ConsolaOk(kPuertoConsolaDsp), true},
+            {"agent short datagrams", Agente({"", "A", "A,", "A,T0", "A,T01", "A,T01,", "A,T03,", "A,T04,", "C,"}),
+             AgenteOk},
+            {"agent oversized datagrams",
+             Agente({"A,T01," + Bytes(600, 'x'), "A,T03," + Bytes(600, '9'), Aleatorio(60000, 6),
+                     "A,T01,TLF-01," + Bytes(5000, '7') + ",TX,1"}),
+             AgenteOk},
+            {"agent garbage datagrams",
+             Agente({Aleatorio(512, 7), "A,T03,99999999999,1", "A,T03,-7,1", "A,T04,16,1,1", "A,T04,-1,2,3",
+                     "A,T01,TLF-01,99999,TX,1", "A,T01,TLF-01,-1,RX,1", "A,T01,,,,", "A,T01,x,y", "A,T01,TLF-01,0,TRX,1",
+                     Bytes("A,T03,\0,\0", 10)}),
+             AgenteOk},
+            {"publication truncated records", Grupo(vCortas), GrupoOk},
+            {"publication garbage records",
+             Grupo({Aleatorio(1024, 8), Publicacion("ENORME", 0xFFFFFFFFu, "R", 1), sSinNul, Aleatorio(3, 9)}), GrupoOk},
+            {"publication oversized records",
+             Grupo({Publicacion("GRANDE", 16, "R", 16) + Aleatorio(3000, 10), Aleatorio(9000, 11),
+                    Publicacion("GRANDE2", 1000, "R", 1000)}),
+             GrupoOk},
+            {"publication table overflow", Grupo(vLlena), GrupoOk, true},
+        };
+    }
+    // Each case, then its door's check; the rest after the first that fails.
+    void Recorre(const std::vector<Caso>& v, bool bLargos) {
+        for (const Caso& c : v) {
+            if (c.bLargo != bLargos) continue;
+            SCOPED_TRACE(c.szNombre);
+            c.fAtaque();
+            NadieCayo();
+            EXPECT_TRUE(c.fContesta());
+            if (HasFailure()) return;
+        }
+    }
+
+    CPlaca placa;
+    std::map<int, std::string> mProcesos;
+    int iSip = -1, iAgente = -1, iAtaque = -1, iPublica = -1;
+};
+
+TEST_F(Puertas, EveryDoorStillAnswersAfterMalformedInput) {
+    Recorre(Casos(), false);
+    TodasContestan();
+}
+
+// RTP packets (version 2 unless said) of a session.
+Bytes Rtp(uint8_t ucPrimero, uint8_t ucSegundo, size_t n, const Bytes& sResto = "") {
+    Bytes b(12, '\0');
+    b[0] = static_cast<char>(ucPrimero);
+    b[1] = static_cast<char>(ucSegundo);
+    b[8] = 0x12;  // SSRC
+    b += sResto;
+    if (b.size() < n) b.resize(n, '\x55');
+    return b;
+}
+
+std::vector<Bytes> RtpMalformados() {
+    return {"", Bytes(1, '\x80'), Bytes(11, '\x80'), Rtp(0x00, 8, 172), Rtp(0x40, 8, 172), Rtp(0xC0, 8, 172),
+            Rtp(0x8F, 8, 12),                                   // 15 CSRC announced, none there
+            Rtp(0x8F, 8, 40),                                   // 15 CSRC, not all there
+            Rtp(0x90, 8, 16, Bytes("\xBE\xDE\xFF\xFF", 4)),     // extension longer than the packet
+            Rtp(0x90, 8, 14),                                   // extension header cut
+            Rtp(0xA0, 8, 20, Bytes(7, '\0') + '\xFF'),          // padding longer than the packet
+            Rtp(0xA0, 8, 12), Rtp(0x80, 0x7F, 172), Aleatorio(172, 12), Aleatorio(1500, 13), Aleatorio(60000, 14)};
+}
+
+std::vector<Bytes> RtcpMalformados() {
+    return {"", Bytes(3, '\x81'), Bytes("\x81\xC8\xFF\xFF", 4) + Bytes(24, '\0'),  // SR longer than sent
+            Bytes("\x9F\xC9\x00\x01", 4) + Bytes(4, '\0'),                        // 31 reports, none there
+            Bytes("\x81\xCA\x00\x03", 4) + Bytes("\0\0\0\x12\x01\xFF", 6) + Bytes(6, 'a'),  // SDES item past the end
+            Bytes("\x9F\xCB\x00\x01", 4) + Bytes(4, '\0'),                        // BYE of 31 sources
+            Bytes("\x81\xCB\x00\x02", 4) + Bytes("\0\0\0\x12\xFF", 5) + Bytes(3, 'r'),  // reason past the end
+            Bytes("\x80\xCC\x00\x01", 4) + Bytes(4, '\0'),                        // APP without its name
+            Bytes("\xA1\xC8\x00\x06", 4) + Bytes(23, '\0') + '\xFF',               // padding past the start
+            Bytes("\x81\xC8\x00\x00", 4), Aleatorio(100, 15), Aleatorio(1500, 16)};
+}
+
+// A call from the test's SIP socket to the telephone line, answered by lifting the handset:
+// the board's RTP port, 0 when the call did not reach conversation.
+struct Llamada {
+    std::string sCallId = "rtp-llamada";
+    std::string sTo;
+    int iPuertoRtp = 0;
+};
+
+TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
+    SOLO_EN_E2E();
+    Recorre(Casos(), true);
+    const int iRtpLocal = 7000;
+    int iMedios = SocketUdp(iRtpLocal);
+    Llamada l;
+    EnviaUdp(iSip, "127.0.0.1", kPuertoSip, Peticion("INVITE", "TLF-01", l.sCallId, "inv1", 1, Sdp()));
+    ASSERT_TRUE(EsperaQue([&] { return placa.placa->Slic(kTelefono).find(" ring=1 ") != std::string::npos; }, 40000));
+    placa.placa->Descuelga(kTelefono);
+    const Bytes b200 = RecibeUdp(iSip, 40000, [&](const Bytes& b) {
+        return CodigoSip(b) == 200 && Cabecera(b, "Call-ID") == l.sCallId;
+    });
+    ASSERT_FALSE(b200.empty());
+    l.sTo = Cabecera(b200, "To");
+    const size_t iM = b200.find("m=audio ");
+    ASSERT_NE(iM, std::string::npos) << b200;
+    l.iPuertoRtp = std::atoi(b200.c_str() + iM + 8);
+    ASSERT_GT(l.iPuertoRtp, 0);
+    auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama) {
+        std::string s = Peticion(sMetodo, "TLF-01", l.sCallId, sRama, iCSeq);
+        const size_t i = s.find("\r\nTo: ") + 2;
+        return s.replace(i, s.find("\r\n", i) - i, "To: " + l.sTo);
+    };
+    EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("ACK", 1, "ack1"));
+    // The board's audio reaches the caller: the session is up.
+    auto RtpLlega = [&] { return !RecibeUdp(iMedios, 3000, [](const Bytes& b) { return b.size() >= 12; }).empty(); };
+    ASSERT_TRUE(RtpLlega());
+    mProcesos = Procesos();
+
+    const std::vector<Caso> vRtp = {
+        {"RTP port malformed packets", [&] { Rafaga("127.0.0.1", l.iPuertoRtp, RtpMalformados()); }, RtpLlega},
+        {"RTCP port malformed packets", [&] { Rafaga("127.0.0.1", l.iPuertoRtp + 1, RtcpMalformados()); }, RtpLlega},
+    };
+    for (const Caso& c : vRtp) {
+        SCOPED_TRACE(c.szNombre);
+        c.fAtaque();
+        NadieCayo();
+        EXPECT_TRUE(c.fContesta());
+        EXPECT_EQ(CPlaca::LogRecurso(kTelefono).find("Fin llamada"), std::string::npos);
+    }
+    // The call still ends as calls end.
+    EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("BYE", 2, "bye2"));
+    EXPECT_FALSE(RecibeUdp(iSip, 10000, [&](const Bytes& b) {
+                     return CodigoSip(b) == 200 && Cabecera(b, "CSeq") == "2 BYE";
+                 }).empty());
+    placa.placa->Cuelga(kTelefono);
+    close(iMedios);
+
+    // The configuration image, as the agent writes it or as anyone may leave it in the segment.
+    const std::string sEjemplos = DirFuente() + "../sim/cfgagent/ejemplos/";
+    const std::string sAgente = pruebas::DirBuild() + "/sim/cfgagent/cfgagent escribe ";
+    auto Segmento = [](const std::function<void(uint8_t*)>& fEscribe) {
+        int id = shmget(kClaveImagen, CFG_TAM_IMAGEN, 0666);
+        ASSERT_GE(id, 0);
+        void* p = shmat(id, nullptr, 0);
+        ASSERT_NE(p, reinterpret_cast<void*>(-1));
+        fEscribe(static_cast<uint8_t*>(p));
+        shmdt(p);
+    };
+    auto Senal = [&] { kill(placa.nucleo.Pid(), 40); };
+    auto Descripcion = [&](const std::string& sTexto) {
+        const std::string f = "/mnt/ramfs/descripcion_mala.ini";
+        if (FILE* pf = std::fopen(f.c_str(), "w")) {
+            std::fputs(sTexto.c_str(), pf);
+            std::fclose(pf);
+        }
+        return std::system((sAgente + f + " --pid " + std::to_string(placa.nucleo.Pid()) + " >/dev/null 2>&1").c_str());
+    };
+    int iVersion = 0;
+    // A valid description, told apart by its identifier, is taken: the dump of the live
+    // configuration shows it.
+    auto TomaValida = [&] {
+        const std::string sId = "CFG-E2E-VALIDA-" + std::to_string(++iVersion);
+        std::string sIni = LeeTodo(sEjemplos + "placa_completa.ini");
+        const size_t i = sIni.find("acIdConfig=");
+        sIni.replace(i, sIni.find('\n', i) - i, "acIdConfig=" + sId);
+        if (Descripcion(sIni) != 0) return false;
+        return EsperaQue([&] { return LeeTodo("/mnt/ramfs/var/cfg").find(sId) != std::string::npos; }, 15000);
+    };
+    ASSERT_TRUE(TomaValida());
+    const Bytes sValida = [&] {
+        Bytes b(CFG_TAM_IMAGEN, '\0');
+        Segmento([&](uint8_t* p) { std::memcpy(&b[0], p, CFG_TAM_IMAGEN); });
+        return b;
+    }();
+    const std::vector<Caso> vCfg = {
+        {"image truncated",
+         [&] {
+             Segmento([&](uint8_t* p) { std::memset(p + CFG_TAM_IMAGEN / 3, 0, CFG_TAM_IMAGEN - CFG_TAM_IMAGEN / 3); });
+             Senal();
+         },
+         TomaValida},
+        {"image garbage",
+         [&] {
+             const Bytes b = Aleatorio(CFG_TAM_IMAGEN, 17);
+             Segmento([&](uint8_t* p) { std::memcpy(p, b.data(), b.size()); });
+             Senal();
+         },
+         TomaValida},
+        {"image with counts and texts out of bounds",
+         [&] {
+             Segmento([&](uint8_t* p) {
+                 std::memcpy(p, sValida.data(), sValida.size());
+                 auto* img = reinterpret_cast<cfgImagenPasarela*>(p);
+                 img->iNumRecursos = 0x7FFFFFFF;
+                 for (auto& r : img->asRecursos) {
+                     r.size_aListaEnlacesExternos = -5;
+                     std::memset(r.nombre, 'N', sizeof r.nombre);
+                     std::memset(r.szUriLocal, 'U', sizeof r.szUriLocal);
+                     r.iSlot = 1000;
+                     r.iDispositivo = -3;
+                 }
+                 std::memset(img->szNombre, 'P', sizeof img->szNombre);
+                 std::memset(img->acGrupoMulticast, '9', sizeof img->acGrupoMulticast);
+             });
+             Senal();
+         },
+         TomaValida},
+        {"segment of the wrong size",
+         [&] {
+             shmctl(shmget(kClaveImagen, CFG_TAM_IMAGEN, 0666), IPC_RMID, nullptr);
+             int id = shmget(kClaveImagen, 4096, IPC_CREAT | 0666);
+             EXPECT_GE(id, 0);
+             Senal();
+             EXPECT_TRUE(CPlaca::NucleoDice("NO encuentra memoria compartida", 10000));
+             shmctl(id, IPC_RMID, nullptr);
+         },
+         TomaValida},
+        {"agent tool on a garbage description",
+         [&] {
+             Descripcion("[GENERAL]\nszNombre=" + Bytes(500, 'n') + "\niNumRecursos=99999\n[RECURSO-99]\nnombre=X\n"
+                         "[RECURSO-1]\niTipoIf=77\nnombre=" + Bytes(300, 'r') + "\niSlot=-4\n[RECURSO-\n=\n" +
+                         BinarioConsola(3000, 18) + "\n");
+         },
+         TomaValida},
+    };
+    for (const Caso& c : vCfg) {
+        SCOPED_TRACE(c.szNombre);
+        c.fAtaque();
+        // Resources come and go with the configuration: only the core must stay.
+        EXPECT_TRUE(placa.nucleo.Vivo());
+        EXPECT_TRUE(c.fContesta());
+        const std::string s = placa.nucleo.Salida();
+        EXPECT_EQ(s.find("Sanitizer"), std::string::npos) << s;
+        EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
+        if (HasFailure()) break;
+    }
+    // Back on the example: the same programs run again, and every door answers.
+    EXPECT_TRUE(EsperaQue([&] { return Programas(Procesos()) == Programas(mProcesos); }, 40000));
+    mProcesos = Procesos();
+    TodasContestan();
+}
+
+}  // namespace
