@@ -429,6 +429,11 @@ int CEntidadTelef::RechazaLlamada(int32_t id, int iMotivo) {
     bool bEnConversacion;
     {
         cfgCerrojo l(&tMutexGlobal);
+        // The refusal of a call this line turned away as busy leaves its own call alone.
+        if (id != idLlamada) {
+            NLOG::Log(NLOG::INFO, "CENTTLF[%d]: RechazaLlamada (%d)", iRec, id);
+            return 0;
+        }
         bEnConversacion = iEstadoTLF == CONVERSACION;
         if (iTipoIf == TIPOIF_BC || iTipoIf == TIPOIF_BL) {
             iEstadoTLF = PENDIENTE_CUELGUE;
@@ -541,7 +546,11 @@ void CEntidadTelef::HwPasaAReposoBloqueado() {
     int r = 0;
     switch (iTipoIf) {
     case TIPOIF_BC:
-        if (iEstadoIF == IF_GENERANDO_RING) GeneraRingOff();
+        // A line left marked as ringing refuses every later call as busy.
+        if (iEstadoIF == IF_GENERANDO_RING) {
+            GeneraRingOff();
+            iEstadoIF = IF_REPOSO;
+        }
         break;
     case TIPOIF_BL:
         if (iTipoIfHw != 0) break;

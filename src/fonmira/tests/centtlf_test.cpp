@@ -119,6 +119,32 @@ TEST_F(Telefono, BcRefusedCallWaitsForTheHandsetToGoDown) {
     EXPECT_TRUE(linea.De(COD_FIN_LLAMADA).empty());  // the core refused it: nothing goes back
 }
 
+// The caller gives up while the line rings (the core refuses, then ends the call): the line is
+// free for the next call; the refusal of a call it turned away as busy leaves its ring alone.
+TEST_F(Telefono, BcCallGivenUpWhileRingingLeavesTheLineFreeForTheNext) {
+    Arranca(Linea(TIPOIF_BC));
+    auto Suena = [&] { return placa->Slic(MODULO).find(" ring=1 ") != std::string::npos; };
+    const int32_t id = LlamaALaLinea("");
+    ASSERT_TRUE(EsperaQue(Suena, 5000)) << placa->Slic(MODULO);
+    DatosLlamada d{};
+    int32_t idOtra = -1;
+    ASSERT_GE(linea.Nucleo().EnviaLlamadaSalienteId(&d, &idOtra), 0);
+    ASSERT_TRUE(EsperaQue([&] {
+        for (const auto& m : Buzon::Global().De(COD_DIAGNOSTICO))
+            if (m.a == 5 && m.b == idOtra && m.c != 0) return true;
+        return false;
+    }, 5000));
+    ASSERT_EQ(linea.Nucleo().EnviaRechazaLlamada(idOtra, 202), 0);
+    ASSERT_TRUE(linea.Hijo().LogContiene("CENTTLF[3]: RechazaLlamada (" + std::to_string(idOtra) + ")", 5000));
+    EXPECT_TRUE(Suena());
+    ASSERT_EQ(linea.Nucleo().EnviaRechazaLlamada(id, 487), 0);
+    ASSERT_EQ(linea.Nucleo().EnviaFinLlamada(id), 0);
+    EXPECT_TRUE(linea.EstadoContiene("  Estado TFL = RESOSO\n", 5000));
+    EXPECT_TRUE(EsperaQue([&] { return placa->Slic(MODULO).find(" ring=0 ") != std::string::npos; }, 5000));
+    LlamaALaLinea("");
+    EXPECT_TRUE(EsperaQue(Suena, 5000)) << placa->Slic(MODULO);
+}
+
 TEST_F(Telefono, BlOutgoingCallRingsFiveSecondsThenIsInConversation) {
     Arranca(Linea(TIPOIF_BL));
     const auto t0 = Reloj::now();
