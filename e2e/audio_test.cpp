@@ -29,6 +29,7 @@ constexpr int kPico = 8000;            // about -12 dB below full scale
 const char kTrazaSipp[] = "/mnt/ramfs/sipp_mensajes.log";
 const char kInyeccion[] = "/mnt/ramfs/seno.pcm";
 const char kCaptura[] = "/mnt/ramfs/linea.pcm";
+const char kTonoRetencion[] = "/mnt/ramfs/tonoreten.pcm";  // the line's local tone on hold
 
 // The peer's RTP end: a real socket on the offered port (and RTCP beside it), keeping every
 // payload that arrives and where it came from.
@@ -165,10 +166,8 @@ protected:
         return EsperaQue([&] { return Veces(CPlaca::LogRecurso(kTelefono), sTexto) > iVeces; }, iMs);
     }
 
-    // One second of dHz in the peer's RTP, in packets of iMuestras paced like a real end's, is
-    // played to the line in the call's law.
-    void SenoALaLinea(int iLey, const sockaddr_in& placa, double dHz, size_t iMuestras = kBloque) {
-        LectorCaptura linea(p.placa->Socket(), kCanalTelefono, kCaptura);
+    // One second of dHz in the peer's RTP, in packets of iMuestras paced like a real end's.
+    void EnviaSeno(int iLey, const sockaddr_in& placa, double dHz, size_t iMuestras = kBloque) {
         const std::string sSeno = Seno(iLey, dHz, kPico, kMuestrasPorSegundo);
         auto tPaquete = Reloj::now();
         for (size_t i = 0; i * iMuestras < sSeno.size(); i++) {
@@ -179,6 +178,9 @@ protected:
             tPaquete += std::chrono::microseconds(n * 125);
             std::this_thread::sleep_until(tPaquete);
         }
+    }
+    // The line plays most of a second of dHz, in the call's law, at the level it was sent.
+    void OyeTono(LectorCaptura& linea, int iLey, double dHz) {
         std::string sOido;
         Tono t;
         EXPECT_TRUE(EsperaQue([&] {
@@ -189,6 +191,11 @@ protected:
         }, 10000)) << "tone at the line: " << t.iMuestras << " samples of " << sOido.size();
         EXPECT_NEAR(t.dHz, dHz, 10);
         EXPECT_NEAR(t.dDb, DbDe(kPico), 2);
+    }
+    void SenoALaLinea(int iLey, const sockaddr_in& placa, double dHz, size_t iMuestras = kBloque) {
+        LectorCaptura linea(p.placa->Socket(), kCanalTelefono, kCaptura);
+        EnviaSeno(iLey, placa, dHz, iMuestras);
+        OyeTono(linea, iLey, dHz);
     }
     // uac_audio_retiene.xml takes its next step (a re-INVITE) when an INFO of its dialog arrives.
     void SiguientePaso() {
@@ -213,30 +220,38 @@ protected:
     bool RtpCallado() {
         return EsperaQue([&] { return Reloj::now() - rtp.Ultimo() > std::chrono::milliseconds(500); }, 10000);
     }
-    // The peer puts the call on hold (it only sends): the line stops sending and still hears it,
-    // in packets longer than its own.
-    // Taken back, the line sends again.
+    // The peer puts the call on hold, first only sending: the line stops sending and still
+    // hears it, in packets longer than its own; then with no audio either way: the line hears
+    // its local hold tone and not the peer. Taken back, the line sends and hears the peer again.
     // Each re-INVITE's answer keeps the call's payload type and port.
     void RetieneYRecupera(int iLey, const sockaddr_in& placa) {
-        auto respuesta = [&](size_t iRespuestas) {
-            RespuestaSdp r;
+        auto paso = [&] {
+            const size_t iRespuestas = Veces(pruebas::LeeTodo(kTrazaSipp), "SIP/2.0 200 OK");
+            SiguientePaso();
             EXPECT_TRUE(EsperaQue([&] { return Veces(pruebas::LeeTodo(kTrazaSipp), "SIP/2.0 200 OK") > iRespuestas; }, 10000))
                 << "re-INVITE not answered";
-            r = LeeRespuesta(pruebas::LeeTodo(kTrazaSipp));
+            const RespuestaSdp r = LeeRespuesta(pruebas::LeeTodo(kTrazaSipp));
             EXPECT_EQ(r.iPayload, iLey);
             EXPECT_EQ(r.iPuerto, ntohs(placa.sin_port));
         };
-        size_t iRespuestas = Veces(pruebas::LeeTodo(kTrazaSipp), "SIP/2.0 200 OK");
-        SiguientePaso();
-        respuesta(iRespuestas);
+        paso();
         EXPECT_TRUE(RtpCallado()) << "the line still sends on hold";
         SenoALaLinea(iLey, placa, 600, 240);  // 30 ms packets, as some phones send
+
+        // 400 Hz repeats every 20 samples: the player's blocks of 160 join without a seam.
+        std::ofstream(kTonoRetencion, std::ios::binary | std::ios::trunc) << Seno(iLey, 400, kPico, kMuestrasPorSegundo);
+        paso();
+        {
+            LectorCaptura linea(p.placa->Socket(), kCanalTelefono, kCaptura);
+            EnviaSeno(iLey, placa, 600);
+            OyeTono(linea, iLey, 400);
+        }
+
         const size_t iPaquetes = rtp.Paquetes();
-        iRespuestas = Veces(pruebas::LeeTodo(kTrazaSipp), "SIP/2.0 200 OK");
-        SiguientePaso();
-        respuesta(iRespuestas);
+        paso();
         EXPECT_TRUE(EsperaQue([&] { return rtp.Paquetes() > iPaquetes + 10; }, 10000)) << "no RTP after the hold";
         for (const auto& c : rtp.Cabeceras(iPaquetes)) ASSERT_EQ(c.iPayload, iLey);
+        SenoALaLinea(iLey, placa, 440);
     }
 
     // A call offering the payload types sOferta, answered by lifting the handset: a sine each
