@@ -320,6 +320,11 @@ protected:
         EXPECT_TRUE(RtpCallado()) << "RTP still flows after the call";
     }
 
+    void ArrancaLinea() {
+        ASSERT_TRUE(p.Arranca());
+        ASSERT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]:Recurso DSP configurado", 40000)) << "line not up";
+        ASSERT_TRUE(rtp.Ok()) << "RTP port " << kPuertoPar << " taken";
+    }
     // A call offering sOferta is refused with 415 and never rings the line.
     void Rechazada(const std::string& sOferta) {
         unlink(kTrazaSipp);
@@ -340,23 +345,20 @@ protected:
     std::unique_ptr<Sipp> sipp;
 };
 
-// The telephone line speaks A-law only: its own preference decides, not the offer's order, and
-// an offer without A-law is refused. The first call waits for the handset to be watched; the
-// rest follow at once.
+// The telephone line speaks A-law only: an offer without A-law is refused, and the line stays
+// free for the next call.
 TEST_F(AudioLlamada, SineCrossesTheCallBothWaysInALaw) {
-    ASSERT_TRUE(p.Arranca());
-    ASSERT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]:Recurso DSP configurado", 40000)) << "line not up";
-    ASSERT_TRUE(rtp.Ok()) << "RTP port " << kPuertoPar << " taken";
-    {
-        SCOPED_TRACE("offer 8 0");
-        Conversa("8 0", kPcma);
-        if (HasFatalFailure()) return;
-    }
+    ArrancaLinea();
+    Conversa("8 0", kPcma);
+    if (HasFatalFailure()) return;
     Rechazada("0");
-    {
-        SCOPED_TRACE("offer 0 8, hold and back");
-        Conversa("0 8", kPcma, true);
-    }
+}
+
+// The line's own preference decides the law, not the offer's order.
+TEST_F(AudioLlamada, HoldAndBackKeepTheAudioOfTheCall) {
+    SOLO_EN_E2E();
+    ArrancaLinea();
+    Conversa("0 8", kPcma, true);
     // The line's reports: each compound opens with a sender or receiver report from a source
     // that sent RTP.
     std::vector<uint32_t> vFuentes;
