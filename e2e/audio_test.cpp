@@ -1,6 +1,7 @@
 // A call from a SIP peer to the telephone line of the combined example talks both ways: a sine
 // injected into the line's time slot reaches the peer's RTP, and a sine in the peer's RTP is
-// played to the line, each decoded with the law the call agreed on.
+// played to the line, each decoded with the law the call agreed on; on hold and back the audio
+// follows the directions the peer asks for.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,6 +32,8 @@ const char kInyeccion[] = "/mnt/ramfs/seno.pcm";
 const char kCaptura[] = "/mnt/ramfs/linea.pcm";
 const char kTonoRetencion[] = "/mnt/ramfs/tonoreten.pcm";  // the line's local tone on hold
 
+uint32_t Lee32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
 // The peer's RTP end: a real socket on the offered port (and RTCP beside it), keeping every
 // payload that arrives and where it came from.
 class ExtremoRtp {
@@ -54,7 +57,7 @@ public:
     bool Ok() const { return bOk; }
     size_t Paquetes() {
         std::lock_guard<std::mutex> l(tMutex);
-        return iPaquetes;
+        return vCabeceras.size();
     }
     Reloj::time_point Ultimo() {
         std::lock_guard<std::mutex> l(tMutex);
@@ -107,10 +110,8 @@ private:
             const ssize_t n = recvfrom(fd[0], ac, sizeof ac, 0, reinterpret_cast<sockaddr*>(&origen), &iLargo);
             const size_t i = n > 0 ? CargaRtp(ac, static_cast<size_t>(n)) : 0;
             if (i == 0) continue;
-            auto u32 = [&](int k) { return uint32_t(ac[k]) << 24 | uint32_t(ac[k + 1]) << 16 | uint32_t(ac[k + 2]) << 8 | ac[k + 3]; };
             std::lock_guard<std::mutex> l(tMutex);
-            vCabeceras.push_back({ac[1] & 0x7F, static_cast<uint16_t>(ac[2] << 8 | ac[3]), u32(4), u32(8), origen});
-            iPaquetes++;
+            vCabeceras.push_back({ac[1] & 0x7F, static_cast<uint16_t>(ac[2] << 8 | ac[3]), Lee32(ac + 4), Lee32(ac + 8), origen});
             tUltimo = Reloj::now();
             sCarga.append(reinterpret_cast<const char*>(ac + i), static_cast<size_t>(n) - i);
         }
@@ -120,7 +121,6 @@ private:
     std::atomic<bool> bFin{false};
     std::thread tHilo;
     std::mutex tMutex;  // guards what was received
-    size_t iPaquetes = 0;
     std::vector<Cabecera> vCabeceras;
     std::vector<std::string> vRtcp;
     Reloj::time_point tUltimo;
@@ -368,7 +368,7 @@ TEST_F(AudioLlamada, HoldAndBackKeepTheAudioOfTheCall) {
     for (const std::string& r : vRtcp) {
         ASSERT_GE(r.size(), 8u);
         const auto* b = reinterpret_cast<const uint8_t*>(r.data());
-        const uint32_t uiSsrc = uint32_t(b[4]) << 24 | uint32_t(b[5]) << 16 | uint32_t(b[6]) << 8 | b[7];
+        const uint32_t uiSsrc = Lee32(b + 4);
         EXPECT_EQ(b[0] >> 6, 2);
         EXPECT_TRUE(b[1] == 200 || b[1] == 201) << int(b[1]);
         EXPECT_NE(std::find(vFuentes.begin(), vFuentes.end(), uiSsrc), vFuentes.end()) << uiSsrc;
