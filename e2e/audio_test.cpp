@@ -173,7 +173,7 @@ protected:
         for (size_t i = 0; i * iMuestras < sSeno.size(); i++) {
             const auto* pCarga = reinterpret_cast<const uint8_t*>(sSeno.data()) + i * iMuestras;
             const size_t n = std::min(iMuestras, sSeno.size() - i * iMuestras);
-            rtp.Envia(PaqueteRtp(iLey, uiSecuencia++, uiTs, 0x0E2A0D10, pCarga, n), placa);
+            rtp.Envia(PaqueteRtp(iLey, uiSecuencia++, uiTs, uiSsrc, pCarga, n), placa);
             uiTs += static_cast<uint32_t>(n);
             tPaquete += std::chrono::microseconds(n * 125);
             std::this_thread::sleep_until(tPaquete);
@@ -251,6 +251,10 @@ protected:
         paso();
         EXPECT_TRUE(EsperaQue([&] { return rtp.Paquetes() > iPaquetes + 10; }, 10000)) << "no RTP after the hold";
         for (const auto& c : rtp.Cabeceras(iPaquetes)) ASSERT_EQ(c.iPayload, iLey);
+        // Many phones come back from hold as a new source, numbered and timed afresh.
+        uiSsrc++;
+        uiSecuencia = static_cast<uint16_t>(uiSecuencia + 20000);
+        uiTs += 0x12345678;
         SenoALaLinea(iLey, placa, 440);
     }
 
@@ -340,7 +344,7 @@ protected:
     CPlaca p;
     ExtremoRtp rtp;
     uint16_t uiSecuencia = 0;  // of the peer's stream, across calls
-    uint32_t uiTs = 0;
+    uint32_t uiTs = 0, uiSsrc = 0x0E2A0D10;
     int iPaso = 0;
     std::unique_ptr<Sipp> sipp;
 };
