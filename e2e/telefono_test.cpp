@@ -1,8 +1,10 @@
 // An ED-137 call from sipp to the BC telephone line of the combined board: the simulated handset
 // rings, lifting it answers, either side ends the call, and the line's call records reach the
 // SNMP agent stand-in.
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comun/tests/proceso_hijo.h"
@@ -71,6 +73,25 @@ TEST_F(Telefono, CallerByeEndsTheCallAndTheCallIsRecorded) {
     EXPECT_TRUE(CPlaca::RecursoDice(kTelefono, "FIN llamada 3", 10000));
     p.placa->Cuelga(kTelefono);
     EXPECT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]: bucle Abierto(1)", 10000));
+}
+
+// The handset goes down as soon as the line has answered, while the answer is still on its way
+// to SIP: the caller still gets its 200 OK, then the BYE.
+TEST_F(Telefono, HandsetDownAsSoonAsTheLineAnswersGivesTheCaller200AndBye) {
+    SOLO_EN_E2E();
+    auto sipp = std::make_unique<Sipp>(std::vector<std::string>{
+        "-sf", DirFuente() + "../src/fonmira/tests/uac_linea_cuelga.xml", "-m", "1", "-s", "TLF-01", "-trace_msg",
+        "-message_file", kTrazaSipp, "127.0.0.1:5060"});
+    ASSERT_TRUE(EsperaQue([&] { return Suena(); }, 20000)) << sipp->Log();
+    p.placa->Descuelga(kTelefono);
+    // Polled finely: the answer reaches SIP within milliseconds.
+    const auto fin = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (CPlaca::LogRecurso(kTelefono).find("CENTTLF[1]: Pasa a Conv (1)") == std::string::npos &&
+           std::chrono::steady_clock::now() < fin)
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    p.placa->Cuelga(kTelefono);
+    EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
+    FinRegistrado();
 }
 
 }  // namespace
