@@ -404,6 +404,8 @@ private:
     int EnviaFinSesion(int32_t idsesion);
     int EnviaFinLlamada(int32_t idllam, int32_t iCausa);
     void CierraSip(int cid, int iCausa);
+    // Answers with 200 OK the incoming SIP call of a session the line has answered.
+    void ContestaSip(const InfoSesion* s);
     // Text of the PTT-id table, under tMutexSesion; its length.
     int VuelcaPttId(char* szLista, size_t uiTam);
 

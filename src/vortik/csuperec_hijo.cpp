@@ -243,14 +243,7 @@ void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultad
         if (s->iSesionPedida != 1) return;
         s->iSesionPedida = 0;
         if (iResultado == 0) {
-            if ((s->iTipoSesion & 0x0F) == 1 && s->cid >= 0) {
-                if ((s->iTipoSesion & 0xF0) == 0x10) {
-                    poMiPasaGus->AceptaLlamadaConModo(iIdUsuarioSip, s->cid, s->iPuertoLocal, s->iPttId);
-                    poMiPasaGus->NotificaKeyIn(iIdUsuarioSip);
-                } else {
-                    poMiPasaGus->AceptaLlamada(iIdUsuarioSip, s->cid, s->iPuertoLocal);
-                }
-            }
+            if ((s->iTipoSesion & 0x0F) == 1 && s->cid >= 0) ContestaSip(s);
             if (s->iTipoSesion == 2 && DameIdentidad().iTipoIf != TIPOIF_LCEN && s->idllam >= 0) {
                 std::shared_ptr<Cola> canal = CanalHijo();
                 if (!canal)
@@ -403,6 +396,15 @@ void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
     if (iValor == 220) IntentaLLamadaEsperaPreemption();
 }
 
+void CSupervisorRecurso::ContestaSip(const InfoSesion* s) {
+    if ((s->iTipoSesion & 0xF0) == 0x10) {
+        poMiPasaGus->AceptaLlamadaConModo(iIdUsuarioSip, s->cid, s->iPuertoLocal, s->iPttId);
+        poMiPasaGus->NotificaKeyIn(iIdUsuarioSip);
+    } else {
+        poMiPasaGus->AceptaLlamada(iIdUsuarioSip, s->cid, s->iPuertoLocal);
+    }
+}
+
 void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtFinLlamada(%d,%d)\n", n, idllam, iCausa);
@@ -410,6 +412,13 @@ void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
     if (idllam < 0) return;
     for (InfoSesion* s = BuscaSiguienteInfoSesionPorIdLlamada(nullptr, idllam); s;
          s = BuscaSiguienteInfoSesionPorIdLlamada(s, idllam)) {
+        // The line answered and hung up before its session was confirmed: the caller still
+        // gets the answer, then the BYE, not a refusal of a call the line took.
+        if ((s->iTipoSesion & 0x0F) == 1 && s->iSesionPedida == 1 && s->cid >= 0) {
+            CancelaTemp(&s->iTempSesion);
+            s->iSesionPedida = 0;
+            ContestaSip(s);
+        }
         if (s->idsesion >= 0 && EnviaFinSesion(s->idsesion) < 0)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error fin sesion %i", n, s->idsesion);
         const int cid = s->cid;

@@ -89,7 +89,7 @@ TEST_F(LlamadaSipALinea, CallerEndsTheCallWithBye) {
 
 TEST_F(LlamadaSipALinea, HangingUpTheHandsetSendsByeToTheCaller) {
     auto sipp = LlamaYDescuelga("uac_linea_cuelga.xml");
-    // Hung up before the answer reaches SIP, the call is refused instead: wait for the ACK.
+    // Hung up once the caller has confirmed the answer with its ACK.
     ASSERT_TRUE(EsperaQue([] { return LogNucleo().find("CSUPEREC[1]: Traplic_ACK") != std::string::npos; }, 10000));
     placa->Cuelga(kModulo);
     EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
