@@ -133,9 +133,9 @@ class TroncalesPlaca : public ::testing::Test {
 protected:
     void TearDown() override {
         if (HasFailure() && p.placa)
-            std::printf("%s\nDSP commands:\n%s\nrecords:\n%s\nsipp:\n%s\n%s\n", p.Informe().c_str(),
-                        p.placa->Dsp("comandos").c_str(), LeeTodo(kRegistros).c_str(), LeeTodo(kMensajesPuesto).c_str(),
-                        LeeTodo(kMensajesLlamante).c_str());
+            std::printf("%s\nDSP commands:\n%s\nrecords:\n%s\nconsole:\n%s\nsipp:\n%s\n%s\n", p.Informe().c_str(),
+                        p.placa->Dsp("comandos").c_str(), LeeTodo(kRegistros).c_str(), p.consola->Texto().c_str(),
+                        LeeTodo(kMensajesPuesto).c_str(), LeeTodo(kMensajesLlamante).c_str());
     }
     // The party's network, the SNMP agent stand-in and the board on the combined example with
     // the party in its number plan.
@@ -201,9 +201,16 @@ protected:
         std::string sOrigen;
         for (int d : t.vLejano) sOrigen += static_cast<char>('0' + d % 10);
         EXPECT_NE(sInvite.find("From: <sip:" + sOrigen + "@"), std::string::npos) << sInvite;
+        EXPECT_TRUE(Sesion(t, "EvtNuevaSesion"));
         ASSERT_EQ(Evento(*p.placa, c, "liberada 0"), "ok\n");
         EXPECT_EQ(puesto->Espera(20000), 0) << puesto->Log();
         EXPECT_TRUE(CPlaca::RecursoDice(t.iRec, "Fin llamada", 10000));
+        EXPECT_TRUE(Sesion(t, "EvtFinSesion"));
+    }
+    // The trunk's process traced this step of the call's RTP session on the console.
+    bool Sesion(const Troncal& t, const std::string& sPaso) {
+        const std::string s = "IPCREC[" + std::to_string(t.iRec) + "]: " + sPaso;
+        return EsperaQue([&] { return p.consola->Texto().find(s) != std::string::npos; }, 10000);
     }
 
     // The SIP caller 400003 calls the number beyond the trunk; true once the trunk seized the
@@ -231,8 +238,10 @@ protected:
         ASSERT_NO_FATAL_FAILURE(EnMarcha(t, &c));
         ASSERT_TRUE(Llama(t, c, "uac_troncal.xml")) << llamante->Log();
         ASSERT_NO_FATAL_FAILURE(Contesta(t, c));
+        EXPECT_TRUE(Sesion(t, "EvtNuevaSesion"));
         EXPECT_EQ(llamante->Espera(30000), 0) << llamante->Log();
         EXPECT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, 1, 10000));
+        EXPECT_TRUE(Sesion(t, "EvtFinSesion"));
     }
 
     CRedPuesto red;
