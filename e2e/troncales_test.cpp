@@ -327,4 +327,22 @@ TEST_F(TroncalesPlaca, CallsFollowOneAnotherBothWaysOnTheR2Trunk) {
     }
 }
 
+// A caller who gives up before the far exchange answers releases the line.
+TEST_F(TroncalesPlaca, CallerGivingUpReleasesTheLine) {
+    SOLO_EN_E2E();
+    int c;
+    ASSERT_NO_FATAL_FAILURE(EnMarcha(kTroncalR2, &c));
+    ASSERT_TRUE(Llama(kTroncalR2, c, "uac_troncal_cancela.xml")) << llamante->Log();
+    EXPECT_EQ(llamante->Espera(20000), 0) << llamante->Log();
+    ASSERT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, 1, 10000));
+    ASSERT_EQ(Evento(*p.placa, c, "liberada 0"), "ok\n");
+    // Idle again: the last state the trunk recorded.
+    const std::string sEstado = "V,N07," + std::to_string(kTroncalR2.iRec) + ",R2-01,5,1,";
+    EXPECT_TRUE(EsperaQue([&] {
+        const std::string r = LeeTodo(kRegistros);
+        const size_t i = r.rfind(sEstado);
+        return i != std::string::npos && r.compare(i + sEstado.size(), 2, "0,") == 0;
+    }, 10000)) << LeeTodo(kRegistros);
+}
+
 }  // namespace
