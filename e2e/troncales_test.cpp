@@ -162,6 +162,14 @@ protected:
         *pc = EnServicio(t);
         ASSERT_GE(*pc, 0) << t.szNombre << " never in service";
     }
+    // A call record of the trunk at the SNMP agent: its code, then the fields after the trunk's
+    // interface and identifier.
+    static bool Registro(const Troncal& t, int iCodigo, const std::string& sCampos) {
+        const std::string s = "V,H00," + std::to_string(iCodigo) + "," + t.szNombre + ":IF=" +
+                              std::to_string(t.iTipoIf) + "|TRO=" + (t.iTipoIf == 5 ? "troncal.r2" : "troncal.n5") +
+                              "|" + sCampos;
+        return EsperaQue([&] { return LeeTodo(kRegistros).find(s) != std::string::npos; }, 10000);
+    }
     // State records of the trunk in service and idle received by the SNMP agent so far.
     static size_t VecesLibre(const Troncal& t) {
         return Veces(LeeTodo(kRegistros),
@@ -206,6 +214,8 @@ protected:
         EXPECT_EQ(puesto->Espera(20000), 0) << puesto->Log();
         EXPECT_TRUE(CPlaca::RecursoDice(t.iRec, "Fin llamada", 10000));
         EXPECT_TRUE(Sesion(t, "EvtFinSesion"));
+        EXPECT_TRUE(Registro(t, 2300, "NO=" + sOrigen + "|ND=" + kNumeroPuesto + "|PR=2|EST=L|TRA=0|CH=0:"));
+        EXPECT_TRUE(Registro(t, 2301, "CH=0|DL="));
     }
     // The trunk's process traced this step of the call's RTP session on the console.
     bool Sesion(const Troncal& t, const std::string& sPaso) {
@@ -242,6 +252,8 @@ protected:
         EXPECT_EQ(llamante->Espera(30000), 0) << llamante->Log();
         EXPECT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, 1, 10000));
         EXPECT_TRUE(Sesion(t, "EvtFinSesion"));
+        EXPECT_TRUE(Registro(t, 2302, "NO=400003|ND=" + std::string(t.szLejano) + "|PR="));
+        EXPECT_TRUE(Registro(t, 2303, "CH=0|DL="));
     }
 
     CRedPuesto red;
