@@ -33,18 +33,19 @@ const char kRegistros[] = "/mnt/ramfs/snmpagent.out";
 
 struct Troncal {
     const char* szNombre;
+    const char* szIdTroncal;
     int iRec;
     int iTipoIf;
-    int iProtocolo;              // signalling protocol of its kind and side
-    std::vector<int> vPrueba;    // its test call: priority, lengths, local and remote numbers
-    std::vector<int> vLejano;    // a number of the far exchange, as digit values
-    const char* szLejano;        // another one, called from SIP
+    int iProtocolo;            // signalling protocol of its kind and side
+    std::vector<int> vPrueba;  // its test call: priority, lengths, local and remote numbers
+    std::vector<int> vLejano;  // a number of the far exchange, as digit values
+    const char* szLejano;      // another one, called from SIP
 };
 
-const Troncal kTroncalR2 = {"R2-01", kR2, 5, 3, {4, 6, 6, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2}, {3, 10, 10, 10, 10, 1},
-                     "300002"};
-const Troncal kTroncalN5 = {"N5-01", kN5, 6, 6, {4, 6, 6, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5}, {5, 10, 10, 10, 10, 1},
-                     "500002"};
+const Troncal kTroncalR2 = {"R2-01", "troncal.r2", kR2, 5, 3, {4, 6, 6, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2},
+                            {3, 10, 10, 10, 10, 1}, "300002"};
+const Troncal kTroncalN5 = {"N5-01", "troncal.n5", kN5, 6, 6, {4, 6, 6, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5},
+                            {5, 10, 10, 10, 10, 1}, "500002"};
 
 size_t Veces(const std::string& sTexto, const std::string& s) {
     size_t n = 0;
@@ -166,8 +167,7 @@ protected:
     // interface and identifier.
     static bool Registro(const Troncal& t, int iCodigo, const std::string& sCampos) {
         const std::string s = "V,H00," + std::to_string(iCodigo) + "," + t.szNombre + ":IF=" +
-                              std::to_string(t.iTipoIf) + "|TRO=" + (t.iTipoIf == 5 ? "troncal.r2" : "troncal.n5") +
-                              "|" + sCampos;
+                              std::to_string(t.iTipoIf) + "|TRO=" + t.szIdTroncal + "|" + sCampos;
         return EsperaQue([&] { return LeeTodo(kRegistros).find(s) != std::string::npos; }, 10000);
     }
     // State records of the trunk in service and idle received by the SNMP agent so far.
