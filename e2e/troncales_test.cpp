@@ -33,18 +33,19 @@ const char kRegistros[] = "/mnt/ramfs/snmpagent.out";
 
 struct Troncal {
     const char* szNombre;
+    const char* szIdTroncal;
     int iRec;
     int iTipoIf;
-    int iProtocolo;              // signalling protocol of its kind and side
-    std::vector<int> vPrueba;    // its test call: priority, lengths, local and remote numbers
-    std::vector<int> vLejano;    // a number of the far exchange, as digit values
-    const char* szLejano;        // another one, called from SIP
+    int iProtocolo;            // signalling protocol of its kind and side
+    std::vector<int> vPrueba;  // its test call: priority, lengths, local and remote numbers
+    std::vector<int> vLejano;  // a number of the far exchange, as digit values
+    const char* szLejano;      // another one, called from SIP
 };
 
-const Troncal kTroncalR2 = {"R2-01", kR2, 5, 3, {4, 6, 6, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2}, {3, 10, 10, 10, 10, 1},
-                     "300002"};
-const Troncal kTroncalN5 = {"N5-01", kN5, 6, 6, {4, 6, 6, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5}, {5, 10, 10, 10, 10, 1},
-                     "500002"};
+const Troncal kTroncalR2 = {"R2-01", "troncal.r2", kR2, 5, 3, {4, 6, 6, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2},
+                            {3, 10, 10, 10, 10, 1}, "300002"};
+const Troncal kTroncalN5 = {"N5-01", "troncal.n5", kN5, 6, 6, {4, 6, 6, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5},
+                            {5, 10, 10, 10, 10, 1}, "500002"};
 
 size_t Veces(const std::string& sTexto, const std::string& s) {
     size_t n = 0;
@@ -133,9 +134,9 @@ class TroncalesPlaca : public ::testing::Test {
 protected:
     void TearDown() override {
         if (HasFailure() && p.placa)
-            std::printf("%s\nDSP commands:\n%s\nrecords:\n%s\nsipp:\n%s\n%s\n", p.Informe().c_str(),
-                        p.placa->Dsp("comandos").c_str(), LeeTodo(kRegistros).c_str(), LeeTodo(kMensajesPuesto).c_str(),
-                        LeeTodo(kMensajesLlamante).c_str());
+            std::printf("%s\nDSP commands:\n%s\nrecords:\n%s\nconsole:\n%s\nsipp:\n%s\n%s\n", p.Informe().c_str(),
+                        p.placa->Dsp("comandos").c_str(), LeeTodo(kRegistros).c_str(), p.consola->Texto().c_str(),
+                        LeeTodo(kMensajesPuesto).c_str(), LeeTodo(kMensajesLlamante).c_str());
     }
     // The party's network, the SNMP agent stand-in and the board on the combined example with
     // the party in its number plan.
@@ -161,6 +162,13 @@ protected:
         ASSERT_NO_FATAL_FAILURE(Arranca());
         *pc = EnServicio(t);
         ASSERT_GE(*pc, 0) << t.szNombre << " never in service";
+    }
+    // A call record of the trunk at the SNMP agent: its code, then the fields after the trunk's
+    // interface and identifier.
+    static bool Registro(const Troncal& t, int iCodigo, const std::string& sCampos) {
+        const std::string s = "V,H00," + std::to_string(iCodigo) + "," + t.szNombre + ":IF=" +
+                              std::to_string(t.iTipoIf) + "|TRO=" + t.szIdTroncal + "|" + sCampos;
+        return EsperaQue([&] { return LeeTodo(kRegistros).find(s) != std::string::npos; }, 10000);
     }
     // State records of the trunk in service and idle received by the SNMP agent so far.
     static size_t VecesLibre(const Troncal& t) {
@@ -201,9 +209,18 @@ protected:
         std::string sOrigen;
         for (int d : t.vLejano) sOrigen += static_cast<char>('0' + d % 10);
         EXPECT_NE(sInvite.find("From: <sip:" + sOrigen + "@"), std::string::npos) << sInvite;
+        EXPECT_TRUE(Sesion(t, "EvtNuevaSesion"));
         ASSERT_EQ(Evento(*p.placa, c, "liberada 0"), "ok\n");
         EXPECT_EQ(puesto->Espera(20000), 0) << puesto->Log();
         EXPECT_TRUE(CPlaca::RecursoDice(t.iRec, "Fin llamada", 10000));
+        EXPECT_TRUE(Sesion(t, "EvtFinSesion"));
+        EXPECT_TRUE(Registro(t, 2300, "NO=" + sOrigen + "|ND=" + kNumeroPuesto + "|PR=2|EST=L|TRA=0|CH=0:"));
+        EXPECT_TRUE(Registro(t, 2301, "CH=0|DL="));
+    }
+    // The trunk's process traced this step of the call's RTP session on the console.
+    bool Sesion(const Troncal& t, const std::string& sPaso) {
+        const std::string s = "IPCREC[" + std::to_string(t.iRec) + "]: " + sPaso;
+        return EsperaQue([&] { return p.consola->Texto().find(s) != std::string::npos; }, 10000);
     }
 
     // The SIP caller 400003 calls the number beyond the trunk; true once the trunk seized the
@@ -231,8 +248,12 @@ protected:
         ASSERT_NO_FATAL_FAILURE(EnMarcha(t, &c));
         ASSERT_TRUE(Llama(t, c, "uac_troncal.xml")) << llamante->Log();
         ASSERT_NO_FATAL_FAILURE(Contesta(t, c));
+        EXPECT_TRUE(Sesion(t, "EvtNuevaSesion"));
         EXPECT_EQ(llamante->Espera(30000), 0) << llamante->Log();
         EXPECT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, 1, 10000));
+        EXPECT_TRUE(Sesion(t, "EvtFinSesion"));
+        EXPECT_TRUE(Registro(t, 2302, "NO=400003|ND=" + std::string(t.szLejano) + "|PR="));
+        EXPECT_TRUE(Registro(t, 2303, "CH=0|DL="));
     }
 
     CRedPuesto red;
@@ -316,6 +337,24 @@ TEST_F(TroncalesPlaca, CallsFollowOneAnotherBothWaysOnTheR2Trunk) {
         ASSERT_EQ(puesto->Espera(20000), 0) << i << puesto->Log();
         ASSERT_TRUE(EsperaQue([&] { return VecesLibre(t) > nLibre; }, 20000)) << i;
     }
+}
+
+// A caller who gives up before the far exchange answers releases the line.
+TEST_F(TroncalesPlaca, CallerGivingUpReleasesTheLine) {
+    SOLO_EN_E2E();
+    int c;
+    ASSERT_NO_FATAL_FAILURE(EnMarcha(kTroncalR2, &c));
+    ASSERT_TRUE(Llama(kTroncalR2, c, "uac_troncal_cancela.xml")) << llamante->Log();
+    EXPECT_EQ(llamante->Espera(20000), 0) << llamante->Log();
+    ASSERT_TRUE(EsperaComando(*p.placa, c, LIBERA, kSinParametros, 1, 10000));
+    ASSERT_EQ(Evento(*p.placa, c, "liberada 0"), "ok\n");
+    // Idle again: the last state the trunk recorded.
+    const std::string sEstado = "V,N07," + std::to_string(kTroncalR2.iRec) + ",R2-01,5,1,";
+    EXPECT_TRUE(EsperaQue([&] {
+        const std::string r = LeeTodo(kRegistros);
+        const size_t i = r.rfind(sEstado);
+        return i != std::string::npos && r.compare(i + sEstado.size(), 2, "0,") == 0;
+    }, 10000)) << LeeTodo(kRegistros);
 }
 
 }  // namespace
