@@ -483,6 +483,18 @@ protected:
                      Invita(Sdp(), sExtra);
              },
              SipOk},
+            {"SIP bad subscriptions",
+             [&] {
+                 int i = 0;
+                 for (const std::string& sExtra : std::vector<std::string>{
+                          "Event: WG67 KEY-IN\r\nExpires: 99999999\r\n", "Event: WG67 P/R\r\nExpires: 2147483\r\n",
+                          "Event: WG67 KEY-IN\r\nExpires: -5\r\n", "Event: WG67 KEY-IN\r\nExpires: x\r\n",
+                          "Event: " + Bytes(3000, 'k') + "\r\nExpires: 60\r\n", "Event: presence\r\nExpires: 99999999\r\n"}) {
+                     const std::string sId = "suscribe" + std::to_string(++i);
+                     EnviaUdp(iSip, "127.0.0.1", kPuertoSip, Peticion("SUBSCRIBE", "TLF-01", sId, sId, 1, "", sExtra));
+                 }
+             },
+             SipOk},
             {"SIP huge Content-Length",
              Sip({Peticion("INVITE", "TLF-01", "cl1", "cl1", 1, Sdp(), "", "999999999"),
                   Peticion("INVITE", "TLF-01", "cl2", "cl2", 1, Sdp(), "", "4294967296"),
