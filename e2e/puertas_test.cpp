@@ -633,8 +633,9 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
     ASSERT_NE(iM, std::string::npos) << b200;
     l.iPuertoRtp = std::atoi(b200.c_str() + iM + 8);
     ASSERT_GT(l.iPuertoRtp, 0);
-    auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama) {
-        std::string s = Peticion(sMetodo, "TLF-01", l.sCallId, sRama, iCSeq);
+    auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama,
+                         const std::string& sCuerpo = "", const std::string& sExtra = "") {
+        std::string s = Peticion(sMetodo, "TLF-01", l.sCallId, sRama, iCSeq, sCuerpo, sExtra);
         const size_t i = s.find("\r\nTo: ") + 2;
         return s.replace(i, s.find("\r\n", i) - i, "To: " + l.sTo);
     };
@@ -647,6 +648,29 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
     const std::vector<Caso> vRtp = {
         {"RTP port malformed packets", [&] { Rafaga("127.0.0.1", l.iPuertoRtp, RtpMalformados()); }, RtpLlega},
         {"RTCP port malformed packets", [&] { Rafaga("127.0.0.1", l.iPuertoRtp + 1, RtcpMalformados()); }, RtpLlega},
+        {"SIP malformed requests inside the call",
+         [&] {
+             int iCSeq = 1;
+             auto Envia = [&](const std::string& sMetodo, const std::string& sCuerpo, const std::string& sExtra) {
+                 const std::string sRama = "dentro" + std::to_string(++iCSeq);
+                 EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo(sMetodo, iCSeq, sRama, sCuerpo, sExtra));
+                 const std::string sCSeq = std::to_string(iCSeq) + " " + sMetodo;
+                 const Bytes r = RecibeUdp(iSip, 3000, [&](const Bytes& b) {
+                     return CodigoSip(b) >= 200 && Cabecera(b, "CSeq") == sCSeq;
+                 });
+                 if (sMetodo == "INVITE" && CodigoSip(r) >= 200)
+                     EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("ACK", iCSeq, sRama + (CodigoSip(r) < 300 ? "a" : "")));
+             };
+             Envia("INVITE", Sdp("7000", "999 -1 abc"), "");
+             Envia("INVITE", Aleatorio(600, 20), "");
+             Envia("INVITE", "v=0\r\nc=IN IP4 999.1.1.1\r\nm=audio 7000 RTP/AVP 8\r\n", "");
+             Envia("UPDATE", "", "Supported: timer\r\nSession-Expires: 99999999\r\n");
+             Envia("INFO", Aleatorio(300, 21), "");
+             Envia("REFER", "", "Refer-To: <<<" + Bytes(2000, 'r') + "\r\n");
+             Envia("NOTIFY", "", "Event: WG67 KEY-IN\r\nSubscription-State: basura;expires=-1\r\n");
+             Envia("OPTIONS", "", "");
+         },
+         RtpLlega},
     };
     for (const Caso& c : vRtp) {
         SCOPED_TRACE(c.szNombre);
@@ -656,9 +680,9 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
         EXPECT_EQ(CPlaca::LogRecurso(kTelefono).find("Fin llamada"), std::string::npos);
     }
     // The call still ends as calls end.
-    EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("BYE", 2, "bye2"));
+    EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("BYE", 50, "bye50"));
     EXPECT_FALSE(RecibeUdp(iSip, 10000, [&](const Bytes& b) {
-                     return CodigoSip(b) == 200 && Cabecera(b, "CSeq") == "2 BYE";
+                     return CodigoSip(b) == 200 && Cabecera(b, "CSeq") == "50 BYE";
                  }).empty());
     placa.placa->Cuelga(kTelefono);
     close(iMedios);
