@@ -526,6 +526,15 @@ protected:
                                                 "LF-9", "LF99999", "RL-1", "RO99999", "RB", "W-1", "K-1", "S", "L",
                                                 "E", "ETx", "I"})),
              ConsolaOk(kPuertoConsolaDsp)},
+            {"DSP console dialogs answered with garbage",
+             Consola(kPuertoConsolaDsp,
+                     Lineas({"T1", "-1", "99999", "abc", "70000", "C99999", "-9", "255", "x", "2147483647", "D1",
+                             Bytes(40, '9') + "#*ABCDxyz", "LS1", "-3", Bytes(40, '7'), "abc", "W99999", "99", "", "",
+                             "K1", "7", "99", "-1", "P-4", "-77", "V1", "5", "-1", "9", "99999", "X70000", "3", "Y1",
+                             "-1", "-1", "99999999", "ET1", "42", "M-1", "7", "SL1", "-99999", "abc", "999999999",
+                             "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16",
+                             "17", "18", "19", "20", "I"})),
+             ConsolaOk(kPuertoConsolaDsp)},
             {"DSP console long lines and binary",
              Consola(kPuertoConsolaDsp, {Bytes(100000, 'x') + '\0', BinarioConsola(20000, 5)}),
              ConsolaOk(kPuertoConsolaDsp)},
@@ -613,6 +622,7 @@ struct Llamada {
     std::string sCallId = "rtp-llamada";
     std::string sTo;
     int iPuertoRtp = 0;
+    std::string sDirRtp;
 };
 
 TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
@@ -632,6 +642,9 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
     const size_t iM = b200.find("m=audio ");
     ASSERT_NE(iM, std::string::npos) << b200;
     l.iPuertoRtp = std::atoi(b200.c_str() + iM + 8);
+    const size_t iC = b200.find("c=IN IP4 ");
+    ASSERT_NE(iC, std::string::npos) << b200;
+    l.sDirRtp = b200.substr(iC + 9, b200.find_first_of("\r\n", iC) - iC - 9);
     ASSERT_GT(l.iPuertoRtp, 0);
     auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama,
                          const std::string& sCuerpo = "", const std::string& sExtra = "") {
@@ -646,8 +659,13 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
     mProcesos = Procesos();
 
     const std::vector<Caso> vRtp = {
-        {"RTP port malformed packets", [&] { Rafaga("127.0.0.1", l.iPuertoRtp, RtpMalformados()); }, RtpLlega},
-        {"RTCP port malformed packets", [&] { Rafaga("127.0.0.1", l.iPuertoRtp + 1, RtcpMalformados()); }, RtpLlega},
+        {"RTP port malformed packets", [&] {
+             // From the address the call's SDP gave, which the session expects.
+             for (auto& b : RtpMalformados()) EnviaUdp(iMedios, l.sDirRtp.c_str(), l.iPuertoRtp, b);
+         }, RtpLlega},
+        {"RTCP port malformed packets", [&] {
+             for (auto& b : RtcpMalformados()) EnviaUdp(iMedios, l.sDirRtp.c_str(), l.iPuertoRtp + 1, b);
+         }, RtpLlega},
         {"SIP malformed requests inside the call",
          [&] {
              int iCSeq = 1;
@@ -786,6 +804,60 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
         EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
         if (HasFailure()) break;
     }
+    // Malformed answers to the board's own requests: the hot line's far end, supervised with
+    // OPTIONS, answers them with garbage.
+    const int iColateral = SocketUdp(5071);
+    {
+        std::string sIni = LeeTodo(sEjemplos + "placa_completa.ini");
+        const std::string sUri = "szUriRemota=sip:LC-02@192.0.2.24";
+        sIni.replace(sIni.find(sUri), sUri.size(),
+                     "szUriRemota=sip:LC-02@127.0.0.1:5071\nisuperv_options=1\nitm_superv_options=1");
+        ASSERT_EQ(Descripcion(sIni), 0);
+    }
+    const std::vector<std::pair<std::string, std::string>> vRespuestas = {
+        {"200 OK", "Content-Length: 99999\r\n"},
+        {"99999 X", ""},
+        {"200 OK", "Contact: <<<\r\nExpires: 99999999999\r\n"},
+        {"302 Moved", "Contact: " + Bytes(3000, 'c') + "\r\n"},
+        {"401 Unauthorized", "WWW-Authenticate: Digest realm=\"abc,nonce=\r\n"},
+        {"407 Proxy Authentication Required", "Proxy-Authenticate: Digest ,,,,,\r\n"},
+        {"401 Unauthorized", "WWW-Authenticate: Digest realm=\"r\", nonce=\"" + Bytes(5000, 'n') + "\"\r\n"},
+        {"200 OK", "X: " + Bytes(60000, 'x') + "\r\n"},
+        {"183 Progress", "Content-Type: application/sdp\r\n"},
+        {"200 OK", ""},
+    };
+    for (const auto& [sEstado, sExtra] : vRespuestas) {
+        SCOPED_TRACE(sEstado + " " + sExtra.substr(0, 60));
+        sockaddr_in aDe{};
+        socklen_t lDe = sizeof aDe;
+        std::string sPeticion;
+        ASSERT_TRUE(EsperaQue(
+            [&] {
+                pollfd pf{iColateral, POLLIN, 0};
+                if (poll(&pf, 1, 100) != 1) return false;
+                char ac[65536];
+                ssize_t n = recvfrom(iColateral, ac, sizeof ac, 0, reinterpret_cast<sockaddr*>(&aDe), &lDe);
+                sPeticion.assign(ac, n > 0 ? static_cast<size_t>(n) : 0);
+                return sPeticion.rfind("OPTIONS ", 0) == 0;
+            },
+            20000));
+        std::string r = "SIP/2.0 " + sEstado + "\r\n";
+        for (const char* szCab : {"Via", "From", "Call-ID", "CSeq"}) r += std::string(szCab) + ": " + Cabecera(sPeticion, szCab) + "\r\n";
+        r += "To: " + Cabecera(sPeticion, "To") + ";tag=colateral\r\n" + sExtra;
+        if (sExtra.find("Content-Length") == std::string::npos) r += "Content-Length: 0\r\n";
+        r += "\r\n";
+        sendto(iColateral, r.data(), r.size(), 0, reinterpret_cast<sockaddr*>(&aDe), lDe);
+        EXPECT_TRUE(placa.nucleo.Vivo());
+        if (HasFailure()) break;
+    }
+    close(iColateral);
+    {
+        const std::string s = placa.nucleo.Salida();
+        EXPECT_EQ(s.find("Sanitizer"), std::string::npos) << s;
+        EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
+    }
+    ASSERT_TRUE(TomaValida());
+
     // Back on the example: the same programs run again, and every door answers.
     EXPECT_TRUE(EsperaQue([&] { return Programas(Procesos()) == Programas(mProcesos); }, 40000));
     mProcesos = Procesos();
