@@ -205,7 +205,7 @@ std::vector<Bytes> Lineas(const std::vector<std::string>& v) {
 Bytes BinarioConsola(size_t n, uint32_t uiSemilla) {
     Bytes b = Aleatorio(n, uiSemilla);
     for (auto& c : b)
-        if (std::strchr("FfRrZzNn$", c)) c = 'x';
+        if (c != '\0' && std::strchr("FfRrZzNn$", c)) c = 'x';
     return b;
 }
 
