@@ -495,6 +495,19 @@ protected:
                  }
              },
              SipOk},
+            {"SIP flood of dialogs and subscriptions",
+             [&] {
+                 std::vector<Bytes> v;
+                 for (int i = 0; i < 300; i++) {
+                     const std::string sId = "inunda" + std::to_string(i);
+                     v.push_back(Peticion("INVITE", "NADIE", sId, sId, 1, Sdp()));
+                     v.push_back(Peticion("SUBSCRIBE", "TLF-01", sId + "s", sId + "s", 1, "",
+                                          "Event: WG67 KEY-IN\r\nExpires: 3600\r\n"));
+                     v.push_back(Peticion("OPTIONS", "TLF-01", sId + "o", sId + "o", 1));
+                 }
+                 Rafaga("127.0.0.1", kPuertoSip, v);
+             },
+             SipOk, true},
             {"SIP huge Content-Length",
              Sip({Peticion("INVITE", "TLF-01", "cl1", "cl1", 1, Sdp(), "", "999999999"),
                   Peticion("INVITE", "TLF-01", "cl2", "cl2", 1, Sdp(), "", "4294967296"),
