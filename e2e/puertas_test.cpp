@@ -205,7 +205,7 @@ std::vector<Bytes> Lineas(const std::vector<std::string>& v) {
 Bytes BinarioConsola(size_t n, uint32_t uiSemilla) {
     Bytes b = Aleatorio(n, uiSemilla);
     for (auto& c : b)
-        if (std::strchr("FfRrZzNn$", c)) c = 'x';
+        if (c != '\0' && std::strchr("FfRrZzNn$", c)) c = 'x';
     return b;
 }
 
@@ -483,6 +483,31 @@ protected:
                      Invita(Sdp(), sExtra);
              },
              SipOk},
+            {"SIP bad subscriptions",
+             [&] {
+                 int i = 0;
+                 for (const std::string& sExtra : std::vector<std::string>{
+                          "Event: WG67 KEY-IN\r\nExpires: 99999999\r\n", "Event: WG67 P/R\r\nExpires: 2147483\r\n",
+                          "Event: WG67 KEY-IN\r\nExpires: -5\r\n", "Event: WG67 KEY-IN\r\nExpires: x\r\n",
+                          "Event: " + Bytes(3000, 'k') + "\r\nExpires: 60\r\n", "Event: presence\r\nExpires: 99999999\r\n"}) {
+                     const std::string sId = "suscribe" + std::to_string(++i);
+                     EnviaUdp(iSip, "127.0.0.1", kPuertoSip, Peticion("SUBSCRIBE", "TLF-01", sId, sId, 1, "", sExtra));
+                 }
+             },
+             SipOk},
+            {"SIP flood of dialogs and subscriptions",
+             [&] {
+                 std::vector<Bytes> v;
+                 for (int i = 0; i < 300; i++) {
+                     const std::string sId = "inunda" + std::to_string(i);
+                     v.push_back(Peticion("INVITE", "NADIE", sId, sId, 1, Sdp()));
+                     v.push_back(Peticion("SUBSCRIBE", "TLF-01", sId + "s", sId + "s", 1, "",
+                                          "Event: WG67 KEY-IN\r\nExpires: 3600\r\n"));
+                     v.push_back(Peticion("OPTIONS", "TLF-01", sId + "o", sId + "o", 1));
+                 }
+                 Rafaga("127.0.0.1", kPuertoSip, v);
+             },
+             SipOk, true},
             {"SIP huge Content-Length",
              Sip({Peticion("INVITE", "TLF-01", "cl1", "cl1", 1, Sdp(), "", "999999999"),
                   Peticion("INVITE", "TLF-01", "cl2", "cl2", 1, Sdp(), "", "4294967296"),
@@ -513,6 +538,15 @@ protected:
              Consola(kPuertoConsolaDsp, Lineas({"12345", "#$%&", "Q-1", "Q99999", "B-5", "B70000", "O-1", "O4096",
                                                 "LF-9", "LF99999", "RL-1", "RO99999", "RB", "W-1", "K-1", "S", "L",
                                                 "E", "ETx", "I"})),
+             ConsolaOk(kPuertoConsolaDsp)},
+            {"DSP console dialogs answered with garbage",
+             Consola(kPuertoConsolaDsp,
+                     Lineas({"T1", "-1", "99999", "abc", "70000", "C99999", "-9", "255", "x", "2147483647", "D1",
+                             Bytes(40, '9') + "#*ABCDxyz", "LS1", "-3", Bytes(40, '7'), "abc", "W99999", "99", "", "",
+                             "K1", "7", "99", "-1", "P-4", "-77", "V1", "5", "-1", "9", "99999", "X70000", "3", "Y1",
+                             "-1", "-1", "99999999", "ET1", "42", "M-1", "7", "SL1", "-99999", "abc", "999999999",
+                             "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16",
+                             "17", "18", "19", "20", "I"})),
              ConsolaOk(kPuertoConsolaDsp)},
             {"DSP console long lines and binary",
              Consola(kPuertoConsolaDsp, {Bytes(100000, 'x') + '\0', BinarioConsola(20000, 5)}),
@@ -601,6 +635,7 @@ struct Llamada {
     std::string sCallId = "rtp-llamada";
     std::string sTo;
     int iPuertoRtp = 0;
+    std::string sDirRtp;
 };
 
 TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
@@ -620,9 +655,13 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
     const size_t iM = b200.find("m=audio ");
     ASSERT_NE(iM, std::string::npos) << b200;
     l.iPuertoRtp = std::atoi(b200.c_str() + iM + 8);
+    const size_t iC = b200.find("c=IN IP4 ");
+    ASSERT_NE(iC, std::string::npos) << b200;
+    l.sDirRtp = b200.substr(iC + 9, b200.find_first_of("\r\n", iC) - iC - 9);
     ASSERT_GT(l.iPuertoRtp, 0);
-    auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama) {
-        std::string s = Peticion(sMetodo, "TLF-01", l.sCallId, sRama, iCSeq);
+    auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama,
+                         const std::string& sCuerpo = "", const std::string& sExtra = "") {
+        std::string s = Peticion(sMetodo, "TLF-01", l.sCallId, sRama, iCSeq, sCuerpo, sExtra);
         const size_t i = s.find("\r\nTo: ") + 2;
         return s.replace(i, s.find("\r\n", i) - i, "To: " + l.sTo);
     };
@@ -633,8 +672,36 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
     mProcesos = Procesos();
 
     const std::vector<Caso> vRtp = {
-        {"RTP port malformed packets", [&] { Rafaga("127.0.0.1", l.iPuertoRtp, RtpMalformados()); }, RtpLlega},
-        {"RTCP port malformed packets", [&] { Rafaga("127.0.0.1", l.iPuertoRtp + 1, RtcpMalformados()); }, RtpLlega},
+        {"RTP port malformed packets", [&] {
+             // From the address the call's SDP gave, which the session expects.
+             for (auto& b : RtpMalformados()) EnviaUdp(iMedios, l.sDirRtp.c_str(), l.iPuertoRtp, b);
+         }, RtpLlega},
+        {"RTCP port malformed packets", [&] {
+             for (auto& b : RtcpMalformados()) EnviaUdp(iMedios, l.sDirRtp.c_str(), l.iPuertoRtp + 1, b);
+         }, RtpLlega},
+        {"SIP malformed requests inside the call",
+         [&] {
+             int iCSeq = 1;
+             auto Envia = [&](const std::string& sMetodo, const std::string& sCuerpo, const std::string& sExtra) {
+                 const std::string sRama = "dentro" + std::to_string(++iCSeq);
+                 EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo(sMetodo, iCSeq, sRama, sCuerpo, sExtra));
+                 const std::string sCSeq = std::to_string(iCSeq) + " " + sMetodo;
+                 const Bytes r = RecibeUdp(iSip, 3000, [&](const Bytes& b) {
+                     return CodigoSip(b) >= 200 && Cabecera(b, "CSeq") == sCSeq;
+                 });
+                 if (sMetodo == "INVITE" && CodigoSip(r) >= 200)
+                     EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("ACK", iCSeq, sRama + (CodigoSip(r) < 300 ? "a" : "")));
+             };
+             Envia("INVITE", Sdp("7000", "999 -1 abc"), "");
+             Envia("INVITE", Aleatorio(600, 20), "");
+             Envia("INVITE", "v=0\r\nc=IN IP4 999.1.1.1\r\nm=audio 7000 RTP/AVP 8\r\n", "");
+             Envia("UPDATE", "", "Supported: timer\r\nSession-Expires: 99999999\r\n");
+             Envia("INFO", Aleatorio(300, 21), "");
+             Envia("REFER", "", "Refer-To: <<<" + Bytes(2000, 'r') + "\r\n");
+             Envia("NOTIFY", "", "Event: WG67 KEY-IN\r\nSubscription-State: basura;expires=-1\r\n");
+             Envia("OPTIONS", "", "");
+         },
+         RtpLlega},
     };
     for (const Caso& c : vRtp) {
         SCOPED_TRACE(c.szNombre);
@@ -644,9 +711,9 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
         EXPECT_EQ(CPlaca::LogRecurso(kTelefono).find("Fin llamada"), std::string::npos);
     }
     // The call still ends as calls end.
-    EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("BYE", 2, "bye2"));
+    EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("BYE", 50, "bye50"));
     EXPECT_FALSE(RecibeUdp(iSip, 10000, [&](const Bytes& b) {
-                     return CodigoSip(b) == 200 && Cabecera(b, "CSeq") == "2 BYE";
+                     return CodigoSip(b) == 200 && Cabecera(b, "CSeq") == "50 BYE";
                  }).empty());
     placa.placa->Cuelga(kTelefono);
     close(iMedios);
@@ -750,6 +817,60 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
         EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
         if (HasFailure()) break;
     }
+    // Malformed answers to the board's own requests: the hot line's far end, supervised with
+    // OPTIONS, answers them with garbage.
+    const int iColateral = SocketUdp(5071);
+    {
+        std::string sIni = LeeTodo(sEjemplos + "placa_completa.ini");
+        const std::string sUri = "szUriRemota=sip:LC-02@192.0.2.24";
+        sIni.replace(sIni.find(sUri), sUri.size(),
+                     "szUriRemota=sip:LC-02@127.0.0.1:5071\nisuperv_options=1\nitm_superv_options=1");
+        ASSERT_EQ(Descripcion(sIni), 0);
+    }
+    const std::vector<std::pair<std::string, std::string>> vRespuestas = {
+        {"200 OK", "Content-Length: 99999\r\n"},
+        {"99999 X", ""},
+        {"200 OK", "Contact: <<<\r\nExpires: 99999999999\r\n"},
+        {"302 Moved", "Contact: " + Bytes(3000, 'c') + "\r\n"},
+        {"401 Unauthorized", "WWW-Authenticate: Digest realm=\"abc,nonce=\r\n"},
+        {"407 Proxy Authentication Required", "Proxy-Authenticate: Digest ,,,,,\r\n"},
+        {"401 Unauthorized", "WWW-Authenticate: Digest realm=\"r\", nonce=\"" + Bytes(5000, 'n') + "\"\r\n"},
+        {"200 OK", "X: " + Bytes(60000, 'x') + "\r\n"},
+        {"183 Progress", "Content-Type: application/sdp\r\n"},
+        {"200 OK", ""},
+    };
+    for (const auto& [sEstado, sExtra] : vRespuestas) {
+        SCOPED_TRACE(sEstado + " " + sExtra.substr(0, 60));
+        sockaddr_in aDe{};
+        socklen_t lDe = sizeof aDe;
+        std::string sPeticion;
+        ASSERT_TRUE(EsperaQue(
+            [&] {
+                pollfd pf{iColateral, POLLIN, 0};
+                if (poll(&pf, 1, 100) != 1) return false;
+                char ac[65536];
+                ssize_t n = recvfrom(iColateral, ac, sizeof ac, 0, reinterpret_cast<sockaddr*>(&aDe), &lDe);
+                sPeticion.assign(ac, n > 0 ? static_cast<size_t>(n) : 0);
+                return sPeticion.rfind("OPTIONS ", 0) == 0;
+            },
+            20000));
+        std::string r = "SIP/2.0 " + sEstado + "\r\n";
+        for (const char* szCab : {"Via", "From", "Call-ID", "CSeq"}) r += std::string(szCab) + ": " + Cabecera(sPeticion, szCab) + "\r\n";
+        r += "To: " + Cabecera(sPeticion, "To") + ";tag=colateral\r\n" + sExtra;
+        if (sExtra.find("Content-Length") == std::string::npos) r += "Content-Length: 0\r\n";
+        r += "\r\n";
+        sendto(iColateral, r.data(), r.size(), 0, reinterpret_cast<sockaddr*>(&aDe), lDe);
+        EXPECT_TRUE(placa.nucleo.Vivo());
+        if (HasFailure()) break;
+    }
+    close(iColateral);
+    {
+        const std::string s = placa.nucleo.Salida();
+        EXPECT_EQ(s.find("Sanitizer"), std::string::npos) << s;
+        EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
+    }
+    ASSERT_TRUE(TomaValida());
+
     // Back on the example: the same programs run again, and every door answers.
     EXPECT_TRUE(EsperaQue([&] { return Programas(Procesos()) == Programas(mProcesos); }, 40000));
     mProcesos = Procesos();

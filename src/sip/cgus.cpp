@@ -1,5 +1,7 @@
 #include "sip/cgus.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -273,9 +275,13 @@ int TrataEventoSip(int iUsuario, int iCodigo, int cid, int iValor4, intptr_t iVa
     TcpCons::Traza(kTrazaSip, "Trata Evento cid:%i evento:%i \n", cid, iCodigo);
     if (!ap) return 0;
     switch (iCodigo) {
-    case EXOSIP_IN_SUBSCRIPTION_NEW:
-        ap->Traplic_WG67_Key_In_Subscription(iUsuario, cid, iValor4, static_cast<int>(iValor5) * 1000);
+    case EXOSIP_IN_SUBSCRIPTION_NEW: {
+        // The peer's Expires, in seconds, may be more than an int of milliseconds holds.
+        const int64_t iMs = std::clamp<int64_t>(static_cast<int64_t>(static_cast<int>(iValor5)) * 1000, INT32_MIN,
+                                                INT32_MAX);
+        ap->Traplic_WG67_Key_In_Subscription(iUsuario, cid, iValor4, static_cast<int>(iMs));
         return 0;
+    }
     case EXOSIP_IN_SUBSCRIPTION_RELEASED:
         ap->Traplic_WG67_Key_In_Subscription(iUsuario, cid, iValor4, -1);
         return 0;
