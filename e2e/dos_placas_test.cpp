@@ -84,13 +84,29 @@ public:
         return -1;
     }
     void EventoLinea(const std::string& s) { p.placa->Dsp("evento " + std::to_string(CanalLinea()) + " " + s); }
+    // The hot line's log says s after what it held when the step began.
+    bool LineaDice(const std::string& s, int iMs = kMsPaso) {
+        return EsperaQue([&] { return CPlaca::LogRecurso(kCaliente).find(s, iDesde) != std::string::npos; }, iMs);
+    }
+    void NuevoPaso() { iDesde = CPlaca::LogRecurso(kCaliente).size(); }
+    // The other board's call placed on this line: the line's far end (the simulated DSP)
+    // answers, and both sides mark the call connected as sMarca.
+    void Contesta(const std::string& sMarca) {
+        ASSERT_TRUE(LineaDice("CENTLC[4]: ldspLlama()= ")) << "the other board's call never came";
+        EventoLinea("libre");
+        ASSERT_TRUE(LineaDice("CENTLC[4]: Evt Libre Acepta llamada(", 10000));
+        Hecho(sMarca);
+        ASSERT_TRUE(EsperaOtro(sMarca));
+    }
 
     char cLado, cOtro;
     CPlaca p;
+    size_t iDesde = 0;
 };
 
 // Board A: its hot line LC-01 is seized, the call reaches LC-02 of board B, then A's line is
-// released. Its telephone's handset goes up so that it publishes a priority.
+// released; then B's call comes to LC-01, is answered, and A's line ends it. A's telephone
+// handset goes up so that it publishes a priority.
 void LadoA() {
     CLado l('A');
     ASSERT_NO_FATAL_FAILURE(l.Arranca("placa_completa.ini", "PASARELA-VECINA", "LC-02"));
@@ -100,33 +116,44 @@ void LadoA() {
     ASSERT_TRUE(l.EsperaOtro("visto"));
 
     l.EventoLinea("entrante 0 - -");
-    ASSERT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: AceptaLlamada (", kMsPaso)) << "B never answered";
+    ASSERT_TRUE(l.LineaDice("CENTLC[4]: AceptaLlamada (")) << "B never answered";
     // B's line is busy with A's call, and A's table shows it.
     EXPECT_TRUE(l.TablaMuestra({"REC LC-02 estado 1 prioridad 0\n"}));
     l.Hecho("conectada");
     ASSERT_TRUE(l.EsperaOtro("conectada"));
 
+    l.NuevoPaso();
     l.EventoLinea("liberada 0");
-    EXPECT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: Fin llamada RX(", kMsPaso));
+    ASSERT_TRUE(l.LineaDice("CENTLC[4]: Fin llamada RX("));
+    ASSERT_TRUE(l.EsperaOtro("libre"));
+
+    // B's call: this line is rung, answers, and ends the call itself.
+    ASSERT_NO_FATAL_FAILURE(l.Contesta("conectada2"));
+    l.EventoLinea("liberada 0");
+    EXPECT_TRUE(l.LineaDice("CENTLC[4]: Fin llamada TX("));
     EXPECT_TRUE(l.EsperaOtro("fin"));
     EXPECT_TRUE(l.p.nucleo.Vivo());
 }
 
-// Board B: sees A's lines, answers the call on LC-02, sees it cleared from A's side.
+// Board B: sees A's lines, answers A's call on LC-02 and sees it cleared from A's side; then
+// calls A from LC-02 and sees A end that call.
 void LadoB() {
     CLado l('B');
     ASSERT_NO_FATAL_FAILURE(l.Arranca("placa_vecina.ini", "PASARELA-E2E", "LC-01"));
     l.Hecho("visto");
     ASSERT_TRUE(l.EsperaOtro("visto"));
 
-    // The call placed on this line: its far end (the simulated DSP) answers.
-    ASSERT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: ldspLlama()= ", kMsPaso)) << "A's call never came";
-    l.EventoLinea("libre");
-    ASSERT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: Evt Libre Acepta llamada(", 10000));
-    l.Hecho("conectada");
-    ASSERT_TRUE(l.EsperaOtro("conectada"));
+    ASSERT_NO_FATAL_FAILURE(l.Contesta("conectada"));
 
-    EXPECT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: Fin LlamSaliente (", kMsPaso)) << "A's release never came";
+    ASSERT_TRUE(l.LineaDice("CENTLC[4]: Fin LlamSaliente (")) << "A's release never came";
+    l.NuevoPaso();
+    l.Hecho("libre");
+
+    l.EventoLinea("entrante 0 - -");
+    ASSERT_TRUE(l.LineaDice("CENTLC[4]: AceptaLlamada (")) << "A never answered";
+    l.Hecho("conectada2");
+    ASSERT_TRUE(l.EsperaOtro("conectada2"));
+    EXPECT_TRUE(l.LineaDice("CENTLC[4]: Fin LlamEntrante (")) << "A's end of the call never came";
     // A's off-hook telephone, with its priority as A's line process gave it.
     EXPECT_TRUE(l.TablaMuestra({"REC TLF-01 estado [0-9]+ prioridad 1\n"})) << "A's telephone priority";
     EXPECT_TRUE(l.p.nucleo.Vivo());
@@ -157,7 +184,7 @@ int EjecutaPar() {
     return r;
 }
 
-TEST(DosPlacas, EachBoardSeesTheOthersStatesAndTheHotLineCallsAcross) {
+TEST(DosPlacas, EachBoardSeesTheOthersStatesAndTheirHotLinesCallEachOther) {
     SOLO_EN_E2E();
     EXPECT_EQ(EjecutaPar(), 0);
 }
