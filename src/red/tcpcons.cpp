@@ -26,12 +26,14 @@ const int kFlagsEnvio = MSG_DONTWAIT | MSG_NOSIGNAL;
 const int kLecturasVaciasCierre = 4;
 const int kMaxRecepcion = 256;
 
+// Free from the start: a start closes what the slots hold, and a zeroed slot would name
+// descriptor 0, which by then may be another part's socket.
 struct Ranura {
-    int iSocket;             // -1 when free
-    uint32_t uiConexion;     // number of the connection, never reused; 0 when free
-    uint32_t uiUltimaRx;     // clock ms of the last input
-    int iLecturasVacias;
-    uint8_t ucEscrito;       // output sent since the keep-alive thread last looked
+    int iSocket = -1;            // -1 when free
+    uint32_t uiConexion = 0;     // number of the connection, never reused; 0 when free
+    uint32_t uiUltimaRx = 0;     // clock ms of the last input
+    int iLecturasVacias = 0;
+    uint8_t ucEscrito = 0;       // output sent since the keep-alive thread last looked
 };
 
 std::atomic<int> giPuerto{0};

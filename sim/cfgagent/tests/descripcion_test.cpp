@@ -44,7 +44,8 @@ void IdaYVuelta(const std::string& ruta) {
 }
 
 TEST(cfgDescripcion, EveryExampleRoundTrips) {
-    for (const char* e : {"radio.ini", "telefono_bc.ini", "linea_caliente.ini", "ats_r2.ini", "ats_n5.ini"})
+    for (const char* e : {"radio.ini", "telefono_bc.ini", "linea_caliente.ini", "ats_r2.ini", "ats_n5.ini",
+                          "placa_vecina.ini"})
         IdaYVuelta(Ejemplos() + e);
 }
 

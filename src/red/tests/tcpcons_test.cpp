@@ -311,6 +311,21 @@ TEST(TcpConsInicio, BusyPortGivesMinusThreeAndALaterRetryWorks) {
     EXPECT_TRUE(EsperaQue([] { return TcpCons::NumeroConexiones() == 1; }));
 }
 
+// The first start of the process: descriptor 0 may be anyone's socket by then (a daemon's
+// standard input is closed), and the start must leave it whole.
+TEST(TcpConsInicio, FirstStartLeavesDescriptorZeroAlone) {
+    const int iUdp = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(iUdp, 0);
+    ASSERT_EQ(dup2(iUdp, 0), 0);
+    close(iUdp);
+    ASSERT_EQ(TcpCons::Inicia(kPuerto), 0);
+    sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(9);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(sendto(0, "x", 1, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 1) << std::strerror(errno);
+}
+
 int Hilos() {
     int n = 0;
     DIR* d = opendir("/proc/self/task");

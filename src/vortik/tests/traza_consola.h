@@ -30,6 +30,12 @@ public:
         std::lock_guard<std::mutex> l(tMutex);
         return sTexto;
     }
+    // Types a command line: this first connection is the console's input connection.
+    void Orden(const std::string& s) {
+        std::lock_guard<std::mutex> l(tMutex);
+        sOrdenes += s;
+        sOrdenes += '\0';
+    }
 
 private:
     void Lee() {
@@ -49,6 +55,12 @@ private:
                     continue;
                 }
             }
+            std::string sPendiente;
+            {
+                std::lock_guard<std::mutex> l(tMutex);
+                sPendiente.swap(sOrdenes);
+            }
+            if (!sPendiente.empty()) send(fd, sPendiente.data(), sPendiente.size(), MSG_NOSIGNAL);
             if (std::chrono::steady_clock::now() - ultimo > std::chrono::seconds(1)) {
                 send(fd, "", 1, MSG_NOSIGNAL);
                 ultimo = std::chrono::steady_clock::now();
@@ -69,8 +81,9 @@ private:
         if (fd >= 0) close(fd);
     }
     std::atomic<bool> bFin{false};
-    std::mutex tMutex;  // guards sTexto
+    std::mutex tMutex;  // guards sTexto and sOrdenes
     std::string sTexto;
+    std::string sOrdenes;  // typed, not yet sent
     std::thread tHilo;
 };
 
