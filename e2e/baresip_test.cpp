@@ -1,7 +1,8 @@
 // The board calls a plain SIP phone. In sim/cfgagent/ejemplos/telefono_sip.ini the gateway places
 // its calls straight to each line's remote URI (no numbering plan), and both lines have the
-// same far end: baresip at sip:telefono@127.0.0.1:5062, which answers every call by itself and
-// sends a sine read from a file. Seizing a line calls the phone; releasing it sends BYE.
+// same far end: baresip at sip:telefono@127.0.0.1:5062, which answers by itself (or rings until
+// its user hangs up) and sends a sine read from a file. Seizing a line calls the phone;
+// releasing it sends BYE.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <glob.h>
@@ -44,6 +45,7 @@ void EscribeSeno(const std::string& sFichero, int iHz, int iSegundos) {
     s += "RIFF";
     u32(36 + 2 * n);
     s += "WAVEfmt ";
+    // PCM, one channel, 8000 Hz, 16000 bytes a second, 2-byte frames of 16 bits.
     u32(16);
     u16(1);
     u16(1);
@@ -64,7 +66,8 @@ public:
     // bContesta: answers every call by itself; else it rings until told.
     explicit Telefono(bool bContesta = true) {
         mkdir(kDirTelefono.c_str(), 0755);
-        EscribeSeno(kDirTelefono + "/seno.wav", 1000, 60);
+        // baresip hangs up when its source file ends: the sine outlasts every call here.
+        EscribeSeno(kDirTelefono + "/seno.wav", 1000, 150);
         std::ofstream(kDirTelefono + "/config")
             << "poll_method epoll\n"
                "sip_listen 127.0.0.1:" << kPuertoTelefono << "\n"
@@ -222,6 +225,7 @@ class Baresip : public ::testing::Test {
 protected:
     void Arranca(bool bContesta = true) {
         ASSERT_TRUE(rtp.Activo()) << "no packet socket on lo";
+        ASSERT_EQ(access("/usr/bin/baresip", X_OK), 0) << "no baresip: scripts/install-deps installs it";
         pTelefono = std::make_unique<Telefono>(bContesta);
         ASSERT_TRUE(pTelefono->Dice("baresip is ready", 10000)) << pTelefono->Salida();
         ASSERT_TRUE(p.Arranca("telefono_sip.ini"));
