@@ -400,4 +400,21 @@ TEST_F(Baresip, PhoneRefusingTheHotLinesCallFreesTheLine) {
     }
 }
 
+// The board watches the hot line's far end with OPTIONS: the phone going away and coming back
+// is seen both ways, and the line's received audio is muted while the phone is away.
+TEST_F(Baresip, HotLineWatchesThePhoneWithOptions) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca());
+    auto Veces = [](const std::string& s) { return Cuenta(CPlaca::LogNucleo(), "CSUPEREC[4]: Supervision Options " + s); };
+    auto VecesLinea = [](const std::string& s) { return Cuenta(CPlaca::LogRecurso(kCaliente), s); };
+    ASSERT_TRUE(EsperaQue([&] { return Veces("OK") == 1; }, 40000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 1; }, 5000));
+    pTelefono.reset();
+    EXPECT_TRUE(EsperaQue([&] { return Veces("NOOK") == 1; }, 20000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("No SLIC RX") >= 1; }, 5000));
+    pTelefono = std::make_unique<Telefono>();
+    EXPECT_TRUE(EsperaQue([&] { return Veces("OK") == 2; }, 20000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 2; }, 5000));
+}
+
 }  // namespace
