@@ -4,6 +4,7 @@
 // its user hangs up) and sends a sine read from a file. Seizing a line calls the phone;
 // releasing it sends BYE.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <linux/if_ether.h>
@@ -206,10 +207,14 @@ int CanalDspLinea(simboard::CSimBoard& placa) {
     return -1;
 }
 
-// The RTP port that the first SDP offer in baresip's SIP trace names (the board's).
+// The RTP port that the first INVITE in baresip's SIP trace offers (the board's); baresip's
+// answers to OPTIONS carry SDPs of their own.
 int PuertoOfrecido(const std::string& sTraza) {
+    const size_t i = sTraza.find("INVITE sip:");
     std::smatch m;
-    if (std::regex_search(sTraza, m, std::regex("m=audio ([0-9]+) RTP/AVP"))) return std::stoi(m[1]);
+    if (i != std::string::npos && std::regex_search(sTraza.begin() + static_cast<long>(i), sTraza.end(), m,
+                                                    std::regex("m=audio ([0-9]+) RTP/AVP")))
+        return std::stoi(m[1]);
     return -1;
 }
 
@@ -408,13 +413,29 @@ TEST_F(Baresip, HotLineWatchesThePhoneWithOptions) {
     auto Veces = [](const std::string& s) { return Cuenta(CPlaca::LogNucleo(), "CSUPEREC[4]: Supervision Options " + s); };
     auto VecesLinea = [](const std::string& s) { return Cuenta(CPlaca::LogRecurso(kCaliente), s); };
     ASSERT_TRUE(EsperaQue([&] { return Veces("OK") == 1; }, 40000));
-    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 1; }, 5000));
+    // The first answer may come before the line's process has started its line: it hears it
+    // once the line is in service.
+    ASSERT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: EvtDspReposo", 40000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 1; }, 10000));
     pTelefono.reset();
     EXPECT_TRUE(EsperaQue([&] { return Veces("NOOK") == 1; }, 20000));
     EXPECT_TRUE(EsperaQue([&] { return VecesLinea("No SLIC RX") >= 1; }, 5000));
     pTelefono = std::make_unique<Telefono>();
     EXPECT_TRUE(EsperaQue([&] { return Veces("OK") == 2; }, 20000));
     EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 2; }, 5000));
+
+    // The line's process dies and is started again: the phone never went away, and the new
+    // process hears that it is there.
+    int iPid = -1;
+    if (DIR* d = opendir("/proc")) {
+        while (dirent* e = readdir(d))
+            if (pruebas::LineaDeOrdenes(std::atoi(e->d_name)).rfind("kalvesk 4 ", 0) == 0) iPid = std::atoi(e->d_name);
+        closedir(d);
+    }
+    ASSERT_GT(iPid, 0);
+    kill(iPid, SIGKILL);
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("CENTLC[4]: EvtDspReposo") >= 2; }, 60000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 3; }, 10000));
 }
 
 }  // namespace
