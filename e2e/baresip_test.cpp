@@ -60,8 +60,9 @@ void EscribeSeno(const std::string& sFichero, int iHz, int iSegundos) {
     std::ofstream(sFichero, std::ios::binary) << s;
 }
 
-// baresip as a child: one account that answers every call by itself, a sine from a file as
-// its microphone, no audio hardware, and the SIP trace on its output.
+// baresip as a child: one account that answers by itself (or rings until its user hangs up),
+// a sine from a file as its microphone, no audio hardware, a command console, and the SIP
+// trace on its output.
 class Telefono {
 public:
     // bContesta: answers every call by itself; else it rings until told.
