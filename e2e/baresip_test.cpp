@@ -1,8 +1,10 @@
 // The board calls a plain SIP phone. In sim/cfgagent/ejemplos/telefono_sip.ini the gateway places
 // its calls straight to each line's remote URI (no numbering plan), and both lines have the
-// same far end: baresip at sip:telefono@127.0.0.1:5062, which answers every call by itself and
-// sends a sine read from a file. Seizing a line calls the phone; releasing it sends BYE.
+// same far end: baresip at sip:telefono@127.0.0.1:5062, which answers by itself (or rings until
+// its user hangs up) and sends a sine read from a file. Seizing a line calls the phone;
+// releasing it sends BYE.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <linux/if_ether.h>
@@ -44,6 +46,7 @@ void EscribeSeno(const std::string& sFichero, int iHz, int iSegundos) {
     s += "RIFF";
     u32(36 + 2 * n);
     s += "WAVEfmt ";
+    // PCM, one channel, 8000 Hz, 16000 bytes a second, 2-byte frames of 16 bits.
     u32(16);
     u16(1);
     u16(1);
@@ -57,14 +60,16 @@ void EscribeSeno(const std::string& sFichero, int iHz, int iSegundos) {
     std::ofstream(sFichero, std::ios::binary) << s;
 }
 
-// baresip as a child: one account that answers every call by itself, a sine from a file as
-// its microphone, no audio hardware, and the SIP trace on its output.
+// baresip as a child: one account that answers by itself (or rings until its user hangs up),
+// a sine from a file as its microphone, no audio hardware, a command console, and the SIP
+// trace on its output.
 class Telefono {
 public:
     // bContesta: answers every call by itself; else it rings until told.
     explicit Telefono(bool bContesta = true) {
         mkdir(kDirTelefono.c_str(), 0755);
-        EscribeSeno(kDirTelefono + "/seno.wav", 1000, 60);
+        // baresip hangs up when its source file ends: the sine outlasts every call here.
+        EscribeSeno(kDirTelefono + "/seno.wav", 1000, 150);
         std::ofstream(kDirTelefono + "/config")
             << "poll_method epoll\n"
                "sip_listen 127.0.0.1:" << kPuertoTelefono << "\n"
@@ -203,10 +208,14 @@ int CanalDspLinea(simboard::CSimBoard& placa) {
     return -1;
 }
 
-// The RTP port that the first SDP offer in baresip's SIP trace names (the board's).
+// The RTP port that the first INVITE in baresip's SIP trace offers (the board's); baresip's
+// answers to OPTIONS carry SDPs of their own.
 int PuertoOfrecido(const std::string& sTraza) {
+    const size_t i = sTraza.find("INVITE sip:");
     std::smatch m;
-    if (std::regex_search(sTraza, m, std::regex("m=audio ([0-9]+) RTP/AVP"))) return std::stoi(m[1]);
+    if (i != std::string::npos && std::regex_search(sTraza.begin() + static_cast<long>(i), sTraza.end(), m,
+                                                    std::regex("m=audio ([0-9]+) RTP/AVP")))
+        return std::stoi(m[1]);
     return -1;
 }
 
@@ -222,6 +231,7 @@ class Baresip : public ::testing::Test {
 protected:
     void Arranca(bool bContesta = true) {
         ASSERT_TRUE(rtp.Activo()) << "no packet socket on lo";
+        ASSERT_EQ(access("/usr/bin/baresip", X_OK), 0) << "no baresip: scripts/install-deps installs it";
         pTelefono = std::make_unique<Telefono>(bContesta);
         ASSERT_TRUE(pTelefono->Dice("baresip is ready", 10000)) << pTelefono->Salida();
         ASSERT_TRUE(p.Arranca("telefono_sip.ini"));
@@ -394,6 +404,39 @@ TEST_F(Baresip, PhoneRefusingTheHotLinesCallFreesTheLine) {
         EXPECT_TRUE(EsperaQue(
             [&] { return Cuenta(CPlaca::LogRecurso(kCaliente), "CENTLC[4]: Fin llamada RX(") >= n; }, 5000));
     }
+}
+
+// The board watches the hot line's far end with OPTIONS: the phone going away and coming back
+// is seen both ways, and the line's received audio is muted while the phone is away.
+TEST_F(Baresip, HotLineWatchesThePhoneWithOptions) {
+    SOLO_EN_E2E();
+    ASSERT_NO_FATAL_FAILURE(Arranca());
+    auto Veces = [](const std::string& s) { return Cuenta(CPlaca::LogNucleo(), "CSUPEREC[4]: Supervision Options " + s); };
+    auto VecesLinea = [](const std::string& s) { return Cuenta(CPlaca::LogRecurso(kCaliente), s); };
+    ASSERT_TRUE(EsperaQue([&] { return Veces("OK") == 1; }, 40000));
+    // The first answer may come before the line's process has started its line: it hears it
+    // once the line is in service.
+    ASSERT_TRUE(CPlaca::RecursoDice(kCaliente, "CENTLC[4]: EvtDspReposo", 40000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 1; }, 10000));
+    pTelefono.reset();
+    EXPECT_TRUE(EsperaQue([&] { return Veces("NOOK") == 1; }, 20000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("No SLIC RX") >= 1; }, 5000));
+    pTelefono = std::make_unique<Telefono>();
+    EXPECT_TRUE(EsperaQue([&] { return Veces("OK") == 2; }, 20000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 2; }, 5000));
+
+    // The line's process dies and is started again: the phone never went away, and the new
+    // process hears that it is there.
+    int iPid = -1;
+    if (DIR* d = opendir("/proc")) {
+        while (dirent* e = readdir(d))
+            if (pruebas::LineaDeOrdenes(std::atoi(e->d_name)).rfind("kalvesk 4 ", 0) == 0) iPid = std::atoi(e->d_name);
+        closedir(d);
+    }
+    ASSERT_GT(iPid, 0);
+    kill(iPid, SIGKILL);
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("CENTLC[4]: EvtDspReposo") >= 2; }, 60000));
+    EXPECT_TRUE(EsperaQue([&] { return VecesLinea("Si SLIC RX") >= 3; }, 10000));
 }
 
 }  // namespace

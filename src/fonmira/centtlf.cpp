@@ -835,8 +835,12 @@ void CEntidadTelef::FinPendienteCuelgue() {
 // ---- Console and configuration ----
 
 void CEntidadTelef::Debug(int32_t iValor) {
-    const int iSelector = (static_cast<uint32_t>(iValor) >> 24) & 0xFF;
-    const int iDato = (static_cast<uint32_t>(iValor) >> 16) & 0xFF;
+    // The core writes the selector and its value as the word's first two bytes in memory order
+    // (the top two on the big-endian board): read them the same way on any host.
+    uint8_t b[4];
+    std::memcpy(b, &iValor, sizeof b);
+    const int iSelector = b[0];
+    const int iDato = b[1];
     switch (iSelector) {
     case 6: {
         cfgCerrojo l(&tMutexGlobal);

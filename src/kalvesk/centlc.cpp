@@ -636,8 +636,12 @@ int CEntidadLC::EvtDspFueraServicio() {
 // ---- Console and configuration ----
 
 void CEntidadLC::Debug(int32_t iValor) {
-    const int iSelector = (static_cast<uint32_t>(iValor) >> 24) & 0xFF;
-    const uint32_t uiDato = (static_cast<uint32_t>(iValor) >> 16) & 0xFF;
+    // The core writes the selector and its value as the word's first two bytes in memory order
+    // (the top two on the big-endian board): read them the same way on any host.
+    uint8_t b[4];
+    std::memcpy(b, &iValor, sizeof b);
+    const int iSelector = b[0];
+    const uint32_t uiDato = b[1];
     if (iSelector == SELECTOR_COLATERAL) {
         if (!Iniciada()) {
             NLOG::Log(NLOG::INFO, "CENTLC[%d]: DBG_ESTADO_COL_SIP: recurso no iniciado iMiDispositivo %i", iRec,

@@ -216,8 +216,9 @@ void CSupervisorRecurso::EnviaOptionsColateral() {
     }
     if (d.acUriRemota[0] == '\0' || d.acUriLocal[0] == '\0') return;
     poMiPasaGus->EnviaOptions(d.acUriLocal, d.acUriRemota, tipo);
-    CancelaTemp(&aiColateralTemp[0]);
-    aiColateralTemp[0] = ArmaGuarda(TICKS_RESPUESTA, 0, 0);
+    // An earlier probe still unanswered keeps its guard: re-arming it at every probe would
+    // never let it expire while the period is shorter than the guard.
+    if (__atomic_load_n(&aiColateralTemp[0], __ATOMIC_ACQUIRE) < 0) aiColateralTemp[0] = ArmaGuarda(TICKS_RESPUESTA, 0, 0);
 }
 
 void CSupervisorRecurso::Traplic_Respuesta_for_Options() {

@@ -450,6 +450,16 @@ void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado* psEstado) 
     }
     if (psEstado->ucEstado != estadoPrevio || static_cast<uint8_t>(psEstado->iValor & 0xFF) != valorPrevio)
         iCambioColateral = 1;
+    // The collateral state is sent only when it changes: a line entity that started after that
+    // (its process slower than the peer's first answer, or restarted) never heard it.
+    if (psEstado->ucEstado != 10 && estadoPrevio == 10 && psConfig != nullptr && superecDameConfig() != nullptr) {
+        int superv;
+        {
+            cfgCerrojo c(&superecDameConfig()->tMutex);
+            superv = psConfig->sColateral.isuperv_options;
+        }
+        if (superv != 0) EnviaEstadoColateral();
+    }
     if (tipoIf == TIPOIF_RADIO && iModoMantenimiento == 1 && valorPrevio == 1 && (psEstado->iValor & 0xFF) == 0) {
         cfgCerrojo l(&tMutexGlobal);
         iTipoBucle = iEmplazamientoBucle = iBuclePendiente = 0;
