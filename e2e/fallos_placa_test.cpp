@@ -180,6 +180,21 @@ protected:
             [&] { return p.consola->Texto().find("CSUPEREC[1]: infosesion=0\n", iAntes) != std::string::npos; }, 5000))
             << p.consola->Texto();
     }
+    // The DSP fails (fFalla) while the telephone line is in a call: the line takes a new DSP
+    // resource and the call goes on.
+    template <typename F>
+    void FallaDspEnLlamada(F fFalla) {
+        CAudioLlamante audio;
+        auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
+        ASSERT_TRUE(audio.Llegan(10, 5000));
+        const size_t iTelefono = CPlaca::LogRecurso(kTelefono).size();
+        fFalla();
+        EXPECT_TRUE(LineaDiceDesde(kTelefono, "CENTTLF[1]:Recurso DSP configurado", iTelefono, 30000));
+        EXPECT_TRUE(audio.Llegan(25, 5000));
+        p.placa->Cuelga(kTelefono);
+        EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
+        LineaLibre();
+    }
     // The resource process of line iRec killed while the telephone line is in a call.
     void MuereOtraLineaEnLlamada(int iRec) {
         const Linea& l = LineaDe(iRec);
@@ -280,23 +295,22 @@ TEST_F(Fallos, SessionTimerEndsTheCallOfAVanishedCaller) {
     LineaLibre();
 }
 
-}  // namespace
-
-namespace {
-
-using namespace e2e;
-
 TEST_F(Fallos, DspServiceKilledDuringACallLeavesTheCallUp) {
     SOLO_EN_E2E();
-    CAudioLlamante audio;
-    auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
-    ASSERT_TRUE(audio.Llegan(10, 5000));
-    const size_t iTelefono = CPlaca::LogRecurso(kTelefono).size();
-    ASSERT_GT(MataYEsperaOtro("dremson "), 0);
-    EXPECT_TRUE(LineaDiceDesde(kTelefono, "CENTTLF[1]:Recurso DSP configurado", iTelefono, 30000));
-    EXPECT_TRUE(audio.Llegan(25, 5000));
-    p.placa->Cuelga(kTelefono);
-    EXPECT_EQ(sipp->Espera(30000), 0) << sipp->Log();
+    FallaDspEnLlamada([&] { ASSERT_GT(MataYEsperaOtro("dremson "), 0); });
+}
+
+TEST_F(Fallos, DspSilentDuringACallLeavesTheCallUp) {
+    SOLO_EN_E2E();
+    FallaDspEnLlamada([&] { p.placa->Dsp("silencio 1"); });
+}
+
+TEST_F(Fallos, CallerVanishingWhileTheLineRingsStopsTheRinging) {
+    SOLO_EN_E2E();
+    auto sipp = Llama("uac_sesion_90.xml");
+    ASSERT_TRUE(pruebas::EsperaQue([&] { return Suena(); }, 40000)) << sipp->Log();
+    kill(sipp->Pid(), SIGKILL);
+    EXPECT_TRUE(pruebas::EsperaQue([&] { return !Suena(); }, 150000));
     LineaLibre();
 }
 
