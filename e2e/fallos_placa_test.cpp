@@ -180,6 +180,20 @@ protected:
             [&] { return p.consola->Texto().find("CSUPEREC[1]: infosesion=0\n", iAntes) != std::string::npos; }, 5000))
             << p.consola->Texto();
     }
+    // The simulated DSP given a fault order: the core hears that the DSP went down and came
+    // back (the board's one DSP sits in slot 3), and the lines, which lost their DSP channels
+    // with the link, take new ones.
+    void DspCaeYVuelve(const std::string& sOrden) {
+        const size_t iNucleo = CPlaca::LogNucleo().size();
+        TodasConfiguradas({}, 30000);
+        p.placa->Dsp(sOrden);
+        ASSERT_TRUE(NucleoDiceDesde("SUPERDSP: EvtEstadoDsp(3)=0", iNucleo, 10000));
+        const size_t iCaida = Busca(CPlaca::LogNucleo(), "SUPERDSP: EvtEstadoDsp(3)=0", iNucleo);
+        const std::vector<size_t> aiLineas = TamanosLogs();
+        EXPECT_TRUE(NucleoDiceDesde("SUPERDSP: EvtEstadoDsp(3)=1", iCaida, 20000));
+        TodasConfiguradas(aiLineas, 30000);
+        LineaLibre();
+    }
     // The DSP fails (fFalla) while the telephone line is in a call: the line takes a new DSP
     // resource and the call goes on.
     template <typename F>
@@ -220,12 +234,13 @@ protected:
     static bool Registrado(const std::string& sUsuario, size_t iNucleo, int iMs) {
         return NucleoDiceDesde("alta en el subsistema SIP nombre nuevorec= " + sUsuario, iNucleo, iMs);
     }
-    // A resource or DSP process killed without warning: the core starts a new one.
-    int MataYEsperaOtro(const std::string& sInicio) {
+    // A resource or DSP process killed without warning (or hung, with SIGSTOP): the core starts
+    // a new one.
+    int MataYEsperaOtro(const std::string& sInicio, int iSenal = SIGKILL) {
         const int iViejo = PidDe(sInicio);
         EXPECT_GT(iViejo, 0) << sInicio;
         if (iViejo <= 0) return -1;
-        kill(iViejo, SIGKILL);
+        kill(iViejo, iSenal);
         int iNuevo = -1;
         EXPECT_TRUE(pruebas::EsperaQue(
             [&] {
@@ -260,17 +275,37 @@ TEST_F(Fallos, KilledDspServiceRestartsAndTheLinesTakeCallsAgain) {
     LineaLibre();
 }
 
-TEST_F(Fallos, SilentDspIsReportedDownAndComesBack) {
-    // The board's one DSP sits in slot 3: the core keeps its state under that number.
+TEST_F(Fallos, SilentDspIsReportedDownAndComesBack) { DspCaeYVuelve("silencio 1"); }
+
+TEST_F(Fallos, DspIgnoringProbesIsResetAndComesBack) {
+    SOLO_EN_E2E();
+    DspCaeYVuelve("ignorasondas 1");
+}
+
+TEST_F(Fallos, DspBackInItsFirstBootPhaseIsReportedDownAndComesBack) {
+    SOLO_EN_E2E();
+    DspCaeYVuelve("fase1");
+}
+
+TEST_F(Fallos, HungHotLineProcessIsKilledAndRestarted) {
+    SOLO_EN_E2E();
+    const Linea& l = LineaDe(kCaliente);
+    ASSERT_TRUE(CPlaca::RecursoDice(l.iRec, l.szConfigurada, 30000));
     const size_t iNucleo = CPlaca::LogNucleo().size();
+    const size_t iLinea = CPlaca::LogRecurso(l.iRec).size();
+    ASSERT_GT(MataYEsperaOtro(l.szPrograma, SIGSTOP), 0);
+    EXPECT_TRUE(Registrado(l.szUsuario, iNucleo, 40000));
+    EXPECT_TRUE(LineaDiceDesde(l.iRec, l.szConfigurada, iLinea, 40000));
+    EXPECT_EQ(Procesos(l.szPrograma).size(), 1u);
+}
+
+TEST_F(Fallos, HungDspServiceIsKilledAndRestarted) {
+    SOLO_EN_E2E();
     TodasConfiguradas({}, 30000);
-    p.placa->Dsp("silencio 1");
-    ASSERT_TRUE(NucleoDiceDesde("SUPERDSP: EvtEstadoDsp(3)=0", iNucleo, 10000));
-    const size_t iCaida = Busca(CPlaca::LogNucleo(), "SUPERDSP: EvtEstadoDsp(3)=0", iNucleo);
     const std::vector<size_t> aiLineas = TamanosLogs();
-    EXPECT_TRUE(NucleoDiceDesde("SUPERDSP: EvtEstadoDsp(3)=1", iCaida, 20000));
-    // The lines lost their DSP channels with the link and take new ones.
-    TodasConfiguradas(aiLineas, 30000);
+    ASSERT_GT(MataYEsperaOtro("dremson ", SIGSTOP), 0);
+    TodasConfiguradas(aiLineas, 40000);
+    EXPECT_EQ(Procesos("dremson ").size(), 1u);
     LineaLibre();
 }
 
