@@ -26,36 +26,29 @@ using namespace e2e;
 
 const char kTrazaSipp[] = "/mnt/ramfs/sipp_mensajes.log";
 constexpr int kPuertoAudio = 40000;  // media port of the callers' offers (uac_*.xml)
+constexpr int kPuertoAgenteSnmp = 65000;  // where the core sends its event records
 
-// The RTP the board sends to the caller's media port.
-class CAudioLlamante {
+// What the board sends to one UDP port of the test: the RTP to the caller's media port, the
+// records to the SNMP agent's port.
+class CReceptorUdp {
 public:
-    CAudioLlamante() {
+    explicit CReceptorUdp(int iPuerto = kPuertoAudio) {
         fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_port = htons(kPuertoAudio);
+        a.sin_port = htons(iPuerto);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::perror("bind");
     }
-    ~CAudioLlamante() { close(fd); }
-    // True when n packets arrive within iMs; iPuertoBoard keeps the sender's port.
-    bool Llegan(int n, int iMs) {
-        const auto fin = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMs);
-        while (n > 0) {
-            const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(fin - std::chrono::steady_clock::now());
-            if (resta.count() <= 0) return false;
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(resta.count())) != 1) continue;
-            char ac[1500];
-            sockaddr_in de{};
-            socklen_t l = sizeof de;
-            if (recvfrom(fd, ac, sizeof ac, 0, reinterpret_cast<sockaddr*>(&de), &l) >= 12) {
-                iPuertoBoard = ntohs(de.sin_port);
-                n--;
-            }
-        }
-        return true;
+    ~CReceptorUdp() { close(fd); }
+    // True when n datagrams of at least iMin bytes (12: an RTP header) arrive within iMs;
+    // iPuertoBoard keeps the sender's port, sRecibido what they carried.
+    bool Llegan(int n, int iMs, ssize_t iMin = 12) {
+        return Espera(iMs, [&](const char*, ssize_t l) { return l >= iMin && --n == 0; });
+    }
+    // True when a datagram carrying s arrives within iMs.
+    bool LlegaTexto(const std::string& s, int iMs) {
+        return Espera(iMs, [&](const char* ac, ssize_t l) { return std::string(ac, l).find(s) != std::string::npos; });
     }
     // True when nothing arrives for iMs (what was queued before is dropped first).
     bool Calla(int iMs) {
@@ -66,8 +59,27 @@ public:
         return poll(&p, 1, iMs) == 0;
     }
     int iPuertoBoard = -1;
+    std::string sRecibido;
 
 private:
+    template <typename F>
+    bool Espera(int iMs, F fBasta) {
+        const auto fin = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMs);
+        for (;;) {
+            const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(fin - std::chrono::steady_clock::now());
+            if (resta.count() <= 0) return false;
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(resta.count())) != 1) continue;
+            char ac[1500];
+            sockaddr_in de{};
+            socklen_t l = sizeof de;
+            const ssize_t n = recvfrom(fd, ac, sizeof ac, 0, reinterpret_cast<sockaddr*>(&de), &l);
+            if (n < 0) continue;
+            iPuertoBoard = ntohs(de.sin_port);
+            if (sRecibido.size() < 100000) sRecibido.append(ac, n).append("\n");
+            if (fBasta(ac, n)) return true;
+        }
+    }
     int fd = -1;
 };
 
@@ -198,7 +210,7 @@ protected:
     // resource and the call goes on.
     template <typename F>
     void FallaDspEnLlamada(F fFalla) {
-        CAudioLlamante audio;
+        CReceptorUdp audio;
         auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
         ASSERT_TRUE(audio.Llegan(10, 5000));
         const size_t iTelefono = CPlaca::LogRecurso(kTelefono).size();
@@ -213,14 +225,17 @@ protected:
     void MuereOtraLineaEnLlamada(int iRec) {
         const Linea& l = LineaDe(iRec);
         ASSERT_TRUE(CPlaca::RecursoDice(l.iRec, l.szConfigurada, 30000)) << l.szUsuario;
-        CAudioLlamante audio;
+        CReceptorUdp audio;
         auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
         ASSERT_TRUE(audio.Llegan(10, 5000));
         const size_t iNucleo = CPlaca::LogNucleo().size();
         const size_t iLinea = CPlaca::LogRecurso(l.iRec).size();
 
+        CReceptorUdp agente(kPuertoAgenteSnmp);
         ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
-        // Its SIP user taken out and registered again, its line configured again.
+        // Its loss told to the SNMP agent, its SIP user taken out and registered again, its line
+        // configured again.
+        EXPECT_TRUE(agente.LlegaTexto("V,N07," + std::to_string(l.iRec) + ",-,9,0,0,0,0,-", 30000)) << agente.sRecibido;
         EXPECT_TRUE(Registrado(l.szUsuario, iNucleo, 30000));
         EXPECT_TRUE(LineaDiceDesde(l.iRec, l.szConfigurada, iLinea, 30000));
 
@@ -311,7 +326,7 @@ TEST_F(Fallos, HungDspServiceIsKilledAndRestarted) {
 
 TEST_F(Fallos, SessionTimerEndsTheCallOfAVanishedCaller) {
     SOLO_EN_E2E();
-    CAudioLlamante audio;
+    CReceptorUdp audio;
     auto sipp = LlamaYDescuelga("uac_sesion_90.xml");
     ASSERT_TRUE(audio.Llegan(10, 5000));
     const int iPuertoRtp = audio.iPuertoBoard;
@@ -320,8 +335,11 @@ TEST_F(Fallos, SessionTimerEndsTheCallOfAVanishedCaller) {
     const size_t iTelefono = CPlaca::LogRecurso(kTelefono).size();
     kill(sipp->Pid(), SIGKILL);
 
+    const size_t iNucleo = CPlaca::LogNucleo().size();
     // Session-Expires 90 s, never refreshed.
     EXPECT_TRUE(LineaDiceDesde(kTelefono, "FIN llamada", iTelefono, 150000));
+    // The call manager forgot the call.
+    EXPECT_TRUE(NucleoDiceDesde("FinEncaminaLlamada idcall", iNucleo, 5000));
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::seconds(60));
     EXPECT_TRUE(audio.Calla(2000));
     EXPECT_TRUE(pruebas::EsperaQue([&] { return !PuertoUdpAbierto(iPuertoRtp); }, 10000)) << iPuertoRtp;
@@ -351,7 +369,7 @@ TEST_F(Fallos, CallerVanishingWhileTheLineRingsStopsTheRinging) {
 
 TEST_F(Fallos, KilledLineProcessEndsItsCallWithBye) {
     SOLO_EN_E2E();
-    CAudioLlamante audio;
+    CReceptorUdp audio;
     auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
     ASSERT_TRUE(audio.Llegan(10, 5000));
     const size_t iNucleo = CPlaca::LogNucleo().size();
