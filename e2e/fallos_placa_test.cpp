@@ -95,6 +95,16 @@ std::vector<int> Procesos(const std::string& sInicio) {
     }
     return v;
 }
+// Open descriptors of a process.
+int Descriptores(int iPid) {
+    int n = 0;
+    if (DIR* d = opendir(("/proc/" + std::to_string(iPid) + "/fd").c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') n++;
+        closedir(d);
+    }
+    return n;
+}
 int PidDe(const std::string& sInicio) {
     const std::vector<int> v = Procesos(sInicio);
     return v.empty() ? -1 : v.back();
@@ -318,8 +328,11 @@ TEST_F(Fallos, HungDspServiceIsKilledAndRestarted) {
     SOLO_EN_E2E();
     TodasConfiguradas({}, 30000);
     const std::vector<size_t> aiLineas = TamanosLogs();
+    const int iDescriptores = Descriptores(p.nucleo.Pid());
     ASSERT_GT(MataYEsperaOtro("dremson ", SIGSTOP), 0);
     TodasConfiguradas(aiLineas, 40000);
+    EXPECT_TRUE(pruebas::EsperaQue([&] { return Descriptores(p.nucleo.Pid()) == iDescriptores; }, 10000))
+        << Descriptores(p.nucleo.Pid()) << " descriptors, " << iDescriptores << " before";
     EXPECT_EQ(Procesos("dremson ").size(), 1u);
     LineaLibre();
 }
@@ -393,12 +406,16 @@ TEST_F(Fallos, ProcessKilledAgainWhileItRestartsComesBack) {
     SOLO_EN_E2E();
     const Linea& l = LineaDe(kCaliente);
     ASSERT_TRUE(CPlaca::RecursoDice(l.iRec, l.szConfigurada, 30000));
+    const int iDescriptores = Descriptores(p.nucleo.Pid());
     ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
     const size_t iNucleo = CPlaca::LogNucleo().size();
     const size_t iLinea = CPlaca::LogRecurso(l.iRec).size();
     ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
     EXPECT_TRUE(Registrado(l.szUsuario, iNucleo, 40000));
     EXPECT_TRUE(LineaDiceDesde(l.iRec, l.szConfigurada, iLinea, 40000));
+    // The core keeps nothing of the children it lost.
+    EXPECT_TRUE(pruebas::EsperaQue([&] { return Descriptores(p.nucleo.Pid()) == iDescriptores; }, 10000))
+        << Descriptores(p.nucleo.Pid()) << " descriptors, " << iDescriptores << " before";
     // One process for the line: none left over from the killed starts.
     EXPECT_EQ(Procesos(l.szPrograma).size(), 1u);
 }
