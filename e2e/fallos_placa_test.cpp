@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -95,15 +96,24 @@ std::vector<int> Procesos(const std::string& sInicio) {
     }
     return v;
 }
-// Open descriptors of a process.
-int Descriptores(int iPid) {
-    int n = 0;
-    if (DIR* d = opendir(("/proc/" + std::to_string(iPid) + "/fd").c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') n++;
+// Open descriptors of a process, one "fd -> what" a line.
+std::string ListaDescriptores(int iPid) {
+    std::string s;
+    const std::string sDir = "/proc/" + std::to_string(iPid) + "/fd/";
+    if (DIR* d = opendir(sDir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            char ac[256];
+            const ssize_t n = readlink((sDir + e->d_name).c_str(), ac, sizeof ac - 1);
+            s += std::string(e->d_name) + " -> " + std::string(ac, n > 0 ? n : 0) + "\n";
+        }
         closedir(d);
     }
-    return n;
+    return s;
+}
+int Descriptores(int iPid) {
+    const std::string s = ListaDescriptores(iPid);
+    return static_cast<int>(std::count(s.begin(), s.end(), '\n'));
 }
 int PidDe(const std::string& sInicio) {
     const std::vector<int> v = Procesos(sInicio);
@@ -159,6 +169,13 @@ protected:
     void TearDown() override {
         if (HasFailure())
             std::printf("%s\nsipp:\n%s\n", p.Informe().c_str(), pruebas::LeeTodo(kTrazaSipp).c_str());
+    }
+    // DSP channels in use, as the simulated DSP counts them.
+    int CanalesDspAsignados() {
+        const std::string s = p.placa->Dsp("canales");
+        int n = 0;
+        for (size_t i = s.find(" asignado "); i != std::string::npos; i = s.find(" asignado ", i + 1)) n++;
+        return n;
     }
     bool Suena() { return p.placa->Slic(kTelefono).find(" ring=1 ") != std::string::npos; }
     std::unique_ptr<Sipp> Llama(const std::string& sEscenario) {
@@ -329,10 +346,11 @@ TEST_F(Fallos, HungDspServiceIsKilledAndRestarted) {
     TodasConfiguradas({}, 30000);
     const std::vector<size_t> aiLineas = TamanosLogs();
     const int iDescriptores = Descriptores(p.nucleo.Pid());
+    const std::string sDescriptores = ListaDescriptores(p.nucleo.Pid());
     ASSERT_GT(MataYEsperaOtro("dremson ", SIGSTOP), 0);
     TodasConfiguradas(aiLineas, 40000);
     EXPECT_TRUE(pruebas::EsperaQue([&] { return Descriptores(p.nucleo.Pid()) == iDescriptores; }, 10000))
-        << Descriptores(p.nucleo.Pid()) << " descriptors, " << iDescriptores << " before";
+        << ListaDescriptores(p.nucleo.Pid()) << "before:\n" << sDescriptores;
     EXPECT_EQ(Procesos("dremson ").size(), 1u);
     LineaLibre();
 }
@@ -405,8 +423,10 @@ TEST_F(Fallos, SessionRefreshedByTheCallerOutlivesItsFirstInterval) {
 TEST_F(Fallos, ProcessKilledAgainWhileItRestartsComesBack) {
     SOLO_EN_E2E();
     const Linea& l = LineaDe(kCaliente);
-    ASSERT_TRUE(CPlaca::RecursoDice(l.iRec, l.szConfigurada, 30000));
+    TodasConfiguradas({}, 30000);
     const int iDescriptores = Descriptores(p.nucleo.Pid());
+    const std::string sDescriptores = ListaDescriptores(p.nucleo.Pid());
+    const int iCanalesDsp = CanalesDspAsignados();
     ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
     const size_t iNucleo = CPlaca::LogNucleo().size();
     const size_t iLinea = CPlaca::LogRecurso(l.iRec).size();
@@ -415,7 +435,10 @@ TEST_F(Fallos, ProcessKilledAgainWhileItRestartsComesBack) {
     EXPECT_TRUE(LineaDiceDesde(l.iRec, l.szConfigurada, iLinea, 40000));
     // The core keeps nothing of the children it lost.
     EXPECT_TRUE(pruebas::EsperaQue([&] { return Descriptores(p.nucleo.Pid()) == iDescriptores; }, 10000))
-        << Descriptores(p.nucleo.Pid()) << " descriptors, " << iDescriptores << " before";
+        << ListaDescriptores(p.nucleo.Pid()) << "before:\n" << sDescriptores;
+    // Nor does the DSP service: the dead processes' DSP channels are free again.
+    EXPECT_TRUE(pruebas::EsperaQue([&] { return CanalesDspAsignados() == iCanalesDsp; }, 30000))
+        << p.placa->Dsp("canales") << iCanalesDsp << " assigned before";
     // One process for the line: none left over from the killed starts.
     EXPECT_EQ(Procesos(l.szPrograma).size(), 1u);
 }
