@@ -297,13 +297,20 @@ protected:
     CPlaca p;
 };
 
-TEST_F(Fallos, KilledHotLineProcessRestartsAndRegistersWhileTheTelephoneCallGoesOn) {
-    SOLO_EN_E2E();
+// Scenarios too long for `make test`: skipped before the board starts.
+class FallosLargos : public Fallos {
+protected:
+    void SetUp() override {
+        SOLO_EN_E2E();
+        Fallos::SetUp();
+    }
+};
+
+TEST_F(FallosLargos, KilledHotLineProcessRestartsAndRegistersWhileTheTelephoneCallGoesOn) {
     MuereOtraLineaEnLlamada(kCaliente);
 }
 
-TEST_F(Fallos, KilledTrunkProcessRestartsAndRegistersWhileTheTelephoneCallGoesOn) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, KilledTrunkProcessRestartsAndRegistersWhileTheTelephoneCallGoesOn) {
     MuereOtraLineaEnLlamada(kR2);
 }
 
@@ -319,18 +326,15 @@ TEST_F(Fallos, KilledDspServiceRestartsAndTheLinesTakeCallsAgain) {
 
 TEST_F(Fallos, SilentDspIsReportedDownAndComesBack) { DspCaeYVuelve("silencio 1"); }
 
-TEST_F(Fallos, DspIgnoringProbesIsResetAndComesBack) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, DspIgnoringProbesIsResetAndComesBack) {
     DspCaeYVuelve("ignorasondas 1");
 }
 
-TEST_F(Fallos, DspBackInItsFirstBootPhaseIsReportedDownAndComesBack) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, DspBackInItsFirstBootPhaseIsReportedDownAndComesBack) {
     DspCaeYVuelve("fase1");
 }
 
-TEST_F(Fallos, HungHotLineProcessIsKilledAndRestarted) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, HungHotLineProcessIsKilledAndRestarted) {
     const Linea& l = LineaDe(kCaliente);
     ASSERT_TRUE(CPlaca::RecursoDice(l.iRec, l.szConfigurada, 30000));
     const size_t iNucleo = CPlaca::LogNucleo().size();
@@ -341,8 +345,7 @@ TEST_F(Fallos, HungHotLineProcessIsKilledAndRestarted) {
     EXPECT_EQ(Procesos(l.szPrograma).size(), 1u);
 }
 
-TEST_F(Fallos, HungDspServiceIsKilledAndRestarted) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, HungDspServiceIsKilledAndRestarted) {
     TodasConfiguradas({}, 30000);
     const std::vector<size_t> aiLineas = TamanosLogs();
     const int iDescriptores = Descriptores(p.nucleo.Pid());
@@ -355,8 +358,7 @@ TEST_F(Fallos, HungDspServiceIsKilledAndRestarted) {
     LineaLibre();
 }
 
-TEST_F(Fallos, SessionTimerEndsTheCallOfAVanishedCaller) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, SessionTimerEndsTheCallOfAVanishedCaller) {
     CReceptorUdp audio;
     auto sipp = LlamaYDescuelga("uac_sesion_90.xml");
     ASSERT_TRUE(audio.Llegan(10, 5000));
@@ -379,18 +381,15 @@ TEST_F(Fallos, SessionTimerEndsTheCallOfAVanishedCaller) {
     LineaLibre();
 }
 
-TEST_F(Fallos, DspServiceKilledDuringACallLeavesTheCallUp) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, DspServiceKilledDuringACallLeavesTheCallUp) {
     FallaDspEnLlamada([&] { ASSERT_GT(MataYEsperaOtro("dremson "), 0); });
 }
 
-TEST_F(Fallos, DspSilentDuringACallLeavesTheCallUp) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, DspSilentDuringACallLeavesTheCallUp) {
     FallaDspEnLlamada([&] { p.placa->Dsp("silencio 1"); });
 }
 
-TEST_F(Fallos, CallerVanishingWhileTheLineRingsStopsTheRinging) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, CallerVanishingWhileTheLineRingsStopsTheRinging) {
     auto sipp = Llama("uac_sesion_90.xml");
     ASSERT_TRUE(pruebas::EsperaQue([&] { return Suena(); }, 40000)) << sipp->Log();
     kill(sipp->Pid(), SIGKILL);
@@ -398,8 +397,7 @@ TEST_F(Fallos, CallerVanishingWhileTheLineRingsStopsTheRinging) {
     LineaLibre();
 }
 
-TEST_F(Fallos, KilledLineProcessEndsItsCallWithBye) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, KilledLineProcessEndsItsCallWithBye) {
     CReceptorUdp audio;
     auto sipp = LlamaYDescuelga("uac_espera_bye.xml");
     ASSERT_TRUE(audio.Llegan(10, 5000));
@@ -413,15 +411,13 @@ TEST_F(Fallos, KilledLineProcessEndsItsCallWithBye) {
     LineaLibre();
 }
 
-TEST_F(Fallos, SessionRefreshedByTheCallerOutlivesItsFirstInterval) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, SessionRefreshedByTheCallerOutlivesItsFirstInterval) {
     auto sipp = LlamaYDescuelga("uac_sesion_refrescada.xml");
     EXPECT_EQ(sipp->Espera(200000), 0) << sipp->Log();
     EXPECT_EQ(CPlaca::LogNucleo().find("sesion expired"), std::string::npos);
 }
 
-TEST_F(Fallos, ProcessKilledAgainWhileItRestartsComesBack) {
-    SOLO_EN_E2E();
+TEST_F(FallosLargos, ProcessKilledAgainWhileItRestartsComesBack) {
     const Linea& l = LineaDe(kCaliente);
     TodasConfiguradas({}, 30000);
     const int iDescriptores = Descriptores(p.nucleo.Pid());
