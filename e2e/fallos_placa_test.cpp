@@ -424,9 +424,10 @@ TEST_F(FallosLargos, ProcessKilledAgainWhileItRestartsComesBack) {
     const std::string sDescriptores = ListaDescriptores(p.nucleo.Pid());
     const int iCanalesDsp = CanalesDspAsignados();
     ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
+    ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
+    // What is logged from here on comes from the third process.
     const size_t iNucleo = CPlaca::LogNucleo().size();
     const size_t iLinea = CPlaca::LogRecurso(l.iRec).size();
-    ASSERT_GT(MataYEsperaOtro(l.szPrograma), 0);
     EXPECT_TRUE(Registrado(l.szUsuario, iNucleo, 40000));
     EXPECT_TRUE(LineaDiceDesde(l.iRec, l.szConfigurada, iLinea, 40000));
     // The core keeps nothing of the children it lost.
@@ -437,6 +438,20 @@ TEST_F(FallosLargos, ProcessKilledAgainWhileItRestartsComesBack) {
         << p.placa->Dsp("canales") << iCanalesDsp << " assigned before";
     // One process for the line: none left over from the killed starts.
     EXPECT_EQ(Procesos(l.szPrograma).size(), 1u);
+}
+
+TEST_F(FallosLargos, DspServiceKilledAgainWhileItRestartsComesBack) {
+    TodasConfiguradas({}, 30000);
+    const int iDescriptores = Descriptores(p.nucleo.Pid());
+    const std::string sDescriptores = ListaDescriptores(p.nucleo.Pid());
+    ASSERT_GT(MataYEsperaOtro("dremson "), 0);
+    ASSERT_GT(MataYEsperaOtro("dremson "), 0);
+    // What the lines log from here on comes from the third DSP service.
+    TodasConfiguradas(TamanosLogs(), 40000);
+    EXPECT_TRUE(pruebas::EsperaQue([&] { return Descriptores(p.nucleo.Pid()) == iDescriptores; }, 10000))
+        << ListaDescriptores(p.nucleo.Pid()) << "before:\n" << sDescriptores;
+    EXPECT_EQ(Procesos("dremson ").size(), 1u);
+    LineaLibre();
 }
 
 }  // namespace
