@@ -58,19 +58,15 @@ int64_t session_interval(const std::string &se) {
   return n;
 }
 
-// RFC 4028: this side refreshes when the 2xx names it refresher, or, without a
-// Session-Expires in the 2xx, when it is the UAC that asked to be refresher.
-void arm_session_timer(Dialog *d, const osip_message_t *req, const osip_message_t *resp, bool uac) {
+// RFC 4028: this side refreshes when the 2xx names it refresher. A 2xx without
+// Session-Expires means the session has no timer at all: nothing to refresh.
+void arm_session_timer(Dialog *d, const osip_message_t *resp, bool uac) {
   std::string se = header_value(resp, "Session-Expires");
   bool ours = false;
   if (!se.empty()) {
     const char *r = strcasestr(se.c_str(), "refresher=");
     std::string who = r ? std::string(r + 10, 3) : "";
     ours = (uac && strcasecmp(who.c_str(), "uac") == 0) || (!uac && strcasecmp(who.c_str(), "uas") == 0);
-  } else if (uac) {
-    se = header_value(req, "Session-Expires");
-    const char *r = strcasestr(se.c_str(), "refresher=");
-    ours = !se.empty() && (!r || strncasecmp(r + 10, "uac", 3) == 0);
   }
   int64_t secs = session_interval(se);
   if (!ours || secs <= 0) {
@@ -351,7 +347,7 @@ void call_ict_response(int type, osip_transaction_t *tr, osip_message_t *resp) {
       d->invite_cseq = cseq_num(resp);
       c->answered = true;
       c->redos = 0;
-      arm_session_timer(d, tr->orig_request, resp, true);
+      arm_session_timer(d, resp, true);
       push_event(new_event(EXOSIP_CALL_ANSWERED, c->c_id, d->d_id, tid, tr->orig_request, resp));
       if (c->cancelling) {  // answered while we were cancelling: confirm and hang up
         osip_message_t *ack = nullptr;
@@ -717,7 +713,7 @@ int eXosip_call_send_answer(int tid, int status, osip_message_t *answer) {
       osip_dialog_set_state(d->od, DIALOG_CONFIRMED);
       d->d_STATE = 1;
       c->answered = true;
-      arm_session_timer(d, tr->orig_request, answer, false);
+      arm_session_timer(d, answer, false);
     }
     if (initial && status >= 200) c->final_sent = true;
     answer_server(tr, answer);

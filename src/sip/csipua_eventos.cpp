@@ -340,6 +340,10 @@ void CSipua::ArmaTemporizadorRespuesta(eXosip_event_t* e) {
     char acSe[82];
     if (!e->request || BuscaSupported(e->request, "timer") < 0 || LeeSessionExpires(e->request, acSe, sizeof acSe) < 0)
         return;
+    // A 2xx without Session-Expires is a peer that takes no session timer: the call has no
+    // expiry, and counting one down would cut a plain phone's call after the interval.
+    char acSeRespuesta[82];
+    if (!e->response || LeeSessionExpires(e->response, acSeRespuesta, sizeof acSeRespuesta) < 0) return;
     if (char* p = std::strchr(acSe, ';')) *p = '\0';
     int n = std::atoi(acSe);
     if (n == 0) n = 3;

@@ -45,7 +45,8 @@ protected:
 
 TEST_F(AgenteSipp, GatewayInviteCarriesTheEd137HeadersAndRadioBlock) {
     Arranca(0);
-    Sipp sipp({"-sf", DirEscenariosSip() + "uas_ed137.xml", "-m", "1", "-trace_msg", "-message_file", sTraza});
+    Sipp sipp({"-sf", DirEscenariosSip() + "uas_ed137.xml", "-m", "1", "-trace_msg", "-message_file", sTraza, "-key",
+               "temporizador", "Session-Expires: 90;refresher=uac"});
     ParamLlamadaRadio p{};
     p.prio = 4;
     std::strcpy(p.acParamTo, "rad1");
@@ -90,7 +91,8 @@ TEST_F(AgenteSipp, GatewayInviteCarriesTheEd137HeadersAndRadioBlock) {
 
 TEST_F(AgenteSipp, ExpiredSessionTimerEndsTheSessionWithItsBye) {
     Arranca(1);
-    Sipp sipp({"-sf", DirEscenariosSip() + "uas_ed137.xml", "-m", "1", "-trace_msg", "-message_file", sTraza});
+    Sipp sipp({"-sf", DirEscenariosSip() + "uas_ed137.xml", "-m", "1", "-trace_msg", "-message_file", sTraza, "-key",
+               "temporizador", "Session-Expires: 90;refresher=uac"});
     const int cid = ap.IniciaLlamada(0, "sip:ua@127.0.0.1", "sip:b@127.0.0.1:5070", "sip:b@127.0.0.1:5070", "5006",
                                      "IA call", 4, nullptr);
     ASSERT_GT(cid, 0);
@@ -106,6 +108,24 @@ TEST_F(AgenteSipp, ExpiredSessionTimerEndsTheSessionWithItsBye) {
     EXPECT_NE(Minusculas(inv).find("\r\npriority: urgent\r\n"), std::string::npos) << inv;  // IA calls are urgent
     EXPECT_NE(Minusculas(MensajeTraza(traza, "ACK ")).find("\r\nwg67-version: phone.01\r\n"), std::string::npos);
     EXPECT_FALSE(MensajeTraza(traza, "BYE ").empty()) << traza;
+}
+
+// A peer that takes no session timer answers without Session-Expires: the call has no expiry,
+// and ends only when one side ends it.
+TEST_F(AgenteSipp, AnswerWithoutSessionExpiresLeavesTheCallWithoutExpiry) {
+    Arranca(1);
+    Sipp sipp({"-sf", DirEscenariosSip() + "uas_ed137.xml", "-m", "1", "-trace_msg", "-message_file", sTraza, "-key",
+               "temporizador", "Supported: 100rel"});
+    const int cid = ap.IniciaLlamada(0, "sip:ua@127.0.0.1", "sip:b@127.0.0.1:5070", "sip:b@127.0.0.1:5070", "5006",
+                                     "IA call", 4, nullptr);
+    ASSERT_GT(cid, 0);
+    ASSERT_TRUE(ap.Espera("Traplic_Call_Answer"));
+    AdelantoTicks() += 9100;  // 91 s: past the 90 s the INVITE offered
+    // A window of supervision passes (tens of milliseconds each) in which the call must live.
+    EXPECT_FALSE(ap.Espera("Traplic_Closed", 1, 1500));
+    EXPECT_EQ(ap.CierraSesion(0, cid, 0), 0);
+    EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+    EXPECT_FALSE(MensajeTraza(Fichero(sTraza), "BYE ").empty());
 }
 
 TEST_F(AgenteSipp, AnswersAnEd137CallFromSipp) {
