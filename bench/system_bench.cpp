@@ -66,6 +66,11 @@ double CpuVentana() {
     std::this_thread::sleep_for(std::chrono::seconds(g_ventana_s));
     const auto vDespues = placa_procesos::Descendientes(getpid());
     const double dS = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::map<std::string, double> mPorNombre;
+    for (const auto& p : vDespues)
+        for (const auto& a : vAntes)
+            if (a.iPid == p.iPid) mPorNombre[p.sNombre] += (p.dCpuS - a.dCpuS) * 100.0 / dS;
+    for (const auto& e : mPorNombre) std::fprintf(stderr, "  cpu_pct %s=%.1f\n", e.first.c_str(), e.second);
     return placa_procesos::CpuEntre(vAntes, vDespues) * 100.0 / dS;
 }
 
@@ -167,7 +172,12 @@ void BM_InviteA180(benchmark::State& st) {
             std::fprintf(stderr, "core:\n%s\n", sNucleo.substr(i == std::string::npos ? 0 : i, 20000).c_str());
             std::fprintf(stderr, "line:\n%s\n", pruebas::LogRecurso(kLineaTiempos).c_str());
         }
-        const std::vector<double> v = Tiempos(kTraza);
+        std::vector<double> v = Tiempos(kTraza);
+        std::sort(v.begin(), v.end());
+        const auto iLentas = std::count_if(v.begin(), v.end(), [](double d) { return d > 20.0; });
+        std::fprintf(stderr, "invite_to_180: %zu calls, %ld over 20 ms, slowest:", v.size(), static_cast<long>(iLentas));
+        for (size_t i = v.size() > 8 ? v.size() - 8 : 0; i < v.size(); i++) std::fprintf(stderr, " %.1f", v[i]);
+        std::fprintf(stderr, "\n");
         g_r.dP50 = Percentil(v, 0.50);
         g_r.dP99 = Percentil(v, 0.99);
     }
