@@ -3,6 +3,9 @@
 // called by sipp and answering on its own. No call may fail, and no process of the board may
 // grow: resident memory and open descriptors at the end within 5 % of what they were after the
 // first minute (both taken with the lines at rest).
+#include <dirent.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -147,23 +150,49 @@ std::vector<placa_procesos::Proceso> EnReposo(std::vector<CBucle*> vBucles) {
     for (auto* b : vBucles) b->Pausa(true);
     EsperaQue([&] { return std::all_of(vBucles.begin(), vBucles.end(), [](CBucle* b) { return b->EnPausa(); }); },
               120000);
+    // Resident memory: the least of the samples. Descriptors: the count seen most often, since
+    // some are closed and opened again now and then (a trunk's test call, a reconnection) and a
+    // single sample may fall on either side of that.
     std::map<pid_t, placa_procesos::Proceso> m;
+    std::map<pid_t, std::map<int, int>> mVecesFds;
     for (int i = 0; i < 10; i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         for (const auto& e : placa_procesos::Descendientes(getpid())) {
+            mVecesFds[e.iPid][e.iFds]++;
             auto it = m.find(e.iPid);
             if (it == m.end()) {
                 m[e.iPid] = e;
                 continue;
             }
             it->second.dRssMib = std::min(it->second.dRssMib, e.dRssMib);
-            it->second.iFds = std::min(it->second.iFds, e.iFds);
         }
     }
     for (auto* b : vBucles) b->Pausa(false);
     std::vector<placa_procesos::Proceso> v;
-    for (const auto& e : m) v.push_back(e.second);
+    for (auto& e : m) {
+        const auto& veces = mVecesFds[e.first];
+        e.second.iFds = std::max_element(veces.begin(), veces.end(), [](const auto& a, const auto& b) {
+                            return a.second < b.second;
+                        })->first;
+        v.push_back(e.second);
+    }
     return v;
+}
+
+// What each descriptor of a process points to, one per line.
+std::string ListaDescriptores(pid_t iPid) {
+    std::string s;
+    const std::string sDir = "/proc/" + std::to_string(iPid) + "/fd";
+    if (DIR* d = opendir(sDir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            char ac[256] = {};
+            const ssize_t n = readlink((sDir + "/" + e->d_name).c_str(), ac, sizeof ac - 1);
+            s += std::string(e->d_name) + " " + (n > 0 ? std::string(ac, static_cast<size_t>(n)) : "?") + "\n";
+        }
+        closedir(d);
+    }
+    return s;
 }
 
 bool Dentro(double dFinal, double dInicial) { return std::fabs(dFinal - dInicial) <= 0.05 * dInicial; }
@@ -192,6 +221,8 @@ TEST(Soak, EveryLineCallsWithoutPauseAndNoProcessGrowsNorFails) {
 
     std::this_thread::sleep_until(tInicio + std::chrono::minutes(1));
     const auto vMinuto = EnReposo(vBucles);
+    std::map<pid_t, std::string> mFdsMinuto;
+    for (const auto& e : vMinuto) mFdsMinuto[e.iPid] = ListaDescriptores(e.iPid);
     // The trend, minute by minute, for telling a leak from a level that settles.
     for (int iMin = 2; iMin <= Minutos(); iMin++) {
         std::this_thread::sleep_until(tInicio + std::chrono::minutes(iMin));
@@ -217,9 +248,13 @@ TEST(Soak, EveryLineCallsWithoutPauseAndNoProcessGrowsNorFails) {
         std::printf("soak: %-10s pid %-5d rss_mib 1min=%.1f end=%.1f  fds 1min=%d end=%d\n", a.sNombre.c_str(),
                     a.iPid, a.dRssMib, f.dRssMib, a.iFds, f.iFds);
         EXPECT_TRUE(bVivo) << a.sNombre << " " << a.iPid << " died";
-        if (!bVivo) continue;
+        // The simulated board stands in for the hardware: its journal of device requests fills
+        // up to its bound, and the test's own clients come and go; it is shown, not judged.
+        if (!bVivo || a.sNombre == "simboard" || a.sNombre == "sipp") continue;
         EXPECT_TRUE(Dentro(f.dRssMib, a.dRssMib)) << a.sNombre << " rss " << a.dRssMib << " -> " << f.dRssMib;
-        EXPECT_TRUE(Dentro(f.iFds, a.iFds)) << a.sNombre << " fds " << a.iFds << " -> " << f.iFds;
+        EXPECT_TRUE(Dentro(f.iFds, a.iFds)) << a.sNombre << " fds " << a.iFds << " -> " << f.iFds << "\nafter 1 min:\n"
+                                            << mFdsMinuto[a.iPid] << "at the end:\n"
+                                            << ListaDescriptores(a.iPid);
     }
     int iHechas = 0, iFallidas = 0;
     for (auto* b : vBucles) {
