@@ -21,6 +21,7 @@
 
 #include "cfg/cfgpasarela.h"
 #include "placa_e2e.h"
+#include "procesos_placa.h"
 
 namespace {
 
@@ -234,35 +235,15 @@ protected:
 
     // The core and every process below it, pid -> command line.
     std::map<int, std::string> Procesos() {
-        std::map<int, int> mPadre;
-        std::map<int, std::string> mLinea;
-        if (DIR* d = opendir("/proc")) {
-            while (dirent* e = readdir(d)) {
-                const int p = std::atoi(e->d_name);
-                if (p <= 0) continue;
-                const std::string sStat = LeeTodo("/proc/" + std::to_string(p) + "/stat");
-                const size_t i = sStat.rfind(") ");
-                if (i == std::string::npos) continue;
-                int iPadre = 0;
-                std::sscanf(sStat.c_str() + i + 2, "%*c %d", &iPadre);
-                mPadre[p] = iPadre;
-                mLinea[p] = pruebas::LineaDeOrdenes(p);
-            }
-            closedir(d);
-        }
+        // Shell commands the core runs now and then are not part of the board.
+        static const std::set<std::string> kProgramas{"velkord", "lintaro", "fonmira", "kalvesk", "dremson",
+                                                      "sopwent", "norbeck", "plenwat", "tuskev", "standin"};
+        std::vector<pid_t> vPids{placa.nucleo.Pid()};
+        for (const auto& e : placa_procesos::Descendientes(placa.nucleo.Pid(), {})) vPids.push_back(e.iPid);
         std::map<int, std::string> m;
-        for (auto& [p, sLinea] : mLinea) {
-            // Shell commands the core runs now and then are not part of the board.
-            const std::string sPrograma = sLinea.substr(0, sLinea.find(' '));
-            if (!std::set<std::string>{"velkord", "lintaro", "fonmira", "kalvesk", "dremson", "sopwent", "norbeck",
-                                       "plenwat", "tuskev", "standin"}
-                     .count(sPrograma))
-                continue;
-            for (int q = p; q > 1; q = mPadre.count(q) ? mPadre[q] : 0)
-                if (q == placa.nucleo.Pid()) {
-                    m[p] = sLinea;
-                    break;
-                }
+        for (pid_t p : vPids) {
+            const std::string sLinea = pruebas::LineaDeOrdenes(p);
+            if (kProgramas.count(sLinea.substr(0, sLinea.find(' ')))) m[p] = sLinea;
         }
         return m;
     }
