@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
+#include <cstdlib>
 
 #include <chrono>
 #include <cstdio>
@@ -22,8 +24,14 @@
 // sipp as a child process; its screen output goes to a file under /tmp.
 class Sipp {
  public:
-  explicit Sipp(const std::vector<std::string> &args, int puerto = 5070) : puerto_(puerto) {
+  explicit Sipp(std::vector<std::string> args, int puerto = 5070) : puerto_(puerto) {
     log_ = "/tmp/sipp_" + std::to_string(puerto) + ".log";
+    // A scenario named relative to the test's directory (a relative __FILE__ of the build)
+    // must still be found once sipp runs in /tmp.
+    for (auto &s : args) {
+      char ac[PATH_MAX];
+      if (!s.empty() && s[0] != '/' && s[0] != '-' && access(s.c_str(), F_OK) == 0 && realpath(s.c_str(), ac)) s = ac;
+    }
     pid_ = fork();
     if (pid_ == 0) {
       int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
