@@ -15,8 +15,9 @@ public:
 CFuenteTicks& gFuenteReal = *new FuenteReal;
 }  // namespace
 
-CTemporizador::CTemporizador() : uNumero(0), pCabeza(nullptr), tHilo(0), bHiloCreado(false), bEnTick(false), bParar(false), pFuente(nullptr) {
-    memset(asRanuras, 0, sizeof asRanuras);
+CTemporizador::CTemporizador(unsigned int uiCapacidad)
+    : uCapacidad(uiCapacidad > 0 ? uiCapacidad : 1), uNumero(0), pCabeza(nullptr), asRanuras(new Ranura[uCapacidad]()),
+      tHilo(0), bHiloCreado(false), bEnTick(false), bParar(false), pFuente(nullptr) {
     pthread_mutex_init(&tMutex, nullptr);
 }
 
@@ -31,9 +32,9 @@ CTemporizador::~CTemporizador() {
 
 void CTemporizador::Inicia(unsigned int n, CFuenteTicks* fuente) {
     pthread_mutex_lock(&tMutex);
-    uNumero = n <= MAX_TEMPORIZADORES ? n : static_cast<uint32_t>(MAX_TEMPORIZADORES);
+    uNumero = n <= uCapacidad ? n : uCapacidad;
     pCabeza = nullptr;
-    memset(asRanuras, 0, sizeof asRanuras);
+    for (uint32_t i = 0; i < uCapacidad; i++) Libera(asRanuras[i]);
     pthread_mutex_unlock(&tMutex);
     if (bHiloCreado) return;
     pFuente = fuente ? fuente : &gFuenteReal;
@@ -86,7 +87,7 @@ int CTemporizador::Arma(int32_t ticks, FnTemporizador callback, uintptr_t a1, ui
 }
 
 int CTemporizador::Cancela(int slot) {
-    if (slot < 0 || slot >= static_cast<int>(MAX_TEMPORIZADORES)) return 1;
+    if (slot < 0 || static_cast<uint32_t>(slot) >= uCapacidad) return 1;
     pthread_mutex_lock(&tMutex);
     Ranura* r = &asRanuras[slot];
     Ranura** enlace = &pCabeza;

@@ -1,4 +1,5 @@
-// Timer object: up to 32 one-shot timers driven by a tick thread of its own (100 ms).
+// Timer object: one-shot timers (32 unless the owner needs more) driven by a tick thread of its
+// own (100 ms).
 // Call-backs run on the tick thread with the timer lock released; their slot is
 // already free, so they may re-arm it.
 #pragma once
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 typedef uintptr_t (*FnTemporizador)(uintptr_t a1, uintptr_t a2, uintptr_t a3);
 
@@ -24,11 +26,14 @@ class CTemporizador {
 public:
     enum { MAX_TEMPORIZADORES = 32, MS_TICK = 100 };
 
-    CTemporizador();
+    // An object of at most uiCapacidad slots: 32, or the worst case of an owner that needs more.
+    explicit CTemporizador(unsigned int uiCapacidad = MAX_TEMPORIZADORES);
     // Stops the tick thread (a process-wide object lives until exit and never gets here).
     ~CTemporizador();
+    CTemporizador(const CTemporizador&) = delete;
+    CTemporizador& operator=(const CTemporizador&) = delete;
 
-    // n slots (at most 32); starts the tick thread over fuente, or over 100 ms sleeps
+    // n slots (at most the capacity); starts the tick thread over fuente, or over 100 ms sleeps
     // when fuente is null (the object does not own fuente).
     void Inicia(unsigned int n, CFuenteTicks* fuente = nullptr);
     // Arms the lowest free slot to fire after ticks; returns the slot, or -1 when all
@@ -56,9 +61,10 @@ private:
     static void* Hilo(void* objeto);
     void Libera(Ranura& r);
 
+    const uint32_t uCapacidad;
     uint32_t uNumero;
     Ranura* pCabeza;
-    Ranura asRanuras[MAX_TEMPORIZADORES];
+    std::unique_ptr<Ranura[]> asRanuras;  // uCapacidad slots, never moved: the list links them
     pthread_mutex_t tMutex;  // guards the slots and the list
     pthread_t tHilo;
     bool bHiloCreado;

@@ -112,12 +112,12 @@ TEST_F(Temporizador, CancellingTheHeadKeepsTheOthersExpiry) {
 
 TEST_F(Temporizador, SlotCountIsCappedAndFullObjectRefuses) {
     struct Caso {
-        unsigned pedidos;
+        unsigned capacidad, pedidos;
         int slots;
     };
-    for (Caso c : {Caso{40, 32}, Caso{32, 32}, Caso{5, 5}}) {
+    for (Caso c : {Caso{32, 40, 32}, Caso{32, 32, 32}, Caso{32, 5, 5}, Caso{900, 1000, 900}, Caso{900, 803, 803}}) {
         FuenteManual f;  // outlives the timer thread
-        CTemporizador t;
+        CTemporizador t(c.capacidad);
         t.Inicia(c.pedidos, &f);
         f.Arranca();
         for (int i = 0; i < c.slots; i++) EXPECT_EQ(t.Arma(100, Anota, 0, 0, 0), i);
