@@ -1,7 +1,8 @@
 // Stand-in for a program the core starts: a resource program (<name> <resource> <level>
 // <core id>) or, under the name dremson, the DSP service (<level> <core id>). It speaks the
 // core's channel: heartbeat every 2 s, asks for its configuration until it arrives, takes it,
-// and ends when the core ends or goes silent, or on EvtTermina.
+// tells a resource in service (state record, state 0) as a line program does, and ends when the
+// core ends or goes silent, or on EvtTermina.
 //
 // Every event goes as one line into the journal <VK_STANDIN_DIR>/diario (default /tmp):
 //   "<pid> arranque <name> <args...>", "<pid> config <resource> <name> <iTipoIf>",
@@ -166,6 +167,7 @@ int main(int argc, char** argv) {
     canal.EnviaLatido();  // watched from the start, even when it falls silent at once
     int segundos = 0;
     bool callado = false;
+    bool enServicio = dsp;  // the DSP service has no line state to tell
     while (!gbFin) {
         if (getppid() != padre) {
             Anota("core terminado");
@@ -178,6 +180,10 @@ int main(int argc, char** argv) {
         if (!callado) {
             canal.Temporiza(1);
             if (!gbConfigurado) canal.EnviaSinConfig();
+            if (gbConfigurado && !enServicio) {
+                NotificacionEstado e{};
+                enServicio = canal.EnviaNotificaEstadoRecurso(&e) >= 0;
+            }
         }
         for (int i = 0; i < 10 && !gbFin; ++i) usleep(100000);
         ++segundos;

@@ -103,8 +103,9 @@ CSupervisorRecurso::CSupervisorRecurso()
       iColateralCfgA(0), iColateralCfgB(0), iCambioCfgColateral(0), poContadores(new TablaContadores),
       poCanalHijo(), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
       iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
-      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0) {
+      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iRefersPendientes(0) {
     for (auto& s : asInfoSesion) s.Reinicia();
+    sEstadoRecurso.ucEstado = RECURSO_NO_DISPONIBLE;
     CreaContadores(poContadores, NUM_CONTADORES);
 }
 
@@ -513,9 +514,19 @@ void CSupervisorRecurso::ConfiguraHijo() {
     iHijoConfigurado = 1;
 }
 
+void CSupervisorRecurso::PierdeEstadoRecurso() {
+    NotificacionEstado s{};
+    s.ucEstado = RECURSO_NO_DISPONIBLE;
+    sEstadoRecurso = s;
+    ucEstadoPublicado = RECURSO_NO_DISPONIBLE;
+    iCambioColateral = 1;
+    if (poMiPasaGus && iIdUsuarioSip >= 0) poMiPasaGus->ActualizaEstadoUsuario(iIdUsuarioSip, iMiNumRecurso, &s);
+}
+
 void CSupervisorRecurso::Filicidio() {
     pid_t pid = iPidHijo;
     NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Filicidio PID %d\n", iMiNumRecurso, static_cast<int>(pid));
+    PierdeEstadoRecurso();
     for (auto& s : asInfoSesion) {
         if (s.cid == -1) continue;
         LiberaPttIdSesion(&s);

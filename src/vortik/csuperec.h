@@ -146,7 +146,13 @@ public:
     };
 
     enum { MAX_INFO_SESION = 12, NUM_CONTADORES = 6, LON_LISTA_PTT_ID = 2000 };
+    // Guards one supervisor may hold at once on the core's timer object: three per session
+    // record (session, call and answer), the OPTIONS answer, the loop test, and one delayed
+    // answer to a refused transfer per record.
+    enum { MAX_GUARDAS = MAX_INFO_SESION * 3 + 2 + MAX_INFO_SESION };
     enum { ESTADO_NO_INICIADO = 0, ESTADO_PARADO = 1, ESTADO_EN_MARCHA = 2 };
+    // State byte of a line that cannot take calls.
+    enum { RECURSO_NO_DISPONIBLE = 10 };
 
     CSupervisorRecurso();
     explicit CSupervisorRecurso(int iNoUsado);
@@ -232,11 +238,12 @@ public:
     int DameIdUsuario(char* szSalida, size_t uiTam, int iIndice);
     int DameUriPropia(char* szSalida, size_t uiTam, const char* szNumero);
     static int MapeaValorLlamada(int iValor);
-    // State byte of the resource's last state record from its process (10: not available).
+    // State byte of the resource's last state record from its process; not available
+    // (RECURSO_NO_DISPONIBLE) until its process has told one, and again once it died.
     int DameEstadoRecurso() const { return sEstadoRecurso.ucEstado; }
-    // Guard timers: the slot of the armed guard, or -1; the callback gets the supervisor, the
-    // code and the id. CancelaTemp frees the slot word before it cancels, so a slot is never
-    // cancelled twice nor after it fired.
+    // Guard timers: the slot of the armed guard, or -1 (logged: no timer free); the callback gets
+    // the supervisor, the code and the id. CancelaTemp frees the slot word before it cancels, so
+    // a slot is never cancelled twice nor after it fired.
     int ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId);
     static void CancelaTemp(int32_t* piSlot);
 
@@ -363,7 +370,7 @@ public:
     int32_t iReconfigurarColaterales;
     uint32_t uiInfoSlot;
     int32_t iSlicOk;
-    NotificacionEstado sEstadoRecurso;  // last state record of the process; zero until one comes
+    NotificacionEstado sEstadoRecurso;  // last state record of the process
 
 private:
     // Name, FID and interface type of the record, copied under the configuration mutex.
@@ -382,6 +389,9 @@ private:
     void ConfiguraHijo();
     void Filicidio();
     void CargaEqActivo();
+    // The line is gone: not available to OPTIONS, INVITEs, the collateral duties and the
+    // publication until its next process tells its state.
+    void PierdeEstadoRecurso();
     void GuardaCfgColateral();
     void Espera(uint32_t uiMicrosegundos);
     void Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo);
@@ -401,6 +411,8 @@ private:
     int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam);
     // Payload override and payload type of a session record by the media direction word.
     static void PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* psDir);
+    // Clean-up of a leg whose failure the call manager did not take on.
+    void FalloLlamada(InfoSesion* psInfo, int iEstadoSip);
     int EnviaFinSesion(int32_t idsesion);
     int EnviaFinLlamada(int32_t idllam, int32_t iCausa);
     void CierraSip(int cid, int iCausa);
@@ -412,6 +424,7 @@ private:
     uint32_t uiTicksCanal;  // channel ticks of the thread's life (watch starts at the sixth)
     std::atomic<uint32_t> uiPasadas;
     int32_t iHijoTerminado;  // the child already exited and was reaped by the pass
+    std::atomic<int32_t> iRefersPendientes;  // delayed answers to refused transfers
 };
 
 // The sink of every supervisor (null: one that does nothing). Once, before the first Inicia.

@@ -185,6 +185,9 @@ void CSupervisorRecurso::SupervisaColateralDatRadPP(int idllam) {
         }
     }
     if (idllam == -2 && iModoMantenimiento == 1 && buclePendiente) {
+        // A loop test that no guard would end is not started: it stays pending for the next pass.
+        const int32_t guarda = ArmaGuarda(TICKS_BUCLE, 3, 0);
+        if (guarda < 0) return;
         int valor;
         {
             cfgCerrojo l(&tMutexGlobal);
@@ -193,7 +196,7 @@ void CSupervisorRecurso::SupervisaColateralDatRadPP(int idllam) {
         }
         EnviaCodigoDebug(15, static_cast<uint8_t>(valor));
         std::printf("             ---------------------          BUCLE = %i\n", valor);
-        iTempBucle = ArmaGuarda(TICKS_BUCLE, 3, 0);
+        iTempBucle = guarda;
     }
 }
 
@@ -215,10 +218,14 @@ void CSupervisorRecurso::EnviaOptionsColateral() {
     default: return;
     }
     if (d.acUriRemota[0] == '\0' || d.acUriLocal[0] == '\0') return;
-    poMiPasaGus->EnviaOptions(d.acUriLocal, d.acUriRemota, tipo);
     // An earlier probe still unanswered keeps its guard: re-arming it at every probe would
-    // never let it expire while the period is shorter than the guard.
-    if (__atomic_load_n(&aiColateralTemp[0], __ATOMIC_ACQUIRE) < 0) aiColateralTemp[0] = ArmaGuarda(TICKS_RESPUESTA, 0, 0);
+    // never let it expire while the period is shorter than the guard. A probe that no guard
+    // would time out is not sent.
+    if (__atomic_load_n(&aiColateralTemp[0], __ATOMIC_ACQUIRE) < 0) {
+        aiColateralTemp[0] = ArmaGuarda(TICKS_RESPUESTA, 0, 0);
+        if (aiColateralTemp[0] < 0) return;
+    }
+    poMiPasaGus->EnviaOptions(d.acUriLocal, d.acUriRemota, tipo);
 }
 
 void CSupervisorRecurso::Traplic_Respuesta_for_Options() {

@@ -227,8 +227,13 @@ void CSupervisorRecurso::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Canal Hijo no encontrado", n);
             return;
         }
-        canal->EnviaFinSesionPreemption(s->ucPrioridad);
+        // A wait that no guard would end could hold the record for good: no room then.
         s->iTempSesion = ArmaGuarda(TICKS_CONFIRMACION, GUARDA_PREEMPTION, cid);
+        if (s->iTempSesion < 0) {
+            DevuelvePtt();
+            return Rechaza(201, s);
+        }
+        canal->EnviaFinSesionPreemption(s->ucPrioridad);
         return;
     }
     s->iSesionPedida = 1;

@@ -179,8 +179,8 @@ void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) 
     if (SacaNumeroUri(aux->Origen, numero, 79) != 6) return;
     NLOG::Log(NLOG::INFO, "2-acOrigen %s", numero);
     char texto[65] = {};
-    if (poGestorLlamada == nullptr || BuscaRecursoPorNumeroAts(texto, numero) != 0)
-        Copia(texto, numero, 32);
+    // The resource name of the number, in direct mode as well: the plan's SIP table holds it.
+    if (BuscaRecursoPorNumeroAts(texto, numero) != 0) Copia(texto, numero, 32);
     NLOG::Log(NLOG::INFO, "3-acText %s", texto);
     usleep(40000);
     poMiPasaGus->EnviaInfo(iIdUsuarioSip, s->cid, 10, texto);

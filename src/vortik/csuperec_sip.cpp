@@ -72,9 +72,12 @@ void Copia(char (&destino)[N], const char* origen, size_t maximo = N - 1) {
 // ---- Shared helpers ----------------------------------------------------------------------------
 
 int CSupervisorRecurso::ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId) {
-    if (poTemporizador == nullptr) return -1;
-    return poTemporizador->Arma(iTicks, sVenceGuarda, reinterpret_cast<uintptr_t>(this),
-                                static_cast<uintptr_t>(iCodigo), static_cast<uintptr_t>(static_cast<intptr_t>(iId)));
+    const int r = poTemporizador ? poTemporizador->Arma(iTicks, sVenceGuarda, reinterpret_cast<uintptr_t>(this),
+                                                        static_cast<uintptr_t>(iCodigo),
+                                                        static_cast<uintptr_t>(static_cast<intptr_t>(iId)))
+                                 : -1;
+    if (r < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: sin temporizador para la guarda %d de %d", iMiNumRecurso, iCodigo, iId);
+    return r;
 }
 
 void CSupervisorRecurso::CancelaTemp(int32_t* piSlot) {
@@ -106,6 +109,7 @@ uintptr_t CSupervisorRecurso::sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t
         p->VenceTemp_Preemption();
         break;
     case GUARDA_REFER:
+        --p->iRefersPendientes;
         if (p->poMiPasaGus) p->poMiPasaGus->NotificaRefer(p->iIdUsuarioSip, id, "SIP/2.0 603 Declined");
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Transferencia no realizada(%d)", p->iMiNumRecurso, id);
         break;
@@ -130,14 +134,21 @@ void CSupervisorRecurso::LlenaDireccionSesion(const InfoSesion* s, DireccionSesi
     d->iIndiceColateral = s->iIndiceColateral;
 }
 
+// A session or call that its guard cannot watch is ended at once (its confirmation, looked up
+// under the same lock, then finds nothing): the caller refuses it as one that could not be sent.
 int CSupervisorRecurso::EnviaNuevaSesion(const DireccionSesion* d, InfoSesion* s) {
     std::shared_ptr<Cola> canal = CanalHijo();
     if (!canal) return -1;
     cfgCerrojo l(&tMutexSesion);
     int32_t id = -1;
     if (canal->EnviaNuevaSesionId(d, &id) < 0 || id < 0) return -1;
-    s->idsesion = id;
+    CancelaTemp(&s->iTempSesion);
     s->iTempSesion = ArmaGuarda(TICKS_CONFIRMACION, GUARDA_SESION, id);
+    if (s->iTempSesion < 0) {
+        canal->EnviaFinSesion(id);
+        return -1;
+    }
+    s->idsesion = id;
     return 0;
 }
 
@@ -147,8 +158,13 @@ int CSupervisorRecurso::EnviaLlamadaSaliente(const DatosLlamada* d, InfoSesion* 
     cfgCerrojo l(&tMutexSesion);
     int32_t id = -1;
     if (canal->EnviaLlamadaSalienteId(d, &id) < 0 || id < 0) return -1;
-    s->idllam = id;
+    CancelaTemp(&s->iTempLlamada);
     s->iTempLlamada = ArmaGuarda(TICKS_CONFIRMACION, GUARDA_LLAMADA, id);
+    if (s->iTempLlamada < 0) {
+        canal->EnviaFinLlamadaCausa(id, 0);
+        return -1;
+    }
+    s->idllam = id;
     return 0;
 }
 
@@ -166,18 +182,25 @@ int CSupervisorRecurso::EnviaFinLlamada(int32_t idllam, int32_t iCausa) {
 
 int CSupervisorRecurso::ColocaLlamada(DatosLlamadaGestor* pl, InfoSesion* s, int idllam) {
     int puerto = -1;
-    // The answer events look the call up under the same lock.
-    cfgCerrojo l(&tMutexSesion);
-    const int cid = ModoSistemaLocal != 0
-                        ? poMiPasaGus->LanzaLlamadaSip(iIdUsuarioSip, pl, &puerto)
-                        : (poGestorLlamada ? poGestorLlamada->EncaminaLlamada(iIdUsuarioSip, pl, &puerto) : -1);
-    if (cid >= 0) {
+    int cid;
+    {
+        // The answer events look the call up under the same lock.
+        cfgCerrojo l(&tMutexSesion);
+        cid = ModoSistemaLocal != 0
+                  ? poMiPasaGus->LanzaLlamadaSip(iIdUsuarioSip, pl, &puerto)
+                  : (poGestorLlamada ? poGestorLlamada->EncaminaLlamada(iIdUsuarioSip, pl, &puerto) : -1);
+        if (cid < 0) return cid;
         s->cid = cid;
         s->idllam = idllam;
         s->iPuertoLocal = puerto;
+        CancelaTemp(&s->iTempAux);
         s->iTempAux = ArmaGuarda(TICKS_RESPUESTA, 1, cid);
+        if (s->iTempAux >= 0) return cid;
     }
-    return cid;
+    // Unwatched, an unanswered call would hold the line for good: it ends now, and the caller's
+    // release gives back its port and its routing.
+    CierraSip(cid, 0);
+    return -1;
 }
 
 void CSupervisorRecurso::PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* d) {
@@ -213,6 +236,14 @@ int CSupervisorRecurso::Tr_Fallo_Llamada(InfoSesion* s, int iEstado) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Tr_Fallo_Llamada no infosesion ", iMiNumRecurso);
         return -1;
     }
+    // A call the SIP side offered to the line (its caller gave up, or its dialog failed) ends:
+    // no other destination is tried and the line is not refused; the clean-up that follows
+    // releases the line, the routing and the port.
+    if ((s->iTipoSesion & 0x0F) == 1) {
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Tr_Fallo_Llamada llamada entrante cid=%d motivo %i", iMiNumRecurso, s->cid,
+                  iEstado);
+        return -1;
+    }
     InfoSesion* otra = nullptr;
     if (s->idllam >= 0) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Tr_Fallo_Llamada %i motivo %i", iMiNumRecurso, s->idllam, iEstado);
@@ -223,7 +254,9 @@ int CSupervisorRecurso::Tr_Fallo_Llamada(InfoSesion* s, int iEstado) {
             if (nuevo >= 0) {
                 s->cid = nuevo;
                 s->iTempAux = ArmaGuarda(TICKS_RESPUESTA, 1, nuevo);
-                return 0;
+                if (s->iTempAux >= 0) return 0;
+                // Unwatched, the new attempt ends now and the line hears the failure.
+                CierraSip(nuevo, 0);
             }
         }
         for (InfoSesion* o = BuscaSiguienteInfoSesionPorIdLlamada(nullptr, s->idllam); o;
@@ -385,13 +418,15 @@ void CSupervisorRecurso::Traplic_Redirect(DatosEventoSip*) {
 }
 void CSupervisorRecurso::Traplic_Notify(DatosEventoSip*) { NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Traplic_Notify", iMiNumRecurso); }
 
-int32_t CSupervisorRecurso::Traplic_Options() { return DameEstadoRecurso() == 10 ? -1 : 0; }
+int32_t CSupervisorRecurso::Traplic_Options() { return DameEstadoRecurso() == RECURSO_NO_DISPONIBLE ? -1 : 0; }
 
 void CSupervisorRecurso::Traplic_Invite(DatosEventoSip* e) {
     if (e == nullptr || poMiPasaGus == nullptr) return;
+    // A line not in service yet (its process not configured, or not available) is refused with
+    // 207, 503 on the SIP side, whatever its type: 203 would answer 500, a fault of the board.
     if (iHijoConfigurado != 1) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: CSUPEREC todavia no inicializado", iMiNumRecurso);
-        poMiPasaGus->RechazaLlamada(iIdUsuarioSip, e->cid, 203);
+        poMiPasaGus->RechazaLlamada(iIdUsuarioSip, e->cid, 207);
         return;
     }
     if (iModoReserva) {
@@ -400,8 +435,8 @@ void CSupervisorRecurso::Traplic_Invite(DatosEventoSip* e) {
         return;
     }
     const int tipoIf = DameIdentidad().iTipoIf;
-    if (DameEstadoRecurso() == 10) {
-        poMiPasaGus->RechazaLlamada(iIdUsuarioSip, e->cid, tipoIf == TIPOIF_LCEN ? 203 : 207);
+    if (DameEstadoRecurso() == RECURSO_NO_DISPONIBLE) {
+        poMiPasaGus->RechazaLlamada(iIdUsuarioSip, e->cid, 207);
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Rechaza llamada Recurso no disponible ", iMiNumRecurso);
         return;
     }
@@ -442,8 +477,14 @@ void CSupervisorRecurso::Traplic_Ringing(DatosEventoSip* e) {
     } else if (std::strcmp(e->acRazon, "Intrusion in progress") == 0) {
         if (troncal && s->idllam >= 0) r = canal ? canal->EnviaInfoLlamada(s->idllam, 3) : -1;
     } else {
-        if (s->idllam >= 0) r = canal ? canal->EnviaRingingMotivo(s->idllam, 0) : -1;
         s->iTempAux = ArmaGuarda(TICKS_FINAL, 2, s->cid);
+        if (s->iTempAux < 0) {
+            // No final answer could ever end this ringing: the call ends now, as when it would.
+            CierraSip(s->cid, 0);
+            Funcion_LimpiaSesion(s);
+            return;
+        }
+        if (s->idllam >= 0) r = canal ? canal->EnviaRingingMotivo(s->idllam, 0) : -1;
     }
     if (r < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error Ringing", iMiNumRecurso);
 }
@@ -500,7 +541,8 @@ void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip* e) {
                 else if (EnviaFinSesion(viejo->idsesion) < 0)
                     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Error fin sesion %i", iMiNumRecurso, viejo->idsesion);
             }
-            viejo->iPuertoLocal = -1;
+            // The release gives the old leg's port back to the pool, then clears it: the new
+            // leg took a port of its own.
             LiberaInfoSesion(viejo);
         }
         s->iCidRefer = -1;
@@ -646,7 +688,11 @@ void CSupervisorRecurso::Traplic_Refer(DatosEventoSip* e) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: REFER encamina llamada cid = %i\n", iMiNumRecurso, cid);
     if (cid < 0) {
         // The NOTIFY goes a second later from the timer thread: this thread serves every SIP event.
-        if (ArmaGuarda(TICKS_REFER, GUARDA_REFER, dialogo) < 0) {
+        // At most one waits per record, the share of the timers kept for it; beyond, or
+        // without a timer, it goes at once.
+        const bool espera = ++iRefersPendientes <= MAX_INFO_SESION && ArmaGuarda(TICKS_REFER, GUARDA_REFER, dialogo) >= 0;
+        if (!espera) {
+            --iRefersPendientes;
             poMiPasaGus->NotificaRefer(iIdUsuarioSip, dialogo, "SIP/2.0 603 Declined");
             NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Transferencia no realizada(%d)", iMiNumRecurso, dialogo);
         }
@@ -684,10 +730,16 @@ void CSupervisorRecurso::Traplic_Closed(DatosEventoSip* e) {
     LiberaInfoSesion(s);
 }
 
+// A failed leg that the call manager does not take on is cleaned up by its record: a failed new
+// attempt may have given the record another cid.
+void CSupervisorRecurso::FalloLlamada(InfoSesion* s, int iEstadoSip) {
+    if (Tr_Fallo_Llamada(s, iEstadoSip) == -1) Funcion_LimpiaSesion(s);
+}
+
 void CSupervisorRecurso::Traplic_Released(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Released", iMiNumRecurso);
-    if (Tr_Fallo_Llamada(BuscaCid(e->cid), 487) == -1) LimpiaSesionPorCid(e->cid);
+    FalloLlamada(BuscaCid(e->cid), 487);
 }
 
 void CSupervisorRecurso::Traplic_Request_Failure(DatosEventoSip* e) {
@@ -695,19 +747,19 @@ void CSupervisorRecurso::Traplic_Request_Failure(DatosEventoSip* e) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Request_Failure", iMiNumRecurso);
     InfoSesion* s = BuscaCid(e->cid);
     if (s == nullptr) return;
-    if (Tr_Fallo_Llamada(s, e->iCodigo) == -1) LimpiaSesionPorCid(e->cid);
+    FalloLlamada(s, e->iCodigo);
 }
 
 void CSupervisorRecurso::Traplic_Server_Failure(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:CSupervisorRecurso::Traplic_Server_Failure", iMiNumRecurso);
-    if (Tr_Fallo_Llamada(BuscaCid(e->cid), e->iCodigo) == -1) LimpiaSesionPorCid(e->cid);
+    FalloLlamada(BuscaCid(e->cid), e->iCodigo);
 }
 
 void CSupervisorRecurso::Traplic_Global_Failure(DatosEventoSip* e) {
     if (e == nullptr) return;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Global_Failure", iMiNumRecurso);
-    if (Tr_Fallo_Llamada(BuscaCid(e->cid), e->iCodigo) == -1) LimpiaSesionPorCid(e->cid);
+    FalloLlamada(BuscaCid(e->cid), e->iCodigo);
 }
 
 void CSupervisorRecurso::Traplic_Call_No_Answer(DatosEventoSip* e) {

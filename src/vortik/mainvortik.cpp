@@ -80,8 +80,11 @@ int mainInicia(uint32_t uiNivelConsola) {
     IniciaVigilanciaHilos();
     uptInicia();
 
-    poTemporizador = new CTemporizador();
-    poTemporizador->Inicia(32);
+    // Sized for the worst case: every supervisor holding all its guards at once, with the
+    // redundancy manager's two timers (VRRP start, supervision) and the publication's ageing.
+    constexpr unsigned kTemporizadores = CFG_NUM_RECURSOS * CSupervisorRecurso::MAX_GUARDAS + 2 + 1;
+    poTemporizador = new CTemporizador(kTemporizadores);
+    poTemporizador->Inicia(kTemporizadores);
 
     NLOG::Log(NLOG::INFO, "%s", kBuild);
     IpcVortik::Inicia();

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,17 +20,20 @@
 #include <vector>
 
 #include "ccolateral.h"
+#include "csimboard.h"
 #include "cconfig.h"
 #include "copcionesradio.h"
 #include "ceventossuperec.h"
 #include "csuperec.h"
 #include "comun/nlog.h"
+#include "hijo_falso.h"
 #include "ipc/cola.h"
 #include "ipcvortik.h"
 #include "mantenimiento.h"
 #include "nucleo_proceso.h"
 #include "sip/cgestorllamada.h"
 #include "sip/cpasagus.h"
+#include "sip/encaminauri.h"
 #include "temporizador_pruebas.h"
 
 namespace {
@@ -73,6 +77,13 @@ bool EnLog(const std::string& s) {
         if (e.find(s) != std::string::npos) return true;
     return false;
 }
+// The last recorded line that starts so, or "".
+std::string Ultimo(const std::string& prefijo) {
+    std::lock_guard<std::mutex> l(gMutex);
+    for (auto it = gSucesos.rbegin(); it != gSucesos.rend(); ++it)
+        if (it->compare(0, prefijo.size(), prefijo) == 0) return *it;
+    return "";
+}
 // The id a recorded line "prefix <id> ..." carries.
 int IdDe(const std::string& prefijo) {
     std::lock_guard<std::mutex> l(gMutex);
@@ -105,7 +116,12 @@ public:
     }
     int NotificaKeyIn(int) override { return Anota("NotificaKeyIn"), 0; }
     int NotificaRefer(int, int d, const char* t) override { return Anota("NotificaRefer " + std::to_string(d) + " " + t), 0; }
-    int ActualizaEstadoUsuario(int, int, const NotificacionEstado*) override { return 0; }
+    int EnviaInfo(int, int cid, int t, const char* x) override {
+        return Anota("EnviaInfo " + std::to_string(cid) + " " + std::to_string(t) + " " + (x ? x : "")), 0;
+    }
+    int ActualizaEstadoUsuario(int, int r, const NotificacionEstado* e) override {
+        return Anota("Estado " + std::to_string(r) + " " + std::to_string(e->ucEstado)), 0;
+    }
     std::atomic<int> iSiguienteCid{500};
 };
 
@@ -119,7 +135,7 @@ public:
         *puerto = 42000 + iSiguienteCid % 100;
         return iSiguienteCid++;
     }
-    int ProgresionLlamada(int, int, int, int*) override { return -1; }
+    int ProgresionLlamada(int, int cid, int, int*) override { return Anota("ProgresionLlamada " + std::to_string(cid)), -1; }
     int FinEncaminaLlamada(int, int cid) override { return Anota("FinEncaminaLlamada " + std::to_string(cid)), 0; }
     std::atomic<int> iSiguienteCid{300};
     std::atomic<bool> bFalla{false};
@@ -187,10 +203,8 @@ void HijoDebug(int32_t, int32_t v) {
 void Escribe(const char* szRuta, const std::string& texto) { std::ofstream(szRuta) << texto; }
 
 // A supervisor whose child is the test: configured, main board, its channel on queue 1.
-struct Linea {
-    int iRec;
-    std::shared_ptr<Cola> poNucleo;
-    std::unique_ptr<Cola> poHijo;
+struct Linea : pruebas::HijoFalso {
+    int iRec = -1;
     CSupervisorRecurso& Sup() { return aoSupervisorRecurso[iRec]; }
     // What starting the resource prepares (options file, PTT-id table, collateral targets),
     // without the supervisor's thread going to running: the test is the child.
@@ -200,22 +214,17 @@ struct Linea {
         Sup().poColateral = new CColateral(Sup().psConfig, iRec);
     }
     void Conecta() {
-        const int32_t pidFalso = 70000 + iRec;
-        poHijo.reset(new Cola(getpid(), COLA_HIJO, 0, pidFalso));
-        poHijo->RegistraEvtLlamadaSaliente(HijoLlamadaSaliente);
-        poHijo->RegistraEvtNuevaSesion(HijoNuevaSesion);
-        poHijo->RegistraEvtModificaSesion(HijoModificaSesion);
-        poHijo->RegistraEvtFinSesion(HijoFinSesion);
-        poHijo->RegistraEvtFinLlamada(HijoFinLlamada);
-        poHijo->RegistraEvtRechazaLlamada(HijoRechazaLlamada);
-        poHijo->RegistraEvtAceptaLlamada(HijoAceptaLlamada);
-        poHijo->RegistraEvtRinging(HijoRinging);
-        poHijo->RegistraDebug(HijoDebug);
-        poNucleo = std::make_shared<Cola>(pidFalso, COLA_PADRE, 0, getpid());
-        IpcVortik::RegistraCallbacks(poNucleo.get());
-        cfgCerrojo l(&Sup().tMutexGlobal);
-        Sup().poCanalHijo = poNucleo;
-        Sup().iPidHijo = pidFalso;
+        HijoFalso::Conecta(Sup(), 70000 + iRec, [](Cola& h) {
+            h.RegistraEvtLlamadaSaliente(HijoLlamadaSaliente);
+            h.RegistraEvtNuevaSesion(HijoNuevaSesion);
+            h.RegistraEvtModificaSesion(HijoModificaSesion);
+            h.RegistraEvtFinSesion(HijoFinSesion);
+            h.RegistraEvtFinLlamada(HijoFinLlamada);
+            h.RegistraEvtRechazaLlamada(HijoRechazaLlamada);
+            h.RegistraEvtAceptaLlamada(HijoAceptaLlamada);
+            h.RegistraEvtRinging(HijoRinging);
+            h.RegistraDebug(HijoDebug);
+        });
     }
 };
 
@@ -233,8 +242,9 @@ protected:
         IpcVortik::Inicia();
         if (gpTemporizador == nullptr) gpTemporizador = new pruebas::CTemporizadorManual;
     }
-    // A configured resource of that type at position rec, its supervisor started, stopped.
-    Linea Recurso(int rec, int tipoIf, int tipoRadio = -1, bool bCanal = true) {
+    // A configured resource of that type at position rec, its supervisor started, stopped; its
+    // line in service unless told otherwise.
+    Linea Recurso(int rec, int tipoIf, int tipoRadio = -1, bool bCanal = true, bool bEnServicio = true) {
         {
             cfgCerrojo c(&oConfigPasarela.tMutex);
             cfgConfigRecurso& r = oConfigPasarela.asRecursos[rec];
@@ -242,13 +252,21 @@ protected:
             r.iTipoIf = tipoIf;
             if (tipoRadio >= 0) r.uParam.radio.iTipoRadio = tipoRadio;
         }
-        Linea l{rec, nullptr, nullptr};
+        Linea l;
+        l.iRec = rec;
         EXPECT_EQ(l.Sup().Inicia(rec, &gPasaGus, &gGestor), 0);
         l.Sup().iHijoConfigurado = 1;
         l.Sup().iIdUsuarioSip = 3;
         l.Sup().PasoaPrincipal();
         if (bCanal) l.Conecta();
+        if (bEnServicio) EnServicio(l, 0);
         return l;
+    }
+    // The line tells its state, as its process does.
+    static void EnServicio(Linea& l, uint8_t ucEstado) {
+        NotificacionEstado e{};
+        e.ucEstado = ucEstado;
+        l.Sup().EvtNotificaEstadoRecurso(&e);
     }
     static DatosEventoSip Sesion(int cid, const char* origen, const char* destino) {
         DatosEventoSip e{};
@@ -404,22 +422,59 @@ TEST_F(SupervisorLlamadas, LineThatNeverConfirmsTheCallIsClosedByItsGuardWithIts
 std::atomic<int> giAjenoVencido{0};
 uintptr_t VenceAjeno(uintptr_t, uintptr_t, uintptr_t) { return ++giAjenoVencido, 0; }
 
+// A guard's slot, once free, may be taken by another owner at once: a guard cancelled when its
+// call is released, or one that fired (its expiry stopped at the record look-up while the
+// slot is taken), must leave that owner's timer alone.
 TEST_F(SupervisorLlamadas, CancelledOrFiredGuardNeverCancelsTheNextOwnersTimer) {
-    Linea l = Recurso(10, TIPOIF_BC);
-    DatosEventoSip e = Sesion(9, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
-    l.Sup().Traplic_Invite(&e);
-    ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente "));
-    const int idllam = IdDe("hijo LlamadaSaliente ");
-    l.poHijo->EnviaDiagnostico(5, idllam, 0);
-    ASSERT_TRUE(Espera("EnviaRinging 9"));
-    // The guard's slot is free: another owner takes it.
-    const int slot = gpTemporizador->Objeto().Arma(5, VenceAjeno, 0, 0, 0);
-    ASSERT_GE(slot, 0);
-    l.poHijo->EnviaRechazaLlamada(idllam, 17);
-    ASSERT_TRUE(Espera("RechazaLlamada 9 17"));
-    ASSERT_TRUE(pruebas::EsperaQue([&] { return l.Sup().CuentaInfoSesionesOcupadas() == 0; }, 2000));
-    gpTemporizador->Avanza(6);
-    EXPECT_EQ(giAjenoVencido, 1) << "the released call cancelled a timer it no longer owned";
+    enum Caso { CANCELADA, VENCE_LLAMADA, VENCE_SESION };
+    for (Caso c : {CANCELADA, VENCE_LLAMADA, VENCE_SESION}) {
+        giAjenoVencido = 0;
+        Linea l = Recurso(8 + c, TIPOIF_BC);
+        const int cid = 9 + 10 * c;
+        DatosEventoSip e = Sesion(cid, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
+        l.Sup().Traplic_Invite(&e);
+        ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente ", c + 1));
+        const int idllam = std::atoi(Ultimo("hijo LlamadaSaliente ").c_str() + 21);
+        int ajeno = -1;
+        if (c == CANCELADA) {
+            l.poHijo->EnviaDiagnostico(5, idllam, 0);
+            ASSERT_TRUE(Espera("EnviaRinging " + std::to_string(cid)));
+            ajeno = gpTemporizador->Objeto().Arma(5, VenceAjeno, 0, 0, 0);
+            ASSERT_GE(ajeno, 0);
+            l.poHijo->EnviaRechazaLlamada(idllam, 17);
+            ASSERT_TRUE(Espera("RechazaLlamada " + std::to_string(cid) + " 17"));
+            ASSERT_TRUE(pruebas::EsperaQue([&] { return l.Sup().CuentaInfoSesionesOcupadas() == 0; }, 2000));
+        } else {
+            if (c == VENCE_SESION) {
+                l.poHijo->EnviaDiagnostico(5, idllam, 0);
+                l.poHijo->EnviaAceptaLlamada(idllam);
+                ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion "));
+            }
+            InfoSesion* s = l.Sup().BuscaInfoSesionPorCid(cid);
+            ASSERT_NE(s, nullptr);
+            const int slot = c == VENCE_LLAMADA ? s->iTempLlamada : s->iTempSesion;
+            ASSERT_GE(slot, 0);
+            gpTemporizador->Avanza(150);
+            {
+                std::lock_guard<std::mutex> g(gMutex);
+                gLog.clear();
+            }
+            std::thread hilo;
+            bool bVencida;
+            {
+                cfgCerrojo bloqueo(&l.Sup().tMutexSesion);
+                hilo = std::thread([] { gpTemporizador->Avanza(1); });
+                bVencida = pruebas::EsperaQue([&] { return EnLog("Vence temp espera diagnostico"); }, 5000);
+                ajeno = gpTemporizador->Objeto().Arma(5, VenceAjeno, 0, 0, 0);
+            }
+            hilo.join();
+            ASSERT_TRUE(bVencida);
+            ASSERT_EQ(ajeno, slot) << "the fired guard's slot, taken again";
+            EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas(), 0) << "the guard ended its call";
+        }
+        gpTemporizador->Avanza(6);
+        EXPECT_EQ(giAjenoVencido, 1) << c << ": the guard cancelled a timer it no longer owned";
+    }
 }
 
 TEST_F(SupervisorLlamadas, FirstAnswerOfForkedLegsEndsTheOther) {
@@ -498,6 +553,7 @@ TEST_F(SupervisorLlamadas, ReferSucceedsWhenTheNewLegAnswersAndFailsWithoutSleep
     l.Sup().Traplic_Call_Answer(&a);
     EXPECT_EQ(Cuenta("NotificaRefer 55 SIP/2.0 200 Ok"), 1);
     EXPECT_EQ(Cuenta("FinEncaminaLlamada 600"), 1);
+    EXPECT_EQ(Cuenta("DevuelveLocalPort 600 42000"), 1) << "the transferred leg's port goes back";
     EXPECT_EQ(l.Sup().CuentaInfoSesionPorIdLlamada(2222), 1);
 
     // A transfer that cannot be placed: declined a second later, from the timer.
@@ -654,7 +710,7 @@ TEST_F(SupervisorLlamadas, LineCallGoesOutThroughTheBridgeAndItsAnswerOrFailureR
 
 TEST_F(SupervisorLlamadas, OptionsSupervisionFollowsThePeerAndClosesSessionsWhenItFalls) {
     superecFijaEventos(&gEventos);
-    Linea l = Recurso(11, TIPOIF_LCEN);
+    Linea l = Recurso(11, TIPOIF_LCEN, -1, true, false);
     {
         cfgCerrojo c(&oConfigPasarela.tMutex);
         cfgConfigRecurso& r = oConfigPasarela.asRecursos[11];
@@ -670,6 +726,7 @@ TEST_F(SupervisorLlamadas, OptionsSupervisionFollowsThePeerAndClosesSessionsWhen
     EXPECT_EQ(Cuenta("Options 11 255 sip:LC@10.0.0.7"), 1);
     l.Sup().PublicaColaterales();
     EXPECT_EQ(Cuenta("N08 11 2 0 1 "), 1) << "no state from the line yet, supervision up, no session";
+    EnServicio(l, 0);
     // A session, then the peer stops answering: the session is closed and the line told.
     DatosEventoSip e = Sesion(60, "sip:LC@10.0.0.7", "sip:200202@10.0.0.1");  // only the peer may call
     l.Sup().Traplic_Invite(&e);
@@ -711,7 +768,7 @@ TEST_F(SupervisorLlamadas, RadioCallWithoutRoomWaitsForPreemptionAndTakesTheFree
 
 TEST_F(SupervisorLlamadas, EmplacementStatesArePublishedWhenTheyChange) {
     superecFijaEventos(&gEventos);
-    Linea l = Recurso(13, TIPOIF_RADIO, 3);
+    Linea l = Recurso(13, TIPOIF_RADIO, 3, true, false);
     {
         cfgCerrojo c(&oConfigPasarela.tMutex);
         cfgConfigRecurso& r = oConfigPasarela.asRecursos[13];
@@ -819,9 +876,12 @@ TEST_F(SupervisorLlamadas, TrunkRangesHoldBothBoundsAndOtherLinesHaveNone) {
     EXPECT_EQ(l.Sup().DameParamRadio(), -1);
 }
 
-// The real telephone program on the line: the SIP call's line call reaches it, and its answer
-// comes back to the SIP side.
+// The real telephone program on the simulated board: the SIP call's line call reaches it, and
+// its answer comes back to the SIP side. The line is available only between its first state
+// and its end.
 TEST_F(SupervisorLlamadas, SipCallReachesTheRealResourceProcess) {
+    auto placa = simboard::CSimBoard::Arranca();
+    ASSERT_TRUE(placa);
     pruebas::ConfiguraLogs();
     pruebas::InstalaProgramas();
     superecFijaEventos(&oEventosSuperec);
@@ -837,6 +897,8 @@ TEST_F(SupervisorLlamadas, SipCallReachesTheRealResourceProcess) {
     ASSERT_EQ(sup.Inicia(rec, &gPasaGus, &gGestor), 0);
     ASSERT_EQ(sup.ArrancaRecurso(), 0);
     ASSERT_TRUE(pruebas::EsperaQue([&] { return sup.HijoConfigurado() == 1; }, 20000));
+    EXPECT_EQ(sup.Traplic_Options(), -1) << "not available before the line has told its state";
+    ASSERT_TRUE(pruebas::EsperaQue([&] { return sup.Traplic_Options() == 0; }, 20000)) << pruebas::LogRecurso(rec);
     sup.PasoaPrincipal();
     EXPECT_EQ(pruebas::LineaDeOrdenes(sup.DamePidHijo()).compare(0, 8, "fonmira "), 0);
     DatosEventoSip e = Sesion(31, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
@@ -850,7 +912,237 @@ TEST_F(SupervisorLlamadas, SipCallReachesTheRealResourceProcess) {
     sup.Traplic_Closed(&e);
     EXPECT_TRUE(pruebas::EsperaQue([&] { return sup.CuentaInfoSesionesOcupadas() == 0; }, 5000));
     EXPECT_EQ(kill(sup.DamePidHijo(), 0), 0);
+    // The process dies and the resource stops: unavailable again, nothing reaches the line.
+    kill(sup.DamePidHijo(), SIGKILL);
     sup.DetieneRecurso();
+    ASSERT_TRUE(pruebas::EsperaQue([&] { return sup.DameEstado() == CSupervisorRecurso::ESTADO_PARADO; }, 20000));
+    EXPECT_EQ(sup.Traplic_Options(), -1);
+    EXPECT_EQ(Ultimo("Estado 9 "), "Estado 9 10") << "the publication follows";
+}
+
+// A line that cannot take calls (its process has told no state yet, or out of service, or is not
+// configured) refuses them with 207, 503 on the SIP side and never the 500 of 203, whatever its
+// type, and reads unavailable to OPTIONS.
+TEST_F(SupervisorLlamadas, LineNotInServiceRefusesWith207AndIsUnavailableToOptions) {
+    const struct {
+        int iTipoIf, iConfigurado;
+        int iEstado;  // -1: nothing told yet
+        bool bALaLinea;
+        int iOptions;
+    } casos[] = {
+        {TIPOIF_BC, 1, -1, false, -1}, {TIPOIF_LCEN, 1, -1, false, -1}, {TIPOIF_LCEN, 1, 10, false, -1},
+        {TIPOIF_ATSR2, 1, 10, false, -1}, {TIPOIF_LCEN, 0, 0, false, 0}, {TIPOIF_LCEN, 1, 0, true, 0},
+    };
+    for (int i = 0; i < 6; ++i) {
+        Linea l = Recurso(i, casos[i].iTipoIf, -1, true, false);
+        l.Sup().iHijoConfigurado = casos[i].iConfigurado;
+        if (casos[i].iEstado >= 0) EnServicio(l, static_cast<uint8_t>(casos[i].iEstado));
+        EXPECT_EQ(l.Sup().Traplic_Options(), casos[i].iOptions) << i;
+        DatosEventoSip e = Sesion(90 + i, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
+        l.Sup().Traplic_Invite(&e);
+        EXPECT_EQ(Cuenta("RechazaLlamada " + std::to_string(90 + i) + " 207"), casos[i].bALaLinea ? 0 : 1) << i;
+        if (casos[i].bALaLinea) {
+            EXPECT_TRUE(EsperaEmpieza("hijo LlamadaSaliente ")) << i;
+        }
+    }
+}
+
+// A call the SIP side offered to the line ends when its caller gives up (released by a CANCEL)
+// or its dialog fails: the ringing line is released, the routing and the port go back, and no
+// other destination is tried.
+TEST_F(SupervisorLlamadas, IncomingCallEndedOnTheSipSideReleasesTheLineAndTriesNothingElse) {
+    using Evento = void (CSupervisorRecurso::*)(DatosEventoSip*);
+    const struct {
+        Evento pEvento;
+        int iEstado;
+    } casos[] = {{&CSupervisorRecurso::Traplic_Released, 487}, {&CSupervisorRecurso::Traplic_Request_Failure, 408},
+                 {&CSupervisorRecurso::Traplic_Server_Failure, 503}, {&CSupervisorRecurso::Traplic_Global_Failure, 603}};
+    Linea l = Recurso(1, TIPOIF_BC);
+    int n = 0;
+    for (const auto& c : casos) {
+        const std::string cid = std::to_string(120 + n);
+        DatosEventoSip e = Sesion(120 + n, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
+        l.Sup().Traplic_Invite(&e);
+        ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente ", ++n));
+        const std::string idllam = std::to_string(std::atoi(Ultimo("hijo LlamadaSaliente ").c_str() + 21));
+        l.poHijo->EnviaDiagnostico(5, std::stoi(idllam), 0);
+        ASSERT_TRUE(Espera("EnviaRinging " + cid));
+        e.iCodigo = c.iEstado;
+        (l.Sup().*c.pEvento)(&e);
+        EXPECT_TRUE(Espera("hijo FinLlamada " + idllam + " 0")) << c.iEstado;
+        EXPECT_EQ(Cuenta("FinEncaminaLlamada " + cid), 1) << c.iEstado;
+        EXPECT_EQ(Cuenta("DevuelveLocalPort " + cid + " 40000"), 1) << c.iEstado;
+    }
+    EXPECT_EQ(CuentaEmpiezan("ProgresionLlamada "), 0) << "no new call placed";
+    EXPECT_EQ(CuentaEmpiezan("hijo RechazaLlamada "), 0) << "the line placed no call to be refused";
+    EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas(), 0);
+}
+
+// The intrusion INFO names the intruding resource of an ATS number also in direct mode, where
+// no call manager runs: the look-up reads the plan's SIP table.
+TEST_F(SupervisorLlamadas, IntrusionInfoNamesTheIntrudersResourceWithoutACallManager) {
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        DireccionSip& d = oConfigPasarela.asDireccionamientoSip[0];
+        std::snprintf(d.idusuario, sizeof d.idusuario, "OPERADOR-7");
+        d.abonados[0].iPrefijo = 3;  // ATS
+        std::snprintf(d.abonados[0].szNumero, sizeof d.abonados[0].szNumero, "300007");
+        d.abonados[1].iPrefijo = CFG_FIN_ABONADOS;
+    }
+    sipFijaConfig(&oConfigPasarela);
+    Linea l = Recurso(2, TIPOIF_ATSR2);
+    l.Sup().poGestorLlamada = nullptr;
+    InfoSesion *s, *intruso;
+    {
+        cfgCerrojo c(&l.Sup().tMutexSesion);
+        s = l.Sup().AsignaInfoSesion();
+        intruso = l.Sup().AsignaInfoSesion();
+    }
+    s->cid = 50;
+    s->idllam = 1000;
+    intruso->cid = 51;
+    intruso->idllam = 1001;
+    std::snprintf(intruso->Origen, sizeof intruso->Origen, "sip:300007@10.0.0.9");
+    l.Sup().EvtInfoLlamada(1000, 1, 1001);
+    EXPECT_EQ(Cuenta("EnviaInfo 50 10 OPERADOR-7"), 1);
+    sipFijaConfig(nullptr);
+}
+
+// With every timer taken, no call is kept that its guard would not end: each guarded step
+// refuses or ends its call instead, says why in the log, and holds no record.
+TEST_F(SupervisorLlamadas, WithoutAFreeTimerNoCallIsKeptUnguarded) {
+    Linea l = Recurso(3, TIPOIF_LCEN);
+    Linea r = Recurso(4, TIPOIF_RADIO, 4);
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        cfgConfigRecurso& rc = oConfigPasarela.asRecursos[3];
+        std::snprintf(rc.szUriLocal, sizeof rc.szUriLocal, "sip:LC03@10.0.0.1");
+        std::snprintf(rc.sColateral.szUriRemota, sizeof rc.sColateral.szUriRemota, "sip:LC@10.0.0.7");
+    }
+    gGestor.iSiguienteCid = 700;
+    DatosLlamada d{};
+    const uint8_t destino[6] = {2, 10, 10, 2, 10, 2};
+    std::memcpy(d.acDestino, destino, 6);
+    DatosEventoSip sonando = Sesion(701, "", "");
+    DatosEventoSip radio = SesionRadio(72, "sip:scv@10.1.1.1");
+    DatosEventoSip linea = Sesion(71, "sip:LC@10.0.0.7", "sip:200202@10.0.0.1");
+    const struct {
+        std::function<void()> fAntes, fSinTemporizador;
+        std::vector<std::string> vVistos;
+    } casos[] = {
+        {[] {}, [&] { l.Sup().Traplic_Invite(&linea); }, {"RechazaLlamada 71 203", "hijo FinLlamada "}},
+        {[] {}, [&] { r.Sup().Traplic_Invite(&radio); }, {"RechazaLlamada 72 203", "hijo FinSesion "}},
+        {[] {}, [&] { l.Sup().EvtLlamadaEntrante(3333, &d); }, {"hijo RechazaLlamada 3333 41", "FinEncaminaLlamada 700"}},
+        {[&] {
+             l.Sup().EvtLlamadaEntrante(4444, &d);
+             l.Sup().Traplic_Call_Proceeding(&sonando);
+         },
+         [&] { l.Sup().Traplic_Ringing(&sonando); }, {"hijo FinLlamada 4444 0", "FinEncaminaLlamada 701"}},
+        {[] {}, [&] { l.Sup().EnviaOptionsColateral(); }, {}},
+    };
+    int n = 0;
+    for (const auto& c : casos) {
+        c.fAntes();
+        std::vector<int> ocupadas;
+        for (int t; (t = gpTemporizador->Objeto().Arma(10000, VenceAjeno, 0, 0, 0)) >= 0;) ocupadas.push_back(t);
+        {
+            std::lock_guard<std::mutex> g(gMutex);
+            gLog.clear();
+        }
+        c.fSinTemporizador();
+        for (int t : ocupadas) gpTemporizador->Objeto().Cancela(t);
+        EXPECT_TRUE(EnLog("sin temporizador para la guarda")) << n;
+        for (const auto& v : c.vVistos) EXPECT_TRUE(EsperaEmpieza(v)) << n << " " << v;
+        EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas() + r.Sup().CuentaInfoSesionesOcupadas(), 0) << n;
+        ++n;
+    }
+    EXPECT_EQ(l.Sup().aiColateralTemp[0], -1) << "no probe without its answer guard";
+}
+
+// An unanswered OPTIONS probe is timed out 5 s after it went, whatever the probing period:
+// a period under 5 s must not push its guard on at every probe.
+TEST_F(SupervisorLlamadas, UnansweredOptionsTimeOutWhateverTheProbePeriod) {
+    for (int periodo : {30, 2, 1}) {
+        const int rec = 5 + periodo % 3;
+        Linea l = Recurso(rec, TIPOIF_LCEN);
+        {
+            cfgCerrojo c(&oConfigPasarela.tMutex);
+            cfgConfigRecurso& r = oConfigPasarela.asRecursos[rec];
+            std::snprintf(r.szUriLocal, sizeof r.szUriLocal, "sip:LC@10.0.0.1");
+            std::snprintf(r.sColateral.szUriRemota, sizeof r.sColateral.szUriRemota, "sip:LC@10.0.0.7");
+            r.sColateral.isuperv_options = 1;
+            r.sColateral.itm_superv_options = periodo;
+        }
+        l.Sup().EnviaOptionsColateral();
+        l.Sup().Traplic_Respuesta_for_Options();
+        ASSERT_EQ(l.Sup().iEstadoColateral, 1);
+        for (int t = 0; t < 60; t += 10) {
+            if (t % (periodo * 10) == 0) l.Sup().EnviaOptionsColateral();
+            gpTemporizador->Avanza(10);
+        }
+        EXPECT_EQ(l.Sup().iEstadoColateral, 0) << "period " << periodo;
+    }
+}
+
+// The screening of radio calls: each refusal with its reason, and the calls it lets through.
+TEST_F(SupervisorLlamadas, RadioScreeningRefusesEachCaseWithItsReason) {
+    Linea l = Recurso(6, TIPOIF_RADIO, 4);
+    l.Prepara();
+    const struct {
+        int iRestriccion;
+        const char* szLista;  // the first entry of the black (1) or white (2) list
+        const char* szOpciones;
+        const char* szFidCfg;
+        int iTipoRecurso;
+        const char* szSubject;
+        int iPrio, iTipoSesion;
+        const char* szModo;
+        const char* szFid;
+        const char* szOrigen;
+        int iMotivo;  // 0: let through
+    } casos[] = {
+        {0, "", "", "", 2, "DA/IDA call", 3, 0, "", "", "sip:a@10.8.1.1", 227},
+        {0, "", "", "", 2, "radio", 2, 0, "", "", "sip:a@10.8.1.1", 227},
+        {0, "", "", "", 2, "radio", 3, 1, "TxRx", "", "sip:a@10.8.1.1", 226},
+        {0, "", "", "", 1, "radio", 3, 1, "Rx", "", "sip:a@10.8.1.1", 226},
+        {1, "sip:negro@10.8.2.1", "", "", 2, "radio", 3, 0, "", "", "sip:negro@10.8.2.1", 214},
+        {2, "sip:blanco@10.8.3.1", "", "", 2, "radio", 3, 0, "", "", "sip:otro@10.8.4.1", 214},
+        {2, "sip:blanco@10.8.3.1", "", "", 2, "radio", 3, 0, "", "", "sip:blanco@10.8.3.1", 0},
+        {0, "", "MultipleStreamsBlocked=1\n", "", 2, "radio", 3, 0, "", "", "sip:vecino@10.8.3.9", 228},
+        {0, "", "", "FREQ-1", 2, "radio", 3, 0, "", "FREQ-2", "sip:b@10.8.5.1", 222},
+        {0, "", "", "FREQ-1", 2, "radio", 3, 0, "", "FREQ-1", "sip:b@10.8.5.1", 0},
+        {0, "", "", "PAIRED-1", 2, "radio", 3, 0, "", "FREQ-9", "sip:c@10.8.6.1", 0},
+        {0, "", "", "", 2, "radio", 3, 2, "", "", "sip:d@10.8.7.1", 0},
+        {0, "", "", "", 2, "radio", 3, 2, "", "", "sip:e@10.8.8.1", 225},
+    };
+    int aceptadas = 0, n = 0;
+    for (const auto& c : casos) {
+        Escribe("/mnt/ramfs/FAArec06.ini", std::string("[RADIO]\nMaxSessions=12\n") + c.szOpciones);
+        {
+            cfgCerrojo g(&oConfigPasarela.tMutex);
+            cfgConfigRecurso& r = oConfigPasarela.asRecursos[6];
+            r.iRestriccion = c.iRestriccion;
+            std::snprintf(r.listanegra[0], sizeof r.listanegra[0], "%s", c.iRestriccion == 1 ? c.szLista : "");
+            std::snprintf(r.listablanca[0], sizeof r.listablanca[0], "%s", c.iRestriccion == 2 ? c.szLista : "");
+            std::snprintf(r.szDestino, sizeof r.szDestino, "%s", c.szFidCfg);
+            r.iTipo = c.iTipoRecurso;
+        }
+        const int cid = 300 + n++;
+        DatosEventoSip e = SesionRadio(cid, c.szOrigen);
+        std::snprintf(e.acSubject, sizeof e.acSubject, "%s", c.szSubject);
+        e.incomming_priority = static_cast<uint8_t>(c.iPrio);
+        e.iTipoSesion = c.iTipoSesion;
+        std::snprintf(e.txrxmode, sizeof e.txrxmode, "%s", c.szModo);
+        std::snprintf(e.fid, sizeof e.fid, "%s", c.szFid);
+        l.Sup().Traplic_Invite(&e);
+        const std::string sRechazo = "RechazaLlamada " + std::to_string(cid) + " ";
+        if (c.iMotivo != 0)
+            EXPECT_EQ(Cuenta(sRechazo + std::to_string(c.iMotivo)), 1) << n;
+        else
+            EXPECT_TRUE(EsperaEmpieza("hijo NuevaSesion ", ++aceptadas)) << n;
+        EXPECT_EQ(CuentaEmpiezan(sRechazo), c.iMotivo != 0 ? 1 : 0) << n;
+        EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas(), aceptadas) << n;
+    }
 }
 
 }  // namespace
