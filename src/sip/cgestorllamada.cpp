@@ -327,43 +327,45 @@ int CGestorLlamada::EncaminaLlamada(int iUsuario, DatosLlamadaGestor* psDatos, i
         r = 0;
     } else if (iModo == 0) {
         NLOG::Log(NLOG::INFO, "EncaminaLlamada: destino es un num");
-        bool bInterrumpibles;
+        bool bInterrumpibles = false;
         {
             cfgCerrojo l(&tMutex);
             LlamadaGestor& rec = asLlamadas[i];
             if (IniciaEncamina(rec, ps, iModo) < 0) {
-                BorraLlamada(i);
-                return -1;
-            }
-            if (rec.asCandidatos.empty()) {
-                BorraLlamada(i);
+                r = -1;
+            } else if (rec.asCandidatos.empty()) {
                 NLOG::Log(NLOG::INFO, "EncaminaLlamada: No hay rec dusponibles");
-                return -9;
+                r = -9;
+            } else {
+                r = 0;
+                rec.canal = -1;
+                bInterrumpibles = !rec.asInterrumpibles.empty();
             }
-            rec.canal = -1;
-            bInterrumpibles = !rec.asInterrumpibles.empty();
         }
-        if (!PideEstados(i, uiSerieLlamada, bInterrumpibles)) return -1;
+        if (r == 0 && !PideEstados(i, uiSerieLlamada, bInterrumpibles)) return -1;
         cfgCerrojo l(&tMutex);
         LlamadaGestor& rec = asLlamadas[i];
-        r = DameRecursoPrioridad(rec, acNombre, &iPrioridad);
-        NLOG::Log(NLOG::INFO, "RESULT dAMERECURSOPRIORIDAD ENCAMINA SALIENTE= %i prioridad = %i, usuario =%s\n", r,
-                  iPrioridad, acNombre);
-        if (r != 0 && ps->ucPrioridad == 1) {
-            // Only a priority-1 call interrupts another.
-            iPrioridad = 1;
-            int iCanal = -1;
-            r = DameRecInterrupcionPorPrioridad(rec, acNombre, &iCanal);
-            NLOG::Log(NLOG::INFO,
-                      "RESULT DameRecInterrupcionPorPrioridad ENCAMINA SALIENTE= %i prioridad = %i, usuario =%s\n", r,
+        if (r == 0) {
+            r = DameRecursoPrioridad(rec, acNombre, &iPrioridad);
+            NLOG::Log(NLOG::INFO, "RESULT dAMERECURSOPRIORIDAD ENCAMINA SALIENTE= %i prioridad = %i, usuario =%s\n", r,
                       iPrioridad, acNombre);
-            rec.canal = iCanal;
+            if (r != 0 && ps->ucPrioridad == 1) {
+                // Only a priority-1 call interrupts another.
+                iPrioridad = 1;
+                int iCanal = -1;
+                r = DameRecInterrupcionPorPrioridad(rec, acNombre, &iCanal);
+                NLOG::Log(NLOG::INFO,
+                          "RESULT DameRecInterrupcionPorPrioridad ENCAMINA SALIENTE= %i prioridad = %i, usuario =%s\n",
+                          r, iPrioridad, acNombre);
+                rec.canal = iCanal;
+            }
+            if (r == 0) Copia(rec.UsuDestino, acNombre);
         }
-        if (r == 0) Copia(rec.UsuDestino, acNombre);
     } else {
         r = -1;
     }
 
+    // The one way out of every failure: the record taken for the call is freed.
     {
         cfgCerrojo l(&tMutex);
         LlamadaGestor& rec = asLlamadas[i];

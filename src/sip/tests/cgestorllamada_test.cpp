@@ -139,6 +139,7 @@ TEST_F(Gestor, EveryFailureFreesItsRecord) {
         int iModo;
         bool bFallaLanzar;
         int iResultado;
+        const char* szUsuario = "linea";
     } kCasos[] = {
         {"same central", "200001", "200002", 0, false, -1},
         {"unknown destination central", "100001", "999999", 0, false, -1},
@@ -146,6 +147,8 @@ TEST_F(Gestor, EveryFailureFreesItsRecord) {
         {"bad tel: destination", "100001", "tel:abc", 0, false, -1},
         {"number outside routing mode", "100001", "200001", 1, false, -1},
         {"all lines busy", "100001", "200001", 0, false, -9},
+        // The only route's trunk is the caller's own: not one candidate line.
+        {"no candidate lines", "100001", "500001", 0, false, -1, "otro"},
         {"the leg cannot be placed", "100001", "200001", 0, true, -1},
     };
     for (const auto& k : kCasos) {
@@ -155,7 +158,7 @@ TEST_F(Gestor, EveryFailureFreesItsRecord) {
             if (k.iResultado == -9) Ocupada(sz, 1); else Libre(sz);
         // More failures than records: a record kept by any of them would show.
         for (int n = 0; n < 20; n++) {
-            DatosLlamadaGestor s = Datos(k.szOrigen, k.szDestino, 2);
+            DatosLlamadaGestor s = Datos(k.szOrigen, k.szDestino, 2, k.szUsuario);
             int iPuerto = -1;
             ASSERT_EQ(poGestor->EncaminaLlamada(3, &s, &iPuerto), k.iResultado) << k.szCaso;
         }
