@@ -230,6 +230,7 @@ void CSupervisorRecurso::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
         // A wait that no guard would end could hold the record for good: no room then.
         s->iTempSesion = ArmaGuarda(TICKS_CONFIRMACION, GUARDA_PREEMPTION, cid);
         if (s->iTempSesion < 0) {
+            s->iTipoSesion = 0;
             DevuelvePtt();
             return Rechaza(201, s);
         }

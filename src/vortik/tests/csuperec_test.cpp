@@ -1025,20 +1025,29 @@ TEST_F(SupervisorLlamadas, WithoutAFreeTimerNoCallIsKeptUnguarded) {
     std::memcpy(d.acDestino, destino, 6);
     DatosEventoSip sonando = Sesion(701, "", "");
     DatosEventoSip radio = SesionRadio(72, "sip:scv@10.1.1.1");
+    DatosEventoSip primera = SesionRadio(73, "sip:scv1@10.1.2.1"), espera = SesionRadio(74, "sip:scv2@10.1.3.1");
     DatosEventoSip linea = Sesion(71, "sip:LC@10.0.0.7", "sip:200202@10.0.0.1");
     const struct {
         std::function<void()> fAntes, fSinTemporizador;
         std::vector<std::string> vVistos;
+        int iRegistros;  // records in use afterwards
     } casos[] = {
-        {[] {}, [&] { l.Sup().Traplic_Invite(&linea); }, {"RechazaLlamada 71 203", "hijo FinLlamada "}},
-        {[] {}, [&] { r.Sup().Traplic_Invite(&radio); }, {"RechazaLlamada 72 203", "hijo FinSesion "}},
-        {[] {}, [&] { l.Sup().EvtLlamadaEntrante(3333, &d); }, {"hijo RechazaLlamada 3333 41", "FinEncaminaLlamada 700"}},
+        {[] {}, [&] { l.Sup().Traplic_Invite(&linea); }, {"RechazaLlamada 71 203", "hijo FinLlamada "}, 0},
+        {[] {}, [&] { r.Sup().Traplic_Invite(&radio); }, {"RechazaLlamada 72 203", "hijo FinSesion "}, 0},
+        {[] {}, [&] { l.Sup().EvtLlamadaEntrante(3333, &d); }, {"hijo RechazaLlamada 3333 41", "FinEncaminaLlamada 700"}, 0},
         {[&] {
              l.Sup().EvtLlamadaEntrante(4444, &d);
              l.Sup().Traplic_Call_Proceeding(&sonando);
          },
-         [&] { l.Sup().Traplic_Ringing(&sonando); }, {"hijo FinLlamada 4444 0", "FinEncaminaLlamada 701"}},
-        {[] {}, [&] { l.Sup().EnviaOptionsColateral(); }, {}},
+         [&] { l.Sup().Traplic_Ringing(&sonando); }, {"hijo FinLlamada 4444 0", "FinEncaminaLlamada 701"}, 0},
+        {[] {}, [&] { l.Sup().EnviaOptionsColateral(); }, {}, 0},
+        // A radio call that would wait for a session to be freed by preemption.
+        {[&] {
+             Escribe("/mnt/ramfs/FAArec04.ini", "[RADIO]\nMaxSessions=1\nPreemption=1\n");
+             r.Prepara();
+             r.Sup().Traplic_Invite(&primera);
+         },
+         [&] { r.Sup().Traplic_Invite(&espera); }, {"RechazaLlamada 74 201"}, 1},
     };
     int n = 0;
     for (const auto& c : casos) {
@@ -1053,7 +1062,7 @@ TEST_F(SupervisorLlamadas, WithoutAFreeTimerNoCallIsKeptUnguarded) {
         for (int t : ocupadas) gpTemporizador->Objeto().Cancela(t);
         EXPECT_TRUE(EnLog("sin temporizador para la guarda")) << n;
         for (const auto& v : c.vVistos) EXPECT_TRUE(EsperaEmpieza(v)) << n << " " << v;
-        EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas() + r.Sup().CuentaInfoSesionesOcupadas(), 0) << n;
+        EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas() + r.Sup().CuentaInfoSesionesOcupadas(), c.iRegistros) << n;
         ++n;
     }
     EXPECT_EQ(l.Sup().aiColateralTemp[0], -1) << "no probe without its answer guard";
