@@ -84,6 +84,8 @@ std::string Ultimo(const std::string& prefijo) {
         if (it->compare(0, prefijo.size(), prefijo) == 0) return *it;
     return "";
 }
+// The id the last recorded line "prefix <id> ..." carries.
+int IdUltimo(const std::string& prefijo) { return std::atoi(Ultimo(prefijo).c_str() + prefijo.size()); }
 // The id a recorded line "prefix <id> ..." carries.
 int IdDe(const std::string& prefijo) {
     std::lock_guard<std::mutex> l(gMutex);
@@ -434,7 +436,7 @@ TEST_F(SupervisorLlamadas, CancelledOrFiredGuardNeverCancelsTheNextOwnersTimer) 
         DatosEventoSip e = Sesion(cid, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
         l.Sup().Traplic_Invite(&e);
         ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente ", c + 1));
-        const int idllam = std::atoi(Ultimo("hijo LlamadaSaliente ").c_str() + 21);
+        const int idllam = IdUltimo("hijo LlamadaSaliente ");
         int ajeno = -1;
         if (c == CANCELADA) {
             l.poHijo->EnviaDiagnostico(5, idllam, 0);
@@ -964,7 +966,7 @@ TEST_F(SupervisorLlamadas, IncomingCallEndedOnTheSipSideReleasesTheLineAndTriesN
         DatosEventoSip e = Sesion(120 + n, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
         l.Sup().Traplic_Invite(&e);
         ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente ", ++n));
-        const std::string idllam = std::to_string(std::atoi(Ultimo("hijo LlamadaSaliente ").c_str() + 21));
+        const std::string idllam = std::to_string(IdUltimo("hijo LlamadaSaliente "));
         l.poHijo->EnviaDiagnostico(5, std::stoi(idllam), 0);
         ASSERT_TRUE(Espera("EnviaRinging " + cid));
         e.iCodigo = c.iEstado;
