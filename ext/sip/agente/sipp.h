@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include <chrono>
 #include <cstdio>
@@ -22,8 +24,16 @@
 // sipp as a child process; its screen output goes to a file under /tmp.
 class Sipp {
  public:
-  explicit Sipp(const std::vector<std::string> &args, int puerto = 5070) : puerto_(puerto) {
+  explicit Sipp(std::vector<std::string> args, int puerto = 5070) : puerto_(puerto) {
     log_ = "/tmp/sipp_" + std::to_string(puerto) + ".log";
+    // Files named from __FILE__ may be relative to the test's directory (a compiler cache
+    // shortens the paths it compiles): sipp runs in /tmp.
+    for (size_t i = 1; i < args.size(); ++i)
+      if ((args[i - 1] == "-sf" || args[i - 1] == "-inf") && !args[i].empty() && args[i][0] != '/') {
+        char *abs = realpath(args[i].c_str(), nullptr);
+        if (abs) args[i] = abs;
+        free(abs);
+      }
     pid_ = fork();
     if (pid_ == 0) {
       int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
