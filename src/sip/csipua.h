@@ -136,6 +136,9 @@ public:
     // Remote SDP into the session's media fields, with the codec list or none.
     void LeeSdpRemoto(sdp_message_t* psSdp, SesionSip* psSesion, ListaCodecs* psCodecs);
     int LeeSdpRemotoLlamada(SesionSip* psSesion, int iUsuario);
+    // The user an INVITE or SUBSCRIBE is for, -1 when none; USUARIO_RECHAZADO when the request
+    // was refused (answered 400) for what it lacks.
+    enum { USUARIO_RECHAZADO = -3 };
     int UsuarioDeInvite(eXosip_event_t* psEvento);
 
 private:

@@ -76,6 +76,13 @@ int CSipua::SIP_TrataEvento(eXosip_event_t* e) {
     case EXOSIP_CALL_INVITE:
     case EXOSIP_IN_SUBSCRIPTION_NEW:
         iUsuario = UsuarioDeInvite(e);
+        // Refused already: nothing of it may reach the application (a line would ring for it).
+        if (iUsuario == USUARIO_RECHAZADO) {
+            eXosip_default_action(e);
+            eXosip_automatic_refresh();
+            eXosip_event_free(e);
+            return 0;
+        }
         break;
     case EXOSIP_REGISTRATION_SUCCESS:
     case EXOSIP_REGISTRATION_FAILURE:

@@ -134,6 +134,18 @@ TEST_F(AgenteSip, AnswerToAnInviteForNoUserTakesTheVersionOfItsSubject) {
     }
 }
 
+// An INVITE refused 400 for a Request-URI without a user never reaches the application, even
+// when its To names a user: the call it would make has already been refused.
+TEST_F(AgenteSip, InviteRefusedForItsRequestUriReachesNoOperation) {
+    Arranca();
+    std::string s = Invite("sinusuario", "Subject: IA call\r\n");
+    s.replace(0, s.find(" SIP/2.0"), "INVITE sip:127.0.0.1:5060");
+    crudo.Envia(s.replace(s.find("To: <sip:ua@127.0.0.1:5060>"), 27, "To: <sip:x@127.0.0.1;user=ua>"));
+    EXPECT_EQ(Estado(RespuestaFinal(crudo, "sinusuario")), 400);
+    Dialogo("despues");  // handled after it
+    EXPECT_EQ(ap.Cuenta("Traplic_Invite"), 1);
+}
+
 TEST_F(AgenteSip, ThirtyFirstConcurrentInviteGets480) {
     ap.bContesta = false;
     Arranca();
