@@ -195,7 +195,8 @@ TEST_F(Tablas, InvitesThatEndWithoutACallNeverUseUpTheBoard) {
          [&](Par& p, const std::string& sId, int i) {
              return p.Invite("TLF-01", sId, {}, Sdp(), i % 2 ? "" : "Replaces: radio" + std::to_string(i % 26) + "\r\n");
          },
-         {480}, Fila::ESPERA, [&] { ASSERT_TRUE(OcupaPuertos()); }, [&] { LiberaPuertos(); }},
+         {480}, Fila::ESPERA, [&] { ASSERT_TRUE(EsperaQue([&] { return OcupaPuertos(); }, 60000)); },
+         [&] { LiberaPuertos(); }},
         {"screening: no Subject", A("TLF-01", {{"Subject", ""}}), {400}},
         {"screening: Request-URI without a user",
          [](Par& p, const std::string& sId, int) {
