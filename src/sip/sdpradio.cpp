@@ -75,18 +75,23 @@ void MediaRechazada(const sdp_media_t* m, CuerpoSdp& c) {
     c.Anade(" \r\n");
 }
 
+// Where the origin line of a body begins; npos when it has none.
+size_t LineaOrigen(const std::string& t) {
+    if (t.compare(0, 2, "o=") == 0) return 0;
+    const size_t i = t.find("\no=");
+    return i == std::string::npos ? i : i + 1;
+}
+
 // The description as the parser writes it back, without its origin line.
 std::string SinOrigen(sdp_message_t* s) {
     char* sz = nullptr;
     if (!s || sdp_message_to_str(s, &sz) != 0 || !sz) return "";
     std::string t(sz);
     osip_free(sz);
-    size_t i = t.compare(0, 2, "o=") == 0 ? 0 : t.find("\no=");
+    const size_t i = LineaOrigen(t);
     if (i == std::string::npos) return t;
-    if (i > 0) ++i;
     const size_t f = t.find('\n', i);
-    t.erase(i, f == std::string::npos ? std::string::npos : f - i + 1);
-    return t;
+    return t.erase(i, f == std::string::npos ? std::string::npos : f - i + 1);
 }
 
 // The origin's version that follows the last body's for a new one.
@@ -226,9 +231,9 @@ int sdp_version_en_dialogo(CuerpoSdp& c, sdp_message_t* psAnterior) {
     sdp_message_free(n);
     // The version is the third word of the origin line.
     const std::string t = c.Texto();
-    size_t i = t.compare(0, 2, "o=") == 0 ? 0 : t.find("\no=");
+    const size_t i = LineaOrigen(t);
     if (i == std::string::npos) return 0;
-    const size_t iId = t.find(' ', i + 1);
+    const size_t iId = t.find(' ', i);
     const size_t iVersion = iId == std::string::npos ? iId : t.find(' ', iId + 1);
     const size_t iFin = iVersion == std::string::npos ? iVersion : t.find(' ', iVersion + 1);
     if (iFin == std::string::npos) return 0;
