@@ -68,6 +68,11 @@ public:
     static bool NucleoDice(const std::string& s, int iMs) {
         return EsperaQue([&] { return LogNucleo().find(s) != std::string::npos; }, iMs);
     }
+    // The sanitizers said nothing in the output of the core and its children.
+    bool SanitizersCallados() const {
+        const std::string s = nucleo.Salida();
+        return s.find("Sanitizer") == std::string::npos && s.find("runtime error") == std::string::npos;
+    }
     // What the logs say, for a failed scenario's report.
     std::string Informe() const {
         std::string s = "core:\n" + LogNucleo();

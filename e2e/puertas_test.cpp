@@ -22,13 +22,12 @@
 #include "cfg/cfgpasarela.h"
 #include "placa_e2e.h"
 #include "procesos_placa.h"
+#include "sip_e2e.h"
 
 namespace {
 
 using namespace e2e;
-using Bytes = std::string;
 
-constexpr uint16_t kPuertoSip = 5060;
 constexpr uint16_t kPuertoConsola = 19710;
 constexpr uint16_t kPuertoConsolaDsp = 19720;
 constexpr uint16_t kPuertoMant = 65001;    // agent commands to the core
@@ -43,46 +42,6 @@ Bytes Aleatorio(size_t n, uint32_t uiSemilla) {
     Bytes s(n, '\0');
     for (auto& c : s) c = static_cast<char>(g() & 0xFF);
     return s;
-}
-
-sockaddr_in Direccion(const char* szIp, uint16_t usPuerto) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(usPuerto);
-    inet_pton(AF_INET, szIp, &a.sin_addr);
-    return a;
-}
-
-int SocketUdp(uint16_t usPuerto = 0) {
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    int uno = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &uno, sizeof uno);
-    int tam = 1 << 20;
-    setsockopt(s, SOL_SOCKET, SO_SNDBUF, &tam, sizeof tam);
-    sockaddr_in a = Direccion("0.0.0.0", usPuerto);
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::perror("bind");
-    return s;
-}
-
-void EnviaUdp(int s, const char* szIp, uint16_t usPuerto, const Bytes& b) {
-    sockaddr_in d = Direccion(szIp, usPuerto);
-    sendto(s, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&d), sizeof d);
-}
-
-// The first datagram for which fAcepta holds, within iMs; "" when none came.
-Bytes RecibeUdp(int s, int iMs, const std::function<bool(const Bytes&)>& fAcepta) {
-    auto fin = std::chrono::steady_clock::now() + std::chrono::milliseconds(iMs);
-    for (;;) {
-        auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(fin - std::chrono::steady_clock::now());
-        if (resto.count() <= 0) return "";
-        pollfd p{s, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(resto.count())) != 1) return "";
-        char ac[70000];
-        ssize_t n = recv(s, ac, sizeof ac, 0);
-        if (n < 0) continue;
-        Bytes b(ac, static_cast<size_t>(n));
-        if (fAcepta(b)) return b;
-    }
 }
 
 int ConectaTcp(uint16_t usPuerto) {
@@ -122,44 +81,6 @@ std::string LeeHasta(int s, const std::string& sBusca, int iMs) {
         },
         iMs);
     return sTexto;
-}
-
-// ---- SIP ---------------------------------------------------------------------------------------
-
-constexpr uint16_t kPuertoUac = 5090;
-
-std::string Sdp(const std::string& sPuerto = "7000", const std::string& sCodecs = "8 0") {
-    return "v=0\r\no=e2e 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio " + sPuerto +
-           " RTP/AVP " + sCodecs + "\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:0 PCMU/8000\r\n";
-}
-
-// A request from the test's SIP socket; sCuerpo goes after the headers with its true length
-// unless sLongitud says otherwise.
-std::string Peticion(const std::string& sMetodo, const std::string& sUsuario, const std::string& sCallId,
-                     const std::string& sRama, int iCSeq, const std::string& sCuerpo = "",
-                     const std::string& sExtra = "", const char* szLongitud = nullptr) {
-    const std::string sPuerto = std::to_string(kPuertoUac);
-    std::string s = sMetodo + " sip:" + sUsuario + "@127.0.0.1:5060 SIP/2.0\r\n";
-    s += "Via: SIP/2.0/UDP 127.0.0.1:" + sPuerto + ";branch=z9hG4bK" + sRama + "\r\n";
-    s += "From: <sip:e2e@127.0.0.1:" + sPuerto + ">;tag=e2e" + sCallId + "\r\n";
-    s += "To: <sip:" + sUsuario + "@127.0.0.1:5060>\r\n";
-    s += "Call-ID: " + sCallId + "\r\n";
-    s += "CSeq: " + std::to_string(iCSeq) + " " + sMetodo + "\r\n";
-    s += "Contact: <sip:e2e@127.0.0.1:" + sPuerto + ">\r\nMax-Forwards: 70\r\n";
-    s += "Subject: IA call\r\nPriority: normal\r\nWG67-Version: phone.01\r\n" + sExtra;
-    if (!sCuerpo.empty()) s += "Content-Type: application/sdp\r\n";
-    s += "Content-Length: " + (szLongitud ? std::string(szLongitud) : std::to_string(sCuerpo.size())) + "\r\n\r\n";
-    return s + sCuerpo;
-}
-
-int CodigoSip(const Bytes& b) { return b.compare(0, 8, "SIP/2.0 ") == 0 ? std::atoi(b.c_str() + 8) : 0; }
-
-std::string Cabecera(const Bytes& b, const std::string& sNombre) {
-    size_t i = b.find("\r\n" + sNombre + ":");
-    if (i == std::string::npos) return "";
-    i += sNombre.size() + 3;
-    while (i < b.size() && b[i] == ' ') i++;
-    return b.substr(i, b.find("\r\n", i) - i);
 }
 
 // ---- Publication packets -----------------------------------------------------------------------
@@ -256,9 +177,7 @@ protected:
     void NadieCayo() {
         EXPECT_TRUE(placa.nucleo.Vivo());
         EXPECT_EQ(Procesos(), mProcesos);
-        const std::string s = placa.nucleo.Salida();
-        EXPECT_EQ(s.find("Sanitizer"), std::string::npos) << s;
-        EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
+        EXPECT_TRUE(placa.SanitizersCallados()) << placa.nucleo.Salida();
     }
 
     bool SipContesta() {
@@ -280,9 +199,7 @@ protected:
             });
         };
         auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama, const Bytes& r) {
-            std::string s = Peticion(sMetodo, "TLF-01", sId, sRama, iCSeq);
-            const size_t i = s.find("\r\nTo: ") + 2;
-            return s.replace(i, s.find("\r\n", i) - i, "To: " + Cabecera(r, "To"));
+            return CambiaCabecera(Peticion(sMetodo, "TLF-01", sId, sRama, iCSeq), "To", Cabecera(r, "To"));
         };
         EnviaUdp(iSip, "127.0.0.1", kPuertoSip, Peticion("INVITE", "TLF-01", sId, sId, 1, sCuerpo, sExtra));
         Bytes r = Respuesta(3000);
@@ -642,9 +559,7 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
     ASSERT_GT(l.iPuertoRtp, 0);
     auto EnDialogo = [&](const std::string& sMetodo, int iCSeq, const std::string& sRama,
                          const std::string& sCuerpo = "", const std::string& sExtra = "") {
-        std::string s = Peticion(sMetodo, "TLF-01", l.sCallId, sRama, iCSeq, sCuerpo, sExtra);
-        const size_t i = s.find("\r\nTo: ") + 2;
-        return s.replace(i, s.find("\r\n", i) - i, "To: " + l.sTo);
+        return CambiaCabecera(Peticion(sMetodo, "TLF-01", l.sCallId, sRama, iCSeq, sCuerpo, sExtra), "To", l.sTo);
     };
     EnviaUdp(iSip, "127.0.0.1", kPuertoSip, EnDialogo("ACK", 1, "ack1"));
     // The board's audio reaches the caller: the session is up.
@@ -793,9 +708,7 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
         // Resources come and go with the configuration: only the core must stay.
         EXPECT_TRUE(placa.nucleo.Vivo());
         EXPECT_TRUE(c.fContesta());
-        const std::string s = placa.nucleo.Salida();
-        EXPECT_EQ(s.find("Sanitizer"), std::string::npos) << s;
-        EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
+        EXPECT_TRUE(placa.SanitizersCallados()) << placa.nucleo.Salida();
         if (HasFailure()) break;
     }
     // Malformed answers to the board's own requests: the hot line's far end, supervised with
@@ -846,9 +759,7 @@ TEST_F(Puertas, SlowDoorsRtpPortsAndConfigurationImageSurviveMalformedInput) {
     }
     close(iColateral);
     {
-        const std::string s = placa.nucleo.Salida();
-        EXPECT_EQ(s.find("Sanitizer"), std::string::npos) << s;
-        EXPECT_EQ(s.find("runtime error"), std::string::npos) << s;
+        EXPECT_TRUE(placa.SanitizersCallados()) << placa.nucleo.Salida();
     }
     ASSERT_TRUE(TomaValida());
 

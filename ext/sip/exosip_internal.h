@@ -227,6 +227,9 @@ constexpr size_t kMaxOtherEvents = 1024;
 constexpr size_t kMaxRxBytes = 8u << 20;
 constexpr size_t kMaxRxLow = 2048;
 constexpr size_t kMaxInSubscriptions = 512;
+// The longest subscription granted (RFC 6665 4.2.1.1: the notifier may shorten it): a peer's
+// Expires of years would hold the subscription tables for good.
+constexpr int kMaxSubscriptionSeconds = 3600;
 constexpr int kT1 = 500, kT2 = 4000;
 constexpr int64_t kMaxDeltaSeconds = 4294967295LL;
 

@@ -249,7 +249,7 @@ void insub_new(osip_event_t *evt) {
   Dialog *d = new_dialog(DlgKind::InSub, 0, od);
   d->id = g->next_nid++;
   d->event = event;
-  d->expires = expires_of(m, 600);
+  d->expires = std::min(expires_of(m, 600), kMaxSubscriptionSeconds);
   d->expiry = Clock::now() + Ms(static_cast<int64_t>(d->expires) * 1000 + 1000);
   d->ss_status = EXOSIP_SUBCRSTATE_PENDING;
   d->inc_trs.insert(tr->transactionid);
@@ -268,7 +268,7 @@ bool sub_in_dialog(Dialog *d, osip_event_t *evt) {
   if (d->kind == DlgKind::InSub && strcmp(m->sip_method, "SUBSCRIBE") == 0) {
     osip_transaction_t *tr = server_tr(evt, TrCtx{TrKind::InSubscribe, 0, d->d_id, d->id});
     if (!tr) return true;
-    d->expires = expires_of(m, 600);
+    d->expires = std::min(expires_of(m, 600), kMaxSubscriptionSeconds);
     d->expiry = Clock::now() + Ms(static_cast<int64_t>(d->expires) * 1000 + 1000);
     eXosip_event_t *ev = new_event(EXOSIP_IN_SUBSCRIPTION_NEW, 0, d->d_id, tr->transactionid, m, nullptr);
     ev->nid = d->id;

@@ -12,7 +12,9 @@
 // Behaviour, from the file <dir>/modo_<resource> (modo_dremson for the DSP service), else
 // VK_STANDIN_MODO, else normal:
 //   sale   exits at once;   falla  crashes (SIGSEGV) at start;
-//   mudo   stops its heartbeat (and ignores EvtTermina) once configured, or after 2 s.
+//   mudo   stops its heartbeat (and ignores EvtTermina) once configured, or after 2 s;
+//   radio  a radio program with room for every call: publishes itself idle every second and
+//          confirms each session the core opens ("<pid> sesion <id>").
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -32,6 +34,7 @@ std::string gDiario;
 std::atomic<bool> gbConfigurado{false};
 std::atomic<bool> gbFin{false};
 bool gbMudo = false;
+Cola* gpCanal = nullptr;  // set before the channel's handlers can run
 
 void Anota(const char* formato, ...) __attribute__((format(printf, 1, 2)));
 void Anota(const char* formato, ...) {
@@ -117,6 +120,10 @@ void Debug(int32_t, int32_t palabra) {
     std::memcpy(b, &palabra, sizeof b);
     Anota("debug %d %d", b[0], b[1]);
 }
+void NuevaSesion(int32_t, int32_t id, DireccionSesion*) {
+    Anota("sesion %d", id);
+    gpCanal->EnviaDiagnostico(15, id, 0);
+}
 void CoreSilencioso(int32_t) {
     Anota("core silencioso");
     gbFin = true;
@@ -163,6 +170,9 @@ int main(int argc, char** argv) {
     canal.RegistraEvtNivelConsola(NivelConsola);
     canal.RegistraDebug(Debug);
     canal.FijaLatido(2, CoreSilencioso);
+    const bool radio = modo == "radio";
+    gpCanal = &canal;
+    if (radio) canal.RegistraEvtNuevaSesion(NuevaSesion);
 
     canal.EnviaLatido();  // watched from the start, even when it falls silent at once
     int segundos = 0;
@@ -184,6 +194,11 @@ int main(int argc, char** argv) {
                 NotificacionEstado e{};
                 enServicio = canal.EnviaNotificaEstadoRecurso(&e) >= 0;
             }
+        }
+        if (radio && gbConfigurado) {
+            NotificacionEstado e{};
+            e.iServicio = 1;
+            canal.EnviaNotificaEstadoRecurso(&e);
         }
         for (int i = 0; i < 10 && !gbFin; ++i) usleep(100000);
         ++segundos;

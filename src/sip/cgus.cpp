@@ -315,8 +315,13 @@ int TrataEventoSip(int iUsuario, int iCodigo, int cid, int iValor4, intptr_t iVa
             if (!p) p = std::strchr(acCallId, '%');
             if (p) *p = '\0';
             SesionSip sSustituida;
-            if (g->poSipua && g->poSipua->LeeSesionPorCallId(&sSustituida, acCallId) == 0)
+            if (g->poSipua && g->poSipua->LeeSesionPorCallId(&sSustituida, acCallId) == 0) {
                 ap->Traplic_Replaces(sSustituida.iUsuario, sSustituida.cid, &s);
+            } else if (g->poSipua) {
+                // Nothing to replace (RFC 3891): the answer also frees the INVITE's session.
+                NLOG::Log(NLOG::INFO, "GUS: Replaces sin llamada %s, cid=%i", acCallId, cid);
+                g->poSipua->RespondeInvite(cid, 481);
+            }
         }
         break;
     }

@@ -405,12 +405,18 @@ void CPasaGus::Traplic_Respuesta_for_Options(int iUsuario, DatosEventoSip*) {
     s->Traplic_Respuesta_for_Options();
 }
 
+// Every way out answers the INVITE: an unanswered one would hold its session for good.
 void CPasaGus::Traplic_Replaces(int iUsuario, int cidSustituido, DatosEventoSip* psSesion) {
+    if (!psSesion) return;
     CRecursoSip* s = DameSupervisor(iUsuario);
-    if (!s || !psSesion) return;
+    if (!s) {
+        RechazaSustitucion(iUsuario, psSesion->cid);
+        return;
+    }
     NLOG::Log(NLOG::INFO, "CPasaGus:GUS entrego Id-Usr a Traplic_Replaces()");
     const int iPuerto = AsignaPuerto(psSesion->cid);
     if (iPuerto < 1) {
+        RechazaLlamada(iUsuario, psSesion->cid, 201);
         NLOG::Log(NLOG::ERROR, " CPasaGus: no hay puertos RTP libres");
         return;
     }

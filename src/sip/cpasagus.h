@@ -55,6 +55,8 @@ public:
 
     // Calls of a user.
     virtual int RechazaLlamada(int iUsuario, int cid, int iMotivo);
+    // An INVITE whose Replaces names no call of this gateway: 481 (RFC 3891), its port back.
+    virtual int RechazaSustitucion(int iUsuario, int cid);
     virtual int EnviaRinging(int iUsuario, int cid);
     virtual int EnviaSessionProgress(int iUsuario, int cid);
     virtual int RespondeIntWarning(int iUsuario, int cid, int iModo);
@@ -160,6 +162,8 @@ private:
     int ModoSistema();
     int AsignaPuerto(int32_t cid);
     void LiberaPuerto(int iPuerto, int32_t cid);
+    // What a refused incoming call holds (its routed record and its port) goes back.
+    void SueltaRechazada(int cid);
     // Registry entry of an incoming call that names no user, chosen by the call manager or
     // among the trunks; -1 with the call refused.
     int EligeRecursoEncaminado(DatosEventoSip* psSesion, DatosLlamadaGestor* psDatos);

@@ -58,14 +58,24 @@ int CPasaGus::CausaASip(int iCausa) {
     }
 }
 
-int CPasaGus::RechazaLlamada(int iUsuario, int cid, int iMotivo) {
-    NLOG::Log(NLOG::INFO, "GUS Rechaza llamada %i", iUsuario);
-    // A refused call holds nothing any more: its routed record and its port go back here, once,
-    // whoever refuses it.
+// A refused call holds nothing any more: its routed record and its port go back here, once,
+// whoever refuses it.
+void CPasaGus::SueltaRechazada(int cid) {
     if (pGestorLlamada && ModoSistema() == 0) pGestorLlamada->FinEncaminaLlamada(USUARIO_GESTOR, cid);
     pthread_mutex_lock(&tMutex);
     sPool.LiberaPuertoDeCid(cid);
     pthread_mutex_unlock(&tMutex);
+}
+
+int CPasaGus::RechazaSustitucion(int iUsuario, int cid) {
+    NLOG::Log(NLOG::INFO, "GUS Rechaza sustitucion cid=%i, no hay llamada que sustituir", cid);
+    SueltaRechazada(cid);
+    return RespondeCodigo(iUsuario, cid, 481);
+}
+
+int CPasaGus::RechazaLlamada(int iUsuario, int cid, int iMotivo) {
+    NLOG::Log(NLOG::INFO, "GUS Rechaza llamada %i", iUsuario);
+    SueltaRechazada(cid);
     const int iEstado = CausaASip(iMotivo);
     if (iEstado > 0) return RespondeCodigo(iUsuario, cid, iEstado);
     const int iIndice = IndiceRespuesta(iMotivo);

@@ -556,6 +556,21 @@ void CSipua::ExpiraSesion(int iUsuario, int cid, int did) {
 
 const char* CSipua::TextoRazon(int i) { return i >= 0 && i <= 9 ? kRazones[i] : nullptr; }
 
+void CSipua::PonMetodosAceptados(osip_message_t* m) {
+    // SUBSCRIBE opens a subscription outside calls; every other method is answered in a call.
+    if (m) osip_message_set_header(m, "Allow", "INVITE, ACK, CANCEL, BYE, OPTIONS, UPDATE, INFO, PRACK, REFER, NOTIFY, "
+                                               "SUBSCRIBE, MESSAGE");
+}
+
+bool CSipua::PonSessionExpires(osip_message_t* m, const SesionSip& s) {
+    if (!m || !std::strstr(s.acSupported, "timer") || !s.acSessionExpires[0]) return false;
+    char ac[64];
+    std::snprintf(ac, sizeof ac, "%.49s;refresher=uac", s.acSessionExpires);
+    osip_message_set_header(m, "Require", "timer");
+    osip_message_set_header(m, "Session-Expires", ac);
+    return true;
+}
+
 const char* CSipua::TextoVersionWG67(int iUsuario, const char* szDefecto) {
     if (iUsuario < 0) return szDefecto ? szDefecto : "legacy-eu.01";
     int iTipo = 0;

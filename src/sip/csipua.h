@@ -117,6 +117,12 @@ public:
     void PonVersionWG67Llamada(int cid, osip_message_t* psMensaje, const char* szDefecto);
     // WG-67 Reason text of an index (0-9), null for any other.
     static const char* TextoRazon(int iRazon);
+    // The methods the gateway answers, as the Allow header of its answers to INVITE and OPTIONS
+    // and of every 405 (RFC 3261 13.3.1.4, 11.2, 20.5).
+    static void PonMetodosAceptados(osip_message_t* psMensaje);
+    // Require and Session-Expires of the answer to a request of a session whose INVITE offered
+    // the timer (the value it offered, refreshed by the peer); false when it has none.
+    static bool PonSessionExpires(osip_message_t* psMensaje, const SesionSip& sSesion);
 
     // Header readers: 0 (or the header's position) when found, negative otherwise; the output
     // is always terminated within its size.
@@ -130,6 +136,9 @@ public:
     // Remote SDP into the session's media fields, with the codec list or none.
     void LeeSdpRemoto(sdp_message_t* psSdp, SesionSip* psSesion, ListaCodecs* psCodecs);
     int LeeSdpRemotoLlamada(SesionSip* psSesion, int iUsuario);
+    // The user an INVITE or SUBSCRIBE is for, -1 when none; USUARIO_RECHAZADO when the request
+    // was refused (answered 400) for what it lacks.
+    enum { USUARIO_RECHAZADO = -3 };
     int UsuarioDeInvite(eXosip_event_t* psEvento);
 
 private:
@@ -167,8 +176,10 @@ private:
     void TrataMensajeFuera(eXosip_event_t* e, int iUsuario);
     int TrEvt_Options(eXosip_event_t* e);
     void TrataRefer(eXosip_event_t* e, int iUsuario);
-    int RespondeEnDialogo(eXosip_event_t* e, int iEstado);
+    int RespondeEnDialogo(eXosip_event_t* e, int iEstado, bool bMetodos = false);
     int RespondeUpdate(eXosip_event_t* e);
+    // A refresh received (UPDATE or re-INVITE, RFC 4028): the expiry of a session that has a
+    // timer starts again; one without keeps none.
     void ArmaRefrescoUpdate(int cid);
     void ProcesaOkDeUpdate(eXosip_event_t* e);
     int GuardaTextoNotify(eXosip_event_t* e);

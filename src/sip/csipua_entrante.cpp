@@ -91,12 +91,12 @@ bool CSipua::RechazaSinIdentificadores(eXosip_event_t* e) {
 }
 
 int CSipua::UsuarioDeInvite(eXosip_event_t* e) {
-    if (RechazaSinIdentificadores(e)) return -1;
+    if (RechazaSinIdentificadores(e)) return USUARIO_RECHAZADO;
     const osip_uri_t* ru = e->request->req_uri;
     if (!ru || !ru->username) {
         Responde(e->tid, 400);
         NLOG::Log(NLOG::ERROR, "No puedo obtener To: de peticion recibida");
-        return -1;
+        return USUARIO_RECHAZADO;
     }
     char acUsuario[81];
     CopiaTextoSip(acUsuario, sizeof acUsuario, ru->username);

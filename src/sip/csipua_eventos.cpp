@@ -76,6 +76,13 @@ int CSipua::SIP_TrataEvento(eXosip_event_t* e) {
     case EXOSIP_CALL_INVITE:
     case EXOSIP_IN_SUBSCRIPTION_NEW:
         iUsuario = UsuarioDeInvite(e);
+        // Refused already: nothing of it may reach the application (a line would ring for it).
+        if (iUsuario == USUARIO_RECHAZADO) {
+            eXosip_default_action(e);
+            eXosip_automatic_refresh();
+            eXosip_event_free(e);
+            return 0;
+        }
         break;
     case EXOSIP_REGISTRATION_SUCCESS:
     case EXOSIP_REGISTRATION_FAILURE:
@@ -378,6 +385,9 @@ int CSipua::sipSession_modified(eXosip_event_t* e) {
         eXosip_call_send_answer(e->tid, 400, nullptr);
         return -1;
     }
+    // A re-INVITE refreshes the session as an UPDATE does (RFC 4028): the same answer.
+    PonSessionExpires(a, sCopia);
+    PonMetodosAceptados(a);
     sdp_message_t* oferta = e->request ? eXosip_get_sdp_info(e->request) : nullptr;
     if (oferta) {
         ListaCodecs l;
@@ -397,7 +407,9 @@ int CSipua::sipSession_modified(eXosip_event_t* e) {
         }
         char acPuerto[16];
         std::snprintf(acPuerto, sizeof acPuerto, "%d", sCopia.iPuertoLocal);
-        const int r = sdp_complete_message_new(&sCopia, oferta, a, acPuerto, acMiIp);
+        sdp_message_t* anterior = eXosip_get_local_sdp(e->did);
+        const int r = sdp_complete_message_new(&sCopia, oferta, a, acPuerto, acMiIp, anterior);
+        if (anterior) sdp_message_free(anterior);
         sdp_message_free(oferta);
         if (r != 0) {
             osip_message_free(a);
@@ -405,7 +417,7 @@ int CSipua::sipSession_modified(eXosip_event_t* e) {
             return -1;
         }
     }
-    eXosip_call_send_answer(e->tid, 200, a);
+    if (eXosip_call_send_answer(e->tid, 200, a) == 0) ArmaRefrescoUpdate(e->cid);
     sdp_message_t* r = eXosip_get_remote_sdp(e->did);
     sdp_message_t* l = eXosip_get_local_sdp(e->did);
     if (r && l) {
@@ -496,11 +508,12 @@ void CSipua::CopiaMedia(const DatosMediaSip& m, int cid) {
     s->ptt_rep = static_cast<uint8_t>(m.ptt_rep);
 }
 
-int CSipua::RespondeEnDialogo(eXosip_event_t* e, int iEstado) {
+int CSipua::RespondeEnDialogo(eXosip_event_t* e, int iEstado, bool bMetodos) {
     if (e->cid < 1 || e->did < 1) return -1;
     osip_message_t* a = nullptr;
     int r = eXosip_call_build_answer(e->tid, iEstado, &a);
     if (r != 0) return r;
+    if (bMetodos) PonMetodosAceptados(a);
     return eXosip_call_send_answer(e->tid, iEstado, a);
 }
 
@@ -511,7 +524,7 @@ void CSipua::TrataMensajeDialogo(eXosip_event_t* e, int iUsuario) {
     if (!std::strcmp(szMetodo, "OPTIONS") || !std::strcmp(szMetodo, "MESSAGE")) {
         if (!std::strcmp(szMetodo, "MESSAGE")) NLOG::Log(NLOG::INFO, "MSG_IS_MESSAGE: tid %i", e->tid);
         NLOG::Log(NLOG::DEBUG, "CSIPUA: OK OPTIONS SendAnswerCall cid:%d did:%d", e->cid, e->did);
-        RespondeEnDialogo(e, 200);
+        RespondeEnDialogo(e, 200, !std::strcmp(szMetodo, "OPTIONS"));
         NLOG::Log(NLOG::DEBUG, "CSIPUA: Fin OK OPTIONS SendAnswerCall cid:%d did:%d", e->cid, e->did);
     } else if (!std::strcmp(szMetodo, "REFER")) {
         TrataRefer(e, iUsuario);
@@ -543,6 +556,10 @@ void CSipua::TrataMensajeDialogo(eXosip_event_t* e, int iUsuario) {
             std::snprintf(acUltimo, sizeof acUltimo, "%.100s", t);
         }
         Informa(iUsuario, SIPEV_INFO, e->cid, e->did, reinterpret_cast<intptr_t>(acUltimo));
+    } else {
+        // Every request gets its answer: one left open would hold its transaction for good.
+        NLOG::Log(NLOG::INFO, "CSIPUA: metodo %.16s no aceptado en la llamada cid:%d", szMetodo, e->cid);
+        RespondeEnDialogo(e, 405, true);
     }
 }
 
@@ -564,7 +581,10 @@ void CSipua::TrataMensajeFuera(eXosip_event_t* e, int iUsuario) {
         eXosip_message_send_answer(e->tid, 200, nullptr);
     } else {
         osip_message_t* a = nullptr;
-        if (eXosip_message_build_answer(e->tid, 405, &a) == 0 && a) eXosip_message_send_answer(e->tid, 405, a);
+        if (eXosip_message_build_answer(e->tid, 405, &a) == 0 && a) {
+            PonMetodosAceptados(a);
+            eXosip_message_send_answer(e->tid, 405, a);
+        }
     }
 }
 
@@ -584,6 +604,7 @@ int CSipua::TrEvt_Options(eXosip_event_t* e) {
     if (r != 0 || !a) return -1;
     const char* t = TextoVersionWG67(iUsuario, nullptr);
     osip_message_set_header(a, "WG67-Version", t ? t : "legacy-eu.01");
+    PonMetodosAceptados(a);
     return eXosip_options_send_answer(e->tid, iEstado, a);
 }
 
@@ -628,30 +649,28 @@ void CSipua::TrataRefer(eXosip_event_t* e, int iUsuario) {
 
 int CSipua::RespondeUpdate(eXosip_event_t* e) {
     if (e->cid < 1 || e->did < 1) return -1;
-    char acSupported[82] = "", acSe[82] = "";
+    SesionSip sCopia;
+    std::memset(static_cast<void*>(&sCopia), 0, sizeof sCopia);
     {
         std::lock_guard<std::mutex> lk(tMutexSesiones);
         if (SesionSip* s = BuscaSesion(e->cid)) {
-            CopiaTextoSip(acSupported, sizeof acSupported, s->acSupported);
-            CopiaTextoSip(acSe, sizeof acSe, s->acSessionExpires);
+            CopiaTextoSip(sCopia.acSupported, sizeof sCopia.acSupported, s->acSupported);
+            CopiaTextoSip(sCopia.acSessionExpires, sizeof sCopia.acSessionExpires, s->acSessionExpires);
         }
     }
     osip_message_t* a = nullptr;
     int r = eXosip_call_build_answer(e->tid, 200, &a);
     if (r != 0) return r;
-    if (std::strstr(acSupported, "timer") && acSe[0]) {
-        char ac[64];
-        std::snprintf(ac, sizeof ac, "%.49s;refresher=uac", acSe);
-        osip_message_set_header(a, "Require", "timer");
-        osip_message_set_header(a, "Session-Expires", ac);
-    }
+    PonSessionExpires(a, sCopia);
     return eXosip_call_send_answer(e->tid, 200, a);
 }
 
 void CSipua::ArmaRefrescoUpdate(int cid) {
     std::lock_guard<std::mutex> lk(tMutexSesiones);
     SesionSip* s = BuscaSesion(cid);
-    if (!s) return;
+    // A session that negotiated no timer has no expiry: a peer's UPDATE or re-INVITE that
+    // changes its media must not give it one.
+    if (!s || !s->acSessionExpires[0]) return;
     const int n = s->oTemporizador.GetSessionExpires();
     s->oTemporizador.SetTmpSessionExpires(n != 0 ? n : iPeriodoSesion.load());
 }

@@ -299,16 +299,13 @@ int CSipua::SIP_Envia_Respuesta_OK(int cid, int, const char* szPuerto) {
     osip_message_set_contact(a, acContacto);
     osip_message_set_header(a, "Require", "100rel");
     osip_message_set_header(a, "RSeq", "1");
-    const bool bTimer = std::strstr(s.acSupported, "timer") && s.acSessionExpires[0];
-    if (bTimer) {
-        char ac[64];
-        std::snprintf(ac, sizeof ac, "%.49s;refresher=uac", s.acSessionExpires);
-        osip_message_set_header(a, "Require", "timer");
-        osip_message_set_header(a, "Session-Expires", ac);
-    }
+    const bool bTimer = PonSessionExpires(a, s);
+    PonMetodosAceptados(a);
     sdp_message_t* r = eXosip_get_remote_sdp(s.did);
     if (!r) NLOG::Log(NLOG::ERROR, "SIP_Envia_Respuesta_OK: remote SDP null");
-    const int res = sdp_complete_message_new(&s, r, a, szPuerto ? szPuerto : "0", acMiIp);
+    sdp_message_t* anterior = eXosip_get_local_sdp(s.did);
+    const int res = sdp_complete_message_new(&s, r, a, szPuerto ? szPuerto : "0", acMiIp, anterior);
+    if (anterior) sdp_message_free(anterior);
     if (r) sdp_message_free(r);
     if (res != 0) {
         osip_message_free(a);
@@ -342,6 +339,7 @@ int CSipua::SIP_Answer_Call(int, int cid, const char* szPuerto) {
         eXosip_call_send_answer(s.tid, 415, nullptr);
         return 0;
     }
+    PonMetodosAceptados(a);
     eXosip_call_send_answer(s.tid, 200, a);
     std::lock_guard<std::mutex> lk(tMutexSesiones);
     if (SesionSip* p = BuscaSesion(cid)) {
@@ -366,7 +364,7 @@ int ReinviteConSdp(int did, int (*fnEdita)(sdp_message_t*)) {
     }
     osip_message_set_header(m, "Supported", "100rel");
     char* sz = nullptr;
-    if (fnEdita(l) != 0 || sdp_message_to_str(l, &sz) != 0 || !sz) {
+    if (fnEdita(l) != 0 || sdp_version_editada(l, did) != 0 || sdp_message_to_str(l, &sz) != 0 || !sz) {
         sdp_message_free(l);
         osip_message_free(m);
         return -1;
@@ -416,7 +414,8 @@ int CSipua::SIP_Cambia_Tipo_Sesion(int iUsuario, int cid, int iTipoSesion, const
     ListaCodecs lc;
     if (!CodecsDeUsuario(iUsuario, &lc)) lc.Fija(nullptr, 0);
     char* sz = nullptr;
-    if (_sdp_modifica_tipo_sesion(l, iTipoSesion, lc.aiPayload, lc.iNum) != 0 || sdp_message_to_str(l, &sz) != 0 || !sz) {
+    if (_sdp_modifica_tipo_sesion(l, iTipoSesion, lc.aiPayload, lc.iNum) != 0 || sdp_version_editada(l, s.did) != 0 ||
+        sdp_message_to_str(l, &sz) != 0 || !sz) {
         sdp_message_free(l);
         osip_message_free(m);
         NLOG::Log(NLOG::DEBUG, "error modifica tipo ");

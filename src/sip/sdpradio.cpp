@@ -4,7 +4,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "comun/nlog.h"
 #include "comun/texto.h"
@@ -71,6 +73,32 @@ void MediaRechazada(const sdp_media_t* m, CuerpoSdp& c) {
     c.Anade(" 0 ");
     c.Anade(m->m_proto ? m->m_proto : "");
     c.Anade(" \r\n");
+}
+
+// Where the origin line of a body begins; npos when it has none.
+size_t LineaOrigen(const std::string& t) {
+    if (t.compare(0, 2, "o=") == 0) return 0;
+    const size_t i = t.find("\no=");
+    return i == std::string::npos ? i : i + 1;
+}
+
+// The description as the parser writes it back, without its origin line.
+std::string SinOrigen(sdp_message_t* s) {
+    char* sz = nullptr;
+    if (!s || sdp_message_to_str(s, &sz) != 0 || !sz) return "";
+    std::string t(sz);
+    osip_free(sz);
+    const size_t i = LineaOrigen(t);
+    if (i == std::string::npos) return t;
+    const size_t f = t.find('\n', i);
+    return t.erase(i, f == std::string::npos ? std::string::npos : f - i + 1);
+}
+
+// The origin's version that follows the last body's for a new one.
+std::string VersionSiguiente(sdp_message_t* psAnterior, sdp_message_t* psNuevo) {
+    unsigned long long n = std::strtoull(psAnterior->o_sess_version ? psAnterior->o_sess_version : "0", nullptr, 10);
+    if (SinOrigen(psAnterior) != SinOrigen(psNuevo)) ++n;
+    return std::to_string(n);
 }
 
 int PonCuerpo(osip_message_t* m, const CuerpoSdp& c) {
@@ -180,7 +208,7 @@ int sdp_texto_respuesta_radio(const SesionSip* s, sdp_message_t* r, const char* 
 }
 
 int sdp_complete_message_new(const SesionSip* s, sdp_message_t* r, osip_message_t* msg, const char* szPuerto,
-                             const char* szDir) {
+                             const char* szDir, sdp_message_t* psAnterior) {
     if (!r) {
         NLOG::Log(NLOG::ERROR, "No remote SDP body found for call");
         return -1;
@@ -191,7 +219,44 @@ int sdp_complete_message_new(const SesionSip* s, sdp_message_t* r, osip_message_
     }
     CuerpoSdp c;
     if (sdp_texto_respuesta_radio(s, r, szPuerto, szDir, c) != 0) return -1;
+    if (sdp_version_en_dialogo(c, psAnterior) != 0) return -1;
     return PonCuerpo(msg, c);
+}
+
+int sdp_version_en_dialogo(CuerpoSdp& c, sdp_message_t* psAnterior) {
+    if (!psAnterior) return 0;
+    sdp_message_t* n = sdp_lee_texto(c.Texto());
+    if (!n) return 0;
+    const std::string sVersion = VersionSiguiente(psAnterior, n);
+    sdp_message_free(n);
+    // The version is the third word of the origin line.
+    const std::string t = c.Texto();
+    const size_t i = LineaOrigen(t);
+    if (i == std::string::npos) return 0;
+    const size_t iId = t.find(' ', i);
+    const size_t iVersion = iId == std::string::npos ? iId : t.find(' ', iId + 1);
+    const size_t iFin = iVersion == std::string::npos ? iVersion : t.find(' ', iVersion + 1);
+    if (iFin == std::string::npos) return 0;
+    CuerpoSdp nuevo;
+    nuevo.AnadeN(t.data(), iVersion + 1);
+    nuevo.Anade(sVersion.c_str());
+    nuevo.Anade(t.c_str() + iFin);
+    if (nuevo.Desbordado()) {
+        NLOG::Log(NLOG::ERROR, "sdp_complete_message_new. Desbordado buf");
+        return -1;
+    }
+    c = nuevo;
+    return 0;
+}
+
+int sdp_version_editada(sdp_message_t* l, int did) {
+    sdp_message_t* a = l ? eXosip_get_local_sdp(did) : nullptr;
+    if (!a) return 0;
+    const std::string sVersion = VersionSiguiente(a, l);
+    sdp_message_free(a);
+    osip_free(l->o_sess_version);
+    l->o_sess_version = osip_strdup(sVersion.c_str());
+    return 0;
 }
 
 int sdp_texto_200ok(sdp_message_t* r, const char* szPuerto, const char* szDir, CuerpoSdp& c) {
@@ -246,6 +311,11 @@ int sdp_complete_200ok_new(int did, osip_message_t* msg, const char* szPuerto) {
     CuerpoSdp c;
     int res = sdp_texto_200ok(r, szPuerto, RecortaBlancos(acIp), c);
     sdp_message_free(r);
+    if (res == 0) {
+        sdp_message_t* a = eXosip_get_local_sdp(did);
+        res = sdp_version_en_dialogo(c, a);
+        if (a) sdp_message_free(a);
+    }
     return res == 0 ? PonCuerpo(msg, c) : -1;
 }
 

@@ -35,9 +35,18 @@ CuerpoSdp& sdp_atributos_radio(const SesionSip* psSesion, CuerpoSdp& oCuerpo);
 // Text of the answer with radio profile to a remote offer; 0, or -1 (nothing usable or too long).
 int sdp_texto_respuesta_radio(const SesionSip* psSesion, sdp_message_t* psRemoto, const char* szPuerto,
                               const char* szDirLocal, CuerpoSdp& oCuerpo);
-// Sets that answer as the body of the message ("application/sdp"); 0 or -1.
+// Sets that answer as the body of the message ("application/sdp"); 0 or -1. psAnterior: the last
+// body this side sent in the dialog, which the origin's version follows (sdp_version_en_dialogo).
 int sdp_complete_message_new(const SesionSip* psSesion, sdp_message_t* psRemoto, osip_message_t* psMensaje,
-                             const char* szPuerto, const char* szDirLocal);
+                             const char* szPuerto, const char* szDirLocal, sdp_message_t* psAnterior = nullptr);
+
+// RFC 3264 8: a body sent again in a dialog keeps the origin's version of the last one
+// (psAnterior) when nothing but the origin differs, and takes one more when anything else does.
+// The body's origin line gets that version; without a last body it stays as built. 0, or -1
+// when the body no longer fits.
+int sdp_version_en_dialogo(CuerpoSdp& oCuerpo, sdp_message_t* psAnterior);
+// The same for a parsed body made by editing the dialog's last one (the dialog's local SDP).
+int sdp_version_editada(sdp_message_t* psEditado, int did);
 
 // Text of the plain audio answer (payloads 0 and 8 only); 0, or -1.
 int sdp_texto_200ok(sdp_message_t* psRemoto, const char* szPuerto, const char* szDirLocal, CuerpoSdp& oCuerpo);

@@ -324,6 +324,7 @@ void CSupervisorRecurso::Traplic_Replaces(int cidSustituido, DatosEventoSip* e) 
     InfoSesion* viejo = BuscaCid(cidSustituido);
     if (viejo == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Traplic_Replaces InfoSesion no localizada cid = %d", n, cidSustituido);
+        poMiPasaGus->RechazaSustitucion(iIdUsuarioSip, e->cid);
         return;
     }
     InfoSesion* s;

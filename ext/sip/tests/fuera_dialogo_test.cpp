@@ -102,6 +102,20 @@ TEST(FueraDialogoSip, IncomingSubscriptionNotifiedAndEndedByUnsubscribe) {
   EXPECT_EQ(g_eventos_notify.load(), g_notifies.load());  // one Event each
 }
 
+// A subscription asked for years is granted an hour at the most: the answer says how long.
+TEST(FueraDialogoSip, IncomingSubscriptionIsGrantedAnHourAtMost) {
+  AgentePrueba ua(AceptaSuscripcion);
+  ASSERT_TRUE(ua.Ok());
+  Crudo c;
+  for (auto [pedido, concedido] : {std::pair<const char *, const char *>{"2000000000", "3600"}, {"60", "60"}}) {
+    const std::string id = std::string("larga") + pedido;
+    c.Envia(Peticion("SUBSCRIBE", id, std::string("Event: WG67 KEY-IN\r\nExpires: ") + pedido + "\r\n"));
+    std::string r;
+    for (int i = 0; i < 20 && r.rfind("SIP/2.0 200", 0) != 0; ++i) r = c.Recibe();
+    EXPECT_EQ(Cabecera(r, "Expires"), std::string("Expires: ") + concedido + "\r\n") << r;
+  }
+}
+
 TEST(FueraDialogoSip, OutgoingSubscriptionAnsweredAndNotified) {
   AgentePrueba ua(nullptr);
   ASSERT_TRUE(ua.Ok());

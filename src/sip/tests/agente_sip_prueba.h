@@ -160,6 +160,18 @@ inline std::string RespuestaFinal(Crudo& c, const std::string& sCallId, int ms =
 
 inline int Estado(const std::string& r) { return r.size() > 11 ? std::atoi(r.c_str() + 8) : 0; }
 
+// Final answer to the request with that Call-ID and CSeq ("2 INVITE"), or "" after ms.
+inline std::string RespuestaA(Crudo& c, const std::string& sCallId, const std::string& sCSeq, int ms = 5000) {
+    auto fin = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < fin) {
+        std::string r = c.Recibe(100);
+        if (Estado(r) >= 200 && r.find("Call-ID: " + sCallId + "\r\n") != std::string::npos &&
+            r.find("CSeq: " + sCSeq + "\r\n") != std::string::npos)
+            return r;
+    }
+    return "";
+}
+
 // Value of a header of a message ("" when absent).
 inline std::string Valor(const std::string& m, const std::string& sCabecera) {
     size_t p = m.find("\r\n" + sCabecera + ": ");

@@ -43,12 +43,12 @@ bool EsperaQue(F f, int ms = 10000) {
 }
 
 std::string Invite(const std::string& sCallId, const std::string& sTo, const std::string& sFrom,
-                   const std::string& sSubject, bool bSdp) {
+                   const std::string& sSubject, bool bSdp, const std::string& sExtra = "") {
     const std::string sCuerpo = bSdp ? SdpOferta("8") : "";
     return "INVITE " + sTo + " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5080;branch=z9hG4bK" + sCallId +
            "\r\nFrom: <" + sFrom + ">;tag=1" + sCallId + "\r\nTo: <" + sTo + ">\r\nCall-ID: " + sCallId +
            "\r\nCSeq: 1 INVITE\r\nContact: <sip:x@127.0.0.1:5080>\r\nMax-Forwards: 70\r\nSubject: " + sSubject +
-           "\r\n" + (bSdp ? "Content-Type: application/sdp\r\n" : "") +
+           "\r\n" + sExtra + (bSdp ? "Content-Type: application/sdp\r\n" : "") +
            "Content-Length: " + std::to_string(sCuerpo.size()) + "\r\n\r\n" + sCuerpo;
 }
 
@@ -89,6 +89,14 @@ protected:
         gestor.sDestino = "TLF-03";
     }
     void TearDown() override { NLOG::FijaCaptura(nullptr); }
+    // 26 calls "lleno<n>" that the radio takes and holds, and their ports with them.
+    void OcupaLosPuertos(Crudo& c) {
+        rd.eAccion = RecursoPrueba::CALLA;
+        for (int i = 0; i < 26; i++) c.Envia(Invite("lleno" + std::to_string(i), "sip:RD-01@127.0.0.1:5060",
+                                                    "sip:abc@127.0.0.1:5080", "radio", true));
+        ASSERT_TRUE(rd.Espera("Traplic_Invite", 26));
+        ASSERT_EQ(pg.PuertosLibres(), 0);
+    }
 
     RecursoPrueba rd, tlf;
     GestorPrueba gestor;
@@ -182,11 +190,7 @@ TEST_F(Puente, RefusalsAnswerTheirSipStatusAndHoldNothing) {
 
 TEST_F(Puente, RoutedCallIsRefusedWith480WhenNoPortIsFreeAndItsRecordIsReleased) {
     Crudo c;
-    rd.eAccion = RecursoPrueba::CALLA;  // holds every call it takes, and its port
-    for (int i = 0; i < 26; i++) c.Envia(Invite("lleno" + std::to_string(i), "sip:RD-01@127.0.0.1:5060",
-                                                "sip:abc@127.0.0.1:5080", "radio", true));
-    ASSERT_TRUE(rd.Espera("Traplic_Invite", 26));
-    EXPECT_EQ(pg.PuertosLibres(), 0);
+    ASSERT_NO_FATAL_FAILURE(OcupaLosPuertos(c));
     c.Envia(Invite("sinpuerto", "sip:123456@127.0.0.1:5060", "sip:654321@127.0.0.1:5080", "DA/IDA call", true));
     EXPECT_EQ(Estado(RespuestaFinal(c, "sinpuerto")), 480);
     EXPECT_EQ(gestor.Ocupadas(), 0);
@@ -211,6 +215,43 @@ TEST_F(Puente, ThirtyRefusedCallsLeaveNoPortNorRecordAndTheNextCallConnects) {
     EXPECT_EQ(tlf.Ultimo("Traplic_Invite").iUsuario, tlf.iUsuario);
     EXPECT_EQ(pg.PuertosLibres(), 26);
     EXPECT_EQ(gestor.Ocupadas(), 0);
+}
+
+// An INVITE whose Replaces names no call of the gateway (none at all, or one of no resource),
+// or that finds no free port, gets its answer and holds nothing: more of them than the user
+// agent has sessions, and the next call connects.
+TEST_F(Puente, ReplacesThatCannotBeServedIsAnsweredAndHoldsNothing) {
+    Crudo c;
+    ASSERT_NO_FATAL_FAILURE(OcupaLosPuertos(c));
+    // A call of no resource: an outgoing one of a user no resource holds, not yet answered.
+    int iPuerto = 7000;
+    const int cidAjena = pg.IniciaLlamadaSip(9, "sip:nadie@127.0.0.1:5099", "sip:x@192.0.2.23", "sip:nadie@127.0.0.1:5099",
+                                             "radio", 3, &iPuerto, nullptr);
+    SesionSip sAjena;
+    ASSERT_EQ(pg.DameSipua()->LeeSesion(cidAjena, &sAjena), 0);
+    struct Caso {
+        std::string sReplaces;
+        int iEstado;
+    } casos[] = {{"nadie@192.0.2.9;to-tag=1;from-tag=2", 481}, {sAjena.acCallId, 481}, {"lleno3%3Bto-tag%3D1", 480}};
+    for (const Caso& k : casos)
+        for (int i = 0; i < 40; i++) {
+            const std::string sCallId = "sustituye" + std::to_string(k.iEstado) + "-" + std::to_string(i);
+            c.Envia(Invite(sCallId, "sip:RD-01@127.0.0.1:5060", "sip:abc@127.0.0.1:5080", "radio", true,
+                           "Replaces: " + k.sReplaces + "\r\n"));
+            ASSERT_EQ(Estado(RespuestaFinal(c, sCallId)), k.iEstado) << k.sReplaces << " " << i;
+        }
+    EXPECT_EQ(rd.Cuenta("Traplic_Replaces"), 0);
+    EXPECT_EQ(CuentaLog(" CPasaGus: no hay puertos RTP libres"), 40);
+    EXPECT_EQ(pg.PuertosLibres(), 0);
+    // The held calls end: their ports come back and a call connects.
+    for (int i = 0; i < 26; i++) {
+        SesionSip s;
+        ASSERT_EQ(pg.DameSipua()->LeeSesionPorCallId(&s, ("lleno" + std::to_string(i)).c_str()), 0);
+        pg.RechazaLlamada(rd.iUsuario, s.cid, 202);
+    }
+    rd.eAccion = RecursoPrueba::ACEPTA;
+    Sipp sipp({"-sf", DirEscenariosSip() + "uac_ats.xml", "-m", "1", "-s", "RD-01", "127.0.0.1:5060"});
+    EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
 }
 
 TEST_F(Puente, OutgoingLegLeavesAsAnInviteWithAPoolPort) {

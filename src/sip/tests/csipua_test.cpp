@@ -5,6 +5,8 @@
 
 #include <netinet/in.h>
 
+#include <map>
+
 #include "agente_sip_prueba.h"
 #include "comun/nlog.h"
 
@@ -130,6 +132,18 @@ TEST_F(AgenteSip, AnswerToAnInviteForNoUserTakesTheVersionOfItsSubject) {
         const std::string r = RespuestaFinal(crudo, sCallId);
         EXPECT_EQ(Valor(r, "WG67-Version"), c.szVersion) << r;
     }
+}
+
+// An INVITE refused 400 for a Request-URI without a user never reaches the application, even
+// when its To names a user: the call it would make has already been refused.
+TEST_F(AgenteSip, InviteRefusedForItsRequestUriReachesNoOperation) {
+    Arranca();
+    std::string s = Invite("sinusuario", "Subject: IA call\r\n");
+    s.replace(0, s.find(" SIP/2.0"), "INVITE sip:127.0.0.1:5060");
+    crudo.Envia(s.replace(s.find("To: <sip:ua@127.0.0.1:5060>"), 27, "To: <sip:x@127.0.0.1;user=ua>"));
+    EXPECT_EQ(Estado(RespuestaFinal(crudo, "sinusuario")), 400);
+    Dialogo("despues");  // handled after it
+    EXPECT_EQ(ap.Cuenta("Traplic_Invite"), 1);
 }
 
 TEST_F(AgenteSip, ThirtyFirstConcurrentInviteGets480) {
@@ -468,6 +482,146 @@ TEST_F(AgenteSip, HoldRefusedWithRequestPendingIsSentAgain) {
     EXPECT_GT(std::atoi(Valor(r2, "CSeq").c_str()), std::atoi(Valor(r1, "CSeq").c_str()));
     EXPECT_NE(r2.find("a=sendonly"), std::string::npos) << r2;
     EXPECT_EQ(ap.Cuenta("Traplic_Request_Failure"), 0);
+}
+
+// A session timer refreshed by re-INVITE (RFC 4028) as by UPDATE: the answer carries the
+// Session-Expires and the expiry starts again. A session without a timer gets none from them.
+TEST_F(AgenteSip, RefreshByReinviteOrUpdateRestartsTheExpiryOfATimedSessionOnly) {
+    Arranca();
+    struct Caso {
+        std::string sMetodo;
+        bool bTemporizador;
+    } casos[] = {{"INVITE", true}, {"UPDATE", true}, {"INVITE", false}, {"UPDATE", false}};
+    int iCerradas = 0;
+    for (const Caso& k : casos) {
+        const std::string sId = "refresco-" + k.sMetodo + (k.bTemporizador ? "-t" : "");
+        SCOPED_TRACE(sId);
+        const std::string sTimer = k.bTemporizador ? "Supported: timer\r\nSession-Expires: 90\r\n" : "";
+        crudo.Envia(Invite(sId, "Subject: IA call\r\n" + sTimer));
+        const std::string r = RespuestaA(crudo, sId, "1 INVITE");
+        ASSERT_EQ(Estado(r), 200) << r;
+        const std::string sTag = TagTo(r);
+        crudo.Envia(Mensaje("ACK", sId, "", "", sTag));
+        AdelantoTicks() += 4500;
+        const bool bInvite = k.sMetodo == "INVITE";
+        crudo.Envia(Mensaje(k.sMetodo, sId, sTimer + (bInvite ? "Content-Type: application/sdp\r\n" : ""),
+                            bInvite ? SdpOferta("8") : "", sTag, 2));
+        const std::string r2 = RespuestaA(crudo, sId, "2 " + k.sMetodo);
+        ASSERT_EQ(Estado(r2), 200) << r2;
+        EXPECT_EQ(Valor(r2, "Session-Expires"), k.bTemporizador ? "90;refresher=uac" : "") << r2;
+        if (bInvite) crudo.Envia(Mensaje("ACK", sId, "", "", sTag, 2));
+        AdelantoTicks() += 5000;  // 50 s after the refresh, 95 s after the call began
+        EXPECT_FALSE(ap.Espera("Traplic_Closed", iCerradas + 1, 1500));
+        AdelantoTicks() += 180000;  // past any expiry
+        if (!k.bTemporizador) {
+            EXPECT_FALSE(ap.Espera("Traplic_Closed", iCerradas + 1, 1500));
+            crudo.Envia(Mensaje("BYE", sId, "", "", sTag, 3));
+        }
+        EXPECT_TRUE(ap.Espera("Traplic_Closed", ++iCerradas));
+    }
+}
+
+// The Allow of the answers to INVITE and OPTIONS lists what the agent answers: each of those
+// methods is answered, any other is refused 405 with the same list.
+TEST_F(AgenteSip, AllowListsTheMethodsTheAgentAnswers) {
+    Arranca();
+    crudo.Envia(Invite("metodos", "Subject: IA call\r\n"));
+    const std::string r = RespuestaA(crudo, "metodos", "1 INVITE");
+    const std::string sAllow = Valor(r, "Allow");
+    ASSERT_FALSE(sAllow.empty()) << r;
+    const std::string sTag = TagTo(r);
+    crudo.Envia(Mensaje("ACK", "metodos", "", "", sTag));
+    crudo.Envia(Mensaje("OPTIONS", "opciones-metodos", ""));
+    EXPECT_EQ(Valor(RespuestaA(crudo, "opciones-metodos", "1 OPTIONS"), "Allow"), sAllow);
+    const std::map<std::string, std::string> mExtra = {
+        {"INVITE", "Content-Type: application/sdp\r\n"}, {"REFER", "Refer-To: <sip:b@127.0.0.1>\r\n"},
+        {"NOTIFY", "Event: refer\r\nSubscription-State: active\r\n"}, {"SUBSCRIBE", "Event: WG67 KEY-IN\r\n"},
+        {"PRACK", "RAck: 1 1 INVITE\r\n"}};
+    int iCSeq = 1;
+    std::string sMetodos = sAllow + ", PUBLISH";
+    for (size_t i = 0; i < sMetodos.size();) {
+        const size_t f = std::min(sMetodos.find(", ", i), sMetodos.size());
+        const std::string m = sMetodos.substr(i, f - i);
+        i = f + 2;
+        if (m == "ACK" || m == "BYE") continue;
+        SCOPED_TRACE(m);
+        const auto e = mExtra.find(m);
+        const std::string sExtra = e == mExtra.end() ? "" : e->second;
+        std::string sId = "metodos", sCSeq = std::to_string(++iCSeq) + " " + m;
+        if (m == "CANCEL") {  // of a pending INVITE
+            ap.bContesta = false;
+            sId = "metodos-cancel";
+            sCSeq = "1 CANCEL";
+            std::string sInvite = Invite(sId, "Subject: IA call\r\n");
+            crudo.Envia(sInvite);
+            ASSERT_TRUE(ap.Espera("Traplic_Invite", 2));
+            sInvite.replace(0, 6, "CANCEL");
+            sInvite.replace(sInvite.find("1 INVITE"), 8, "1 CANCEL");
+            crudo.Envia(sInvite.substr(0, sInvite.find("Content-Type")) + "Content-Length: 0\r\n\r\n");
+        } else if (m == "SUBSCRIBE") {  // outside calls
+            sId = "metodos-subscribe";
+            sCSeq = "1 SUBSCRIBE";
+            crudo.Envia(Mensaje(m, sId, sExtra));
+        } else {
+            crudo.Envia(Mensaje(m, "metodos", sExtra, m == "INVITE" ? SdpOferta("8") : "", sTag, iCSeq));
+        }
+        const std::string a = RespuestaA(crudo, sId, sCSeq);
+        if (m == "CANCEL") {
+            EXPECT_EQ(Estado(RespuestaA(crudo, sId, "1 INVITE")), 487);
+        }
+        if (m == "PUBLISH") {
+            EXPECT_EQ(Estado(a), 405) << a;
+            EXPECT_EQ(Valor(a, "Allow"), sAllow) << a;
+        } else {
+            EXPECT_TRUE(Estado(a) >= 200 && Estado(a) < 300) << a;
+        }
+        if (m == "INVITE") {
+            EXPECT_EQ(Valor(a, "Allow"), sAllow) << a;
+            crudo.Envia(Mensaje("ACK", "metodos", "", "", sTag, iCSeq));
+        }
+    }
+    crudo.Envia(Mensaje("BYE", "metodos", "", "", sTag, ++iCSeq));
+    EXPECT_EQ(Estado(RespuestaA(crudo, "metodos", std::to_string(iCSeq) + " BYE")), 200);
+}
+
+// The peer holds and resumes the call (sendrecv, sendonly, sendrecv) and refreshes it unchanged;
+// the gateway holds and resumes it too: the origin's version of the gateway's bodies grows with
+// each change of the description and only then (RFC 3264 8).
+TEST_F(AgenteSip, OriginVersionGrowsWhenTheDescriptionChanges) {
+    Arranca();
+    const std::string sOferta = SdpOferta("8");
+    crudo.Envia(Invite("origen", "Subject: IA call\r\n"));
+    std::string r = RespuestaA(crudo, "origen", "1 INVITE");
+    const std::string sTag = TagTo(r);
+    crudo.Envia(Mensaje("ACK", "origen", "", "", sTag));
+    auto Origen = [](const std::string& m) {
+        const size_t i = m.find("\r\no=");
+        return i == std::string::npos ? std::string() : m.substr(i + 2, m.find("\r\n", i + 2) - i - 2);
+    };
+    EXPECT_EQ(Origen(r), "o=ZIREZO 0 0 IN IP4 127.0.0.1") << r;
+    const std::pair<std::string, const char*> reinvites[] = {{sOferta + "a=sendonly\r\n", "o=ZIREZO 0 1 IN IP4 127.0.0.1"},
+                                                             {sOferta + "a=sendonly\r\n", "o=ZIREZO 0 1 IN IP4 127.0.0.1"},
+                                                             {sOferta + "a=sendrecv\r\n", "o=ZIREZO 0 2 IN IP4 127.0.0.1"}};
+    int iCSeq = 1;
+    for (const auto& [sCuerpo, szOrigen] : reinvites) {
+        crudo.Envia(Mensaje("INVITE", "origen", "Content-Type: application/sdp\r\n", sCuerpo, sTag, ++iCSeq));
+        r = RespuestaA(crudo, "origen", std::to_string(iCSeq) + " INVITE");
+        EXPECT_EQ(Origen(r), szOrigen) << r;
+        crudo.Envia(Mensaje("ACK", "origen", "", "", sTag, iCSeq));
+    }
+    const int cid = ap.Ultima("Traplic_ACK").s.cid;
+    const std::pair<int (CSipua::*)(int, int), const char*> propios[] = {{&CSipua::Retiene, "o=ZIREZO 0 3 IN IP4 127.0.0.1"},
+                                                                      {&CSipua::Recupera, "o=ZIREZO 0 4 IN IP4 127.0.0.1"}};
+    for (const auto& [fnCambio, szOrigen] : propios) {
+        ASSERT_GE((ap.DameSipua()->*fnCambio)(0, cid), 0);
+        std::string inv;
+        for (int i = 0; i < 50 && inv.compare(0, 7, "INVITE ") != 0; i++) inv = crudo.Recibe(100);
+        EXPECT_EQ(Origen(inv), szOrigen) << inv;
+        std::string ok = "SIP/2.0 200 OK\r\n";
+        for (const char* h : {"Via", "From", "To", "Call-ID", "CSeq"}) ok += std::string(h) + ": " + Valor(inv, h) + "\r\n";
+        crudo.Envia(ok + "Contact: <sip:x@127.0.0.1:5080>\r\nContent-Type: application/sdp\r\nContent-Length: " +
+                    std::to_string(sOferta.size()) + "\r\n\r\n" + sOferta);
+    }
 }
 
 TEST(EventosSip, EachCodeReachesItsOperation) {

@@ -100,6 +100,7 @@ public:
     int AltaRecurso(CRecursoSip*, const char*, int, int) override { return 3; }
     int BajaRecurso(CRecursoSip*) override { return 0; }
     int RechazaLlamada(int, int cid, int m) override { return Anota("RechazaLlamada " + std::to_string(cid) + " " + std::to_string(m)), 0; }
+    int RechazaSustitucion(int, int cid) override { return Anota("RechazaSustitucion " + std::to_string(cid)), 0; }
     int EnviaRinging(int, int cid) override { return Anota("EnviaRinging " + std::to_string(cid)), 0; }
     int EnviaSessionProgress(int, int cid) override { return Anota("EnviaSessionProgress " + std::to_string(cid)), 0; }
     int AceptaLlamada(int, int cid, int p) override {
@@ -400,6 +401,16 @@ TEST_F(SupervisorLlamadas, ReinviteModifiesTheSessionAndReplacesMovesTheCallToTh
     EXPECT_TRUE(EnLog("CSUPEREC[0]: CierraSesionCompleta cid=40 causa=0"));
     EXPECT_EQ(Cuenta("hijo FinLlamada " + std::to_string(idllam) + " 0"), 0) << "the call goes on";
     EXPECT_EQ(l.Sup().CuentaInfoSesionPorIdLlamada(idllam), 1);
+}
+
+// A Replaces of a call the resource does not hold is answered: an unanswered INVITE would keep
+// its SIP session for good.
+TEST_F(SupervisorLlamadas, ReplacesOfACallTheResourceDoesNotHoldIsRefused) {
+    Linea l = Recurso(0, TIPOIF_BC);
+    DatosEventoSip n = Sesion(41, "sip:300101@10.0.0.3", "sip:200202@10.0.0.1");
+    l.Sup().Traplic_Replaces(40, &n);
+    EXPECT_EQ(Cuenta("RechazaSustitucion 41"), 1);
+    EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas(), 0);
 }
 
 TEST_F(SupervisorLlamadas, LineThatNeverConfirmsTheCallIsClosedByItsGuardWithItsCause) {
