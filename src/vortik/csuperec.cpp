@@ -268,6 +268,12 @@ int CSupervisorRecurso::ReconfiguraColaterales() {
     return 0;
 }
 
+bool CSupervisorRecurso::QuedaParado() {
+    if (iEstado == ESTADO_NO_INICIADO) return false;
+    cfgCerrojo l(&tMutexGlobal);
+    return iPeticionArranque == 0 && (iEstado == ESTADO_PARADO || iPeticionParada != 0);
+}
+
 void CSupervisorRecurso::NotifHijoMuerto() {
     NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]::NotifHijoMuerto", iMiNumRecurso);
     iHijoMuerto = 1;

@@ -250,6 +250,9 @@ public:
     int DetieneRecurso();
     int ReconfiguraRecurso();
     int ReconfiguraColaterales();
+    // True while the requests served and pending leave the resource stopped (never started, its
+    // start refused, or a stop the last request).
+    bool QuedaParado();
     // The child's channel fell silent.
     void NotifHijoMuerto();
 

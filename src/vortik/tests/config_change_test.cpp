@@ -31,6 +31,8 @@ const char kTelefono3[] =
     "[RECURSO-3]\nnombre=TLF-03\niTipo=2\niTipoIf=2\nszUriLocal=sip:TLF-03@192.0.2.23\n";
 const char kTroncal3[] =
     "[RECURSO-3]\nnombre=TLF-03\niTipo=2\niTipoIf=5\nszUriLocal=sip:TLF-03@192.0.2.23\n";
+const char kDesconocido3[] =
+    "[RECURSO-3]\nnombre=TLF-03\niTipo=2\niTipoIf=20\nszUriLocal=sip:TLF-03@192.0.2.23\n";
 
 // The general part with these multicast lines.
 std::string ConMulticast(const std::string& sLineas) {
@@ -171,6 +173,17 @@ TEST_F(CambioConfig, InterfaceTypeChangeRestartsThePositionWithTheOtherProgram) 
     EXPECT_TRUE(EnLog("R2N5[3]: configuracion TLF-03 iTipoIf 5 modulo 3, pid " +
                           std::to_string(Proceso("lintaro 3 65535 " + Nucleo())),
                       8000));
+}
+
+// The start of a line refused for an unknown interface type leaves its position present for the
+// comparison of the next image: a valid one starts the line then, process and SIP user.
+TEST_F(CambioConfig, PositionWhoseStartWasRefusedStartsWithTheNextValidImage) {
+    ArrancaCon(kGeneral);
+    ASSERT_EQ(Agente(std::string(kGeneral) + kDesconocido3, true), 0);
+    ASSERT_TRUE(NucleoDice("ERROR. Tipo_Rec/Tipo_If desconocido", 8000));
+    ASSERT_EQ(Agente(std::string(kGeneral) + kTelefono3, true), 0);
+    EXPECT_TRUE(HayProceso("fonmira 3 65535 " + Nucleo(), 10000));
+    EXPECT_TRUE(NucleoDice("alta en el subsistema SIP nombre nuevorec= TLF-03", 10000));
 }
 
 // The core's publication heard on the default multicast pair (239.192.71.1, port 1000 + 1).
