@@ -22,8 +22,10 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "comun/cdireccionip.h"
 #include "cfg/cfgpasarela.h"
@@ -146,7 +148,7 @@ public:
     };
 
     enum { MAX_INFO_SESION = 12, NUM_CONTADORES = 6, LON_LISTA_PTT_ID = 2000 };
-    enum { ESTADO_NO_INICIADO = 0, ESTADO_PARADO = 1, ESTADO_EN_MARCHA = 2 };
+    enum { ESTADO_NO_INICIADO = 0, ESTADO_PARADO = 1, ESTADO_EN_MARCHA = 2, ESTADO_TERMINADO = 3 };
 
     CSupervisorRecurso();
     explicit CSupervisorRecurso(int iNoUsado);
@@ -255,6 +257,10 @@ public:
     bool QuedaParado();
     // The child's channel fell silent.
     void NotifHijoMuerto();
+    // The core is ending: the thread ends the resource's calls (BYE towards their peers, the end
+    // of each call and session towards the line), tells the process to put its line at rest,
+    // kills and reaps it and ends, in ESTADO_TERMINADO. Returns at once; nothing is started again.
+    void Termina();
 
     // Session table. The caller holds tMutexSesion around AsignaInfoSesion; finds take no lock.
     InfoSesion* AsignaInfoSesion();
@@ -384,9 +390,17 @@ private:
     void CompruebaHijoVivo();
     void ConfiguraHijo();
     void Filicidio();
+    void FinHijo();
+    // Every session in use cleaned up on both sides.
+    void CierraSesiones();
+    // Kills and reaps the child (this supervisor's own live one only) and takes its channel.
+    std::shared_ptr<Cola> MataHijo(pid_t pid);
+    static void CierraCanal(std::shared_ptr<Cola> canal);
     void CargaEqActivo();
     void GuardaCfgColateral();
     void Espera(uint32_t uiMicrosegundos);
+    // Real time, cut short by Termina.
+    void EsperaReal(uint32_t uiMicrosegundos);
     void Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo);
     void Eventos_SupervisionOptions(int iValor, const char* szUri);
     CEventos& Sumidero();
@@ -415,6 +429,9 @@ private:
     uint32_t uiTicksCanal;  // channel ticks of the thread's life (watch starts at the sixth)
     std::atomic<uint32_t> uiPasadas;
     int32_t iHijoTerminado;  // the child already exited and was reaped by the pass
+    std::atomic<int32_t> iTerminar;  // the core is ending
+    std::mutex tMutexEspera;         // pairs with tCondEspera: Termina wakes the thread's waits
+    std::condition_variable tCondEspera;
 };
 
 // The sink of every supervisor (null: one that does nothing). Once, before the first Inicia.

@@ -22,6 +22,7 @@
 #include "hardware/hardware.h"
 #include "ipc/cola.h"
 #include "ipcvortik.h"
+#include "mainparada.h"
 #include "mainsenales.h"
 #include "multicast.h"
 #include "comun/nlog.h"
@@ -174,7 +175,7 @@ int mainVelkord(int argc, char** argv) {
 
     pObjetoLog = new CIniciaLog("_pelm.log");
     NLOG::Log(NLOG::INFO, "ARRANQUE VORTIK");
-    const AccionesSenales sAcciones = {mainParar, mainPideRol, mainParando};
+    const AccionesSenales sAcciones = {mainParar, mainPideRol};
     mainInstalaSenales(&sAcciones);
     tArranque = std::time(nullptr);
     FijaPrioridadHilo(1);
@@ -186,4 +187,11 @@ int mainVelkord(int argc, char** argv) {
     mainEscribeTubo();
     for (auto& s : aoSupervisorRecurso) s.RefrescaEstado();
     MainSupervisorLento();
+    mainDetienePlaca();
+    std::fflush(stdout);
+    // A stop asked for (console, configuration agent, SIGINT/SIGTERM) is a success; one that a
+    // fault asked for is not.
+    const int iEstado = mainEstadoSalida();
+    // Not through exit(): threads that are still running use the globals until the end.
+    _exit(iEstado);
 }

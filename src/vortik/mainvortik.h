@@ -13,6 +13,7 @@ struct ArgumentosPasarela {
 int EsArgConsola(const char* texto, ArgumentosPasarela* pArgs);
 void LeeArgumentos(int argc, char** argv, ArgumentosPasarela* pArgs);
 
-// The whole program: returns -1 for "/V", 0 when the start-up fails; otherwise never.
+// The whole program: returns -1 for "/V", 0 when the start-up fails; otherwise it ends the
+// process once a stop has been asked for and the board has been stopped.
 int mainVelkord(int argc, char** argv);
 int mainInicia(uint32_t uiNivelConsola);
