@@ -1,7 +1,8 @@
 // The core's end, asked for by SIGTERM, SIGINT or the console's F while lines are in calls: the
 // callers get their BYE, the core leaves with status 0 and no process of the board is left
 // running. The test outlives the core, so its sandbox stays open and a process left behind would
-// still be there to see.
+// still be there to see. The sanitizer build ends the core through main, so that LeakSanitizer
+// looks at it too.
 #include <signal.h>
 
 #include <chrono>
@@ -62,6 +63,7 @@ struct Manera {
 
 class Parada : public ::testing::TestWithParam<Manera> {
 protected:
+    void SetUp() override { setenv("VK_SALIDA_LIMPIA", "1", 1); }
     void TearDown() override {
         if (HasFailure() && p.placa) std::printf("%s\ncore output:\n%s\n", p.Informe().c_str(), p.nucleo.Salida().c_str());
     }
@@ -77,6 +79,7 @@ TEST_P(Parada, CallerGetsItsByeAndNoProcessOfTheBoardOutlivesTheCore) {
     EXPECT_EQ(p.nucleo.EsperaFin(20000), 0);
     EXPECT_EQ(ProcesosDeLaPlaca(), "");
     EXPECT_EQ(sipp->Espera(5000), 0) << sipp->Log();
+    EXPECT_EQ(p.nucleo.Salida().find("LeakSanitizer"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Maneras, Parada,
