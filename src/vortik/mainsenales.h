@@ -1,8 +1,9 @@
 // Signals of the core, all handled here. Asynchronous signals (and the configuration agent's
 // change signal, handed to the configuration manager) are blocked in every thread and taken by one thread of their own through
 // signalfd; the handlers of the synchronous faults only record the fault and write its number to
-// a pipe. Logging, stopping and exiting happen on that thread. What a signal asks of the rest of
-// the core goes through the actions handed at installation.
+// a pipe. Logging, and exiting after a fault, happen on that thread; a requested stop only sets
+// the stop flag, and the main thread ends the board. What a signal asks of the rest of the core
+// goes through the actions handed at installation.
 #pragma once
 
 struct AccionesSenales {
