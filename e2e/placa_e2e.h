@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -33,7 +34,10 @@ constexpr int kN5 = 12;       // N5-01, ATS-N5 trunk
 
 inline std::string DirFuente() {
     const std::string f = __FILE__;
-    return f.substr(0, f.rfind('/') + 1);
+    const std::string d = f.substr(0, f.rfind('/') + 1);
+    // Absolute: sipp runs in /tmp, and a cached build may name the file relative to the build.
+    char ac[PATH_MAX];
+    return realpath(d.c_str(), ac) ? std::string(ac) + "/" : d;
 }
 
 // Text of one of the configuration agent's examples, for a scenario that adds to it.

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../src/lintaro/tests/central_dsp.h"
 #include "placa_e2e.h"
 #include "procesos_placa.h"
 #include "sipp.h"
@@ -103,20 +104,11 @@ bool LlamadaTelefono(simboard::CSimBoard& oPlaca) {
     return bBien;
 }
 
-// The DSP channel that works protocol iProtocolo (the hot line's: 1), or -1.
-int CanalDeProtocolo(simboard::CSimBoard& oPlaca, int iProtocolo) {
-    std::istringstream is(oPlaca.Dsp("canales"));
-    const std::string sProtocolo = " protocolo=" + std::to_string(iProtocolo) + " ";
-    for (std::string l; std::getline(is, l);)
-        if (l.find(" asignado ") != std::string::npos && l.find(sProtocolo) != std::string::npos) return std::atoi(l.c_str());
-    return -1;
-}
-
 // The hot line takes calls from its remote end only and calls its far end through the DSP: the
 // far end (the simulated DSP) reports it free, which answers the call, sipp ends the call after a second, and the far end goes
 // back to rest.
 bool LlamadaLineaCaliente(simboard::CSimBoard& oPlaca) {
-    const int iCanal = CanalDeProtocolo(oPlaca, 1);
+    const int iCanal = central_dsp::CanalConProtocolo(oPlaca, 1);
     const size_t iLinea = CPlaca::LogRecurso(kCaliente).size();
     auto Dice = [&](const std::string& s, int iMs) {
         return EsperaQue([&] { return Desde(CPlaca::LogRecurso(kCaliente), iLinea).find(s) != std::string::npos; }, iMs);

@@ -11,11 +11,13 @@
 #include "../src/lintaro/tests/central_dsp.h"
 #include "placa_e2e.h"
 #include "sipp.h"
+#include "troncales_e2e.h"
 
 namespace {
 
 using namespace e2e;
 using namespace central_dsp;
+using namespace troncales_e2e;
 
 // The SIP party that the trunks' calls are routed to: number 400002 of the board's own
 // exchange, user SIPP-01 on host PUESTO-SIPP. The routing always calls port 5060, which the
@@ -30,34 +32,6 @@ const char kDescripcion[] = "/mnt/ramfs/troncales.ini";
 const char kMensajesPuesto[] = "/mnt/ramfs/sipp_puesto.log";
 const char kMensajesLlamante[] = "/mnt/ramfs/sipp_llamante.log";
 const char kRegistros[] = "/mnt/ramfs/snmpagent.out";
-
-struct Troncal {
-    const char* szNombre;
-    const char* szIdTroncal;
-    int iRec;
-    int iTipoIf;
-    int iProtocolo;            // signalling protocol of its kind and side
-    std::vector<int> vPrueba;  // its test call: priority, lengths, local and remote numbers
-    std::vector<int> vLejano;  // a number of the far exchange, as digit values
-    const char* szLejano;      // another one, called from SIP
-};
-
-const Troncal kTroncalR2 = {"R2-01", "troncal.r2", kR2, 5, 3, {4, 6, 6, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2},
-                            {3, 10, 10, 10, 10, 1}, "300002"};
-const Troncal kTroncalN5 = {"N5-01", "troncal.n5", kN5, 6, 6, {4, 6, 6, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5},
-                            {5, 10, 10, 10, 10, 1}, "500002"};
-
-size_t Veces(const std::string& sTexto, const std::string& s) {
-    size_t n = 0;
-    for (size_t i = sTexto.find(s); i != std::string::npos; i = sTexto.find(s, i + 1)) ++n;
-    return n;
-}
-
-std::vector<int> Digitos(const std::string& s) {
-    std::vector<int> v;
-    for (char c : s) v.push_back(c - '0');
-    return v;
-}
 
 // A program of the build as a child, its output in a file; killed with the test.
 class CHijo {
@@ -147,16 +121,7 @@ protected:
         ASSERT_TRUE(p.Arranca(kDescripcion));
     }
 
-    // The trunk's DSP channel once its first test call, answered out of service by the far
-    // exchange, proved the line and the trunk published itself idle; -1 on failure.
-    int EnServicio(const Troncal& t) {
-        int c = -1;
-        if (!EsperaQue([&] { return (c = CanalConProtocolo(*p.placa, t.iProtocolo)) >= 0; }, 60000)) return -1;
-        if (!EsperaComando(*p.placa, c, LLAMA, Hex(t.vPrueba), 1, 60000)) return -1;
-        if (Evento(*p.placa, c, "fuera") != "ok\n") return -1;
-        if (!EsperaQue([&] { return VecesLibre(t) > 0; }, 20000)) return -1;
-        return c;
-    }
+    int EnServicio(const Troncal& t) { return troncales_e2e::EnServicio(*p.placa, t, kRegistros); }
     // The board started and the trunk in service; *pc its DSP channel.
     void EnMarcha(const Troncal& t, int* pc) {
         ASSERT_NO_FATAL_FAILURE(Arranca());
@@ -170,11 +135,7 @@ protected:
                               std::to_string(t.iTipoIf) + "|TRO=" + t.szIdTroncal + "|" + sCampos;
         return EsperaQue([&] { return LeeTodo(kRegistros).find(s) != std::string::npos; }, 10000);
     }
-    // State records of the trunk in service and idle received by the SNMP agent so far.
-    static size_t VecesLibre(const Troncal& t) {
-        return Veces(LeeTodo(kRegistros),
-                     "V,N07," + std::to_string(t.iRec) + "," + t.szNombre + "," + std::to_string(t.iTipoIf) + ",1,0,");
-    }
+    static size_t VecesLibre(const Troncal& t) { return troncales_e2e::VecesLibre(t, kRegistros); }
     // sipp answering in the SIP party's network, on port 5060.
     std::unique_ptr<Sipp> Puesto(const std::string& sEscenario) {
         std::unique_ptr<Sipp> s;
@@ -186,14 +147,6 @@ protected:
         });
         return s;
     }
-    // Commands of the code on the channel whose parameters end in sFin.
-    size_t ComandosQueAcabanEn(int iCanal, int iCodigo, const std::string& sFin) {
-        size_t n = 0;
-        for (const auto& c : Comandos(*p.placa, iCanal, iCodigo))
-            n += c.size() >= sFin.size() && c.compare(c.size() - sFin.size(), sFin.size(), sFin) == 0;
-        return n;
-    }
-
     // The far exchange calls the SIP party through the trunk, the party answers, the far
     // exchange clears.
     void LlamadaDeLaCentral(const Troncal& t) {
@@ -226,22 +179,14 @@ protected:
     // The SIP caller 400003 calls the number beyond the trunk; true once the trunk seized the
     // line and sent both numbers.
     bool Llama(const Troncal& t, int c, const std::string& sEscenario) {
-        std::vector<int> vNumeros = {6, 6};
-        for (int d : Digitos("400003")) vNumeros.push_back(d);
-        for (int d : Digitos(t.szLejano)) vNumeros.push_back(d);
-        const size_t nAntes = ComandosQueAcabanEn(c, LLAMA, Hex(vNumeros));
+        const size_t nAntes = Tomas(*p.placa, t, c, "400003");
         llamante = std::make_unique<Sipp>(std::vector<std::string>{
             "-sf", DirFuente() + sEscenario, "-m", "1", "-s", t.szLejano, "-trace_msg", "-message_file",
             kMensajesLlamante, "127.0.0.1:5060"});
-        return EsperaQue([&] { return ComandosQueAcabanEn(c, LLAMA, Hex(vNumeros)) > nAntes; }, 20000);
+        return EsperaQue([&] { return Tomas(*p.placa, t, c, "400003") > nAntes; }, 20000);
     }
     // The far exchange answers the seizure.
-    void Contesta(const Troncal& t, int c) {
-        ASSERT_EQ(Evento(*p.placa, c, "libre"), "ok\n");
-        if (t.iTipoIf == 6) {  // on N5 free only rings: the answer is its own signal
-            ASSERT_EQ(Evento(*p.placa, c, "descuelga"), "ok\n");
-        }
-    }
+    void Contesta(const Troncal& t, int c) { ASSERT_TRUE(troncales_e2e::Contesta(*p.placa, t, c)); }
     // The caller calls a number beyond the trunk, the far exchange answers, the caller clears.
     void LlamadaALaCentral(const Troncal& t) {
         int c;

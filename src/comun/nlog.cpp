@@ -267,7 +267,8 @@ CConfigLog::CConfigLog()
       bIpcShare(false) {}
 
 CConfigLog& CConfigLog::Global() {
-    static CConfigLog cfg;
+    // Never destroyed: every thread logs through it until the process ends.
+    static CConfigLog& cfg = *new CConfigLog;
     return cfg;
 }
 

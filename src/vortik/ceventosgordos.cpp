@@ -238,6 +238,9 @@ int CEventosGordos::ReconfiguraRecurso(int n) {
         NLOG::Log(NLOG::INFO, "MAIN: No se arranca recurso %d por tener tipo %i/%i erroneo.", n, d.iTipo, d.iTipoIf);
         return -1;
     }
+    // A position whose start was refused is present for the comparison all the same: the first
+    // image that configures it validly starts it, or the line would stay without its process.
+    if (aoSupervisorRecurso[n].QuedaParado()) return ArrancaRecurso(n);
     gasArrancados[n] = d;
     if (aoSupervisorRecurso[n].ReconfiguraRecurso() != 0) {
         NLOG::Log(NLOG::INFO, "MAIN: ERROR reconfigurando recurso %d\n", n);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -39,6 +40,9 @@ CSupervisorRecurso::CEventos& Eventos() { return *gpoEventos.load(); }
 enum { C_SEGUNDO = 0, C_MODO1, C_PASADA, C_OPTIONS, C_PUBLICA, C_PARADO };
 constexpr uint32_t US_SEGUNDO = 1000000;
 constexpr uint32_t US_MINIMO_PASADA = 20000;
+// When the core ends, the time a process has to put its line at rest once told, and to answer
+// the BYEs of its calls meanwhile.
+constexpr uint32_t US_GRACIA_FIN = 1000000;
 constexpr int TICKS_SIN_VIGILAR = 5;
 constexpr uint32_t MASCARA_TRAZA_RECURSOS = 0x3E;
 
@@ -103,7 +107,7 @@ CSupervisorRecurso::CSupervisorRecurso()
       iColateralCfgA(0), iColateralCfgB(0), iCambioCfgColateral(0), poContadores(new TablaContadores),
       poCanalHijo(), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
       iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
-      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iRefersPendientes(0) {
+      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iRefersPendientes(0), iTerminar(0) {
     for (auto& s : asInfoSesion) s.Reinicia();
     sEstadoRecurso.ucEstado = RECURSO_NO_DISPONIBLE;
     CreaContadores(poContadores, NUM_CONTADORES);
@@ -130,7 +134,20 @@ void CSupervisorRecurso::Espera(uint32_t us) {
     if (f)
         f(us);
     else
-        DuermeUs(us);
+        EsperaReal(us);
+}
+
+void CSupervisorRecurso::EsperaReal(uint32_t us) {
+    std::unique_lock<std::mutex> l(tMutexEspera);
+    tCondEspera.wait_for(l, std::chrono::microseconds(us), [this] { return iTerminar.load() != 0; });
+}
+
+void CSupervisorRecurso::Termina() {
+    {
+        std::lock_guard<std::mutex> l(tMutexEspera);
+        iTerminar = 1;
+    }
+    tCondEspera.notify_all();
 }
 
 int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada* poGestor) {
@@ -269,6 +286,12 @@ int CSupervisorRecurso::ReconfiguraColaterales() {
     return 0;
 }
 
+bool CSupervisorRecurso::QuedaParado() {
+    if (iEstado == ESTADO_NO_INICIADO) return false;
+    cfgCerrojo l(&tMutexGlobal);
+    return iPeticionArranque == 0 && (iEstado == ESTADO_PARADO || iPeticionParada != 0);
+}
+
 void CSupervisorRecurso::NotifHijoMuerto() {
     NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]::NotifHijoMuerto", iMiNumRecurso);
     iHijoMuerto = 1;
@@ -297,6 +320,7 @@ void CSupervisorRecurso::Supervisor() {
     // Launches staggered by position, so the children do not all start at once.
     auto LanzaEscalonado = [this] {
         Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
+        if (iTerminar) return;
         LanzaHijo();
         Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
     };
@@ -308,7 +332,11 @@ void CSupervisorRecurso::Supervisor() {
             us = poContadores->minimo;
         }
         // The channel's clock: always real time, whatever the fixed waits do.
-        DuermeUs(us < US_MINIMO_PASADA || us == UINT32_MAX ? US_MINIMO_PASADA : us);
+        EsperaReal(us < US_MINIMO_PASADA || us == UINT32_MAX ? US_MINIMO_PASADA : us);
+        if (iTerminar) {
+            FinHijo();
+            return;
+        }
 
         ++uiPasadas;
         if (c[C_SEGUNDO] == 0) {
@@ -527,16 +555,48 @@ void CSupervisorRecurso::Filicidio() {
     pid_t pid = iPidHijo;
     NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Filicidio PID %d\n", iMiNumRecurso, static_cast<int>(pid));
     PierdeEstadoRecurso();
-    for (auto& s : asInfoSesion) {
-        if (s.cid == -1) continue;
-        LiberaPttIdSesion(&s);
-        CierraSesionCompleta(&s, 0);
-    }
+    CierraSesiones();
     if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaTermina();
     Espera(5 * US_SEGUNDO);
     poMiPasaGus->BajaRecurso(this);
     iIdUsuarioSip = -1;
     iHijoConfigurado = 0;
+    std::shared_ptr<Cola> canal = MataHijo(pid);
+    Espera(2 * US_SEGUNDO);
+    Eventos().EvtHijoMatado(iMiNumRecurso);
+    CierraCanal(std::move(canal));
+    iHijoMuerto = 0;
+    NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:MATADO iMiNumRecurso\n", iMiNumRecurso);
+}
+
+void CSupervisorRecurso::FinHijo() {
+    const pid_t pid = iPidHijo;
+    NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Fin del nucleo, PID %d", iMiNumRecurso, static_cast<int>(pid));
+    // From here on a call that comes in is refused, as to a resource not yet configured.
+    iHijoConfigurado = 0;
+    CierraSesiones();
+    if (std::shared_ptr<Cola> canal = CanalHijo()) {
+        canal->EnviaTermina();
+        DuermeUs(US_GRACIA_FIN);
+    }
+    if (iIdUsuarioSip >= 0) poMiPasaGus->BajaRecurso(this);
+    iIdUsuarioSip = -1;
+    // Calls that were being set up while the others ended.
+    CierraSesiones();
+    CierraCanal(MataHijo(pid));
+    cfgCerrojo l(&tMutexGlobal);
+    iEstado = ESTADO_TERMINADO;
+}
+
+void CSupervisorRecurso::CierraSesiones() {
+    for (auto& s : asInfoSesion) {
+        if (s.cid == -1) continue;
+        LiberaPttIdSesion(&s);
+        CierraSesionCompleta(&s, 0);
+    }
+}
+
+std::shared_ptr<Cola> CSupervisorRecurso::MataHijo(pid_t pid) {
     // Only this supervisor's own live child is killed and reaped: never a pid of 0 or -1 (a
     // stop while no child runs), never another supervisor's child.
     if (!iHijoTerminado && pid > 0) {
@@ -553,14 +613,13 @@ void CSupervisorRecurso::Filicidio() {
         cfgCerrojo l(&tMutexGlobal);
         canal.swap(poCanalHijo);
     }
-    Espera(2 * US_SEGUNDO);
-    Eventos().EvtHijoMatado(iMiNumRecurso);
+    return canal;
+}
+
+void CSupervisorRecurso::CierraCanal(std::shared_ptr<Cola> canal) {
     // Closed here, once no send holds it: closing joins the channel's receive thread, which a
     // handler sending on its own channel must never be the one to do.
     while (canal && canal.use_count() > 1) DuermeUs(1000);
-    canal.reset();
-    iHijoMuerto = 0;
-    NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:MATADO iMiNumRecurso\n", iMiNumRecurso);
 }
 
 // ---- Session table -----------------------------------------------------------------------------

@@ -22,8 +22,10 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "comun/cdireccionip.h"
 #include "cfg/cfgpasarela.h"
@@ -150,7 +152,7 @@ public:
     // record (session, call and answer), the OPTIONS answer, the loop test, and one delayed
     // answer to a refused transfer per record.
     enum { MAX_GUARDAS = MAX_INFO_SESION * 3 + 2 + MAX_INFO_SESION };
-    enum { ESTADO_NO_INICIADO = 0, ESTADO_PARADO = 1, ESTADO_EN_MARCHA = 2 };
+    enum { ESTADO_NO_INICIADO = 0, ESTADO_PARADO = 1, ESTADO_EN_MARCHA = 2, ESTADO_TERMINADO = 3 };
     // State byte of a line that cannot take calls.
     enum { RECURSO_NO_DISPONIBLE = 10 };
 
@@ -257,8 +259,15 @@ public:
     int DetieneRecurso();
     int ReconfiguraRecurso();
     int ReconfiguraColaterales();
+    // True while the requests served and pending leave the resource stopped (never started, its
+    // start refused, or a stop the last request).
+    bool QuedaParado();
     // The child's channel fell silent.
     void NotifHijoMuerto();
+    // The core is ending: the thread ends the resource's calls (BYE towards their peers, the end
+    // of each call and session towards the line), tells the process to put its line at rest,
+    // kills and reaps it and ends, in ESTADO_TERMINADO. Returns at once; nothing is started again.
+    void Termina();
 
     // Session table. The caller holds tMutexSesion around AsignaInfoSesion; finds take no lock.
     InfoSesion* AsignaInfoSesion();
@@ -388,12 +397,20 @@ private:
     void CompruebaHijoVivo();
     void ConfiguraHijo();
     void Filicidio();
+    void FinHijo();
+    // Every session in use cleaned up on both sides.
+    void CierraSesiones();
+    // Kills and reaps the child (this supervisor's own live one only) and takes its channel.
+    std::shared_ptr<Cola> MataHijo(pid_t pid);
+    static void CierraCanal(std::shared_ptr<Cola> canal);
     void CargaEqActivo();
     // The line is gone: not available to OPTIONS, INVITEs, the collateral duties and the
     // publication until its next process tells its state.
     void PierdeEstadoRecurso();
     void GuardaCfgColateral();
     void Espera(uint32_t uiMicrosegundos);
+    // Real time, cut short by Termina.
+    void EsperaReal(uint32_t uiMicrosegundos);
     void Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo);
     void Eventos_SupervisionOptions(int iValor, const char* szUri);
     CEventos& Sumidero();
@@ -425,6 +442,9 @@ private:
     std::atomic<uint32_t> uiPasadas;
     int32_t iHijoTerminado;  // the child already exited and was reaped by the pass
     std::atomic<int32_t> iRefersPendientes;  // delayed answers to refused transfers
+    std::atomic<int32_t> iTerminar;  // the core is ending
+    std::mutex tMutexEspera;         // pairs with tCondEspera: Termina wakes the thread's waits
+    std::condition_variable tCondEspera;
 };
 
 // The sink of every supervisor (null: one that does nothing). Once, before the first Inicia.

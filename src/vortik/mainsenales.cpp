@@ -18,7 +18,7 @@
 #include "cgescfg.h"
 #include "comun/hilo.h"
 #include "comun/nlog.h"
-#include "sip/cgus.h"
+#include "procesohijo.h"
 
 namespace {
 AccionesSenales gsAcciones{};
@@ -43,7 +43,10 @@ void PararConFallo() {
     Parar();
 }
 
+// A fault: the core's state is not trusted for an orderly end, but its children must not outlive
+// it (a new core would find them holding the lines and queues).
 [[noreturn]] void Termina(int iEstado) {
+    phMataTodos();
     std::fflush(stdout);
     // Not exit(): the other threads keep running and the globals they use must not be
     // destroyed under them.
@@ -118,7 +121,7 @@ void mainGestorSenales(int iSenal) {
     case SIGINT:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGINT %d", iSenal);
         Parar();
-        Termina(0);
+        return;
     case SIGUSR1:
         if (gsAcciones.fPideRol) gsAcciones.fPideRol(1);
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGUSR1");
@@ -134,10 +137,8 @@ void mainGestorSenales(int iSenal) {
         Termina(-1);
     case SIGTERM:
         NLOG::Log(NLOG::INFO, "mainGestorSenales SIGTERM %d", iSenal);
-        if (!(gsAcciones.fParando && gsAcciones.fParando())) SipParaPila();  // eXosip_quit, once its supervision loop has ended
-        DuermeMs(2000);
         Parar();
-        Termina(0);
+        return;
     case SIGCHLD:
         return;
     case SIGWINCH:

@@ -1,6 +1,5 @@
 // The core's supervision loop: 250 ms passes with sub-periods counted in 10 ms board ticks.
 #include "mainsupervisor.h"
-#include "mainsenales.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -334,10 +333,6 @@ void MainSupervisorLento() {
     }
     NLOG::Log(NLOG::ERROR, "MAIN: ---------------- Sale de MAinSupervisorLento");
     TcpCons::Cierra();
-    std::fflush(stdout);
-    // A stop asked for (console, configuration agent, SIGINT/SIGTERM) is a success; one that a
-    // fault asked for is not.
-    _exit(mainEstadoSalida());
 }
 
 void mainPintaInfo() {

@@ -12,8 +12,8 @@
 // Written by the loop only; the maintenance exchange reads a copy.
 extern EstadoSupervision sEstadoSupervision;
 
-// Runs the loop until a stop is requested, then ends the process with status 0.
-[[noreturn]] void MainSupervisorLento();
+// Runs the loop until a stop is requested, then closes the TCP console and returns.
+void MainSupervisorLento();
 
 // ---- The parent's watchdog pipe ----
 // One byte of value 0 to the pipe, when there is one (result ignored).

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -22,6 +23,7 @@
 #include "hardware/hardware.h"
 #include "ipc/cola.h"
 #include "ipcvortik.h"
+#include "mainparada.h"
 #include "mainsenales.h"
 #include "multicast.h"
 #include "comun/nlog.h"
@@ -177,7 +179,7 @@ int mainVelkord(int argc, char** argv) {
 
     pObjetoLog = new CIniciaLog("_pelm.log");
     NLOG::Log(NLOG::INFO, "ARRANQUE VORTIK");
-    const AccionesSenales sAcciones = {mainParar, mainPideRol, mainParando};
+    const AccionesSenales sAcciones = {mainParar, mainPideRol};
     mainInstalaSenales(&sAcciones);
     tArranque = std::time(nullptr);
     FijaPrioridadHilo(1);
@@ -189,4 +191,17 @@ int mainVelkord(int argc, char** argv) {
     mainEscribeTubo();
     for (auto& s : aoSupervisorRecurso) s.RefrescaEstado();
     MainSupervisorLento();
+    mainDetienePlaca();
+    std::fflush(stdout);
+    // A stop asked for (console, configuration agent, SIGINT/SIGTERM) is a success; one that a
+    // fault asked for is not.
+    const int iEstado = mainEstadoSalida();
+#if defined(__SANITIZE_ADDRESS__)
+    // Tests of the sanitizer build may end the core through main, so that LeakSanitizer looks at
+    // it. exit() then destroys nothing the threads still running use: the process-wide objects
+    // are never destroyed.
+    if (std::getenv("VK_SALIDA_LIMPIA") != nullptr) return iEstado;
+#endif
+    // Not through exit(): threads that are still running use the globals until the end.
+    _exit(iEstado);
 }

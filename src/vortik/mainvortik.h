@@ -13,6 +13,8 @@ struct ArgumentosPasarela {
 int EsArgConsola(const char* texto, ArgumentosPasarela* pArgs);
 void LeeArgumentos(int argc, char** argv, ArgumentosPasarela* pArgs);
 
-// The whole program: returns -1 for "/V", 0 when the start-up fails; otherwise never.
+// The whole program: returns -1 for "/V", 0 when the start-up fails; otherwise it ends the
+// process once a stop has been asked for and the board has been stopped (in the sanitizer build
+// with VK_SALIDA_LIMPIA set, it returns the exit status instead).
 int mainVelkord(int argc, char** argv);
 int mainInicia(uint32_t uiNivelConsola);

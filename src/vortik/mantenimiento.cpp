@@ -22,7 +22,8 @@
 #include "cgest.h"
 #include "comun/nlog.h"
 
-HistClient oHistClient(true);
+// Never destroyed: its thread and the core's other threads use it until the process ends.
+HistClient& oHistClient = *new HistClient(true);
 
 namespace {
 std::atomic<FnMant> gfRefresco{nullptr};

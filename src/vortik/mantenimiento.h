@@ -31,7 +31,7 @@ static_assert(sizeof(EstadoSupervision) == 26 * 4, "26 words");
 typedef void (*FnMant)();
 
 // The core's event-record client: sends the "V,H00" records, receives the agent's commands.
-extern HistClient oHistClient;
+extern HistClient& oHistClient;
 
 // Stores the call-backs (refresh for "A,T10", status for "A,T00"), works out the own and the
 // partner address texts, sends the identity record, loads the switch-over state file and

@@ -42,31 +42,32 @@ ip_mreq Peticion(const char* szGrupo) {
     return m;
 }
 
-// The pair reception moves to for a configured group and port, from the current one (acGrupo,
-// usPuerto, changed in place). A group is only taken with a port: a zero port keeps the current
-// pair; an image without a group returns to the default group. An invalid group, or a port whose
-// + 1 is no port, is refused and the current one kept; each refused value is logged once.
+// The pair reception is on for the configured group and port. Group and port are one pair: both
+// from the image when they make a valid pair, else both the defaults, where every board that
+// names no pair of its own is; half of a pair would leave the board where no other board is. A
+// value the image names and that is refused is logged once.
 void ParPedido(const char* szCfg, uint32_t uiCfg, char acGrupo[65], uint16_t* pusPuerto) {
     static char acGrupoRechazado[65] = "";
     static uint32_t uiPuertoRechazado = 0;
-    if (szCfg[0] == '\0') {
-        std::snprintf(acGrupo, 65, "%s", kGrupoMulticastDefecto);
-        return;
-    }
-    if (uiCfg == 0) return;
-    if (mcastGrupoValido(szCfg)) {
+    const bool bGrupo = mcastGrupoValido(szCfg), bPuerto = mcastPuertoValido(uiCfg);
+    if (bGrupo && bPuerto) {
         std::snprintf(acGrupo, 65, "%.64s", szCfg);
+        *pusPuerto = static_cast<uint16_t>(uiCfg);
+    } else {
+        std::snprintf(acGrupo, 65, "%s", kGrupoMulticastDefecto);
+        *pusPuerto = PUERTO_MULTICAST_DEFECTO;
+    }
+    if (bGrupo || szCfg[0] == '\0') {
         acGrupoRechazado[0] = '\0';
     } else if (std::strncmp(acGrupoRechazado, szCfg, 64) != 0) {
         std::snprintf(acGrupoRechazado, sizeof acGrupoRechazado, "%.64s", szCfg);
-        NLOG::Log(NLOG::ERROR, "Multicast: grupo %s no valido, sigue %s", acGrupoRechazado, acGrupo);
+        NLOG::Log(NLOG::ERROR, "Multicast: grupo %s no valido, se usa el par por defecto", acGrupoRechazado);
     }
-    if (mcastPuertoValido(uiCfg)) {
-        *pusPuerto = static_cast<uint16_t>(uiCfg);
+    if (bPuerto || uiCfg == 0) {
         uiPuertoRechazado = 0;
     } else if (uiCfg != uiPuertoRechazado) {
         uiPuertoRechazado = uiCfg;
-        NLOG::Log(NLOG::ERROR, "Multicast: puerto %u no valido, sigue %d", uiCfg, *pusPuerto);
+        NLOG::Log(NLOG::ERROR, "Multicast: puerto %u no valido, se usa el par por defecto", uiCfg);
     }
 }
 
@@ -107,8 +108,7 @@ void* HiloMulticast(void*) {
                 uiCfg = oConfigPasarela.uiPuertoMulticast;
             }
             char acPedido[65];
-            std::snprintf(acPedido, sizeof acPedido, "%s", acGrupo);
-            uint16_t usPedido = usPuerto;
+            uint16_t usPedido;
             ParPedido(acCfg, uiCfg, acPedido, &usPedido);
             if (std::strncmp(acGrupo, acPedido, 64) != 0 || usPedido != usPuerto) {
                 NLOG::Log(NLOG::INFO, "CAMBIA CONFI multicast_ip %s-%s multicast_port %d-%d", acGrupo, acPedido,

@@ -31,8 +31,8 @@ void mcastTrataPaquete(const uint8_t* pPaquete, int iLong, uint32_t iOrigen);
 // Descriptor the thread receives on (-1 when none); the port it is bound to.
 int mcastDameSocket();
 int mcastDamePuerto();
-// The group and port (not port + 1) reception is on: what the configuration last named, or the
-// defaults while it has named none.
+// The group and port (not port + 1) reception is on: the configured pair when it is a valid one,
+// else the default pair.
 void mcastDameGrupo(char acGrupo[65], uint16_t* pusPuerto);
 // The waits between bind attempts (10 s each) and after a failure; tests shorten them.
 void mcastFijaEspera(void (*fEsperaMs)(unsigned int uiMs));

@@ -17,28 +17,78 @@
 
 namespace {
 enum { MAX_HIJOS = 64 };
-pthread_mutex_t gMutex = PTHREAD_MUTEX_INITIALIZER;  // guards gaHijos
-pid_t gaHijos[MAX_HIJOS];                            // own children not yet reaped; 0 free
+struct Hijo {
+    pid_t pid;         // own child not yet reaped; 0 free
+    bool bRecogiendo;  // one thread is reaping it: nobody else signals or waits for it
+};
+pthread_mutex_t gMutex = PTHREAD_MUTEX_INITIALIZER;  // guards gaHijos and gbCerrado
+Hijo gaHijos[MAX_HIJOS];
+bool gbCerrado = false;  // the core is ending: no child is started any more
 
+// Under gMutex.
 bool Anota(pid_t pid) {
+    for (Hijo& h : gaHijos) {
+        if (h.pid == 0) {
+            h = {pid, false};
+            return true;
+        }
+    }
+    return false;
+}
+
+// Takes an own child for the caller to reap: false when it is no own child or another thread
+// already reaps it.
+bool Toma(pid_t pid) {
+    if (pid <= 0) return false;
     pthread_mutex_lock(&gMutex);
     bool ok = false;
-    for (pid_t& h : gaHijos) {
-        if (h == 0) {
-            h = pid;
+    for (Hijo& h : gaHijos) {
+        if (h.pid == pid && !h.bRecogiendo) {
+            h.bRecogiendo = true;
             ok = true;
-            break;
         }
     }
     pthread_mutex_unlock(&gMutex);
     return ok;
 }
 
-void Borra(pid_t pid) {
+// Gives a taken child back: removed once reaped, else free for others again.
+void Suelta(pid_t pid, bool bRecogido) {
     pthread_mutex_lock(&gMutex);
-    for (pid_t& h : gaHijos)
-        if (h == pid) h = 0;
+    for (Hijo& h : gaHijos) {
+        if (h.pid != pid) continue;
+        if (bRecogido)
+            h = {0, false};
+        else
+            h.bRecogiendo = false;
+    }
     pthread_mutex_unlock(&gMutex);
+}
+
+// Closes the table to new children and takes (and kills) every child nobody else is reaping;
+// the pids taken go to apid. Only children that are not being reaped are signalled: a pid being
+// reaped may be reused by then.
+int CierraYMata(pid_t (&apid)[MAX_HIJOS]) {
+    int n = 0;
+    pthread_mutex_lock(&gMutex);
+    gbCerrado = true;
+    for (Hijo& h : gaHijos) {
+        if (h.pid == 0 || h.bRecogiendo) continue;
+        h.bRecogiendo = true;
+        kill(h.pid, SIGKILL);
+        apid[n++] = h.pid;
+    }
+    pthread_mutex_unlock(&gMutex);
+    return n;
+}
+
+pid_t RecogeBloqueando(pid_t pid) {
+    int st;
+    pid_t w;
+    do {
+        w = waitpid(pid, &st, 0);
+    } while (w < 0 && errno == EINTR);
+    return w;
 }
 
 // Child side, after fork: async-signal-safe calls only.
@@ -87,12 +137,24 @@ ResultadoLanza phLanza(const char* const* aszRutas, int iRutas, const char* cons
     // The exec status comes back through a close-on-exec pipe: end of file means it ran.
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return r;
+    // The table's lock is held over the fork, so that a child is never started once the table
+    // closed, nor left out of it. The child does not touch the lock.
+    pthread_mutex_lock(&gMutex);
+    if (gbCerrado) {
+        pthread_mutex_unlock(&gMutex);
+        close(fds[0]);
+        close(fds[1]);
+        errno = ECANCELED;
+        return r;
+    }
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
         EjecutaEnHijo(fds[1], lMaxFd, aargv, aszRutas, iRutas);
     }
     int eFork = errno;
+    if (pid > 0) Anota(pid);
+    pthread_mutex_unlock(&gMutex);
     close(fds[1]);
     if (pid < 0) {
         close(fds[0]);
@@ -100,7 +162,6 @@ ResultadoLanza phLanza(const char* const* aszRutas, int iRutas, const char* cons
         return r;
     }
     r.pid = pid;
-    Anota(pid);
     int n = 0;
     while (n < iRutas) {
         int e;
@@ -118,22 +179,18 @@ int phEsHijoPropio(pid_t pid) {
     if (pid <= 0) return 0;
     pthread_mutex_lock(&gMutex);
     int res = 0;
-    for (pid_t h : gaHijos)
-        if (h == pid) res = 1;
+    for (const Hijo& h : gaHijos)
+        if (h.pid == pid) res = 1;
     pthread_mutex_unlock(&gMutex);
     return res;
 }
 
 int phMataYRecoge(pid_t pid) {
-    if (!phEsHijoPropio(pid)) return -1;
+    if (!Toma(pid)) return -1;
     kill(pid, SIGKILL);
-    int st;
-    pid_t w;
-    do {
-        w = waitpid(pid, &st, 0);
-    } while (w < 0 && errno == EINTR);
+    const pid_t w = RecogeBloqueando(pid);
     int e = errno;
-    Borra(pid);
+    Suelta(pid, true);
     if (w != pid) {
         errno = e;
         return -2;
@@ -143,13 +200,37 @@ int phMataYRecoge(pid_t pid) {
 
 int phRecogeSiTermino(pid_t pid) {
     if (!phEsHijoPropio(pid)) return -1;
+    // Being reaped by another thread: still running as far as this caller goes.
+    if (!Toma(pid)) return 0;
     int st;
     pid_t w;
     do {
         w = waitpid(pid, &st, WNOHANG);
     } while (w < 0 && errno == EINTR);
-    if (w == 0) return 0;
     // Exited (w == pid) or no longer waitable: either way it is gone.
-    Borra(pid);
-    return 1;
+    Suelta(pid, w != 0);
+    return w == 0 ? 0 : 1;
+}
+
+int phTerminaTodos(int iMsMaximo) {
+    pid_t apid[MAX_HIJOS];
+    const int n = CierraYMata(apid);
+    for (int i = 0; i < n; ++i) {
+        RecogeBloqueando(apid[i]);
+        Suelta(apid[i], true);
+    }
+    // Children other threads were reaping: they were killed by those threads.
+    for (int iMs = 0;; iMs += 10) {
+        int iQuedan = 0;
+        pthread_mutex_lock(&gMutex);
+        for (const Hijo& h : gaHijos) iQuedan += h.pid != 0;
+        pthread_mutex_unlock(&gMutex);
+        if (iQuedan == 0 || iMs >= iMsMaximo) return n;
+        usleep(10000);
+    }
+}
+
+void phMataTodos() {
+    pid_t apid[MAX_HIJOS];
+    CierraYMata(apid);
 }

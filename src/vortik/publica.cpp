@@ -251,7 +251,7 @@ int CPublica::EnviaPublica(const uint8_t* pBuf, int iLong) {
     }
     if (iModo == 1 || oGestorDual.DameEstadoDual() == 1) return 0;
     // While the configuration names no usable pair, publish where reception is (the default
-    // group, or the last valid pair), so gateways there still hear each other.
+    // pair), so gateways there still hear each other.
     if (!mcastGrupoValido(acGrupo) || !mcastPuertoValido(uiPuerto)) {
         if (fGrupoRecepcion) {
             fGrupoRecepcion(acGrupo, &usPuerto);

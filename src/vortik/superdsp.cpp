@@ -26,6 +26,7 @@ constexpr int NUM_DSP = 4;
 std::atomic<int32_t> giPid{-1};
 std::atomic<int32_t> giHijoMuerto{0};
 std::atomic<int32_t> giPeticionConfig{0};
+std::atomic<int32_t> giTerminar{0};  // the core is ending: the service is not started again
 int32_t giArrancado = 0;
 std::atomic<int32_t> gaiEstadoDsp[NUM_DSP];
 pthread_t gtHilo;
@@ -126,8 +127,9 @@ void* Supervisor(void*) {
     giIndiceWatchdog = RegistraHilo("Supervisor dremson", 0, 2000, hwDameTiempo());
     LanzaHijo(p);
     RefrescaHilo(giIndiceWatchdog, hwDameTiempo());
-    for (;;) {
+    while (!giTerminar) {
         DuermeMs(1000);
+        if (giTerminar) break;
         RefrescaHilo(giIndiceWatchdog, hwDameTiempo());
         {
             CCanal c;
@@ -182,6 +184,8 @@ int Inicia() {
     giArrancado = 1;
     return 0;
 }
+
+void Termina() { giTerminar = 1; }
 
 int DamePid() { return giPid; }
 

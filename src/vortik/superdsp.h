@@ -11,6 +11,9 @@ namespace CSuperDsp {
 
 // Starts the supervisor thread once; 0, or -1 when the thread cannot be created.
 int Inicia();
+// The core is ending: the thread stops within a second and never starts the service again
+// (the core's end kills the running one with every other child).
+void Termina();
 // Pid of the running DSP service, -1 when none.
 int DamePid();
 // Tells the DSP service about the resource process of position n (mode 3).

@@ -1,7 +1,11 @@
 // Configuration changes end to end: the configuration agent stand-in rewrites the image and
 // signals the core, which starts, stops or restarts the resource programs and reports to the
 // SNMP agent's port. The radio program is the stand-in, whose journal shows the core is up.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -27,6 +31,13 @@ const char kTelefono3[] =
     "[RECURSO-3]\nnombre=TLF-03\niTipo=2\niTipoIf=2\nszUriLocal=sip:TLF-03@192.0.2.23\n";
 const char kTroncal3[] =
     "[RECURSO-3]\nnombre=TLF-03\niTipo=2\niTipoIf=5\nszUriLocal=sip:TLF-03@192.0.2.23\n";
+const char kDesconocido3[] =
+    "[RECURSO-3]\nnombre=TLF-03\niTipo=2\niTipoIf=20\nszUriLocal=sip:TLF-03@192.0.2.23\n";
+
+// The general part with these multicast lines.
+std::string ConMulticast(const std::string& sLineas) {
+    return std::string(kGeneral).insert(std::string("[GENERAL]\n").size(), sLineas);
+}
 
 class CambioConfig : public ::testing::Test {
 protected:
@@ -68,6 +79,15 @@ protected:
     // A line of resource 3's log.
     static bool EnLog(const std::string& sTexto, int iMs) {
         return EsperaQue([&] { return pruebas::LogRecurso(3).find(sTexto) != std::string::npos; }, iMs);
+    }
+    static bool NucleoDice(const std::string& sTexto, int iMs) {
+        return EsperaQue([&] { return pruebas::LeeTodo("/mnt/ramfs/vk_pelm.log").find(sTexto) != std::string::npos; }, iMs);
+    }
+    static int Veces(const std::string& sTexto) {
+        const std::string s = pruebas::LeeTodo("/mnt/ramfs/vk_pelm.log");
+        int n = 0;
+        for (size_t i = s.find(sTexto); i != std::string::npos; i = s.find(sTexto, i + 1)) ++n;
+        return n;
     }
     static int Arranques() {
         const std::string s = pruebas::LogRecurso(3);
@@ -153,6 +173,63 @@ TEST_F(CambioConfig, InterfaceTypeChangeRestartsThePositionWithTheOtherProgram) 
     EXPECT_TRUE(EnLog("R2N5[3]: configuracion TLF-03 iTipoIf 5 modulo 3, pid " +
                           std::to_string(Proceso("lintaro 3 65535 " + Nucleo())),
                       8000));
+}
+
+// The start of a line refused for an unknown interface type leaves its position present for the
+// comparison of the next image: a valid one starts the line then, process and SIP user.
+TEST_F(CambioConfig, PositionWhoseStartWasRefusedStartsWithTheNextValidImage) {
+    ArrancaCon(kGeneral);
+    ASSERT_EQ(Agente(std::string(kGeneral) + kDesconocido3, true), 0);
+    ASSERT_TRUE(NucleoDice("ERROR. Tipo_Rec/Tipo_If desconocido", 8000));
+    ASSERT_EQ(Agente(std::string(kGeneral) + kTelefono3, true), 0);
+    EXPECT_TRUE(HayProceso("fonmira 3 65535 " + Nucleo(), 10000));
+    EXPECT_TRUE(NucleoDice("alta en el subsistema SIP nombre nuevorec= TLF-03", 10000));
+}
+
+// The core's publication heard on the default multicast pair (239.192.71.1, port 1000 + 1).
+bool OidoEnElParPorDefecto(int iMs) {
+    const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int iUno = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &iUno, sizeof iUno);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(1001);
+    ip_mreq m{};
+    inet_pton(AF_INET, "239.192.71.1", &m.imr_multiaddr);
+    bool bOido = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                 setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0 && EsperaQue(
+                     [&] {
+                         char ac[1500];
+                         const ssize_t n = recv(s, ac, sizeof ac, MSG_DONTWAIT);
+                         return n > 20 && std::string(ac + 4, 15) == "PASARELA-PRUEBA";
+                     },
+                     iMs);
+    close(s);
+    return bOido;
+}
+
+// Group and port are one pair: an image that does not give a valid whole one puts the board on
+// the default pair, where the boards that name none hear it, never on half of the last one.
+TEST_F(CambioConfig, MulticastPairIsTakenWholeFromTheImageOrTheDefaultOne) {
+    const std::string sPar = "acGrupoMulticast=239.192.71.9\nuiPuertoMulticast=2000\n";
+    const char* const kSuscritoPar = "ArrancaSock: Suscritos al grupo multicast 239.192.71.9:2001";
+    const char* const kSuscritoDefecto = "ArrancaSock: Suscritos al grupo multicast 239.192.71.1:1001";
+    const char* const kCasos[] = {
+        "uiPuertoMulticast=2000\n",                                // no group
+        "acGrupoMulticast=239.192.71.9\n",                         // no port
+        "acGrupoMulticast=192.0.2.77\nuiPuertoMulticast=2000\n",  // not a multicast group
+    };
+    ArrancaCon(ConMulticast(sPar));
+    ASSERT_TRUE(NucleoDice(kSuscritoPar, 8000));
+    for (const char* szCaso : kCasos) {
+        SCOPED_TRACE(szCaso);
+        const int iDefecto = Veces(kSuscritoDefecto), iPar = Veces(kSuscritoPar);
+        ASSERT_EQ(Agente(ConMulticast(szCaso), true), 0);
+        EXPECT_TRUE(EsperaQue([&] { return Veces(kSuscritoDefecto) > iDefecto; }, 8000));
+        EXPECT_TRUE(OidoEnElParPorDefecto(12000));
+        ASSERT_EQ(Agente(ConMulticast(sPar), true), 0);
+        ASSERT_TRUE(EsperaQue([&] { return Veces(kSuscritoPar) > iPar; }, 8000));
+    }
 }
 
 }  // namespace
