@@ -17,7 +17,6 @@
 #include "sip/cpasagus.h"
 #include "comun/gestormutex.h"
 #include "hardware/hardware.h"
-#include "cgest.h"
 #include "temporizadorvortik.h"
 #include "comun/nlog.h"
 #include "procesohijo.h"
@@ -187,10 +186,8 @@ void CSupervisorRecurso::CargaEqActivo() {
     }
     if (tipoRadio != 1 && tipoRadio != 3) return;
     for (int e = 0; e < 3; ++e) {
-        int tx = oCgest.LeeActivoTx(iMiNumRecurso, e);
-        int rx = oCgest.LeeActivoRx(iMiNumRecurso, e);
-        aucEqActivoTXRX[2 * e] = tx > 0 ? 1 : 0;
-        aucEqActivoTXRX[2 * e + 1] = rx > 0 ? 1 : 0;
+        aucEqActivoTXRX[2 * e] = CColateral::EquipoActivo(iMiNumRecurso, 4 * e + 1) ? 1 : 0;
+        aucEqActivoTXRX[2 * e + 1] = CColateral::EquipoActivo(iMiNumRecurso, 4 * e + 3) ? 1 : 0;
     }
 }
 
