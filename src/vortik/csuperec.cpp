@@ -478,6 +478,7 @@ void CSupervisorRecurso::ConfiguraHijo() {
     std::memset(bloque, 0, sizeof bloque);
     char nombre[sizeof psConfig->nombre];
     int tipoIf, registro, tipoIfRadio;
+    char clave[sizeof psConfig->szClave + 1] = {};
     {
         cfgCerrojo c(&gpoCfg->tMutex);
         psConfig->iSlot = iMiNumRecurso / 4;
@@ -488,6 +489,7 @@ void CSupervisorRecurso::ConfiguraHijo() {
         nombre[sizeof nombre - 1] = '\0';
         tipoIf = psConfig->iTipoIf;
         registro = psConfig->iEnableRegistro;
+        std::memcpy(clave, psConfig->szClave, sizeof psConfig->szClave);
         tipoIfRadio = tipoIf == TIPOIF_RADIO;
     }
     {
@@ -501,7 +503,7 @@ void CSupervisorRecurso::ConfiguraHijo() {
     iReconfigurar = 0;
     if (iIdUsuarioSip < 0) {
         NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: alta en el subsistema SIP nombre nuevorec= %s\n", iMiNumRecurso, nombre);
-        iIdUsuarioSip = poMiPasaGus->AltaRecurso(this, nombre, tipoIf, registro);
+        iIdUsuarioSip = poMiPasaGus->AltaRecurso(this, nombre, tipoIf, registro, clave);
         if (iIdUsuarioSip < 0)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error en poMiPasaGus->AltaRecurso()", iMiNumRecurso);
     }
