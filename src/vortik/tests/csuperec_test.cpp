@@ -490,31 +490,6 @@ TEST_F(SupervisorLlamadas, DirectModeLineCallGoesToTheCollateralsHostAndUser) {
     ModoSistemaLocal = 0;
 }
 
-TEST(UriSupervisor, UserAndHostPartsOfAUri) {
-    const struct {
-        const char* szUri;
-        const char* szUsuario;
-        const char* szDominio;
-    } kCasos[] = {
-        {"sip:PAR@10.0.0.7", "PAR", "10.0.0.7"},
-        {"<sip:PAR@10.0.0.7>;tag=1", "PAR", "10.0.0.7"},
-        {"PAR@10.0.0.7", "PAR", "10.0.0.7"},  // no "sip:": the user from the start
-        {"sip:10.0.0.7", "10.0.0.7", "sip:10.0.0.7"},  // no "@": the host from the start
-        {"sip:0123456789012345678901234567890123456789012345678901234567@h",
-         "01234567890123456789012345678901234567890123456789", "h"},  // 50 characters at most
-    };
-    for (const auto& k : kCasos) {
-        char u[CSupervisorRecurso::LON_PARTE_URI + 1], d[CSupervisorRecurso::LON_PARTE_URI + 1];
-        EXPECT_EQ(CSupervisorRecurso::SacaUsuarioUri(k.szUri, u), 0);
-        EXPECT_EQ(CSupervisorRecurso::SacaDominioUri(k.szUri, d), 0);
-        EXPECT_STREQ(u, k.szUsuario) << k.szUri;
-        EXPECT_STREQ(d, k.szDominio) << k.szUri;
-    }
-    char x[CSupervisorRecurso::LON_PARTE_URI + 1];
-    EXPECT_EQ(CSupervisorRecurso::SacaUsuarioUri(nullptr, x), -1);
-    EXPECT_EQ(CSupervisorRecurso::SacaDominioUri("sip:a@b", nullptr), -1);
-}
-
 TEST_F(SupervisorLlamadas, FirstAnswerOfForkedLegsEndsTheOther) {
     ASSERT_EQ(ModoSistemaLocal, 0);
     Linea l = Recurso(3, TIPOIF_BC);
