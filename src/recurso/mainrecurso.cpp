@@ -13,6 +13,7 @@
 
 #include "centrec.h"
 #include "cmantats.h"
+#include "csesionrtp.h"
 #include "cfg/cfgimagen.h"
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
@@ -197,6 +198,8 @@ int mrecTomaConfig(const char* pcGeneral, const cfgConfigRecurso* pNuevo) {
         memcpy(&gsRegistro, pNuevo, sizeof gsRegistro);
         giConfigRecibida = 1;
         Desbloquea();
+        // Known from here on; a later change of it is a total change that restarts the process.
+        CSesionRTP::FijaTipoInterfaz(pNuevo->iTipoIf);
         char szNombre[sizeof pNuevo->nombre + 1] = {};
         memcpy(szNombre, pNuevo->nombre, sizeof pNuevo->nombre);
         // With the pid: restarts of one resource share its log file.

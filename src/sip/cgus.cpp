@@ -101,7 +101,7 @@ Cgus::~Cgus() {
 
 int Cgus::Inicia_Sipua_Gus(const char* szNombre, int iTipo, const int32_t* piCodecs, int iNumCodecs,
                            const char* szDirLocal, const char* szDirFija, int iOpcion, Caplic* poAp,
-                           int iModoSistema) {
+                           int iModoSistema, const char* szClave) {
     char acUserAgent[129];
     std::snprintf(acUserAgent, sizeof acUserAgent, "%s/%d.%d.%d", "zq4m-qln", 1, 0, 0);
     std::snprintf(acDirLocal, sizeof acDirLocal, "%s", szDirLocal ? szDirLocal : "");
@@ -114,7 +114,7 @@ int Cgus::Inicia_Sipua_Gus(const char* szNombre, int iTipo, const int32_t* piCod
             return -1;
         }
     }
-    return RegistraUsuario(szNombre, iTipo, piCodecs, iNumCodecs, iOpcion, nullptr, "Alta de usuario %s efectuada con indice %d\n",
+    return RegistraUsuario(szNombre, iTipo, piCodecs, iNumCodecs, iOpcion, szClave, "Alta de usuario %s efectuada con indice %d\n",
                            "Error al dar de Alta SIPUA");
 }
 

@@ -34,9 +34,10 @@ public:
     Cgus& operator=(const Cgus&) = delete;
 
     // iModoSistema: the configuration's iCfgModoSistema; non-zero gives the plain URI parameters.
+    // The first user is registered as AltaUsuarioSip registers the others.
     int Inicia_Sipua_Gus(const char* szNombre, int iTipo, const int32_t* piCodecs, int iNumCodecs,
                          const char* szDirLocal, const char* szDirFija, int iOpcion, Caplic* poAplic,
-                         int iModoSistema = 0);
+                         int iModoSistema = 0, const char* szClave = nullptr);
     // iOpcion: the user is registered (REGISTER) when non-zero, with szClave as its password.
     int AltaUsuarioSip(const char* szNombre, int iTipo, const int32_t* piCodecs, int iNumCodecs, int iOpcion,
                        const char* szClave = nullptr);

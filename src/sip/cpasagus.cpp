@@ -90,7 +90,8 @@ int CPasaGus::ModoSistema() { return sipModoSistema(); }
 
 // ---- Registry -----------------------------------------------------------------------------------
 
-int CPasaGus::AltaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoIf, int iEnableRegistro) {
+int CPasaGus::AltaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoIf, int iEnableRegistro,
+                          const char* szClave) {
     if (!szNombre) szNombre = "";
     NLOG::Log(NLOG::INFO, " CPasaGus: Comienza Alta recurso %s porec=%lx", szNombre,
               static_cast<unsigned long>(reinterpret_cast<uintptr_t>(poSuper)));
@@ -111,7 +112,7 @@ int CPasaGus::AltaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoI
     int res = -1;
     if (iSipArrancado) {
         NLOG::Log(NLOG::INFO, "CPASAGUS: AddSIPURI( %s )", szNombre);
-        res = AltaUsuarioSip(szNombre, iTipo, aiCodecs, iNumCodecs, iEnableRegistro);
+        res = AltaUsuarioSip(szNombre, iTipo, aiCodecs, iNumCodecs, iEnableRegistro, szClave);
     } else {
         const uint32_t uiIp = DameIpPropia("eth0");
         if (uiIp == 0) {
@@ -121,7 +122,7 @@ int CPasaGus::AltaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoI
             oIp.TomaValor(uiIp);
             NLOG::Log(NLOG::INFO, "CPASAGUS: Set_Tipo_Gestor_IP_IPSrv( %s )", oIp.texto);
             res = Inicia_Sipua_Gus(szNombre, iTipo, aiCodecs, iNumCodecs, oIp.texto, cfg.szDirVirtual,
-                                   iEnableRegistro, this, cfg.iModoSistema);
+                                   iEnableRegistro, this, cfg.iModoSistema, szClave);
             ActualizaParamSip(cfg.iSipPeriodoSuperv);
         }
     }

@@ -49,7 +49,9 @@ public:
     static void FijaReloj(uint32_t (*fnTicks)());
 
     // Registry of resources (tMutex held for the whole call).
-    virtual int AltaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoIf, int iEnableRegistro);
+    // szClave: the resource's configured password, which answers a challenged REGISTER.
+    virtual int AltaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoIf, int iEnableRegistro,
+                            const char* szClave = nullptr);
     virtual int ActualizaRecurso(CRecursoSip* poSuper, const char* szNombre, int iTipoIf, int iFlagQsig);
     virtual int BajaRecurso(CRecursoSip* poSuper);
 
@@ -75,6 +77,8 @@ public:
     virtual int ActualizaEstadoUsuario(int iUsuario, int iValor, const sEstadoPublicado* psEstado);
     virtual void PintaDatosRecurso();
     virtual void PintaDatosExosip();
+    // The same lines, without their ends, to the log at information level.
+    void PintaDatosExosipLog();
     int DameNumRecursos() const { return iNumRecursos; }
 
     int IniciaLlamadaSip(int iUsuario, const char* szUriPeticion, const char* szFrom, const char* szTo,
@@ -139,6 +143,9 @@ public:
     pthread_mutex_t tMutex;  // guards the resource registry and the port pool
 
 private:
+    // The SIP stack's calls, one dump line at a time (without its end).
+    void RecorreDatosExosip(void (*fnLinea)(const char* szLinea));
+
     struct DatosRecurso {
         int32_t iIdUsrGus;  // -1: free entry
         char nombre[65];

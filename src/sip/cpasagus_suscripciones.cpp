@@ -225,26 +225,44 @@ void CPasaGus::PintaDatosRecurso() {
     }
 }
 
-void CPasaGus::PintaDatosExosip() {
-    TcpCons::Printf("   Datos de eXoSip:\n");
-    TcpCons::Printf("      Llamadas:\n");
+void CPasaGus::RecorreDatosExosip(void (*fnLinea)(const char* szLinea)) {
+    char ac[96];
+    fnLinea("   Datos de eXoSip:");
+    fnLinea("      Llamadas:");
     enum { MAX_LLAMADAS = 64 };
-    static eXosip_call_info_t asInfo[MAX_LLAMADAS];  // only the console thread prints
+    static eXosip_call_info_t asInfo[MAX_LLAMADAS];  // only the console thread dumps
     const int n = DameSipua() ? eXosip_call_get_infos(asInfo, MAX_LLAMADAS) : 0;
     for (int i = 0; i < n && i < MAX_LLAMADAS; i++) {
         const eXosip_call_info_t& c = asInfo[i];
-        TcpCons::Printf("         cid=%d\n", c.cid);
+        std::snprintf(ac, sizeof ac, "         cid=%d", c.cid);
+        fnLinea(ac);
         for (int d = 0; d < c.ndialogs; d++) {
-            TcpCons::Printf("            did=%d, state=%d\n", c.dialogs[d].did, c.dialogs[d].state);
-            if (c.dialogs[d].inc_trs >= 0)
-                TcpCons::Printf("               d_inc_trs tiene %d elementos\n", c.dialogs[d].inc_trs);
-            if (c.dialogs[d].out_trs >= 0)
-                TcpCons::Printf("               d_out_trs tiene %d elementos\n", c.dialogs[d].out_trs);
+            std::snprintf(ac, sizeof ac, "            did=%d, state=%d", c.dialogs[d].did, c.dialogs[d].state);
+            fnLinea(ac);
+            if (c.dialogs[d].inc_trs >= 0) {
+                std::snprintf(ac, sizeof ac, "               d_inc_trs tiene %d elementos", c.dialogs[d].inc_trs);
+                fnLinea(ac);
+            }
+            if (c.dialogs[d].out_trs >= 0) {
+                std::snprintf(ac, sizeof ac, "               d_out_trs tiene %d elementos", c.dialogs[d].out_trs);
+                fnLinea(ac);
+            }
         }
-        if (c.inc_tid >= 0) TcpCons::Printf("            c_inc_tr->transactionid = %d\n", c.inc_tid);
-        else TcpCons::Printf("            c_inc_tr=NULL\n");
-        if (c.out_tid >= 0) TcpCons::Printf("            c_out_tr->transactionid = %d\n", c.out_tid);
-        else TcpCons::Printf("            c_out_tr=NULL\n");
+        if (c.inc_tid >= 0) std::snprintf(ac, sizeof ac, "            c_inc_tr->transactionid = %d", c.inc_tid);
+        else std::snprintf(ac, sizeof ac, "            c_inc_tr=NULL");
+        fnLinea(ac);
+        if (c.out_tid >= 0) std::snprintf(ac, sizeof ac, "            c_out_tr->transactionid = %d", c.out_tid);
+        else std::snprintf(ac, sizeof ac, "            c_out_tr=NULL");
+        fnLinea(ac);
     }
-    TcpCons::Printf("      llamadas (%d)\n", n);
+    std::snprintf(ac, sizeof ac, "      llamadas (%d)", n);
+    fnLinea(ac);
+}
+
+void CPasaGus::PintaDatosExosip() {
+    RecorreDatosExosip([](const char* sz) { TcpCons::Printf("%s\n", sz); });
+}
+
+void CPasaGus::PintaDatosExosipLog() {
+    RecorreDatosExosip([](const char* sz) { NLOG::Log(NLOG::INFO, "%s", sz); });
 }

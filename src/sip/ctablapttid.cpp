@@ -34,7 +34,7 @@ void CTablaPttId::FijaTamano(int n) {
 }
 
 int CTablaPttId::BuscaPorNombre(const char* szUri) const {
-    for (int i = 0; i < MAX_PTT_ID; ++i)
+    for (int i = 0; i < Usables(); ++i)
         if (aiId[i] > 0 && std::strncmp(aacUri[i], szUri, LON_URI) == 0) return aiId[i];
     return -1;
 }
@@ -42,7 +42,7 @@ int CTablaPttId::BuscaPorNombre(const char* szUri) const {
 int CTablaPttId::Anade(const char* szUri) {
     int id = BuscaPorNombre(szUri);
     if (id > 0) return id;
-    for (int i = 0; i < iTamano && i < MAX_PTT_ID; ++i) {
+    for (int i = 0; i < Usables(); ++i) {
         if (aiId[i] == 0) {
             aiId[i] = i + 1;
             std::snprintf(aacUri[i], sizeof aacUri[i], "%s", szUri);
@@ -52,6 +52,8 @@ int CTablaPttId::Anade(const char* szUri) {
     return 0;
 }
 
+// By the id's own slot, not a search: an id held beyond a size lowered under a live session
+// is still freed, so it does not come back held when the size grows again.
 int CTablaPttId::BorraId(int iId) {
     if (iId < 1 || iId > MAX_PTT_ID || aiId[iId - 1] == 0) return -1;
     aiId[iId - 1] = 0;
@@ -65,7 +67,7 @@ int CTablaPttId::BorraNombre(const char* szUri) {
 }
 
 void CTablaPttId::Vuelca(char* szTexto) const {
-    for (int i = 0; i < MAX_PTT_ID; ++i) {
+    for (int i = 0; i < Usables(); ++i) {
         if (aiId[i] == 0) continue;
         char linea[80];
         std::snprintf(linea, sizeof linea, "%d,%.64s\r\n", aiId[i], aacUri[i]);
@@ -79,7 +81,7 @@ int CTablaPttId::BuscaPorIp(const char* szUri) const {
     // The dot is compared too: network 192.168.2 is not 192.168.20.
     const size_t n = RedDe(szUri, h, sizeof h);
     if (n == 0) return -1;
-    for (int i = 0; i < iTamano && i < MAX_PTT_ID; ++i) {
+    for (int i = 0; i < Usables(); ++i) {
         if (aiId[i] == 0) continue;
         char o[LON_DOMINIO_URI + 1];
         if (RedDe(aacUri[i], o, sizeof o) == n && std::strncmp(o, h, n) == 0) return aiId[i];
@@ -89,7 +91,7 @@ int CTablaPttId::BuscaPorIp(const char* szUri) const {
 
 void CTablaPttId::FijaNombre(const char* szNombre) {
     std::snprintf(acNombre, sizeof acNombre, "%s", szNombre ? szNombre : "");
-    for (int i = 0; i < iTamano && i < MAX_PTT_ID; ++i) {
+    for (int i = 0; i < Usables(); ++i) {
         aiId[i] = 0;
         aacUri[i][0] = '\0';
     }

@@ -28,6 +28,9 @@ public:
     int DameTamano() const { return iTamano; }
 
 private:
+    // Slots searched, filled and listed: the configured size, never more than the table.
+    int Usables() const { return iTamano < MAX_PTT_ID ? (iTamano > 0 ? iTamano : 0) : MAX_PTT_ID; }
+
     char acNombre[LON_URI + 1];
     int32_t iTamano;
     int32_t aiId[MAX_PTT_ID];  // 0: free

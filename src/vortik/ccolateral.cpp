@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cconfig.h"
+#include "cgest.h"
 #include "csuperec.h"
 #include "sip/cgestorllamada.h"
 
@@ -116,4 +117,16 @@ int CColateral::DameEstadoUris(int e, int* txa, int* rxa, int* txb, int* rxb) {
     if (*txa == SIN_SESION && *rxa == SIN_SESION && std::strcmp(em.UriTxA, em.UriRxA) == 0) *rxa = MISMO_EQUIPO;
     if (*txb == SIN_SESION && *rxb == SIN_SESION && std::strcmp(em.UriTxB, em.UriRxB) == 0) *rxb = MISMO_EQUIPO;
     return 0;
+}
+
+bool CColateral::EquipoActivo(int iRecurso, int iIndice) {
+    if (iIndice < 0) return false;
+    const int e = iIndice / 4, k = iIndice % 4;
+    return k < 2 ? oCgest.LeeActivoTx(iRecurso, e) == k : oCgest.LeeActivoRx(iRecurso, e) == k - 2;
+}
+
+int CColateral::FijaEquipoActivo(int iRecurso, int iIndice) {
+    if (iIndice < 0) return -1;
+    const int e = iIndice / 4, k = iIndice % 4;
+    return k < 2 ? oCgest.EscribeActivoTx(iRecurso, e, k) : oCgest.EscribeActivoRx(iRecurso, e, k - 2);
 }

@@ -26,6 +26,11 @@ public:
     int DameUriRemota(char* szDestino);
     // States of the four URIs of an emplacement (9 not configured, 8 RX same as TX, 2 configured).
     int DameEstadoUris(int iEmplazamiento, int* piTxA, int* piRxA, int* piTxB, int* piRxB);
+    // The switch-over state file's active equipment of emplacement indice / 4: whether target
+    // indice is the active one of its side (TX for k 0 A / 1 B, RX for k 2 A / 3 B), and
+    // making it so. Positions, not resource numbers, key the file.
+    static bool EquipoActivo(int iRecurso, int iIndice);
+    static int FijaEquipoActivo(int iRecurso, int iIndice);
 
 private:
     int iRecurso;

@@ -18,7 +18,6 @@
 #include "sip/cpasagus.h"
 #include "comun/gestormutex.h"
 #include "hardware/hardware.h"
-#include "cgest.h"
 #include "temporizadorvortik.h"
 #include "comun/nlog.h"
 #include "procesohijo.h"
@@ -205,10 +204,8 @@ void CSupervisorRecurso::CargaEqActivo() {
     }
     if (tipoRadio != 1 && tipoRadio != 3) return;
     for (int e = 0; e < 3; ++e) {
-        int tx = oCgest.LeeActivoTx(iMiNumRecurso, e);
-        int rx = oCgest.LeeActivoRx(iMiNumRecurso, e);
-        aucEqActivoTXRX[2 * e] = tx > 0 ? 1 : 0;
-        aucEqActivoTXRX[2 * e + 1] = rx > 0 ? 1 : 0;
+        aucEqActivoTXRX[2 * e] = CColateral::EquipoActivo(iMiNumRecurso, 4 * e + 1) ? 1 : 0;
+        aucEqActivoTXRX[2 * e + 1] = CColateral::EquipoActivo(iMiNumRecurso, 4 * e + 3) ? 1 : 0;
     }
 }
 
@@ -510,6 +507,7 @@ void CSupervisorRecurso::ConfiguraHijo() {
     std::memset(bloque, 0, sizeof bloque);
     char nombre[sizeof psConfig->nombre];
     int tipoIf, registro, tipoIfRadio;
+    char clave[sizeof psConfig->szClave + 1] = {};
     {
         cfgCerrojo c(&gpoCfg->tMutex);
         psConfig->iSlot = iMiNumRecurso / 4;
@@ -520,6 +518,7 @@ void CSupervisorRecurso::ConfiguraHijo() {
         nombre[sizeof nombre - 1] = '\0';
         tipoIf = psConfig->iTipoIf;
         registro = psConfig->iEnableRegistro;
+        std::memcpy(clave, psConfig->szClave, sizeof psConfig->szClave);
         tipoIfRadio = tipoIf == TIPOIF_RADIO;
     }
     {
@@ -533,7 +532,7 @@ void CSupervisorRecurso::ConfiguraHijo() {
     iReconfigurar = 0;
     if (iIdUsuarioSip < 0) {
         NLOG::Log(NLOG::DEBUG, "CSUPEREC[%d]: alta en el subsistema SIP nombre nuevorec= %s\n", iMiNumRecurso, nombre);
-        iIdUsuarioSip = poMiPasaGus->AltaRecurso(this, nombre, tipoIf, registro);
+        iIdUsuarioSip = poMiPasaGus->AltaRecurso(this, nombre, tipoIf, registro, clave);
         if (iIdUsuarioSip < 0)
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error en poMiPasaGus->AltaRecurso()", iMiNumRecurso);
     }

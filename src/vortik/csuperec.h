@@ -239,6 +239,12 @@ public:
     // Copies into the caller's buffers: 0, or -1.
     int DameIdUsuario(char* szSalida, size_t uiTam, int iIndice);
     int DameUriPropia(char* szSalida, size_t uiTam, const char* szNumero);
+    // The user part (after "sip:", else from the start, up to "@") or the host part (after "@",
+    // else from the start, up to ">") of a URI, at most LON_PARTE_URI characters into an output
+    // of LON_PARTE_URI + 1 bytes: 0, or -1 for a missing argument.
+    enum { LON_PARTE_URI = 50 };
+    static int SacaUsuarioUri(const char* szUri, char* szSalida);
+    static int SacaDominioUri(const char* szUri, char* szSalida);
     static int MapeaValorLlamada(int iValor);
     // State byte of the resource's last state record from its process; not available
     // (RECURSO_NO_DISPONIBLE) until its process has told one, and again once it died.

@@ -2,6 +2,7 @@
 // remote user of a line), the session types of active and standby equipment, the OPTIONS
 // supervision of the collateral peer, the radio maintenance mode and loop test ordered by the
 // SNMP agent, and the helpers of the emplacement states.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -496,4 +497,25 @@ int CSupervisorRecurso::DameUriPropia(char* szSalida, size_t uiTam, const char* 
     d.TomaValor(ip);
     const int r = std::snprintf(szSalida, uiTam, "sip:%s@%s", szNumero ? szNumero : "", d.texto);
     return r < 0 || static_cast<size_t>(r) >= uiTam ? -1 : 0;
+}
+
+namespace {
+// From p up to the first character of szFin (or the end), at most n characters, ended.
+void CopiaParteUri(const char* p, const char* szFin, size_t n, char* szSalida) {
+    std::snprintf(szSalida, n + 1, "%.*s", static_cast<int>(std::min(std::strcspn(p, szFin), n)), p);
+}
+}  // namespace
+
+int CSupervisorRecurso::SacaUsuarioUri(const char* szUri, char* szSalida) {
+    if (szUri == nullptr || szSalida == nullptr) return -1;
+    const char* p = std::strstr(szUri, "sip:");
+    CopiaParteUri(p ? p + 4 : szUri, "@", LON_PARTE_URI, szSalida);
+    return 0;
+}
+
+int CSupervisorRecurso::SacaDominioUri(const char* szUri, char* szSalida) {
+    if (szUri == nullptr || szSalida == nullptr) return -1;
+    const char* p = std::strchr(szUri, '@');
+    CopiaParteUri(p ? p + 1 : szUri, ">", LON_PARTE_URI, szSalida);
+    return 0;
 }

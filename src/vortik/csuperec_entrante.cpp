@@ -88,6 +88,8 @@ int CSupervisorRecurso::CompruebaOrigenRemoto(const char* szUri) {
     return (d.acUriRemota[0] == '\0' || std::strcmp(d.acUriRemota, szUri ? szUri : "") == 0) ? 0 : -1;
 }
 
+// The level 0-4 the line is handed for a call from SIP, from the Max-Forwards it arrived with:
+// the fewer forwards left, the more hops behind it.
 int CSupervisorRecurso::MapeaValorLlamada(int v) {
     if (v < 7) return 4;
     if (v <= 10) return 3;
@@ -278,7 +280,7 @@ void CSupervisorRecurso::TrataInviteGeneral(DatosEventoSip* e) {
         return;
     }
     Copia(s->Origen, e->acRemoto, 80);
-    SacaUsuarioUri(s->Origen);
+    ::SacaUsuarioUri(s->Origen);  // the bridge's helper: cuts after user and host
     if (!troncal && d.iTipoIf != TIPOIF_ATSQSIG && CompruebaOrigenRemoto(s->Origen) != 0) {
         poMiPasaGus->RechazaLlamada(iIdUsuarioSip, cid, 214);
         LiberaInfoSesion(s);
@@ -289,7 +291,7 @@ void CSupervisorRecurso::TrataInviteGeneral(DatosEventoSip* e) {
     s->iLlamadaPedida = 1;
     s->iTipoSesion = 1;
     s->idsesion = -1;
-    s->iTipoSipMapeado = e->iTipoSesion;
+    s->iTipoSipMapeado = MapeaValorLlamada(e->iMaxForwards);
     s->iTipoLlamada = std::strcmp(e->acSubject, "IA call") == 0 ? 1 : 2;
     s->iPayloadForzado = d.iTipoIf == TIPOIF_LCEN ? -1 : e->iPayload;
     s->iPayload = e->iPayload;
@@ -305,7 +307,9 @@ void CSupervisorRecurso::TrataInviteGeneral(DatosEventoSip* e) {
     dl.ucPrioridad = prio;
     dl.iTipoSip = s->iTipoSipMapeado;
     dl.iTipoLlamada = s->iTipoLlamada;
-    dl.iNumeracionQsig = e->canal;
+    // A priority-1 call on a QSIG line carries the channel the bridge chose to interrupt; every
+    // other call the session's own numbering word, the INVITE's Max-Forwards.
+    dl.iNumeracionQsig = d.iTipoIf == TIPOIF_ATSQSIG && prio == 1 ? e->canal : e->iMaxForwards;
     s->cid = cid;
     if (EnviaLlamadaSaliente(&dl, s) < 0) {
         poMiPasaGus->RechazaLlamada(iIdUsuarioSip, cid, 203);

@@ -92,21 +92,15 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
     if (ModoSistemaLocal == 1 && poColateral) {
         char uri[81] = {};
         if (poColateral->DameUriRemota(uri) == 0) {
-            const char* arroba = std::strchr(uri, '@');
-            char host[51] = {};
-            if (arroba) {
-                size_t l = std::strcspn(arroba + 1, ">");
-                Copia(host, arroba + 1, l < 50 ? l : 50);
-            }
+            // A URI without "@" has no host part: the numbers then go as they are.
+            char host[LON_PARTE_URI + 1] = {};
+            if (std::strchr(uri, '@')) SacaDominioUri(uri, host);
             if (host[0] != '\0') {
                 char propia[81];
                 if (DameUriPropia(propia, sizeof propia, origen) == 0) Copia(pl.NumOrigen, propia, 80);
                 std::snprintf(pl.NumDestino, sizeof pl.NumDestino, "sip:%.6s@%.50s", destino, host);
-                const char* u = std::strstr(uri, "sip:");
-                u = u ? u + 4 : uri;
-                size_t lu = std::strcspn(u, "@");
-                char usuario[51] = {};
-                Copia(usuario, u, lu < 50 ? lu : 50);
+                char usuario[LON_PARTE_URI + 1] = {};
+                SacaUsuarioUri(uri, usuario);
                 if (usuario[0] != '\0') Copia(pl.UsuDestino, usuario, 80);
             }
         }

@@ -18,6 +18,7 @@
 #include "cfg/cfgpasarela.h"
 #include "csuperec.h"
 #include "comun/interfazred.h"
+#include "ccolateral.h"
 #include "cconfig.h"
 #include "cgest.h"
 #include "comun/nlog.h"
@@ -124,10 +125,7 @@ int ConmutaTxRx(int n, int iEmp, int iEquipo, int iAccion) {
     std::printf("ConmutaTxRx(rec %i emp %i, tipoequipo %i, act %i)\n", n, iEmp, iEquipo, iAccion);
     const int r = gfConmuta.load()(n, iEmp, iEquipo, iAccion);
     if (r != 0) return r;
-    if (iEquipo == 0)
-        oCgest.EscribeActivoTx(n, iEmp, iAccion);
-    else
-        oCgest.EscribeActivoRx(n, iEmp, iAccion);
+    CColateral::FijaEquipoActivo(n, iEmp * 4 + (iEquipo == 0 ? 0 : 2) + (iAccion != 0 ? 1 : 0));
     return 0;
 }
 

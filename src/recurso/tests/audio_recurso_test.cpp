@@ -347,4 +347,53 @@ TEST(AudioSinSlot, AMissingTimeSlotIsLoggedOncePerChange) {
     EXPECT_TRUE(hijo.Vivo());
 }
 
+// The resource's interface type, known once its configuration came, sets the timestamp step
+// of its sessions' packets: 160 samples a packet, none on a radio.
+struct CasoTipoIf {
+    int32_t iTipoIf;
+    uint32_t uiPaso;
+};
+
+class AudioTipoInterfaz : public ::testing::TestWithParam<CasoTipoIf> {};
+
+TEST_P(AudioTipoInterfaz, TimestampStepFollowsTheResourcesInterfaceType) {
+    ConfiguraLog();
+    auto placa = simboard::CSimBoard::Arranca();
+    ASSERT_TRUE(placa);
+    CHijoRecurso hijo;
+    hijo.Arranca("fonmira", REC, 0);
+    ASSERT_TRUE(EsperaQue([] { return !Buzon::Global().De(COD_SIN_CONFIG).empty(); }, 5000));
+    cfgConfigRecurso r = LineaTelefono();
+    r.iTipoIf = GetParam().iTipoIf;
+    hijo.Configura(r);
+    ASSERT_TRUE(hijo.LogContiene("FIN ArrancaHW(3)", 10000)) << hijo.Log();
+    prueba::Par par;
+    ASSERT_EQ(par.Crea(PUERTO_REMOTO, PUERTO_LOCAL), 0);
+    const DireccionSesion s = Sesion(CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMA);
+    int32_t id = -1;
+    ASSERT_GE(hijo.Canal().EnviaNuevaSesionId(&s, &id), 0);
+    ASSERT_TRUE(EsperaQue([&] {
+        for (const auto& m : Buzon::Global().De(COD_DIAGNOSTICO))
+            if (m.a == 15 && m.b == id) return m.c == 0;
+        return false;
+    }, 5000)) << hijo.Log();
+    std::vector<RTPPacket*> v = prueba::Recibe(par, 10);
+    ASSERT_GE(v.size(), 10u) << hijo.Log();
+    std::sort(v.begin(), v.end(), [](RTPPacket* a, RTPPacket* b) {
+        return static_cast<int16_t>(a->GetSequenceNumber() - b->GetSequenceNumber()) < 0;
+    });
+    for (size_t i = 1; i < v.size(); i++) {
+        const uint32_t uiSaltos = static_cast<uint16_t>(v[i]->GetSequenceNumber() - v[i - 1]->GetSequenceNumber());
+        EXPECT_EQ(v[i]->GetTimestamp() - v[i - 1]->GetTimestamp(), GetParam().uiPaso * uiSaltos) << i;
+    }
+    for (RTPPacket* p : v) par.DeletePacket(p);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tipos, AudioTipoInterfaz,
+                         ::testing::Values(CasoTipoIf{TIPOIF_AB, 160}, CasoTipoIf{TIPOIF_RADIO, 0}),
+                         [](const ::testing::TestParamInfo<CasoTipoIf>& i) {
+                             return std::string(i.param.iTipoIf == TIPOIF_RADIO ? "Radio" : "Telefono");
+                         });
+
 }  // namespace
+

@@ -108,6 +108,33 @@ size_t HilosDelProceso() {
     return n;
 }
 
+// The loop-test results go as datagrams of their own, each with its terminating NUL.
+TEST(CMANTATS, LoopTestResultsReachTheAgentWithTheirEnd) {
+    CMANTATS& m = Mantats();
+    mrecRegistro()->iSnmpPuertoRemoto = 0;
+    const std::string sRec = m.sId.szRec[0] ? m.sId.szRec : "-1";
+    const uint8_t aucEnviado[2] = {246, 3}, aucRecibido[2] = {240, 2};
+    const struct {
+        int iTipo, iMedida;
+        const char* szBucle;
+        int iRetardo;
+    } kCasos[] = {
+        {0, 20, "Bucle OFF", 60},
+        {1, 8, "Bucle Local Simple", 0},  // 5 x 8 = 40: no delay
+        {0x22, 9, "Bucle Local FD Emplazamiento 3", 5},
+        {2, 9, "Bucle OFF", 5},           // without bit 20h: no emplacement loop
+    };
+    AgenteFalso oAgente(65000);
+    for (const auto& k : kCasos) {
+        EnviaBucle(&m.sId, k.iTipo, aucEnviado, aucRecibido, k.iMedida);
+        const std::string s = "V,R02," + sRec + ", " + k.szBucle + ":\nTono enviado: nivel -10 dBm duracion 3 sg " +
+                              "\nTono recibido: nivel -16 dBm duracion 2 sg retardo " + std::to_string(k.iRetardo) + " ms";
+        EXPECT_EQ(oAgente.Recibe(), s + std::string(1, '\0')) << k.iTipo;
+    }
+    EnviaBucleFallido(&m.sId);
+    EXPECT_EQ(oAgente.Recibe(), "V,R02," + sRec + ",No se ha podido realizar el bucle" + std::string(1, '\0'));
+}
+
 TEST(CMANTATS, OneHistoryThreadHoweverManyIdentitiesAreSet) {
     Mantats().Inicia(4);
     const size_t n = HilosDelProceso();

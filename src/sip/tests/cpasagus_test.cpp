@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "comun/nlog.h"
+#include "red/tcpcons.h"
 #include "pasagus_prueba.h"
 
 namespace {
@@ -282,6 +283,55 @@ TEST_F(Puente, OutgoingLegLeavesAsAnInviteWithAPoolPort) {
     EXPECT_EQ(pg.PuertosLibres(), 26);
 }
 
+// The console's dump of the stack's calls and its log variant: the same lines, the log's
+// without their ends.
+TEST_F(Puente, StackDumpGoesToTheConsoleAndTheSameLinesToTheLog) {
+    Sipp sipp({"-sf", DirEscenariosSip() + "uas_llamada.xml", "-m", "1"});
+    DatosLlamadaGestor d{};
+    std::strcpy(d.UsuOrigen, "RD-01");
+    std::strcpy(d.NumDestino, "<sip:rad@127.0.0.1:5070>");
+    d.tipo = 3;
+    int iPuerto = -1;
+    const int cid = pg.LanzaLlamadaSip(rd.iUsuario, &d, &iPuerto);
+    ASSERT_GE(cid, 0);
+    ASSERT_TRUE(rd.Espera("Traplic_Call_Answer"));
+    TcpCons::Inicia(0);  // the console on the standard output
+    ::testing::internal::CaptureStdout();
+    pg.PintaDatosExosip();
+    std::fflush(stdout);
+    const std::string sConsola = ::testing::internal::GetCapturedStdout();
+    size_t uiDesde;
+    {
+        std::lock_guard<std::mutex> lk(gMutexLog);
+        uiDesde = gLog.size();
+    }
+    pg.PintaDatosExosipLog();
+    const size_t i = sConsola.find("   Datos de eXoSip:\n");
+    const size_t f = sConsola.find("\n", sConsola.find("      llamadas (", i));
+    ASSERT_NE(f, std::string::npos) << sConsola;
+    const std::string sVolcado = sConsola.substr(i, f + 1 - i);
+    EXPECT_EQ(sVolcado.find("   Datos de eXoSip:\n      Llamadas:\n         cid=" + std::to_string(cid) + "\n"), 0u) << sVolcado;
+    EXPECT_NE(sVolcado.find("            did="), std::string::npos) << sVolcado;
+    EXPECT_NE(sVolcado.find("      llamadas (1)\n"), std::string::npos) << sVolcado;
+    // Other threads log meanwhile: the dump's lines come in order among them.
+    std::string sLog;
+    {
+        std::lock_guard<std::mutex> lk(gMutexLog);
+        size_t k = uiDesde;
+        for (size_t a = 0, b; a < sVolcado.size(); a = b + 1) {
+            b = sVolcado.find('\n', a);
+            const std::string sLinea = sVolcado.substr(a, b - a);
+            while (k < gLog.size() && gLog[k] != sLinea) ++k;
+            if (k == gLog.size()) break;
+            sLog += gLog[k++] + "\n";
+        }
+    }
+    EXPECT_EQ(sLog, sVolcado);
+    EXPECT_EQ(pg.FinalizaSesion(rd.iUsuario, cid), 0);
+    EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+    pg.DevuelveLocalPort(rd.iUsuario, cid, iPuerto);
+}
+
 TEST_F(Puente, FailedPlacementReturnsItsPortAndClearsTheCallersVariable) {
     DatosLlamadaGestor d{};
     std::strcpy(d.UsuOrigen, "RD-01");
@@ -527,5 +577,40 @@ TEST_F(Puente, TrunkModeChoosesAmongTheTrunksByStateAndPriority) {
     pg.BajaRecurso(&r2);  // they go before the bridge
     pg.BajaRecurso(&n5);
 }
+
+// The resource's own password answers the registrar's challenge, whether the resource is the
+// first one (it starts the user agent) or a later one.
+class RegistroRecurso : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RegistroRecurso, TheConfiguredPasswordAnswersTheRegistrarsChallenge) {
+    const bool bPrimero = GetParam();
+    CSipua::FijaReloj(&TicksPrueba);
+    ConfigPrueba(0);
+    GestorPrueba gestor;
+    PasaGusPrueba pg;
+    pg.Inicia(&gestor, nullptr);
+    RecursoPrueba otro, rd;
+    for (RecursoPrueba* r : {&otro, &rd}) r->poPasaGus = &pg;
+    if (!bPrimero) {
+        ASSERT_EQ(pg.AltaRecurso(&otro, "TLF-03", TIPOIF_BC, 0, "T12"), 0);
+    }
+    const int iUsuario = pg.AltaRecurso(&rd, "RD-09", TIPOIF_RADIO, 1, "RD09-clave9");
+    ASSERT_EQ(iUsuario, bPrimero ? 0 : 1);
+    Sipp sipp({"-sf", DirEscenariosSip() + "uas_registro_recurso.xml", "-m", "1"});
+    char acRegistrar[3][65] = {"127.0.0.1:5070", "", ""};
+    pg.FijaServidoresSip(acRegistrar, 3, acRegistrar);
+    pg.DameSipua()->ActivaRegistro(1);
+    UsuarioSipua u{};
+    EXPECT_TRUE(EsperaQue([&] { return pg.DameSipua()->DameUsuario(iUsuario, &u) && u.iEstadoRegistro == SIP_REGEST_OK; }))
+        << sipp.Log();
+    EXPECT_EQ(sipp.Espera(), 0) << sipp.Log();
+    if (!bPrimero) {
+        ASSERT_TRUE(pg.DameSipua()->DameUsuario(0, &u));
+        EXPECT_EQ(u.iEstadoRegistro, SIP_REGEST_REPOSO) << "a resource whose registration is off is not sent";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PrimeroYSiguiente, RegistroRecurso, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "First" : "Later"; });
 
 }  // namespace

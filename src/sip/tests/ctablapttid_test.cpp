@@ -59,4 +59,32 @@ TEST(CTablaPttId, NetworkSearchComparesTheThirdOctetWhole) {
     EXPECT_EQ(u.BuscaPorIp("sip:x@10.1.2.9"), -1) << "the held host is compared with its dot too";
 }
 
+TEST(CTablaPttId, ALoweredSizeHidesTheSlotsBeyondItFromSearchesAndTheDump) {
+    CTablaPttId t;
+    t.Anade("sip:a@10.0.0.1");
+    t.Anade("sip:b@10.0.1.1");
+    t.Anade("sip:c@10.0.2.1");
+    t.FijaTamano(2);
+    const struct {
+        const char* szUri;
+        int iPorNombre, iPorIp;
+    } kCasos[] = {
+        {"sip:a@10.0.0.1", 1, 1},
+        {"sip:b@10.0.1.1", 2, 2},
+        {"sip:c@10.0.2.1", -1, -1},  // slot 3 lies beyond the size
+    };
+    for (const auto& k : kCasos) {
+        EXPECT_EQ(t.BuscaPorNombre(k.szUri), k.iPorNombre) << k.szUri;
+        EXPECT_EQ(t.BuscaPorIp(k.szUri), k.iPorIp) << k.szUri;
+    }
+    char texto[256] = "";
+    t.Vuelca(texto);
+    EXPECT_STREQ(texto, "1,sip:a@10.0.0.1\r\n2,sip:b@10.0.1.1\r\n");
+    EXPECT_EQ(t.BorraId(3), 0) << "an id held beyond the size is still freed";
+    t.FijaTamano(15);
+    char despues[256] = "";
+    t.Vuelca(despues);
+    EXPECT_STREQ(despues, "1,sip:a@10.0.0.1\r\n2,sip:b@10.0.1.1\r\n");
+}
+
 }  // namespace

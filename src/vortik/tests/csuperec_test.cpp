@@ -97,7 +97,10 @@ int IdDe(const std::string& prefijo) {
 // The SIP side as the supervisor sees it.
 class CPasaGusPrueba : public CPasaGus {
 public:
-    int AltaRecurso(CRecursoSip*, const char*, int, int) override { return 3; }
+    int AltaRecurso(CRecursoSip*, const char*, int, int iRegistro, const char* szClave) override {
+        Anota("AltaRecurso " + std::to_string(iRegistro) + " " + (szClave ? szClave : "(null)"));
+        return 3;
+    }
     int BajaRecurso(CRecursoSip*) override { return 0; }
     int RechazaLlamada(int, int cid, int m) override { return Anota("RechazaLlamada " + std::to_string(cid) + " " + std::to_string(m)), 0; }
     int RechazaSustitucion(int, int cid) override { return Anota("RechazaSustitucion " + std::to_string(cid)), 0; }
@@ -110,6 +113,10 @@ public:
         return Anota("AceptaLlamadaConModo " + std::to_string(cid) + " " + std::to_string(p) + " " + std::to_string(ptt)), 0;
     }
     int LanzaLlamadaSip(int, DatosLlamadaGestor* p, int* puerto) override {
+        {
+            std::lock_guard<std::mutex> l(gMutex);
+            sUltimaLanzada = *p;
+        }
         Anota(std::string("LanzaLlamadaSip ") + p->NumDestino);
         *puerto = 41000;
         return iSiguienteCid++;
@@ -126,6 +133,7 @@ public:
         return Anota("Estado " + std::to_string(r) + " " + std::to_string(e->ucEstado)), 0;
     }
     std::atomic<int> iSiguienteCid{500};
+    DatosLlamadaGestor sUltimaLanzada{};  // under gMutex
 };
 
 // Routing mode's call manager: each call gets the next SIP id, or fails when told to.
@@ -490,6 +498,66 @@ TEST_F(SupervisorLlamadas, CancelledOrFiredGuardNeverCancelsTheNextOwnersTimer) 
     }
 }
 
+TEST_F(SupervisorLlamadas, LineCallFromSipCarriesTheForwardsLevelAndTheQsigNumberingWord) {
+    const struct {
+        int iTipoIf, iPrioridad, iMaxForwards, iCanal;
+        int32_t iNivel, iNumeracion;
+    } kCasos[] = {
+        {TIPOIF_ATSQSIG, 1, 20, 3, 0, 3},   // priority 1 on QSIG: the channel to interrupt
+        {TIPOIF_ATSQSIG, 3, 17, 3, 1, 17},  // otherwise the session's own word
+        {TIPOIF_ATSQSIG, 2, 12, -1, 2, 12},
+        {TIPOIF_BC, 1, 10, 3, 3, 10},       // priority 1 on another line: no channel either
+        {TIPOIF_BC, 3, 6, -1, 4, 6},
+        {TIPOIF_BC, 3, 70, -1, 0, 70},
+    };
+    Linea qsig = Recurso(5, TIPOIF_ATSQSIG);
+    Linea bc = Recurso(1, TIPOIF_BC);
+    int cid = 600;
+    for (const auto& k : kCasos) {
+        Linea& l = k.iTipoIf == TIPOIF_BC ? bc : qsig;
+        DatosEventoSip e = Sesion(++cid, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
+        e.incomming_priority = static_cast<uint8_t>(k.iPrioridad);
+        e.iMaxForwards = k.iMaxForwards;
+        e.canal = k.iCanal;
+        const int antes = CuentaEmpiezan("hijo LlamadaSaliente ");
+        l.Sup().Traplic_Invite(&e);
+        ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente ", antes + 1)) << cid;
+        std::lock_guard<std::mutex> g(gMutex);
+        EXPECT_EQ(gUltimaLlamada.iTipoSip, k.iNivel) << cid;
+        EXPECT_EQ(gUltimaLlamada.iNumeracionQsig, k.iNumeracion) << cid;
+    }
+}
+
+TEST_F(SupervisorLlamadas, DirectModeLineCallGoesToTheCollateralsHostAndUser) {
+    const struct {
+        const char* szUriRemota;
+        const char* szDestino;
+        const char* szUsuario;
+    } kCasos[] = {
+        {"<sip:PAR-7@10.0.0.7>", "sip:123456@10.0.0.7", "PAR-7"},
+        {"sip:PAR-8@10.0.0.8:5060;user=phone", "sip:123456@10.0.0.8:5060;user=phone", "PAR-8"},
+        {"sip:10.0.0.9", "123456", ""},  // no host part: the number as it came
+    };
+    ModoSistemaLocal = 1;
+    Linea l = Recurso(3, TIPOIF_BC);
+    l.Prepara();
+    int idllam = 1000;
+    for (const auto& k : kCasos) {
+        {
+            cfgCerrojo c(&oConfigPasarela.tMutex);
+            std::snprintf(oConfigPasarela.asRecursos[3].sColateral.szUriRemota, 81, "%s", k.szUriRemota);
+        }
+        DatosLlamada d{};
+        for (int i = 0; i < 6; ++i) d.acOrigen[i] = d.acDestino[i] = static_cast<char>(i + 1);
+        d.ucPrioridad = 2;
+        l.Sup().EvtLlamadaEntrante(++idllam, &d);
+        ASSERT_TRUE(Espera(std::string("LanzaLlamadaSip ") + k.szDestino)) << k.szUriRemota;
+        std::lock_guard<std::mutex> g(gMutex);
+        EXPECT_STREQ(gPasaGus.sUltimaLanzada.UsuDestino, k.szUsuario) << k.szUriRemota;
+    }
+    ModoSistemaLocal = 0;
+}
+
 TEST_F(SupervisorLlamadas, FirstAnswerOfForkedLegsEndsTheOther) {
     ASSERT_EQ(ModoSistemaLocal, 0);
     Linea l = Recurso(3, TIPOIF_BC);
@@ -670,6 +738,12 @@ TEST_F(SupervisorLlamadas, AgentOrdersReachTheSupervisors) {
     s->iReposo = 1;
     EvtRxMant(18, "A,T01,RD-08,0,TX,2");
     EXPECT_EQ(l.Sup().aucEqActivoTXRX[0], 1);
+    // What a reconfiguration loads is the switch-over file's: TX B recorded, RX never set.
+    l.Sup().aucEqActivoTXRX[0] = 0;
+    l.Sup().aucEqActivoTXRX[1] = 1;
+    l.Sup().ReconfiguraRecurso();
+    EXPECT_EQ(l.Sup().aucEqActivoTXRX[0], 1);
+    EXPECT_EQ(l.Sup().aucEqActivoTXRX[1], 0);
     l.Sup().iHijoConfigurado = 0;  // the released record sends nothing to a child being set up
     l.Sup().LiberaInfoSesion(s);
     l.Sup().iHijoConfigurado = 1;
@@ -905,6 +979,7 @@ TEST_F(SupervisorLlamadas, SipCallReachesTheRealResourceProcess) {
         cfgConfigRecurso& r = oConfigPasarela.asRecursos[rec];
         std::snprintf(r.nombre, sizeof r.nombre, "TLF09");
         r.iTipoIf = TIPOIF_BC;
+        std::memcpy(r.szClave, "T12-clave-99", sizeof r.szClave);  // all 12 bytes, no end
     }
     CSupervisorRecurso& sup = aoSupervisorRecurso[rec];
     ASSERT_EQ(sup.Inicia(rec, &gPasaGus, &gGestor), 0);
@@ -914,6 +989,7 @@ TEST_F(SupervisorLlamadas, SipCallReachesTheRealResourceProcess) {
     ASSERT_TRUE(pruebas::EsperaQue([&] { return sup.Traplic_Options() == 0; }, 20000)) << pruebas::LogRecurso(rec);
     sup.PasoaPrincipal();
     EXPECT_EQ(pruebas::LineaDeOrdenes(sup.DamePidHijo()).compare(0, 8, "fonmira "), 0);
+    EXPECT_EQ(Cuenta("AltaRecurso 0 T12-clave-99"), 1) << "the configured password goes with the SIP user";
     DatosEventoSip e = Sesion(31, "sip:300101@10.0.0.2", "sip:200202@10.0.0.1");
     sup.Traplic_Invite(&e);
     // The telephone line takes the call and rings: the ringing reaches the caller.
