@@ -607,12 +607,13 @@ std::string new_branch() {
 std::string local_addr() { return g->ip_option.empty() ? g->local_ip : g->ip_option; }
 
 void push_event(eXosip_event_t *ev) {
+  // Read before the push: once queued, the application may take and free the event.
+  const bool call = ev->type >= EXOSIP_CALL_INVITE && ev->type <= EXOSIP_CALL_RELEASED;
+  const bool lazy = ev->type == EXOSIP_CALL_ACK || ev->type == EXOSIP_CALL_CLOSED || ev->type == EXOSIP_CALL_RELEASED;
   {
     std::lock_guard<std::mutex> lk(g->qmtx);
-    bool call = ev->type >= EXOSIP_CALL_INVITE && ev->type <= EXOSIP_CALL_RELEASED;
     (call ? g->queue : g->queue_other).push_back(ev);
   }
-  bool lazy = ev->type == EXOSIP_CALL_ACK || ev->type == EXOSIP_CALL_CLOSED || ev->type == EXOSIP_CALL_RELEASED;
   if (!g->hold_wake)
     g->qcv.notify_all();
   else if (!lazy)

@@ -9,7 +9,7 @@
 #include "comun/gestormutex.h"
 #include "comun/nlog.h"
 
-int ModoSistemaLocal = 0;
+std::atomic<int> ModoSistemaLocal{0};
 
 namespace {
 

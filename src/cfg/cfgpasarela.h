@@ -8,11 +8,13 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-// Process-wide system mode: iCfgModoSistema when 0 or 1, else 0.
-extern int ModoSistemaLocal;
+// Process-wide system mode: iCfgModoSistema when 0 or 1, else 0. Set with the image taken over,
+// read by every thread.
+extern std::atomic<int> ModoSistemaLocal;
 
 constexpr int CFG_NUM_RECURSOS = 16;
 constexpr std::size_t CFG_TAM_IMAGEN = 871920;

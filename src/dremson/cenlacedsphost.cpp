@@ -157,6 +157,7 @@ int CEnlaceDspHost::EnviaMensaje(const uint8_t* pucMensaje, int iLong, uint32_t 
 
 int CEnlaceDspHost::EnviaCorto(uint16_t usCodigo, uint16_t usCanal, uint32_t uiAhora) {
     VaciaAnillo(uiAhora);
+    uint8_t acCorto[dsp::LONG_CABECERA];
     dsp::Pon16(acCorto, usCodigo);
     dsp::Pon16(acCorto + 2, usCanal);
     return EnviaMensaje(acCorto, dsp::LONG_CABECERA, uiAhora);

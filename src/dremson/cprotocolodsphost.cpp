@@ -8,7 +8,6 @@ CProtocoloDspHost::CProtocoloDspHost()
     : iPeriodoLatido(0), iProximoLatido(0), iTimeoutEnlace(0), iLimiteEnlace(0), iEnlaceOk(0), iLongLatido(0),
       iIniciado(0) {
     std::memset(acLatido, 0, sizeof(acLatido));
-    std::memset(acCorto, 0, sizeof(acCorto));
     std::memset(acRx, 0, sizeof(acRx));
 }
 
@@ -68,6 +67,8 @@ int CProtocoloDspHost::EnviaMensaje(const uint8_t* pucMensaje, int iCuenta, uint
 }
 
 int CProtocoloDspHost::EnviaCorto(uint16_t usCodigo, uint16_t usCanal, uint32_t uiAhora) {
+    // On the stack: commands are sent from several threads at once.
+    uint8_t acCorto[dsp::LONG_CABECERA];
     dsp::Pon16(acCorto, usCodigo);
     dsp::Pon16(acCorto + 2, usCanal);
     return EnviaMensaje(acCorto, dsp::LONG_CABECERA, uiAhora);

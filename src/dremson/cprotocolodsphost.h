@@ -44,7 +44,6 @@ protected:
     virtual void EvtEnlaceCaido(uint32_t /*uiAhora*/) {}
 
     static constexpr int TAM_LATIDO = 82;
-    static constexpr int TAM_CORTO = 64;
     static constexpr int TAM_RX = 1002;
 
     int32_t iPeriodoLatido;
@@ -58,7 +57,6 @@ protected:
     std::atomic<int32_t> iEnlaceOk;
     int32_t iLongLatido;
     uint8_t acLatido[TAM_LATIDO];
-    uint8_t acCorto[TAM_CORTO];
     uint8_t acRx[TAM_RX];
     int32_t iIniciado;
 };

@@ -125,20 +125,15 @@ void CServiciosDsp::BucleSupervisor() {
 int CServiciosDsp::ArrancaRecurso(int32_t idRecurso, int32_t /*iArgumento*/, Cola* pCanal) {
     int r = 0;
     EntradaDsp& e = asListaDsp[0];
+    int iCanal = -1;
+    // The checks under the lock too: the supervisor empties the table when the link falls.
+    Toma();
     if (iNumDsps < 1)
         r = ERR_SIN_DSP;
     else if (e.iEstadoDsp != DSP_OK)
         r = CMasterDsp::ERR_ENLACE_CAIDO;
     else if (e.iRecursosEnUso >= NUM_CANALES)
         r = ERR_CANALES_OCUPADOS;
-    if (r != 0) {
-        if (pCanal) pCanal->EnviaLiberaRecurso(idRecurso);
-        return r;
-    }
-    int iCanal = -1;
-    Toma();
-    // The link may have fallen since the check: a channel taken now would outlive the fall.
-    if (e.iEstadoDsp != DSP_OK) r = CMasterDsp::ERR_ENLACE_CAIDO;
     for (int c = 0; c < NUM_CANALES && r == 0; c++) {
         if (e.aiIdRecurso[c] >= 0) continue;
         e.aiIdRecurso[c] = idRecurso;
@@ -151,8 +146,7 @@ int CServiciosDsp::ArrancaRecurso(int32_t idRecurso, int32_t /*iArgumento*/, Col
     }
     Suelta();
     if (iCanal < 0) {
-        // The link fell, or another request took the last channel meanwhile: the requester
-        // must hear a refusal.
+        // No DSP, the link down or every channel taken: the requester must hear a refusal.
         if (pCanal) pCanal->EnviaLiberaRecurso(idRecurso);
         return r != 0 ? r : ERR_SIN_ENTRADA;
     }
@@ -233,6 +227,20 @@ Cola* CServiciosDsp::ObtenCanalIpcRecurso(int iDsp, int iCanal) {
     if (e.iEstadoDsp != DSP_CAIDO && e.iEstadoDsp != DSP_OK) return nullptr;
     if (e.aiIdRecurso[iCanal] < 0) return nullptr;
     return e.apCanalIpc[iCanal];
+}
+
+int CServiciosDsp::EstadoDsp() {
+    Toma();
+    const int r = asListaDsp[0].iEstadoDsp;
+    Suelta();
+    return r;
+}
+
+int CServiciosDsp::RecursosEnUso() {
+    Toma();
+    const int r = asListaDsp[0].iRecursosEnUso;
+    Suelta();
+    return r;
 }
 
 void CServiciosDsp::FijaVisualizacion(int iValor) {

@@ -133,8 +133,8 @@ public:
 
     // Queries for the console and tests.
     int NumDsps() const { return iNumDsps; }
-    int EstadoDsp() const { return asListaDsp[0].iEstadoDsp; }
-    int RecursosEnUso() const { return asListaDsp[0].iRecursosEnUso; }
+    int EstadoDsp();
+    int RecursosEnUso();
     int VisualizaIncidencias() const { return iVisualizaIncidencias; }
 
 private:

@@ -12,7 +12,9 @@ template <typename F>
 int CServiciosDsp::Ejecuta(int32_t idRecurso, const char* szNombre, std::initializer_list<int> aiParametros,
                            F fComando) {
     int iDsp, iCanal;
+    Toma();
     int r = BuscaRecurso(idRecurso, &iDsp, &iCanal);
+    Suelta();
     if (r != 0) return r;
     r = fComando(asListaDsp[iDsp].oMaster, iCanal);
     std::string s = "DREMSON: asListaDsp[" + std::to_string(iDsp) + "].oMaster." + szNombre + "( " +
@@ -116,12 +118,25 @@ int CServiciosDsp::IntervencionPrioridad(int32_t id, int iPrioridad, const uint8
 
 int CServiciosDsp::SelecRespuesta(int32_t id, int iRespuesta) {
     int iDsp, iCanal;
+    // The waiting call is taken and the answer noted in one step under the lock, which the
+    // receive thread holds when a call comes in; the answer goes out after, without it.
+    Toma();
     int r = BuscaRecurso(id, &iDsp, &iCanal);
-    if (r != 0) return r;
+    if (r != 0) {
+        Suelta();
+        return r;
+    }
     EntradaDsp& e = asListaDsp[iDsp];
+    bool bEspera = false;
     if (iRespuesta < RESPUESTA_NINGUNA || iRespuesta > RESPUESTA_MAXIMA) {
         iRespuesta = RESPUESTA_NINGUNA;
     } else if (e.aiIndicadores[iCanal] & IND_LLAMADA_ESPERA) {
+        bEspera = true;
+        e.aiIndicadores[iCanal] &= ~IND_LLAMADA_ESPERA;
+    }
+    e.aiRespuestas[iCanal] = iRespuesta;
+    Suelta();
+    if (bEspera) {
         switch (iRespuesta) {
             case RESPUESTA_LIBRE: RespondeLibre(id); break;
             case RESPUESTA_OCUPADO: RespondeOcupado(id); break;
@@ -129,9 +144,7 @@ int CServiciosDsp::SelecRespuesta(int32_t id, int iRespuesta) {
             case RESPUESTA_FUERA_SERVICIO: RespondeFueraDeServicio(id); break;
             default: break;
         }
-        e.aiIndicadores[iCanal] &= ~IND_LLAMADA_ESPERA;
     }
-    e.aiRespuestas[iCanal] = iRespuesta;
     TrazaDsp("DREMSON: asListaDsp[%d].aiRespuestas[%d] = %d\n", iDsp, iCanal, iRespuesta);
     return 0;
 }

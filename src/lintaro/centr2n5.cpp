@@ -974,7 +974,10 @@ int CEntidadR2N5::EvtDspRecursoCreado(int id) {
 }
 
 int CEntidadR2N5::EvtDspLiberaRecurso() {
-    TrazaEvento("EvtDspLiberaRecurso", iEstado);
+    {
+        cfgCerrojo c(&tMutexGlobal);
+        TrazaEvento("EvtDspLiberaRecurso", iEstado);
+    }
     int iHabia;
     {
         cfgCerrojo c(&tMutexRecDsp);
@@ -1006,8 +1009,8 @@ void CEntidadR2N5::PasaRecursoR2N5AReposo(int iCausa) {
 }
 
 int CEntidadR2N5::EvtDspReposo() {
-    TrazaEvento("EvtDspReposo", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspReposo", iEstado);
     PasaRecursoR2N5AReposo(0);
     return 0;
 }
@@ -1075,16 +1078,16 @@ void CEntidadR2N5::RespuestaSaliente(eRespuesta e) {
 }
 
 int CEntidadR2N5::EvtDspLlamadoLibre() {
-    TrazaEvento("EvtDspLlamadoLibre", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspLlamadoLibre", iEstado);
     if (EsN5() && iEstado == INTERRUPCION_AVISO) Promociona();
     RespuestaSaliente(R_LIBRE);
     return 0;
 }
 
 int CEntidadR2N5::EvtDspLlamadoDescuelga() {
-    TrazaEvento("EvtDspLlamadoDescuelga", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspLlamadoDescuelga", iEstado);
     if (!EsN5()) {
         NLOG::Log(NLOG::INFO, "CENTR2N5[%d]: EvtDspLlamadoDescuelga en recurso que no es ATS-N5 %i", iRec, iEstado);
         return 0;
@@ -1099,28 +1102,29 @@ int CEntidadR2N5::EvtDspLlamadoDescuelga() {
 }
 
 int CEntidadR2N5::EvtDspLlamadoOcupado() {
-    TrazaEvento("EvtDspLlamadoOcupado", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspLlamadoOcupado", iEstado);
     RespuestaSaliente(R_OCUPADO);
     return 0;
 }
 
 int CEntidadR2N5::EvtDspCongestion() {
-    TrazaEvento("EvtDspCongestion", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspCongestion", iEstado);
     RespuestaSaliente(R_CONGESTION);
     return 0;
 }
 
 int CEntidadR2N5::EvtDspFueraServicio() {
-    TrazaEvento("EvtDspFueraServicio", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspFueraServicio", iEstado);
     RespuestaSaliente(R_FUERA);
     return 0;
 }
 
 int CEntidadR2N5::EvtDspLlamadaEntrante(int iPrioridad, const char* pcOrigen, int iLongOrigen,
                                         const char* pcDestino, int iLongDestino) {
+    cfgCerrojo c(&tMutexGlobal);
     TrazaEvento("EvtDspLlamadaEntrante", iEstado);
     if (iLongOrigen <= 0 || iLongDestino <= 0 || pcOrigen == nullptr || pcDestino == nullptr) {
         NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: Error Parametros EvtDspllamentrante()  DSP=%i", iRec, Recurso());
@@ -1151,7 +1155,6 @@ int CEntidadR2N5::EvtDspLlamadaEntrante(int iPrioridad, const char* pcOrigen, in
     }
     if (iPrioridad == 10) iPrioridad = 0;
 
-    cfgCerrojo c(&tMutexGlobal);
     if (iEstado != REPOSO && iEstado != BLOQUEO) {
         NLOG::Log(NLOG::INFO, "No progresa la llamada entrante Estado %i", iEstado);
         return 0;
@@ -1283,8 +1286,8 @@ void CEntidadR2N5::ProcesaLlamadaPendiente() {
 }
 
 int CEntidadR2N5::EvtDspConversacionInterrumpida() {
-    TrazaEvento("EvtDspConversacionInterrumpida", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspConversacionInterrumpida", iEstado);
     if (iEstado == CONVERSACION) {
         ipcrecEnviaConversacionInterrumpida(sLlamada.iIdLlamada);
         sLlamada.iIdLlamada = -1;
@@ -1297,16 +1300,16 @@ int CEntidadR2N5::EvtDspConversacionInterrumpida() {
 }
 
 int CEntidadR2N5::EvtDspLineaBloqueada() {
-    TrazaEvento("EvtDspLineaBloqueada", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspLineaBloqueada", iEstado);
     iEstado = BLOQUEO;
     LimpiaPublica();
     return 0;
 }
 
 int CEntidadR2N5::EvtDspTimeout() {
-    TrazaEvento("EvtDspTimeout", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspTimeout", iEstado);
     if (iEstado == SALIENTE) {
         iEstado = REPOSO;
         RechazaAlNucleo(C_NO_CONTESTA);
@@ -1329,8 +1332,8 @@ void CEntidadR2N5::EventoProtocolo(int iCodigoR2, int iCodigoN5) {
 }
 
 int CEntidadR2N5::EvtDspErrorProtocolo() {
-    TrazaEvento("EvtDspErrorProtocolo", iEstado);
     cfgCerrojo c(&tMutexGlobal);
+    TrazaEvento("EvtDspErrorProtocolo", iEstado);
     NLOG::Log(NLOG::INFO, "CENTR2N5[%d]:  Evt Dsp  Error Protocolo(%d) iEstado %i", iRec, Recurso(), iEstado);
     if (iEstado == SALIENTE) {
         iEstado = REPOSO;

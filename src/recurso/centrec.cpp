@@ -122,8 +122,7 @@ void* CEntidadRC::sSupervisor(void* pObjeto) {
     return nullptr;
 }
 
-int CEntidadRC::Inicia(int iNumRec) {
-    const char* p = mrecPalabra();
+void CEntidadRC::CreaCerrojos(int iNumRec) {
     char szNombre[48];
     snprintf(szNombre, sizeof szNombre, "CEntidadRC[%d].tMutexGlobal", iNumRec);
     CreaMutex(szNombre, &tMutexGlobal, nullptr);
@@ -132,6 +131,10 @@ int CEntidadRC::Inicia(int iNumRec) {
     snprintf(szNombre, sizeof szNombre, "CEntidadRC[%d].tMutexAudioRed", iNumRec);
     CreaMutex(szNombre, &tMutexAudioRed, nullptr);
     pthread_cond_init(&tCondAudioRed, nullptr);
+}
+
+int CEntidadRC::Inicia(int iNumRec) {
+    const char* p = mrecPalabra();
     iDespiertaRed = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (iDespiertaRed < 0) NLOG::Log(NLOG::ERROR, "%s[%d]: Error %d eventfd", p, iNumRec, errno);
     pTemporizador->Inicia(CTemporizador::MAX_TEMPORIZADORES);

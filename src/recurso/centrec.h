@@ -40,6 +40,9 @@ public:
     // its own hardware supervision thread; a channel entity replaces both with its own.
     virtual int Arranca(int iRec);
 
+    // The common locks. The frame creates them before the core's channel runs: a message
+    // (a debug word right after the configuration) may reach the entity before its line starts.
+    void CreaCerrojos(int iRec);
     // 0, or -6 when a thread cannot be created.
     int Inicia(int iRec);
     void ArrancaHW();

@@ -48,6 +48,9 @@ int giNumModulos = 0;
 int gaiIdModulo[MAX_MODULOS] = {-1, -1, -1, -1};
 int gaiResultadoModulo[MAX_MODULOS] = {-1, -1, -1, -1};
 pthread_mutex_t gtMutexConfig;
+// The entity's start against a new configuration applied to it from the channel's thread;
+// taken before gtMutexConfig.
+pthread_mutex_t gtMutexArranque;
 cfgConfigRecurso& gsRegistro = *new cfgConfigRecurso;  // never destroyed: threads read it at exit
 char gacGeneral[TAM_BLOQUE_GENERAL];
 CEntidadRC* gpEntidad = nullptr;
@@ -138,7 +141,8 @@ int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& 
     pObjetoLog = new CIniciaLog(szSufijo);
     NLOG::Log(NLOG::INFO, "ARRANQUE Recurso %s", szSufijo);
 
-    if (CreaMutex("tMutexConfRecurso", &gtMutexConfig, nullptr) != 0) {
+    if (CreaMutex("tMutexConfRecurso", &gtMutexConfig, nullptr) != 0 ||
+        CreaMutex("tMutexArranque", &gtMutexArranque, nullptr) != 0) {
         if (DameMascaraTrazaIpc() & CLASES_TODAS)
             printf("%s[%d]: Error creando mutex de configuracion.\n", gszPalabra, giRec);
         return -1;
@@ -156,6 +160,7 @@ int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& 
     gtArranque = time(nullptr);
     IniciaHardware();
     Cola::FijaRelojRafaga(hwRelojUs);
+    entidad.CreaCerrojos(giRec);
     ipcrecIniciaCanal(giPidNucleo);
     ldspInicia();
     if (DameMascaraTrazaIpc() % 65535 != 0)
@@ -177,6 +182,7 @@ int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& 
     if (!giTermina) {
         IpcTraza(CLASES_LINEA, "%s[%d]: CFG OK\n", gszPalabra, giRec);
         giNumModulos = 1;
+        cfgCerrojo c(&gtMutexArranque);
         entidad.Arranca(giRec);
     }
 
@@ -192,6 +198,7 @@ int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& 
 }
 
 int mrecTomaConfig(const char* pcGeneral, const cfgConfigRecurso* pNuevo) {
+    cfgCerrojo c(&gtMutexArranque);
     memcpy(gacGeneral, pcGeneral, sizeof gacGeneral);
     Bloquea();
     if (!giConfigRecibida) {

@@ -40,9 +40,10 @@ std::atomic<int> giPuerto{0};
 std::atomic<uint32_t> guiMascara{0xFFFFFFFFu};
 std::atomic<uint32_t (*)()> gfReloj{uptUpTime};
 
-pthread_mutex_t gtMutexSockets;  // "TcpCons.tMutexSockets": giEscucha, gaRanuras, giConexiones, giEntrada,
-                                 // guiUltimaConexion
+pthread_mutex_t gtMutexSockets;  // "TcpCons.tMutexSockets": giEscucha, giEscuchaEnUso, gaRanuras,
+                                 // giConexiones, giEntrada, guiUltimaConexion
 int giEscucha = -1;
+int giEscuchaEnUso = -1;  // listening socket the accept thread may be inside accept on
 Ranura gaRanuras[TcpCons::MAX_CONEXIONES];
 int giConexiones = 0;
 int giEntrada = -1;  // socket of the input connection
@@ -85,6 +86,16 @@ void CierraSocket(int s) {
 
 uint32_t Ahora() { return gfReloj.load()(); }
 
+// With gtMutexSockets held: a listening socket taken out of use. While the accept thread may be
+// inside accept on it, it is only shut down, which wakes the thread, and the thread closes it:
+// closed here, its number could be reused and accepted on. Returns the socket for the caller
+// to close, or -1.
+int RetiraEscucha(int s) {
+    if (s < 0 || s != giEscuchaEnUso) return s;
+    shutdown(s, SHUT_RDWR);
+    return -1;
+}
+
 // Only the one that removed a slot closes its socket, so a number is never closed twice.
 // Sends and receives on slot sockets happen under gtMutexSockets, after checking that the
 // slot still holds the socket, so a number closed and reused meanwhile is never touched;
@@ -111,12 +122,20 @@ void* HiloAcepta(void*) {
     for (;;) {
         pthread_mutex_lock(&gtMutexSockets);
         int fd = giEscucha;
+        // Under the lock: a socket shut down by Cierra must not be made to listen again.
+        bool bEscucha = fd >= 0 && listen(fd, TcpCons::MAX_CONEXIONES) == 0;
+        giEscuchaEnUso = bEscucha ? fd : -1;
         pthread_mutex_unlock(&gtMutexSockets);
-        if (fd < 0 || listen(fd, TcpCons::MAX_CONEXIONES) < 0) {
+        if (!bEscucha) {
             DuermeMs(1000);
             continue;
         }
         int s = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        pthread_mutex_lock(&gtMutexSockets);
+        giEscuchaEnUso = -1;
+        const bool bRetirado = fd != giEscucha;
+        pthread_mutex_unlock(&gtMutexSockets);
+        if (bRetirado) CierraSocket(fd);
         if (s < 0) {
             if (errno != EINTR && errno != ECONNABORTED) DuermeMs(1000);
             continue;
@@ -227,7 +246,7 @@ int Inicia(int iPuerto) {
     }
     giConexiones = 0;
     giEntrada = -1;
-    int iViejo = giEscucha;
+    int iViejo = RetiraEscucha(giEscucha);
     giEscucha = -1;
     if (gbMutexCreados) pthread_mutex_unlock(&gtMutexSockets);
     CierraSocket(iViejo);
@@ -272,10 +291,9 @@ int Inicia(int iPuerto) {
 
 void Cierra() {
     if (gbMutexCreados) pthread_mutex_lock(&gtMutexSockets);
-    int s = giEscucha;
+    int s = RetiraEscucha(giEscucha);
     giEscucha = -1;
     if (gbMutexCreados) pthread_mutex_unlock(&gtMutexSockets);
-    // shutdown wakes the accept thread out of accept.
     CierraSocket(s);
 }
 

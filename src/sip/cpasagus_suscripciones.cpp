@@ -166,24 +166,34 @@ int CPasaGus::EligeEstadoRepresentativo(const DatosRecurso& r) const {
 }
 
 int CPasaGus::ActualizaEstadoUsuario(int iUsuario, int iValor, const sEstadoPublicado* psEstado) {
+    // The registry under its lock: a supervisor may take its resource off meanwhile.
+    pthread_mutex_lock(&tMutex);
     const int i = BuscaRecursoPorUsuario(iUsuario);
     if (i < 0 || !psEstado) {
+        pthread_mutex_unlock(&tMutex);
         NLOG::Log(NLOG::INFO, "Id-Usr no valido %i", iUsuario);
         return -1;
     }
     const int iRanura = psEstado->ucIndice;
-    if (iRanura >= NUM_RANURAS) return 0;
+    if (iRanura >= NUM_RANURAS) {
+        pthread_mutex_unlock(&tMutex);
+        return 0;
+    }
     DatosRecurso& r = asRecursos[i];
+    const int iTipo = r.tipo;
+    char acNombre[sizeof r.nombre];
+    std::memcpy(acNombre, r.nombre, sizeof acNombre);
     sEstadoPublicado sPublica;
     pthread_mutex_lock(&tMutexSuscripciones);
     const bool bIgual = std::memcmp(&r.asEstado[iRanura], psEstado, sizeof *psEstado) == 0;
     if (!bIgual) r.asEstado[iRanura] = *psEstado;
-    sPublica = r.tipo == TIPOIF_ATSQSIG ? r.asEstado[EligeEstadoRepresentativo(r)] : *psEstado;
+    sPublica = iTipo == TIPOIF_ATSQSIG ? r.asEstado[EligeEstadoRepresentativo(r)] : *psEstado;
     pthread_mutex_unlock(&tMutexSuscripciones);
-    if (bIgual || ModoSistema() != 0 || !poPublica || r.tipo == TIPOIF_RADIO) return 0;
+    pthread_mutex_unlock(&tMutex);
+    if (bIgual || ModoSistema() != 0 || !poPublica || iTipo == TIPOIF_RADIO) return 0;
     uint8_t aucRegistro[sizeof sPublica];
     std::memcpy(aucRegistro, &sPublica, sizeof aucRegistro);
-    poPublica->ActualizaPublica(r.nombre, aucRegistro, r.tipo == TIPOIF_LCEN ? 2 : 1, iValor);
+    poPublica->ActualizaPublica(acNombre, aucRegistro, iTipo == TIPOIF_LCEN ? 2 : 1, iValor);
     poPublica->Despierta();
     return 0;
 }

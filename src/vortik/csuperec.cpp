@@ -719,6 +719,7 @@ int CSupervisorRecurso::CuentaInfoSesionPorIdLlamada(int id) {
     return n;
 }
 int CSupervisorRecurso::CuentaInfoSesionesOcupadas() {
+    cfgCerrojo l(&tMutexSesion);
     int n = 0;
     for (auto& s : asInfoSesion)
         if (s.cid >= 0) ++n;

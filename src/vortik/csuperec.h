@@ -346,12 +346,12 @@ public:
     std::atomic<int32_t> iPidHijo;  // read without lock by the child-channel handlers
     InfoSesion asInfoSesion[MAX_INFO_SESION];
     std::atomic<int32_t> iEstado;
-    int32_t iHijoConfigurado;
+    std::atomic<int32_t> iHijoConfigurado;  // set by the supervisor, read by the call handlers
     int32_t iIndiceWatchdog;
-    int32_t iIdUsuarioSip;
+    std::atomic<int32_t> iIdUsuarioSip;  // set by the supervisor, read by every other thread
     int32_t iModoMantenimiento, iTipoBucle, iEmplazamientoBucle, iBuclePendiente;
     int32_t iTempBucle;
-    uint8_t ucEstadoPublicado;
+    std::atomic<uint8_t> ucEstadoPublicado;  // set by the child channel, read by the supervisor
     uint32_t uiFlagsColateral[2];
     cfgConfigRecurso* psConfig;
     CPasaGus* poMiPasaGus;
@@ -362,10 +362,10 @@ public:
     uint8_t aucEqActivoTXRX[6];
     int32_t iEstadoColateral;
     int32_t aiColateralTemp[4];  // timer id first; -1 none
-    int32_t iModoReserva;
+    std::atomic<int32_t> iModoReserva;  // set by the main/standby switch, read by every thread
     uint32_t uiCalidadNtp;
     int32_t iHaySesiones;
-    int32_t iCambioColateral;
+    std::atomic<int32_t> iCambioColateral;  // set by any thread, taken by the supervisor
     int32_t aiCambioEmplazamiento[3];
     int32_t iPresenciaModulo;
     int32_t iTipoIfAnterior;
@@ -384,7 +384,7 @@ public:
     std::atomic<int32_t> iReconfigurar;
     int32_t iReconfigurarColaterales;
     uint32_t uiInfoSlot;
-    int32_t iSlicOk;
+    std::atomic<int32_t> iSlicOk;  // set by the supervisor, read by the board's supervision loop
     NotificacionEstado sEstadoRecurso;  // last state record of the process
 
 private:

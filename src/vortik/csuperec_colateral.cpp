@@ -398,8 +398,7 @@ void CSupervisorRecurso::PublicaColaterales() {
             PublicaSesiones();
             aiCambioEmplazamiento[0] = iCambioColateral = 0;
         }
-    } else if (iCambioColateral) {
-        iCambioColateral = 0;
+    } else if (iCambioColateral.exchange(0)) {
         PublicaEstadoRadio();
     }
 }

@@ -62,9 +62,13 @@ bool Vencido(uint32_t ahora, uint32_t sello, int32_t periodo) {
     return static_cast<int32_t>(ahora - sello - static_cast<uint32_t>(periodo)) >= 0;
 }
 
-int NumRecursos() { return cfgNumCanales(&oConfigPasarela); }
+int NumRecursos() {
+    cfgCerrojo c(&oConfigPasarela.tMutex);
+    return cfgNumCanales(&oConfigPasarela);
+}
 
 bool SinServidoresNtp() {
+    cfgCerrojo c(&oConfigPasarela.tMutex);
     for (const auto& s : oConfigPasarela.szDirSrvNtp)
         if (s[0] != '\0') return false;
     return true;
@@ -197,7 +201,12 @@ void ReintentaConsola() {
 void Subperiodo2s() {
     mainEscribeTubo();
     EstadoNtp();
-    if (oConfigPasarela.iDual != 0 && oGestorDual.DameEstadoDual() == 1 && mainLeeCpuMode(kFicheroCpuMode))
+    int iDual;
+    {
+        cfgCerrojo c(&oConfigPasarela.tMutex);
+        iDual = oConfigPasarela.iDual;
+    }
+    if (iDual != 0 && oGestorDual.DameEstadoDual() == 1 && mainLeeCpuMode(kFicheroCpuMode))
         oGestorDual.PasaAPrincipal();
     if (mainEstadoConsola() == 1) ReintentaConsola();
     int n = giCuentaRefresco.load();

@@ -187,7 +187,11 @@ void mantFijaOperaciones(const OperacionesMant* psOps) {
 
 int mantEnvia(const char* szTexto, int iLong) {
     NLOG::Log(NLOG::INFO, "mantEnvia: %.*s", iLong, szTexto);
-    int iPuerto = oConfigPasarela.iSnmpPuertoRemoto;
+    int iPuerto;
+    {
+        cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
+        iPuerto = oConfigPasarela.iSnmpPuertoRemoto;
+    }
     if (iPuerto <= 0 || iPuerto > 65535) iPuerto = HistClient::PUERTO_AGENTE;
     int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (s < 0) {

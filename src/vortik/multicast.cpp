@@ -268,13 +268,13 @@ int DetieneSock(int iSockCfg, int iSockPublica, const ip_mreq* psPeticion) {
 
 void ArrancaMulticast() {
     CreaMutex("tMutexMulticast", &tMutexMulticast, nullptr);
-    if (CreaHiloSuelto(nullptr, HiloMulticast, nullptr) != 0)
-        NLOG::Log(NLOG::ERROR, "Multicast: Error creando hilo de Multicast");
     char acNombre[65];
     {
         cfgCerrojo cerrojo(&oConfigPasarela.tMutex);
         std::snprintf(acNombre, sizeof acNombre, "%.64s", oConfigPasarela.szNombre);
     }
-    poPublica = nullptr;
+    // The publisher first: the receive thread hands it every packet from its start.
     poPublica = new CPublica(acNombre, true, mcastDameGrupo);
+    if (CreaHiloSuelto(nullptr, HiloMulticast, nullptr) != 0)
+        NLOG::Log(NLOG::ERROR, "Multicast: Error creando hilo de Multicast");
 }

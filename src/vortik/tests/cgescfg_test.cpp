@@ -60,20 +60,27 @@ public:
         return e;
     }
 
-    std::function<void(const std::string&)> alEvento;  // runs inside the manager's pass
+    // Runs inside the manager's pass, on its thread.
+    void AlEvento(std::function<void(const std::string&)> f) {
+        std::lock_guard<std::mutex> l(m);
+        alEvento = std::move(f);
+    }
 
 private:
     void Apunta(const std::string& s) {
+        std::function<void(const std::string&)> f;
         {
             std::lock_guard<std::mutex> l(m);
             eventos.push_back(s);
+            f = alEvento;
         }
         cv.notify_all();
-        if (alEvento) alEvento(s);
+        if (f) f(s);
     }
-    std::mutex m;
+    std::mutex m;  // guards eventos and alEvento
     std::condition_variable cv;
     Eventos eventos;
+    std::function<void(const std::string&)> alEvento;
 };
 
 std::mutex gMutexLog;
@@ -148,12 +155,12 @@ protected:
 
     static CCONFIG* poCfg;
     static CGestorCfg* poGestor;
-    static SumideroGrabador oSumidero;
+    static SumideroGrabador& oSumidero;
     static char acDirVirtual[65];
 };
 CCONFIG* GestorCfg::poCfg;
 CGestorCfg* GestorCfg::poGestor;
-SumideroGrabador GestorCfg::oSumidero;
+SumideroGrabador& GestorCfg::oSumidero = *new SumideroGrabador;  // the manager's thread outlives main
 char GestorCfg::acDirVirtual[65];
 
 TEST_F(GestorCfg, WithoutSegmentStartsTheBuiltInConfiguration) {
@@ -325,14 +332,14 @@ TEST_F(GestorCfg, SignalDuringAPassIsServedByTheNextPass) {
     Inicia();
     oSumidero.EsperaPrimeros(8);
     // While the pass that starts resource 3 runs, the agent already removes it again.
-    oSumidero.alEvento = [&](const std::string& e) {
+    oSumidero.AlEvento([&](const std::string& e) {
         if (e == "EvtArrancaRecurso(3)") {
             EXPECT_TRUE(Agente(base));
         }
-    };
+    });
     Agente(base + kTelefono3);
     Eventos e = oSumidero.EsperaPrimeros(2);
-    oSumidero.alEvento = nullptr;
+    oSumidero.AlEvento(nullptr);
     EXPECT_EQ(e, (Eventos{"EvtArrancaRecurso(3)", "EvtDetieneRecurso(3)"}));
 }
 

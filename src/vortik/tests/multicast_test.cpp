@@ -99,7 +99,9 @@ protected:
         RegistroPasarela r;
         return poPublica->DamePasarela(szQln, &r);
     }
-    pruebas::CTemporizadorManual t;
+    // Never destroyed: the publisher ArrancaMulticast starts arms it from its thread until the
+    // process ends.
+    pruebas::CTemporizadorManual& t = *new pruebas::CTemporizadorManual;
 };
 
 TEST_F(Multicast, OwnLoopedBackPacketsFillTheTableButOnlyAPartnerReachesTheRedundancyManager) {
