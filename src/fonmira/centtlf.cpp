@@ -207,11 +207,10 @@ void CEntidadTelef::ConfiguraRecursoDsp() {
     if (HaySlic() == 1) {
         NLOG::Log(NLOG::INFO, "CENTTLF[%d]:Recurso DSP configurado (%d)", iRec, iRecursoDsp);
         const int32_t id = iRecursoDsp;
-        const PasoDsp asPasos[] = {
-            {"ldspTomaCanalIfRx", ldspTomaCanalIfRx, iSlotTx},   {"ldspTomaCanalIfTx", ldspTomaCanalIfTx, iSlotTx},
-            {"ldspTomaCanalHostRx", ldspTomaCanalHostRx, iSlotRx}, {"ldspTomaCanalHostTx", ldspTomaCanalHostTx, iSlotRx},
-            {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_SLIC}, {"ldspTomaCodecIfTx", ldspTomaCodecIfTx, CODEC_SLIC},
-        };
+        PasoDsp asPasos[NUM_PASOS_SLOTS_DSP + 2];
+        PasosSlotsDsp(asPasos);
+        asPasos[NUM_PASOS_SLOTS_DSP] = {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_SLIC};
+        asPasos[NUM_PASOS_SLOTS_DSP + 1] = {"ldspTomaCodecIfTx", ldspTomaCodecIfTx, CODEC_SLIC};
         const int n = sizeof asPasos / sizeof asPasos[0];
         int r = 0;
         const int i = ldspEjecutaPasos(id, asPasos, n, &r);

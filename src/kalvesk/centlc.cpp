@@ -160,11 +160,9 @@ void CEntidadLC::GestionaRecursoDsp() {
 // Under tMutexRecDsp; a failed step leaves the flag set and is tried again 2 s later.
 void CEntidadLC::ConfiguraRecursoDsp() {
     const int32_t id = iRecursoDsp;
-    const PasoDsp asPasos[] = {
-        {"ldspTomaCanalIfRx", ldspTomaCanalIfRx, iSlotTx},     {"ldspTomaCanalIfTx", ldspTomaCanalIfTx, iSlotTx},
-        {"ldspTomaCanalHostRx", ldspTomaCanalHostRx, iSlotRx}, {"ldspTomaCanalHostTx", ldspTomaCanalHostTx, iSlotRx},
-        {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_IF},
-    };
+    PasoDsp asPasos[NUM_PASOS_SLOTS_DSP + 1];
+    PasosSlotsDsp(asPasos);
+    asPasos[NUM_PASOS_SLOTS_DSP] = {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_IF};
     const int n = sizeof asPasos / sizeof asPasos[0];
     int r = 0;
     const int i = ldspEjecutaPasos(id, asPasos, n, &r);

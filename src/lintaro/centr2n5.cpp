@@ -240,27 +240,19 @@ void CEntidadR2N5::GestionaRecursoDsp() {
 // Under tMutexRecDsp. A failed step leaves the flag set: the whole sequence is repeated.
 int CEntidadR2N5::ConfiguraRecursoDsp() {
     const int id = iRecursoDsp;
-    struct Paso {
-        int (*f)(int32_t, int32_t);
-        int32_t v;
-        const char* sz;
-    };
-    const Paso pasos[] = {
-        {ldspTomaCanalIfRx, iSlotRx, "CENTR2N5[%d]: Error en ldspTomaCanalIfRx(%i, %i)"},
-        {ldspTomaCanalIfTx, iSlotRx, "CENTR2N5[%d]: Error en ldspTomaCanalIfTx(%i, %i)"},
-        {ldspTomaCanalHostRx, iSlotTx, "CENTR2N5[%d]: Error en ldspTomaCanalHostRx(%i, %i)"},
-        {ldspTomaCanalHostTx, iSlotTx, "CENTR2N5[%d]: Error en ldspTomaCanalHostTx(%i, %i)"},
-        {ldspTomaCodecIfRx, 8, "CENTR2N5[%d]: Error en ldspTomaCodecIfRx(%i, %i)"},
-        {ldspTomaCodecIfTx, 8, "CENTR2N5[%d]: Error en ldspTomaCodecIfTx(%i, %i)"},
-    };
-    for (const Paso& p : pasos) {
-        if (p.f(id, p.v) != 0) {
-            NLOG::Log(NLOG::ERROR, p.sz, iRec, p.v, id);
-            return -1;
-        }
+    PasoDsp asPasos[NUM_PASOS_SLOTS_DSP + 2];
+    PasosSlotsDsp(asPasos);
+    asPasos[NUM_PASOS_SLOTS_DSP] = {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, 8};
+    asPasos[NUM_PASOS_SLOTS_DSP + 1] = {"ldspTomaCodecIfTx", ldspTomaCodecIfTx, 8};
+    const int n = sizeof asPasos / sizeof asPasos[0];
+    int e = 0;
+    const int i = ldspEjecutaPasos(id, asPasos, n, &e);
+    if (i < n) {
+        NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: Error en %s(%i, %i)", iRec, asPasos[i].szNombre, asPasos[i].iValor, id);
+        return -1;
     }
     const int32_t aiBloque[2] = {iCfgModoSistema == 0 ? -10 : -13, iCfgModoSistema == 0 ? -50 : -38};
-    int e = EsN5() ? ldspTomaConfigN5(id, aiBloque) : ldspTomaConfigR2(id, aiBloque);
+    e = EsN5() ? ldspTomaConfigN5(id, aiBloque) : ldspTomaConfigR2(id, aiBloque);
     if (e != 0) {
         NLOG::Log(NLOG::ERROR, EsN5() ? "CENTR2N5[%d]: Error %i en ldspTomaConfigN5(%i)"
                                       : "CENTR2N5[%d]: Error %i en ldspTomaConfigR2(%i)",

@@ -23,6 +23,7 @@
 #include "hardware/hardware.h"
 #include "rtpudpv4transmitter.h"
 #include "ipcrec.h"
+#include "libdsp.h"
 #include "mainrecurso.h"
 
 namespace {
@@ -343,6 +344,13 @@ void CEntidadRC::FalloHw() {
         iHwArrancado = 0;
     }
     NLOG::Log(NLOG::ERROR, "CENTRC[%d]: Fallo hw(%d)", iRec, iModulo);
+}
+
+void CEntidadRC::PasosSlotsDsp(PasoDsp asPasos[NUM_PASOS_SLOTS_DSP]) const {
+    asPasos[0] = {"ldspTomaCanalIfRx", ldspTomaCanalIfRx, iSlotTx};
+    asPasos[1] = {"ldspTomaCanalIfTx", ldspTomaCanalIfTx, iSlotTx};
+    asPasos[2] = {"ldspTomaCanalHostRx", ldspTomaCanalHostRx, iSlotRx};
+    asPasos[3] = {"ldspTomaCanalHostTx", ldspTomaCanalHostTx, iSlotRx};
 }
 
 int CEntidadRC::HwOk() {
