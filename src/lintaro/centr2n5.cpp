@@ -317,43 +317,27 @@ uintptr_t CEntidadR2N5::sVence(uintptr_t a1, uintptr_t a2, uintptr_t a3) {
 }
 
 void CEntidadR2N5::ArmaEstado(int iTipo, int32_t iTicks) {
-    CancelaEstado();
-    ++uiGeneracion;
-    iTemporizador = pTemporizador->Arma(iTicks, sVence, reinterpret_cast<uintptr_t>(this),
-                                        static_cast<uintptr_t>(iTipo), uiGeneracion);
-    if (iTemporizador < 0) {
+    if (oTempEstado.Arma(iTicks, sVence, reinterpret_cast<uintptr_t>(this), iTipo) < 0)
         NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: Error armando temporizador (%i)", iRec, iTipo);
-        iTemporizador = SIN_TEMPORIZADOR;
-    }
 }
 
-void CEntidadR2N5::CancelaEstado() {
-    if (iTemporizador == SIN_TEMPORIZADOR) return;
-    pTemporizador->Cancela(iTemporizador);
-    iTemporizador = SIN_TEMPORIZADOR;
-    ++uiGeneracion;  // an expiry already on its way finds itself stale
-}
+void CEntidadR2N5::CancelaEstado() { oTempEstado.Cancela(); }
 
 void CEntidadR2N5::TempDSP_Ringback() {
-    if (iTempRingback != SIN_TEMPORIZADOR) pTemporizador->Cancela(iTempRingback);
-    ++uiGeneracionRingback;
-    iTempRingback = pTemporizador->Arma(T_RINGBACK, sVence, reinterpret_cast<uintptr_t>(this), TIPO_RINGBACK,
-                                        uiGeneracionRingback);
-    if (iTempRingback < 0) iTempRingback = SIN_TEMPORIZADOR;
+    if (oTempRingback.Arma(T_RINGBACK, sVence, reinterpret_cast<uintptr_t>(this), TIPO_RINGBACK) < 0)
+        NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: Error armando temporizador (%i)", iRec, TIPO_RINGBACK);
 }
 
 // Every expiry holds tMutexGlobal: a far-end release arriving meanwhile is never overwritten.
-void CEntidadR2N5::Vence(int iTipo, uint32_t uiGen) {
+void CEntidadR2N5::Vence(int iTipo, uint32_t uiArmado) {
     cfgCerrojo c(&tMutexGlobal);
     if (iTipo == TIPO_RINGBACK) {
-        if (uiGen != uiGeneracionRingback || iTempRingback == SIN_TEMPORIZADOR) return;
-        VenceRingback();
+        if (oTempRingback.Vence(uiArmado)) VenceRingback();
         return;
     }
-    if (uiGen != uiGeneracion || iTemporizador == SIN_TEMPORIZADOR) return;
+    if (!oTempEstado.Vence(uiArmado)) return;
     IpcTraza(CLASE_DEBUG, "Vence temporizador R2N5 \n");
     NLOG::Log(NLOG::INFO, "CENTR2N5[%d]:Vence_RespuestaDSP (%i)", iRec, iTipo);
-    iTemporizador = SIN_TEMPORIZADOR;
     switch (iTipo) {
     case 0:
         FinInterruptWarning();
@@ -407,9 +391,7 @@ void CEntidadR2N5::Vence(int iTipo, uint32_t uiGen) {
 
 void CEntidadR2N5::VenceRingback() {
     IpcTraza(CLASE_DEBUG, "Vence_TempDSP_Ringback R2N5 \n");
-    if (iEstado != PETICION_ENTRANTE && iEstado != ENTRANTE) return;
-    if (!EsN5()) DSP_Ringback();
-    iTempRingback = SIN_TEMPORIZADOR;
+    if ((iEstado == PETICION_ENTRANTE || iEstado == ENTRANTE) && !EsN5()) DSP_Ringback();
 }
 
 void CEntidadR2N5::FinInterruptWarning() {
@@ -517,11 +499,7 @@ int CEntidadR2N5::DSP_Ringback() {
 }
 
 int CEntidadR2N5::DSP_FinSecuencia() {
-    if (iTempRingback != SIN_TEMPORIZADOR) {
-        pTemporizador->Cancela(iTempRingback);
-        iTempRingback = SIN_TEMPORIZADOR;
-        ++uiGeneracionRingback;
-    }
+    oTempRingback.Cancela();
     NLOG::Log(NLOG::INFO, "CENTR2N5[%d]: DSP_FinSecuencia", iRec);
     return DSP_GeneraTono(0, 0);
 }

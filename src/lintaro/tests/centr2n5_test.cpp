@@ -257,6 +257,13 @@ protected:
         EXPECT_TRUE(EsperaRecibido(h.Pid(), T("Diag", {5, id, iDiag}))) << id;
         return id;
     }
+    // An incoming call of priority 2 from 300001 to 400002; its id once offered to the core.
+    int32_t Ofrecida(CHijoRecurso& h, int c) {
+        const size_t n = De(h.Pid(), "Entrante(").size();
+        Entrante(c, 2, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2});
+        EXPECT_TRUE(EsperaQue([&] { return De(h.Pid(), "Entrante(").size() > n; }, 10000));
+        return Id(h.Pid(), "Entrante(");
+    }
     // An R2 outgoing call of priority 3 that the far end answers.
     int32_t EnConversacion(CHijoRecurso& h, int c) {
         const int32_t id = Saliente(h, "700001", "300002", 3);
@@ -381,6 +388,30 @@ TEST_F(Troncales, IncomingCallsArePrioritisedScreenedForLoopsOrDroppedAndRejecte
     }
     EXPECT_TRUE(h.LogContiene("Error: Origen o Destino 0", 1000));
     EXPECT_TRUE(h.LogContiene("Error Parametros EvtDspllamentrante()", 1000));
+}
+
+// A ringback timer that fires after the call left states 2 and 3 lets its slot go: the timer
+// armed next in that slot (the interruption warning here) is not cancelled by the end of a
+// tone sequence.
+TEST_F(Troncales, RingbackExpiringAfterTheCallLeftItsStateCancelsNoLaterTimer) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    h.Canal().EnviaRinging(Ofrecida(h, c));
+    ASSERT_TRUE(EsperaComando(c, RESPONDE_LIBRE, kSinParametros));
+    Evento(c, "bloqueada");  // within the ringback's 600 ms
+    ASSERT_TRUE(h.LogContiene("EvtDspLineaBloqueada", 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the ringback fires
+    ASSERT_TRUE(Comandos(c, TONOS).size() == 0 || Comandos(c, TONOS).back() != Hex({2, 60}))
+        << "the ringback came before the blocking";
+    Evento(c, "reposo");
+    ASSERT_TRUE(h.LogContiene("EvtDspReposo 7", 5000));
+    const int32_t id1 = EnConversacion(h, c);
+    const int32_t id2 = Saliente(h, "700005", "300006", 1);
+    ASSERT_TRUE(EsperaRecibido(p, T("Info", {id1, 1, id2})));
+    h.Canal().EnviaAceptaLlamada(id2);  // crosses the interruption: ends the warning tone only
+    EXPECT_TRUE(EsperaRecibido(p, T("Fin", {id1, 208}), 1, 8000));
 }
 
 TEST_F(Troncales, UnansweredOutgoingCallIsRefusedAndACallDuringTheReleaseIsPlacedAfterIt) {
@@ -526,9 +557,8 @@ TEST_F(Troncales, ReleasedCallStaysReleasedAndItsIdNeverReachesTheCoreAgain) {
     const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
     CHijoRecurso& h = *ph;
     const pid_t p = h.Pid();
-    Entrante(c, 2, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2});
-    ASSERT_TRUE(EsperaQue([&] { return Id(p, "Entrante(") >= 0; }, 10000));
-    const int32_t id = Id(p, "Entrante(");
+    const int32_t id = Ofrecida(h, c);
+    ASSERT_GE(id, 0);
     Evento(c, "liberada 0");
     ASSERT_TRUE(EsperaRecibido(p, T("Fin", {id, 0})));
     h.Canal().EnviaAceptaLlamada(id);  // too late
