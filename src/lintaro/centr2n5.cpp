@@ -120,7 +120,8 @@ int CEntidadR2N5::Inicia(int iNumRec) {
         CreaMutex(sz, &tMutex, nullptr);
         snprintf(sz, sizeof sz, "CEntidadR2N5[%d].tMutexRecDsp", iRec);
         CreaMutex(sz, &tMutexRecDsp, nullptr);
-        CEntidadRC::Inicia(iNumRec);
+        const int r = CEntidadRC::Inicia(iNumRec);
+        if (r != 0) return r;
         {
             cfgCerrojo c(mrecMutexConfig());
             iRespuestaInmediata = mrecRegistro()->sColateral.iRespuestaAutomatica;
