@@ -3,6 +3,7 @@
 // the real queues and the SNMP agent stand-in receiving the records. The board clock (10 ms
 // ticks) is moved forward by hand where the test-call periods are long.
 #include <signal.h>
+#include <sys/msg.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -412,6 +413,34 @@ TEST_F(Troncales, RingbackExpiringAfterTheCallLeftItsStateCancelsNoLaterTimer) {
     ASSERT_TRUE(EsperaRecibido(p, T("Info", {id1, 1, id2})));
     h.Canal().EnviaAceptaLlamada(id2);  // crosses the interruption: ends the warning tone only
     EXPECT_TRUE(EsperaRecibido(p, T("Fin", {id1, 208}), 1, 8000));
+}
+
+// The DSP service's call message carries its own digit counts: above 64 they are cut to what
+// the trunk keeps before the digits are copied.
+TEST_F(Troncales, DigitCountsAboveSixtyFourFromTheDspServiceAreCutBeforeTheCopy) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    ASSERT_GE(c, 0);
+    CHijoRecurso& h = *ph;
+    const std::string sLog = h.Log();
+    const size_t k = sLog.find("Creado recurso DSP (");
+    ASSERT_NE(k, std::string::npos);
+    const int32_t idRecurso = std::stoi(sLog.substr(k + 20));
+    // Code 60 as the service sends it: resource, priority, 100 origin digits, 1 destination digit.
+    MensajeCola m{};
+    m.mtype = h.Pid();
+    std::vector<uint8_t> v = {COD_LLAMA};
+    auto Palabra = [&](int32_t x) { v.insert(v.end(), reinterpret_cast<uint8_t*>(&x), reinterpret_cast<uint8_t*>(&x) + 4); };
+    Palabra(idRecurso);
+    Palabra(3);
+    Palabra(100);
+    v.insert(v.end(), 100, 7);
+    Palabra(1);
+    v.push_back(4);
+    std::memcpy(m.texto, v.data(), v.size());
+    ASSERT_EQ(msgsnd(msgget(CLAVE_COLA_HERMANOS, 0), &m, v.size(), IPC_NOWAIT), 0);
+    ASSERT_TRUE(EsperaQue([&] { return Id(h.Pid(), "Entrante(") >= 0; }, 10000));
+    EXPECT_EQ(De(h.Pid(), "Entrante(").back(), "Entrante(" + std::to_string(Id(h.Pid(), "Entrante(")) + ",3,777777,400000)");
 }
 
 TEST_F(Troncales, UnansweredOutgoingCallIsRefusedAndACallDuringTheReleaseIsPlacedAfterIt) {
