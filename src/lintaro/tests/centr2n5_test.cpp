@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -441,6 +442,68 @@ TEST_F(Troncales, DigitCountsAboveSixtyFourFromTheDspServiceAreCutBeforeTheCopy)
     ASSERT_EQ(msgsnd(msgget(CLAVE_COLA_HERMANOS, 0), &m, v.size(), IPC_NOWAIT), 0);
     ASSERT_TRUE(EsperaQue([&] { return Id(h.Pid(), "Entrante(") >= 0; }, 10000));
     EXPECT_EQ(De(h.Pid(), "Entrante(").back(), "Entrante(" + std::to_string(Id(h.Pid(), "Entrante(")) + ",3,777777,400000)");
+}
+
+// Line events of the far exchange and call information of the core, each from the state it
+// acts in; the line is put back at rest between rows.
+TEST_F(Troncales, LineEventsAndCallInformationReachTheCoreTheLineAndTheAgent) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    enum eDesde { REPOSO, SALIENTE, CONVERSACION, OFRECIDA };
+    int32_t idInterrumpe = -1;
+    struct Caso {
+        const char* szNombre;
+        eDesde eInicio;
+        std::function<void(int32_t)> fHaz;         // given the id of the call in progress
+        std::function<std::string(int32_t)> fNucleo;  // what the core must get
+        int iComando;                               // a DSP command the trunk must give, 0 none
+        std::string sParametros;
+        const char* szAgente;                       // a record the agent must get
+    } casos[] = {
+        {"CongestionRefusesTheOutgoingCall", SALIENTE, [&](int32_t) { Evento(c, "congestion"); },
+         [](int32_t id) { return T("Rechaza", {id, 206}); }, 0, "", "|EST=F|"},
+        {"ReleaseWithCauseThreeInterruptsTheConversation", CONVERSACION, [&](int32_t) { Evento(c, "liberada 3"); },
+         [](int32_t id) { return T("Interrumpida", {id}); }, 0, "", ""},
+        {"BlockedLineIsPublishedOutOfService", REPOSO, [&](int32_t) { Evento(c, "bloqueada"); },
+         [](int32_t) { return T("Estado", {10, 0, 1}); }, 0, "", ""},
+        {"InformationThreeAnswersTheOfferedCallAndRingsBack", OFRECIDA,
+         [&](int32_t id) { h.Canal().EnviaInfoLlamada(id, 3); }, [](int32_t) { return std::string(); }, TONOS,
+         Hex({2, 60}), ""},
+        {"InformationSixPlaysItsToneOnce", CONVERSACION, [&](int32_t id) { h.Canal().EnviaInfoLlamada(id, 6); },
+         [](int32_t) { return std::string(); }, TONOS, Hex({6, 1}), ""},
+        {"UnconfirmedBlockingRefusesTheInterruptingCall", CONVERSACION,
+         [&](int32_t) { idInterrumpe = Saliente(h, "700005", "300006", 1); },
+         [&](int32_t) { return T("Rechaza", {idInterrumpe, 204}); }, LIBERA, kSinParametros, ""},
+        {"ProtocolErrorRefusesTheOutgoingCallWithItsRecord", SALIENTE, [&](int32_t) { Evento(c, "errorprotocolo"); },
+         [](int32_t id) { return T("Rechaza", {id, 203}); }, 0, "", "V,H00,2203,R2-01"},
+    };
+    for (const Caso& k : casos) {
+        int32_t id = -1;
+        if (k.eInicio == SALIENTE) id = Saliente(h, "700001", "300002", 3);
+        if (k.eInicio == CONVERSACION) id = EnConversacion(h, c);
+        if (k.eInicio == OFRECIDA) id = Ofrecida(h, c);
+        const int nNucleo = Cuenta(p, k.fNucleo(id));
+        size_t nComandos = 0;
+        for (const auto& x : Comandos(c, k.iComando)) nComandos += x == k.sParametros;
+        const size_t nAgente = *k.szAgente ? VecesEnAgente(k.szAgente) : 0;
+        k.fHaz(id);
+        const std::string sNucleo = k.fNucleo(id);
+        if (!sNucleo.empty()) EXPECT_TRUE(EsperaRecibido(p, sNucleo, nNucleo + 1, 20000)) << k.szNombre;
+        if (k.iComando) EXPECT_TRUE(EsperaComando(c, k.iComando, k.sParametros, nComandos + 1)) << k.szNombre;
+        if (*k.szAgente)
+            EXPECT_TRUE(EsperaQue([&] { return VecesEnAgente(k.szAgente) > nAgente; }, 10000)) << k.szNombre;
+        // Back at rest for the next row.
+        const size_t nReposos = Lineas(h.Log()).size();
+        Evento(c, "reposo");
+        ASSERT_TRUE(EsperaQue([&] {
+            const auto v = Lineas(h.Log());
+            for (size_t i = nReposos; i < v.size(); ++i)
+                if (v[i].find("EvtDspReposo") != std::string::npos) return true;
+            return false;
+        }, 10000)) << k.szNombre;
+    }
 }
 
 TEST_F(Troncales, UnansweredOutgoingCallIsRefusedAndACallDuringTheReleaseIsPlacedAfterIt) {
