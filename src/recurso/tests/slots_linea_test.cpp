@@ -57,8 +57,8 @@ TEST_P(SlotsLinea, DspChannelMeetsTheLineModuleOnItsSlotAndTheAudioOnThePcmChann
         for (std::string l; std::getline(is, l);)
             if (l.find(" asignado ") != std::string::npos) sCanal = l;
         return Valor(sCanal, "hosttx") >= 0;
-    }, 20000);
-    ASSERT_FALSE(sCanal.empty()) << placa->Dsp("canales");
+    }, 60000);
+    ASSERT_GE(Valor(sCanal, "hosttx"), 0) << placa->Dsp("canales");
     const std::string sModulo = placa->Slic(MODULO);
     const int iSlotLinea = Valor(sModulo, "tstx");
     ASSERT_GE(iSlotLinea, 0) << sModulo;
