@@ -17,6 +17,7 @@ namespace {
 // The firmware's own view of the message codes (written out here, not shared with the host,
 // so a wrong code on either side shows).
 constexpr uint16_t LATIDO = 0x0000, HOLA = 0x0001, ARRANCA_RECURSO = 0x0003, LIBERA_RECURSO = 0x0004;
+constexpr uint16_t CANAL_IF_TX = 0x0005, CANAL_IF_RX = 0x0006, CANAL_HOST_TX = 0x0007, CANAL_HOST_RX = 0x0008;
 constexpr uint16_t TOMA_PROTOCOLO = 0x0110, SELEC_DET_DTMF = 0x0116, MARCA_DTMF = 0x011b;
 constexpr uint16_t DESCUELGA = 0x0120, LLAMA = 0x0121, LIBERA = 0x0123, RESPONDE_LIBRE = 0x0124;
 constexpr uint16_t RESPONDE_OCUPADO = 0x0125, RESPONDE_CONGESTION = 0x0126, RESPONDE_FUERA = 0x0127;
@@ -79,7 +80,7 @@ const char* kAyuda =
     "dsp arranque                 peticiones del arranque y escrituras de memoria\n"
     "dsp borra                    vacia los dos registros anteriores\n"
     "dsp memoria DIR N            N palabras de memoria desde DIR\n"
-    "dsp canales                  canal, asignado, protocolo, pareja de bucle, estado de llamada\n"
+    "dsp canales                  canal, asignado, protocolo, pareja de bucle, estado de llamada, slots\n"
     "dsp evento CANAL NOMBRE ...  envia un evento (dsp eventos los lista)\n"
     "dsp crudo HEX...             envia un mensaje con esos bytes (hex, como los lista comandos)\n"
     "dsp bucle [A [B]]            empareja A y B (sin B deshace la pareja de A; sin nada las lista)\n"
@@ -315,6 +316,10 @@ void CDspSim::Comando(uint16_t usCodigo, uint16_t usCanal, const uint8_t* p, siz
             if (c.iProtocolo != 0) Encola(EVT_REPOSO, usCanal);
             return;
         case SELEC_DET_DTMF: if (n >= 1) c.bDetDtmf = p[0] != 0; return;
+        case CANAL_IF_TX: if (n >= 1) c.iSlotIfTx = p[0]; return;
+        case CANAL_IF_RX: if (n >= 1) c.iSlotIfRx = p[0]; return;
+        case CANAL_HOST_TX: if (n >= 1) c.iSlotHostTx = p[0]; return;
+        case CANAL_HOST_RX: if (n >= 1) c.iSlotHostRx = p[0]; return;
         default: break;
     }
     if (c.iPar >= 0) Bucle(usCodigo, usCanal, p, n);
@@ -470,10 +475,13 @@ int CDspSim::Orden(const std::vector<std::string>& a, std::string* r) {
     }
     if (s == "canales") {
         static const char* kEstados[] = {"reposo", "llamando", "llamado", "conversacion", "liberando"};
+        auto slot = [](int v) { return v < 0 ? std::string("-") : std::to_string(v); };
         for (int i = 0; i < NUM_CANALES; i++) {
             const Canal& c = asCanales[i];
             *r += std::to_string(i) + " " + (c.bAsignado ? "asignado" : "libre") + " protocolo=" +
-                  std::to_string(c.iProtocolo) + " par=" + std::to_string(c.iPar) + " " + kEstados[c.eLlamada] + "\n";
+                  std::to_string(c.iProtocolo) + " par=" + std::to_string(c.iPar) + " " + kEstados[c.eLlamada] +
+                  " ifrx=" + slot(c.iSlotIfRx) + " iftx=" + slot(c.iSlotIfTx) + " hostrx=" + slot(c.iSlotHostRx) +
+                  " hosttx=" + slot(c.iSlotHostTx) + "\n";
         }
         return 0;
     }

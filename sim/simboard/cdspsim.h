@@ -49,6 +49,8 @@ private:
         bool bDetDtmf = false;
         int iPar = -1;  // loopback partner
         eEstadoLlamada eLlamada = REPOSO;
+        // Time slots the channel was given: line side (interface) and host side, -1 none.
+        int iSlotIfRx = -1, iSlotIfTx = -1, iSlotHostRx = -1, iSlotHostTx = -1;
     };
 
     int Orden(const std::vector<std::string>& a, std::string* psRespuesta);

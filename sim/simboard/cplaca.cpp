@@ -151,6 +151,9 @@ public:
             m.mEscritos[c] = v;
             if (c == M1_MODO) m.bDesajuste = false;
             if (c == M26_RESET) m.uiResets++;
+            // The line's received audio is muted until its Rx gain is written again.
+            if (c == M29_SILENCIO_RX) m.bSilencioRx = true;
+            if (c == M24_GAN_RX) m.bSilencioRx = false;
             return 0;
         }
         switch (c) {
@@ -615,7 +618,8 @@ void CPlaca::RegistraBasicos() {
                            " gantx=" + e(M25_GAN_TX) + " ganrx=" + e(M24_GAN_RX) + " codec=" + e(M20_CODEC) +
                            " m10=" + e(M10) + " m14=" + e(M14) + " resets=" + std::to_string(mod.uiResets) +
                            " version=" + std::to_string(mod.uiVersion) + " palabra=" + Hex(mod.uiPalabra) +
-                           " abiertos=" + std::to_string(mod.uiAbiertos) + "\n";
+                           " abiertos=" + std::to_string(mod.uiAbiertos) +
+                           " silenciorx=" + std::to_string(mod.bSilencioRx) + "\n";
                       return 0;
                   });
     // Fault injection on one module: MODULO [V], applied under the model's lock.

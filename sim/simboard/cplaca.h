@@ -127,6 +127,7 @@ struct CPlaca::Modulo {
     uint32_t uiVersion = 15;
     bool bDesajuste = false;           // read-back of the mode is wrong until the next M1
     bool bFalloApertura = false;
+    bool bSilencioRx = false;          // received audio muted (M29), until the Rx gain is written
     uint32_t uiResets = 0;
     uint32_t uiAbiertos = 0;
 };

@@ -86,13 +86,17 @@ int CTemporizador::Arma(int32_t ticks, FnTemporizador callback, uintptr_t a1, ui
     return slot;
 }
 
-int CTemporizador::Cancela(int slot) {
+int CTemporizador::Cancela(int slot) { return CancelaSi(slot, false, 0, 0); }
+
+int CTemporizador::Cancela(int slot, uintptr_t a1, uintptr_t a3) { return CancelaSi(slot, true, a1, a3); }
+
+int CTemporizador::CancelaSi(int slot, bool bCompara, uintptr_t a1, uintptr_t a3) {
     if (slot < 0 || static_cast<uint32_t>(slot) >= uCapacidad) return 1;
     pthread_mutex_lock(&tMutex);
     Ranura* r = &asRanuras[slot];
     Ranura** enlace = &pCabeza;
     while (*enlace && *enlace != r) enlace = &(*enlace)->pSiguiente;
-    if (!r->ucArmado || *enlace == nullptr) {
+    if (!r->ucArmado || *enlace == nullptr || (bCompara && (r->a1 != a1 || r->a3 != a3))) {
         pthread_mutex_unlock(&tMutex);
         return 1;
     }

@@ -43,6 +43,10 @@ public:
     int Arma(int32_t ticks, FnTemporizador callback, uintptr_t a1, uintptr_t a2, uintptr_t a3);
     // 0 when the slot was armed and is now free; 1 when it was not armed or out of range.
     int Cancela(int slot);
+    // As Cancela, only while the slot still holds the timer armed with these first and third
+    // arguments: an owner whose timer has fired meanwhile never cancels the one that took the
+    // slot since.
+    int Cancela(int slot, uintptr_t a1, uintptr_t a3);
 
     // One tick: fires every expired timer, then counts the head down. The tick thread
     // calls it; public for owners that drive time themselves.
@@ -60,6 +64,7 @@ private:
 
     static void* Hilo(void* objeto);
     void Libera(Ranura& r);
+    int CancelaSi(int slot, bool bCompara, uintptr_t a1, uintptr_t a3);
 
     const uint32_t uCapacidad;
     uint32_t uNumero;

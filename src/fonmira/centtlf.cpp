@@ -207,11 +207,10 @@ void CEntidadTelef::ConfiguraRecursoDsp() {
     if (HaySlic() == 1) {
         NLOG::Log(NLOG::INFO, "CENTTLF[%d]:Recurso DSP configurado (%d)", iRec, iRecursoDsp);
         const int32_t id = iRecursoDsp;
-        const PasoDsp asPasos[] = {
-            {"ldspTomaCanalIfRx", ldspTomaCanalIfRx, iSlotTx},   {"ldspTomaCanalIfTx", ldspTomaCanalIfTx, iSlotTx},
-            {"ldspTomaCanalHostRx", ldspTomaCanalHostRx, iSlotRx}, {"ldspTomaCanalHostTx", ldspTomaCanalHostTx, iSlotRx},
-            {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_SLIC}, {"ldspTomaCodecIfTx", ldspTomaCodecIfTx, CODEC_SLIC},
-        };
+        PasoDsp asPasos[NUM_PASOS_SLOTS_DSP + 2];
+        PasosSlotsDsp(asPasos);
+        asPasos[NUM_PASOS_SLOTS_DSP] = {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_SLIC};
+        asPasos[NUM_PASOS_SLOTS_DSP + 1] = {"ldspTomaCodecIfTx", ldspTomaCodecIfTx, CODEC_SLIC};
         const int n = sizeof asPasos / sizeof asPasos[0];
         int r = 0;
         const int i = ldspEjecutaPasos(id, asPasos, n, &r);
@@ -378,6 +377,7 @@ int CEntidadTelef::FinLlamada(int32_t id) {
         cfgCerrojo l(&tMutexGlobal);
         if (id != idLlamada) return -2;
         NLOG::Log(NLOG::INFO, "FIN llamada 1");
+        CancelaTempEntrante();  // the core has ended the call: no time-out of its own
         bEnConversacion = iEstadoTLF == CONVERSACION;
         if (iEstadoTLF == LLAMADA_SALIENTE && iEstadoIF == IF_GENERANDO_RING) {
             GeneraRingOff();
@@ -605,8 +605,7 @@ void CEntidadTelef::FinLocal() {
 // Under tMutexGlobal: nothing carries digits, the core routes the call by the configuration.
 void CEntidadTelef::OfreceLlamadaEntrante() {
     iEstadoTLF = LLAMADA_ENTRANTE;
-    CancelaTempEntrante();
-    iTempEntrante = pTemporizador->Arma(TICKS_ENTRANTE, sVence, reinterpret_cast<uintptr_t>(this), TMP_ENTRANTE, 0);
+    oTempEntrante.Arma(TICKS_ENTRANTE, sVence, reinterpret_cast<uintptr_t>(this), TMP_ENTRANTE);
     oContadores.contadores[CNT_PUBLICA] = 0;
     DatosLlamada d{};
     idLlamada = ipcrecEnviaLlamadaEntrante(&d);
@@ -614,10 +613,7 @@ void CEntidadTelef::OfreceLlamadaEntrante() {
     NLOG::Log(NLOG::INFO, "CENTTLF[%d]: Envia llamada entrante %d", iRec, idLlamada);
 }
 
-void CEntidadTelef::CancelaTempEntrante() {
-    if (iTempEntrante >= 0) pTemporizador->Cancela(iTempEntrante);
-    iTempEntrante = -1;
-}
+void CEntidadTelef::CancelaTempEntrante() { oTempEntrante.Cancela(); }
 
 int CEntidadTelef::EvtDetRing(int) {
     if (hwDimePresenciaModulo(iModulo / 4) != 1) return 0;
@@ -758,30 +754,28 @@ int CEntidadTelef::EvtDspVoxRx(int iDetectado, int iNivel) {
     cfgCerrojo l(&tMutexGlobal);
     if (iDetectado != 1) {
         const int iSegundos = mrecCopiaRegistro().uParam.tlf.iTmInactividad;
-        if (iEstadoTLF == CONVERSACION && iTipoIf == TIPOIF_BL && iTempInactividad < 0 && iSegundos > 0)
-            iTempInactividad =
-                pTemporizador->Arma(iSegundos * 10, sVence, reinterpret_cast<uintptr_t>(this), TMP_INACTIVIDAD, 0);
-    } else if (iTempInactividad >= 0) {
-        pTemporizador->Cancela(iTempInactividad);
-        iTempInactividad = -1;
+        if (iEstadoTLF == CONVERSACION && iTipoIf == TIPOIF_BL && !oTempInactividad.Armado() && iSegundos > 0)
+            oTempInactividad.Arma(iSegundos * 10, sVence, reinterpret_cast<uintptr_t>(this), TMP_INACTIVIDAD);
+    } else {
+        oTempInactividad.Cancela();
     }
     return 0;
 }
 
 // ---- Timers ----
 
-uintptr_t CEntidadTelef::sVence(uintptr_t pObjeto, uintptr_t iTipo, uintptr_t) {
-    reinterpret_cast<CEntidadTelef*>(pObjeto)->Vence(static_cast<int>(iTipo));
+uintptr_t CEntidadTelef::sVence(uintptr_t pObjeto, uintptr_t iTipo, uintptr_t uiArmado) {
+    reinterpret_cast<CEntidadTelef*>(pObjeto)->Vence(static_cast<int>(iTipo), static_cast<uint32_t>(uiArmado));
     return 0;
 }
 
-void CEntidadTelef::Vence(int iTipo) {
+void CEntidadTelef::Vence(int iTipo, uint32_t uiArmado) {
     if (iTipo == TMP_INACTIVIDAD) {
         bool bFinLocal = false;
         {
             cfgCerrojo l(&tMutexGlobal);
+            if (!oTempInactividad.Vence(uiArmado)) return;
             NLOG::Log(NLOG::INFO, "CENTTLF[%d]:VENCE INACTIVIDAD iEstadoTLF=%i", iRec, iEstadoTLF);
-            iTempInactividad = -1;
             if (iTipoIf == TIPOIF_BL) {
                 if (iEstadoTLF == CONVERSACION) {
                     bFinLocal = true;
@@ -799,9 +793,8 @@ void CEntidadTelef::Vence(int iTipo) {
     }
     if (iTipo != TMP_ENTRANTE) return;
     cfgCerrojo l(&tMutexGlobal);
-    if (iEstadoTLF != LLAMADA_ENTRANTE) return;
+    if (!oTempEntrante.Vence(uiArmado) || iEstadoTLF != LLAMADA_ENTRANTE) return;
     NLOG::Log(NLOG::INFO, "CENTTLF[%d]: Fin llamada %d (vence llamada entrante)", iRec, idLlamada);
-    iTempEntrante = -1;
     switch (iTipoIf) {
     case TIPOIF_BL:
         oContadores.contadores[CNT_CUELGUE] = US_CUELGUE;

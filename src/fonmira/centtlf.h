@@ -16,6 +16,7 @@
 #include "cmanttlf.h"
 #include "cmarcador.h"
 #include "comun/tablacontadores.h"
+#include "ctemporizadorlinea.h"
 #include "ipc/mensajescola.h"
 
 class CEntidadTelef : public CEntidadRC {
@@ -63,9 +64,9 @@ private:
     enum eTemporizador { TMP_INACTIVIDAD = 1, TMP_ENTRANTE = 2 };
 
     static void* sSupervisorTelef(void* pObjeto);
-    static uintptr_t sVence(uintptr_t pObjeto, uintptr_t iTipo, uintptr_t);
+    static uintptr_t sVence(uintptr_t pObjeto, uintptr_t iTipo, uintptr_t uiArmado);
     void SupervisorCEntidadTelef();
-    void Vence(int iTipo);
+    void Vence(int iTipo, uint32_t uiArmado);
 
     void GestionaRecursoDsp();
     void ConfiguraRecursoDsp();
@@ -103,8 +104,8 @@ private:
     int32_t idLlamada = -1;
     int iSaliente = 0;
     int iForzarRegistro = 0;
-    int iTempInactividad = -1;
-    int iTempEntrante = -1;
+    CTemporizadorLinea oTempInactividad{pTemporizador};
+    CTemporizadorLinea oTempEntrante{pTemporizador};
 
     // Taken at the start: the process restarts when they change.
     int iTipoIf = 0;

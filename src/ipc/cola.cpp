@@ -123,16 +123,16 @@ int32_t Cola::DamePeriodo() {
     return iPeriodoMs;
 }
 
-void Cola::Envia(uint8_t codigo, const void* carga, int longitud) {
-    if (iCola < 0) return;
+int Cola::Envia(uint8_t codigo, const void* carga, int longitud) {
+    if (iCola < 0) return -1;
     if (longitud < 0 || longitud > MAX_CARGA_COLA || (longitud > 0 && carga == nullptr)) {
         NLOG::Log(NLOG::ERROR, "Envia: codigo %d con %d bytes de carga, no se envia (%d-%d)",
                   codigo, longitud, iPropio, iPeer);
-        return;
+        return -1;
     }
     if (termina_threads) {
         NLOG::Log(NLOG::ERROR, "NO ENVIA termina_threads=true");
-        return;
+        return -1;
     }
     MensajeCola msg;
     msg.mtype = TipoEnvio();
@@ -143,7 +143,9 @@ void Cola::Envia(uint8_t codigo, const void* carga, int longitud) {
         NLOG::Log(NLOG::ERROR, "ERROR Envia %i %i", iPropio, iPeer);
         errno = e;
         ErrorSistema("ERROR ENVIA");
+        return -1;
     }
+    return 0;
 }
 
 void* Cola::Rx_Cola(void* arg) {

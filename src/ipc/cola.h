@@ -66,7 +66,8 @@ public:
     void ConfiguraLatido(int32_t periodoMs, int32_t limiteMs, TpProcesoSinActividad pf);
     void Temporiza(uint8_t vigila);
 
-    void Envia(uint8_t codigo, const void* carga, int longitud);
+    // 0 when the message is on the queue; -1 when it was not sent (logged).
+    int Envia(uint8_t codigo, const void* carga, int longitud);
     int Vacia(long tipo);
     void PurgaSiVieja();
     bool EsCanalHermano() const { return ucTipo >= COLA_HERMANO_SERVIDOR; }
@@ -218,6 +219,7 @@ public:
     int EnviaInfoLlamadaValor(int32_t idLlamada, int32_t motivo, int32_t valor);
     int EnviaInfoLlamada(int32_t idLlamada, int32_t motivo);  // always 0
 
+    // 0 sent; -1 inactive, or the queue refused the text.
     int EnviaTraza(const char* formato, ...) __attribute__((format(printf, 2, 3)));
     // bloque: the 65-byte general block (szDirVirtual). -2 when the side file could not be
     // written (the message is sent all the same).

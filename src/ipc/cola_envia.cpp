@@ -265,8 +265,7 @@ int Cola::EnviaTraza(const char* formato, ...) {
     va_end(ap);
     if (n < 0) n = 0;
     if (n > TAM_TRAZA_COLA - 1) n = TAM_TRAZA_COLA - 1;
-    Envia(COD_TRAZA, buf, n);
-    return 0;
+    return Envia(COD_TRAZA, buf, n);
 }
 
 int Cola::EnviaTomaConfig(const char* bloque, const cfgConfigRecurso* registro) {

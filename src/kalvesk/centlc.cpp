@@ -160,11 +160,9 @@ void CEntidadLC::GestionaRecursoDsp() {
 // Under tMutexRecDsp; a failed step leaves the flag set and is tried again 2 s later.
 void CEntidadLC::ConfiguraRecursoDsp() {
     const int32_t id = iRecursoDsp;
-    const PasoDsp asPasos[] = {
-        {"ldspTomaCanalIfRx", ldspTomaCanalIfRx, iSlotTx},     {"ldspTomaCanalIfTx", ldspTomaCanalIfTx, iSlotTx},
-        {"ldspTomaCanalHostRx", ldspTomaCanalHostRx, iSlotRx}, {"ldspTomaCanalHostTx", ldspTomaCanalHostTx, iSlotRx},
-        {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_IF},
-    };
+    PasoDsp asPasos[NUM_PASOS_SLOTS_DSP + 1];
+    PasosSlotsDsp(asPasos);
+    asPasos[NUM_PASOS_SLOTS_DSP] = {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, CODEC_IF};
     const int n = sizeof asPasos / sizeof asPasos[0];
     int r = 0;
     const int i = ldspEjecutaPasos(id, asPasos, n, &r);
@@ -329,11 +327,6 @@ void CEntidadLC::DSP_FinTono() {
 
 // ---- Call control from the core ----
 
-void CEntidadLC::CancelaTemp(int* piTemp) {
-    if (*piTemp != SIN_TEMPORIZADOR) pTemporizador->Cancela(*piTemp);
-    *piTemp = SIN_TEMPORIZADOR;
-}
-
 // Under tMutex.
 void CEntidadLC::OfreceEntrante() {
     DatosLlamada d{};
@@ -351,21 +344,19 @@ int CEntidadLC::LlamadaSaliente(int32_t id, const char*, const char*, int) {
         DSP_LLama();
         idTx = id;
         BorraPublica();
-        CancelaTemp(&iTempEstado);
         // The far end has seized the line too: the call is answered by that.
         if (iEstadoRX_LC == RX_ENTRANTE || iEstadoRX_LC == RX_CONVERSACION)
-            iTempEstado = pTemporizador->Arma(1, sVence, pEste, TMP_DOBLE_TOMA, static_cast<uint32_t>(id));
+            oTempEstado.Arma(1, sVence, pEste, TMP_DOBLE_TOMA);
         else
-            iTempEstado = pTemporizador->Arma(TICKS_RESPUESTA, sVence, pEste, TMP_RESPUESTA, static_cast<uint32_t>(id));
+            oTempEstado.Arma(TICKS_RESPUESTA, sVence, pEste, TMP_RESPUESTA);
         return 0;
     case TX_TONOS:
         iEstadoTX_LC = TX_SALIENTE;
         DSP_FinTono();
-        CancelaTemp(&iTempTono);
+        oTempTono.Cancela();
         idTx = id;
         BorraPublica();
-        CancelaTemp(&iTempEstado);
-        iTempEstado = pTemporizador->Arma(1, sVence, pEste, TMP_DOBLE_TOMA, static_cast<uint32_t>(id));
+        oTempEstado.Arma(1, sVence, pEste, TMP_DOBLE_TOMA);
         if (iEstadoRX_LC == RX_CONVERSACION) OfreceEntrante();
         return 0;
     default:
@@ -374,8 +365,9 @@ int CEntidadLC::LlamadaSaliente(int32_t id, const char*, const char*, int) {
     }
 }
 
-uintptr_t CEntidadLC::sVence(uintptr_t pObjeto, uintptr_t iTipo, uintptr_t id) {
-    reinterpret_cast<CEntidadLC*>(pObjeto)->VenceTemporizador(static_cast<int>(iTipo), static_cast<int32_t>(id));
+uintptr_t CEntidadLC::sVence(uintptr_t pObjeto, uintptr_t iTipo, uintptr_t uiArmado) {
+    reinterpret_cast<CEntidadLC*>(pObjeto)->VenceTemporizador(static_cast<int>(iTipo),
+                                                              static_cast<uint32_t>(uiArmado));
     return 0;
 }
 
@@ -388,18 +380,18 @@ void CEntidadLC::AceptaSaliente(int32_t id, const char* szLog) {
     NLOG::Log(NLOG::INFO, szLog, iRec, id);
 }
 
-void CEntidadLC::VenceTemporizador(int iTipo, int32_t id) {
+// An expiry of an arming cancelled or replaced meanwhile belongs to a call that is over.
+void CEntidadLC::VenceTemporizador(int iTipo, uint32_t uiArmado) {
     cfgCerrojo l(&tMutex);
+    if (!(iTipo == TMP_TONO ? oTempTono : oTempEstado).Vence(uiArmado)) return;
     if (iTipo == TMP_DOBLE_TOMA) {
         NLOG::Log(NLOG::INFO, "Vence Responder LC");
-        iTempEstado = SIN_TEMPORIZADOR;
-        if (iEstadoTX_LC == TX_SALIENTE) AceptaSaliente(id, "CENTLC[%d]: Acepta llam saliente (doble toma)(%d)");
+        if (iEstadoTX_LC == TX_SALIENTE) AceptaSaliente(idTx, "CENTLC[%d]: Acepta llam saliente (doble toma)(%d)");
         return;
     }
     NLOG::Log(NLOG::INFO, "CENTLC[%d]: Vence temporizador LC iEstadoTX_LC %i", iRec, iEstadoTX_LC);
     switch (iTipo) {
     case TMP_RESPUESTA:
-        iTempEstado = SIN_TEMPORIZADOR;
         if (iEstadoTX_LC == TX_SALIENTE) {
             if (iEstadoRX_LC != RX_ENTRANTE && iEstadoRX_LC != RX_CONVERSACION) {
                 ipcrecEnviaRechazaLlamada(idTx, 204);
@@ -414,7 +406,6 @@ void CEntidadLC::VenceTemporizador(int iTipo, int32_t id) {
         break;
     case TMP_TONO:
         NLOG::Log(NLOG::INFO, "Vence temp COD_DSP_LC_ESPERA_LIBERACION_CON_TONOS");
-        iTempTono = SIN_TEMPORIZADOR;
         if (iEstadoTX_LC == TX_TONOS) {
             DSP_FinTono();
             DSP_Libera();
@@ -432,7 +423,7 @@ int CEntidadLC::FinLlamada(int32_t id) {
         if (id == idTx) {
             if (iEstadoTX_LC == TX_SALIENTE) {
                 DSP_Libera();
-                CancelaTemp(&iTempEstado);
+                oTempEstado.Cancela();
             } else if (iEstadoTX_LC == TX_CONVERSACION) {
                 DSP_Libera();
                 if (iModoSistema == 0) oMant.RegistraFinLlamadaSaliente(time(nullptr), hwDameTiempo());
@@ -486,8 +477,7 @@ int CEntidadLC::RechazaLlamada(int32_t id, int iMotivo) {
             DuermeMs(40);
             DSP_GeneraTono(iMotivo == 202 ? 3 : iMotivo == 206 ? 8 : 9);
             const int iT = TRelease();
-            CancelaTemp(&iTempTono);
-            iTempTono = pTemporizador->Arma(iT == 0 ? 50 : iT * 10, sVence, reinterpret_cast<uintptr_t>(this), TMP_TONO, 0);
+            oTempTono.Arma(iT == 0 ? 50 : iT * 10, sVence, reinterpret_cast<uintptr_t>(this), TMP_TONO);
         }
     }
     if (iEstadoRX_LC == RX_ENTRANTE) {
@@ -521,7 +511,7 @@ int CEntidadLC::EvtDspLlamadoLibre() {
         NLOG::Log(NLOG::INFO, "CENTLC: Rechaza Evt Libre iEstadoTX_LC=%i", iEstadoTX_LC);
         return 0;
     }
-    CancelaTemp(&iTempEstado);
+    oTempEstado.Cancela();
     NLOG::Log(NLOG::INFO, "CENTLC[%d]: Evt Libre Acepta llamada(%d)", iRec, idTx);
     iEstadoTX_LC = TX_CONVERSACION;
     BorraPublica();
@@ -536,7 +526,7 @@ void CEntidadLC::RechazoSaliente(int iMotivo) {
     iEstadoTX_LC = TX_REPOSO;
     ipcrecEnviaRechazaLlamada(idTx, iMotivo);
     BorraPublica();
-    CancelaTemp(&iTempEstado);
+    oTempEstado.Cancela();
 }
 
 int CEntidadLC::EvtDspLlamadoOcupado() {
@@ -563,14 +553,14 @@ void CEntidadLC::LiberadaPorElRemoto() {
     if (iEstadoTX_LC == TX_TONOS) {
         DSP_FinTono();
         DSP_Libera();
-        CancelaTemp(&iTempTono);
+        oTempTono.Cancela();
         iEstadoTX_LC = TX_REPOSO;
     } else if ((iEstadoTX_LC == TX_SALIENTE || iEstadoTX_LC == TX_CONVERSACION) && iEstadoRX_LC == RX_REPOSO) {
         // The far end hung up on this end's call: the core hears of it, the line is freed.
         ipcrecEnviaFinLlamada(idTx);
         if (iEstadoTX_LC == TX_CONVERSACION && iModoSistema == 0)
             oMant.RegistraFinLlamadaSaliente(time(nullptr), hwDameTiempo());
-        CancelaTemp(&iTempEstado);
+        oTempEstado.Cancela();
         DSP_Libera();
         iEstadoTX_LC = TX_REPOSO;
         NLOG::Log(NLOG::INFO, "CENTLC[%d]: Fin llamada TX(%d)", iRec, idTx);
@@ -610,7 +600,7 @@ void CEntidadLC::FinLlamadas() {
         ipcrecEnviaFinLlamada(idRx);
         NLOG::Log(NLOG::INFO, "CENTLC[%d]: Fin llamada RX(%d)", iRec, idRx);
     }
-    CancelaTemp(&iTempEstado);
+    oTempEstado.Cancela();
     iEstadoTX_LC = TX_REPOSO;
     iEstadoRX_LC = RX_REPOSO;
     BorraPublica();

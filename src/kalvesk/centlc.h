@@ -15,13 +15,14 @@
 #include "centrec.h"
 #include "cmantlcen.h"
 #include "comun/tablacontadores.h"
+#include "ctemporizadorlinea.h"
 #include "ipc/mensajescola.h"
 
 class CEntidadLC : public CEntidadRC {
 public:
     enum eEstadoRx { RX_FUERA_SERVICIO = 0, RX_REPOSO = 1, RX_ENTRANTE = 2, RX_CONVERSACION = 3 };
     enum eEstadoTx { TX_FUERA_SERVICIO = 0, TX_REPOSO = 1, TX_SALIENTE = 2, TX_CONVERSACION = 3, TX_TONOS = 4 };
-    enum { NUM_VALORES_LCEN = 22, SIN_TEMPORIZADOR = 33, EVENTO_FIN_ENTRANTE = 2200 };
+    enum { NUM_VALORES_LCEN = 22, EVENTO_FIN_ENTRANTE = 2200 };
     // Line parameters handed to the DSP, always these.
     static const int32_t kaiConfigLcen[NUM_VALORES_LCEN];
 
@@ -62,9 +63,9 @@ private:
     enum eTemporizador { TMP_RESPUESTA = 1, TMP_TONO = 2, TMP_DOBLE_TOMA = 9 };
 
     static void* sSupervisorLC(void* pObjeto);
-    static uintptr_t sVence(uintptr_t pObjeto, uintptr_t iTipo, uintptr_t idLlamada);
+    static uintptr_t sVence(uintptr_t pObjeto, uintptr_t iTipo, uintptr_t uiArmado);
     void SupervisorCEntidadLC();
-    void VenceTemporizador(int iTipo, int32_t idLlamada);
+    void VenceTemporizador(int iTipo, uint32_t uiArmado);
     void GestionaRecursoDsp();
     void ConfiguraRecursoDsp();
     void PublicaEstado();
@@ -77,7 +78,6 @@ private:
     void LiberadaPorElRemoto();
     void AceptaSaliente(int32_t id, const char* szLog);
     void OfreceEntrante();
-    void CancelaTemp(int* piTemp);
 
     // Line commands: a failure is logged and the state machine goes on.
     void DSP_LLama();
@@ -100,8 +100,8 @@ private:
     uint32_t iColateralPublicado = static_cast<uint32_t>(-1);
     int32_t idTx = -1;
     int32_t idRx = -1;
-    int iTempEstado = SIN_TEMPORIZADOR;
-    int iTempTono = SIN_TEMPORIZADOR;
+    CTemporizadorLinea oTempEstado{pTemporizador};  // the answer timer
+    CTemporizadorLinea oTempTono{pTemporizador};    // the end of a rejection tone
     uint32_t iForzarRegistro = 0;
     int32_t iUltimoEstadoHw = -1;
 

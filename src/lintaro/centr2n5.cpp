@@ -120,7 +120,8 @@ int CEntidadR2N5::Inicia(int iNumRec) {
         CreaMutex(sz, &tMutex, nullptr);
         snprintf(sz, sizeof sz, "CEntidadR2N5[%d].tMutexRecDsp", iRec);
         CreaMutex(sz, &tMutexRecDsp, nullptr);
-        CEntidadRC::Inicia(iNumRec);
+        const int r = CEntidadRC::Inicia(iNumRec);
+        if (r != 0) return r;
         {
             cfgCerrojo c(mrecMutexConfig());
             iRespuestaInmediata = mrecRegistro()->sColateral.iRespuestaAutomatica;
@@ -240,27 +241,19 @@ void CEntidadR2N5::GestionaRecursoDsp() {
 // Under tMutexRecDsp. A failed step leaves the flag set: the whole sequence is repeated.
 int CEntidadR2N5::ConfiguraRecursoDsp() {
     const int id = iRecursoDsp;
-    struct Paso {
-        int (*f)(int32_t, int32_t);
-        int32_t v;
-        const char* sz;
-    };
-    const Paso pasos[] = {
-        {ldspTomaCanalIfRx, iSlotRx, "CENTR2N5[%d]: Error en ldspTomaCanalIfRx(%i, %i)"},
-        {ldspTomaCanalIfTx, iSlotRx, "CENTR2N5[%d]: Error en ldspTomaCanalIfTx(%i, %i)"},
-        {ldspTomaCanalHostRx, iSlotTx, "CENTR2N5[%d]: Error en ldspTomaCanalHostRx(%i, %i)"},
-        {ldspTomaCanalHostTx, iSlotTx, "CENTR2N5[%d]: Error en ldspTomaCanalHostTx(%i, %i)"},
-        {ldspTomaCodecIfRx, 8, "CENTR2N5[%d]: Error en ldspTomaCodecIfRx(%i, %i)"},
-        {ldspTomaCodecIfTx, 8, "CENTR2N5[%d]: Error en ldspTomaCodecIfTx(%i, %i)"},
-    };
-    for (const Paso& p : pasos) {
-        if (p.f(id, p.v) != 0) {
-            NLOG::Log(NLOG::ERROR, p.sz, iRec, p.v, id);
-            return -1;
-        }
+    PasoDsp asPasos[NUM_PASOS_SLOTS_DSP + 2];
+    PasosSlotsDsp(asPasos);
+    asPasos[NUM_PASOS_SLOTS_DSP] = {"ldspTomaCodecIfRx", ldspTomaCodecIfRx, 8};
+    asPasos[NUM_PASOS_SLOTS_DSP + 1] = {"ldspTomaCodecIfTx", ldspTomaCodecIfTx, 8};
+    const int n = sizeof asPasos / sizeof asPasos[0];
+    int e = 0;
+    const int i = ldspEjecutaPasos(id, asPasos, n, &e);
+    if (i < n) {
+        NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: Error en %s(%i, %i)", iRec, asPasos[i].szNombre, asPasos[i].iValor, id);
+        return -1;
     }
     const int32_t aiBloque[2] = {iCfgModoSistema == 0 ? -10 : -13, iCfgModoSistema == 0 ? -50 : -38};
-    int e = EsN5() ? ldspTomaConfigN5(id, aiBloque) : ldspTomaConfigR2(id, aiBloque);
+    e = EsN5() ? ldspTomaConfigN5(id, aiBloque) : ldspTomaConfigR2(id, aiBloque);
     if (e != 0) {
         NLOG::Log(NLOG::ERROR, EsN5() ? "CENTR2N5[%d]: Error %i en ldspTomaConfigN5(%i)"
                                       : "CENTR2N5[%d]: Error %i en ldspTomaConfigR2(%i)",
@@ -325,43 +318,27 @@ uintptr_t CEntidadR2N5::sVence(uintptr_t a1, uintptr_t a2, uintptr_t a3) {
 }
 
 void CEntidadR2N5::ArmaEstado(int iTipo, int32_t iTicks) {
-    CancelaEstado();
-    ++uiGeneracion;
-    iTemporizador = pTemporizador->Arma(iTicks, sVence, reinterpret_cast<uintptr_t>(this),
-                                        static_cast<uintptr_t>(iTipo), uiGeneracion);
-    if (iTemporizador < 0) {
+    if (oTempEstado.Arma(iTicks, sVence, reinterpret_cast<uintptr_t>(this), iTipo) < 0)
         NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: Error armando temporizador (%i)", iRec, iTipo);
-        iTemporizador = SIN_TEMPORIZADOR;
-    }
 }
 
-void CEntidadR2N5::CancelaEstado() {
-    if (iTemporizador == SIN_TEMPORIZADOR) return;
-    pTemporizador->Cancela(iTemporizador);
-    iTemporizador = SIN_TEMPORIZADOR;
-    ++uiGeneracion;  // an expiry already on its way finds itself stale
-}
+void CEntidadR2N5::CancelaEstado() { oTempEstado.Cancela(); }
 
 void CEntidadR2N5::TempDSP_Ringback() {
-    if (iTempRingback != SIN_TEMPORIZADOR) pTemporizador->Cancela(iTempRingback);
-    ++uiGeneracionRingback;
-    iTempRingback = pTemporizador->Arma(T_RINGBACK, sVence, reinterpret_cast<uintptr_t>(this), TIPO_RINGBACK,
-                                        uiGeneracionRingback);
-    if (iTempRingback < 0) iTempRingback = SIN_TEMPORIZADOR;
+    if (oTempRingback.Arma(T_RINGBACK, sVence, reinterpret_cast<uintptr_t>(this), TIPO_RINGBACK) < 0)
+        NLOG::Log(NLOG::ERROR, "CENTR2N5[%d]: Error armando temporizador (%i)", iRec, TIPO_RINGBACK);
 }
 
 // Every expiry holds tMutexGlobal: a far-end release arriving meanwhile is never overwritten.
-void CEntidadR2N5::Vence(int iTipo, uint32_t uiGen) {
+void CEntidadR2N5::Vence(int iTipo, uint32_t uiArmado) {
     cfgCerrojo c(&tMutexGlobal);
     if (iTipo == TIPO_RINGBACK) {
-        if (uiGen != uiGeneracionRingback || iTempRingback == SIN_TEMPORIZADOR) return;
-        VenceRingback();
+        if (oTempRingback.Vence(uiArmado)) VenceRingback();
         return;
     }
-    if (uiGen != uiGeneracion || iTemporizador == SIN_TEMPORIZADOR) return;
+    if (!oTempEstado.Vence(uiArmado)) return;
     IpcTraza(CLASE_DEBUG, "Vence temporizador R2N5 \n");
     NLOG::Log(NLOG::INFO, "CENTR2N5[%d]:Vence_RespuestaDSP (%i)", iRec, iTipo);
-    iTemporizador = SIN_TEMPORIZADOR;
     switch (iTipo) {
     case 0:
         FinInterruptWarning();
@@ -415,9 +392,7 @@ void CEntidadR2N5::Vence(int iTipo, uint32_t uiGen) {
 
 void CEntidadR2N5::VenceRingback() {
     IpcTraza(CLASE_DEBUG, "Vence_TempDSP_Ringback R2N5 \n");
-    if (iEstado != PETICION_ENTRANTE && iEstado != ENTRANTE) return;
-    if (!EsN5()) DSP_Ringback();
-    iTempRingback = SIN_TEMPORIZADOR;
+    if ((iEstado == PETICION_ENTRANTE || iEstado == ENTRANTE) && !EsN5()) DSP_Ringback();
 }
 
 void CEntidadR2N5::FinInterruptWarning() {
@@ -525,11 +500,7 @@ int CEntidadR2N5::DSP_Ringback() {
 }
 
 int CEntidadR2N5::DSP_FinSecuencia() {
-    if (iTempRingback != SIN_TEMPORIZADOR) {
-        pTemporizador->Cancela(iTempRingback);
-        iTempRingback = SIN_TEMPORIZADOR;
-        ++uiGeneracionRingback;
-    }
+    oTempRingback.Cancela();
     NLOG::Log(NLOG::INFO, "CENTR2N5[%d]: DSP_FinSecuencia", iRec);
     return DSP_GeneraTono(0, 0);
 }

@@ -15,6 +15,7 @@
 
 #include "centrec.h"
 #include "cgestorllamadasprueba.h"
+#include "ctemporizadorlinea.h"
 #include "comun/tablacontadores.h"
 #include "ipc/mensajescola.h"
 
@@ -24,7 +25,7 @@ public:
         FUERADESERVICIO = 0, REPOSO = 1, PETICION_ENTRANTE = 2, ENTRANTE = 3, CONVERSACION = 4, SALIENTE = 5,
         SALIENTE_PRUEBA = 6, BLOQUEO = 7, INTERRUPCION_AVISO = 8, INTERRUPCION_BLOQUEO = 9, LIBERANDO = 10
     };
-    enum { SIN_TEMPORIZADOR = 33, MAX_DIGITOS = 64, DIGITOS_TRONCAL = 6 };
+    enum { MAX_DIGITOS = 64, DIGITOS_TRONCAL = 6 };
     enum { REC_OCUPADO = -4, REC_FUERA_SERVICIO = -5, ERROR_HILO = -6 };
 
     struct DatosLlamada {
@@ -77,7 +78,7 @@ private:
     static void* sSupervisorR2N5(void* pObjeto);
     void SupervisorCEntidadR2N5();
     static uintptr_t sVence(uintptr_t a1, uintptr_t a2, uintptr_t a3);
-    void Vence(int iTipo, uint32_t uiGeneracion);
+    void Vence(int iTipo, uint32_t uiArmado);
 
     // Everything below runs under tMutexGlobal unless it says otherwise.
     void GestionaRecursoDsp();
@@ -157,10 +158,8 @@ private:
     uint32_t iLlamadaPendiente = 0;
     uint32_t iInterrupcionAbortada = 0;
     int32_t iUltimoEstadoHw = -1;
-    int32_t iTemporizador = SIN_TEMPORIZADOR;
-    int32_t iTempRingback = SIN_TEMPORIZADOR;
-    uint32_t uiGeneracion = 0;          // tells a stale expiry from the armed one
-    uint32_t uiGeneracionRingback = 0;
+    CTemporizadorLinea oTempEstado{pTemporizador};
+    CTemporizadorLinea oTempRingback{pTemporizador};
     CGestorLlamadasPrueba oGestorPruebas;
     int iArrancada = 0;
     // Copied from the record under the configuration lock (LeeConfig).

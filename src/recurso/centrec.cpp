@@ -23,6 +23,7 @@
 #include "hardware/hardware.h"
 #include "rtpudpv4transmitter.h"
 #include "ipcrec.h"
+#include "libdsp.h"
 #include "mainrecurso.h"
 
 namespace {
@@ -225,16 +226,21 @@ int CEntidadRC::Inicia(int iNumRec) {
     if (hwIniciaSlic(iModulo, MODO_SLIC_REPOSO, 0, 0, 0) != 0)
         NLOG::Log(NLOG::ERROR, "CENTREC[%d]: Error  hwIniciaSlic(%d)", iRec, iModulo);
 
+    // Without its audio threads the line stays unstarted: no hardware start, no session.
+    if (CreaHiloSuelto(nullptr, sHiloAudio, this) != 0) {
+        NLOG::Log(NLOG::ERROR, "%s[%d] - Error creando hilo Audio", p, iRec);
+        return -6;
+    }
+    if (CreaHiloSuelto(nullptr, sHiloRed, this) != 0) {
+        NLOG::Log(NLOG::ERROR, "%s[%d] - Error creando hilo AudioDesdeRed", p, iRec);
+        return -6;
+    }
     pPlayFile = new CPlayFile;
     if (pPlayFile->Arranca(iRec, this) != 0)
         NLOG::Log(NLOG::ERROR, "%s[%d] - Error creando hilo PlayFile", p, iRec);
     int r = hwRegistraEventosSlic(iModulo, this, nullptr);
     if (r != 0) NLOG::Log(NLOG::ERROR, "%s[%d]: Error %d hwRegistraEventosSlic(%d)", p, iRec, r, iModulo);
     iIniciada = 1;
-    if (CreaHiloSuelto(nullptr, sHiloAudio, this) != 0 || CreaHiloSuelto(nullptr, sHiloRed, this) != 0) {
-        NLOG::Log(NLOG::ERROR, "%s[%d] - Error creando hilos de audio", p, iRec);
-        return -6;
-    }
     return 0;
 }
 
@@ -346,6 +352,13 @@ void CEntidadRC::FalloHw() {
         iHwArrancado = 0;
     }
     NLOG::Log(NLOG::ERROR, "CENTRC[%d]: Fallo hw(%d)", iRec, iModulo);
+}
+
+void CEntidadRC::PasosSlotsDsp(PasoDsp asPasos[NUM_PASOS_SLOTS_DSP]) const {
+    asPasos[0] = {"ldspTomaCanalIfRx", ldspTomaCanalIfRx, iSlotTx};
+    asPasos[1] = {"ldspTomaCanalIfTx", ldspTomaCanalIfTx, iSlotTx};
+    asPasos[2] = {"ldspTomaCanalHostRx", ldspTomaCanalHostRx, iSlotRx};
+    asPasos[3] = {"ldspTomaCanalHostTx", ldspTomaCanalHostTx, iSlotRx};
 }
 
 int CEntidadRC::HwOk() {

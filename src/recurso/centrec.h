@@ -14,6 +14,7 @@
 
 class CMezclador;
 class CPlayFile;
+struct PasoDsp;
 class CSesionRTP;
 namespace jrtplib {
 class RTPPacket;
@@ -89,6 +90,11 @@ public:
     void GeneraTono(int iTono);
     // Play-out trimmer: how many of iCuenta samples to write at uiTiempo (10 ms board ticks).
     int RecortaRetardo(int iCuenta, uint32_t uiTiempo);
+
+    enum { NUM_PASOS_SLOTS_DSP = 4 };
+    // The DSP channel's time slots as the line is wired: the line side (If) on the slot the
+    // line module drives, the host side on the PCM channel of the audio threads.
+    void PasosSlotsDsp(PasoDsp asPasos[NUM_PASOS_SLOTS_DSP]) const;
 
     // Queries for the frame and the tests.
     int DameModulo() const { return iModulo; }

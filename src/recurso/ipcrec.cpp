@@ -40,11 +40,11 @@ int Envia(F fEnvia) {
     return fEnvia(*gpCanal);
 }
 
+// The console text hook: the length sent, 0 when nothing went (no channel, or the queue
+// refused the text).
 int EnviaTexto(const char* szTexto) {
-    return Envia([&](Cola& q) {
-        q.EnviaTraza("%s", szTexto);
-        return static_cast<int>(strlen(szTexto));
-    });
+    const int r = Envia([&](Cola& q) { return q.EnviaTraza("%s", szTexto) == 0 ? static_cast<int>(strlen(szTexto)) : 0; });
+    return r < 0 ? 0 : r;
 }
 
 int Rec() { return mrecDameRec(); }

@@ -110,6 +110,22 @@ TEST_F(Temporizador, CancellingTheHeadKeepsTheOthersExpiry) {
     EXPECT_EQ(gDisparos, esperado);
 }
 
+// The slot of a fired timer goes to the next one armed: cancelling by the old arguments
+// leaves the new owner armed.
+TEST_F(Temporizador, CancelByArgumentsSparesTheTimerThatTookTheSlot) {
+    Inicia(32);
+    const int a = oTemp.Arma(1, Anota, 1, 0, 7);
+    Avanza(2);
+    EXPECT_EQ(oTemp.Arma(3, Anota, 2, 0, 8), a);
+    EXPECT_EQ(oTemp.Cancela(a, 1, 7), 1);
+    EXPECT_EQ(oTemp.Cancela(a, 2, 7), 1);
+    Avanza(4);
+    std::vector<Disparo> esperado = {{1, 2}, {2, 6}};
+    EXPECT_EQ(gDisparos, esperado);
+    EXPECT_EQ(oTemp.Arma(3, Anota, 3, 0, 9), a);
+    EXPECT_EQ(oTemp.Cancela(a, 3, 9), 0);
+}
+
 TEST_F(Temporizador, SlotCountIsCappedAndFullObjectRefuses) {
     struct Caso {
         unsigned capacidad, pedidos;

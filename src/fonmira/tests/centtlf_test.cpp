@@ -26,6 +26,15 @@ cfgConfigRecurso Linea(int iTipoIf) {
     return r;
 }
 
+// E&M wires of type 1, side 0, mode 0, worked through the line module.
+cfgConfigRecurso LineaEyM() {
+    cfgConfigRecurso r = Linea(TIPOIF_EYM_PP);
+    r.uParam.tlf.eTypeEyM = 1;
+    r.uParam.tlf.iLadoEyM = 0;
+    r.uParam.tlf.iModoEyM = 0;
+    return r;
+}
+
 class Telefono : public PruebaLineas {
 protected:
     void Vuelca() override {
@@ -211,10 +220,7 @@ TEST_F(Telefono, AbTooLongNumberIsClippedToOneDspMessage) {
 }
 
 TEST_F(Telefono, EmSeizureOffersACallAndReleaseEndsIt) {
-    cfgConfigRecurso r = Linea(TIPOIF_EYM_PP);
-    r.uParam.tlf.eTypeEyM = 1;
-    r.uParam.tlf.iLadoEyM = 0;
-    r.uParam.tlf.iModoEyM = 0;
+    cfgConfigRecurso r = LineaEyM();
     Arranca(r);
     placa->OcupaEyM(MODULO);
     const int32_t id = linea.EsperaEntrante(MS_SUPERVISION);
@@ -225,6 +231,80 @@ TEST_F(Telefono, EmSeizureOffersACallAndReleaseEndsIt) {
     EXPECT_TRUE(linea.Espera(COD_FIN_LLAMADA, id, -1, 5000));
     EXPECT_TRUE(agente.Espera("V,H00,2310,TLF-03:IF=13|DS=318003|DL=", 5000)) << agente.Registros();
     EXPECT_TRUE(linea.EstadoContiene("  Estado TFL = RESOSO\n", 5000));
+}
+
+// The core's debug word: the selector and its value are its first two bytes in memory order.
+TEST_F(Telefono, DebugWordsOfTheCoreActOnTheLine) {
+    Arranca(Linea(TIPOIF_BC));
+    auto Palabra = [&](uint8_t ucSelector, uint8_t ucValor) {
+        const uint8_t b[4] = {ucSelector, ucValor, 0, 0};
+        int32_t w;
+        std::memcpy(&w, b, sizeof w);
+        ASSERT_EQ(linea.Nucleo().EnviaDebug(w), 0);
+    };
+    auto Slots = [&] { return " " + placa->Orden("slotstx"); };
+    EXPECT_EQ(Slots().find(" 51"), std::string::npos);
+    Palabra(5, 0);  // the host slot takes the board's transmit audio
+    EXPECT_TRUE(EsperaQue([&] { return Slots().find(" 51") != std::string::npos; }, 5000)) << Slots();
+
+    const std::string sEnServicio = "N07,3,TLF-03,2,1,0,1,";
+    ASSERT_TRUE(agente.Espera(sEnServicio, 10000)) << agente.Registros();
+    const std::string s = agente.Registros();
+    Palabra(16, 1);  // a state record at the next publication, changed or not
+    EXPECT_TRUE(EsperaQue([&] { return agente.Registros().rfind(sEnServicio) > s.rfind(sEnServicio); }, 10000));
+}
+
+// An E&M line worked through the discrete input and output of its channel.
+TEST_F(Telefono, EmSeizureOnTheSquelchInputAndRingOnTheChannelOutput) {
+    cfgConfigRecurso r = Linea(TIPOIF_EYM_PP);
+    r.iFlgUsarDiffServ = 1;
+    Arranca(r);
+    placa->Entrada(MODULO, 1);
+    const int32_t id = linea.EsperaEntrante(5000);
+    ASSERT_GE(id, 0);
+    placa->Entrada(MODULO, 0);
+    EXPECT_TRUE(linea.Espera(COD_FIN_LLAMADA, id, -1, 5000));
+    auto Salida = [&] {
+        const auto v = placa->Salidas();
+        return std::find(v.begin(), v.end(), static_cast<uint32_t>(MODULO)) != v.end();
+    };
+    const int32_t idSaliente = LlamaALaLinea("");
+    EXPECT_TRUE(EsperaQue(Salida, 5000));
+    placa->Entrada(MODULO, 1);  // the far end answers
+    EXPECT_TRUE(linea.Espera(COD_ACEPTA_LLAMADA, idSaliente, -1, 5000));
+    placa->Entrada(MODULO, 0);
+    EXPECT_TRUE(EsperaQue([&] { return !Salida(); }, 5000));
+}
+
+// A new record: E&M wires restart the line hardware, the echo canceller follows szClave.
+TEST_F(Telefono, PartialReconfigurationRestartsEmHardwareAndSetsTheEchoCanceller) {
+    cfgConfigRecurso r = LineaEyM();
+    Arranca(r);
+    ASSERT_TRUE(EsperaQue([&] { return !CanalesAsignados(*placa).empty(); }, 10000));
+    ASSERT_TRUE(linea.Hijo().LogContiene("Recurso DSP configurado", 10000));
+    auto Arranques = [&] { return linea.Hijo().VecesEnLog("FIN ArrancaHW(3)"); };
+    const size_t n = Arranques();
+    r.uParam.tlf.eTypeEyM = 2;
+    std::snprintf(r.szClave, sizeof r.szClave, "T12");
+    linea.Hijo().Configura(r);
+    EXPECT_TRUE(EsperaQue([&] { return Arranques() == n + 1; }, 10000));
+    EXPECT_TRUE(DspRecibio(*placa, "1e 01 " + Hex2(CanalesAsignados(*placa)[0]) + " 00 0c", 5000)) << placa->Dsp("comandos");
+}
+
+// A BL incoming call that the core leaves unanswered ends after 30 s with the hang-up tone,
+// and the line rests 3 s later.
+TEST_F(Telefono, BlIncomingCallNotAcceptedInThirtySecondsEnds) {
+    Arranca(Linea(TIPOIF_BL));
+    placa->Llama(MODULO);
+    const int32_t id = linea.EsperaEntrante(MS_SUPERVISION);
+    ASSERT_GE(id, 0);
+    const auto t0 = Reloj::now();
+    placa->FinLlama(MODULO);
+    Mensaje m{};
+    ASSERT_TRUE(linea.Espera(COD_FIN_LLAMADA, id, -1, 40000, &m));
+    EXPECT_GE(std::chrono::duration_cast<milliseconds>(m.t - t0).count(), 29000);
+    EXPECT_TRUE(linea.EstadoContiene("  Estado TFL = PENDIENTE_CUELGUE\n", 3000));
+    EXPECT_TRUE(linea.EstadoContiene("  Estado TFL = RESOSO\n", 8000));
 }
 
 }  // namespace

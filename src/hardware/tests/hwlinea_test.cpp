@@ -1,10 +1,10 @@
 // Line modules through the simulated board: start in every mode, read-back checks, line
 // controls, and the supervisor thread that turns state words into line-entity events.
-#include <condition_variable>
 #include <sstream>
 
 #include "comun/ctemporizador.h"
 #include "comun/ganchosipc.h"
+#include "comun/tests/cfuenteparada.h"
 #include "hardware/hwlinea.h"
 #include "hwpruebas.h"
 
@@ -179,25 +179,6 @@ TEST_F(PlacaSimulada, SupervisorTurnsStateWordsIntoEventsInOrder) {
     EXPECT_TRUE(HayLinea("Leo supervision Slic canal 6 muestras=1 buf=3"));
 }
 
-// Timer ticks that only the test gives.
-class CFuenteParada : public CFuenteTicks {
-public:
-    void EsperaTick() override {
-        std::unique_lock<std::mutex> l(m);
-        cv.wait(l, [&] { return bFin; });
-    }
-    void Despierta() override {
-        std::lock_guard<std::mutex> l(m);
-        bFin = true;
-        cv.notify_all();
-    }
-
-private:
-    std::mutex m;
-    std::condition_variable cv;
-    bool bFin = false;
-};
-
 // Ticks given until the entity has n events (at most 20); -1 when they never come.
 int TicksHasta(CTemporizador& t, CEntidadGrabadora& e, size_t n) {
     for (int i = 1; i <= 20; i++) {
@@ -212,7 +193,7 @@ TEST_F(PlacaSimulada, DebounceTimerFiltersShortChangesAndWaitsLongerAfterRinging
     CEntidadGrabadora e;
     // Never destroyed: the supervisor thread may still arm on it while the process ends.
     CTemporizador* t = new CTemporizador();
-    t->Inicia(32, new CFuenteParada());
+    t->Inicia(32, new pruebas::CFuenteParada());
     ASSERT_EQ(hwIniciaSlic(m, 1, 0, 0, 0), 0);
     ASSERT_EQ(hwRegistraEventosSlic(m, &e, t), 0);
     // The supervisor logs each word once its timer is armed.

@@ -107,6 +107,29 @@ TEST_F(LineaCalienteTest, TakesProtocolOneAndItsParametersAndIsOutOfServiceUntil
     EXPECT_TRUE(EsperaQue([&] { return a.De(COD_NOTIFICA_ESTADO_RECURSO).back().a == EN_REPOSO; }, 10000));
 }
 
+// The core's debug word 13 carries the SIP collateral's state in its first two bytes (in
+// memory order): while it is not up, a line that supervises it keeps its received audio muted.
+TEST_F(LineaCalienteTest, CollateralStateFromTheCoreMutesAndRestoresTheReceivedAudio) {
+    cfgConfigRecurso r = LineaCaliente(4);
+    r.sColateral.isuperv_options = 1;
+    a.Arranca("kalvesk", 4, dsp);
+    ASSERT_TRUE(a.Configura(r));
+    ASSERT_TRUE(a.Espera(COD_NOTIFICA_ESTADO_RECURSO, EN_REPOSO, -1, 20000));
+    const int iModulo = 4;  // slot 1, device 0
+    auto Silenciada = [&](bool b) {
+        const std::string s = std::string(" silenciorx=") + (b ? "1" : "0");
+        return EsperaQue([&] { return placa->Slic(iModulo).find(s) != std::string::npos; }, 10000);
+    };
+    EXPECT_TRUE(Silenciada(true)) << placa->Slic(iModulo);
+    for (uint8_t ucEstado : {1, 0, 1}) {
+        const uint8_t b[4] = {13, ucEstado, 0, 0};
+        int32_t w;
+        std::memcpy(&w, b, sizeof w);
+        ASSERT_EQ(a.Nucleo().EnviaDebug(w), 0);
+        EXPECT_TRUE(Silenciada(ucEstado != 1)) << static_cast<int>(ucEstado) << placa->Slic(iModulo);
+    }
+}
+
 TEST_F(LineaCalienteTest, TwoHotLinesCallEachOtherAnswerAndReleaseWithTheirRecords) {
     ArrancaPar();
     int32_t idA, idB;

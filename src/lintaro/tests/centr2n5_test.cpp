@@ -3,12 +3,14 @@
 // the real queues and the SNMP agent stand-in receiving the records. The board clock (10 ms
 // ticks) is moved forward by hand where the test-call periods are long.
 #include <signal.h>
+#include <sys/msg.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -257,6 +259,13 @@ protected:
         EXPECT_TRUE(EsperaRecibido(h.Pid(), T("Diag", {5, id, iDiag}))) << id;
         return id;
     }
+    // An incoming call of priority 2 from 300001 to 400002; its id once offered to the core.
+    int32_t Ofrecida(CHijoRecurso& h, int c) {
+        const size_t n = De(h.Pid(), "Entrante(").size();
+        Entrante(c, 2, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2});
+        EXPECT_TRUE(EsperaQue([&] { return De(h.Pid(), "Entrante(").size() > n; }, 10000));
+        return Id(h.Pid(), "Entrante(");
+    }
     // An R2 outgoing call of priority 3 that the far end answers.
     int32_t EnConversacion(CHijoRecurso& h, int c) {
         const int32_t id = Saliente(h, "700001", "300002", 3);
@@ -381,6 +390,120 @@ TEST_F(Troncales, IncomingCallsArePrioritisedScreenedForLoopsOrDroppedAndRejecte
     }
     EXPECT_TRUE(h.LogContiene("Error: Origen o Destino 0", 1000));
     EXPECT_TRUE(h.LogContiene("Error Parametros EvtDspllamentrante()", 1000));
+}
+
+// A ringback timer that fires after the call left states 2 and 3 lets its slot go: the timer
+// armed next in that slot (the interruption warning here) is not cancelled by the end of a
+// tone sequence.
+TEST_F(Troncales, RingbackExpiringAfterTheCallLeftItsStateCancelsNoLaterTimer) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    h.Canal().EnviaRinging(Ofrecida(h, c));
+    ASSERT_TRUE(EsperaComando(c, RESPONDE_LIBRE, kSinParametros));
+    Evento(c, "bloqueada");  // within the ringback's 600 ms
+    ASSERT_TRUE(h.LogContiene("EvtDspLineaBloqueada", 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the ringback fires
+    ASSERT_TRUE(Comandos(c, TONOS).size() == 0 || Comandos(c, TONOS).back() != Hex({2, 60}))
+        << "the ringback came before the blocking";
+    Evento(c, "reposo");
+    ASSERT_TRUE(h.LogContiene("EvtDspReposo 7", 5000));
+    const int32_t id1 = EnConversacion(h, c);
+    const int32_t id2 = Saliente(h, "700005", "300006", 1);
+    ASSERT_TRUE(EsperaRecibido(p, T("Info", {id1, 1, id2})));
+    h.Canal().EnviaAceptaLlamada(id2);  // crosses the interruption: ends the warning tone only
+    EXPECT_TRUE(EsperaRecibido(p, T("Fin", {id1, 208}), 1, 8000));
+}
+
+// The DSP service's call message carries its own digit counts: above 64 they are cut to what
+// the trunk keeps before the digits are copied.
+TEST_F(Troncales, DigitCountsAboveSixtyFourFromTheDspServiceAreCutBeforeTheCopy) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    ASSERT_GE(c, 0);
+    CHijoRecurso& h = *ph;
+    const std::string sLog = h.Log();
+    const size_t k = sLog.find("Creado recurso DSP (");
+    ASSERT_NE(k, std::string::npos);
+    const int32_t idRecurso = std::stoi(sLog.substr(k + 20));
+    // Code 60 as the service sends it: resource, priority, 100 origin digits, 1 destination digit.
+    MensajeCola m{};
+    m.mtype = h.Pid();
+    std::vector<uint8_t> v = {COD_LLAMA};
+    auto Palabra = [&](int32_t x) { v.insert(v.end(), reinterpret_cast<uint8_t*>(&x), reinterpret_cast<uint8_t*>(&x) + 4); };
+    Palabra(idRecurso);
+    Palabra(3);
+    Palabra(100);
+    v.insert(v.end(), 100, 7);
+    Palabra(1);
+    v.push_back(4);
+    std::memcpy(m.texto, v.data(), v.size());
+    ASSERT_EQ(msgsnd(msgget(CLAVE_COLA_HERMANOS, 0), &m, v.size(), IPC_NOWAIT), 0);
+    ASSERT_TRUE(EsperaQue([&] { return Id(h.Pid(), "Entrante(") >= 0; }, 10000));
+    EXPECT_EQ(De(h.Pid(), "Entrante(").back(), "Entrante(" + std::to_string(Id(h.Pid(), "Entrante(")) + ",3,777777,400000)");
+}
+
+// Line events of the far exchange and call information of the core, each from the state it
+// acts in; the line is put back at rest between rows.
+TEST_F(Troncales, LineEventsAndCallInformationReachTheCoreTheLineAndTheAgent) {
+    CHijoRecurso* ph;
+    const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
+    CHijoRecurso& h = *ph;
+    const pid_t p = h.Pid();
+    enum eDesde { REPOSO, SALIENTE, CONVERSACION, OFRECIDA };
+    int32_t idInterrumpe = -1;
+    struct Caso {
+        const char* szNombre;
+        eDesde eInicio;
+        std::function<void(int32_t)> fHaz;         // given the id of the call in progress
+        std::function<std::string(int32_t)> fNucleo;  // what the core must get
+        int iComando;                               // a DSP command the trunk must give, 0 none
+        std::string sParametros;
+        const char* szAgente;                       // a record the agent must get
+    } casos[] = {
+        {"CongestionRefusesTheOutgoingCall", SALIENTE, [&](int32_t) { Evento(c, "congestion"); },
+         [](int32_t id) { return T("Rechaza", {id, 206}); }, 0, "", "|EST=F|"},
+        {"ReleaseWithCauseThreeInterruptsTheConversation", CONVERSACION, [&](int32_t) { Evento(c, "liberada 3"); },
+         [](int32_t id) { return T("Interrumpida", {id}); }, 0, "", ""},
+        {"BlockedLineIsPublishedOutOfService", REPOSO, [&](int32_t) { Evento(c, "bloqueada"); },
+         [](int32_t) { return T("Estado", {10, 0, 1}); }, 0, "", ""},
+        {"InformationThreeAnswersTheOfferedCallAndRingsBack", OFRECIDA,
+         [&](int32_t id) { h.Canal().EnviaInfoLlamada(id, 3); }, [](int32_t) { return std::string(); }, TONOS,
+         Hex({2, 60}), ""},
+        {"InformationSixPlaysItsToneOnce", CONVERSACION, [&](int32_t id) { h.Canal().EnviaInfoLlamada(id, 6); },
+         [](int32_t) { return std::string(); }, TONOS, Hex({6, 1}), ""},
+        {"UnconfirmedBlockingRefusesTheInterruptingCall", CONVERSACION,
+         [&](int32_t) { idInterrumpe = Saliente(h, "700005", "300006", 1); },
+         [&](int32_t) { return T("Rechaza", {idInterrumpe, 204}); }, LIBERA, kSinParametros, ""},
+        {"ProtocolErrorRefusesTheOutgoingCallWithItsRecord", SALIENTE, [&](int32_t) { Evento(c, "errorprotocolo"); },
+         [](int32_t id) { return T("Rechaza", {id, 203}); }, 0, "", "V,H00,2203,R2-01"},
+    };
+    for (const Caso& k : casos) {
+        int32_t id = -1;
+        if (k.eInicio == SALIENTE) id = Saliente(h, "700001", "300002", 3);
+        if (k.eInicio == CONVERSACION) id = EnConversacion(h, c);
+        if (k.eInicio == OFRECIDA) id = Ofrecida(h, c);
+        const int nNucleo = Cuenta(p, k.fNucleo(id));
+        size_t nComandos = 0;
+        for (const auto& x : Comandos(c, k.iComando)) nComandos += x == k.sParametros;
+        const size_t nAgente = *k.szAgente ? VecesEnAgente(k.szAgente) : 0;
+        k.fHaz(id);
+        const std::string sNucleo = k.fNucleo(id);
+        if (!sNucleo.empty()) EXPECT_TRUE(EsperaRecibido(p, sNucleo, nNucleo + 1, 20000)) << k.szNombre;
+        if (k.iComando) EXPECT_TRUE(EsperaComando(c, k.iComando, k.sParametros, nComandos + 1)) << k.szNombre;
+        if (*k.szAgente)
+            EXPECT_TRUE(EsperaQue([&] { return VecesEnAgente(k.szAgente) > nAgente; }, 10000)) << k.szNombre;
+        // Back at rest for the next row.
+        const size_t nReposos = Lineas(h.Log()).size();
+        Evento(c, "reposo");
+        ASSERT_TRUE(EsperaQue([&] {
+            const auto v = Lineas(h.Log());
+            for (size_t i = nReposos; i < v.size(); ++i)
+                if (v[i].find("EvtDspReposo") != std::string::npos) return true;
+            return false;
+        }, 10000)) << k.szNombre;
+    }
 }
 
 TEST_F(Troncales, UnansweredOutgoingCallIsRefusedAndACallDuringTheReleaseIsPlacedAfterIt) {
@@ -526,9 +649,8 @@ TEST_F(Troncales, ReleasedCallStaysReleasedAndItsIdNeverReachesTheCoreAgain) {
     const int c = Probada(&ph, 3, Troncal(TIPOIF_ATSR2, 3, "R2-01", "111111", "222222"), kPruebaR2);
     CHijoRecurso& h = *ph;
     const pid_t p = h.Pid();
-    Entrante(c, 2, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2});
-    ASSERT_TRUE(EsperaQue([&] { return Id(p, "Entrante(") >= 0; }, 10000));
-    const int32_t id = Id(p, "Entrante(");
+    const int32_t id = Ofrecida(h, c);
+    ASSERT_GE(id, 0);
     Evento(c, "liberada 0");
     ASSERT_TRUE(EsperaRecibido(p, T("Fin", {id, 0})));
     h.Canal().EnviaAceptaLlamada(id);  // too late
@@ -599,7 +721,10 @@ TEST_F(Troncales, RejectionAfterAnImmediateAnswerPlaysItsToneThenReleases) {
     const pid_t p = h.Pid();
     Entrante(c, 2, {3, 0, 0, 0, 0, 1}, {4, 0, 0, 0, 0, 2});
     ASSERT_TRUE(EsperaQue([&] { return Id(p, "Entrante(") >= 0; }, 10000));
-    EXPECT_EQ(Comandos(c, RESPONDE_LIBRE).size(), 1u);  // answered before the core was asked
+    // Answered before the core was asked: the command reaches the DSP by the service, after the
+    // offer may have reached the core.
+    EXPECT_TRUE(EsperaComando(c, RESPONDE_LIBRE, kSinParametros));
+    EXPECT_EQ(Comandos(c, RESPONDE_LIBRE).size(), 1u);
     h.Canal().EnviaRechazaLlamada(Id(p, "Entrante("), 205);
     ASSERT_TRUE(EsperaComando(c, TONOS, Hex({9, 3})));
     const auto t0 = Reloj::now();

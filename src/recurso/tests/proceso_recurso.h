@@ -143,6 +143,13 @@ public:
     bool LogContiene(const std::string& s, int iMs) {
         return EsperaQue([&] { return Log().find(s) != std::string::npos; }, iMs);
     }
+    // Lines of the log that hold s.
+    size_t VecesEnLog(const std::string& s) const {
+        const std::string l = Log();
+        size_t n = 0;
+        for (size_t p = l.find(s); p != std::string::npos; p = l.find(s, p + 1)) ++n;
+        return n;
+    }
     static std::string Salida() { return ficheros_pruebas::LeeTodo("/mnt/ramfs/salida"); }
 
     // Sends the record as the core does (the general block through the side file).

@@ -254,6 +254,23 @@ TEST_F(ProcesoRecurso, TerminaBeforeTheConfigurationTouchesNoLineModule) {
     EXPECT_TRUE(hijo.Vivo());
 }
 
+// A line module whose parameters read back wrong is put right by the hardware layer at each
+// check; only the fourth mismatch in a row restarts the line hardware, once.
+TEST_F(ProcesoRecurso, FourthSlicParameterMismatchInARowRestartsTheLineOnce) {
+    ArrancaConfigurado(Telefono());
+    auto Veces = [&](const std::string& s) { return hijo.VecesEnLog(s); };
+    const size_t nArranques = Veces("FIN ArrancaHW(3)");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(Veces("FIN ArrancaHW(3)"), nArranques) << i;
+        placa->Orden("desajuste 3");
+        ASSERT_TRUE(hijo.LogContiene("HW_ERR_PARAMS iNumReconfigSlic=" + std::to_string(i) + " ", 20000)) << i;
+    }
+    EXPECT_TRUE(EsperaQue([&] { return Veces("FIN ArrancaHW(3)") == nArranques + 1; }, 10000));
+    placa->Orden("desajuste 3");
+    EXPECT_TRUE(EsperaQue([&] { return Veces("HW_ERR_PARAMS iNumReconfigSlic=0 ") == 2; }, 20000));
+    EXPECT_EQ(Veces("FIN ArrancaHW(3)"), nArranques + 1);
+}
+
 // Presence is read on the card that holds the entity's own line module (module / 4), not on
 // the card that the resource number / 4 would name: resource 5 here works module 3, card 0.
 TEST_F(ProcesoRecurso, ModulePresenceIsReadOnTheCardOfItsOwnLineModule) {

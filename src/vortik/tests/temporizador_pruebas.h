@@ -2,23 +2,11 @@
 // the test's thread (call-backs run there).
 #pragma once
 
-#include <semaphore.h>
-
 #include "comun/ctemporizador.h"
+#include "comun/tests/cfuenteparada.h"
 #include "temporizadorvortik.h"
 
 namespace pruebas {
-
-class CFuenteParada : public CFuenteTicks {
-public:
-    CFuenteParada() { sem_init(&tFin, 0, 0); }
-    ~CFuenteParada() override { sem_destroy(&tFin); }
-    void EsperaTick() override { sem_wait(&tFin); }
-    void Despierta() override { sem_post(&tFin); }
-
-private:
-    sem_t tFin;
-};
 
 // Installs itself as poTemporizador while it lives.
 class CTemporizadorManual {
