@@ -66,7 +66,7 @@ int CSesionRTP::Crea(int32_t iPuertoLocal, const char* szDirRemota, int32_t iPue
     if (szDirRemota) strncpy(acDireccion, szDirRemota, LON_MAX_DIRECCION);
     CDireccionIp sRemota;
     if (sRemota.TomaTexto(acDireccion) != 0 || iPuertoRemoto <= 0 || iPuertoRemoto > 65535 || iPuertoLocal <= 0 ||
-        iPuertoLocal > 65534 || iFrecuencia <= 0 || iPayload < 0 || iPayload > 127) {
+        iPuertoLocal > 65534 || iFrecuencia <= 0 || iPayload < -1 || iPayload > 127) {
         IpcTraza(0x3E, "PUM! CSesionRTP::Crea-> destino no valido %s:%d puerto local %d payload %d\n", acDireccion,
                  iPuertoRemoto, iPuertoLocal, iPayload);
         return -1;
@@ -83,8 +83,7 @@ int CSesionRTP::Crea(int32_t iPuertoLocal, const char* szDirRemota, int32_t iPue
         Traza("PUM! CSesionRTP::Crea->", r);
         return -1;
     }
-    ucPayload = static_cast<uint8_t>(iPayload);
-    SetDefaultPayloadType(ucPayload);
+    if (iPayload >= 0) FijaPayload(iPayload);
     SetDefaultTimestampIncrement(giTipoIf == TIPO_IF_RADIO ? 0 : static_cast<uint32_t>(iIncremento));
     SetDefaultMark(false);
     r = AddDestination(RTPIPv4Address(sRemota.direccion, static_cast<uint16_t>(iPuertoRemoto)));
@@ -143,6 +142,13 @@ int CSesionRTP::DameUltimoSR(uint32_t& uiNtp, uint32_t& uiRtp) {
     uiNtp = NtpEnUnidades(sNtp.GetMSW(), sNtp.GetLSW());
     uiRtp = pFuente->SR_GetRTPTimestamp();
     NLOG::Log(NLOG::INFO, " RX RTCP SR - NTP = %u-%u (%u), RTP = %u\n", sNtp.GetMSW(), sNtp.GetLSW(), uiNtp, uiRtp);
+    return 0;
+}
+
+int CSesionRTP::FijaPayload(int32_t iPayload) {
+    if (iPayload < 0 || iPayload > 127 || SetDefaultPayloadType(static_cast<uint8_t>(iPayload)) < 0) return -1;
+    ucPayload = static_cast<uint8_t>(iPayload);
+    bTienePayload = true;
     return 0;
 }
 

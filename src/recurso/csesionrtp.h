@@ -33,6 +33,7 @@ public:
 
     // Opens the sockets on the local port and adds the remote end. The remote address must
     // be four dotted fields of 0-255 and both ports in range, else nothing is opened.
+    // Payload type -1: none yet (an inactive offer); nothing can be sent until FijaPayload.
     // 0, or -1 (traced); on -1 the caller deletes the session.
     int Crea(int32_t iPuertoLocal, const char* szDirRemota, int32_t iPuertoRemoto, int32_t iPayload,
              int32_t iFrecuencia, int32_t iIncremento, int32_t iModo);
@@ -44,6 +45,9 @@ public:
     int DameUltimoSR(uint32_t& uiNtp, uint32_t& uiRtp);
     // NTP time (seconds since 1900, binary fraction) in timestamp units, wrapping.
     uint32_t NtpEnUnidades(uint32_t uiSegundos, uint32_t uiFraccion) const;
+
+    // Default payload type of a session created without one: 0, or -1 (not 0-127).
+    int FijaPayload(int32_t iPayload);
 
     // Law of the line's PCM bytes: PAYLOAD_PCMA (the default) or PAYLOAD_PCMU.
     void FijaLeyLinea(int32_t iPayloadLinea);
@@ -87,6 +91,7 @@ private:
     void Traza(const char* szPrefijo, int iError);
 
     uint8_t ucPayload = PAYLOAD_PCMA;   // default payload type of the session
+    bool bTienePayload = false;
     int32_t iLeyLinea = PAYLOAD_PCMA;
     uint8_t aucEnvio[1500];             // a send converted to the wire's law
 };

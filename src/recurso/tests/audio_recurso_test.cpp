@@ -226,6 +226,45 @@ TEST_F(AudioRecurso, WithReceiveOffTheLineHearsTheHoldToneAndNotTheRemoteEnd) {
     EXPECT_EQ(BloquesOidos(retencion), 0u);
 }
 
+// An inactive offer (both payload types -1, as the core sends for a Replaces whose SDP says
+// a=inactive) opens a session that sends and hears nothing; the first modification that
+// gives it a payload type starts its audio both ways.
+TEST_F(AudioRecurso, SessionWithoutPayloadTypesIsSilentUntilAModificationGivesItOne) {
+    prueba::Par par;
+    ASSERT_EQ(par.Crea(PUERTO_REMOTO, PUERTO_LOCAL), 0);
+    placa->Captura(CANAL_LINEA, LINEA_CAPTURADA);
+    const int32_t id = Abre(Sesion(NINGUNO, NINGUNO));
+    const std::vector<uint8_t> remoto = prueba::Codifica(Tono(1600), true);
+    EnviaPaquetes(par, remoto);  // ten audio-thread passes at least
+    std::vector<RTPPacket*> v = prueba::Recibe(par, 1);
+    for (RTPPacket* p : v) par.DeletePacket(p);
+    EXPECT_TRUE(v.empty()) << "the line sent before it had a payload type";
+    EXPECT_EQ(BloquesOidos(remoto), 0u);
+    ASSERT_TRUE(Modifica(id, NINGUNO, NINGUNO, 0));  // still none
+
+    ASSERT_TRUE(Modifica(id, CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMA, 0));
+    v = prueba::Recibe(par, 5);
+    EXPECT_EQ(v.size(), 5u);
+    for (RTPPacket* p : v) {
+        EXPECT_EQ(p->GetPayloadType(), CSesionRTP::PAYLOAD_PCMA);
+        par.DeletePacket(p);
+    }
+    EnviaPaquetes(par, remoto);
+    EXPECT_TRUE(LineaOye(remoto));
+
+    // One never given a payload type ends without a fault, and so does this one.
+    const int32_t idMudo = Abre(Sesion(NINGUNO, NINGUNO, PUERTO_LOCAL + 2, PUERTO_REMOTO + 2));
+    ASSERT_EQ(hijo.Canal().EnviaFinSesion(idMudo), 0);
+    ASSERT_EQ(hijo.Canal().EnviaFinSesion(id), 0);
+    ASSERT_TRUE(EsperaQue([] {
+        const std::string t = Buzon::Global().Trazas();
+        return t.find("Sesion eliminada\n") != t.rfind("Sesion eliminada\n");
+    }, 5000));
+    EXPECT_EQ(Buzon::Global().Trazas().find("No puedo detener sesion"), std::string::npos);
+    EXPECT_EQ(hijo.Log().find("Datos RTP corruptos"), std::string::npos);
+    EXPECT_TRUE(hijo.Vivo());
+}
+
 TEST_F(AudioRecurso, ModificationWithTwoDifferentPayloadTypesFails) {
     const int32_t id = Abre(Sesion(CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMA));
     EXPECT_TRUE(Modifica(id, CSesionRTP::PAYLOAD_PCMU, CSesionRTP::PAYLOAD_PCMA, -1));
