@@ -53,6 +53,10 @@ public:
     void FijaLeyLinea(int32_t iPayloadLinea);
     // Sends n bytes of line audio as one packet of the default payload type.
     int EnviaMuestrasLinea(const uint8_t* pucMuestras, int32_t n);
+    // n samples of the line went by unsent (receive-only, a failed read): the timestamp
+    // keeps to the sampling clock across the pause and the next packet carries the marker,
+    // so that a receiver's jitter buffer sees a new talkspurt and not a late packet.
+    void PasaSilencio(uint32_t n);
     // The packet's payload from byte iDesde on, in the line's law (at most iCapacidad bytes);
     // the count written. A payload type other than G.711 is copied as it is.
     int32_t MuestrasParaLinea(const RTPPacket* pPaquete, int32_t iDesde, uint8_t* pucDestino,
@@ -89,9 +93,12 @@ protected:
 private:
     static int32_t Descuenta(uint32_t& uiCuenta, uint32_t uiTranscurrido);
     void Traza(const char* szPrefijo, int iError);
+    int Envia(const uint8_t* puc, size_t n);
 
     uint8_t ucPayload = PAYLOAD_PCMA;   // default payload type of the session
     bool bTienePayload = false;
+    uint32_t uiIncremento = 0;          // timestamp units per packet sent
+    bool bTrasPausa = false;            // the next packet opens a talkspurt
     int32_t iLeyLinea = PAYLOAD_PCMA;
     uint8_t aucEnvio[1500];             // a send converted to the wire's law
 };
