@@ -31,16 +31,9 @@ constexpr int kCaliente = 4;  // LC-01, hot line
 constexpr int kR2 = 8;        // R2-01, ATS-R2 trunk
 constexpr int kN5 = 12;       // N5-01, ATS-N5 trunk
 
-// Absolute: sipp runs in /tmp. A compiler cache may name the file relative to the build
-// directory, which is where the scenarios run (ctest and scripts/e2e alike).
 inline std::string DirFuente() {
     const std::string f = __FILE__;
-    const std::string d = f.substr(0, f.rfind('/') + 1);
-    if (d.empty() || d[0] == '/') return d;
-    char* p = realpath(d.c_str(), nullptr);
-    const std::string r = p ? std::string(p) + "/" : d;
-    std::free(p);
-    return r;
+    return f.substr(0, f.rfind('/') + 1);
 }
 
 // Text of one of the configuration agent's examples, for a scenario that adds to it.

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -24,6 +25,16 @@ class Sipp {
  public:
   explicit Sipp(const std::vector<std::string> &args, int puerto = 5070) : puerto_(puerto) {
     log_ = "/tmp/sipp_" + std::to_string(puerto) + ".log";
+    // sipp runs in /tmp: a scenario named relative to the test's directory (a compiler cache
+    // may give __FILE__ so) is made absolute first.
+    std::vector<std::string> argumentos(args);
+    for (size_t i = 1; i < argumentos.size(); ++i) {
+      if (argumentos[i - 1] != "-sf" || argumentos[i].empty() || argumentos[i][0] == '/') continue;
+      if (char *p = realpath(argumentos[i].c_str(), nullptr)) {
+        argumentos[i] = p;
+        free(p);
+      }
+    }
     pid_ = fork();
     if (pid_ == 0) {
       int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -34,7 +45,7 @@ class Sipp {
       if (chdir("/tmp") != 0) _exit(126);
       std::vector<std::string> a = {"sipp", "-i", "127.0.0.1", "-p", std::to_string(puerto), "-nostdin",
                                     "-trace_err", "-error_file", "/tmp/sipp_" + std::to_string(puerto) + "_err.log"};
-      a.insert(a.end(), args.begin(), args.end());
+      a.insert(a.end(), argumentos.begin(), argumentos.end());
       std::vector<char *> argv;
       for (auto &s : a) argv.push_back(const_cast<char *>(s.c_str()));
       argv.push_back(nullptr);
