@@ -98,8 +98,8 @@ void EvtPidMuerto(int32_t iPid) {
     }
     NLOG::Log(NLOG::INFO, "IPCDREMSON: proceso %d sin actividad, se liberan sus recursos DSP", iPid);
     if (p) {
-        oDremson.LiberaRecursosCanal(p);
-        // This runs inside the channel's own tick, which goes on using the object.
+        // Its DSP channels are freed once the tick is over (CierraMuertos): this runs inside
+        // the channel's own tick, which goes on using the object.
         std::lock_guard<std::mutex> l(gtMutexTabla);
         gapCerrar.push_back(p);
     }
@@ -220,7 +220,9 @@ void ipcsTomaConfigN5(int32_t iPeer, int32_t id, uint8_t* puc) {
     oDremson.TomaConfigN5(id, ai);
 }
 
-// Frees, outside any tick, the channels that fell silent.
+// Frees, outside any tick, the channels that fell silent and their DSP channels. In that
+// order: a request of the process that was being handled when it was declared dead may still
+// take a DSP channel for it, until Termina has joined the receive thread.
 void CierraMuertos() {
     std::vector<Cola*> v;
     {
@@ -229,6 +231,7 @@ void CierraMuertos() {
     }
     for (Cola* p : v) {
         p->Termina();
+        oDremson.LiberaRecursosCanal(p);
         delete p;
     }
 }

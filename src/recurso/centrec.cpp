@@ -680,9 +680,13 @@ void CEntidadRC::HiloAudio() {
             const int r = pTxSesion->EnviaMuestrasLinea(aucLinea, n);
             if (r < 0) {
                 iTxActivo = 0;
+                pTxSesion->PasaSilencio(static_cast<uint32_t>(n));
                 NLOG::Log(NLOG::ERROR, "%d-Sesion[%d] Error %d en SendPacket (%s)", iRec, iTxCanal, r,
                           RTPGetErrorString(r).c_str());
             }
+        } else if (pTxSesion) {
+            // The line's clock ran on for the pass (a failed read slept a block's time).
+            pTxSesion->PasaSilencio(e == 0 && n > 0 ? static_cast<uint32_t>(n) : MUESTRAS_BLOQUE);
         }
         if (pMezclador && iModoMezcla > 1) {
             int32_t m = MUESTRAS_BLOQUE;

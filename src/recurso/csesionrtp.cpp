@@ -66,7 +66,7 @@ int CSesionRTP::Crea(int32_t iPuertoLocal, const char* szDirRemota, int32_t iPue
     if (szDirRemota) strncpy(acDireccion, szDirRemota, LON_MAX_DIRECCION);
     CDireccionIp sRemota;
     if (sRemota.TomaTexto(acDireccion) != 0 || iPuertoRemoto <= 0 || iPuertoRemoto > 65535 || iPuertoLocal <= 0 ||
-        iPuertoLocal > 65534 || iFrecuencia <= 0 || iPayload < 0 || iPayload > 127) {
+        iPuertoLocal > 65534 || iFrecuencia <= 0 || iPayload < -1 || iPayload > 127) {
         IpcTraza(0x3E, "PUM! CSesionRTP::Crea-> destino no valido %s:%d puerto local %d payload %d\n", acDireccion,
                  iPuertoRemoto, iPuertoLocal, iPayload);
         return -1;
@@ -83,9 +83,9 @@ int CSesionRTP::Crea(int32_t iPuertoLocal, const char* szDirRemota, int32_t iPue
         Traza("PUM! CSesionRTP::Crea->", r);
         return -1;
     }
-    ucPayload = static_cast<uint8_t>(iPayload);
-    SetDefaultPayloadType(ucPayload);
-    SetDefaultTimestampIncrement(giTipoIf == TIPO_IF_RADIO ? 0 : static_cast<uint32_t>(iIncremento));
+    if (iPayload >= 0) FijaPayload(iPayload);
+    uiIncremento = giTipoIf == TIPO_IF_RADIO ? 0 : static_cast<uint32_t>(iIncremento);
+    SetDefaultTimestampIncrement(uiIncremento);
     SetDefaultMark(false);
     r = AddDestination(RTPIPv4Address(sRemota.direccion, static_cast<uint16_t>(iPuertoRemoto)));
     if (r < 0) {
@@ -146,14 +146,35 @@ int CSesionRTP::DameUltimoSR(uint32_t& uiNtp, uint32_t& uiRtp) {
     return 0;
 }
 
+int CSesionRTP::FijaPayload(int32_t iPayload) {
+    if (iPayload < 0 || iPayload > 127 || SetDefaultPayloadType(static_cast<uint8_t>(iPayload)) < 0) return -1;
+    ucPayload = static_cast<uint8_t>(iPayload);
+    bTienePayload = true;
+    return 0;
+}
+
 void CSesionRTP::FijaLeyLinea(int32_t iPayloadLinea) { iLeyLinea = iPayloadLinea; }
 
 int CSesionRTP::EnviaMuestrasLinea(const uint8_t* pucMuestras, int32_t n) {
     const uint8_t* pucTabla = Conversion(iLeyLinea, ucPayload);
-    if (!pucTabla) return SendPacket(pucMuestras, n > 0 ? static_cast<size_t>(n) : 0);
+    if (!pucTabla) return Envia(pucMuestras, n > 0 ? static_cast<size_t>(n) : 0);
     if (n < 0 || static_cast<size_t>(n) > sizeof aucEnvio) return ERR_RTP_SESSION_PACKETTOOBIG;
     for (int32_t i = 0; i < n; i++) aucEnvio[i] = pucTabla[pucMuestras[i]];
-    return SendPacket(aucEnvio, static_cast<size_t>(n));
+    return Envia(aucEnvio, static_cast<size_t>(n));
+}
+
+int CSesionRTP::Envia(const uint8_t* puc, size_t n) {
+    if (!bTrasPausa) return SendPacket(puc, n);
+    if (!bTienePayload) return ERR_RTP_SESSION_NODEFAULTVALUES;
+    const int r = SendPacket(puc, n, ucPayload, true, uiIncremento);
+    if (r >= 0) bTrasPausa = false;
+    return r;
+}
+
+void CSesionRTP::PasaSilencio(uint32_t n) {
+    // A radio session's timestamp does not advance (increment 0): neither does its pause.
+    if (uiIncremento != 0) IncrementTimestamp(n);
+    bTrasPausa = true;
 }
 
 int32_t CSesionRTP::MuestrasParaLinea(const RTPPacket* pPaquete, int32_t iDesde, uint8_t* pucDestino,

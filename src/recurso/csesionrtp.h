@@ -33,6 +33,7 @@ public:
 
     // Opens the sockets on the local port and adds the remote end. The remote address must
     // be four dotted fields of 0-255 and both ports in range, else nothing is opened.
+    // Payload type -1: none yet (an inactive offer); nothing can be sent until FijaPayload.
     // 0, or -1 (traced); on -1 the caller deletes the session.
     int Crea(int32_t iPuertoLocal, const char* szDirRemota, int32_t iPuertoRemoto, int32_t iPayload,
              int32_t iFrecuencia, int32_t iIncremento, int32_t iModo);
@@ -45,10 +46,17 @@ public:
     // NTP time (seconds since 1900, binary fraction) in timestamp units, wrapping.
     uint32_t NtpEnUnidades(uint32_t uiSegundos, uint32_t uiFraccion) const;
 
+    // Default payload type of a session created without one: 0, or -1 (not 0-127).
+    int FijaPayload(int32_t iPayload);
+
     // Law of the line's PCM bytes: PAYLOAD_PCMA (the default) or PAYLOAD_PCMU.
     void FijaLeyLinea(int32_t iPayloadLinea);
     // Sends n bytes of line audio as one packet of the default payload type.
     int EnviaMuestrasLinea(const uint8_t* pucMuestras, int32_t n);
+    // n samples of the line went by unsent (receive-only, a failed read): the timestamp
+    // keeps to the sampling clock across the pause and the next packet carries the marker,
+    // so that a receiver's jitter buffer sees a new talkspurt and not a late packet.
+    void PasaSilencio(uint32_t n);
     // The packet's payload from byte iDesde on, in the line's law (at most iCapacidad bytes);
     // the count written. A payload type other than G.711 is copied as it is.
     int32_t MuestrasParaLinea(const RTPPacket* pPaquete, int32_t iDesde, uint8_t* pucDestino,
@@ -85,8 +93,12 @@ protected:
 private:
     static int32_t Descuenta(uint32_t& uiCuenta, uint32_t uiTranscurrido);
     void Traza(const char* szPrefijo, int iError);
+    int Envia(const uint8_t* puc, size_t n);
 
     uint8_t ucPayload = PAYLOAD_PCMA;   // default payload type of the session
+    bool bTienePayload = false;
+    uint32_t uiIncremento = 0;          // timestamp units per packet sent
+    bool bTrasPausa = false;            // the next packet opens a talkspurt
     int32_t iLeyLinea = PAYLOAD_PCMA;
     uint8_t aucEnvio[1500];             // a send converted to the wire's law
 };

@@ -28,6 +28,9 @@ struct EntradaSesion {
     int32_t iCanal = -1;     // the entry's own index while in use
     int32_t idSesion = -1;   // the core's id
     CSesionRTP* pSesion = nullptr;
+    // Attached to the entity for sending or receiving. A session opened with no payload type
+    // either way (an inactive offer) is not, until a modification gives it one.
+    bool bConectada = false;
 };
 
 // Touched only by the core channel's receive thread, which runs every session action; the
@@ -51,6 +54,18 @@ EntradaSesion* Busca(int32_t idSesion) {
 void Cierra(CSesionRTP* pSesion) {
     pSesion->Destroy();
     delete pSesion;
+}
+
+// The first modification that gives a session opened without payload types one: it takes
+// that payload type and is attached as a new session would be. Still none: nothing to do.
+// 0, or -1 (the two directions differ, or the entity refuses).
+int ConectaSinPayload(EntradaSesion& s, int32_t iTx, int32_t iRx) {
+    if (iTx == -1 && iRx == -1) return 0;
+    if (iTx != -1 && iRx != -1 && iTx != iRx) return -1;
+    if (s.pSesion->FijaPayload(iTx != -1 ? iTx : iRx) != 0) return -1;
+    if (mrecEntidad()->ConectaSesion(s.iCanal, s.pSesion, iTx, iRx) != 0) return -1;
+    s.bConectada = true;
+    return 0;
 }
 }  // namespace
 
@@ -109,6 +124,7 @@ void mrecNuevaSesion(int32_t idSesion, const DireccionSesion* pDir) {
     e.iCanal = iIndice;
     e.idSesion = idSesion;
     e.pSesion = pSesion;
+    e.bConectada = iTx != -1 || iRx != -1;
     ++giNumSesiones;
     Responde(COD_RESPUESTA_NUEVA, idSesion, 0);
     IpcTraza(CLASES_LINEA, "%s[%d]: Sesion creada\n", p, r);
@@ -127,7 +143,8 @@ void mrecModificaSesion(int32_t idSesion, const DireccionSesion* pDir) {
         IpcTraza(CLASES_LINEA, "%s[%d]: Sesion solicitada no existe\n", p, r);
         return;
     }
-    const int e = mrecEntidad()->ModificaSesion(s->iCanal, pDir->iPayloadForzado, pDir->iPayload);
+    const int e = s->bConectada ? mrecEntidad()->ModificaSesion(s->iCanal, pDir->iPayloadForzado, pDir->iPayload)
+                                : ConectaSinPayload(*s, pDir->iPayloadForzado, pDir->iPayload);
     if (e != 0) IpcTraza(CLASES_LINEA, "%s[%d] No puedo modificar sesion. Error %d\n", p, r, e);
     Responde(COD_RESPUESTA_MODIFICA, idSesion, e == 0 ? 0 : DIAG_NO_MODIFICADA);
 }
@@ -141,8 +158,9 @@ void mrecFinSesion(int32_t idSesion) {
         IpcTraza(CLASES_LINEA, "%s[%d]: Sesion solicitada no existe\n", p, r);
         return;
     }
-    // Detached first: the audio threads must be done with the session before it goes.
-    const int e = mrecEntidad()->DesconectaSesion(s->iCanal);
+    // Detached first: the audio threads must be done with the session before it goes. One
+    // never attached was never seen by them.
+    const int e = s->bConectada ? mrecEntidad()->DesconectaSesion(s->iCanal) : 0;
     if (e != 0) IpcTraza(CLASES_LINEA, "%s[%d] No puedo detener sesion. Error %d\n", p, r, e);
     Cierra(s->pSesion);
     *s = EntradaSesion();

@@ -119,6 +119,19 @@ public:
         return r;
     }
 
+    // The text of one of tshark's statistics ("-z" value) over the capture.
+    std::string Estadistica(const std::string &decodifica, const std::string &z) const
+    {
+        std::string r;
+        FILE *f = popen(("tshark -r " + fichero + " " + decodifica + " -q -z " + z + " 2>/dev/null").c_str(), "r");
+        char linea[4096];
+        while (f && fgets(linea, sizeof linea, f))
+            r += linea;
+        if (f)
+            pclose(f);
+        return r;
+    }
+
     bool listo = false;
 
 private:

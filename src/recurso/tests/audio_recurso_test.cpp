@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "../../../ext/rtp/tests/capturatshark.h"
 #include "csesionrtp.h"
 #include "csimboard.h"
 #include "proceso_recurso.h"
@@ -224,6 +225,104 @@ TEST_F(AudioRecurso, WithReceiveOffTheLineHearsTheHoldToneAndNotTheRemoteEnd) {
     EnviaPaquetes(par, remoto);
     EXPECT_TRUE(LineaOye(remoto));
     EXPECT_EQ(BloquesOidos(retencion), 0u);
+}
+
+// The largest "Max Jitter(ms)" of tshark's RTP stream table, or -1 without a stream. The
+// column is the last of a row but for an optional problem mark.
+double MaxJitterMs(const std::string& sTabla) {
+    std::istringstream is(sTabla);
+    double d = -1;
+    for (std::string l; std::getline(is, l);) {
+        std::istringstream c(l);
+        std::vector<std::string> v;
+        for (std::string t; c >> t;) v.push_back(t);
+        if (!v.empty() && v.back() == "X") v.pop_back();
+        if (v.size() < 12 || v[0].find_first_not_of("0123456789.") != std::string::npos) continue;
+        d = std::max(d, std::atof(v.back().c_str()));
+    }
+    return d;
+}
+
+// An inactive offer (both payload types -1, as the core sends for a Replaces whose SDP says
+// a=inactive) opens a session that sends and hears nothing; the first modification that
+// gives it a payload type starts its audio both ways.
+TEST_F(AudioRecurso, SessionWithoutPayloadTypesIsSilentUntilAModificationGivesItOne) {
+    prueba::Par par;
+    ASSERT_EQ(par.Crea(PUERTO_REMOTO, PUERTO_LOCAL), 0);
+    placa->Captura(CANAL_LINEA, LINEA_CAPTURADA);
+    const int32_t id = Abre(Sesion(NINGUNO, NINGUNO));
+    const std::vector<uint8_t> remoto = prueba::Codifica(Tono(1600), true);
+    EnviaPaquetes(par, remoto);  // ten audio-thread passes at least
+    std::vector<RTPPacket*> v = prueba::Recibe(par, 1);
+    for (RTPPacket* p : v) par.DeletePacket(p);
+    EXPECT_TRUE(v.empty()) << "the line sent before it had a payload type";
+    EXPECT_EQ(BloquesOidos(remoto), 0u);
+    ASSERT_TRUE(Modifica(id, NINGUNO, NINGUNO, 0));  // still none
+
+    ASSERT_TRUE(Modifica(id, CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMA, 0));
+    v = prueba::Recibe(par, 5);
+    EXPECT_EQ(v.size(), 5u);
+    for (RTPPacket* p : v) {
+        EXPECT_EQ(p->GetPayloadType(), CSesionRTP::PAYLOAD_PCMA);
+        par.DeletePacket(p);
+    }
+    EnviaPaquetes(par, remoto);
+    EXPECT_TRUE(LineaOye(remoto));
+
+    // One never given a payload type ends without a fault, and so does this one.
+    const int32_t idMudo = Abre(Sesion(NINGUNO, NINGUNO, PUERTO_LOCAL + 2, PUERTO_REMOTO + 2));
+    ASSERT_EQ(hijo.Canal().EnviaFinSesion(idMudo), 0);
+    ASSERT_EQ(hijo.Canal().EnviaFinSesion(id), 0);
+    ASSERT_TRUE(EsperaQue([] {
+        const std::string t = Buzon::Global().Trazas();
+        return t.find("Sesion eliminada\n") != t.rfind("Sesion eliminada\n");
+    }, 5000));
+    EXPECT_EQ(Buzon::Global().Trazas().find("No puedo detener sesion"), std::string::npos);
+    EXPECT_EQ(hijo.Log().find("Datos RTP corruptos"), std::string::npos);
+    EXPECT_TRUE(hijo.Vivo());
+}
+
+// The line puts the call on hold (stops sending) for two seconds and takes it back: its
+// stream goes on where the sampling clock is, with the marker on the first packet after the
+// pause, so that a receiver's jitter buffer does not take every later packet as two seconds
+// late. tshark's RTP analysis of the capture is the judge.
+TEST_F(AudioRecurso, StreamAfterAHoldKeepsToTheSamplingClockAndMarksItsFirstPacket) {
+    constexpr int PAQUETES = 100;
+    prueba::Par par;  // listens: an unreachable port would make the line stop sending
+    ASSERT_EQ(par.Crea(PUERTO_REMOTO, PUERTO_LOCAL), 0);
+    const std::string sFichero = "/tmp/retencion.pcap";
+    prueba::Captura cap(PAQUETES, "udp dst port " + std::to_string(PUERTO_REMOTO), sFichero);
+    ASSERT_TRUE(cap.listo);
+    const int32_t id = Abre(Sesion(CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMA));
+    std::vector<RTPPacket*> v = prueba::Recibe(par, 20);
+    for (RTPPacket* p : v) par.DeletePacket(p);
+    ASSERT_EQ(v.size(), 20u);
+    ASSERT_TRUE(Modifica(id, NINGUNO, CSesionRTP::PAYLOAD_PCMA, 0));
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the hold itself
+    ASSERT_TRUE(Modifica(id, CSesionRTP::PAYLOAD_PCMA, CSesionRTP::PAYLOAD_PCMA, 0));
+    ASSERT_TRUE(cap.Termina());
+
+    const std::string sRtp = "-d udp.port==" + std::to_string(PUERTO_REMOTO) + ",rtp";
+    const auto vTramas = cap.Decodifica(sRtp, {"frame.time_relative", "rtp.seq", "rtp.timestamp", "rtp.marker"});
+    ASSERT_EQ(vTramas.size(), static_cast<size_t>(PAQUETES));
+    size_t iPausa = 1;
+    double dPausa = 0;
+    for (size_t i = 1; i < vTramas.size(); i++) {
+        const double d = std::atof(vTramas[i].at("frame.time_relative").c_str()) -
+                         std::atof(vTramas[i - 1].at("frame.time_relative").c_str());
+        if (d > dPausa) dPausa = d, iPausa = i;
+    }
+    ASSERT_GT(dPausa, 1.5);
+    for (size_t i = 0; i < vTramas.size(); i++)
+        EXPECT_EQ(vTramas[i].at("rtp.marker"), i == iPausa ? "1" : "0") << "packet " << i;
+    const uint32_t uiSalto = static_cast<uint32_t>(std::stoul(vTramas[iPausa].at("rtp.timestamp")) -
+                                                   std::stoul(vTramas[iPausa - 1].at("rtp.timestamp")));
+    EXPECT_NEAR(uiSalto / 8000.0, dPausa, 0.1) << "timestamp step " << uiSalto;
+    const std::string sTabla = cap.Estadistica(sRtp, "rtp,streams");
+    const double dJitter = MaxJitterMs(sTabla);
+    std::printf("max jitter %.3f ms, timestamp step %u over %.3f s\n", dJitter, uiSalto, dPausa);
+    EXPECT_GE(dJitter, 0) << sTabla;
+    EXPECT_LE(dJitter, 40) << sTabla;
 }
 
 TEST_F(AudioRecurso, ModificationWithTwoDifferentPayloadTypesFails) {
