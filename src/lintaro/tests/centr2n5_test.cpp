@@ -490,10 +490,15 @@ TEST_F(Troncales, LineEventsAndCallInformationReachTheCoreTheLineAndTheAgent) {
         const size_t nAgente = *k.szAgente ? VecesEnAgente(k.szAgente) : 0;
         k.fHaz(id);
         const std::string sNucleo = k.fNucleo(id);
-        if (!sNucleo.empty()) EXPECT_TRUE(EsperaRecibido(p, sNucleo, nNucleo + 1, 20000)) << k.szNombre;
-        if (k.iComando) EXPECT_TRUE(EsperaComando(c, k.iComando, k.sParametros, nComandos + 1)) << k.szNombre;
-        if (*k.szAgente)
+        if (!sNucleo.empty()) {
+            EXPECT_TRUE(EsperaRecibido(p, sNucleo, nNucleo + 1, 20000)) << k.szNombre;
+        }
+        if (k.iComando) {
+            EXPECT_TRUE(EsperaComando(c, k.iComando, k.sParametros, nComandos + 1)) << k.szNombre;
+        }
+        if (*k.szAgente) {
             EXPECT_TRUE(EsperaQue([&] { return VecesEnAgente(k.szAgente) > nAgente; }, 10000)) << k.szNombre;
+        }
         // Back at rest for the next row.
         const size_t nReposos = Lineas(h.Log()).size();
         Evento(c, "reposo");

@@ -229,7 +229,9 @@ TEST_F(Multicast, InvalidGroupOrPortIsRefusedAndAnImageWithoutGroupReturnsToTheD
             EnviaGrupo(Paquete(sQln.c_str(), "RD-D"), 1001, kGrupoMulticastDefecto);
             return Conoce(sQln.c_str());
         }));
-        if (c.szLog) EXPECT_EQ(log.Cuenta(c.szLog), 1);
+        if (c.szLog) {
+            EXPECT_EQ(log.Cuenta(c.szLog), 1);
+        }
         // Back to the configured pair for the next case.
         FijaGrupo(kGrupo, 4000);
         ASSERT_TRUE(Espera([] { return GrupoActual() == kGrupo && mcastDamePuerto() == 4001; }));
