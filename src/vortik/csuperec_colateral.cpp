@@ -414,12 +414,16 @@ void CSupervisorRecurso::PublicaSesiones() {
     CEventos::SesionPublicada as[4];
     for (auto& g : as) g = {9, 0, ""};
     int n = 0;
-    for (const auto& s : asInfoSesion) {
-        if (s.idsesion < 0 || n == 4) continue;
-        as[n].iActivo = s.iReposo == 1 ? 0 : 1;
-        as[n].iPrioridad = s.ucPrioridad;
-        Copia(as[n].acUri, s.Origen, 80);
-        ++n;
+    {
+        // The SIP thread and the child's channel free records meanwhile.
+        cfgCerrojo l(&tMutexSesion);
+        for (const auto& s : asInfoSesion) {
+            if (s.idsesion < 0 || n == 4) continue;
+            as[n].iActivo = s.iReposo == 1 ? 0 : 1;
+            as[n].iPrioridad = s.ucPrioridad;
+            Copia(as[n].acUri, s.Origen, 80);
+            ++n;
+        }
     }
     Sumidero().EvtPublicaSesiones(iMiNumRecurso, DameIdentidad().acNombre, as);
 }
@@ -441,17 +445,21 @@ void CSupervisorRecurso::PublicaEstadoRadio() {
     else
         superv = iEstadoColateral ? 1 : 2;
     int tipo = 0;
-    const char* uri = "";
+    char uri[sizeof InfoSesion::Origen] = "";
     int vistas = 0;
-    for (const auto& s : asInfoSesion) {
-        if (s.idsesion < 0) continue;
-        const bool entrante = s.iTipoSesion == 1;
-        uri = entrante ? s.Origen : s.acDestino;
-        tipo = entrante ? 4 : 3;
-        // A hot line shows one session as it is; a second one, or any on other lines, as busy.
-        if (d.iTipoIf != TIPOIF_LCEN || ++vistas == 2) {
-            tipo = 1;
-            break;
+    {
+        // The SIP thread and the child's channel free records meanwhile: the URI is copied out.
+        cfgCerrojo l(&tMutexSesion);
+        for (const auto& s : asInfoSesion) {
+            if (s.idsesion < 0) continue;
+            const bool entrante = s.iTipoSesion == 1;
+            Copia(uri, entrante ? s.Origen : s.acDestino, sizeof uri - 1);
+            tipo = entrante ? 4 : 3;
+            // A hot line shows one session as it is; a second one, or any on other lines, as busy.
+            if (d.iTipoIf != TIPOIF_LCEN || ++vistas == 2) {
+                tipo = 1;
+                break;
+            }
         }
     }
     Sumidero().EvtPublicaEstado(iMiNumRecurso, d.acNombre, estado, tipo, superv, uri);

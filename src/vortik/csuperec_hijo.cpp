@@ -206,11 +206,20 @@ void CSupervisorRecurso::EvtAceptaLlamada(int idllam) {
 void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultado) {
     const int n = iMiNumRecurso;
     InfoSesion* s = nullptr;
+    bool bPedida = false;
+    InfoSesion sPedida{};  // the record as the confirmation found it
     switch (ucCodigo) {
     case 15:
     case 16: {
         cfgCerrojo l(&tMutexSesion);
         s = BuscaInfoSesionPorIdSesion(iId);
+        // Taken with the look-up: the child's confirmation and the guard's expiry come on two
+        // threads, and the SIP thread may free the record meanwhile, under this lock.
+        if (s && ucCodigo == 15) {
+            bPedida = s->iSesionPedida == 1;
+            s->iSesionPedida = 0;
+            if (bPedida) sPedida = *s;
+        }
         break;
     }
     case 5:
@@ -234,18 +243,18 @@ void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultad
     if (ucCodigo == 15) {
         CancelaTemp(&s->iTempSesion);
         // A confirmation counts once: a repeat, or one after the guard fired, changes nothing.
-        if (s->iSesionPedida != 1) return;
-        s->iSesionPedida = 0;
+        if (!bPedida) return;
         if (iResultado == 0) {
-            if ((s->iTipoSesion & 0x0F) == 1 && s->cid >= 0) ContestaSip(s);
-            if (s->iTipoSesion == 2 && DameIdentidad().iTipoIf != TIPOIF_LCEN && s->idllam >= 0) {
+            const InfoSesion& p = sPedida;
+            if ((p.iTipoSesion & 0x0F) == 1 && p.cid >= 0) ContestaSip(&p);
+            if (p.iTipoSesion == 2 && DameIdentidad().iTipoIf != TIPOIF_LCEN && p.idllam >= 0) {
                 std::shared_ptr<Cola> canal = CanalHijo();
                 if (!canal)
                     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Canal Hijo no encontrado", n);
-                else if (s->iEsFoco)
-                    canal->EnviaAceptaLlamadaValor(s->idllam, 1);
+                else if (p.iEsFoco)
+                    canal->EnviaAceptaLlamadaValor(p.idllam, 1);
                 else
-                    canal->EnviaAceptaLlamada(s->idllam);
+                    canal->EnviaAceptaLlamada(p.idllam);
             }
         } else {
             if (s->idsesion >= 0) {
@@ -408,9 +417,14 @@ void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
          s = BuscaSiguienteInfoSesionPorIdLlamada(s, idllam)) {
         // The line answered and hung up before its session was confirmed: the caller still
         // gets the answer, then the BYE, not a refusal of a call the line took.
-        if ((s->iTipoSesion & 0x0F) == 1 && s->iSesionPedida == 1 && s->cid >= 0) {
+        bool bPedida;
+        {
+            cfgCerrojo l(&tMutexSesion);  // as the confirmation and its guard take it
+            bPedida = (s->iTipoSesion & 0x0F) == 1 && s->iSesionPedida == 1 && s->cid >= 0;
+            if (bPedida) s->iSesionPedida = 0;
+        }
+        if (bPedida) {
             CancelaTemp(&s->iTempSesion);
-            s->iSesionPedida = 0;
             ContestaSip(s);
         }
         if (s->idsesion >= 0 && EnviaFinSesion(s->idsesion) < 0)

@@ -167,6 +167,27 @@ TEST_F(Telefono, BlOutgoingCallRingsFiveSecondsThenIsInConversation) {
     EXPECT_NE(placa->Slic(MODULO).find(" conv=1 "), std::string::npos) << placa->Slic(MODULO);
 }
 
+// The core ends a BL conversation (on its channel's thread): the hang-up tone holds the line
+// for its 3 s, counted down by the line's supervisor thread, then the line rests and takes the
+// next call. Nothing goes back to the core.
+TEST_F(Telefono, BlCallEndedByTheCoreHoldsItsHangUpToneThenRests) {
+    Arranca(Linea(TIPOIF_BL));
+    for (int i = 0; i < 3; i++) {
+        const int32_t id = LlamaALaLinea("");
+        ASSERT_TRUE(linea.Espera(COD_ACEPTA_LLAMADA, id, -1, 15000)) << i;
+        // Seen at the board, not asked of the line: a state query goes through the channel's
+        // thread and would order it after the supervisor.
+        ASSERT_TRUE(EsperaQue([&] { return placa->Slic(MODULO).find(" conv=1 ") != std::string::npos; }, 5000))
+            << i << placa->Slic(MODULO);
+        const auto t0 = Reloj::now();
+        ASSERT_EQ(linea.Nucleo().EnviaFinLlamada(id), 0) << i;
+        ASSERT_TRUE(linea.EstadoContiene("  Estado TFL = PENDIENTE_CUELGUE\n", 5000)) << i;
+        ASSERT_TRUE(linea.EstadoContiene("  Estado TFL = RESOSO\n", 15000)) << i;
+        EXPECT_GE(std::chrono::duration_cast<milliseconds>(Reloj::now() - t0).count(), 2500) << i;
+    }
+    EXPECT_TRUE(linea.De(COD_FIN_LLAMADA).empty());
+}
+
 // Voice detection on: a silent conversation ends after iTmInactividad seconds; voice stops it.
 TEST_F(Telefono, BlConversationEndsAfterItsInactivityTime) {
     cfgConfigRecurso r = Linea(TIPOIF_BL);

@@ -78,7 +78,9 @@ TEST_F(ProcesoRecurso, AnnouncesEveryHalfSecondUntilConfiguredThenStartsItsLine)
     EXPECT_LE(Buzon::Global().De(COD_SIN_CONFIG).size(), n + 1);
 
     // AB line: the module is put at rest (register value 2), then started in mode 3 (the
-    // driver writes 1) on its time slot 13 with codec 8 (written as 0).
+    // driver writes 1) on its time slot 13 with codec 8 (written as 0). The mode is written
+    // first: the slot, codec and gains are there once the start is over.
+    ASSERT_TRUE(hijo.LogContiene("FIN ArrancaHW(3)", 10000)) << hijo.Log();
     ASSERT_TRUE(EsperaQue([&] { return placa->Slic(3).find("modo=1 ") != std::string::npos; }, 10000))
         << placa->Slic(3);
     const std::string slic = placa->Slic(3);

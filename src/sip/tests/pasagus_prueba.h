@@ -3,6 +3,7 @@
 // bridge reads (own address 192.0.2.23, eth0 of the sandbox).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -21,18 +22,38 @@ public:
     }
 };
 
-// A resource as the bridge sees it: records what reaches it and answers as told.
+// A text the test sets while the SIP thread reads it.
+class TextoCompartido {
+public:
+    TextoCompartido& operator=(std::string s) {
+        std::lock_guard<std::mutex> lk(m_);
+        s_ = std::move(s);
+        return *this;
+    }
+    std::string Valor() const {
+        std::lock_guard<std::mutex> lk(m_);
+        return s_;
+    }
+
+private:
+    mutable std::mutex m_;  // guards s_
+    std::string s_;
+};
+
+// A resource as the bridge sees it: records what reaches it and answers as told. What the test
+// tells it is read on the SIP thread, which a datagram wakes: nothing orders the two for the race
+// build but the atomics and locks.
 class RecursoPrueba : public CRecursoSip {
 public:
     enum Accion { ACEPTA, RECHAZA, CALLA };
     CPasaGus* poPasaGus = nullptr;
     CGestorLlamada* poGestor = nullptr;
-    int iUsuario = -1;
-    Accion eAccion = ACEPTA;
-    int iMotivo = 202;
-    std::string sListaPttId;  // "" : not a running radio
-    int32_t iParamRadio = -1;
-    int iOperador = -1, iPrivilegiado = -1;
+    std::atomic<int> iUsuario{-1};
+    std::atomic<Accion> eAccion{ACEPTA};
+    std::atomic<int> iMotivo{202};
+    TextoCompartido sListaPttId;  // "" : not a running radio
+    std::atomic<int32_t> iParamRadio{-1};
+    std::atomic<int> iOperador{-1}, iPrivilegiado{-1};
 
     void Traplic_Invite(DatosEventoSip* p) override {
         Anota("Traplic_Invite", p);
@@ -77,9 +98,10 @@ public:
         Anota("Abortallamada", &s);
     }
     int DameListaPttId(char* sz, size_t n) override {
-        if (sListaPttId.empty() || sListaPttId.size() >= n) return -1;
-        std::memcpy(sz, sListaPttId.c_str(), sListaPttId.size() + 1);
-        return static_cast<int>(sListaPttId.size());
+        const std::string s = sListaPttId.Valor();
+        if (s.empty() || s.size() >= n) return -1;
+        std::memcpy(sz, s.c_str(), s.size() + 1);
+        return static_cast<int>(s.size());
     }
     int32_t DameParamRadio() override { return iParamRadio; }
     int EnRangosOperador(const char*) override { return iOperador; }
@@ -131,14 +153,14 @@ private:
 // A call manager of 16 records that routes every number to one resource.
 class GestorPrueba : public CGestorLlamada {
 public:
-    std::string sDestino;
+    TextoCompartido sDestino;
     int EncaminaLlamadaEntrante(int, DatosLlamadaGestor* psDatos, int cid, CEventos*) override {
         std::lock_guard<std::mutex> lk(m_);
         for (int i = 0; i < 16; i++)
             if (aiCid[i] < 0) {
                 aiCid[i] = cid;
                 asDatos[i] = *psDatos;
-                std::snprintf(asDatos[i].UsuDestino, sizeof asDatos[i].UsuDestino, "%s", sDestino.c_str());
+                std::snprintf(asDatos[i].UsuDestino, sizeof asDatos[i].UsuDestino, "%s", sDestino.Valor().c_str());
                 asDatos[i].canal = -1;
                 return i;
             }
