@@ -171,6 +171,25 @@ TEST_F(LineaCalienteTest, AutoAnswerTakesTheCallBeforeTheCoreAccepts) {
     EXPECT_EQ(agente.Registros().find("V,H00,2305,"), std::string::npos);  // the core has not accepted
 }
 
+// A new record: auto-answer switched on takes the next call at its seizure and the fixed gain
+// reaches the line module, without a restart; a hot line asks the DSP for no echo canceller.
+TEST_F(LineaCalienteTest, NewRecordSwitchesAutoAnswerOnAndSetsTheGainWithoutARestart) {
+    ArrancaPar();
+    cfgConfigRecurso r = LineaCaliente(5, 1);
+    r.iSelGananciaAgcRx = 0;
+    r.iGananciaAgcRx = 7;
+    std::snprintf(r.szClave, sizeof r.szClave, "T12");
+    placa->Dsp("borra");
+    b.Hijo().Configura(r);
+    ASSERT_TRUE(EsperaQue([&] { return placa->Slic(5).find(" ganrx=7 ") != std::string::npos; }, 15000))
+        << placa->Slic(5);
+    const int32_t idA = Llama(a);
+    EXPECT_GE(b.EsperaEntrante(5000), 0);
+    EXPECT_TRUE(a.Espera(COD_ACEPTA_LLAMADA, idA, -1, 5000));  // before B's core accepts
+    EXPECT_EQ(placa->Dsp("comandos").find(" 1e 01 " + Hex2(iCanalB) + " "), std::string::npos) << placa->Dsp("comandos");
+    EXPECT_TRUE(b.Hijo().Vivo());
+}
+
 // The line was answered at the seizure: the core's refusal is played as a tone sequence for
 // iT_Release (2) repetitions, and the line is released iT_Release seconds later.
 TEST_F(LineaCalienteTest, RefusalAfterAnAutoAnswerPlaysItsToneThenReleases) {

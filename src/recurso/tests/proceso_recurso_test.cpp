@@ -48,6 +48,14 @@ protected:
         hijo.Configura(r);
         ASSERT_TRUE(hijo.LogContiene("FIN ArrancaHW(3)", 10000));
     }
+    // Whether the last mode read of line module 3 in the board's recent journal found the mode
+    // written (the module is checked every few seconds: a good check is otherwise silent).
+    bool UltimaLecturaModoBuena() {
+        const std::string d = placa->Diario();
+        const size_t p = d.rfind("/dev/mtifm3 ioctl 0x40044D02 ");
+        const size_t q = p == std::string::npos ? p : d.find("-> ", p);
+        return q != std::string::npos && d.compare(q, 7, "-> 0x1\n") == 0;
+    }
     size_t Diagnosticos() { return Buzon::Global().De(COD_DIAGNOSTICO).size(); }
     bool Diagnostico(int iCodigo, int32_t id, int32_t iResultado, int iMs) {
         return EsperaQue([&] {
@@ -272,6 +280,66 @@ TEST_F(ProcesoRecurso, FourthSlicParameterMismatchInARowRestartsTheLineOnce) {
     EXPECT_TRUE(EsperaQue([&] { return Veces("HW_ERR_PARAMS iNumReconfigSlic=0 ") == 2; }, 20000));
     EXPECT_EQ(Veces("FIN ArrancaHW(3)"), nArranques + 1);
 }
+
+// Three mismatches and then a good read restart nothing: the count starts again.
+TEST_F(ProcesoRecurso, GoodSlicReadAfterThreeMismatchesStartsTheCountAgain) {
+    ArrancaConfigurado(Telefono());
+    auto Veces = [&](const std::string& s) { return hijo.VecesEnLog(s); };
+    const size_t nArranques = Veces("FIN ArrancaHW(3)");
+    for (int i = 0; i < 3; ++i) {
+        placa->Orden("desajuste 3");
+        ASSERT_TRUE(hijo.LogContiene("HW_ERR_PARAMS iNumReconfigSlic=" + std::to_string(i) + " ", 20000)) << i;
+    }
+    ASSERT_TRUE(EsperaQue([&] { return UltimaLecturaModoBuena(); }, 20000));
+    placa->Orden("desajuste 3");
+    EXPECT_TRUE(EsperaQue([&] { return Veces("HW_ERR_PARAMS iNumReconfigSlic=0 ") == 2; }, 20000));
+    EXPECT_EQ(Veces("FIN ArrancaHW(3)"), nArranques);
+}
+
+// With the automatic gain selected the receive gain is the module's own: neither the start nor
+// the update at each good read writes the configured one.
+TEST_F(ProcesoRecurso, SelectedAutomaticGainIsNeverWrittenToTheLineModule) {
+    cfgConfigRecurso r = Telefono();
+    r.iSelGananciaAgcRx = 1;
+    ArrancaConfigurado(r);
+    ASSERT_TRUE(EsperaQue([&] { return UltimaLecturaModoBuena(); }, 20000));
+    placa->Orden("desajuste 3");  // its repair writes the gains the hardware layer was given
+    ASSERT_TRUE(hijo.LogContiene("HW_ERR_PARAMS iNumReconfigSlic=0 ", 20000));
+    const std::string slic = placa->Slic(3);
+    EXPECT_NE(slic.find("gantx=5 "), std::string::npos) << slic;
+    EXPECT_EQ(slic.find("ganrx=6 "), std::string::npos) << slic;
+}
+
+struct CasoFalloSlic {
+    const char* nombre;
+    bool bArrancando;  // every mode read refused: every check mismatches, the line stays starting
+};
+
+void PrintTo(const CasoFalloSlic& c, std::ostream* os) { *os << c.nombre; }
+
+class FalloSlic : public ProcesoRecurso, public ::testing::WithParamInterface<CasoFalloSlic> {};
+
+// A failure reported by the line module stops a running line, which the next pass starts
+// again; while a start is under way it changes nothing.
+TEST_P(FalloSlic, ModuleFailureRestartsTheLineUnlessItIsStarting) {
+    const bool bArrancando = GetParam().bArrancando;
+    if (bArrancando) placa->Orden("rechaza 0x40044D02");
+    ArrancaConfigurado(Telefono());
+    if (bArrancando) {
+        ASSERT_TRUE(hijo.LogContiene("HW_ERR_PARAMS", 20000));
+    }
+    auto Veces = [&](const std::string& s) { return hijo.VecesEnLog(s); };
+    placa->Orden("fallo 3");
+    ASSERT_TRUE(hijo.LogContiene("CENTRC[3]: EvtFalloSlic(3)", 40000));
+    const size_t nChequeos = Veces("HW_ERR_PARAMS");
+    // The next pass either starts the line again or checks it again.
+    ASSERT_TRUE(EsperaQue([&] { return Veces(" CONFIGURA  3") > 1 || Veces("HW_ERR_PARAMS") > nChequeos; }, 20000));
+    EXPECT_EQ(Veces(" CONFIGURA  3"), bArrancando ? 1u : 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Casos, FalloSlic,
+                         ::testing::Values(CasoFalloSlic{"EnMarcha", false}, CasoFalloSlic{"Arrancando", true}),
+                         [](const ::testing::TestParamInfo<CasoFalloSlic>& i) { return std::string(i.param.nombre); });
 
 // Presence is read on the card that holds the entity's own line module (module / 4), not on
 // the card that the resource number / 4 would name: resource 5 here works module 3, card 0.
