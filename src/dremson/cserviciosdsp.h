@@ -64,49 +64,13 @@ public:
     void PintaInfo();
 
     // ---- Command wrappers: the master's command on the resource's channel ----
-    int TomaCanalIfTx(int32_t id, int v);
-    int TomaCanalIfRx(int32_t id, int v);
-    int TomaCanalHostTx(int32_t id, int v);
-    int TomaCanalHostRx(int32_t id, int v);
-    int QuitaCanalHostRx(int32_t id, int v);
-    int TomaCodecIfTx(int32_t id, int v);
-    int TomaCodecIfRx(int32_t id, int v);
-    int TomaCodecHostTx(int32_t id, int v);
-    int TomaCodecHostRx(int32_t id, int v);
-    int TomaProtocolo(int32_t id, int v);
-    int SelecCagTx(int32_t id, int a, int b);
-    int SelecCagRx(int32_t id, int a, int b);
-    int SelecVoxTx(int32_t id, int a, int b);
-    int SelecVoxRx(int32_t id, int a, int b);
-    int SelecDetCallProgress(int32_t id, int a, int b);
-    int SelecDetDtmf(int32_t id, int v);
-    int SelecDetCallerID(int32_t id, int v);
-    int SelecBss(int32_t id, int v);
-    int GeneraSecuenciaTonosTx(int32_t id, int iTono, int iDuracion);
-    int GeneraTonoCallProgRx(int32_t id, int iTono, int iDuracion);
-    int MarcaDtmf(int32_t id, const uint8_t* pucDigitos, int n);
-    int MarcaSelcal(int32_t id, const uint8_t* pucDigitos, int n);
-    int MarcaCcir(int32_t id, const uint8_t* pucDigitos, int n);
-    int SelecCancelEcoTx(int32_t id, int v);
+#define VK_SERVICIO_DECLARA(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) \
+    int metodo(int32_t id VK_DSP_PARAMETROS_##forma);
+    VK_COMANDOS_DSP(VK_SERVICIO_DECLARA, _)
+#undef VK_SERVICIO_DECLARA
     int SelecCancelEcoRx(int32_t id, int v);
-    int SelecBucle(int32_t id, int iNivel, int iDuracion, int iFrecuencia);
-    int Llama(int32_t id, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen, const uint8_t* pucDestino,
-              int iLongDestino);
-    int Descuelga(int32_t id);
-    int Libera(int32_t id);
-    int RespondeLibre(int32_t id);
-    int RespondeOcupado(int32_t id);
-    int RespondeCongestion(int32_t id);
-    int RespondeFueraDeServicio(int32_t id);
-    int IntervencionPrioridad(int32_t id, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen,
-                              const uint8_t* pucDestino, int iLongDestino, int iValor);
-    int FinIntervencion(int32_t id);
-    int Aparca(int32_t id);
-    int Desaparca(int32_t id);
-    int TomaConfigLCEN(int32_t id, const int32_t* piBloque);
     int TomaConfigR2(int32_t id, const int32_t* piBloque);
     int TomaConfigN5(int32_t id, const int32_t* piBloque);
-    int Bloquea(int32_t id);
     int SelecRespuesta(int32_t id, int iRespuesta);
 
     // ---- Link and DSP events (the master calls them) ----
