@@ -12,6 +12,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 
@@ -52,6 +53,10 @@ public:
     ~CServiciosDsp() override = default;
     CServiciosDsp(const CServiciosDsp&) = delete;
     CServiciosDsp& operator=(const CServiciosDsp&) = delete;
+
+    // Receiver of the DSP's state (slot, 1 up / 0 down) for the core; set before NuevoDsp.
+    typedef int (*FnAvisoEstado)(int32_t iSlot, int32_t iEstado);
+    void FijaAvisoEstado(FnAvisoEstado pf) { pfAvisoEstado.store(pf); }
 
     int NuevoDsp(int iSlot, int iPcm, int iPcmAux);
     int ArrancaRecurso(int32_t idRecurso, int32_t iArgumento, Cola* pCanal);
@@ -111,6 +116,7 @@ private:
     // Resource id and owner of a channel of DSP 0 that an event names; false when the event
     // goes nowhere (channel above 15, DSP not started, channel free or without owner).
     bool Destino(int iDsp, int iCanal, int32_t* pidRecurso, Cola** ppCanal);
+    void AvisaEstado(int32_t iSlot, int32_t iEstado);
     // An incoming call on the channel no longer waits for its answer.
     void NingunaLlamadaEspera(int iDsp, int iCanal);
     // The trace of an event handler, written with tMutex released.
@@ -130,7 +136,5 @@ private:
     int32_t iNumDsps;
     int32_t iVisualizaIncidencias;
     EntradaDsp asListaDsp[NUM_DSPS];
+    std::atomic<FnAvisoEstado> pfAvisoEstado{nullptr};
 };
-
-// The service object of the process.
-extern CServiciosDsp& oDremson;

@@ -13,9 +13,9 @@
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
 #include "comun/nlog.h"
+#include "contextodsp.h"
 #include "cserviciosdsp.h"
 #include "ipc/cola.h"
-#include "procesodsp.h"
 #include "trazadsp.h"
 
 namespace {
@@ -24,6 +24,7 @@ constexpr uint32_t MASCARA_IPC = 0x3E;
 constexpr int LIMITE_PADRE_S = 6;
 constexpr int LATIDO_S = 2;
 
+const ContextoDsp* gpContexto = nullptr;
 std::atomic<uint32_t> guiNivelConsola{0};
 std::atomic<uint32_t> guiNivelIncidencias{0};
 
@@ -46,6 +47,8 @@ std::vector<Cola*> gapCerrar;
 bool gbIniciado = false;
 pthread_mutex_t gtMutexVaciado;  // IpcDremson.tMutex: the one-time drain of the queue
 bool gbColaVaciada = false;
+
+CServiciosDsp& Servicios() { return *gpContexto->pServicios; }
 
 int BuscaPidBloqueado(int32_t iPid) {
     for (int i = 0; i < IpcDremson::MAX_CANALES; i++)
@@ -108,59 +111,59 @@ void EvtPidMuerto(int32_t iPid) {
 
 void ipcsdArrancaRecurso(int32_t iPeer, int32_t id, int32_t iArgumento) {
     Cola* p = Conocido(iPeer, "ipcsdArrancaRecurso");
-    if (p) oDremson.ArrancaRecurso(id, iArgumento, p);
+    if (p) Servicios().ArrancaRecurso(id, iArgumento, p);
 }
 
 // The handlers by form of the DSP command list: the payload's fields to the service's wrapper.
-#define IPCSD_SIN_VALOR(MANEJADOR, OP)                  \
-    void MANEJADOR(int32_t iPeer, int32_t id) {         \
-        if (Conocido(iPeer, #MANEJADOR)) oDremson.OP(id); \
+#define IPCSD_SIN_VALOR(MANEJADOR, OP)                       \
+    void MANEJADOR(int32_t iPeer, int32_t id) {              \
+        if (Conocido(iPeer, #MANEJADOR)) Servicios().OP(id); \
     }
-#define IPCSD_SIN_VALOR_ANOTADO(MANEJADOR, OP)          \
-    void MANEJADOR(int32_t iPeer, int32_t id) {         \
-        if (!Conocido(iPeer, #MANEJADOR)) return;       \
-        NLOG::Log(NLOG::INFO, "IPCSD / " #MANEJADOR);   \
-        oDremson.OP(id);                                \
+#define IPCSD_SIN_VALOR_ANOTADO(MANEJADOR, OP)        \
+    void MANEJADOR(int32_t iPeer, int32_t id) {       \
+        if (!Conocido(iPeer, #MANEJADOR)) return;     \
+        NLOG::Log(NLOG::INFO, "IPCSD / " #MANEJADOR); \
+        Servicios().OP(id);                           \
     }
 #define IPCSD_VALOR(MANEJADOR, OP)                              \
     void MANEJADOR(int32_t iPeer, int32_t id, int32_t v) {      \
-        if (Conocido(iPeer, #MANEJADOR)) oDremson.OP(id, v);    \
+        if (Conocido(iPeer, #MANEJADOR)) Servicios().OP(id, v); \
     }
-#define IPCSD_DOS_VALORES(MANEJADOR, OP)                                \
-    void MANEJADOR(int32_t iPeer, int32_t id, int32_t a, int32_t b) {   \
-        if (Conocido(iPeer, #MANEJADOR)) oDremson.OP(id, a, b);         \
+#define IPCSD_DOS_VALORES(MANEJADOR, OP)                              \
+    void MANEJADOR(int32_t iPeer, int32_t id, int32_t a, int32_t b) { \
+        if (Conocido(iPeer, #MANEJADOR)) Servicios().OP(id, a, b);    \
     }
-#define IPCSD_BUCLE(MANEJADOR, OP)                                                          \
-    void MANEJADOR(int32_t iPeer, int32_t id, int32_t iEmpaquetado, int32_t iFrecuencia) {  \
-        if (!Conocido(iPeer, #MANEJADOR)) return;                                           \
-        uint32_t ui = static_cast<uint32_t>(iEmpaquetado);                                  \
-        int iNivel = static_cast<int8_t>(ui >> 24);                                         \
-        int iDuracion = static_cast<int>((ui >> 16) & 0xFF);                                \
-        oDremson.OP(id, iNivel, iDuracion, iFrecuencia);                                    \
+#define IPCSD_BUCLE(MANEJADOR, OP)                                                         \
+    void MANEJADOR(int32_t iPeer, int32_t id, int32_t iEmpaquetado, int32_t iFrecuencia) { \
+        if (!Conocido(iPeer, #MANEJADOR)) return;                                          \
+        uint32_t ui = static_cast<uint32_t>(iEmpaquetado);                                 \
+        int iNivel = static_cast<int8_t>(ui >> 24);                                        \
+        int iDuracion = static_cast<int>((ui >> 16) & 0xFF);                               \
+        Servicios().OP(id, iNivel, iDuracion, iFrecuencia);                                \
     }
-#define IPCSD_DIGITOS(MANEJADOR, OP)                                            \
-    void MANEJADOR(int32_t iPeer, int32_t id, uint8_t* puc, int32_t n) {        \
-        if (Conocido(iPeer, #MANEJADOR)) oDremson.OP(id, puc, n);               \
+#define IPCSD_DIGITOS(MANEJADOR, OP)                                     \
+    void MANEJADOR(int32_t iPeer, int32_t id, uint8_t* puc, int32_t n) { \
+        if (Conocido(iPeer, #MANEJADOR)) Servicios().OP(id, puc, n);     \
     }
-#define IPCSD_LLAMA(MANEJADOR, OP)                                                                        \
+#define IPCSD_LLAMA(MANEJADOR, OP)                                                                         \
     void MANEJADOR(int32_t iPeer, int32_t id, int32_t iPrioridad, uint8_t* pucOrigen, int32_t iLongOrigen, \
-                   uint8_t* pucDestino, int32_t iLongDestino) {                                           \
-        if (Conocido(iPeer, #MANEJADOR))                                                                  \
-            oDremson.OP(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino);                \
+                   uint8_t* pucDestino, int32_t iLongDestino) {                                            \
+        if (Conocido(iPeer, #MANEJADOR))                                                                   \
+            Servicios().OP(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino);              \
     }
-#define IPCSD_INTERVENCION(MANEJADOR, OP)                                                                 \
+#define IPCSD_INTERVENCION(MANEJADOR, OP)                                                                  \
     void MANEJADOR(int32_t iPeer, int32_t id, int32_t iPrioridad, uint8_t* pucOrigen, int32_t iLongOrigen, \
-                   uint8_t* pucDestino, int32_t iLongDestino, int32_t iValor) {                           \
-        if (Conocido(iPeer, #MANEJADOR))                                                                  \
-            oDremson.OP(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino, iValor);        \
+                   uint8_t* pucDestino, int32_t iLongDestino, int32_t iValor) {                            \
+        if (Conocido(iPeer, #MANEJADOR))                                                                   \
+            Servicios().OP(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino, iValor);      \
     }
 // The blocks arrive as native u32 words.
-#define IPCSD_BLOQUE(MANEJADOR, OP, N)                                  \
-    void MANEJADOR(int32_t iPeer, int32_t id, uint8_t* puc) {           \
-        if (!Conocido(iPeer, #MANEJADOR)) return;                       \
-        int32_t ai[N];                                                  \
-        std::memcpy(ai, puc, sizeof(ai));                               \
-        oDremson.OP(id, ai);                                            \
+#define IPCSD_BLOQUE(MANEJADOR, OP, N)                        \
+    void MANEJADOR(int32_t iPeer, int32_t id, uint8_t* puc) { \
+        if (!Conocido(iPeer, #MANEJADOR)) return;             \
+        int32_t ai[N];                                        \
+        std::memcpy(ai, puc, sizeof(ai));                     \
+        Servicios().OP(id, ai);                               \
     }
 #define IPCSD_BLOQUE_LCEN(MANEJADOR, OP) IPCSD_BLOQUE(MANEJADOR, OP, 22)
 static_assert(sizeof(int32_t[22]) == TAM_BLOQUE_LCEN, "hot-line block");
@@ -183,7 +186,7 @@ void CierraMuertos() {
     }
     for (Cola* p : v) {
         p->Termina();
-        oDremson.LiberaRecursosCanal(p);
+        Servicios().LiberaRecursosCanal(p);
         delete p;
     }
 }
@@ -258,7 +261,7 @@ void EvtProcesoMuerto(int32_t iPeer) {
     if (iPeer == iPadre && iPadre >= 0) {
         IpcTraza(MASCARA_IPC, "IPC[%d] / EvtProcesoMuerto\n", 0);
         NLOG::Log(NLOG::ERROR, "IPC[%d] / EvtProcesoMuerto: el nucleo %d no da senales", 0, iPeer);
-        EvtPadreMuerto(iPeer);
+        gpContexto->pfPadreMuerto(iPeer);
     } else {
         IpcTraza(MASCARA_IPC, "IPC[?] / EvtProcesoMuerto con PID %d desconocido!!!\n", iPeer);
     }
@@ -296,6 +299,8 @@ void ipcrecEvtCreaCanalHermano(int32_t iPid, uint8_t ucModo) {
 // ---- Channels to the resource processes ----
 
 namespace IpcDremson {
+
+void FijaContexto(const ContextoDsp* pContexto) { gpContexto = pContexto; }
 
 int Inicia() {
     std::lock_guard<std::mutex> l(gtMutexTabla);
@@ -339,7 +344,7 @@ int CreaCanal(int32_t iPid) {
         std::lock_guard<std::mutex> l(gtMutexTabla);
         gasCanales[i].pCanal = p;
     }
-    EvtCanalRecursoCreado();
+    gpContexto->pfCanalRecursoCreado();
     if (DspNivelConsola() & 0xFFFF) TrazaDsp("IPCDREMSON: Asignado PID %d de recurso\n", iPid);
     NLOG::Log(NLOG::INFO, "IPCDREMSON: Asignado PID %d de recurso", iPid);
     return 0;
