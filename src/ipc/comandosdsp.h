@@ -10,6 +10,9 @@
 // handlers (ipcdremson.cpp), its command wrappers (cserviciosdsp.h), the master's commands
 // and the DSP code enumeration (cmasterdsp.h, mensajesdsp.h) are derived from it. A new
 // command of an existing form is a row here; a new form is a VK_*_<form> macro in each of them.
+// Outside the list: the grant and release of a channel (they open and close a resource id),
+// the R2 and N5 blocks (the DSP takes no message for them) and the echo canceller for
+// reception (the console's only).
 //
 // Forms (what follows the resource id):
 //   SIN_VALOR          nothing
