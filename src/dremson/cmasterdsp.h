@@ -17,6 +17,28 @@
 #include "cprotocolodsphost.h"
 #include "mensajesdsp.h"
 
+// What follows the channel in the master's commands and the service's wrappers, by form of
+// the DSP command list (ipc/comandosdsp.h), and the same as arguments.
+#define VK_DSP_PARAMETROS_SIN_VALOR
+#define VK_DSP_PARAMETROS_SIN_VALOR_ANOTADO
+#define VK_DSP_PARAMETROS_VALOR , int v
+#define VK_DSP_PARAMETROS_DOS_VALORES , int a, int b
+#define VK_DSP_PARAMETROS_BUCLE , int iNivel, int iDuracion, int iFrecuencia
+#define VK_DSP_PARAMETROS_DIGITOS , const uint8_t* pucDigitos, int iNum
+#define VK_DSP_PARAMETROS_LLAMA \
+    , int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen, const uint8_t* pucDestino, int iLongDestino
+#define VK_DSP_PARAMETROS_INTERVENCION VK_DSP_PARAMETROS_LLAMA, int iValor
+#define VK_DSP_PARAMETROS_BLOQUE_LCEN , const int32_t* piConfig
+#define VK_DSP_ARGUMENTOS_SIN_VALOR
+#define VK_DSP_ARGUMENTOS_SIN_VALOR_ANOTADO
+#define VK_DSP_ARGUMENTOS_VALOR , v
+#define VK_DSP_ARGUMENTOS_DOS_VALORES , a, b
+#define VK_DSP_ARGUMENTOS_BUCLE , iNivel, iDuracion, iFrecuencia
+#define VK_DSP_ARGUMENTOS_DIGITOS , pucDigitos, iNum
+#define VK_DSP_ARGUMENTOS_LLAMA , iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino
+#define VK_DSP_ARGUMENTOS_INTERVENCION VK_DSP_ARGUMENTOS_LLAMA, iValor
+#define VK_DSP_ARGUMENTOS_BLOQUE_LCEN , piConfig
+
 class CMasterDsp : public CProtocoloDspHost {
 public:
     // Receiver of the link state and of the DSP events: the DSP service. Channel and every
@@ -90,55 +112,19 @@ public:
     bool Enlace() const { return iEnlace.load() == 1; }
     int DameDsp() const { return iDsp; }
 
-    // Commands: 0 when written, -102 while the link is down (nothing written).
+    // Commands: 0 when written, -102 while the link is down (nothing written). Digits beyond
+    // what one message holds are cut off (and logged); the hot-line block is 22 values, each
+    // sent as its low 16 bits.
     int ArrancaRecurso(int iCanal);
     int LiberaRecurso(int iCanal);
-    int TomaCanalIfTx(int iCanal, int iSlot);
-    int TomaCanalIfRx(int iCanal, int iSlot);
-    int TomaCanalHostTx(int iCanal, int iSlot);
-    int TomaCanalHostRx(int iCanal, int iSlot);
-    int QuitaCanalHostRx(int iCanal, int iValor);
-    int TomaCodecIfTx(int iCanal, int iCodec);
-    int TomaCodecIfRx(int iCanal, int iCodec);
-    int TomaCodecHostTx(int iCanal, int iCodec);
-    int TomaCodecHostRx(int iCanal, int iCodec);
-    int TomaProtocolo(int iCanal, int iProtocolo);
-    int SelecCagRx(int iCanal, int a, int b);
-    int SelecCagTx(int iCanal, int a, int b);
-    int SelecVoxRx(int iCanal, int iActivo, int iNivel);
-    int SelecVoxTx(int iCanal, int iActivo, int iNivel);
-    int SelecDetCallProgress(int iCanal, int a, int b);
-    int SelecDetDtmf(int iCanal, int iActivo);
-    int SelecDetCallerID(int iCanal, int iValor);
-    int SelecBss(int iCanal, int iActivo);
-    int GeneraSecuenciaTonosTx(int iCanal, int iTono, int iDuracion);
-    int GeneraTonoCallProgRx(int iCanal, int iTono, int iDuracion);
-    // Digits beyond what one message holds are cut off (and logged).
-    int MarcaDtmf(int iCanal, const uint8_t* pucDigitos, int iNum);
-    int MarcaSelcal(int iCanal, const uint8_t* pucDigitos, int iNum);
-    int MarcaCcir(int iCanal, const uint8_t* pucDigitos, int iNum);
-    int SelecCancelEcoTx(int iCanal, int iAlgoritmo);
     int SelecCancelEcoRx(int iCanal, int iAlgoritmo);
-    int Descuelga(int iCanal);
-    int Llama(int iCanal, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen, const uint8_t* pucDestino,
-              int iLongDestino);
-    int Bloquea(int iCanal);
-    int Libera(int iCanal);
-    int RespondeLibre(int iCanal);
-    int RespondeOcupado(int iCanal);
-    int RespondeCongestion(int iCanal);
-    int RespondeFueraDeServicio(int iCanal);
-    int IntervencionPrioridad(int iCanal, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen,
-                              const uint8_t* pucDestino, int iLongDestino, int iValor);
-    int FinIntervencion(int iCanal);
-    int Aparca(int iCanal);
-    int Desaparca(int iCanal);
-    // 22 values, each sent as its low 16 bits.
-    int TomaConfigLCEN(int iCanal, const int32_t* piConfig);
+#define VK_MAESTRO_DECLARA(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) \
+    int metodo(int iCanal VK_DSP_PARAMETROS_##forma);
+    VK_COMANDOS_DSP(VK_MAESTRO_DECLARA, _)
+#undef VK_MAESTRO_DECLARA
     // No message for these: -100 while the link is up.
     int TomaConfigR2(int iCanal, const int32_t* piConfig);
     int TomaConfigN5(int iCanal, const int32_t* piConfig);
-    int SelecBucle(int iCanal, int iNivel, int iDuracion, int iFrecuencia);
 
 protected:
     int Lee(int* piLong, uint8_t* pucBuffer) override;

@@ -71,66 +71,49 @@ int CMasterDsp::EnviaLlamada(uint16_t usCodigo, const char* szNombre, int iCanal
 
 int CMasterDsp::ArrancaRecurso(int c) { return EnviaComando(CMD_ARRANCA_RECURSO, c); }
 int CMasterDsp::LiberaRecurso(int c) { return EnviaComando(CMD_LIBERA_RECURSO, c); }
-int CMasterDsp::TomaCanalIfTx(int c, int iSlot) { return EnviaComando1(CMD_TOMA_CANAL_IF_TX, c, iSlot); }
-int CMasterDsp::TomaCanalIfRx(int c, int iSlot) { return EnviaComando1(CMD_TOMA_CANAL_IF_RX, c, iSlot); }
-int CMasterDsp::TomaCanalHostTx(int c, int iSlot) { return EnviaComando1(CMD_TOMA_CANAL_HOST_TX, c, iSlot); }
-int CMasterDsp::TomaCanalHostRx(int c, int iSlot) { return EnviaComando1(CMD_TOMA_CANAL_HOST_RX, c, iSlot); }
-int CMasterDsp::QuitaCanalHostRx(int c, int iValor) { return EnviaComando1(CMD_QUITA_CANAL_HOST_RX, c, iValor); }
-int CMasterDsp::TomaCodecIfTx(int c, int iCodec) { return EnviaComando1(CMD_TOMA_CODEC_IF_TX, c, iCodec); }
-int CMasterDsp::TomaCodecIfRx(int c, int iCodec) { return EnviaComando1(CMD_TOMA_CODEC_IF_RX, c, iCodec); }
-int CMasterDsp::TomaCodecHostTx(int c, int iCodec) { return EnviaComando1(CMD_TOMA_CODEC_HOST_TX, c, iCodec); }
-int CMasterDsp::TomaCodecHostRx(int c, int iCodec) { return EnviaComando1(CMD_TOMA_CODEC_HOST_RX, c, iCodec); }
-int CMasterDsp::TomaProtocolo(int c, int iProtocolo) { return EnviaComando1(CMD_TOMA_PROTOCOLO, c, iProtocolo); }
-int CMasterDsp::SelecCagRx(int c, int a, int b) { return EnviaComando2(CMD_SELEC_CAG_RX, c, a, b); }
-int CMasterDsp::SelecCagTx(int c, int a, int b) { return EnviaComando2(CMD_SELEC_CAG_TX, c, a, b); }
-int CMasterDsp::SelecVoxRx(int c, int iActivo, int iNivel) { return EnviaComando2(CMD_SELEC_VOX_RX, c, iActivo, iNivel); }
-int CMasterDsp::SelecVoxTx(int c, int iActivo, int iNivel) { return EnviaComando2(CMD_SELEC_VOX_TX, c, iActivo, iNivel); }
-int CMasterDsp::SelecDetCallProgress(int c, int a, int b) { return EnviaComando2(CMD_SELEC_DET_CALL_PROGRESS, c, a, b); }
-int CMasterDsp::SelecDetDtmf(int c, int iActivo) { return EnviaComando1(CMD_SELEC_DET_DTMF, c, iActivo); }
-int CMasterDsp::SelecDetCallerID(int c, int iValor) { return EnviaComando1(CMD_SELEC_DET_CALLER_ID, c, iValor); }
-int CMasterDsp::SelecBss(int c, int iActivo) { return EnviaComando1(CMD_SELEC_BSS, c, iActivo); }
-int CMasterDsp::GeneraSecuenciaTonosTx(int c, int iTono, int iDuracion) {
-    return EnviaComando2(CMD_GENERA_SECUENCIA_TONOS_TX, c, iTono, iDuracion);
-}
-int CMasterDsp::GeneraTonoCallProgRx(int c, int iTono, int iDuracion) {
-    return EnviaComando2(CMD_GENERA_TONO_CALL_PROG_RX, c, iTono, iDuracion);
-}
-int CMasterDsp::MarcaDtmf(int c, const uint8_t* pucDigitos, int iNum) {
-    return EnviaDigitos(CMD_MARCA_DTMF, "MarcaDtmf", c, pucDigitos, iNum);
-}
-int CMasterDsp::MarcaSelcal(int c, const uint8_t* pucDigitos, int iNum) {
-    return EnviaDigitos(CMD_MARCA_SELCAL, "MarcaSelcal", c, pucDigitos, iNum);
-}
-int CMasterDsp::MarcaCcir(int c, const uint8_t* pucDigitos, int iNum) {
-    return EnviaDigitos(CMD_MARCA_CCIR, "MarcaCcir", c, pucDigitos, iNum);
-}
-int CMasterDsp::SelecCancelEcoTx(int c, int iAlgoritmo) { return EnviaComando1(CMD_SELEC_CANCEL_ECO_TX, c, iAlgoritmo); }
-int CMasterDsp::SelecCancelEcoRx(int c, int iAlgoritmo) { return EnviaComando1(CMD_SELEC_CANCEL_ECO_RX, c, iAlgoritmo); }
-int CMasterDsp::Descuelga(int c) { return EnviaComando(CMD_DESCUELGA, c); }
-int CMasterDsp::Llama(int c, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen, const uint8_t* pucDestino,
-                      int iLongDestino) {
-    return EnviaLlamada(CMD_LLAMA, "Llama", c, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino, nullptr);
-}
-int CMasterDsp::Bloquea(int c) { return EnviaComando(CMD_BLOQUEA, c); }
-int CMasterDsp::Libera(int c) { return EnviaComando(CMD_LIBERA, c); }
-int CMasterDsp::RespondeLibre(int c) { return EnviaComando(CMD_RESPONDE_LIBRE, c); }
-int CMasterDsp::RespondeOcupado(int c) { return EnviaComando(CMD_RESPONDE_OCUPADO, c); }
-int CMasterDsp::RespondeCongestion(int c) { return EnviaComando(CMD_RESPONDE_CONGESTION, c); }
-int CMasterDsp::RespondeFueraDeServicio(int c) { return EnviaComando(CMD_RESPONDE_FUERA_DE_SERVICIO, c); }
-int CMasterDsp::IntervencionPrioridad(int c, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen,
-                                      const uint8_t* pucDestino, int iLongDestino, int iValor) {
-    return EnviaLlamada(CMD_INTERVENCION_PRIORIDAD, "IntervencionPrioridad", c, iPrioridad, pucOrigen, iLongOrigen,
-                        pucDestino, iLongDestino, &iValor);
-}
-int CMasterDsp::FinIntervencion(int c) { return EnviaComando(CMD_FIN_INTERVENCION, c); }
-int CMasterDsp::Aparca(int c) { return EnviaComando(CMD_APARCA, c); }
-int CMasterDsp::Desaparca(int c) { return EnviaComando(CMD_DESAPARCA, c); }
 
-int CMasterDsp::TomaConfigLCEN(int c, const int32_t* piConfig) {
-    uint8_t aucParametros[2 * NUM_CONFIG_LCEN];
-    for (int i = 0; i < NUM_CONFIG_LCEN; i++) Pon16(aucParametros + 2 * i, static_cast<uint16_t>(piConfig[i]));
-    return EnviaComando(CMD_TOMA_CONFIG_LCEN, c, aucParametros, sizeof(aucParametros));
-}
+// The commands by form: the message each form writes.
+#define MAESTRO_SIN_VALOR(METODO, CODIGO) \
+    int CMasterDsp::METODO(int c) { return EnviaComando(CODIGO, c); }
+#define MAESTRO_SIN_VALOR_ANOTADO MAESTRO_SIN_VALOR
+#define MAESTRO_VALOR(METODO, CODIGO) \
+    int CMasterDsp::METODO(int c, int v) { return EnviaComando1(CODIGO, c, v); }
+#define MAESTRO_DOS_VALORES(METODO, CODIGO) \
+    int CMasterDsp::METODO(int c, int a, int b) { return EnviaComando2(CODIGO, c, a, b); }
+#define MAESTRO_BUCLE(METODO, CODIGO)                                                              \
+    int CMasterDsp::METODO(int c, int iNivel, int iDuracion, int iFrecuencia) {                    \
+        const uint8_t auc[3] = {static_cast<uint8_t>(iNivel), static_cast<uint8_t>(iDuracion),     \
+                                static_cast<uint8_t>(iFrecuencia)};                                \
+        return EnviaComando(CODIGO, c, auc, 3);                                                    \
+    }
+#define MAESTRO_DIGITOS(METODO, CODIGO)                                       \
+    int CMasterDsp::METODO(int c, const uint8_t* pucDigitos, int iNum) {      \
+        return EnviaDigitos(CODIGO, #METODO, c, pucDigitos, iNum);            \
+    }
+#define MAESTRO_LLAMA(METODO, CODIGO)                                                                         \
+    int CMasterDsp::METODO(int c, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen,                  \
+                           const uint8_t* pucDestino, int iLongDestino) {                                     \
+        return EnviaLlamada(CODIGO, #METODO, c, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino, \
+                            nullptr);                                                                         \
+    }
+#define MAESTRO_INTERVENCION(METODO, CODIGO)                                                                  \
+    int CMasterDsp::METODO(int c, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen,                  \
+                           const uint8_t* pucDestino, int iLongDestino, int iValor) {                         \
+        return EnviaLlamada(CODIGO, #METODO, c, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino, \
+                            &iValor);                                                                         \
+    }
+#define MAESTRO_BLOQUE_LCEN(METODO, CODIGO)                                                     \
+    int CMasterDsp::METODO(int c, const int32_t* piConfig) {                                    \
+        uint8_t aucParametros[2 * NUM_CONFIG_LCEN];                                             \
+        for (int i = 0; i < NUM_CONFIG_LCEN; i++)                                               \
+            Pon16(aucParametros + 2 * i, static_cast<uint16_t>(piConfig[i]));                   \
+        return EnviaComando(CODIGO, c, aucParametros, sizeof(aucParametros));                   \
+    }
+#define MAESTRO_COMANDO(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) \
+    MAESTRO_##forma(metodo, CMD_##NOMBRE)
+
+VK_COMANDOS_DSP(MAESTRO_COMANDO, _)
+MAESTRO_VALOR(SelecCancelEcoRx, CMD_SELEC_CANCEL_ECO_RX)
 
 // The DSP takes no R2 or N5 block: nothing is sent.
 int CMasterDsp::TomaConfigR2(int /*c*/, const int32_t* /*piConfig*/) {
@@ -138,12 +121,6 @@ int CMasterDsp::TomaConfigR2(int /*c*/, const int32_t* /*piConfig*/) {
 }
 int CMasterDsp::TomaConfigN5(int /*c*/, const int32_t* /*piConfig*/) {
     return iEnlace == 0 ? ERR_ENLACE_CAIDO : ERR_DISPOSITIVO;
-}
-
-int CMasterDsp::SelecBucle(int c, int iNivel, int iDuracion, int iFrecuencia) {
-    const uint8_t auc[3] = {static_cast<uint8_t>(iNivel), static_cast<uint8_t>(iDuracion),
-                            static_cast<uint8_t>(iFrecuencia)};
-    return EnviaComando(CMD_SELEC_BUCLE, c, auc, 3);
 }
 
 // ---- Events -------------------------------------------------------------------------------

@@ -11,10 +11,11 @@
 #include "comun/hilo.h"
 #include "comun/nlog.h"
 #include "comun/trazapid.h"
+#include "contextodsp.h"
 #include "cserviciosdsp.h"
 #include "hardware/hardware.h"
-#include "procesodsp.h"
 #include "red/tcpcons.h"
+#include "versiondsp.h"
 
 namespace {
 constexpr int LON_COMANDO = 32;
@@ -22,6 +23,7 @@ constexpr unsigned int PAUSA_FICHERO_MS = 20;
 constexpr int NUM_CONFIG_LCEN = 22;
 
 pthread_mutex_t gtMutexMaster;  // MainDsp.tMutexMaster: one console DSP command at a time
+const ContextoDsp* gpContexto = nullptr;
 // Console thread only: the command file being read and the last command.
 FILE* gpFichero = nullptr;
 char gacAnterior[LON_COMANDO];
@@ -33,6 +35,8 @@ public:
     CMaster(const CMaster&) = delete;
     CMaster& operator=(const CMaster&) = delete;
 };
+
+CServiciosDsp& Servicios() { return *gpContexto->pServicios; }
 
 // A line as typed, without its line end (a terminal sends CR LF).
 void QuitaFinLinea(char* sz) { sz[std::strcspn(sz, "\r\n")] = '\0'; }
@@ -115,25 +119,31 @@ void LeeNumeros(Numeros* p) {
 struct Cuarteto {
     const char* szPrompt;
     const char* szResultado;
-    int (*pfComando)(int32_t, int);
+    int (CServiciosDsp::*pfComando)(int32_t, int);
 };
+#define CUARTETO(PROMPT, METODO) {PROMPT, "oDremson." #METODO "(%d)=%d\n", &CServiciosDsp::METODO}
 const Cuarteto kTimeslots[4] = {
-    {"Timeslot IF-TX:", "oDremson.TomaCanalIfTx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCanalIfTx(n, v); }},
-    {"Timeslot IF-RX:", "oDremson.TomaCanalIfRx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCanalIfRx(n, v); }},
-    {"Timeslot HOST-TX:", "oDremson.TomaCanalHostTx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCanalHostTx(n, v); }},
-    {"Timeslot HOST-RX:", "oDremson.TomaCanalHostRx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCanalHostRx(n, v); }},
+    CUARTETO("Timeslot IF-TX:", TomaCanalIfTx),
+    CUARTETO("Timeslot IF-RX:", TomaCanalIfRx),
+    CUARTETO("Timeslot HOST-TX:", TomaCanalHostTx),
+    CUARTETO("Timeslot HOST-RX:", TomaCanalHostRx),
 };
 const Cuarteto kCodecs[4] = {
-    {"Codec IF-TX:", "oDremson.TomaCodecIfTx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCodecIfTx(n, v); }},
-    {"Codec IF-RX:", "oDremson.TomaCodecIfRx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCodecIfRx(n, v); }},
-    {"Codec HOST-TX:", "oDremson.TomaCodecHostTx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCodecHostTx(n, v); }},
-    {"Codec HOST-RX:", "oDremson.TomaCodecHostRx(%d)=%d\n", [](int32_t n, int v) { return oDremson.TomaCodecHostRx(n, v); }},
+    CUARTETO("Codec IF-TX:", TomaCodecIfTx),
+    CUARTETO("Codec IF-RX:", TomaCodecIfRx),
+    CUARTETO("Codec HOST-TX:", TomaCodecHostTx),
+    CUARTETO("Codec HOST-RX:", TomaCodecHostRx),
 };
+#undef CUARTETO
 void DialogoCuarteto(int n, const Cuarteto (&as)[4]) {
     int ai[4];
     for (int i = 0; i < 4; i++) ai[i] = LeeEntero(as[i].szPrompt);
     CMaster m;
-    for (int i = 0; i < 4; i++) TcpCons::Printf(as[i].szResultado, ai[i], as[i].pfComando(n, ai[i]));
+    for (int i = 0; i < 4; i++) {
+        // Through a copy: the sanitizer's bounds check misreads a member call on an indexed row.
+        const auto pf = as[i].pfComando;
+        TcpCons::Printf(as[i].szResultado, ai[i], (Servicios().*pf)(n, ai[i]));
+    }
 }
 
 void DialogoDtmf(int n) {
@@ -144,7 +154,7 @@ void DialogoDtmf(int n) {
     uint8_t auc[LON_COMANDO];
     int iLong = TeclasAValores(ac, auc);
     CMaster m;
-    TcpCons::Printf("oDremson.MarcaDtmf(%d, ...)=%d\n", iLong, oDremson.MarcaDtmf(n, auc, iLong));
+    TcpCons::Printf("oDremson.MarcaDtmf(%d, ...)=%d\n", iLong, Servicios().MarcaDtmf(n, auc, iLong));
 }
 
 void DialogoVad(int n) {
@@ -152,8 +162,8 @@ void DialogoVad(int n) {
     int iNivelTx = iTx != 0 ? LeeEntero("Nivel para TX:") : 0;
     int iRx = LeeEntero("VAD RX (0=off,1=on):");
     int iNivelRx = iRx != 0 ? LeeEntero("Nivel para RX:") : 0;
-    TcpCons::Printf("oDremson.SelecVoxTx(%d,%d)=%d\n", iTx, iNivelTx, oDremson.SelecVoxTx(n, iTx, iNivelTx));
-    TcpCons::Printf("oDremson.SelecVoxRx(%d,%d)=%d\n", iRx, iNivelRx, oDremson.SelecVoxRx(n, iRx, iNivelRx));
+    TcpCons::Printf("oDremson.SelecVoxTx(%d,%d)=%d\n", iTx, iNivelTx, Servicios().SelecVoxTx(n, iTx, iNivelTx));
+    TcpCons::Printf("oDremson.SelecVoxRx(%d,%d)=%d\n", iRx, iNivelRx, Servicios().SelecVoxRx(n, iRx, iNivelRx));
 }
 
 void DialogoLcen(int n) {
@@ -169,7 +179,7 @@ void DialogoLcen(int n) {
     int32_t aiBloque[NUM_CONFIG_LCEN];
     for (int i = 0; i < NUM_CONFIG_LCEN; i++) aiBloque[i] = LeeEnteroDefecto(kValores[i].szPrompt, kValores[i].iDefecto);
     CMaster m;
-    TcpCons::Printf(" oDremson.TomaConfigLCEN( %d,....)=%d\n", n, oDremson.TomaConfigLCEN(n, aiBloque));
+    TcpCons::Printf(" oDremson.TomaConfigLCEN( %d,....)=%d\n", n, Servicios().TomaConfigLCEN(n, aiBloque));
 }
 
 void DialogoLlamada(int n) {
@@ -178,7 +188,7 @@ void DialogoLlamada(int n) {
     LeeNumeros(&s);
     CMaster m;
     TcpCons::Printf(" oDremson.Llama()=%d\n",
-                    oDremson.Llama(n, iPrioridad, s.aucOrigen, s.iLongOrigen, s.aucDestino, s.iLongDestino));
+                    Servicios().Llama(n, iPrioridad, s.aucOrigen, s.iLongOrigen, s.aucDestino, s.iLongDestino));
 }
 
 void DialogoIntervencion(int n) {
@@ -187,7 +197,7 @@ void DialogoIntervencion(int n) {
     LeeNumeros(&s);
     CMaster m;
     TcpCons::Printf(" oDremson.IntervencionPrioridad()=%d\n",
-                    oDremson.IntervencionPrioridad(n, iPrioridad, s.aucOrigen, s.iLongOrigen, s.aucDestino,
+                    Servicios().IntervencionPrioridad(n, iPrioridad, s.aucOrigen, s.iLongOrigen, s.aucDestino,
                                                    s.iLongDestino, 5));
 }
 
@@ -198,9 +208,9 @@ void DialogoTonos(int n) {
     int iDuracion = LeeEntero("Duracion deseada (s):");
     CMaster m;
     if (iSentido == 0)
-        TcpCons::Printf(" oDremson.GeneraSecuenciaTonosTx()=%d\n", oDremson.GeneraSecuenciaTonosTx(n, iTono, iDuracion));
+        TcpCons::Printf(" oDremson.GeneraSecuenciaTonosTx()=%d\n", Servicios().GeneraSecuenciaTonosTx(n, iTono, iDuracion));
     else
-        TcpCons::Printf(" oDremson.GeneraTonoCallProgRx()=%d\n", oDremson.GeneraTonoCallProgRx(n, iTono, iDuracion));
+        TcpCons::Printf(" oDremson.GeneraTonoCallProgRx()=%d\n", Servicios().GeneraTonoCallProgRx(n, iTono, iDuracion));
 }
 
 void AbreFichero(const char* szNombre) {
@@ -230,7 +240,7 @@ void* ConsolaDsp(void*) {
     TrazaPid("Hilo consola", 0, "src/dremson/consoladsp");
     AyudaConsolaDsp();
     char acComando[LON_COMANDO];
-    while (!SalidaPedida()) {
+    while (!gpContexto->pfSalidaPedida()) {
         if (!LeeComando(acComando)) {
             NLOG::Log(NLOG::INFO, "DREMSON: fin de la entrada de la consola");
             return nullptr;
@@ -241,6 +251,8 @@ void* ConsolaDsp(void*) {
 }
 
 }  // namespace
+
+void FijaContextoConsolaDsp(const ContextoDsp* pContexto) { gpContexto = pContexto; }
 
 void IniciaMutexConsolaDsp() { CreaMutex("MainDsp.tMutexMaster", &gtMutexMaster, nullptr); }
 
@@ -275,23 +287,23 @@ void EjecutaComandoDsp(const char* szLinea) {
     const char c2 = static_cast<char>(std::toupper(static_cast<unsigned char>(ac[1])));
     if (ac[0] == 'F') {
         TcpCons::Printf("Parando dremson...\n");
-        PideSalidaDsp();
+        gpContexto->pfPideSalida();
         return;
     }
     switch (std::toupper(static_cast<unsigned char>(ac[0]))) {
         case '?': AyudaConsolaDsp(); break;
         case '$': AbreFichero(ac + 1); break;
-        case '!': oDremson.FijaVisualizacion(2); break;
-        case 'I': oDremson.PintaInfo(); break;
+        case '!': Servicios().FijaVisualizacion(2); break;
+        case 'I': Servicios().PintaInfo(); break;
         case 'N': {
             int id = LeeEntero("ID HOST que se desea asignar al recurso:");
             CMaster m;
-            TcpCons::Printf("oDremson.ArrancaRecurso( %d ) = %d\n", id, oDremson.ArrancaRecurso(id, 0, nullptr));
+            TcpCons::Printf("oDremson.ArrancaRecurso( %d ) = %d\n", id, Servicios().ArrancaRecurso(id, 0, nullptr));
             break;
         }
         case 'Q': {
             CMaster m;
-            TcpCons::Printf("oDremson.LiberaRecurso( %d ) = %d\n", n, oDremson.LiberaRecurso(n));
+            TcpCons::Printf("oDremson.LiberaRecurso( %d ) = %d\n", n, Servicios().LiberaRecurso(n));
             break;
         }
         case 'T': DialogoCuarteto(n, kTimeslots); break;
@@ -300,7 +312,7 @@ void EjecutaComandoDsp(const char* szLinea) {
             TcpCons::Printf(" 0=Ninguno  1=LCEN  3=R2(A)  4=R2(B)  5=N5(A)  6=N5(B)\n");
             int p = LeeEntero("Protocolo de linea:");
             CMaster m;
-            TcpCons::Printf("oDremson.TomaProtocolo(%d,%d)=%d\n", n, p, oDremson.TomaProtocolo(n, p));
+            TcpCons::Printf("oDremson.TomaProtocolo(%d,%d)=%d\n", n, p, Servicios().TomaProtocolo(n, p));
             break;
         }
         case 'D': DialogoDtmf(n); break;
@@ -311,7 +323,7 @@ void EjecutaComandoDsp(const char* szLinea) {
             else
                 TcpCons::Printf("Activando deteccion DTMF en recurso %d\n", n);
             CMaster m;
-            oDremson.SelecDetDtmf(n, v == 0 ? 0 : 1);
+            Servicios().SelecDetDtmf(n, v == 0 ? 0 : 1);
             break;
         }
         case 'V': DialogoVad(n); break;
@@ -322,26 +334,26 @@ void EjecutaComandoDsp(const char* szLinea) {
             if (c2 == 'S' && n2 >= 0) DialogoLlamada(n2);
             if (c2 == 'F') {
                 CMaster m;
-                TcpCons::Printf(" oDremson.Libera()=%d\n", oDremson.Libera(n2));
+                TcpCons::Printf(" oDremson.Libera()=%d\n", Servicios().Libera(n2));
             }
             break;
         case 'R': {
             int v = c2 == 'L' ? 1 : c2 == 'O' ? 2 : c2 == 'C' ? 3 : c2 == 'K' ? 4 : 0;
-            oDremson.SelecRespuesta(n2, v);
+            Servicios().SelecRespuesta(n2, v);
             break;
         }
         case 'E': {
             if (c2 != 'T' && c2 != 'R') break;
             int a = LeeEntero("Algoritmo (0=off, 1=Speex AEC): ");
             if (c2 == 'T')
-                TcpCons::Printf("oDremson.SelecCancelEcoTx(%d,%d)=%d\n", n2, a, oDremson.SelecCancelEcoTx(n2, a));
+                TcpCons::Printf("oDremson.SelecCancelEcoTx(%d,%d)=%d\n", n2, a, Servicios().SelecCancelEcoTx(n2, a));
             else
-                TcpCons::Printf("oDremson.SelecCancelEcoRx(%d,%d)=%d\n", n2, a, oDremson.SelecCancelEcoRx(n2, a));
+                TcpCons::Printf("oDremson.SelecCancelEcoRx(%d,%d)=%d\n", n2, a, Servicios().SelecCancelEcoRx(n2, a));
             break;
         }
         case 'B': {
             CMaster m;
-            TcpCons::Printf("oDremson.Bloquea(%d)=%d\n", n, oDremson.Bloquea(n));
+            TcpCons::Printf("oDremson.Bloquea(%d)=%d\n", n, Servicios().Bloquea(n));
             break;
         }
         case 'W':
@@ -352,14 +364,14 @@ void EjecutaComandoDsp(const char* szLinea) {
             break;
         case 'O': {
             CMaster m;
-            TcpCons::Printf("oDremson.Descuelga(%d)=%d\n", n, oDremson.Descuelga(n));
+            TcpCons::Printf("oDremson.Descuelga(%d)=%d\n", n, Servicios().Descuelga(n));
             break;
         }
         case 'X': {
             int v = LeeEntero("Teclea 0 para desactivar y 1 para activar:");
             if (v != 0) TcpCons::Printf("Activando algoritmo Bss en recurso %d\n", n);
             CMaster m;
-            oDremson.SelecBss(n, v == 0 ? 0 : 1);
+            Servicios().SelecBss(n, v == 0 ? 0 : 1);
             break;
         }
         case 'Y': {
@@ -368,7 +380,7 @@ void EjecutaComandoDsp(const char* szLinea) {
             int iFrec = LeeEntero("iFrec:");
             TcpCons::Printf("Activando bucle en recurso %d nivel %d duracion %d frec %d\n", n, iNivel, iDuracion, iFrec);
             CMaster m;
-            oDremson.SelecBucle(n, iNivel, iDuracion, iFrec);
+            Servicios().SelecBucle(n, iNivel, iDuracion, iFrec);
             break;
         }
         case 'Z': hwResetDsp(); break;

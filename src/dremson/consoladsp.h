@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+struct ContextoDsp;
+
+// The service object and the stop call-backs the console works with; before the thread starts.
+void FijaContextoConsolaDsp(const ContextoDsp* pContexto);
 // Creates "MainDsp.tMutexMaster", which serialises the console's DSP commands.
 void IniciaMutexConsolaDsp();
 // Starts the console thread: 0, or -1 when it cannot be created.

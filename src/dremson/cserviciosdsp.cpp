@@ -11,11 +11,7 @@
 #include "comun/trazapid.h"
 #include "hardware/hardware.h"
 #include "ipc/cola.h"
-#include "ipcdremson.h"
 #include "trazadsp.h"
-
-// Never destroyed: its threads run until the process ends.
-CServiciosDsp& oDremson = *new CServiciosDsp;
 
 namespace {
 constexpr unsigned int PAUSA_ARRANQUE_MS = 20;
@@ -264,6 +260,11 @@ void CServiciosDsp::PintaInfo() {
     }
 }
 
+void CServiciosDsp::AvisaEstado(int32_t iSlot, int32_t iEstado) {
+    FnAvisoEstado pf = pfAvisoEstado.load();
+    if (pf) pf(iSlot, iEstado);
+}
+
 void CServiciosDsp::EvtDspOk(int iDsp) {
     TrazaDsp("DREMSON: CServiciosDsp::EvtDspOk(%d)\n", iDsp);
     if (iDsp != 0) return;
@@ -272,7 +273,7 @@ void CServiciosDsp::EvtDspOk(int iDsp) {
     if (e.iEstadoDsp == DSP_CAIDO) {
         e.iEstadoDsp = DSP_OK;
         NLOG::Log(NLOG::INFO, "DREMSON: DSP %d en marcha", iDsp);
-        DspEnviaEstadoDsp(e.iSlot, 1);
+        AvisaEstado(e.iSlot, 1);
     }
     Suelta();
 }
@@ -285,7 +286,7 @@ void CServiciosDsp::EvtDspCaido(int iDsp) {
     if (e.iEstadoDsp == DSP_OK) {
         e.iEstadoDsp = DSP_CAIDO;
         NLOG::Log(NLOG::ERROR, "DREMSON: DSP %d caido", iDsp);
-        DspEnviaEstadoDsp(e.iSlot, 0);
+        AvisaEstado(e.iSlot, 0);
         // The link is down: no DSP command, only the owners are told.
         for (int c = 0; c < NUM_CANALES; c++) {
             if (e.aiIdRecurso[c] < 0) continue;

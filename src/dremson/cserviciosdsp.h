@@ -12,6 +12,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 
@@ -53,6 +54,10 @@ public:
     CServiciosDsp(const CServiciosDsp&) = delete;
     CServiciosDsp& operator=(const CServiciosDsp&) = delete;
 
+    // Receiver of the DSP's state (slot, 1 up / 0 down) for the core; set before NuevoDsp.
+    typedef int (*FnAvisoEstado)(int32_t iSlot, int32_t iEstado);
+    void FijaAvisoEstado(FnAvisoEstado pf) { pfAvisoEstado.store(pf); }
+
     int NuevoDsp(int iSlot, int iPcm, int iPcmAux);
     int ArrancaRecurso(int32_t idRecurso, int32_t iArgumento, Cola* pCanal);
     int LiberaRecurso(int32_t idRecurso);
@@ -64,49 +69,13 @@ public:
     void PintaInfo();
 
     // ---- Command wrappers: the master's command on the resource's channel ----
-    int TomaCanalIfTx(int32_t id, int v);
-    int TomaCanalIfRx(int32_t id, int v);
-    int TomaCanalHostTx(int32_t id, int v);
-    int TomaCanalHostRx(int32_t id, int v);
-    int QuitaCanalHostRx(int32_t id, int v);
-    int TomaCodecIfTx(int32_t id, int v);
-    int TomaCodecIfRx(int32_t id, int v);
-    int TomaCodecHostTx(int32_t id, int v);
-    int TomaCodecHostRx(int32_t id, int v);
-    int TomaProtocolo(int32_t id, int v);
-    int SelecCagTx(int32_t id, int a, int b);
-    int SelecCagRx(int32_t id, int a, int b);
-    int SelecVoxTx(int32_t id, int a, int b);
-    int SelecVoxRx(int32_t id, int a, int b);
-    int SelecDetCallProgress(int32_t id, int a, int b);
-    int SelecDetDtmf(int32_t id, int v);
-    int SelecDetCallerID(int32_t id, int v);
-    int SelecBss(int32_t id, int v);
-    int GeneraSecuenciaTonosTx(int32_t id, int iTono, int iDuracion);
-    int GeneraTonoCallProgRx(int32_t id, int iTono, int iDuracion);
-    int MarcaDtmf(int32_t id, const uint8_t* pucDigitos, int n);
-    int MarcaSelcal(int32_t id, const uint8_t* pucDigitos, int n);
-    int MarcaCcir(int32_t id, const uint8_t* pucDigitos, int n);
-    int SelecCancelEcoTx(int32_t id, int v);
+#define VK_SERVICIO_DECLARA(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) \
+    int metodo(int32_t id VK_DSP_PARAMETROS_##forma);
+    VK_COMANDOS_DSP(VK_SERVICIO_DECLARA, _)
+#undef VK_SERVICIO_DECLARA
     int SelecCancelEcoRx(int32_t id, int v);
-    int SelecBucle(int32_t id, int iNivel, int iDuracion, int iFrecuencia);
-    int Llama(int32_t id, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen, const uint8_t* pucDestino,
-              int iLongDestino);
-    int Descuelga(int32_t id);
-    int Libera(int32_t id);
-    int RespondeLibre(int32_t id);
-    int RespondeOcupado(int32_t id);
-    int RespondeCongestion(int32_t id);
-    int RespondeFueraDeServicio(int32_t id);
-    int IntervencionPrioridad(int32_t id, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen,
-                              const uint8_t* pucDestino, int iLongDestino, int iValor);
-    int FinIntervencion(int32_t id);
-    int Aparca(int32_t id);
-    int Desaparca(int32_t id);
-    int TomaConfigLCEN(int32_t id, const int32_t* piBloque);
     int TomaConfigR2(int32_t id, const int32_t* piBloque);
     int TomaConfigN5(int32_t id, const int32_t* piBloque);
-    int Bloquea(int32_t id);
     int SelecRespuesta(int32_t id, int iRespuesta);
 
     // ---- Link and DSP events (the master calls them) ----
@@ -147,6 +116,7 @@ private:
     // Resource id and owner of a channel of DSP 0 that an event names; false when the event
     // goes nowhere (channel above 15, DSP not started, channel free or without owner).
     bool Destino(int iDsp, int iCanal, int32_t* pidRecurso, Cola** ppCanal);
+    void AvisaEstado(int32_t iSlot, int32_t iEstado);
     // An incoming call on the channel no longer waits for its answer.
     void NingunaLlamadaEspera(int iDsp, int iCanal);
     // The trace of an event handler, written with tMutex released.
@@ -166,7 +136,5 @@ private:
     int32_t iNumDsps;
     int32_t iVisualizaIncidencias;
     EntradaDsp asListaDsp[NUM_DSPS];
+    std::atomic<FnAvisoEstado> pfAvisoEstado{nullptr};
 };
-
-// The service object of the process.
-extern CServiciosDsp& oDremson;

@@ -34,87 +34,28 @@ void CServiciosDsp::AvisaLiberaSiCaido(int iResultado, int iDsp, int iCanal, int
     Suelta();
 }
 
-// One-value and two-value members differ only in the master operation they call.
-#define DSP_COMANDO1(NOMBRE)                                                                 \
-    int CServiciosDsp::NOMBRE(int32_t id, int v) {                                           \
-        return Ejecuta(id, #NOMBRE, {v}, [&](CMasterDsp& m, int c) { return m.NOMBRE(c, v); }); \
+// The wrappers differ only in the master operation they call and the parameters they trace.
+#define TRAZA_SIN_VALOR
+#define TRAZA_SIN_VALOR_ANOTADO
+#define TRAZA_VALOR v
+#define TRAZA_DOS_VALORES a, b
+#define TRAZA_BUCLE iNivel, iDuracion, iFrecuencia
+#define TRAZA_DIGITOS iNum
+#define TRAZA_LLAMA iPrioridad, iLongOrigen, iLongDestino
+#define TRAZA_INTERVENCION TRAZA_LLAMA, iValor
+#define TRAZA_BLOQUE_LCEN
+#define SERVICIO_COMANDO(METODO, FORMA)                                                                \
+    int CServiciosDsp::METODO(int32_t id VK_DSP_PARAMETROS_##FORMA) {                                  \
+        return Ejecuta(id, #METODO, {TRAZA_##FORMA},                                                   \
+                       [&](CMasterDsp& m, int c) { return m.METODO(c VK_DSP_ARGUMENTOS_##FORMA); }); \
     }
-#define DSP_COMANDO2(NOMBRE)                                                                       \
-    int CServiciosDsp::NOMBRE(int32_t id, int a, int b) {                                          \
-        return Ejecuta(id, #NOMBRE, {a, b}, [&](CMasterDsp& m, int c) { return m.NOMBRE(c, a, b); }); \
-    }
-#define DSP_COMANDO0(NOMBRE)                                                             \
-    int CServiciosDsp::NOMBRE(int32_t id) {                                              \
-        return Ejecuta(id, #NOMBRE, {}, [&](CMasterDsp& m, int c) { return m.NOMBRE(c); }); \
-    }
-#define DSP_DIGITOS(NOMBRE)                                                                            \
-    int CServiciosDsp::NOMBRE(int32_t id, const uint8_t* puc, int n) {                                 \
-        return Ejecuta(id, #NOMBRE, {n}, [&](CMasterDsp& m, int c) { return m.NOMBRE(c, puc, n); }); \
-    }
-#define DSP_BLOQUE(NOMBRE)                                                                          \
-    int CServiciosDsp::NOMBRE(int32_t id, const int32_t* pi) {                                      \
-        return Ejecuta(id, #NOMBRE, {}, [&](CMasterDsp& m, int c) { return m.NOMBRE(c, pi); }); \
-    }
+#define SERVICIO(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) SERVICIO_COMANDO(metodo, forma)
 
-DSP_COMANDO1(TomaCanalIfTx)
-DSP_COMANDO1(TomaCanalIfRx)
-DSP_COMANDO1(TomaCanalHostTx)
-DSP_COMANDO1(TomaCanalHostRx)
-DSP_COMANDO1(QuitaCanalHostRx)
-DSP_COMANDO1(TomaCodecIfTx)
-DSP_COMANDO1(TomaCodecIfRx)
-DSP_COMANDO1(TomaCodecHostTx)
-DSP_COMANDO1(TomaCodecHostRx)
-DSP_COMANDO1(TomaProtocolo)
-DSP_COMANDO2(SelecCagTx)
-DSP_COMANDO2(SelecCagRx)
-DSP_COMANDO2(SelecVoxTx)
-DSP_COMANDO2(SelecVoxRx)
-DSP_COMANDO2(SelecDetCallProgress)
-DSP_COMANDO1(SelecDetDtmf)
-DSP_COMANDO1(SelecDetCallerID)
-DSP_COMANDO1(SelecBss)
-DSP_COMANDO2(GeneraSecuenciaTonosTx)
-DSP_COMANDO2(GeneraTonoCallProgRx)
-DSP_DIGITOS(MarcaDtmf)
-DSP_DIGITOS(MarcaSelcal)
-DSP_DIGITOS(MarcaCcir)
-DSP_COMANDO1(SelecCancelEcoTx)
-DSP_COMANDO1(SelecCancelEcoRx)
-DSP_COMANDO0(Descuelga)
-DSP_COMANDO0(Libera)
-DSP_COMANDO0(RespondeLibre)
-DSP_COMANDO0(RespondeOcupado)
-DSP_COMANDO0(RespondeCongestion)
-DSP_COMANDO0(RespondeFueraDeServicio)
-DSP_COMANDO0(FinIntervencion)
-DSP_COMANDO0(Aparca)
-DSP_COMANDO0(Desaparca)
-DSP_COMANDO0(Bloquea)
-DSP_BLOQUE(TomaConfigLCEN)
-DSP_BLOQUE(TomaConfigR2)
-DSP_BLOQUE(TomaConfigN5)
-
-int CServiciosDsp::SelecBucle(int32_t id, int iNivel, int iDuracion, int iFrecuencia) {
-    return Ejecuta(id, "SelecBucle", {iNivel, iDuracion, iFrecuencia},
-                   [&](CMasterDsp& m, int c) { return m.SelecBucle(c, iNivel, iDuracion, iFrecuencia); });
-}
-
-int CServiciosDsp::Llama(int32_t id, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen,
-                         const uint8_t* pucDestino, int iLongDestino) {
-    return Ejecuta(id, "Llama", {iPrioridad, iLongOrigen, iLongDestino}, [&](CMasterDsp& m, int c) {
-        return m.Llama(c, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino);
-    });
-}
-
-int CServiciosDsp::IntervencionPrioridad(int32_t id, int iPrioridad, const uint8_t* pucOrigen, int iLongOrigen,
-                                         const uint8_t* pucDestino, int iLongDestino, int iValor) {
-    return Ejecuta(id, "IntervencionPrioridad", {iPrioridad, iLongOrigen, iLongDestino, iValor},
-                   [&](CMasterDsp& m, int c) {
-                       return m.IntervencionPrioridad(c, iPrioridad, pucOrigen, iLongOrigen, pucDestino,
-                                                      iLongDestino, iValor);
-                   });
-}
+VK_COMANDOS_DSP(SERVICIO, _)
+SERVICIO_COMANDO(SelecCancelEcoRx, VALOR)
+// The R2 and N5 blocks take the hot-line block's shape here: a pointer to the words.
+SERVICIO_COMANDO(TomaConfigR2, BLOQUE_LCEN)
+SERVICIO_COMANDO(TomaConfigN5, BLOQUE_LCEN)
 
 int CServiciosDsp::SelecRespuesta(int32_t id, int iRespuesta) {
     int iDsp, iCanal;

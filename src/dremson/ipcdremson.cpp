@@ -13,9 +13,9 @@
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
 #include "comun/nlog.h"
+#include "contextodsp.h"
 #include "cserviciosdsp.h"
 #include "ipc/cola.h"
-#include "procesodsp.h"
 #include "trazadsp.h"
 
 namespace {
@@ -24,6 +24,7 @@ constexpr uint32_t MASCARA_IPC = 0x3E;
 constexpr int LIMITE_PADRE_S = 6;
 constexpr int LATIDO_S = 2;
 
+const ContextoDsp* gpContexto = nullptr;
 std::atomic<uint32_t> guiNivelConsola{0};
 std::atomic<uint32_t> guiNivelIncidencias{0};
 
@@ -46,6 +47,8 @@ std::vector<Cola*> gapCerrar;
 bool gbIniciado = false;
 pthread_mutex_t gtMutexVaciado;  // IpcDremson.tMutex: the one-time drain of the queue
 bool gbColaVaciada = false;
+
+CServiciosDsp& Servicios() { return *gpContexto->pServicios; }
 
 int BuscaPidBloqueado(int32_t iPid) {
     for (int i = 0; i < IpcDremson::MAX_CANALES; i++)
@@ -108,117 +111,69 @@ void EvtPidMuerto(int32_t iPid) {
 
 void ipcsdArrancaRecurso(int32_t iPeer, int32_t id, int32_t iArgumento) {
     Cola* p = Conocido(iPeer, "ipcsdArrancaRecurso");
-    if (p) oDremson.ArrancaRecurso(id, iArgumento, p);
+    if (p) Servicios().ArrancaRecurso(id, iArgumento, p);
 }
 
-void ipcsdLiberaRecurso(int32_t iPeer, int32_t id) {
-    if (Conocido(iPeer, "ipcsdLiberaRecurso")) oDremson.LiberaRecurso(id);
-}
-
-#define IPCSD0(NOMBRE, OP)                                           \
-    void NOMBRE(int32_t iPeer, int32_t id) {                         \
-        if (Conocido(iPeer, #NOMBRE)) oDremson.OP(id);               \
+// The handlers by form of the DSP command list: the payload's fields to the service's wrapper.
+#define IPCSD_SIN_VALOR(MANEJADOR, OP)                       \
+    void MANEJADOR(int32_t iPeer, int32_t id) {              \
+        if (Conocido(iPeer, #MANEJADOR)) Servicios().OP(id); \
     }
-#define IPCSD1(NOMBRE, OP)                                           \
-    void NOMBRE(int32_t iPeer, int32_t id, int32_t v) {              \
-        if (Conocido(iPeer, #NOMBRE)) oDremson.OP(id, v);            \
+#define IPCSD_SIN_VALOR_ANOTADO(MANEJADOR, OP)        \
+    void MANEJADOR(int32_t iPeer, int32_t id) {       \
+        if (!Conocido(iPeer, #MANEJADOR)) return;     \
+        NLOG::Log(NLOG::INFO, "IPCSD / " #MANEJADOR); \
+        Servicios().OP(id);                           \
     }
-#define IPCSD2(NOMBRE, OP)                                           \
-    void NOMBRE(int32_t iPeer, int32_t id, int32_t a, int32_t b) {   \
-        if (Conocido(iPeer, #NOMBRE)) oDremson.OP(id, a, b);         \
+#define IPCSD_VALOR(MANEJADOR, OP)                              \
+    void MANEJADOR(int32_t iPeer, int32_t id, int32_t v) {      \
+        if (Conocido(iPeer, #MANEJADOR)) Servicios().OP(id, v); \
     }
-#define IPCSDBYTES(NOMBRE, OP)                                                 \
-    void NOMBRE(int32_t iPeer, int32_t id, uint8_t* puc, int32_t n) {          \
-        if (Conocido(iPeer, #NOMBRE)) oDremson.OP(id, puc, n);                 \
+#define IPCSD_DOS_VALORES(MANEJADOR, OP)                              \
+    void MANEJADOR(int32_t iPeer, int32_t id, int32_t a, int32_t b) { \
+        if (Conocido(iPeer, #MANEJADOR)) Servicios().OP(id, a, b);    \
     }
-
-IPCSD1(ipcsdTomaCanalIfTx, TomaCanalIfTx)
-IPCSD1(ipcsdTomaCanalIfRx, TomaCanalIfRx)
-IPCSD1(ipcsdTomaCanalHostTx, TomaCanalHostTx)
-IPCSD1(ipcsdTomaCanalHostRx, TomaCanalHostRx)
-IPCSD1(ipcsdQuitaCanalHostRx, QuitaCanalHostRx)
-IPCSD1(ipcsdTomaCodecIfTx, TomaCodecIfTx)
-IPCSD1(ipcsdTomaCodecIfRx, TomaCodecIfRx)
-IPCSD1(ipcsdTomaCodecHostTx, TomaCodecHostTx)
-IPCSD1(ipcsdTomaCodecHostRx, TomaCodecHostRx)
-IPCSD1(ipcsdTomaProtocolo, TomaProtocolo)
-IPCSD2(ipcsdSelecCagTx, SelecCagTx)
-IPCSD2(ipcsdSelecCagRx, SelecCagRx)
-IPCSD2(ipcsdSelecVoxTx, SelecVoxTx)
-IPCSD2(ipcsdSelecVoxRx, SelecVoxRx)
-IPCSD2(ipcsdSelecDetCallProgress, SelecDetCallProgress)
-IPCSD1(ipcsdSelecDetDtmf, SelecDetDtmf)
-IPCSD1(ipcsdSelecDetCallerID, SelecDetCallerID)
-IPCSD1(ipcsdSelecBss, SelecBss)
-IPCSD2(ipcsdGeneraSecuenciaTonosTx, GeneraSecuenciaTonosTx)
-IPCSD2(ipcsdGeneraSecuenciaTonosRx, GeneraTonoCallProgRx)
-IPCSDBYTES(ipcsdMarcaDtmf, MarcaDtmf)
-IPCSDBYTES(ipcsdMarcaSelcal, MarcaSelcal)
-IPCSDBYTES(ipcsdMarcaCcir, MarcaCcir)
-IPCSD1(ipcsdSelecCancelEcoTx, SelecCancelEcoTx)
-IPCSD0(ipcsdDescuelga, Descuelga)
-IPCSD0(ipcsdLibera, Libera)
-IPCSD0(ipcsdRespondeLibre, RespondeLibre)
-IPCSD0(ipcsdRespondeOcupado, RespondeOcupado)
-IPCSD0(ipcsdRespondeCongestion, RespondeCongestion)
-IPCSD0(ipcsdRespondeFueraDeServicio, RespondeFueraDeServicio)
-IPCSD0(ipcsdAparca, Aparca)
-IPCSD0(ipcsdDesaparca, Desaparca)
-IPCSD0(ipcsdBloqueaLinea, Bloquea)
-
-void ipcsdFinIntervencion(int32_t iPeer, int32_t id) {
-    if (!Conocido(iPeer, "ipcsdFinIntervencion")) return;
-    NLOG::Log(NLOG::INFO, "IPCSD / ipcsdFinIntervencion");
-    oDremson.FinIntervencion(id);
-}
-
-void ipcsdAnalizaBucle(int32_t iPeer, int32_t id, int32_t iEmpaquetado, int32_t iFrecuencia) {
-    if (!Conocido(iPeer, "ipcsdAnalizaBucle")) return;
-    uint32_t ui = static_cast<uint32_t>(iEmpaquetado);
-    int iNivel = static_cast<int8_t>(ui >> 24);
-    int iDuracion = static_cast<int>((ui >> 16) & 0xFF);
-    oDremson.SelecBucle(id, iNivel, iDuracion, iFrecuencia);
-}
-
-void ipcsdLlama(int32_t iPeer, int32_t id, int32_t iPrioridad, uint8_t* pucOrigen, int32_t iLongOrigen,
-                uint8_t* pucDestino, int32_t iLongDestino) {
-    if (Conocido(iPeer, "ipcsdLlama")) oDremson.Llama(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino);
-}
-
-void ipcsdIntervencionPrioridad(int32_t iPeer, int32_t id, int32_t iPrioridad, uint8_t* pucOrigen,
-                                int32_t iLongOrigen, uint8_t* pucDestino, int32_t iLongDestino, int32_t iValor) {
-    if (Conocido(iPeer, "ipcsdIntervencionPrioridad"))
-        oDremson.IntervencionPrioridad(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino, iValor);
-}
-
+#define IPCSD_BUCLE(MANEJADOR, OP)                                                         \
+    void MANEJADOR(int32_t iPeer, int32_t id, int32_t iEmpaquetado, int32_t iFrecuencia) { \
+        if (!Conocido(iPeer, #MANEJADOR)) return;                                          \
+        uint32_t ui = static_cast<uint32_t>(iEmpaquetado);                                 \
+        int iNivel = static_cast<int8_t>(ui >> 24);                                        \
+        int iDuracion = static_cast<int>((ui >> 16) & 0xFF);                               \
+        Servicios().OP(id, iNivel, iDuracion, iFrecuencia);                                \
+    }
+#define IPCSD_DIGITOS(MANEJADOR, OP)                                     \
+    void MANEJADOR(int32_t iPeer, int32_t id, uint8_t* puc, int32_t n) { \
+        if (Conocido(iPeer, #MANEJADOR)) Servicios().OP(id, puc, n);     \
+    }
+#define IPCSD_LLAMA(MANEJADOR, OP)                                                                         \
+    void MANEJADOR(int32_t iPeer, int32_t id, int32_t iPrioridad, uint8_t* pucOrigen, int32_t iLongOrigen, \
+                   uint8_t* pucDestino, int32_t iLongDestino) {                                            \
+        if (Conocido(iPeer, #MANEJADOR))                                                                   \
+            Servicios().OP(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino);              \
+    }
+#define IPCSD_INTERVENCION(MANEJADOR, OP)                                                                  \
+    void MANEJADOR(int32_t iPeer, int32_t id, int32_t iPrioridad, uint8_t* pucOrigen, int32_t iLongOrigen, \
+                   uint8_t* pucDestino, int32_t iLongDestino, int32_t iValor) {                            \
+        if (Conocido(iPeer, #MANEJADOR))                                                                   \
+            Servicios().OP(id, iPrioridad, pucOrigen, iLongOrigen, pucDestino, iLongDestino, iValor);      \
+    }
 // The blocks arrive as native u32 words.
-template <int N>
-void LeeBloque(const uint8_t* puc, int32_t (&ai)[N]) {
-    std::memcpy(ai, puc, sizeof(ai));
-}
+#define IPCSD_BLOQUE(MANEJADOR, OP, N)                        \
+    void MANEJADOR(int32_t iPeer, int32_t id, uint8_t* puc) { \
+        if (!Conocido(iPeer, #MANEJADOR)) return;             \
+        int32_t ai[N];                                        \
+        std::memcpy(ai, puc, sizeof(ai));                     \
+        Servicios().OP(id, ai);                               \
+    }
+#define IPCSD_BLOQUE_LCEN(MANEJADOR, OP) IPCSD_BLOQUE(MANEJADOR, OP, 22)
 static_assert(sizeof(int32_t[22]) == TAM_BLOQUE_LCEN, "hot-line block");
 static_assert(sizeof(int32_t[2]) == TAM_BLOQUE_R2N5, "R2/N5 block");
+#define IPCSD(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) IPCSD_##forma(manejador, metodo)
 
-void ipcsdTomaConfigLCEN(int32_t iPeer, int32_t id, uint8_t* puc) {
-    if (!Conocido(iPeer, "ipcsdTomaConfigLCEN")) return;
-    int32_t ai[22];
-    LeeBloque(puc, ai);
-    oDremson.TomaConfigLCEN(id, ai);
-}
-
-void ipcsdTomaConfigR2(int32_t iPeer, int32_t id, uint8_t* puc) {
-    if (!Conocido(iPeer, "ipcsdTomaConfigR2")) return;
-    int32_t ai[2];
-    LeeBloque(puc, ai);
-    oDremson.TomaConfigR2(id, ai);
-}
-
-void ipcsTomaConfigN5(int32_t iPeer, int32_t id, uint8_t* puc) {
-    if (!Conocido(iPeer, "ipcsTomaConfigN5")) return;
-    int32_t ai[2];
-    LeeBloque(puc, ai);
-    oDremson.TomaConfigN5(id, ai);
-}
+IPCSD_SIN_VALOR(ipcsdLiberaRecurso, LiberaRecurso)
+VK_COMANDOS_DSP(IPCSD, _)
+IPCSD_BLOQUE(ipcsdTomaConfigR2, TomaConfigR2, 2)
+IPCSD_BLOQUE(ipcsTomaConfigN5, TomaConfigN5, 2)
 
 // Frees, outside any tick, the channels that fell silent and their DSP channels. In that
 // order: a request of the process that was being handled when it was declared dead may still
@@ -231,7 +186,7 @@ void CierraMuertos() {
     }
     for (Cola* p : v) {
         p->Termina();
-        oDremson.LiberaRecursosCanal(p);
+        Servicios().LiberaRecursosCanal(p);
         delete p;
     }
 }
@@ -306,7 +261,7 @@ void EvtProcesoMuerto(int32_t iPeer) {
     if (iPeer == iPadre && iPadre >= 0) {
         IpcTraza(MASCARA_IPC, "IPC[%d] / EvtProcesoMuerto\n", 0);
         NLOG::Log(NLOG::ERROR, "IPC[%d] / EvtProcesoMuerto: el nucleo %d no da senales", 0, iPeer);
-        EvtPadreMuerto(iPeer);
+        gpContexto->pfPadreMuerto(iPeer);
     } else {
         IpcTraza(MASCARA_IPC, "IPC[?] / EvtProcesoMuerto con PID %d desconocido!!!\n", iPeer);
     }
@@ -344,6 +299,8 @@ void ipcrecEvtCreaCanalHermano(int32_t iPid, uint8_t ucModo) {
 // ---- Channels to the resource processes ----
 
 namespace IpcDremson {
+
+void FijaContexto(const ContextoDsp* pContexto) { gpContexto = pContexto; }
 
 int Inicia() {
     std::lock_guard<std::mutex> l(gtMutexTabla);
@@ -387,7 +344,7 @@ int CreaCanal(int32_t iPid) {
         std::lock_guard<std::mutex> l(gtMutexTabla);
         gasCanales[i].pCanal = p;
     }
-    EvtCanalRecursoCreado();
+    gpContexto->pfCanalRecursoCreado();
     if (DspNivelConsola() & 0xFFFF) TrazaDsp("IPCDREMSON: Asignado PID %d de recurso\n", iPid);
     NLOG::Log(NLOG::INFO, "IPCDREMSON: Asignado PID %d de recurso", iPid);
     return 0;
@@ -404,46 +361,11 @@ void RegistraManejadores(Cola* p) {
     p->FijaLatido(LATIDO_S, EvtPidMuerto);
     p->RegistraArrancaRecurso(ipcsdArrancaRecurso);
     p->RegistraLiberaRecurso(ipcsdLiberaRecurso);
-    p->RegistraTomaCanalIfTx(ipcsdTomaCanalIfTx);
-    p->RegistraTomaCanalIfRx(ipcsdTomaCanalIfRx);
-    p->RegistraTomaCanalHostTx(ipcsdTomaCanalHostTx);
-    p->RegistraTomaCanalHostRx(ipcsdTomaCanalHostRx);
-    p->RegistraQuitaCanalHostRx(ipcsdQuitaCanalHostRx);
-    p->RegistraTomaCodecIfTx(ipcsdTomaCodecIfTx);
-    p->RegistraTomaCodecIfRx(ipcsdTomaCodecIfRx);
-    p->RegistraTomaCodecHostTx(ipcsdTomaCodecHostTx);
-    p->RegistraTomaCodecHostRx(ipcsdTomaCodecHostRx);
-    p->RegistraTomaProtocolo(ipcsdTomaProtocolo);
-    p->RegistraSelecCagTx(ipcsdSelecCagTx);
-    p->RegistraSelecCagRx(ipcsdSelecCagRx);
-    p->RegistraSelecVoxTx(ipcsdSelecVoxTx);
-    p->RegistraSelecVoxRx(ipcsdSelecVoxRx);
-    p->RegistraSelecDetCallProgress(ipcsdSelecDetCallProgress);
-    p->RegistraSelecDetDtmf(ipcsdSelecDetDtmf);
-    p->RegistraSelecDetCallerID(ipcsdSelecDetCallerID);
-    p->RegistraSelecBss(ipcsdSelecBss);
-    p->RegistraGeneraSecuenciaTonosTx(ipcsdGeneraSecuenciaTonosTx);
-    p->RegistraGeneraSecuenciaTonosRx(ipcsdGeneraSecuenciaTonosRx);
-    p->RegistraMarcaDtmf(ipcsdMarcaDtmf);
-    p->RegistraMarcaSelcal(ipcsdMarcaSelcal);
-    p->RegistraMarcaCcir(ipcsdMarcaCcir);
-    p->RegistraSelecCancelEcoTx(ipcsdSelecCancelEcoTx);
-    p->RegistraAnalizaBucle(ipcsdAnalizaBucle);
-    p->RegistraLlama(ipcsdLlama);
-    p->RegistraDescuelga(ipcsdDescuelga);
-    p->RegistraLibera(ipcsdLibera);
-    p->RegistraRespondeLibre(ipcsdRespondeLibre);
-    p->RegistraRespondeOcupado(ipcsdRespondeOcupado);
-    p->RegistraRespondeCongestion(ipcsdRespondeCongestion);
-    p->RegistraRespondeFueraDeServicio(ipcsdRespondeFueraDeServicio);
-    p->RegistraIntervencionPrioridad(ipcsdIntervencionPrioridad);
-    p->RegistraFinIntervencion(ipcsdFinIntervencion);
-    p->RegistraAparca(ipcsdAparca);
-    p->RegistraDesaparca(ipcsdDesaparca);
-    p->RegistraTomaConfigLCEN(ipcsdTomaConfigLCEN);
+#define IPCSD_REGISTRA(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) p->Registra##nombre(manejador);
+    VK_COMANDOS_DSP(IPCSD_REGISTRA, _)
+#undef IPCSD_REGISTRA
     p->RegistraTomaConfigR2(ipcsdTomaConfigR2);
     p->RegistraTomaConfigN5(ipcsTomaConfigN5);
-    p->RegistraBloqueaLinea(ipcsdBloqueaLinea);
 }
 
 void TemporizaPadre() {

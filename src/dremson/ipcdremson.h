@@ -9,6 +9,7 @@
 #include <cstdint>
 
 class Cola;
+struct ContextoDsp;
 
 // ---- Channel to the core ----
 // 0, or -1 (a channel exists, or it cannot be created).
@@ -34,6 +35,9 @@ void ipcrecEvtCreaCanalHermano(int32_t iPid, uint8_t ucModo);
 
 namespace IpcDremson {
 enum { MAX_CANALES = 40 };
+// The service object and the process's call-backs the handlers work with; before the core
+// channel is created.
+void FijaContexto(const ContextoDsp* pContexto);
 // Once per process; 0.
 int Inicia();
 // Channel to a resource process: 0 (also when it exists), -1 before Inicia, -2 table full,

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     sigaction(SIGUSR1, &sa, nullptr);
     // A console client or watchdog that goes away must not end the service.
     signal(SIGPIPE, SIG_IGN);
+    EntregaContextoDsp();
 
     if (bMenu) {
         ArrancaServicios();

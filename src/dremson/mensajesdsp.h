@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "ipc/comandosdsp.h"
+
 namespace dsp {
 
 constexpr int LONG_CABECERA = 4;   // code and channel
@@ -17,53 +19,36 @@ constexpr int NUM_CANALES = 16;
 constexpr uint16_t CANAL_LATIDO = 0xFFFF;
 constexpr uint16_t CANAL_HOLA = 0;
 constexpr uint16_t CANAL_SONDA = 17;  // a channel the DSP does not have: it answers with an error
+                                      // (the keep-alive probe is CMD_DESCUELGA on it)
 
-// Host to DSP.
+// Host to DSP: the link's own commands, the channel's grant and release, the console's echo
+// canceller for reception, then the commands of the resource processes (ipc/comandosdsp.h).
 enum eComando : uint16_t {
     CMD_LATIDO = 0x0000,
     CMD_HOLA = 0x0001,
     CMD_ARRANCA_RECURSO = 0x0003,
     CMD_LIBERA_RECURSO = 0x0004,
-    CMD_TOMA_CANAL_IF_TX = 0x0005,
-    CMD_TOMA_CANAL_IF_RX = 0x0006,
-    CMD_TOMA_CANAL_HOST_TX = 0x0007,
-    CMD_TOMA_CANAL_HOST_RX = 0x0008,
-    CMD_QUITA_CANAL_HOST_RX = 0x0009,
-    CMD_TOMA_CODEC_IF_TX = 0x000a,
-    CMD_TOMA_CODEC_IF_RX = 0x000b,
-    CMD_TOMA_CODEC_HOST_TX = 0x000c,
-    CMD_TOMA_CODEC_HOST_RX = 0x000d,
-    CMD_TOMA_PROTOCOLO = 0x0110,
-    CMD_SELEC_CAG_RX = 0x0111,
-    CMD_SELEC_CAG_TX = 0x0112,
-    CMD_SELEC_VOX_RX = 0x0113,
-    CMD_SELEC_VOX_TX = 0x0114,
-    CMD_SELEC_DET_CALL_PROGRESS = 0x0115,
-    CMD_SELEC_DET_DTMF = 0x0116,
-    CMD_SELEC_DET_CALLER_ID = 0x0117,
-    CMD_SELEC_BSS = 0x0118,
-    CMD_GENERA_SECUENCIA_TONOS_TX = 0x0119,
-    CMD_GENERA_TONO_CALL_PROG_RX = 0x011a,
-    CMD_MARCA_DTMF = 0x011b,
-    CMD_MARCA_SELCAL = 0x011c,
-    CMD_MARCA_CCIR = 0x011d,
-    CMD_SELEC_CANCEL_ECO_TX = 0x011e,
     CMD_SELEC_CANCEL_ECO_RX = 0x011f,
-    CMD_DESCUELGA = 0x0120,  // also the keep-alive probe, on CANAL_SONDA
-    CMD_LLAMA = 0x0121,
-    CMD_BLOQUEA = 0x0122,
-    CMD_LIBERA = 0x0123,
-    CMD_RESPONDE_LIBRE = 0x0124,
-    CMD_RESPONDE_OCUPADO = 0x0125,
-    CMD_RESPONDE_CONGESTION = 0x0126,
-    CMD_RESPONDE_FUERA_DE_SERVICIO = 0x0127,
-    CMD_INTERVENCION_PRIORIDAD = 0x0128,
-    CMD_FIN_INTERVENCION = 0x0129,
-    CMD_APARCA = 0x012a,
-    CMD_DESAPARCA = 0x012b,
-    CMD_TOMA_CONFIG_LCEN = 0x012c,
-    CMD_SELEC_BUCLE = 0x0130,
+#define VK_CMD_DSP(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) CMD_##NOMBRE = dsp,
+    VK_COMANDOS_DSP(VK_CMD_DSP, _)
+#undef VK_CMD_DSP
 };
+
+// Every command code once.
+constexpr uint16_t CODIGOS_COMANDO[] = {
+    CMD_LATIDO, CMD_HOLA, CMD_ARRANCA_RECURSO, CMD_LIBERA_RECURSO, CMD_SELEC_CANCEL_ECO_RX,
+#define VK_CODIGO_DSP(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) CMD_##NOMBRE,
+    VK_COMANDOS_DSP(VK_CODIGO_DSP, _)
+#undef VK_CODIGO_DSP
+};
+constexpr bool CodigosComandoUnicos() {
+    constexpr int n = sizeof(CODIGOS_COMANDO) / sizeof(CODIGOS_COMANDO[0]);
+    for (int i = 0; i < n; i++)
+        for (int j = i + 1; j < n; j++)
+            if (CODIGOS_COMANDO[i] == CODIGOS_COMANDO[j]) return false;
+    return true;
+}
+static_assert(CodigosComandoUnicos(), "a DSP command code given twice");
 
 // DSP to host.
 enum eEvento : uint16_t {

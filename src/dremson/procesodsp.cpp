@@ -12,6 +12,7 @@
 #include "comun/uptime.h"
 #include "comun/vigilanciahilos.h"
 #include "consoladsp.h"
+#include "contextodsp.h"
 #include "cserviciosdsp.h"
 #include "hardware/hardware.h"
 #include "ipcdremson.h"
@@ -34,18 +35,28 @@ std::atomic<int> giFdVivo{-1};
 void Duerme(unsigned int uiMs) {
     for (unsigned int t = 0; t < uiMs && !giSalir; t += TROZO_SUENO_MS) DuermeMs(TROZO_SUENO_MS);
 }
-}  // namespace
 
-void EvtCanalRecursoCreado() { giArranque = 1; }
+void CanalRecursoCreado() { giArranque = 1; }
 
-void EvtPadreMuerto(int32_t) {
+void PadreMuerto(int32_t) {
     if (DspNivelConsola() & 0xFFFF) std::printf("DREMSON - A padre muerto, hijo suicida\n");
     NLOG::Log(NLOG::ERROR, "DREMSON - A padre muerto, hijo suicida");
     giSalir = 1;
 }
 
-void PideSalidaDsp() { giSalir = 1; }
+void PideSalida() { giSalir = 1; }
 bool SalidaPedida() { return giSalir != 0; }
+}  // namespace
+
+// Never destroyed: its threads run until the process ends.
+CServiciosDsp& oDremson = *new CServiciosDsp;
+
+void EntregaContextoDsp() {
+    static const ContextoDsp kContexto = {&oDremson, CanalRecursoCreado, PadreMuerto, PideSalida, SalidaPedida};
+    oDremson.FijaAvisoEstado(DspEnviaEstadoDsp);
+    IpcDremson::FijaContexto(&kContexto);
+    FijaContextoConsolaDsp(&kContexto);
+}
 
 void FijaDescriptorVivo(int iFd) { giFdVivo = iFd; }
 

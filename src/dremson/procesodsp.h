@@ -2,21 +2,17 @@
 // process, the 2-second supervision loop and the flags that end it.
 #pragma once
 
-#include <cstdint>
+#include "versiondsp.h"
 
-// Version line, banner and help: name and numbers of the build.
-constexpr const char* NOMBRE_DREMSON = "Dremson ";
-constexpr int VERSION_DREMSON[3] = {0, 0, 2};
-constexpr const char* BUILD_DREMSON = "QUARVELD 2017-01-20 09:03:24";
+class CServiciosDsp;
 
-// The IPC layer created the channel to a resource process: the start-up wait is over.
-void EvtCanalRecursoCreado();
-// The core fell silent: the service ends.
-void EvtPadreMuerto(int32_t iPid);
-// The console's stop command.
-void PideSalidaDsp();
-bool SalidaPedida();
+// The service object of the process.
+extern CServiciosDsp& oDremson;
 
+// Builds the process's context (the service object, the call-backs that end the start-up
+// wait and the service) and hands it to the IPC layer and the console, and the core
+// channel's DSP state report to the service object. First of all, before any channel.
+void EntregaContextoDsp();
 // Thread trace file, watchdog table, hardware, the console mutex, the channel table and DSP 0.
 void ArrancaServicios();
 // Sends "no configuration" to the core once a second until a resource process is announced

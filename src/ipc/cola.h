@@ -121,16 +121,6 @@ public:
     int EnviaModoTest(int32_t modo) { return EnviaUnEntero(COD_MODO_TEST, modo); }
     int EnviaDspRecursoCreado(int32_t valor) { return EnviaUnEntero(COD_DSP_RECURSO_CREADO, valor); }
     int EnviaLiberaRecurso(int32_t idRecurso);
-    int EnviaDescuelga(int32_t id) { return EnviaUnEntero(COD_DESCUELGA, id); }
-    int EnviaLibera(int32_t id) { return EnviaUnEntero(COD_LIBERA, id); }
-    int EnviaRespondeLibre(int32_t id) { return EnviaUnEntero(COD_RESPONDE_LIBRE, id); }
-    int EnviaRespondeOcupado(int32_t id) { return EnviaUnEntero(COD_RESPONDE_OCUPADO, id); }
-    int EnviaRespondeCongestion(int32_t id) { return EnviaUnEntero(COD_RESPONDE_CONGESTION, id); }
-    int EnviaRespondeFueraDeServicio(int32_t id) { return EnviaUnEntero(COD_RESPONDE_FUERA_DE_SERVICIO, id); }
-    int EnviaBloqueaLinea(int32_t id) { return EnviaUnEntero(COD_BLOQUEA_LINEA, id); }
-    int EnviaFinIntervencion(int32_t id) { return EnviaUnEntero(COD_FIN_INTERVENCION, id); }
-    int EnviaAparca(int32_t id) { return EnviaUnEntero(COD_APARCA, id); }
-    int EnviaDesaparca(int32_t id) { return EnviaUnEntero(COD_DESAPARCA, id); }
     int EnviaDspReposo(int32_t id) { return EnviaUnEntero(COD_DSP_REPOSO, id); }
     int EnviaDspConversacionInterrumpida(int32_t id) { return EnviaUnEntero(COD_DSP_CONVERSACION_INTERRUMPIDA, id); }
     int EnviaDspLineaBloqueada(int32_t id) { return EnviaUnEntero(COD_DSP_LINEA_BLOQUEADA, id); }
@@ -138,46 +128,15 @@ public:
     int EnviaDspErrorProtocolo(int32_t id) { return EnviaUnEntero(COD_DSP_ERROR_PROTOCOLO, id); }
     int EnviaDebug(int32_t valor) { return EnviaUnEntero(COD_DEBUG, valor); }
 
-    int EnviaTomaCanalIfTx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_CANAL_IF_TX, id, v); }
-    int EnviaTomaCanalIfRx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_CANAL_IF_RX, id, v); }
-    int EnviaTomaCanalHostTx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_CANAL_HOST_TX, id, v); }
-    int EnviaTomaCanalHostRx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_CANAL_HOST_RX, id, v); }
-    int EnviaQuitaCanalHostRx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_QUITA_CANAL_HOST_RX, id, v); }
-    int EnviaTomaCodecIfTx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_CODEC_IF_TX, id, v); }
-    int EnviaTomaCodecIfRx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_CODEC_IF_RX, id, v); }
-    int EnviaTomaCodecHostTx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_CODEC_HOST_TX, id, v); }
-    int EnviaTomaCodecHostRx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_CODEC_HOST_RX, id, v); }
-    int EnviaTomaProtocolo(int32_t id, int32_t v) { return EnviaDosEnteros(COD_TOMA_PROTOCOLO, id, v); }
-    int EnviaSelecCancelEcoTx(int32_t id, int32_t v) { return EnviaDosEnteros(COD_SELEC_CANCEL_ECO_TX, id, v); }
-    int EnviaSelecDetDtmf(int32_t id, int32_t v) { return EnviaDosEnteros(COD_SELEC_DET_DTMF, id, v); }
-    int EnviaSelecDetCallerID(int32_t id, int32_t v) { return EnviaDosEnteros(COD_SELEC_DET_CALLER_ID, id, v); }
-    int EnviaSelecBss(int32_t id, int32_t v) { return EnviaDosEnteros(COD_SELEC_BSS, id, v); }
     int EnviaCallProgress(int32_t id, int32_t v) { return EnviaDosEnteros(COD_CALL_PROGRESS, id, v); }
     int EnviaDspEvento84(int32_t id, int32_t v) { return EnviaDosEnteros(COD_DSP_EVENTO84, id, v); }
     int EnviaErrorInterno(int32_t id, int32_t v) { return EnviaDosEnteros(COD_ERROR_INTERNO, id, v); }
     int EnviaEstadoDsp(int32_t dsp, int32_t estado) { return EnviaDosEnteros(COD_ESTADO_DSP, dsp, estado); }
 
-    int EnviaSelecCagTx(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_SELEC_CAG_TX, id, a, b); }
-    int EnviaSelecCagRx(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_SELEC_CAG_RX, id, a, b); }
-    int EnviaSelecVoxTx(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_SELEC_VOX_TX, id, a, b); }
-    int EnviaSelecVoxRx(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_SELEC_VOX_RX, id, a, b); }
-    int EnviaSelecDetCallProgress(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_SELEC_DET_CALL_PROGRESS, id, a, b); }
-    int EnviaGeneraSecuenciaTonosTx(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_GENERA_SECUENCIA_TONOS_TX, id, a, b); }
-    int EnviaGeneraSecuenciaTonosRx(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_GENERA_SECUENCIA_TONOS_RX, id, a, b); }
-    int EnviaAnalizaBucle(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_ANALIZA_BUCLE, id, a, b); }
     int EnviaBucle(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(COD_BUCLE, id, a, b); }
 
     // Counted bytes: DSP resource id, bytes, their count.
-    int EnviaMarcaDtmf(int32_t id, const void* bytes, int32_t n) { return EnviaContados(COD_MARCA_DTMF, id, bytes, n); }
-    int EnviaMarcaSelcal(int32_t id, const void* bytes, int32_t n) { return EnviaContados(COD_MARCA_SELCAL, id, bytes, n); }
-    int EnviaMarcaCcir(int32_t id, const void* bytes, int32_t n) { return EnviaContados(COD_MARCA_CCIR, id, bytes, n); }
     int EnviaCallerId(int32_t id, const void* bytes, int32_t n) { return EnviaContados(COD_CALLER_ID, id, bytes, n); }
-
-    int EnviaLlama(int32_t id, int32_t prioridad, const void* origen, int32_t nOrigen,
-                   const void* destino, int32_t nDestino);
-    int EnviaIntervencionPrioridad(int32_t id, int32_t prioridad, const void* origen,
-                                   int32_t nOrigen, const void* destino, int32_t nDestino,
-                                   int32_t c);
 
     int EnviaDigitoDtmf(int32_t id, uint8_t digito, int32_t valor) { return EnviaEnteroByteEntero(COD_DIGITO_DTMF, id, digito, valor); }
     int EnviaSelcal(int32_t id, uint8_t b, int32_t valor) { return EnviaEnteroByteEntero(COD_SELCAL, id, b, valor); }
@@ -185,7 +144,45 @@ public:
     int EnviaDiagnostico(uint8_t comando, int32_t id, int32_t resultado);
 
     int EnviaNotificaEstadoRecurso(const NotificacionEstado* estado);
-    int EnviaTomaConfigLCEN(int32_t id, const void* bloque88) { return EnviaIdBloque(COD_TOMA_CONFIG_LCEN, id, bloque88, TAM_BLOQUE_LCEN); }
+
+    // One sender per DSP command (comandosdsp.h): EnviaTomaCanalIfTx ... The DSP service
+    // sends some of them back as events (EnviaSelecVoxTx, EnviaLlama, EnviaDescuelga ...).
+#define VK_ENVIA_DSP_SIN_VALOR(nombre, codigo) \
+    int Envia##nombre(int32_t id) { return EnviaUnEntero(codigo, id); }
+#define VK_ENVIA_DSP_SIN_VALOR_ANOTADO VK_ENVIA_DSP_SIN_VALOR
+#define VK_ENVIA_DSP_VALOR(nombre, codigo) \
+    int Envia##nombre(int32_t id, int32_t v) { return EnviaDosEnteros(codigo, id, v); }
+#define VK_ENVIA_DSP_DOS_VALORES(nombre, codigo) \
+    int Envia##nombre(int32_t id, int32_t a, int32_t b) { return EnviaTresEnteros(codigo, id, a, b); }
+#define VK_ENVIA_DSP_BUCLE VK_ENVIA_DSP_DOS_VALORES
+#define VK_ENVIA_DSP_DIGITOS(nombre, codigo) \
+    int Envia##nombre(int32_t id, const void* bytes, int32_t n) { return EnviaContados(codigo, id, bytes, n); }
+#define VK_ENVIA_DSP_LLAMA(nombre, codigo)                                                       \
+    int Envia##nombre(int32_t id, int32_t prioridad, const void* origen, int32_t nOrigen,        \
+                      const void* destino, int32_t nDestino) {                                   \
+        return EnviaLlamadaLinea(codigo, id, prioridad, origen, nOrigen, destino, nDestino, nullptr); \
+    }
+#define VK_ENVIA_DSP_INTERVENCION(nombre, codigo)                                                \
+    int Envia##nombre(int32_t id, int32_t prioridad, const void* origen, int32_t nOrigen,        \
+                      const void* destino, int32_t nDestino, int32_t c) {                        \
+        return EnviaLlamadaLinea(codigo, id, prioridad, origen, nOrigen, destino, nDestino, &c); \
+    }
+#define VK_ENVIA_DSP_BLOQUE_LCEN(nombre, codigo) \
+    int Envia##nombre(int32_t id, const void* bloque88) { return EnviaIdBloque(codigo, id, bloque88, TAM_BLOQUE_LCEN); }
+#define VK_ENVIA_DSP(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) \
+    VK_ENVIA_DSP_##forma(nombre, COD_##NOMBRE)
+    VK_COMANDOS_DSP(VK_ENVIA_DSP, _)
+#undef VK_ENVIA_DSP
+#undef VK_ENVIA_DSP_SIN_VALOR
+#undef VK_ENVIA_DSP_SIN_VALOR_ANOTADO
+#undef VK_ENVIA_DSP_VALOR
+#undef VK_ENVIA_DSP_DOS_VALORES
+#undef VK_ENVIA_DSP_BUCLE
+#undef VK_ENVIA_DSP_DIGITOS
+#undef VK_ENVIA_DSP_LLAMA
+#undef VK_ENVIA_DSP_INTERVENCION
+#undef VK_ENVIA_DSP_BLOQUE_LCEN
+
     int EnviaTomaConfigR2(int32_t id, const void* bloque8) { return EnviaIdBloque(COD_TOMA_CONFIG_R2, id, bloque8, TAM_BLOQUE_R2N5); }
     int EnviaTomaConfigN5(int32_t id, const void* bloque8) { return EnviaIdBloque(COD_TOMA_CONFIG_N5, id, bloque8, TAM_BLOQUE_R2N5); }
     // Answers the session id instead of 0.

@@ -110,18 +110,6 @@ int Cola::EnviaContados(uint8_t codigo, int32_t id, const void* bytes, int32_t n
     return EnviaCarga(codigo, c.Datos(), c.Longitud());
 }
 
-int Cola::EnviaLlama(int32_t id, int32_t prioridad, const void* origen, int32_t nOrigen,
-                     const void* destino, int32_t nDestino) {
-    return EnviaLlamadaLinea(COD_LLAMA, id, prioridad, origen, nOrigen, destino, nDestino, nullptr);
-}
-
-int Cola::EnviaIntervencionPrioridad(int32_t id, int32_t prioridad, const void* origen,
-                                     int32_t nOrigen, const void* destino, int32_t nDestino,
-                                     int32_t c) {
-    return EnviaLlamadaLinea(COD_INTERVENCION_PRIORIDAD, id, prioridad, origen, nOrigen, destino,
-                             nDestino, &c);
-}
-
 // Code 60 ends after the destination; code 67 adds a final word.
 int Cola::EnviaLlamadaLinea(uint8_t codigo, int32_t id, int32_t prioridad, const void* origen,
                             int32_t nOrigen, const void* destino, int32_t nDestino,

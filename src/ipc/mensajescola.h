@@ -12,6 +12,7 @@
 
 #include "cfg/cfgpasarela.h"
 #include "cfg/ficherosistema.h"
+#include "ipc/comandosdsp.h"
 
 // Frame limits: 1 code byte plus at most 5635 payload bytes.
 constexpr int MAX_CARGA_COLA = 5635;
@@ -144,7 +145,11 @@ enum class FormaCola : uint8_t {
 // The catalogue: one row per operation code that has a handler, in the order of the handler
 // table: X(setter, name, code, form, handler type). The code enumeration, the setters, the
 // handler table and the dispatch are derived from it (a code given twice does not compile);
-// a new message is a row here and its typed sender (cola.h, cola_envia.cpp).
+// a new message is a row here and its typed sender (cola.h, cola_envia.cpp). The DSP
+// commands' rows come from their own list (comandosdsp.h).
+#define VK_COLA_COMANDO_DSP(X, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) \
+    X(Registra##nombre, NOMBRE, cola, VK_FORMA_COLA_##forma, VK_TIPO_COLA_##forma)
+
 #define VK_CATALOGO_COLA(X) \
     X(RegistraEvtReset,                       RESET,                         2,   PEER,         TpEvtPeer)                  \
     X(RegistraEvtTermina,                     TERMINA,                       93,  PEER,         TpEvtPeer)                  \
@@ -176,44 +181,7 @@ enum class FormaCola : uint8_t {
     X(RegistraArrancaRecurso,                 ARRANCA_RECURSO,               30,  DOS,          TpEvtDosEnteros)            \
     X(RegistraEvtDspRecursoCreado,            DSP_RECURSO_CREADO,            55,  UNO,          TpEvtUnEntero)              \
     X(RegistraLiberaRecurso,                  LIBERA_RECURSO,                31,  UNO,          TpEvtUnEntero)              \
-    X(RegistraTomaCanalIfTx,                  TOMA_CANAL_IF_TX,              32,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraTomaCanalIfRx,                  TOMA_CANAL_IF_RX,              33,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraTomaCanalHostTx,                TOMA_CANAL_HOST_TX,            34,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraTomaCanalHostRx,                TOMA_CANAL_HOST_RX,            35,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraQuitaCanalHostRx,               QUITA_CANAL_HOST_RX,           36,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraTomaCodecIfTx,                  TOMA_CODEC_IF_TX,              37,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraTomaCodecIfRx,                  TOMA_CODEC_IF_RX,              38,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraTomaCodecHostTx,                TOMA_CODEC_HOST_TX,            39,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraTomaCodecHostRx,                TOMA_CODEC_HOST_RX,            40,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraTomaProtocolo,                  TOMA_PROTOCOLO,                41,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraSelecCancelEcoTx,               SELEC_CANCEL_ECO_TX,           56,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraSelecCagTx,                     SELEC_CAG_TX,                  42,  TRES,         TpEvtTresEnteros)           \
-    X(RegistraSelecCagRx,                     SELEC_CAG_RX,                  43,  TRES,         TpEvtTresEnteros)           \
-    X(RegistraSelecVoxTx,                     SELEC_VOX_TX,                  44,  TRES,         TpEvtTresEnteros)           \
-    X(RegistraSelecVoxRx,                     SELEC_VOX_RX,                  45,  TRES,         TpEvtTresEnteros)           \
-    X(RegistraSelecDetCallProgress,           SELEC_DET_CALL_PROGRESS,       46,  TRES,         TpEvtTresEnteros)           \
-    X(RegistraSelecDetDtmf,                   SELEC_DET_DTMF,                47,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraSelecDetCallerID,               SELEC_DET_CALLER_ID,           48,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraSelecBss,                       SELEC_BSS,                     49,  DOS,          TpEvtDosEnteros)            \
-    X(RegistraGeneraSecuenciaTonosTx,         GENERA_SECUENCIA_TONOS_TX,     50,  TRES,         TpEvtTresEnteros)           \
-    X(RegistraGeneraSecuenciaTonosRx,         GENERA_SECUENCIA_TONOS_RX,     51,  TRES,         TpEvtTresEnteros)           \
-    X(RegistraAnalizaBucle,                   ANALIZA_BUCLE,                 57,  TRES,         TpEvtTresEnteros)           \
-    X(RegistraMarcaDtmf,                      MARCA_DTMF,                    52,  CONTADOS,     TpEvtBytes)                 \
-    X(RegistraMarcaSelcal,                    MARCA_SELCAL,                  53,  CONTADOS,     TpEvtBytes)                 \
-    X(RegistraMarcaCcir,                      MARCA_CCIR,                    54,  CONTADOS,     TpEvtBytes)                 \
-    X(RegistraLlama,                          LLAMA,                         60,  LLAMA,        TpEvtLlama)                 \
-    X(RegistraDescuelga,                      DESCUELGA,                     61,  UNO,          TpEvtUnEntero)              \
-    X(RegistraLibera,                         LIBERA,                        62,  UNO,          TpEvtUnEntero)              \
-    X(RegistraRespondeLibre,                  RESPONDE_LIBRE,                63,  UNO,          TpEvtUnEntero)              \
-    X(RegistraRespondeOcupado,                RESPONDE_OCUPADO,              64,  UNO,          TpEvtUnEntero)              \
-    X(RegistraRespondeCongestion,             RESPONDE_CONGESTION,           65,  UNO,          TpEvtUnEntero)              \
-    X(RegistraRespondeFueraDeServicio,        RESPONDE_FUERA_DE_SERVICIO,    66,  UNO,          TpEvtUnEntero)              \
-    X(RegistraIntervencionPrioridad,          INTERVENCION_PRIORIDAD,        67,  INTERVENCION, TpEvtIntervencionPrioridad) \
-    X(RegistraFinIntervencion,                FIN_INTERVENCION,              68,  UNO,          TpEvtUnEntero)              \
-    X(RegistraAparca,                         APARCA,                        69,  UNO,          TpEvtUnEntero)              \
-    X(RegistraDesaparca,                      DESAPARCA,                     70,  UNO,          TpEvtUnEntero)              \
-    X(RegistraBloqueaLinea,                   BLOQUEA_LINEA,                 74,  UNO,          TpEvtUnEntero)              \
-    X(RegistraTomaConfigLCEN,                 TOMA_CONFIG_LCEN,              71,  LCEN,         TpEvtBloque)                \
+    VK_COMANDOS_DSP(VK_COLA_COMANDO_DSP, X)                                                                                        \
     X(RegistraTomaConfigR2,                   TOMA_CONFIG_R2,                72,  R2N5,         TpEvtBloque)                \
     X(RegistraTomaConfigN5,                   TOMA_CONFIG_N5,                73,  R2N5,         TpEvtBloque)                \
     X(RegistraEvtDigitoDtmf,                  DIGITO_DTMF,                   80,  DIGITO,       TpEvtEnteroByteEntero)      \

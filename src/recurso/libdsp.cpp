@@ -253,48 +253,20 @@ int ldspLiberaRecurso(int32_t id) {
     return gpCanal->EnviaLiberaRecurso(id) == 0 ? 0 : LDSP_NO_ENVIADO;
 }
 
-int ldspTomaCanalIfTx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaCanalIfTx(id, v); }); }
-int ldspTomaCanalIfRx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaCanalIfRx(id, v); }); }
-int ldspTomaCanalHostTx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaCanalHostTx(id, v); }); }
-int ldspTomaCanalHostRx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaCanalHostRx(id, v); }); }
-int ldspQuitaCanalHostRx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaQuitaCanalHostRx(id, v); }); }
-int ldspTomaCodecIfTx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaCodecIfTx(id, v); }); }
-int ldspTomaCodecIfRx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaCodecIfRx(id, v); }); }
-int ldspTomaCodecHostTx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaCodecHostTx(id, v); }); }
-int ldspTomaCodecHostRx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaCodecHostRx(id, v); }); }
-int ldspTomaProtocolo(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaTomaProtocolo(id, v); }); }
-int ldspSelecCancelEcoTx(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaSelecCancelEcoTx(id, v); }); }
-int ldspSelecCagTx(int32_t id, int32_t a, int32_t b) { return Pide(id, [&](Cola& q) { return q.EnviaSelecCagTx(id, a, b); }); }
-int ldspSelecCagRx(int32_t id, int32_t a, int32_t b) { return Pide(id, [&](Cola& q) { return q.EnviaSelecCagRx(id, a, b); }); }
-int ldspSelecVoxTx(int32_t id, int32_t a, int32_t b) { return Pide(id, [&](Cola& q) { return q.EnviaSelecVoxTx(id, a, b); }); }
-int ldspSelecVoxRx(int32_t id, int32_t a, int32_t b) { return Pide(id, [&](Cola& q) { return q.EnviaSelecVoxRx(id, a, b); }); }
-int ldspSelecDetCallProgress(int32_t id, int32_t a, int32_t b) { return Pide(id, [&](Cola& q) { return q.EnviaSelecDetCallProgress(id, a, b); }); }
-int ldspSelecDetDtmf(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaSelecDetDtmf(id, v); }); }
-int ldspSelecDetCallerID(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaSelecDetCallerID(id, v); }); }
-int ldspSelecBss(int32_t id, int32_t v) { return Pide(id, [&](Cola& q) { return q.EnviaSelecBss(id, v); }); }
-int ldspGeneraSecuenciaTonosTx(int32_t id, int32_t a, int32_t b) { return Pide(id, [&](Cola& q) { return q.EnviaGeneraSecuenciaTonosTx(id, a, b); }); }
-int ldspGeneraSecuenciaTonosRx(int32_t id, int32_t a, int32_t b) { return Pide(id, [&](Cola& q) { return q.EnviaGeneraSecuenciaTonosRx(id, a, b); }); }
-int ldspAnalizaBucle(int32_t id, int32_t a, int32_t b) { return Pide(id, [&](Cola& q) { return q.EnviaAnalizaBucle(id, a, b); }); }
-int ldspMarcaDtmf(int32_t id, const char* d, int32_t n) { return Pide(id, [&](Cola& q) { return q.EnviaMarcaDtmf(id, d, n); }); }
-int ldspMarcaSelcal(int32_t id, const char* d, int32_t n) { return Pide(id, [&](Cola& q) { return q.EnviaMarcaSelcal(id, d, n); }); }
-int ldspMarcaCcir(int32_t id, const char* d, int32_t n) { return Pide(id, [&](Cola& q) { return q.EnviaMarcaCcir(id, d, n); }); }
-int ldspLlama(int32_t id, uint8_t prioridad, const char* o, int32_t no, const char* d, int32_t nd) {
-    return Pide(id, [&](Cola& q) { return q.EnviaLlama(id, prioridad, o, no, d, nd); });
-}
-int ldspLibera(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaLibera(id); }); }
-int ldspRespondeLibre(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaRespondeLibre(id); }); }
-int ldspRespondeOcupado(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaRespondeOcupado(id); }); }
-int ldspRespondeCongestion(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaRespondeCongestion(id); }); }
-int ldspRespondeFueraDeServicio(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaRespondeFueraDeServicio(id); }); }
-int ldspDescuelga(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaDescuelga(id); }); }
-int ldspBloquea(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaBloqueaLinea(id); }); }
-int ldspIntervencion(int32_t id, int32_t prioridad, const char* o, int32_t no, const char* d, int32_t nd, int32_t v) {
-    return Pide(id, [&](Cola& q) { return q.EnviaIntervencionPrioridad(id, prioridad, o, no, d, nd, v); });
-}
-int ldspFinIntervencion(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaFinIntervencion(id); }); }
-int ldspAparca(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaAparca(id); }); }
-int ldspDesaparca(int32_t id) { return Pide(id, [&](Cola& q) { return q.EnviaDesaparca(id); }); }
-int ldspTomaConfigLCEN(int32_t id, const void* b) { return Pide(id, [&](Cola& q) { return q.EnviaTomaConfigLCEN(id, b); }); }
+#define LDSP_ARGUMENTOS_SIN_VALOR id
+#define LDSP_ARGUMENTOS_SIN_VALOR_ANOTADO id
+#define LDSP_ARGUMENTOS_VALOR id, v
+#define LDSP_ARGUMENTOS_DOS_VALORES id, a, b
+#define LDSP_ARGUMENTOS_BUCLE id, a, b
+#define LDSP_ARGUMENTOS_DIGITOS id, digitos, n
+#define LDSP_ARGUMENTOS_LLAMA id, prioridad, origen, nOrigen, destino, nDestino
+#define LDSP_ARGUMENTOS_INTERVENCION id, prioridad, origen, nOrigen, destino, nDestino, v
+#define LDSP_ARGUMENTOS_BLOQUE_LCEN id, bloque88
+#define LDSP_PIDE(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma)              \
+    int ldsp(VK_LDSP_PARAMETROS_##forma) {                                                   \
+        return Pide(id, [&](Cola& q) { return q.Envia##nombre(LDSP_ARGUMENTOS_##forma); }); \
+    }
+VK_COMANDOS_DSP(LDSP_PIDE, _)
 int ldspTomaConfigR2(int32_t id, const void* b) { return Pide(id, [&](Cola& q) { return q.EnviaTomaConfigR2(id, b); }); }
 int ldspTomaConfigN5(int32_t id, const void* b) { return Pide(id, [&](Cola& q) { return q.EnviaTomaConfigN5(id, b); }); }
 

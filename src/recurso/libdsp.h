@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "ipc/comandosdsp.h"
+
 class CComeventos;
 
 enum {
@@ -31,46 +33,22 @@ int ldspTemporiza();
 int ldspArrancaRecurso(int32_t argumento, CComeventos* entidad);
 int ldspLiberaRecurso(int32_t id);
 
-int ldspTomaCanalIfTx(int32_t id, int32_t slot);
-int ldspTomaCanalIfRx(int32_t id, int32_t slot);
-int ldspTomaCanalHostTx(int32_t id, int32_t valor);
-int ldspTomaCanalHostRx(int32_t id, int32_t valor);
-int ldspQuitaCanalHostRx(int32_t id, int32_t valor);
-int ldspTomaCodecIfTx(int32_t id, int32_t codec);
-int ldspTomaCodecIfRx(int32_t id, int32_t codec);
-int ldspTomaCodecHostTx(int32_t id, int32_t codec);
-int ldspTomaCodecHostRx(int32_t id, int32_t codec);
-int ldspTomaProtocolo(int32_t id, int32_t protocolo);
-int ldspSelecCancelEcoTx(int32_t id, int32_t activo);
-int ldspSelecCagTx(int32_t id, int32_t a, int32_t b);
-int ldspSelecCagRx(int32_t id, int32_t a, int32_t b);
-int ldspSelecVoxTx(int32_t id, int32_t activo, int32_t umbral);
-int ldspSelecVoxRx(int32_t id, int32_t activo, int32_t umbral);
-int ldspSelecDetCallProgress(int32_t id, int32_t a, int32_t b);
-int ldspSelecDetDtmf(int32_t id, int32_t valor);
-int ldspSelecDetCallerID(int32_t id, int32_t valor);
-int ldspSelecBss(int32_t id, int32_t valor);
-int ldspGeneraSecuenciaTonosTx(int32_t id, int32_t a, int32_t b);
-int ldspGeneraSecuenciaTonosRx(int32_t id, int32_t a, int32_t b);
-int ldspAnalizaBucle(int32_t id, int32_t a, int32_t b);
-int ldspMarcaDtmf(int32_t id, const char* digitos, int32_t n);
-int ldspMarcaSelcal(int32_t id, const char* digitos, int32_t n);
-int ldspMarcaCcir(int32_t id, const char* digitos, int32_t n);
-int ldspLlama(int32_t id, uint8_t prioridad, const char* origen, int32_t nOrigen,
-              const char* destino, int32_t nDestino);
-int ldspLibera(int32_t id);
-int ldspRespondeLibre(int32_t id);
-int ldspRespondeOcupado(int32_t id);
-int ldspRespondeCongestion(int32_t id);
-int ldspRespondeFueraDeServicio(int32_t id);
-int ldspDescuelga(int32_t id);
-int ldspBloquea(int32_t id);
-int ldspIntervencion(int32_t id, int32_t prioridad, const char* origen, int32_t nOrigen,
-                     const char* destino, int32_t nDestino, int32_t valor);
-int ldspFinIntervencion(int32_t id);
-int ldspAparca(int32_t id);
-int ldspDesaparca(int32_t id);
-int ldspTomaConfigLCEN(int32_t id, const void* bloque88);
+// One request per DSP command (ipc/comandosdsp.h): ldspTomaCanalIfTx(id, slot) ...
+#define VK_LDSP_PARAMETROS_SIN_VALOR int32_t id
+#define VK_LDSP_PARAMETROS_SIN_VALOR_ANOTADO int32_t id
+#define VK_LDSP_PARAMETROS_VALOR int32_t id, int32_t v
+#define VK_LDSP_PARAMETROS_DOS_VALORES int32_t id, int32_t a, int32_t b
+#define VK_LDSP_PARAMETROS_BUCLE int32_t id, int32_t a, int32_t b
+#define VK_LDSP_PARAMETROS_DIGITOS int32_t id, const char* digitos, int32_t n
+#define VK_LDSP_PARAMETROS_LLAMA \
+    int32_t id, uint8_t prioridad, const char* origen, int32_t nOrigen, const char* destino, int32_t nDestino
+#define VK_LDSP_PARAMETROS_INTERVENCION \
+    int32_t id, int32_t prioridad, const char* origen, int32_t nOrigen, const char* destino, int32_t nDestino, int32_t v
+#define VK_LDSP_PARAMETROS_BLOQUE_LCEN int32_t id, const void* bloque88
+#define VK_LDSP_DECLARA(a, ldsp, nombre, NOMBRE, cola, manejador, metodo, dsp, forma) \
+    int ldsp(VK_LDSP_PARAMETROS_##forma);
+VK_COMANDOS_DSP(VK_LDSP_DECLARA, _)
+#undef VK_LDSP_DECLARA
 int ldspTomaConfigR2(int32_t id, const void* bloque8);
 int ldspTomaConfigN5(int32_t id, const void* bloque8);
 

@@ -13,6 +13,7 @@
 #include "dsppruebas.h"
 #include "ipc/cola.h"
 #include "ipcdremson.h"
+#include "procesodsp.h"
 
 namespace serviciopruebas {
 
@@ -111,6 +112,7 @@ protected:
         ASSERT_EQ(IniciaHardware(), 0);
         dsppruebas::EscribeFichero(CMasterDsp::FICHERO_FASE1, dsppruebas::Imagen(1300, 1));
         dsppruebas::EscribeFichero(CMasterDsp::FICHERO_FASE2, dsppruebas::Imagen(1300, 2));
+        EntregaContextoDsp();
         nucleo.reset(new CNucleoFalso);
         ASSERT_EQ(CreaCanalPadre(CNucleoFalso::PID), 0);
         ASSERT_EQ(IpcDremson::Inicia(), 0);
