@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ccontextorecurso.h"
 #include "comun/ctemporizador.h"
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
@@ -16,7 +17,6 @@
 #include "hardware/hardware.h"
 #include "ipcrec.h"
 #include "libdsp.h"
-#include "mainrecurso.h"
 
 namespace {
 constexpr uint32_t CLASES_TODAS = 0xFFFF;
@@ -75,7 +75,7 @@ int CEntidadTelef::Inicia(int iNumRec) {
         CreaMutex(szNombre, &tMutexRecDsp, nullptr);
         int r = CEntidadRC::Inicia(iNumRec);
         if (r != 0) return r;
-        const cfgConfigRecurso reg = mrecCopiaRegistro();
+        const cfgConfigRecurso reg = pContexto->CopiaRegistro();
         iTipoIf = reg.iTipoIf;  // as the common start left it (a BC line may be worked as AB)
         iModoSistema = reg.iCfgModoSistema;
         sTlfAplicado = reg.uParam.tlf;
@@ -218,7 +218,7 @@ void CEntidadTelef::ConfiguraRecursoDsp() {
             NLOG::Log(NLOG::ERROR, "CENTTLF[%d]:Error %i en %s(%d)", iRec, r, asPasos[i].szNombre, asPasos[i].iValor);
             return;
         }
-        const cfgConfigRecurso reg = mrecCopiaRegistro();
+        const cfgConfigRecurso reg = pContexto->CopiaRegistro();
         if (reg.uParam.tlf.iDetectVox == 1) {
             const int r = ldspSelecVoxRx(id, 1, reg.uParam.tlf.iUmbralVox);
             if (r != 0) NLOG::Log(NLOG::ERROR, "CENTTLF[%d]:Error %i en ldspSelecVoxRx ON(%d)", iRec, r, id);
@@ -329,7 +329,7 @@ int CEntidadTelef::LlamadaSaliente(int32_t id, const char* szOrigen, const char*
                     NLOG::Log(NLOG::ERROR, "CENTTLF[%d]:Marcar DTMF. No tengo recurso DSP", iRec);
                 } else {
                     NLOG::Log(NLOG::INFO, "CENTTLF[%d]:oMarcador.Marca() slot %i ", iRec, iSlotRx);
-                    oMarcador.Marca(szDest, iDsp, iSlotRx);
+                    oMarcador.Marca(szDest, iDsp, iSlotRx, pContexto->iRec);
                     oContadores.contadores[CNT_MARCADOR] = 0;
                 }
             }
@@ -753,7 +753,7 @@ int CEntidadTelef::EvtDspVoxRx(int iDetectado, int iNivel) {
     NLOG::Log(NLOG::INFO, "DSP VOX Det=%i, Nivel=%i", iDetectado, iNivel - 255);
     cfgCerrojo l(&tMutexGlobal);
     if (iDetectado != 1) {
-        const int iSegundos = mrecCopiaRegistro().uParam.tlf.iTmInactividad;
+        const int iSegundos = pContexto->CopiaRegistro().uParam.tlf.iTmInactividad;
         if (iEstadoTLF == CONVERSACION && iTipoIf == TIPOIF_BL && !oTempInactividad.Armado() && iSegundos > 0)
             oTempInactividad.Arma(iSegundos * 10, sVence, reinterpret_cast<uintptr_t>(this), TMP_INACTIVIDAD);
     } else {
@@ -862,7 +862,7 @@ void CEntidadTelef::CambioConfigIf(CambiosConfig*) { NLOG::Log(NLOG::INFO, "CENT
 void CEntidadTelef::CambioConfigGeneral(CambiosConfig*) {}
 
 void CEntidadTelef::AplicaConfig(const CambiosConfig&) {
-    const cfgConfigRecurso reg = mrecCopiaRegistro();
+    const cfgConfigRecurso reg = pContexto->CopiaRegistro();
     CambiosConfig s;
     const int32_t* g = reg.BloqueAudio();
     if (g[0] != aiGananciasAplicadas[0] || g[1] != aiGananciasAplicadas[1]) s.uiGeneral |= 1;

@@ -4,7 +4,6 @@
 #include "comun/nlog.h"
 #include "hardware/hardware.h"
 #include "libdsp.h"
-#include "mainrecurso.h"
 
 namespace {
 constexpr uint32_t CLASE_TLF = 0x08;
@@ -37,8 +36,7 @@ uint32_t CMarcador::Convierte(const char* szTexto, uint8_t* pucCodigos) {
     return n;
 }
 
-int CMarcador::Marca(const char* szTexto, int32_t iRecursoDsp, int iCanalHost) {
-    const int iRec = mrecDameRec();
+int CMarcador::Marca(const char* szTexto, int32_t iRecursoDsp, int iCanalHost, int iRec) {
     if (hwHaySlic() == 0 && (uiEstado == REPOSO || uiEstado == RESTAURANDO)) {
         // Without a SLIC the digits go out on the line's slot instead of the board's audio.
         hwDesabilitaTxCanalAudio(iCanalHost);

@@ -13,8 +13,8 @@ public:
     enum { MAX_CODIGOS_DSP = 59 };
     enum : uint8_t { PAUSA = 255 };
 
-    // Prepares the dialling of szTexto; 500,000.
-    int Marca(const char* szTexto, int32_t iRecursoDsp, int iCanalHost);
+    // Prepares the dialling of szTexto; 500,000. iRec: the resource number, for the log.
+    int Marca(const char* szTexto, int32_t iRecursoDsp, int iCanalHost, int iRec);
     // One step; microseconds until the next one, 0 when idle. uiAhora: board ticks of 10 ms.
     int PasoMarcador(uint32_t uiAhora, int32_t iRecursoDsp, int iCanalHost);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ccontextorecurso.h"
 #include "comun/ctemporizador.h"
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
@@ -15,7 +16,6 @@
 #include "hardware/hardware.h"
 #include "ipcrec.h"
 #include "libdsp.h"
-#include "mainrecurso.h"
 
 namespace {
 constexpr int CODEC_IF = 8;
@@ -26,7 +26,7 @@ constexpr int32_t TICKS_RESPUESTA = 100;  // 10 s for the far end to answer
 constexpr uint8_t FUERA_DE_SERVICIO = 10;
 constexpr int SELECTOR_COLATERAL = 13, SELECTOR_REGISTRO = 16;
 
-int TRelease() { return mrecCopiaRegistro().uParam.lcen.iT_Release; }
+int TRelease(CContextoRecurso& contexto) { return contexto.CopiaRegistro().uParam.lcen.iT_Release; }
 
 const char* NombreRx(int e) {
     static const char* const k[] = {"FUERADESERVICIO", "RESOSO", "LLAMADA ENTRANTE", "CONVERSACION"};
@@ -69,7 +69,7 @@ int CEntidadLC::Inicia(int iNumRec) {
     if (!Iniciada()) {
         int r = CEntidadRC::Inicia(iNumRec);
         if (r != 0) return r;
-        const cfgConfigRecurso reg = mrecCopiaRegistro();
+        const cfgConfigRecurso reg = pContexto->CopiaRegistro();
         iRespuestaInmediata = reg.sColateral.iRespuestaAutomatica;
         iRespuestaAplicada = reg.sColateral.iRespuestaAutomatica;
         iModoSistema = reg.iCfgModoSistema;
@@ -241,7 +241,7 @@ void CEntidadLC::PublicaEstado() {
         cfgCerrojo g(&tMutexGlobal);
         oContadores.contadores[CNT_PUBLICA] = US_PUBLICA;
     }
-    const int iSuperv = mrecCopiaRegistro().sColateral.isuperv_options;
+    const int iSuperv = pContexto->CopiaRegistro().sColateral.isuperv_options;
     bool bRegistro;
     {
         cfgCerrojo l(&tMutex);
@@ -264,7 +264,7 @@ void CEntidadLC::PublicaEstado() {
 }
 
 void CEntidadLC::SilenciaSegunColateral() {
-    const int iSuperv = mrecCopiaRegistro().sColateral.isuperv_options;
+    const int iSuperv = pContexto->CopiaRegistro().sColateral.isuperv_options;
     uint32_t uiColateral;
     {
         cfgCerrojo l(&tMutex);
@@ -310,7 +310,7 @@ void CEntidadLC::DSP_RespondeOcupado() {
 
 void CEntidadLC::DSP_GeneraTono(int iSecuencia) {
     const int32_t iDsp = RecursoDsp();
-    const int iT = TRelease();
+    const int iT = TRelease(*pContexto);
     const int iVeces = iT < 1 ? 5 : iT;
     NLOG::Log(NLOG::INFO, "CENTLC[%d]: DSP_GeneraTono(%i-%i) DSP=%i", iRec, iSecuencia, iVeces, iDsp);
     const int r = ldspGeneraSecuenciaTonosTx(iDsp, iSecuencia, iVeces);
@@ -476,7 +476,7 @@ int CEntidadLC::RechazaLlamada(int32_t id, int iMotivo) {
             DSP_LLama();
             DuermeMs(40);
             DSP_GeneraTono(iMotivo == 202 ? 3 : iMotivo == 206 ? 8 : 9);
-            const int iT = TRelease();
+            const int iT = TRelease(*pContexto);
             oTempTono.Arma(iT == 0 ? 50 : iT * 10, sVence, reinterpret_cast<uintptr_t>(this), TMP_TONO);
         }
     }
@@ -642,7 +642,7 @@ void CEntidadLC::Debug(int32_t iValor) {
             cfgCerrojo l(&tMutex);
             EstadoColateralSIP = uiDato;
         }
-        const int iSuperv = mrecCopiaRegistro().sColateral.isuperv_options;
+        const int iSuperv = pContexto->CopiaRegistro().sColateral.isuperv_options;
         NLOG::Log(NLOG::INFO, iSuperv != 0 && uiDato != 1 ? "No SLIC RX" : "Si SLIC RX");
         SilenciaSegunColateral();
     } else if (iSelector == SELECTOR_REGISTRO) {
@@ -658,7 +658,7 @@ void CEntidadLC::CambioConfigGeneral(CambiosConfig*) {}
 
 void CEntidadLC::AplicaConfig(const CambiosConfig&) {
     printf(" \n Aplica config Config IF \n");
-    const cfgConfigRecurso reg = mrecCopiaRegistro();
+    const cfgConfigRecurso reg = pContexto->CopiaRegistro();
     const int32_t* g = reg.BloqueAudio();
     if (g[0] != aiGananciasAplicadas[0] || g[1] != aiGananciasAplicadas[1])
         AjustaGananciaTx(reg.iSelGananciaAgcTx, reg.iGananciaAgcTx);
@@ -693,5 +693,5 @@ void CEntidadLC::PintaEstado() {
         IpcPrintf("    HW CORRECTO\n");
     else
         IpcPrintf("    HW NO CORRECTO (%i)\n", iHw);
-    IpcPrintf("supervision options: %i\n", mrecCopiaRegistro().sColateral.isuperv_options);
+    IpcPrintf("supervision options: %i\n", pContexto->CopiaRegistro().sColateral.isuperv_options);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "ccontextorecurso.h"
 #include "cmantats.h"
 #include "comun/ctemporizador.h"
 #include "comun/ganchosipc.h"
@@ -19,7 +20,6 @@
 #include "hardware/hardware.h"
 #include "ipcrec.h"
 #include "libdsp.h"
-#include "mainrecurso.h"
 
 namespace {
 constexpr uint32_t CLASE_ATS = 0x10;
@@ -76,8 +76,8 @@ CEntidadR2N5::~CEntidadR2N5() { LiberaContadores(&oContadores); }
 int CEntidadR2N5::Arranca(int iNumRec) { return Inicia(iNumRec); }
 
 void CEntidadR2N5::LeeConfig() {
-    cfgCerrojo c(mrecMutexConfig());
-    const cfgConfigRecurso& r = *mrecRegistro();
+    cfgCerrojo c(&pContexto->tMutexConfig);
+    const cfgConfigRecurso& r = pContexto->sRegistro;
     const cfgParamR2N5& p = r.uParam.r2n5;
     iTipoIf = r.iTipoIf;
     iCfgModoSistema = r.iCfgModoSistema;
@@ -102,14 +102,14 @@ void CEntidadR2N5::LeeConfig() {
 int CEntidadR2N5::Inicia(int iNumRec) {
     iRec = iNumRec;
     {
-        cfgCerrojo c(mrecMutexConfig());
-        sAplicada = *mrecRegistro();
+        cfgCerrojo c(&pContexto->tMutexConfig);
+        sAplicada = pContexto->sRegistro;
     }
     LeeConfig();
     char szNombre[7 + 1], szLocal[7], szRemoto[7];
     {
-        cfgCerrojo c(mrecMutexConfig());
-        const cfgParamR2N5& p = mrecRegistro()->uParam.r2n5;
+        cfgCerrojo c(&pContexto->tMutexConfig);
+        const cfgParamR2N5& p = pContexto->sRegistro.uParam.r2n5;
         Texto(szLocal, sizeof szLocal, p.ntest_local, sizeof p.ntest_local);
         Texto(szRemoto, sizeof szRemoto, p.ntest_remoto, sizeof p.ntest_remoto);
     }
@@ -123,8 +123,8 @@ int CEntidadR2N5::Inicia(int iNumRec) {
         const int r = CEntidadRC::Inicia(iNumRec);
         if (r != 0) return r;
         {
-            cfgCerrojo c(mrecMutexConfig());
-            iRespuestaInmediata = mrecRegistro()->sColateral.iRespuestaAutomatica;
+            cfgCerrojo c(&pContexto->tMutexConfig);
+            iRespuestaInmediata = pContexto->sRegistro.sColateral.iRespuestaAutomatica;
         }
     }
     {
@@ -148,8 +148,8 @@ int CEntidadR2N5::Inicia(int iNumRec) {
         LimpiaPublica();
     }
     if (iCfgModoSistema == 0) {
-        cfgCerrojo c(mrecMutexConfig());
-        const cfgConfigRecurso& r = *mrecRegistro();
+        cfgCerrojo c(&pContexto->tMutexConfig);
+        const cfgConfigRecurso& r = pContexto->sRegistro;
         char szDestino[65], szRed[34], szTroncal[34];
         Texto(szDestino, sizeof szDestino, r.szDestino, sizeof r.szDestino);
         Texto(szRed, sizeof szRed, r.uParam.r2n5.szIdRed, sizeof r.uParam.r2n5.szIdRed);
@@ -821,8 +821,8 @@ CambiosConfig CEntidadR2N5::Cambios(const cfgConfigRecurso& n) const {
 void CEntidadR2N5::AplicaConfig(const CambiosConfig&) {
     cfgConfigRecurso r;
     {
-        cfgCerrojo c(mrecMutexConfig());
-        r = *mrecRegistro();
+        cfgCerrojo c(&pContexto->tMutexConfig);
+        r = pContexto->sRegistro;
     }
     const CambiosConfig sCambios = Cambios(r);
     sAplicada = r;
@@ -1377,8 +1377,8 @@ void CEntidadR2N5::PintaEstado() {
     IpcPrintf("    EstadoColateralSIP : %i\n", EstadoColateralSIP);
     cfgConfigRecurso r;
     {
-        cfgCerrojo l(mrecMutexConfig());
-        r = *mrecRegistro();
+        cfgCerrojo l(&pContexto->tMutexConfig);
+        r = pContexto->sRegistro;
     }
     IpcPrintf("  Slot %d dispositivo %d\n", r.iSlot, r.iDispositivo);
 }

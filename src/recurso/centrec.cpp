@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include "ccontextorecurso.h"
 #include "cmezclador.h"
 #include "comun/ctemporizador.h"
 #include "comun/ganchosipc.h"
@@ -22,9 +24,7 @@
 #include "csesionrtp.h"
 #include "hardware/hardware.h"
 #include "rtpudpv4transmitter.h"
-#include "ipcrec.h"
 #include "libdsp.h"
-#include "mainrecurso.h"
 
 namespace {
 constexpr int TIPO_HW_RX_TRAS_TX = 0x200000;
@@ -80,12 +80,6 @@ void PintaAtributos(const char* szTitulo) {
 }
 
 int Tid() { return static_cast<int>(syscall(SYS_gettid)); }
-
-// The record as the entity reads it: a copy taken under the configuration lock.
-cfgConfigRecurso Registro() {
-    cfgCerrojo c(mrecMutexConfig());
-    return *mrecRegistro();
-}
 }  // namespace
 
 CEntidadRC::CEntidadRC() {
@@ -106,7 +100,7 @@ int CEntidadRC::Arranca(int iNumRec) {
     int r = Inicia(iNumRec);
     if (r != 0) return r;
     if (CreaHiloSuelto(nullptr, sSupervisor, this) != 0) {
-        NLOG::Log(NLOG::ERROR, "%s[%d] - Error creando hilo supervisor HW", mrecPalabra(), iRec);
+        NLOG::Log(NLOG::ERROR, "%s[%d] - Error creando hilo supervisor HW", pContexto->szPalabra, iRec);
         return -6;
     }
     return 0;
@@ -135,7 +129,7 @@ void CEntidadRC::CreaCerrojos(int iNumRec) {
 }
 
 int CEntidadRC::Inicia(int iNumRec) {
-    const char* p = mrecPalabra();
+    const char* p = pContexto->szPalabra;
     iDespiertaRed = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (iDespiertaRed < 0) NLOG::Log(NLOG::ERROR, "%s[%d]: Error %d eventfd", p, iNumRec, errno);
     pTemporizador->Inicia(CTemporizador::MAX_TEMPORIZADORES);
@@ -143,8 +137,8 @@ int CEntidadRC::Inicia(int iNumRec) {
     iTipoIfHw = 0;
     int iTipoIf;
     {
-        cfgCerrojo c(mrecMutexConfig());
-        cfgConfigRecurso* r = mrecRegistro();
+        cfgCerrojo c(&pContexto->tMutexConfig);
+        cfgConfigRecurso* r = &pContexto->sRegistro;
         if (r->iCfgModoSistema == 0) {
             iRespuestaInmediata = 0;
             if (r->iFlgUsarDiffServ == 1) {
@@ -194,7 +188,7 @@ int CEntidadRC::Inicia(int iNumRec) {
                   iCanal);
     } else {
         NLOG::Log(NLOG::ERROR, "%s[%d]: Error %d en hwAbreTimeslot(%d)", p, iRec, e, iCanal);
-        if (e == -3) ipcrecTrazaErrno(nullptr);
+        if (e == -3) IpcPrintf("%s\n", strerror(errno));
     }
     iSlotRx = iCanal;
     if (iCanal == iSlotTx) {
@@ -246,13 +240,13 @@ int CEntidadRC::Inicia(int iNumRec) {
 
 void CEntidadRC::ArrancaHW() {
     if (!iIniciada) return;
-    const char* p = mrecPalabra();
+    const char* p = pContexto->szPalabra;
     {
         cfgCerrojo c(&tMutexGlobal);
         iHwArrancado = 0;
         iEstadoHw = HW_ARRANCANDO;
     }
-    const cfgConfigRecurso r = Registro();
+    const cfgConfigRecurso r = pContexto->CopiaRegistro();
     NLOG::Log(NLOG::INFO, "%s[%d]:ArrancaHW(%d) tipoif %d", p, iRec, iModulo, r.iTipoIf);
     int iModo = 0, p2 = 0, p3 = 0, p4 = 0;
     switch (r.iTipoIf) {
@@ -372,7 +366,7 @@ int CEntidadRC::DameEstadoHw() {
 }
 
 int CEntidadRC::HaySlic() {
-    const cfgConfigRecurso r = Registro();
+    const cfgConfigRecurso r = pContexto->CopiaRegistro();
     if (r.iTipoIf == TIPOIF_BL && r.uParam.tlf.iDetectVox == 1) return 1;
     return hwHaySlic() == 1 ? 1 : 0;
 }
@@ -401,8 +395,8 @@ int CEntidadRC::EvtFalloSlic(int, int) {
 
 
 void CEntidadRC::AplicaGanancias() {
-    const cfgConfigRecurso r = Registro();
-    const char* p = mrecPalabra();
+    const cfgConfigRecurso r = pContexto->CopiaRegistro();
+    const char* p = pContexto->szPalabra;
     if (r.iSelGananciaAgcTx == 0 && r.iGananciaAgcTx != iGananciaTxAplicada) {
         if (hwSlicGananciaTx(iModulo, r.iGananciaAgcTx) == 0)
             iGananciaTxAplicada = r.iGananciaAgcTx;
@@ -420,13 +414,13 @@ void CEntidadRC::AplicaGanancias() {
 void CEntidadRC::AjustaGananciaTx(int iModo, int iGanancia) {
     const int g = iModo == 1 ? 0 : iGanancia;
     if (hwSlicGananciaTx(iModulo, g) != 0)
-        NLOG::Log(NLOG::ERROR, "%s[%d]: Error hwSlicGananciaTx(%d,%d)", mrecPalabra(), iRec, iModulo, g);
+        NLOG::Log(NLOG::ERROR, "%s[%d]: Error hwSlicGananciaTx(%d,%d)", pContexto->szPalabra, iRec, iModulo, g);
 }
 
 void CEntidadRC::AjustaGananciaRx(int iModo, int iGanancia) {
     const int g = iModo == 1 ? 0 : iGanancia;
     if (hwSlicGananciaRx(iModulo, g) != 0)
-        NLOG::Log(NLOG::ERROR, "%s[%d]: Error hwSlicGananciaRx(%d,%d)", mrecPalabra(), iRec, iModulo, g);
+        NLOG::Log(NLOG::ERROR, "%s[%d]: Error hwSlicGananciaRx(%d,%d)", pContexto->szPalabra, iRec, iModulo, g);
 }
 
 // The common entity has no line protocol: it takes no call.
@@ -609,7 +603,7 @@ int CEntidadRC::RecortaRetardo(int iCuenta, uint32_t uiTiempo) {
 
 void CEntidadRC::NombresHilosAudio(const char** pszAudio, const char** pszRed) const {
     // Named after the build, as the thread trace files of the three programs show them.
-    const char* p = mrecPalabra();
+    const char* p = pContexto->szPalabra;
     if (p && p[0] == 'T') {
         *pszAudio = "CEntTF audio TF";
         *pszRed = "CEntTF audio red";

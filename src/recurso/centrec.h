@@ -12,6 +12,7 @@
 #include "hardware/ccomeventos.h"
 #include "ccodecg711.h"
 
+class CContextoRecurso;
 class CMezclador;
 class CPlayFile;
 struct PasoDsp;
@@ -36,6 +37,9 @@ public:
     virtual ~CEntidadRC();
     CEntidadRC(const CEntidadRC&) = delete;
     CEntidadRC& operator=(const CEntidadRC&) = delete;
+
+    // The process's context, handed by the start-up before anything else reaches the entity.
+    void FijaContexto(CContextoRecurso& contexto) { pContexto = &contexto; }
 
     // Start of the line once configured, called by main. The common entity runs Inicia and
     // its own hardware supervision thread; a channel entity replaces both with its own.
@@ -117,6 +121,7 @@ protected:
     // Audio thread names of the build (thread trace file and watchdog).
     void NombresHilosAudio(const char** pszAudio, const char** pszRed) const;
 
+    CContextoRecurso* pContexto = nullptr;
     int iRec = -1;
     std::atomic<int> iIniciada{0};
     // Guarded by tMutexGlobal.

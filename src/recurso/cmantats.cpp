@@ -5,12 +5,12 @@
 #include <exception>
 #include <string>
 
+#include "ccontextorecurso.h"
 #include "cfg/cfgpasarela.h"
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
 #include "comun/nlog.h"
 #include "comun/tiempo.h"
-#include "mainrecurso.h"
 #include "red/csocketaddress.h"
 #include "red/cudpsocket.h"
 #include "red/histclient.h"
@@ -41,8 +41,9 @@ std::string Digitos(const char* pc, int n) {
 }
 
 int Puerto() {
-    cfgCerrojo c(mrecMutexConfig());
-    const int p = mrecRegistro()->iSnmpPuertoRemoto;
+    CContextoRecurso& x = *Mantats().Contexto();
+    cfgCerrojo c(&x.tMutexConfig);
+    const int p = x.sRegistro.iSnmpPuertoRemoto;
     return p == 0 ? PUERTO_AGENTE : p;
 }
 
@@ -61,9 +62,10 @@ Identidad LeeIdentidad() {
         d.iTipoIf = m.TipoIf();
         return d;
     }
-    cfgCerrojo c(mrecMutexConfig());
-    memcpy(d.szNombre, mrecRegistro()->nombre, sizeof d.szNombre - 1);
-    d.iTipoIf = mrecRegistro()->iTipoIf;
+    CContextoRecurso& x = *m.Contexto();
+    cfgCerrojo c(&x.tMutexConfig);
+    memcpy(d.szNombre, x.sRegistro.nombre, sizeof d.szNombre - 1);
+    d.iTipoIf = x.sRegistro.iTipoIf;
     return d;
 }
 }  // namespace
@@ -112,8 +114,9 @@ int EnviaEstadoRecurso(IdEventos* pId, uint32_t, int iFlag, int b, int c) {
     if (d.iTipoIf == TIPOIF_RADIO) {
         int32_t iPrimera;
         {
-            cfgCerrojo l(mrecMutexConfig());
-            memcpy(&iPrimera, mrecRegistro()->uParam.aucBytes, sizeof iPrimera);
+            CContextoRecurso& x = *Mantats().Contexto();
+            cfgCerrojo l(&x.tMutexConfig);
+            memcpy(&iPrimera, x.sRegistro.uParam.aucBytes, sizeof iPrimera);
         }
         n = snprintf(ac, sizeof ac, "V,N07,%i,%s,%i,%i,%i,%x,%d,%s", pId->iRec, d.szNombre, d.iTipoIf, iFlag, b,
                      static_cast<unsigned>(c), iPrimera, Mantats().TextoRadio());
@@ -152,14 +155,15 @@ int EnviaBucle(IdEventos* pId, int iTipo, const uint8_t aucEnviado[2], const uin
     return EnviaMant(pId, ac, n + 1);
 }
 
-void CMANTATS::Inicia(int iRec) {
+void CMANTATS::Inicia(CContextoRecurso& contexto) {
+    pContexto = &contexto;
     Copia(acNombre, sizeof acNombre, "?");
     Copia(acTexto, sizeof acTexto, "?");
     Copia(acCorto, sizeof acCorto, "?");
     Copia(acTroncal, sizeof acTroncal, "?");
     iTipoIf = -1;
     bConfigurado = false;
-    FijaIdEventos(&sId, iRec);
+    FijaIdEventos(&sId, contexto.iRec);
 }
 
 void CMANTATS::Configura(const char* szNombre, int iTipo, const char* szTexto, const char* szCorto,

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <ctime>
 
+class CContextoRecurso;
+
 // The resource's identity in the records.
 struct IdEventos {
     int32_t iRec = -1;
@@ -21,8 +23,9 @@ public:
 
     IdEventos sId;
 
-    // Process start-up: texts "?", interface type -1, identity and the client's thread.
-    void Inicia(int iRec);
+    // Process start-up: texts "?", interface type -1, identity and the client's thread. The
+    // context's record gives the agent's port and, until Configura, the name and type.
+    void Inicia(CContextoRecurso& contexto);
     void Configura(const char* szNombre, int iTipoIf, const char* szTexto, const char* szCorto,
                    const char* szTroncal);
     // Call records: digit values, at most 8 of each are written.
@@ -42,12 +45,14 @@ public:
     const char* Nombre() const { return acNombre; }
     int TipoIf() const { return iTipoIf; }
     const char* TextoRadio() const { return acTexto; }
+    CContextoRecurso* Contexto() const { return pContexto; }
 
 private:
     void Inicio(int iCodigo, const char* szTraza, uint32_t* puiInicio, const char* pcOrigen, const char* pcDestino,
                 int iCuenta, int iPrioridad, int iResultado, int iTra, int iCh, time_t tFecha, uint32_t uiAhora);
     void Fin(int iCodigo, const char* szTraza, uint32_t uiInicio, int iCh, time_t tFecha, uint32_t uiAhora);
 
+    CContextoRecurso* pContexto = nullptr;
     bool bConfigurado = false;
     char acNombre[65] = "?";
     int iTipoIf = -1;

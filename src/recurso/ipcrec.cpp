@@ -4,17 +4,16 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "ccontextorecurso.h"
 #include "centrec.h"
 #include "comun/ganchosipc.h"
 #include "comun/gestormutex.h"
 #include "comun/nlog.h"
 #include "ipc/cola.h"
 #include "libdsp.h"
-#include "mainrecurso.h"
 #include "sesionrec.h"
 
 namespace {
@@ -31,6 +30,9 @@ constexpr int32_t DIAG_RECHAZADA = 207;
 pthread_mutex_t gtMutex = PTHREAD_MUTEX_INITIALIZER;
 Cola* gpCanal = nullptr;
 std::atomic<int32_t> giPidNucleo{-1};  // read by the handlers without the lock
+// Set before the channel opens.
+CContextoRecurso* gpContexto = nullptr;
+ManejadoresMarco gsMarco = {};
 
 // Runs fEnvia on the channel under the lock; -1 without a channel.
 template <typename F>
@@ -47,9 +49,9 @@ int EnviaTexto(const char* szTexto) {
     return r < 0 ? 0 : r;
 }
 
-int Rec() { return mrecDameRec(); }
-const char* Palabra() { return mrecPalabra(); }
-CEntidadRC& Entidad() { return *mrecEntidad(); }
+int Rec() { return gpContexto->iRec; }
+const char* Palabra() { return gpContexto->szPalabra; }
+CEntidadRC& Entidad() { return *gpContexto->pEntidad; }
 
 // Handlers that only the core may drive: a stranger's message is traced and ignored.
 bool DelNucleo(int32_t peer, const char* szMensaje) {
@@ -119,7 +121,7 @@ void EvtProcesoMuerto(int32_t peer) {
         return;
     }
     IpcTraza(CLASES_LINEA, "IPC[%d] / EvtProcesoMuerto\n", Rec());
-    mrecPadreMuerto();
+    gsMarco.fPadreMuerto();
 }
 void EvtReset(int32_t peer) {
     if (peer != giPidNucleo) {
@@ -131,11 +133,11 @@ void EvtReset(int32_t peer) {
 void EvtTermina(int32_t) { Entidad().Termina(); }
 void EvtPintaEstadisticas() {
     IpcTraza(CLASES_LINEA, "IPCREC[%d]: EvtPintaEstadisticas\n", Rec());
-    mrecPintaEstadisticas();
+    gsMarco.fPintaEstadisticas();
 }
 void EvtTomaConfig(char* pcGeneral, cfgConfigRecurso* pRegistro) {
     IpcTraza(CLASES_LINEA, "IPCREC[%d]: EvtTomaConfig\n", Rec());
-    mrecTomaConfig(pcGeneral, pRegistro);
+    gsMarco.fTomaConfig(pcGeneral, pRegistro);
 }
 void EvtLlamadaSaliente(int32_t peer, int32_t id, DatosLlamada* d) {
     if (!DelNucleo(peer, "EvtLlamadaSaliente")) return;
@@ -204,7 +206,7 @@ void EvtNivelConsola(int32_t iNivel) {
 }
 void EvtNivelIncidencias(int32_t iNivel) {
     IpcTraza(CLASES_LINEA, "IPCREC[%d]: EvtNivelIncidencias\n", Rec());
-    mrecFijaNivelIncidencias(iNivel);
+    gsMarco.fFijaNivelIncidencias(iNivel);
 }
 void EvtModoTest(int32_t) { IpcTraza(CLASES_LINEA, "IPCREC[%d]: EvtModoTest\n", Rec()); }
 void EvtCreaCanalHermano(int32_t pid, uint8_t ucModo) {
@@ -216,6 +218,11 @@ void EvtCreaCanalHermano(int32_t pid, uint8_t ucModo) {
 }
 
 }  // namespace
+
+void ipcrecFijaContexto(CContextoRecurso& contexto, const ManejadoresMarco& sMarco) {
+    gpContexto = &contexto;
+    gsMarco = sMarco;
+}
 
 int ipcrecIniciaCanal(int32_t pidNucleo) {
     {
@@ -318,14 +325,4 @@ int ipcrecEnviaSinConfig() { return Envia([](Cola& q) { return q.EnviaSinConfig(
 int ipcrecEnviaEstadoDsp(int32_t a, int32_t b) { return Envia([&](Cola& q) { return q.EnviaEstadoDsp(a, b), 0; }); }
 int ipcrecEnviaNotificaEstado(const NotificacionEstado* e) {
     return Envia([&](Cola& q) { return q.EnviaNotificaEstadoRecurso(e), 0; });
-}
-
-void ipcrecTrazaErrno(const char* szTexto) {
-    const char* szError = strerror(errno);
-    char acTexto[100];
-    if (szTexto)
-        snprintf(acTexto, sizeof acTexto, "%s:%s\n", szError, szTexto);
-    else
-        snprintf(acTexto, sizeof acTexto, "%s\n", szError);
-    EnviaTexto(acTexto);
 }

@@ -8,6 +8,18 @@
 
 #include "ipc/mensajescola.h"
 
+class CContextoRecurso;
+
+// The core's messages that the start-up answers itself.
+struct ManejadoresMarco {
+    int (*fTomaConfig)(const char* pcGeneral, const cfgConfigRecurso* pNuevo);
+    void (*fPadreMuerto)();
+    void (*fPintaEstadisticas)();
+    void (*fFijaNivelIncidencias)(int iNivel);
+};
+
+// Whose channel it is: set before the channel opens, as its receive thread reads both.
+void ipcrecFijaContexto(CContextoRecurso& contexto, const ManejadoresMarco& sMarco);
 // 0, or -1 when a channel exists already or cannot be created.
 int ipcrecIniciaCanal(int32_t pidNucleo);
 void ipcrecCierraCanal();
@@ -29,6 +41,3 @@ int ipcrecEnviaInfoLlamada(int32_t idLlamada, int32_t iMotivo, int32_t iValor);
 int ipcrecEnviaSinConfig();
 int ipcrecEnviaEstadoDsp(int32_t a, int32_t b);
 int ipcrecEnviaNotificaEstado(const NotificacionEstado* pEstado);
-
-// The system error text (and the caller's text) to the core's console.
-void ipcrecTrazaErrno(const char* szTexto);

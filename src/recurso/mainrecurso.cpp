@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "ccontextorecurso.h"
 #include "centrec.h"
 #include "cmantats.h"
 #include "csesionrtp.h"
@@ -36,10 +37,11 @@ constexpr uint32_t CLASES_LINEA = 0x3E;
 constexpr uint32_t CLASES_TODAS = 0xFFFF;
 constexpr int MAX_MODULOS = 4;
 
-const char* gszPalabra = "REC ";
-int giRec = -1;
+// The process's context, handed to the entity, the sessions, the channel and the records;
+// never destroyed: threads read it at exit.
+CContextoRecurso& gContexto = *new CContextoRecurso;
 std::atomic<int> giNivelIncidencias{3};
-int giConfigRecibida = 0;         // guarded by gtMutexConfig
+int giConfigRecibida = 0;         // guarded by gContexto.tMutexConfig
 std::atomic<int> giTermina{0};
 int giPropio = -1;
 int giPidNucleo = -1;
@@ -47,16 +49,14 @@ time_t gtArranque = 0;
 int giNumModulos = 0;
 int gaiIdModulo[MAX_MODULOS] = {-1, -1, -1, -1};
 int gaiResultadoModulo[MAX_MODULOS] = {-1, -1, -1, -1};
-pthread_mutex_t gtMutexConfig;
 // The entity's start against a new configuration applied to it from the channel's thread;
-// taken before gtMutexConfig.
+// taken before the context's configuration lock.
 pthread_mutex_t gtMutexArranque;
-cfgConfigRecurso& gsRegistro = *new cfgConfigRecurso;  // never destroyed: threads read it at exit
+cfgConfigRecurso& gsRegistro = gContexto.sRegistro;  // the frame's short name for it
 char gacGeneral[TAM_BLOQUE_GENERAL];
-CEntidadRC* gpEntidad = nullptr;
 
-void Bloquea() { pthread_mutex_lock(&gtMutexConfig); }
-void Desbloquea() { pthread_mutex_unlock(&gtMutexConfig); }
+void Bloquea() { pthread_mutex_lock(&gContexto.tMutexConfig); }
+void Desbloquea() { pthread_mutex_unlock(&gContexto.tMutexConfig); }
 
 // Next whole second on the monotonic clock: SIGALRM of an interval timer could be taken by
 // any thread of the process and the loop would never wake.
@@ -86,9 +86,9 @@ void BuclePrincipal() {
         // The entity's own line module: its card is slot module / 4 (not the resource
         // number / 4, which names another card whenever the positions are not in order).
         for (int i = 0; i < giNumModulos; ++i) {
-            if (hwDimePresenciaModulo(gpEntidad->DameModulo() / 4) != 1) {
+            if (hwDimePresenciaModulo(gContexto.pEntidad->DameModulo() / 4) != 1) {
                 gaiResultadoModulo[i] = -1;
-                gpEntidad->FalloHw();
+                gContexto.pEntidad->FalloHw();
                 gaiIdModulo[i] = -1;
             }
         }
@@ -101,71 +101,64 @@ void BuclePrincipal() {
 
 }  // namespace
 
-int mrecDameRec() { return giRec; }
-const char* mrecPalabra() { return gszPalabra; }
-CEntidadRC* mrecEntidad() { return gpEntidad; }
-cfgConfigRecurso* mrecRegistro() { return &gsRegistro; }
-pthread_mutex_t* mrecMutexConfig() { return &gtMutexConfig; }
-cfgConfigRecurso mrecCopiaRegistro() {
-    cfgCerrojo c(&gtMutexConfig);
-    return gsRegistro;
-}
 void mrecFijaNivelIncidencias(int iNivel) { giNivelIncidencias = iNivel; }
 
 int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& programa) {
-    gszPalabra = programa.szPalabra;
-    gpEntidad = &entidad;
+    gContexto.szPalabra = programa.szPalabra;
+    gContexto.pEntidad = &entidad;
+    entidad.FijaContexto(gContexto);
     FijaPrioridadHilo(1);
     if (argc < 4) {
-        printf(" Recurso %s V%d.%d.%d  (%s)\n", gszPalabra, VERSION_MAYOR, VERSION_MENOR, VERSION_REVISION,
+        printf(" Recurso %s V%d.%d.%d  (%s)\n", gContexto.szPalabra, VERSION_MAYOR, VERSION_MENOR, VERSION_REVISION,
                kBuild);
         printf("\n");
         return 0;
     }
-    giRec = -1;
+    gContexto.iRec = -1;
     FijaMascaraTrazaIpc(0);
     giNivelIncidencias = 3;
     giConfigRecibida = 0;
     giPropio = static_cast<int>(getpid());
     giTermina = 0;
-    giRec = atoi(argv[1]);
+    gContexto.iRec = atoi(argv[1]);
     FijaMascaraTrazaIpc(static_cast<uint32_t>(atoi(argv[2])));
     giPidNucleo = atoi(argv[3]);
-    if (giRec < 0 || giPidNucleo < 0) {
-        printf("Error en datos de arranque. REC=%d, PID_VORTIK=%d\n", giRec, giPidNucleo);
+    if (gContexto.iRec < 0 || giPidNucleo < 0) {
+        printf("Error en datos de arranque. REC=%d, PID_VORTIK=%d\n", gContexto.iRec, giPidNucleo);
         return -1;
     }
 
     char szSufijo[32];
-    snprintf(szSufijo, sizeof szSufijo, "_rec%d.log", giRec);
+    snprintf(szSufijo, sizeof szSufijo, "_rec%d.log", gContexto.iRec);
     pObjetoLog = new CIniciaLog(szSufijo);
     NLOG::Log(NLOG::INFO, "ARRANQUE Recurso %s", szSufijo);
 
-    if (CreaMutex("tMutexConfRecurso", &gtMutexConfig, nullptr) != 0 ||
+    if (CreaMutex("tMutexConfRecurso", &gContexto.tMutexConfig, nullptr) != 0 ||
         CreaMutex("tMutexArranque", &gtMutexArranque, nullptr) != 0) {
         if (DameMascaraTrazaIpc() & CLASES_TODAS)
-            printf("%s[%d]: Error creando mutex de configuracion.\n", gszPalabra, giRec);
+            printf("%s[%d]: Error creando mutex de configuracion.\n", gContexto.szPalabra, gContexto.iRec);
         return -1;
     }
     char szTraza[64];
-    snprintf(szTraza, sizeof szTraza, programa.szTrazaPid, giRec);
+    snprintf(szTraza, sizeof szTraza, programa.szTrazaPid, gContexto.iRec);
     AbreTrazaPid(szTraza);
-    TrazaPid("Recurso_X. Funcion main()", giRec, "src/recurso/main_x");
+    TrazaPid("Recurso_X. Funcion main()", gContexto.iRec, "src/recurso/main_x");
     IniciaVigilanciaHilos();
     uptInicia();
     giPropio = static_cast<int>(getpid());
 
-    Mantats().Inicia(giRec);
-    sesrecInicia();
+    Mantats().Inicia(gContexto);
+    sesrecInicia(gContexto, ipcrecEnviaDiagnostico);
     gtArranque = time(nullptr);
     IniciaHardware();
     Cola::FijaRelojRafaga(hwRelojUs);
-    entidad.CreaCerrojos(giRec);
+    entidad.CreaCerrojos(gContexto.iRec);
+    ipcrecFijaContexto(gContexto, {mrecTomaConfig, mrecPadreMuerto, mrecPintaEstadisticas, mrecFijaNivelIncidencias});
     ipcrecIniciaCanal(giPidNucleo);
     ldspInicia();
     if (DameMascaraTrazaIpc() % 65535 != 0)
-        printf("%s[%d] V%d.%d.%d  (%s)\n", gszPalabra, giRec, VERSION_MAYOR, VERSION_MENOR, VERSION_REVISION,
-               kBuild);
+        printf("%s[%d] V%d.%d.%d  (%s)\n", gContexto.szPalabra, gContexto.iRec, VERSION_MAYOR, VERSION_MENOR,
+               VERSION_REVISION, kBuild);
 
     // The channel is ticked while waiting too: a core that dies before sending the
     // configuration would otherwise leave the process waiting for ever.
@@ -180,16 +173,16 @@ int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& 
     Desbloquea();
 
     if (!giTermina) {
-        IpcTraza(CLASES_LINEA, "%s[%d]: CFG OK\n", gszPalabra, giRec);
+        IpcTraza(CLASES_LINEA, "%s[%d]: CFG OK\n", gContexto.szPalabra, gContexto.iRec);
         giNumModulos = 1;
         cfgCerrojo c(&gtMutexArranque);
-        entidad.Arranca(giRec);
+        entidad.Arranca(gContexto.iRec);
     }
 
     BuclePrincipal();
 
-    NLOG::Log(NLOG::INFO, "Saliendo (%d)", giRec);
-    IpcTraza(CLASES_TODAS, "%s[%d]-Saliendo\n", gszPalabra, giRec);
+    NLOG::Log(NLOG::INFO, "Saliendo (%d)", gContexto.iRec);
+    IpcTraza(CLASES_TODAS, "%s[%d]-Saliendo\n", gContexto.szPalabra, gContexto.iRec);
     ipcrecCierraCanal();
     // Line supervision, timers and the tone player still run on their threads: the static
     // objects they use must not be destroyed under them.
@@ -210,15 +203,15 @@ int mrecTomaConfig(const char* pcGeneral, const cfgConfigRecurso* pNuevo) {
         char szNombre[sizeof pNuevo->nombre + 1] = {};
         memcpy(szNombre, pNuevo->nombre, sizeof pNuevo->nombre);
         // With the pid: restarts of one resource share its log file.
-        NLOG::Log(NLOG::INFO, "%s[%d]: configuracion %s iTipoIf %d modulo %d, pid %d", gszPalabra, giRec, szNombre,
-                  pNuevo->iTipoIf, pNuevo->iSlot * 4 + pNuevo->iDispositivo, giPropio);
+        NLOG::Log(NLOG::INFO, "%s[%d]: configuracion %s iTipoIf %d modulo %d, pid %d", gContexto.szPalabra,
+                  gContexto.iRec, szNombre, pNuevo->iTipoIf, pNuevo->iSlot * 4 + pNuevo->iDispositivo, giPropio);
         return 0;
     }
     CambiosConfig sCambios;
     switch (mrecCompruebaConfigGeneral(pNuevo)) {
     case -2:
         NLOG::Log(NLOG::INFO, "mrecCompruebaConfigGeneral Cambio parcial");
-        gpEntidad->CambioConfigIf(&sCambios);
+        gContexto.pEntidad->CambioConfigIf(&sCambios);
         break;
     case -1:
         NLOG::Log(NLOG::INFO, "mrecCompruebaConfigGeneral Cambio total");
@@ -233,19 +226,19 @@ int mrecTomaConfig(const char* pcGeneral, const cfgConfigRecurso* pNuevo) {
         break;
     case -2:
         NLOG::Log(NLOG::INFO, "mrecCompruebaConfigRec Cambio parcial");
-        gpEntidad->CambioConfigGeneral(&sCambios);
+        gContexto.pEntidad->CambioConfigGeneral(&sCambios);
         break;
     default:
         break;
     }
     if (mrecCompruebaConfigIf(pNuevo) == -2) {
         NLOG::Log(NLOG::INFO, "mrecCompruebaConfigIf Cambio parcial");
-        gpEntidad->CambioConfigIf(&sCambios);
+        gContexto.pEntidad->CambioConfigIf(&sCambios);
     }
     memcpy(&gsRegistro, pNuevo, sizeof gsRegistro);
     if (!giTermina) {
         Desbloquea();
-        gpEntidad->AplicaConfig(sCambios);
+        gContexto.pEntidad->AplicaConfig(sCambios);
     } else {
         Desbloquea();
     }
@@ -329,7 +322,8 @@ int mrecCompruebaConfigIf(const cfgConfigRecurso* n) {
 }
 
 void mrecPadreMuerto() {
-    if (DameMascaraTrazaIpc() & CLASES_TODAS) printf("%s[%d] - A padre muerto, hijo suicida\n", gszPalabra, giRec);
+    if (DameMascaraTrazaIpc() & CLASES_TODAS)
+        printf("%s[%d] - A padre muerto, hijo suicida\n", gContexto.szPalabra, gContexto.iRec);
     giTermina = 1;
 }
 
@@ -338,11 +332,11 @@ void mrecPintaEstadisticas() {
     Bloquea();
     memcpy(szNombre, gsRegistro.nombre, sizeof gsRegistro.nombre);
     Desbloquea();
-    IpcPrintf("    Recurso %s V%d.%d.%d operativo desde %s", gszPalabra, VERSION_MAYOR, VERSION_MENOR,
+    IpcPrintf("    Recurso %s V%d.%d.%d operativo desde %s", gContexto.szPalabra, VERSION_MAYOR, VERSION_MENOR,
               VERSION_REVISION, ctime(&gtArranque));
     IpcPrintf("    Buid: %s\n", kBuild);
     IpcPrintf("   NOMBRE  %s\n", szNombre);
-    gpEntidad->PintaEstado();
+    gContexto.pEntidad->PintaEstado();
     IpcPrintf("\nLista de mutex bloqueados:   ");
     if (ListaMutex(1, IpcPrintf) == 0) IpcPrintf("<Ninguno>\n");
 }
@@ -350,8 +344,8 @@ void mrecPintaEstadisticas() {
 int mrecCompruebaHw(int iModulo) {
     if (iModulo < 0 || iModulo >= MAX_MODULOS) return 0;
     uint32_t uiId = 0;
-    if (hwDimeIdHwSlot(gpEntidad->DameModulo() / 4, &uiId) < 0) {
-        NLOG::Log(NLOG::ERROR, "NO se ha podido leer hwDimeIdHwSlot `iNumRecurso=%i`", giRec);
+    if (hwDimeIdHwSlot(gContexto.pEntidad->DameModulo() / 4, &uiId) < 0) {
+        NLOG::Log(NLOG::ERROR, "NO se ha podido leer hwDimeIdHwSlot `iNumRecurso=%i`", gContexto.iRec);
         return 0;
     }
     const int iId = static_cast<int>(uiId);
@@ -368,16 +362,18 @@ int mrecCompruebaHw(int iModulo) {
         r = 0;
     else
         r = -1;
-    if (r != 0) NLOG::Log(NLOG::ERROR, "%s[%d]: HW %i no disponible o incorrecto.", gszPalabra, giRec, iModulo);
-    NLOG::Log(NLOG::INFO, "%s[%d]:  SW=%d  IDHW=%d  REVHW=%d  REVFW=%d", gszPalabra, giRec,
+    if (r != 0)
+        NLOG::Log(NLOG::ERROR, "%s[%d]: HW %i no disponible o incorrecto.", gContexto.szPalabra, gContexto.iRec,
+                  iModulo);
+    NLOG::Log(NLOG::INFO, "%s[%d]:  SW=%d  IDHW=%d  REVHW=%d  REVFW=%d", gContexto.szPalabra, gContexto.iRec,
               static_cast<int>(uiId >> 28), iIdHw, static_cast<int>((uiId >> 16) & 0x3),
               static_cast<int>((uiId >> 21) & 0x7F));
     if (r != gaiResultadoModulo[iModulo]) {
         gaiResultadoModulo[iModulo] = r;
         if (r == 0)
-            gpEntidad->ArrancaHW();
+            gContexto.pEntidad->ArrancaHW();
         else
-            gpEntidad->FalloHw();
+            gContexto.pEntidad->FalloHw();
     }
     return 1;
 }

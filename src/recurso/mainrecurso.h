@@ -2,8 +2,6 @@
 // three resource programs: each program's main hands over its line entity and names.
 #pragma once
 
-#include <pthread.h>
-
 #include <cstdint>
 
 #include "cfg/cfgpasarela.h"
@@ -20,23 +18,15 @@ struct ProgramaRecurso {
 // after an orderly end the process exits with 0 without returning.
 int mrecMain(int argc, char** argv, CEntidadRC& entidad, const ProgramaRecurso& programa);
 
-// Process-wide state.
-int mrecDameRec();
-const char* mrecPalabra();
-CEntidadRC* mrecEntidad();
-// The process's copy of its resource record, guarded by mrecMutexConfig().
-cfgConfigRecurso* mrecRegistro();
-pthread_mutex_t* mrecMutexConfig();
-// A copy of the record taken under its lock.
-cfgConfigRecurso mrecCopiaRegistro();
+// The start-up's answers to the core's messages, handed to the channel.
+int mrecTomaConfig(const char* pcGeneral, const cfgConfigRecurso* pNuevo);
+void mrecPadreMuerto();
+void mrecPintaEstadisticas();
 void mrecFijaNivelIncidencias(int iNivel);
 
-int mrecTomaConfig(const char* pcGeneral, const cfgConfigRecurso* pNuevo);
 // 0 no change, -2 partial change (applied while running), -1 total (restart).
 int mrecCompruebaConfigGeneral(const cfgConfigRecurso* pNuevo);
 int mrecCompruebaConfigRec(const cfgConfigRecurso* pNuevo);
 int mrecCompruebaConfigIf(const cfgConfigRecurso* pNuevo);
-void mrecPadreMuerto();
-void mrecPintaEstadisticas();
 int mrecCompruebaHw(int iModulo);
 int mrecModoPaired();

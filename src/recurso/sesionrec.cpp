@@ -3,13 +3,12 @@
 #include <atomic>
 #include <new>
 
+#include "ccontextorecurso.h"
 #include "centrec.h"
 #include "comun/ganchosipc.h"
 #include "comun/nlog.h"
 #include "csesionrtp.h"
 #include "hardware/hardware.h"
-#include "ipcrec.h"
-#include "mainrecurso.h"
 
 namespace {
 constexpr uint32_t CLASES_LINEA = 0x3E;
@@ -37,12 +36,15 @@ struct EntradaSesion {
 // count is read by the call actions too (same thread) and by the statistics print.
 EntradaSesion gasSesiones[MAX_SESIONES_REC];
 std::atomic<int> giNumSesiones{0};
+// Set once at start-up, before the core's channel opens.
+CContextoRecurso* gpContexto = nullptr;
+FnRespuestaSesion gfResponde = nullptr;
 
 void Responde(uint8_t ucCodigo, int32_t idSesion, int32_t iResultado) {
-    const int e = ipcrecEnviaDiagnostico(ucCodigo, idSesion, iResultado);
+    const int e = gfResponde(ucCodigo, idSesion, iResultado);
     if (e != 0)
-        IpcTraza(CLASES_TODAS, "%s[%d] ERROR %d al enviar Diagnostico de nueva sesion al vortik\n", mrecPalabra(),
-                 mrecDameRec(), e);
+        IpcTraza(CLASES_TODAS, "%s[%d] ERROR %d al enviar Diagnostico de nueva sesion al vortik\n",
+                 gpContexto->szPalabra, gpContexto->iRec, e);
 }
 
 EntradaSesion* Busca(int32_t idSesion) {
@@ -63,13 +65,15 @@ int ConectaSinPayload(EntradaSesion& s, int32_t iTx, int32_t iRx) {
     if (iTx == -1 && iRx == -1) return 0;
     if (iTx != -1 && iRx != -1 && iTx != iRx) return -1;
     if (s.pSesion->FijaPayload(iTx != -1 ? iTx : iRx) != 0) return -1;
-    if (mrecEntidad()->ConectaSesion(s.iCanal, s.pSesion, iTx, iRx) != 0) return -1;
+    if (gpContexto->pEntidad->ConectaSesion(s.iCanal, s.pSesion, iTx, iRx) != 0) return -1;
     s.bConectada = true;
     return 0;
 }
 }  // namespace
 
-void sesrecInicia() {
+void sesrecInicia(CContextoRecurso& contexto, FnRespuestaSesion fResponde) {
+    gpContexto = &contexto;
+    gfResponde = fResponde;
     for (auto& s : gasSesiones) s = EntradaSesion();
     giNumSesiones = 0;
 }
@@ -77,15 +81,15 @@ void sesrecInicia() {
 int sesrecNumSesiones() { return giNumSesiones; }
 
 void mrecNuevaSesion(int32_t idSesion, const DireccionSesion* pDir) {
-    const char* p = mrecPalabra();
-    const int r = mrecDameRec();
+    const char* p = gpContexto->szPalabra;
+    const int r = gpContexto->iRec;
     IpcTraza(CLASES_LINEA, "%s[%d]: mrecNuevaSesion(%d) puerto %i\n", p, r, idSesion, pDir->iPuertoLocal);
     if (giNumSesiones >= MAX_SESIONES_REC) {
         IpcTraza(CLASES_LINEA, "%s[%d]: Demasiadas sesiones abiertas\n", p, r);
         Responde(COD_RESPUESTA_NUEVA, idSesion, DIAG_SIN_HUECO);
         return;
     }
-    CEntidadRC* pEntidad = mrecEntidad();
+    CEntidadRC* pEntidad = gpContexto->pEntidad;
     if (pEntidad->HwOk() == 0 && hwDimeHwOk() == 0) {
         IpcTraza(CLASES_LINEA, "%s[%d]: No se establece la sesion por no tener hw ok\n", p, r);
         Responde(COD_RESPUESTA_NUEVA, idSesion, DIAG_HW_NO_OK);
@@ -131,8 +135,8 @@ void mrecNuevaSesion(int32_t idSesion, const DireccionSesion* pDir) {
 }
 
 void mrecModificaSesion(int32_t idSesion, const DireccionSesion* pDir) {
-    const char* p = mrecPalabra();
-    const int r = mrecDameRec();
+    const char* p = gpContexto->szPalabra;
+    const int r = gpContexto->iRec;
     IpcTraza(CLASES_LINEA, "%s[%d]: mrecModificaSesion(%d)\n", p, r, idSesion);
     if (giNumSesiones == 0) {
         IpcTraza(CLASES_LINEA, "%s[%d]: No hay sesiones\n", p, r);
@@ -143,15 +147,16 @@ void mrecModificaSesion(int32_t idSesion, const DireccionSesion* pDir) {
         IpcTraza(CLASES_LINEA, "%s[%d]: Sesion solicitada no existe\n", p, r);
         return;
     }
-    const int e = s->bConectada ? mrecEntidad()->ModificaSesion(s->iCanal, pDir->iPayloadForzado, pDir->iPayload)
-                                : ConectaSinPayload(*s, pDir->iPayloadForzado, pDir->iPayload);
+    const int e = s->bConectada
+                      ? gpContexto->pEntidad->ModificaSesion(s->iCanal, pDir->iPayloadForzado, pDir->iPayload)
+                      : ConectaSinPayload(*s, pDir->iPayloadForzado, pDir->iPayload);
     if (e != 0) IpcTraza(CLASES_LINEA, "%s[%d] No puedo modificar sesion. Error %d\n", p, r, e);
     Responde(COD_RESPUESTA_MODIFICA, idSesion, e == 0 ? 0 : DIAG_NO_MODIFICADA);
 }
 
 void mrecFinSesion(int32_t idSesion) {
-    const char* p = mrecPalabra();
-    const int r = mrecDameRec();
+    const char* p = gpContexto->szPalabra;
+    const int r = gpContexto->iRec;
     if (giNumSesiones == 0) return;
     EntradaSesion* s = Busca(idSesion);
     if (!s) {
@@ -160,7 +165,7 @@ void mrecFinSesion(int32_t idSesion) {
     }
     // Detached first: the audio threads must be done with the session before it goes. One
     // never attached was never seen by them.
-    const int e = s->bConectada ? mrecEntidad()->DesconectaSesion(s->iCanal) : 0;
+    const int e = s->bConectada ? gpContexto->pEntidad->DesconectaSesion(s->iCanal) : 0;
     if (e != 0) IpcTraza(CLASES_LINEA, "%s[%d] No puedo detener sesion. Error %d\n", p, r, e);
     Cierra(s->pSesion);
     *s = EntradaSesion();
@@ -169,5 +174,6 @@ void mrecFinSesion(int32_t idSesion) {
 }
 
 void mrecFinSesionPreemption(int32_t iPrioridad) {
-    IpcTraza(CLASES_LINEA, "%s[%d]: mrecFinSesionPreemption(%i)\n", mrecPalabra(), mrecDameRec(), iPrioridad);
+    IpcTraza(CLASES_LINEA, "%s[%d]: mrecFinSesionPreemption(%i)\n", gpContexto->szPalabra, gpContexto->iRec,
+             iPrioridad);
 }

@@ -6,9 +6,15 @@
 
 #include "ipc/mensajescola.h"
 
+class CContextoRecurso;
+
 enum { MAX_SESIONES_REC = 15 };
 
-void sesrecInicia();
+// Sends the result of a session action to the core: 0, or the sender's error.
+typedef int (*FnRespuestaSesion)(uint8_t ucCodigo, int32_t idSesion, int32_t iResultado);
+
+// An empty table for the process of the context; results go out through fResponde.
+void sesrecInicia(CContextoRecurso& contexto, FnRespuestaSesion fResponde);
 int sesrecNumSesiones();
 void mrecNuevaSesion(int32_t idSesion, const DireccionSesion* pDir);
 void mrecModificaSesion(int32_t idSesion, const DireccionSesion* pDir);

@@ -10,7 +10,6 @@
 #include "comun/nlog.h"
 #include "comun/uri.h"
 #include "red/tcpcons.h"
-#include "sip/cpasagus.h"
 #include "sip/encaminauri.h"
 
 namespace {
@@ -19,10 +18,6 @@ const uint32_t kTrazaDebug = 0x8000;
 const uint32_t kTrazaTodas = 0xFFFF;
 // The sink takes the number of records as one byte.
 const size_t kMaxPorPeticion = 255;
-
-int LanzaPorPasaGus(int iUsuario, DatosLlamadaGestor* psDatos, int* piPuertoLocal) {
-    return oPasaGus.LanzaLlamadaSip(iUsuario, psDatos, piPuertoLocal);
-}
 
 // Cut to the destination: the texts of a call are longer than some of their record fields.
 template <size_t N>
@@ -59,7 +54,7 @@ void CGestorLlamada::LlamadaGestor::Reinicia() {
     poEventos = nullptr;
 }
 
-CGestorLlamada::CGestorLlamada() : poEventos(nullptr), fLanzaLlamada(LanzaPorPasaGus), uiSerie(0) {
+CGestorLlamada::CGestorLlamada() : poEventos(nullptr), fLanzaLlamada(nullptr), uiSerie(0) {
     CreaMutex("CGestorLlamada::tMutex", &tMutex, nullptr);
     for (auto& r : asLlamadas) {
         r.uiSerie = 0;
@@ -80,7 +75,7 @@ int CGestorLlamada::Inicia(CEventos* poSumidero) {
 
 void CGestorLlamada::FijaLanzador(FnLanzaLlamada fLanza) {
     cfgCerrojo l(&tMutex);
-    fLanzaLlamada = fLanza ? fLanza : LanzaPorPasaGus;
+    fLanzaLlamada = fLanza;
 }
 
 // ---- Records (tMutex held) ---------------------------------------------------------------------
@@ -406,7 +401,11 @@ int CGestorLlamada::LanzaLlamada(int i, int iUsuario, int iPrioridad, int* piPue
     }
     NLOG::Log(NLOG::INFO, "LANZA llamada  NumOrigen %s NumDestino %s idUsu=%i\n", sDatos.NumOrigen, sDatos.NumDestino,
               iUsuario);
-    const int cid = fLanza(iUsuario, &sDatos, piPuertoLocal);
+    int cid = -1;
+    if (fLanza)
+        cid = fLanza(iUsuario, &sDatos, piPuertoLocal);
+    else
+        NLOG::Log(NLOG::ERROR, "CGestorLlamada: sin lanzador de llamadas");
     cfgCerrojo l(&tMutex);
     LlamadaGestor& r = asLlamadas[i];
     if (r.iIndice == -1 || r.uiSerie != uiSerieLlamada) return cid;

@@ -80,7 +80,7 @@ public:
     CGestorLlamada& operator=(const CGestorLlamada&) = delete;
 
     int Inicia(CEventos* poSumidero);
-    // The placement of outgoing legs (the bridge's by default; null restores it).
+    // The placement of outgoing legs, wired by the core's start-up; without one a leg fails.
     void FijaLanzador(FnLanzaLlamada fLanza);
 
     // Routes a call. With a port variable the leg is placed: its cid or a negative value; without,

@@ -48,6 +48,11 @@
 namespace {
 // The configuration manager's copy of szDirVirtual.
 char acDirVirtual[65];
+
+// The call manager places its outgoing legs through the SIP bridge.
+int LanzaPorPasaGus(int iUsuario, DatosLlamadaGestor* psDatos, int* piPuertoLocal) {
+    return oPasaGus.LanzaLlamadaSip(iUsuario, psDatos, piPuertoLocal);
+}
 }  // namespace
 
 int EsArgConsola(const char* texto, ArgumentosPasarela* pArgs) {
@@ -107,6 +112,7 @@ int mainInicia(uint32_t uiNivelConsola) {
     mainEscribeTubo();
 
     const int iModo = oConfigPasarela.iCfgModoSistema;
+    oGestorLlamada.FijaLanzador(LanzaPorPasaGus);
     // Before the supervisors: their first registration starts the SIP user agent.
     oPasaGus.Inicia(iModo == 0 ? &oGestorLlamada : nullptr, &oEventosPasaGus);
     for (int i = 0; i < CFG_NUM_RECURSOS; i++)

@@ -5,16 +5,19 @@
 #include <cstring>
 
 #include "agente_pruebas.h"
+#include "ccontextorecurso.h"
+#include "cmantats.h"
 #include "cmanttlf.h"
 #include "comun/tiempo.h"
-#include "mainrecurso.h"
 
 namespace {
 
 TEST(MantTlf, RecordsCarryTheLineAndTheDurationFromTheLastStart) {
     agente_pruebas::CPuertoAgente agente;
     ASSERT_TRUE(agente.Abierto());
-    std::strcpy(mrecRegistro()->nombre, "TLF-07");
+    CContextoRecurso& contexto = *new CContextoRecurso;  // the records keep it
+    std::strcpy(contexto.sRegistro.nombre, "TLF-07");
+    Mantats().Inicia(contexto);
     CMantTlf m;
     m.FijaId(7);
     m.Inicializa("TLF-07", 2, "318007");

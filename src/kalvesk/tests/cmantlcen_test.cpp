@@ -5,16 +5,19 @@
 #include <cstring>
 
 #include "agente_pruebas.h"
+#include "ccontextorecurso.h"
+#include "cmantats.h"
 #include "cmantlcen.h"
 #include "comun/tiempo.h"
-#include "mainrecurso.h"
 
 namespace {
 
 TEST(MantLcen, EachDirectionIsMeasuredFromItsOwnStart) {
     agente_pruebas::CPuertoAgente agente;
     ASSERT_TRUE(agente.Abierto());
-    std::strcpy(mrecRegistro()->nombre, "LC-06");
+    CContextoRecurso& contexto = *new CContextoRecurso;  // the records keep it
+    std::strcpy(contexto.sRegistro.nombre, "LC-06");
+    Mantats().Inicia(contexto);
     CMantLcen m;
     m.Inicia(6);
     const time_t t = 1700000000;

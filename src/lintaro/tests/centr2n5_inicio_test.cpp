@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "ccontextorecurso.h"
 #include "centr2n5.h"
-#include "mainrecurso.h"
 
 namespace {
 
@@ -41,17 +41,19 @@ extern "C" int pthread_create(pthread_t* pHilo, const pthread_attr_t* pAtributos
 namespace {
 
 TEST(InicioTroncal, WithoutItsAudioThreadsTheTrunkStaysUnstartedAndSaysSo) {
+    CContextoRecurso& contexto = *new CContextoRecurso;  // the entities keep it
     for (FnHilo f : {TroncalSonda::Audio(), TroncalSonda::Red()}) {
         {
-            cfgCerrojo c(mrecMutexConfig());
-            cfgDefectoParteTipo(mrecRegistro(), TIPOIF_ATSR2);
-            mrecRegistro()->iTipoIf = TIPOIF_ATSR2;
-            mrecRegistro()->iCfgModoSistema = 1;
+            cfgCerrojo c(&contexto.tMutexConfig);
+            cfgDefectoParteTipo(&contexto.sRegistro, TIPOIF_ATSR2);
+            contexto.sRegistro.iTipoIf = TIPOIF_ATSR2;
+            contexto.sRegistro.iCfgModoSistema = 1;
         }
         gbRechazado = false;
         giCreadosTrasRechazo = 0;
         gfRechazado = f;
         CEntidadR2N5& e = *new CEntidadR2N5;  // its timer thread may outlive the test
+        e.FijaContexto(contexto);
         EXPECT_EQ(e.Inicia(3), -6);
         EXPECT_TRUE(gbRechazado);
         EXPECT_EQ(e.Iniciada(), 0);

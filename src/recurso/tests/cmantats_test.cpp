@@ -9,13 +9,20 @@
 #include <cstring>
 #include <string>
 
+#include "ccontextorecurso.h"
 #include "ceventosrec.h"
 #include "cfg/cfgpasarela.h"
-#include "mainrecurso.h"
 #include "red/csocketaddress.h"
 #include "red/cudpsocket.h"
 
 namespace {
+
+// The test process's one context, as the start-up hands it to the records; never destroyed.
+CContextoRecurso& gContexto = *new CContextoRecurso;
+CContextoRecurso& Contexto(int iRec) {
+    gContexto.iRec = iRec;
+    return gContexto;
+}
 
 class AgenteFalso {
 public:
@@ -73,7 +80,7 @@ TEST(CMANTATS, EndRecordCarriesTheDurationInSeconds) {
 TEST(CMANTATS, CallRecordsReachTheAgentAsHistoryRecords) {
     AgenteFalso oAgente(65000);
     CMANTATS& m = Mantats();
-    m.Inicia(7);
+    m.Inicia(Contexto(7));
     m.Configura("R2-01", TIPOIF_ATSR2, "CENTRAL-B", "red.ats", "troncal.r2");
     m.LlamadaEntrante(kOrigen, kDestino, 6, 2, 0, 1, 0, 0, 1000);
     m.FinLlamadaEntrante(0, 0, 1000 + 12345);
@@ -85,18 +92,19 @@ TEST(CMANTATS, CallRecordsReachTheAgentAsHistoryRecords) {
 
 TEST(CMANTATS, StateNotificationGoesToTheRecordsPortOr65000) {
     CMANTATS& m = Mantats();
+    m.Inicia(gContexto);
     m.Configura("R2-01", TIPOIF_ATSR2, "", "", "");
     {
         AgenteFalso oAgente(65000);
-        mrecRegistro()->iSnmpPuertoRemoto = 0;
+        gContexto.sRegistro.iSnmpPuertoRemoto = 0;
         EnviaEstadoRecurso(&m.sId, 0, 1, 0xab);
         EXPECT_EQ(oAgente.Recibe(), "V,N07," + std::string(m.sId.szRec[0] ? m.sId.szRec : "-1") + ",R2-01,5,1,1,ab,9,-");
     }
     AgenteFalso oOtro(65010);
-    mrecRegistro()->iSnmpPuertoRemoto = 65010;
+    gContexto.sRegistro.iSnmpPuertoRemoto = 65010;
     EnviaEstadoRecurso(&m.sId, 0);
     EXPECT_EQ(oOtro.Recibe(), "V,N07," + std::string(m.sId.szRec[0] ? m.sId.szRec : "-1") + ",R2-01,5,0,0,0,9,-");
-    mrecRegistro()->iSnmpPuertoRemoto = 0;
+    gContexto.sRegistro.iSnmpPuertoRemoto = 0;
 }
 
 size_t HilosDelProceso() {
@@ -111,7 +119,8 @@ size_t HilosDelProceso() {
 // The loop-test results go as datagrams of their own, each with its terminating NUL.
 TEST(CMANTATS, LoopTestResultsReachTheAgentWithTheirEnd) {
     CMANTATS& m = Mantats();
-    mrecRegistro()->iSnmpPuertoRemoto = 0;
+    m.Inicia(gContexto);
+    gContexto.sRegistro.iSnmpPuertoRemoto = 0;
     const std::string sRec = m.sId.szRec[0] ? m.sId.szRec : "-1";
     const uint8_t aucEnviado[2] = {246, 3}, aucRecibido[2] = {240, 2};
     const struct {
@@ -136,12 +145,12 @@ TEST(CMANTATS, LoopTestResultsReachTheAgentWithTheirEnd) {
 }
 
 TEST(CMANTATS, OneHistoryThreadHoweverManyIdentitiesAreSet) {
-    Mantats().Inicia(4);
+    Mantats().Inicia(Contexto(4));
     const size_t n = HilosDelProceso();
     CEventosRec a, b;
     a.FijaIdEventos(4);
     b.FijaIdEventos(4);
-    Mantats().Inicia(4);
+    Mantats().Inicia(Contexto(4));
     EXPECT_EQ(HilosDelProceso(), n);
 }
 
@@ -149,20 +158,20 @@ TEST(CMANTATS, OneHistoryThreadHoweverManyIdentitiesAreSet) {
 // record's name and type, renamed by a new configuration.
 TEST(CMANTATS, UnconfiguredProcessRecordsCarryTheLiveRecordsName) {
     AgenteFalso oAgente(65000);
-    Mantats().Inicia(4);
+    Mantats().Inicia(Contexto(4));
     {
-        cfgCerrojo c(mrecMutexConfig());
-        strcpy(mrecRegistro()->nombre, "TLF-04");
-        mrecRegistro()->iTipoIf = TIPOIF_BC;
-        mrecRegistro()->iSnmpPuertoRemoto = 0;
+        cfgCerrojo c(&gContexto.tMutexConfig);
+        strcpy(gContexto.sRegistro.nombre, "TLF-04");
+        gContexto.sRegistro.iTipoIf = TIPOIF_BC;
+        gContexto.sRegistro.iSnmpPuertoRemoto = 0;
     }
     CEventosRec o;
     o.FijaIdEventos(4);
     o.EnviaEnServicio(3, 1);
     EXPECT_EQ(oAgente.Recibe(), "V,N07,4,TLF-04,2,1,3,1,9,-");
     {
-        cfgCerrojo c(mrecMutexConfig());
-        strcpy(mrecRegistro()->nombre, "TLF-04B");
+        cfgCerrojo c(&gContexto.tMutexConfig);
+        strcpy(gContexto.sRegistro.nombre, "TLF-04B");
     }
     o.Evento(2200);
     EXPECT_EQ(oAgente.Recibe(), "V,H00,2200,TLF-04B");

@@ -14,8 +14,10 @@
 #include <string>
 #include <thread>
 
+#include "ccontextorecurso.h"
 #include "comun/ganchosipc.h"
 #include "ipc/cola.h"
+#include "sesionrec.h"
 
 namespace {
 
@@ -45,6 +47,10 @@ class Ipcrec : public ::testing::Test {
 protected:
     void SetUp() override {
         FijaMascaraTrazaIpc(0x3E);
+        static CContextoRecurso& contexto = *new CContextoRecurso;  // the channel's thread keeps it
+        sesrecInicia(contexto, ipcrecEnviaDiagnostico);
+        ipcrecFijaContexto(contexto,
+                           {[](const char*, const cfgConfigRecurso*) { return 0; }, [] {}, [] {}, [](int) {}});
         pNucleo.reset(new Cola(getpid(), COLA_PADRE, 0, PID_NUCLEO));
         pNucleo->RegistraEvtTraza(RxTraza);
     }

@@ -173,6 +173,16 @@ TEST_F(Gestor, EveryFailureFreesItsRecord) {
     EXPECT_EQ(gsLanzador.iLlamadasVistas, 1) << "placed without the call manager's lock";
 }
 
+// A call manager the core has not wired places nothing: the leg fails and keeps no record.
+TEST_F(Gestor, WithoutALauncherTheLegFailsAndKeepsNoRecord) {
+    poGestor->FijaLanzador(nullptr);
+    DatosLlamadaGestor s = Datos("100001", "200001", 2);
+    int iPuerto = -1;
+    EXPECT_EQ(poGestor->EncaminaLlamada(3, &s, &iPuerto), -1);
+    EXPECT_EQ(poGestor->NumLlamadas(), 0);
+    EXPECT_TRUE(gsLanzador.vDestinos.empty());
+}
+
 TEST_F(Gestor, CallPlacedOnTheFirstFreeLineWithItsRoutePriority) {
     Ocupada("r2a", 3);
     DatosLlamadaGestor s = Datos("100001", "200001", 2);

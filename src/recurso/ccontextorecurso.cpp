@@ -1,0 +1,6 @@
+#include "ccontextorecurso.h"
+
+cfgConfigRecurso CContextoRecurso::CopiaRegistro() {
+    cfgCerrojo c(&tMutexConfig);
+    return sRegistro;
+}
