@@ -79,21 +79,6 @@ void superecFijaEventos(CSupervisorRecurso::CEventos* poEventos) {
     gpoEventos = poEventos ? poEventos : &goEventosNulos;
 }
 
-void InfoSesion::Reinicia() {
-    cid = idsesion = idllam = -1;
-    iTempSesion = iTempLlamada = iTempAux = -1;
-    iIndiceColateral = iReposo = iGestorTransferencia = iCidRefer = -1;
-    iSesionPedida = iLlamadaPedida = iPreemption = iTipoSesion = iEsFoco = 0;
-    iTipoSipMapeado = iTipoLlamada = iPayloadForzado = iPayload = iRtphe = 0;
-    iPuertoLocal = -1;
-    iPuertoRemoto = 0;
-    iPttId = 0;
-    iTipoSesionSip = -1;
-    ucPrioridad = 0;
-    Origen[0] = '\0';
-    acDestino[0] = '\0';
-}
-
 // ---- Object ------------------------------------------------------------------------------------
 
 CSupervisorRecurso::CSupervisorRecurso()
@@ -107,7 +92,6 @@ CSupervisorRecurso::CSupervisorRecurso()
       poCanalHijo(), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
       iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
       uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iRefersPendientes(0), iTerminar(0) {
-    for (auto& s : asInfoSesion) s.Reinicia();
     sEstadoRecurso.ucEstado = RECURSO_NO_DISPONIBLE;
     CreaContadores(poContadores, NUM_CONTADORES);
 }
@@ -164,8 +148,7 @@ int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada
     char nombre[LON_NOMBRE_MUTEX + 1];
     std::snprintf(nombre, sizeof nombre, "CSuperRec[%d].tMutexGlobal", iRecurso);
     CreaMutex(nombre, &tMutexGlobal, nullptr);
-    std::snprintf(nombre, sizeof nombre, "CSuperRec[%d].tMutexSesion", iRecurso);
-    CreaMutex(nombre, &tMutexSesion, nullptr);
+    oSesiones.Inicia(iRecurso);
     iMiNumRecurso = iRecurso;
     psConfig = &gpoCfg->asRecursos[iRecurso];
     poMiPasaGus = poPasaGus;
@@ -271,7 +254,7 @@ int CSupervisorRecurso::ReconfiguraRecurso() {
     }
     // Sessions of callers the new restriction lists refuse end now.
     if (restringida)
-        for (auto& ses : asInfoSesion)
+        for (auto& ses : oSesiones)
             if (ses.idsesion >= 0 && ses.cid >= 0 && CompruebaListaUri(ses.Origen) != 0) CierraSesionCompleta(&ses, 214);
     return 0;
 }
@@ -588,7 +571,7 @@ void CSupervisorRecurso::FinHijo() {
 }
 
 void CSupervisorRecurso::CierraSesiones() {
-    for (auto& s : asInfoSesion) {
+    for (auto& s : oSesiones) {
         if (s.cid == -1) continue;
         LiberaPttIdSesion(&s);
         CierraSesionCompleta(&s, 0);
@@ -621,18 +604,7 @@ void CSupervisorRecurso::CierraCanal(std::shared_ptr<Cola> canal) {
     while (canal && canal.use_count() > 1) DuermeUs(1000);
 }
 
-// ---- Session table -----------------------------------------------------------------------------
-
-InfoSesion* CSupervisorRecurso::AsignaInfoSesion() {
-    for (int i = 0; i < MAX_INFO_SESION; ++i) {
-        if (asInfoSesion[i].cid == -1) {
-            asInfoSesion[i].cid = -2;
-            TcpCons::Traza(MASCARA_TRAZA_RECURSOS, "CSUPEREC[%d]: infosesion=%d\n", iMiNumRecurso, i);
-            return &asInfoSesion[i];
-        }
-    }
-    return nullptr;
-}
+// ---- Session records ---------------------------------------------------------------------------
 
 void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     if (s == nullptr) return;
@@ -650,87 +622,14 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     CancelaTemp(&s->iTempAux);
     CancelaTemp(&s->iTempSesion);
     CancelaTemp(&s->iTempLlamada);
-    {
-        cfgCerrojo l(&tMutexSesion);
-        s->cid = s->idsesion = s->idllam = s->iPuertoLocal = -1;
-        s->iGestorTransferencia = s->iCidRefer = s->iIndiceColateral = s->iReposo = s->iTipoSesionSip = -1;
-        s->iSesionPedida = s->iLlamadaPedida = s->iPreemption = 0;
-        s->iTipoSesion = s->iPttId = s->iEsFoco = 0;
-        s->Origen[0] = '\0';
-        s->acDestino[0] = '\0';
-    }
-}
-
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorCid(int cid) {
-    if (cid < 0) return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.cid == cid) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorIdSesion(int id) {
-    if (id < 0) return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.idsesion == id) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorIdLlamada(int id) {
-    if (id == -1) return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.idllam == id) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorColateral(int i) {
-    if (i < 0) return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.iIndiceColateral == i) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorTipoSesion(int t) {
-    for (auto& s : asInfoSesion)
-        if (s.cid >= 0 && s.iTipoSesionSip == t) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorLlamadaYDestino(int id, const char* d) {
-    for (auto& s : asInfoSesion)
-        if (s.idllam == id && d && std::strcmp(s.acDestino, d) == 0) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorOrigen(const char* o) {
-    if (o == nullptr || o[0] == '\0') return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.cid != -1 && std::strcmp(s.Origen, o) == 0) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPreemption() {
-    for (auto& s : asInfoSesion)
-        if (s.cid != -1 && s.iPreemption == 1) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaSiguienteInfoSesionPorIdLlamada(InfoSesion* p, int id) {
-    int i = p ? static_cast<int>(p - asInfoSesion) + 1 : 0;
-    for (; i < MAX_INFO_SESION; ++i)
-        if (asInfoSesion[i].idllam == id) return &asInfoSesion[i];
-    return nullptr;
-}
-int CSupervisorRecurso::CuentaInfoSesionPorIdLlamada(int id) {
-    int n = 0;
-    for (auto& s : asInfoSesion)
-        if (s.idllam == id) ++n;
-    return n;
-}
-int CSupervisorRecurso::CuentaInfoSesionesOcupadas() {
-    cfgCerrojo l(&tMutexSesion);
-    int n = 0;
-    for (auto& s : asInfoSesion)
-        if (s.cid >= 0) ++n;
-    return n;
+    oSesiones.Vacia(s);
 }
 
 void CSupervisorRecurso::LiberaPttIdSesion(InfoSesion* s) {
     if (s == nullptr || (s->iTipoSesion & 0xF0) != 0x10 || s->iPttId <= 0) return;
     int r;
     {
-        cfgCerrojo l(&tMutexSesion);
+        cfgCerrojo l(oSesiones.Mutex());
         r = oTablaPttId.BorraId(s->iPttId);
     }
     // Freed once: a second release of the same record finds no id to give back.
@@ -781,7 +680,7 @@ void CSupervisorRecurso::TomaCalidadNtp(uint32_t uiCalidad) {
 
 void CSupervisorRecurso::PasoaReserva() {
     iModoReserva = 1;
-    for (auto& s : asInfoSesion) {
+    for (auto& s : oSesiones) {
         if (s.cid == -1 || s.cid == -2) continue;
         LiberaPttIdSesion(&s);
         CierraSesionCompleta(&s, 229);
@@ -897,7 +796,7 @@ int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
         if (DameListaPttId(lista, sizeof lista) < 0) lista[0] = '\0';
         if (!anade(static_cast<int>(std::strlen(lista)) + 20, "    Lista PTT-IDs:\n%s\n", lista)) return total;
     }
-    for (const auto& ses : asInfoSesion) {
+    for (const auto& ses : oSesiones) {
         if (ses.idsesion == -1) continue;
         int est = std::snprintf(nullptr, 0, "  ids=%d  ", ses.idsesion) + 55 + static_cast<int>(std::strlen(ses.Origen)) +
                   static_cast<int>(std::strlen(ses.acDestino)) + 4 + 4 + 1;
@@ -943,7 +842,7 @@ void CSupervisorRecurso::PintaInfoConsola() {
         TcpCons::Printf("Lista PTT-IDs:\n%s\n---------------------------\n", lista);
     }
     TcpCons::Printf("---------------------------\nInfo local de sesiones:\n");
-    for (const auto& ses : asInfoSesion)
+    for (const auto& ses : oSesiones)
         if (ses.idsesion != -1)
             TcpCons::Printf("  idsesion=%d  Origen= %s     Destino= %s\n", ses.idsesion, ses.Origen, ses.acDestino);
     TcpCons::Printf("---------------------------\n");
@@ -969,7 +868,7 @@ int CSupervisorRecurso::VuelcaPttId(char* szLista, size_t uiTam) {
     // Vuelca writes at most 15 lines of an id and a 64-character URI.
     char ac[CTablaPttId::MAX_PTT_ID * (CTablaPttId::LON_URI + 8) + 4] = {};
     {
-        cfgCerrojo l(&tMutexSesion);
+        cfgCerrojo l(oSesiones.Mutex());
         oTablaPttId.Vuelca(ac);
     }
     if (ac[0] == '\0') std::strcpy(ac, "\r\n");

@@ -27,13 +27,13 @@
 #include <memory>
 #include <mutex>
 
-#include "comun/cdireccionip.h"
 #include "cfg/cfgpasarela.h"
 #include "sip/ctablapttid.h"
 #include "sip/crecursosip.h"
 #include "sip/cgestorllamada.h"
 #include "sip/datoseventosip.h"
 #include "comun/tablacontadores.h"
+#include "ctablasesiones.h"
 #include "ipc/mensajescola.h"
 
 // The call record the supervisors hand the bridge and the call manager (the 576-byte record of
@@ -57,40 +57,6 @@ int32_t superecNivelConsola();
 // Tests install a shorter sleep; null restores the real one.
 typedef void (*FnEspera)(uint32_t uiMicrosegundos);
 void superecFijaEspera(FnEspera pfEspera);
-
-// One session or call of the resource.
-struct InfoSesion {
-    int32_t cid;          // SIP call id; -1 free, -2 being filled
-    int32_t idsesion;     // IPC session id with the child; -1 none
-    int32_t idllam;       // IPC call id with the child; -1 none
-    int32_t iTempSesion;  // timer slots; -1 none
-    int32_t iTempLlamada;
-    int32_t iTempAux;
-    int32_t iSesionPedida;
-    int32_t iLlamadaPedida;
-    int32_t iPreemption;
-    int32_t iTipoSesion;  // low nibble 1 answer SIP, 2 tell the child; 10h radio with PTT id
-    int32_t iIndiceColateral;
-    int32_t iReposo;
-    int32_t iEsFoco;
-    char Origen[81];
-    char acDestino[81];
-    uint8_t ucPrioridad;
-    int32_t iTipoSipMapeado;
-    int32_t iTipoLlamada;
-    int32_t iPayloadForzado;
-    int32_t iPayload;
-    int32_t iRtphe;
-    int32_t iPuertoLocal;  // -1 none
-    CDireccionIp oDirRemota;
-    int32_t iPuertoRemoto;
-    int32_t iPttId;
-    int32_t iGestorTransferencia;
-    int32_t iCidRefer;
-    int32_t iTipoSesionSip;  // 0 Radio-TxRx, 1 Radio-RxOnly, 2 Coupling, 3 Radio-Idle
-
-    void Reinicia();
-};
 
 class CSupervisorRecurso : public CRecursoSip {
 public:
@@ -147,7 +113,7 @@ public:
         ~CEventos() = default;
     };
 
-    enum { MAX_INFO_SESION = 12, NUM_CONTADORES = 6, LON_LISTA_PTT_ID = 2000 };
+    enum { MAX_INFO_SESION = CTablaSesiones::MAX_INFO_SESION, NUM_CONTADORES = 6, LON_LISTA_PTT_ID = 2000 };
     // Guards one supervisor may hold at once on the core's timer object: three per session
     // record (session, call and answer), the OPTIONS answer, the loop test, and one delayed
     // answer to a refused transfer per record.
@@ -275,20 +241,10 @@ public:
     // kills and reaps it and ends, in ESTADO_TERMINADO. Returns at once; nothing is started again.
     void Termina();
 
-    // Session table. The caller holds tMutexSesion around AsignaInfoSesion; finds take no lock.
-    InfoSesion* AsignaInfoSesion();
+    // Frees a record: its PTT id, port, routing and guards go back, then the table clears it.
     void LiberaInfoSesion(InfoSesion* psInfo);
-    InfoSesion* BuscaInfoSesionPorCid(int cid);
-    InfoSesion* BuscaInfoSesionPorIdSesion(int idsesion);
-    InfoSesion* BuscaInfoSesionPorIdLlamada(int idllam);
-    InfoSesion* BuscaInfoSesionPorColateral(int iIndice);
-    InfoSesion* BuscaInfoSesionPorTipoSesion(int iTipoSesionSip);
-    InfoSesion* BuscaInfoSesionPorLlamadaYDestino(int idllam, const char* szDestino);
-    InfoSesion* BuscaInfoSesionPorOrigen(const char* szOrigen);
-    InfoSesion* BuscaInfoSesionPreemption();
-    InfoSesion* BuscaSiguienteInfoSesionPorIdLlamada(InfoSesion* psPrevia, int idllam);
-    int CuentaInfoSesionPorIdLlamada(int idllam);
-    int CuentaInfoSesionesOcupadas();
+    int CuentaInfoSesionPorIdLlamada(int idllam) { return oSesiones.CuentaPorIdLlamada(idllam); }
+    int CuentaInfoSesionesOcupadas() { return oSesiones.CuentaOcupadas(); }
     void LiberaPttIdSesion(InfoSesion* psInfo);
 
     // Session clean-up on both sides with a cause.
@@ -344,7 +300,7 @@ public:
     // Fields.
     int32_t iMiNumRecurso;
     std::atomic<int32_t> iPidHijo;  // read without lock by the child-channel handlers
-    InfoSesion asInfoSesion[MAX_INFO_SESION];
+    CTablaSesiones oSesiones;
     std::atomic<int32_t> iEstado;
     std::atomic<int32_t> iHijoConfigurado;  // set by the supervisor, read by the call handlers
     int32_t iIndiceWatchdog;
@@ -376,7 +332,6 @@ public:
     // closes it once no send holds it any more.
     std::shared_ptr<Cola> poCanalHijo;
     pthread_mutex_t tMutexGlobal;  // poCanalHijo, countdowns, start/stop requests with iEstado
-    pthread_mutex_t tMutexSesion;  // taking and freeing InfoSesion records
     pthread_t tHilo;
     std::atomic<int32_t> iPeticionArranque;
     std::atomic<int32_t> iPeticionParada;
@@ -425,7 +380,7 @@ private:
     void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir);
     // Sends on the child channel; -1 (logged by the caller) without one.
     // The new session's id goes into the record, and its confirmation guard is armed, under
-    // tMutexSesion: the resource process may confirm before the send returns, and the
+    // the table's lock: the resource process may confirm before the send returns, and the
     // confirmation's look-up takes the same lock.
     int EnviaNuevaSesion(const DireccionSesion* psDir, InfoSesion* psInfo);
     int EnviaLlamadaSaliente(const DatosLlamada* psDatos, InfoSesion* psInfo);
@@ -441,7 +396,7 @@ private:
     void CierraSip(int cid, int iCausa);
     // Answers with 200 OK the incoming SIP call of a session the line has answered.
     void ContestaSip(const InfoSesion* s);
-    // Text of the PTT-id table, under tMutexSesion; its length.
+    // Text of the PTT-id table, under the session table's lock; its length.
     int VuelcaPttId(char* szLista, size_t uiTam);
 
     uint32_t uiTicksCanal;  // channel ticks of the thread's life (watch starts at the sixth)

@@ -79,11 +79,11 @@ int CSupervisorRecurso::IniciaLlamadaColateral(int idllam, int iIndice, int iRep
         Copia(destino, idUsuario, 80);
     }
     if (destino[0] == '\0') return -1;
-    if (InfoSesion* e = BuscaInfoSesionPorLlamadaYDestino(idllam, destino)) return e->cid;
+    if (InfoSesion* e = oSesiones.BuscaPorLlamadaYDestino(idllam, destino)) return e->cid;
     InfoSesion* s;
     {
-        cfgCerrojo l(&tMutexSesion);
-        s = AsignaInfoSesion();
+        cfgCerrojo l(oSesiones.Mutex());
+        s = oSesiones.Asigna();
     }
     if (s == nullptr) return -1;
     Copia(pl.UsuOrigen, d.acNombre, 80);
@@ -132,8 +132,8 @@ void CSupervisorRecurso::SupervisaColateralDatRadPP(int idllam) {
     const int n = iMiNumRecurso;
     if (iModoReserva) return;
     auto CierraTodas = [&](bool bLog) {
-        for (InfoSesion* s = BuscaSiguienteInfoSesionPorIdLlamada(nullptr, idllam); s;
-             s = BuscaSiguienteInfoSesionPorIdLlamada(s, idllam)) {
+        for (InfoSesion* s = oSesiones.BuscaSiguientePorIdLlamada(nullptr, idllam); s;
+             s = oSesiones.BuscaSiguientePorIdLlamada(s, idllam)) {
             if (s->cid == -1) continue;
             if (bLog) NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:SupervisaColateralDatRadPP: EST_FUERA_DE_SERVICIO", n);
             CierraSesionCompleta(s, 0);
@@ -163,7 +163,7 @@ void CSupervisorRecurso::SupervisaColateralDatRadPP(int idllam) {
         const int cid = IniciaLlamadaColateral(idllam, i, reposo);
         if (idllam != -2) break;
         if (cid < 0) continue;
-        InfoSesion* s = BuscaInfoSesionPorColateral(i);
+        InfoSesion* s = oSesiones.BuscaPorColateral(i);
         if (s == nullptr || s->idsesion < 0) continue;
         DireccionSesion ds;
         LlenaDireccionSesion(s, &ds);
@@ -322,7 +322,7 @@ int CSupervisorRecurso::EstadoParejaReposo(int i) {
     if (d.iTipoRadio == 0 || d.iTipoRadio == 2) return -1;
     const int j = i % 4;
     const int pareja = (j == 0 || j == 2) ? i + 1 : i - 1;
-    InfoSesion* s = BuscaInfoSesionPorColateral(pareja);
+    InfoSesion* s = oSesiones.BuscaPorColateral(pareja);
     if (s == nullptr || s->idsesion < 0) return -1;
     return s->iReposo == 1 ? 1 : 0;
 }
@@ -342,7 +342,7 @@ int CSupervisorRecurso::DameEstadoEmplazamiento(int e, int* txa, int* rxa, int* 
     int* estados[4] = {txa, txb, rxa, rxb};
     for (int k = 0; k < 4; ++k) {
         if (*estados[k] != CColateral::SIN_SESION) continue;
-        InfoSesion* s = BuscaInfoSesionPorColateral(e * 4 + k);
+        InfoSesion* s = oSesiones.BuscaPorColateral(e * 4 + k);
         if (s && s->idsesion >= 0) *estados[k] = s->iReposo == 1 ? CColateral::REPOSO : CColateral::ACTIVO;
     }
     return r;
@@ -372,7 +372,7 @@ void CSupervisorRecurso::MarcaCambioEmplazamiento(int i) {
 }
 
 int CSupervisorRecurso::HaySesiones() {
-    for (const auto& s : asInfoSesion)
+    for (const auto& s : oSesiones)
         if (s.idsesion >= 0) return 1;
     return 0;
 }
@@ -414,7 +414,7 @@ void CSupervisorRecurso::PublicaSesiones() {
     CEventos::SesionPublicada as[4];
     for (auto& g : as) g = {9, 0, ""};
     int n = 0;
-    for (const auto& s : asInfoSesion) {
+    for (const auto& s : oSesiones) {
         if (s.idsesion < 0 || n == 4) continue;
         as[n].iActivo = s.iReposo == 1 ? 0 : 1;
         as[n].iPrioridad = s.ucPrioridad;
@@ -443,7 +443,7 @@ void CSupervisorRecurso::PublicaEstadoRadio() {
     int tipo = 0;
     const char* uri = "";
     int vistas = 0;
-    for (const auto& s : asInfoSesion) {
+    for (const auto& s : oSesiones) {
         if (s.idsesion < 0) continue;
         const bool entrante = s.iTipoSesion == 1;
         uri = entrante ? s.Origen : s.acDestino;

@@ -122,8 +122,8 @@ void CSupervisorRecurso::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
     }
     InfoSesion* s;
     {
-        cfgCerrojo l(&tMutexSesion);
-        s = AsignaInfoSesion();
+        cfgCerrojo l(oSesiones.Mutex());
+        s = oSesiones.Asigna();
     }
     if (s == nullptr) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: No Info sesiones libres para llamada entrante cid=%i", n, cid);
@@ -149,7 +149,7 @@ void CSupervisorRecurso::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
     if (poOpcionesRadio && poOpcionesRadio->DameMultipleStreamsBlocked() == 1) {
         int r;
         {
-            cfgCerrojo l(&tMutexSesion);
+            cfgCerrojo l(oSesiones.Mutex());
             r = oTablaPttId.BuscaPorIp(e->acRemoto);
         }
         if (r != -1) {
@@ -163,7 +163,7 @@ void CSupervisorRecurso::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
         return Rechaza(222, s);
     }
     if (e->iTipoSesion == 2) {
-        for (auto& o : asInfoSesion)
+        for (auto& o : oSesiones)
             if (&o != s && o.cid >= 0 && o.iTipoSesionSip == 2) {
                 NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Rechazada llamada entrante cid=%i (coupling not allowed)", n, cid);
                 return Rechaza(225, s);
@@ -175,19 +175,19 @@ void CSupervisorRecurso::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
     bool pttNuevo = false;
     bool hayHueco = true;
     if (iTipo == 16) {
-        cfgCerrojo l(&tMutexSesion);
+        cfgCerrojo l(oSesiones.Mutex());
         pttNuevo = oTablaPttId.BuscaPorNombre(e->acRemoto) < 1;
         pttId = oTablaPttId.Anade(e->acRemoto);
         if (pttId < 1) pttNuevo = false;
         int enUso = 0;
-        for (auto& o : asInfoSesion)
+        for (auto& o : oSesiones)
             if (o.cid >= 0) ++enUso;
         const int maximo = poOpcionesRadio ? poOpcionesRadio->DameMaxSessions() : 12;
         hayHueco = pttId >= 1 && enUso < maximo;
     }
     auto DevuelvePtt = [&] {
         if (!pttNuevo) return;
-        cfgCerrojo l(&tMutexSesion);
+        cfgCerrojo l(oSesiones.Mutex());
         oTablaPttId.BorraId(pttId);
         pttNuevo = false;
     };
@@ -271,8 +271,8 @@ void CSupervisorRecurso::TrataInviteGeneral(DatosEventoSip* e) {
     }
     InfoSesion* s;
     {
-        cfgCerrojo l(&tMutexSesion);
-        s = AsignaInfoSesion();
+        cfgCerrojo l(oSesiones.Mutex());
+        s = oSesiones.Asigna();
     }
     if (s == nullptr) {
         poMiPasaGus->RechazaLlamada(iIdUsuarioSip, cid, 201);
@@ -333,8 +333,8 @@ void CSupervisorRecurso::Traplic_Replaces(int cidSustituido, DatosEventoSip* e) 
     }
     InfoSesion* s;
     {
-        cfgCerrojo l(&tMutexSesion);
-        s = AsignaInfoSesion();
+        cfgCerrojo l(oSesiones.Mutex());
+        s = oSesiones.Asigna();
     }
     if (s == nullptr) {
         poMiPasaGus->RechazaLlamada(iIdUsuarioSip, e->cid, 201);

@@ -1,6 +1,6 @@
 // CSupervisorRecurso: the events of the resource process, on the child channel's receive
 // thread. They keep the InfoSesion records in step with the line's calls and RTP sessions and
-// turn each line event into the SIP side's action. A handler releases tMutexSesion before it
+// turn each line event into the SIP side's action. A handler releases the session table's lock before it
 // takes the child channel.
 #include <unistd.h>
 
@@ -73,8 +73,8 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: ..origen = %s ..destino = %s", n, origen, destino);
     InfoSesion* s;
     {
-        cfgCerrojo l(&tMutexSesion);
-        s = AsignaInfoSesion();
+        cfgCerrojo l(oSesiones.Mutex());
+        s = oSesiones.Asigna();
     }
     if (s == nullptr) {
         Rechaza(41);
@@ -128,7 +128,7 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
 
 void CSupervisorRecurso::EvtRinging(int idllam, int iMotivo) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtRinging", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorIdLlamada(idllam);
+    InfoSesion* s = oSesiones.BuscaPorIdLlamada(idllam);
     if (s == nullptr || s->cid < 0) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:No encuentra infosesion liId=%i\n", iMiNumRecurso, idllam);
         return;
@@ -149,7 +149,7 @@ void CSupervisorRecurso::EvtRinging(int idllam, int iMotivo) {
 void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtInfoLlamada %i liId %i liIdaux %i", n, iMotivo, idllam, idllamAux);
-    InfoSesion* s = BuscaInfoSesionPorIdLlamada(idllam);
+    InfoSesion* s = oSesiones.BuscaPorIdLlamada(idllam);
     if (s == nullptr || s->cid < 0) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: No encuentra infosesion", n);
         return;
@@ -165,7 +165,7 @@ void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) 
         return;
     }
     poMiPasaGus->EnviaInfoBasico(iIdUsuarioSip, s->cid, 1);
-    InfoSesion* aux = idllamAux != 0 && idllamAux != -1 ? BuscaInfoSesionPorIdLlamada(idllamAux) : nullptr;
+    InfoSesion* aux = idllamAux != 0 && idllamAux != -1 ? oSesiones.BuscaPorIdLlamada(idllamAux) : nullptr;
     if (aux == nullptr) return;
     NLOG::Log(NLOG::INFO, "1-psInfoSesionAux->Origen %s", aux->Origen);
     char numero[80] = {};
@@ -182,7 +182,7 @@ void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) 
 
 void CSupervisorRecurso::EvtAceptaLlamada(int idllam) {
     const int n = iMiNumRecurso;
-    InfoSesion* s = BuscaInfoSesionPorIdLlamada(idllam);
+    InfoSesion* s = oSesiones.BuscaPorIdLlamada(idllam);
     if (s == nullptr || idllam < 0) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:No encuentra infosesion liId=%i", n, idllam);
         return;
@@ -209,14 +209,14 @@ void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultad
     switch (ucCodigo) {
     case 15:
     case 16: {
-        cfgCerrojo l(&tMutexSesion);
-        s = BuscaInfoSesionPorIdSesion(iId);
+        cfgCerrojo l(oSesiones.Mutex());
+        s = oSesiones.BuscaPorIdSesion(iId);
         break;
     }
     case 5:
     case 253: {
-        cfgCerrojo l(&tMutexSesion);
-        s = iId >= 0 ? BuscaInfoSesionPorIdLlamada(iId) : nullptr;
+        cfgCerrojo l(oSesiones.Mutex());
+        s = iId >= 0 ? oSesiones.BuscaPorIdLlamada(iId) : nullptr;
         break;
     }
     case 29:
@@ -308,13 +308,13 @@ void CSupervisorRecurso::VenceTemp_Preemption() {
 void CSupervisorRecurso::IntentaLLamadaEsperaPreemption() {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:IntentaLLamadaEsperaPreemption", n);
-    InfoSesion* s = BuscaInfoSesionPreemption();
+    InfoSesion* s = oSesiones.BuscaPreemption();
     if (s == nullptr) return;
     s->iPreemption = 0;
     CancelaTemp(&s->iTempSesion);
     int id;
     {
-        cfgCerrojo l(&tMutexSesion);
+        cfgCerrojo l(oSesiones.Mutex());
         id = oTablaPttId.Anade(s->Origen);
     }
     if (id <= 0) {
@@ -342,7 +342,7 @@ void CSupervisorRecurso::IntentaLLamadaEsperaPreemption() {
 
 void CSupervisorRecurso::EvtRechazaLlamada(int idllam, int iMotivo) {
     NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:EvtRechazaLlamada", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorIdLlamada(idllam);
+    InfoSesion* s = oSesiones.BuscaPorIdLlamada(idllam);
     if (s == nullptr || idllam < 0) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:No encuentra infosesion", iMiNumRecurso);
         return;
@@ -354,7 +354,7 @@ void CSupervisorRecurso::EvtRechazaLlamada(int idllam, int iMotivo) {
 void CSupervisorRecurso::EvtConversacionInterrumpida(int idllam) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtConversacionInterrumpida(%d)\n", n, idllam);
-    InfoSesion* s = idllam >= 0 ? BuscaInfoSesionPorIdLlamada(idllam) : nullptr;
+    InfoSesion* s = idllam >= 0 ? oSesiones.BuscaPorIdLlamada(idllam) : nullptr;
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: No encuentra infosesion liId=%i", n, idllam);
         return;
@@ -372,7 +372,7 @@ void CSupervisorRecurso::EvtConversacionInterrumpida(int idllam) {
 void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:EvtFinSesion(%d)\n", n, idsesion);
-    InfoSesion* s = BuscaInfoSesionPorIdSesion(idsesion);
+    InfoSesion* s = oSesiones.BuscaPorIdSesion(idsesion);
     if (s == nullptr) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: EvtFinSesion sesion %d no encontrada", n, idsesion);
         return;
@@ -384,7 +384,7 @@ void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
         const int r = poMiPasaGus->CierraSesion(iIdUsuarioSip, s->cid, iValor);
         if (r < 0) NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Trata_Close_Session(%d) devolvio error %d\n", n, s->cid, r);
     }
-    if (s->idllam >= 0 && CuentaInfoSesionPorIdLlamada(s->idllam) == 1 && EnviaFinLlamada(s->idllam, 0) < 0)
+    if (s->idllam >= 0 && oSesiones.CuentaPorIdLlamada(s->idllam) == 1 && EnviaFinLlamada(s->idllam, 0) < 0)
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error fin llamada (%d)", n, s->idllam);
     LiberaInfoSesion(s);
     if (iValor == 220) IntentaLLamadaEsperaPreemption();
@@ -404,8 +404,8 @@ void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtFinLlamada(%d,%d)\n", n, idllam, iCausa);
     iCambioColateral = 1;
     if (idllam < 0) return;
-    for (InfoSesion* s = BuscaSiguienteInfoSesionPorIdLlamada(nullptr, idllam); s;
-         s = BuscaSiguienteInfoSesionPorIdLlamada(s, idllam)) {
+    for (InfoSesion* s = oSesiones.BuscaSiguientePorIdLlamada(nullptr, idllam); s;
+         s = oSesiones.BuscaSiguientePorIdLlamada(s, idllam)) {
         // The line answered and hung up before its session was confirmed: the caller still
         // gets the answer, then the BYE, not a refusal of a call the line took.
         if ((s->iTipoSesion & 0x0F) == 1 && s->iSesionPedida == 1 && s->cid >= 0) {

@@ -1,7 +1,7 @@
 // CSupervisorRecurso: the SIP dialog events of the resource's user, the failure path of calls
 // placed towards SIP, the SIP-side guards, transfers by REFER and the session clean-ups the
 // other parts share. The handlers run on the SIP event thread and the guards on the timer
-// thread, beside the child-event handlers: tMutexSesion is held only to find, take or place a
+// thread, beside the child-event handlers: the session table's lock is held only to find, take or place a
 // record, the child channel is taken under tMutexGlobal, never both at once.
 #include <cstdio>
 #include <cstdlib>
@@ -93,19 +93,19 @@ uintptr_t CSupervisorRecurso::sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t
     const int32_t id = static_cast<int32_t>(static_cast<intptr_t>(a3));
     switch (codigo) {
     case GUARDA_SESION: {
-        if (InfoSesion* s = p->BuscaInfoSesionPorIdSesion(id)) s->iTempSesion = -1;
+        if (InfoSesion* s = p->oSesiones.BuscaPorIdSesion(id)) s->iTempSesion = -1;
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence temp espera diagnostico", p->iMiNumRecurso);
         p->EvtDiagnostico(GUARDA_SESION, id, 204);
         break;
     }
     case GUARDA_LLAMADA: {
-        if (InfoSesion* s = p->BuscaInfoSesionPorIdLlamada(id)) s->iTempLlamada = -1;
+        if (InfoSesion* s = p->oSesiones.BuscaPorIdLlamada(id)) s->iTempLlamada = -1;
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence temp espera diagnostico", p->iMiNumRecurso);
         p->EvtDiagnostico(GUARDA_LLAMADA, id, 204);
         break;
     }
     case GUARDA_PREEMPTION:
-        if (InfoSesion* s = p->BuscaInfoSesionPreemption()) s->iTempSesion = -1;
+        if (InfoSesion* s = p->oSesiones.BuscaPreemption()) s->iTempSesion = -1;
         p->VenceTemp_Preemption();
         break;
     case GUARDA_REFER:
@@ -139,7 +139,7 @@ void CSupervisorRecurso::LlenaDireccionSesion(const InfoSesion* s, DireccionSesi
 int CSupervisorRecurso::EnviaNuevaSesion(const DireccionSesion* d, InfoSesion* s) {
     std::shared_ptr<Cola> canal = CanalHijo();
     if (!canal) return -1;
-    cfgCerrojo l(&tMutexSesion);
+    cfgCerrojo l(oSesiones.Mutex());
     int32_t id = -1;
     if (canal->EnviaNuevaSesionId(d, &id) < 0 || id < 0) return -1;
     CancelaTemp(&s->iTempSesion);
@@ -155,7 +155,7 @@ int CSupervisorRecurso::EnviaNuevaSesion(const DireccionSesion* d, InfoSesion* s
 int CSupervisorRecurso::EnviaLlamadaSaliente(const DatosLlamada* d, InfoSesion* s) {
     std::shared_ptr<Cola> canal = CanalHijo();
     if (!canal) return -1;
-    cfgCerrojo l(&tMutexSesion);
+    cfgCerrojo l(oSesiones.Mutex());
     int32_t id = -1;
     if (canal->EnviaLlamadaSalienteId(d, &id) < 0 || id < 0) return -1;
     CancelaTemp(&s->iTempLlamada);
@@ -185,7 +185,7 @@ int CSupervisorRecurso::ColocaLlamada(DatosLlamadaGestor* pl, InfoSesion* s, int
     int cid;
     {
         // The answer events look the call up under the same lock.
-        cfgCerrojo l(&tMutexSesion);
+        cfgCerrojo l(oSesiones.Mutex());
         cid = ModoSistemaLocal != 0
                   ? poMiPasaGus->LanzaLlamadaSip(iIdUsuarioSip, pl, &puerto)
                   : (poGestorLlamada ? poGestorLlamada->EncaminaLlamada(iIdUsuarioSip, pl, &puerto) : -1);
@@ -259,8 +259,8 @@ int CSupervisorRecurso::Tr_Fallo_Llamada(InfoSesion* s, int iEstado) {
                 CierraSip(nuevo, 0);
             }
         }
-        for (InfoSesion* o = BuscaSiguienteInfoSesionPorIdLlamada(nullptr, s->idllam); o;
-             o = BuscaSiguienteInfoSesionPorIdLlamada(o, s->idllam))
+        for (InfoSesion* o = oSesiones.BuscaSiguientePorIdLlamada(nullptr, s->idllam); o;
+             o = oSesiones.BuscaSiguientePorIdLlamada(o, s->idllam))
             if (o != s) {
                 otra = o;
                 break;
@@ -301,7 +301,7 @@ void CSupervisorRecurso::VenceTemp_Respuesta(int iCodigo, int cid) {
             poContadores->contadores[3] = 5000000;
         }
         iCambioColateral = 1;
-        for (auto& s : asInfoSesion)
+        for (auto& s : oSesiones)
             if (s.cid >= 0) CierraSesionCompleta(&s, 0);
         EnviaEstadoColateral();
         {
@@ -377,7 +377,7 @@ void CSupervisorRecurso::Funcion_LimpiaSesion(InfoSesion* s) {
         if (EnviaFinSesion(s->idsesion) < 0) NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Error fin sesion", iMiNumRecurso);
         s->idsesion = -1;
     }
-    if (s->idllam >= 0 && CuentaInfoSesionPorIdLlamada(s->idllam) == 1) {
+    if (s->idllam >= 0 && oSesiones.CuentaPorIdLlamada(s->idllam) == 1) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Funcion_LimpiaSesion: FinLLamada %i", iMiNumRecurso, s->idllam);
         if (EnviaFinLlamada(s->idllam, 0) < 0) NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Error fin llamada ", iMiNumRecurso);
     }
@@ -386,10 +386,10 @@ void CSupervisorRecurso::Funcion_LimpiaSesion(InfoSesion* s) {
 
 void CSupervisorRecurso::LimpiaSesionPorCid(int cid) { Funcion_LimpiaSesion(BuscaCid(cid)); }
 
-// A call placed towards SIP gets its id under tMutexSesion; its first events wait for it here.
+// A call placed towards SIP gets its id under the session table's lock; its first events wait for it here.
 InfoSesion* CSupervisorRecurso::BuscaCid(int cid) {
-    cfgCerrojo l(&tMutexSesion);
-    return BuscaInfoSesionPorCid(cid);
+    cfgCerrojo l(oSesiones.Mutex());
+    return oSesiones.BuscaPorCid(cid);
 }
 
 void CSupervisorRecurso::Abortallamada(int cid) {
@@ -505,8 +505,8 @@ void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip* e) {
     // Legs of one line call offered to several targets: the first answer ends the others. The
     // radio and BL collateral markers (-2, -3) are no call: their sessions stay.
     if (s->iCidRefer == -1 && s->idllam >= 0) {
-        for (InfoSesion* o = BuscaSiguienteInfoSesionPorIdLlamada(nullptr, s->idllam); o;
-             o = BuscaSiguienteInfoSesionPorIdLlamada(o, s->idllam)) {
+        for (InfoSesion* o = oSesiones.BuscaSiguientePorIdLlamada(nullptr, s->idllam); o;
+             o = oSesiones.BuscaSiguientePorIdLlamada(o, s->idllam)) {
             if (o == s) continue;
             NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Trata_close_Session cid = %d", iMiNumRecurso, o->cid);
             CierraSip(o->cid, 0);
@@ -531,7 +531,7 @@ void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip* e) {
     if (s->iCidRefer >= 0 && s->iGestorTransferencia == -1) {
         if (poMiPasaGus) poMiPasaGus->NotificaRefer(iIdUsuarioSip, s->iCidRefer, "SIP/2.0 200 Ok");
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Transferencia realizada( %d )", iMiNumRecurso, s->iCidRefer);
-        InfoSesion* viejo = s->idllam >= 0 ? BuscaInfoSesionPorIdLlamada(s->idllam) : nullptr;
+        InfoSesion* viejo = s->idllam >= 0 ? oSesiones.BuscaPorIdLlamada(s->idllam) : nullptr;
         if (viejo && viejo != s) {
             NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Trata_close_Session cid = %d", iMiNumRecurso, viejo->cid);
             CierraSip(viejo->cid, 0);
@@ -607,7 +607,7 @@ void CSupervisorRecurso::Traplic_Info(DatosEventoSip* e, const char* szCuerpo) {
     int32_t id = -1;
     std::shared_ptr<Cola> canal = CanalHijo();
     if (canal) {
-        cfgCerrojo l(&tMutexSesion);
+        cfgCerrojo l(oSesiones.Mutex());
         if (canal->EnviaLlamadaSalienteId(&dl, &id) >= 0 && id >= 0) s->idllam = id;
     }
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: poCanalHijo->LlamadaSaliente() = %s", iMiNumRecurso, s->acDestino);
@@ -678,8 +678,8 @@ void CSupervisorRecurso::Traplic_Refer(DatosEventoSip* e) {
               pl.NumDestino, pl.ReferredBy, pl.Replaces, dialogo);
     InfoSesion* n;
     {
-        cfgCerrojo l(&tMutexSesion);
-        n = AsignaInfoSesion();
+        cfgCerrojo l(oSesiones.Mutex());
+        n = oSesiones.Asigna();
     }
     if (n == nullptr) return;
     int puerto = -1;

@@ -471,7 +471,7 @@ TEST_F(SupervisorLlamadas, CancelledOrFiredGuardNeverCancelsTheNextOwnersTimer) 
                 l.poHijo->EnviaAceptaLlamada(idllam);
                 ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion "));
             }
-            InfoSesion* s = l.Sup().BuscaInfoSesionPorCid(cid);
+            InfoSesion* s = l.Sup().oSesiones.BuscaPorCid(cid);
             ASSERT_NE(s, nullptr);
             const int slot = c == VENCE_LLAMADA ? s->iTempLlamada : s->iTempSesion;
             ASSERT_GE(slot, 0);
@@ -483,7 +483,7 @@ TEST_F(SupervisorLlamadas, CancelledOrFiredGuardNeverCancelsTheNextOwnersTimer) 
             std::thread hilo;
             bool bVencida;
             {
-                cfgCerrojo bloqueo(&l.Sup().tMutexSesion);
+                cfgCerrojo bloqueo(l.Sup().oSesiones.Mutex());
                 hilo = std::thread([] { gpTemporizador->Avanza(1); });
                 bVencida = pruebas::EsperaQue([&] { return EnLog("Vence temp espera diagnostico"); }, 5000);
                 ajeno = gpTemporizador->Objeto().Arma(5, VenceAjeno, 0, 0, 0);
@@ -729,8 +729,8 @@ TEST_F(SupervisorLlamadas, AgentOrdersReachTheSupervisors) {
     EXPECT_EQ(l.Sup().aucEqActivoTXRX[0], 0);
     InfoSesion* s;
     {
-        cfgCerrojo c(&l.Sup().tMutexSesion);
-        s = l.Sup().AsignaInfoSesion();
+        cfgCerrojo c(l.Sup().oSesiones.Mutex());
+        s = l.Sup().oSesiones.Asigna();
     }
     s->cid = 900;
     s->idsesion = 10002;
@@ -869,8 +869,8 @@ TEST_F(SupervisorLlamadas, EmplacementStatesArePublishedWhenTheyChange) {
     EXPECT_EQ(CuentaEmpiezan("N09 "), 0) << "nothing changed";
     InfoSesion* s;
     {
-        cfgCerrojo c(&l.Sup().tMutexSesion);
-        s = l.Sup().AsignaInfoSesion();
+        cfgCerrojo c(l.Sup().oSesiones.Mutex());
+        s = l.Sup().oSesiones.Asigna();
     }
     s->cid = 77;
     s->idsesion = 10004;
@@ -895,8 +895,8 @@ TEST_F(SupervisorLlamadas, StandbyEquipmentSessionGoesIdleAndAPendingLoopTestIsS
     // Equipment B of emplacement 0 TX holds an active session while A is the active one.
     InfoSesion* s;
     {
-        cfgCerrojo c(&l.Sup().tMutexSesion);
-        s = l.Sup().AsignaInfoSesion();
+        cfgCerrojo c(l.Sup().oSesiones.Mutex());
+        s = l.Sup().oSesiones.Asigna();
     }
     s->idllam = -2;
     std::snprintf(s->acDestino, sizeof s->acDestino, "EQ-B");
@@ -911,7 +911,7 @@ TEST_F(SupervisorLlamadas, StandbyEquipmentSessionGoesIdleAndAPendingLoopTestIsS
     EXPECT_EQ(CuentaEmpiezan("hijo ModificaSesion "), 0) << "B stays active while A has no session";
     // A's session is up: B goes idle (the session type change fails without SIP, the resource
     // process is told all the same).
-    InfoSesion* a = l.Sup().BuscaInfoSesionPorColateral(0);
+    InfoSesion* a = l.Sup().oSesiones.BuscaPorColateral(0);
     ASSERT_NE(a, nullptr);
     a->idsesion = 10004;
     l.Sup().SupervisaColateralDatRadPP(-2);
@@ -1083,9 +1083,9 @@ TEST_F(SupervisorLlamadas, IntrusionInfoNamesTheIntrudersResourceWithoutACallMan
     l.Sup().poGestorLlamada = nullptr;
     InfoSesion *s, *intruso;
     {
-        cfgCerrojo c(&l.Sup().tMutexSesion);
-        s = l.Sup().AsignaInfoSesion();
-        intruso = l.Sup().AsignaInfoSesion();
+        cfgCerrojo c(l.Sup().oSesiones.Mutex());
+        s = l.Sup().oSesiones.Asigna();
+        intruso = l.Sup().oSesiones.Asigna();
     }
     s->cid = 50;
     s->idllam = 1000;
