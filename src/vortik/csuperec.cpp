@@ -83,14 +83,10 @@ void superecFijaEventos(CSupervisorRecurso::CEventos* poEventos) {
 
 CSupervisorRecurso::CSupervisorRecurso()
     : iMiNumRecurso(-1), iPidHijo(-1), iEstado(ESTADO_NO_INICIADO), iHijoConfigurado(0), iIndiceWatchdog(-1),
-      iIdUsuarioSip(-1), iModoMantenimiento(0), iTipoBucle(0), iEmplazamientoBucle(0), iBuclePendiente(0),
-      iTempBucle(-1), ucEstadoPublicado(10), uiFlagsColateral{}, psConfig(nullptr), poMiPasaGus(nullptr),
-      poGestorLlamada(nullptr), poOpcionesRadio(nullptr), poColateral(nullptr), aucEqActivoTXRX{},
-      iEstadoColateral(0), aiColateralTemp{-1, 0, 0, 0}, iModoReserva(0), uiCalidadNtp(0), iHaySesiones(-1),
-      iCambioColateral(0), aiCambioEmplazamiento{}, iPresenciaModulo(-1), iTipoIfAnterior(-1),
-      iColateralCfgA(0), iColateralCfgB(0), iCambioCfgColateral(0), poContadores(new TablaContadores),
-      poCanalHijo(), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
-      iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
+      iIdUsuarioSip(-1), ucEstadoPublicado(10), psConfig(nullptr), poMiPasaGus(nullptr), poGestorLlamada(nullptr),
+      poOpcionesRadio(nullptr), poColateral(nullptr), iModoReserva(0), uiCalidadNtp(0), iPresenciaModulo(-1),
+      iTipoIfAnterior(-1), poContadores(new TablaContadores), poCanalHijo(), tHilo(), iPeticionArranque(0),
+      iPeticionParada(0), iHijoMuerto(0), iReconfigurar(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
       uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iRefersPendientes(0), iTerminar(0) {
     sEstadoRecurso.ucEstado = RECURSO_NO_DISPONIBLE;
     CreaContadores(poContadores, NUM_CONTADORES);
@@ -155,8 +151,7 @@ int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada
     poOpcionesRadio = new COpcionesRadio(iRecurso);
     iModoReserva = 1;
     iIdUsuarioSip = -1;
-    iModoMantenimiento = iTipoBucle = iEmplazamientoBucle = iBuclePendiente = 0;
-    iTempBucle = -1;
+    poColateral = new CColateral(gpoCfg, iRecurso, *this, oSesiones);
     iEstado = ESTADO_PARADO;
     if (pthread_create(&tHilo, nullptr, sSupervisor, this) != 0) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error creando hilo", iRecurso);
@@ -168,30 +163,6 @@ int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada
 
 // ---- Requests ----------------------------------------------------------------------------------
 
-void CSupervisorRecurso::GuardaCfgColateral() {
-    if (psConfig->iTipoIf != TIPOIF_RADIO) return;
-    const cfgParamRadio& r = psConfig->uParam.radio;
-    if (r.iTipoRadio == 2 || r.iTipoRadio == 3) iColateralCfgA = r.iClimaxDelay;
-    iColateralCfgB = r.iMetodoBss;
-}
-
-// Active equipment per emplacement of a local radio, from the switch-over state file (A when
-// the file says nothing).
-void CSupervisorRecurso::CargaEqActivo() {
-    int tipoIf, tipoRadio;
-    {
-        cfgCerrojo c(&gpoCfg->tMutex);
-        tipoIf = psConfig->iTipoIf;
-        // The type part is a union: its radio words mean something on radio records only.
-        tipoRadio = tipoIf == TIPOIF_RADIO ? psConfig->uParam.radio.iTipoRadio : -1;
-    }
-    if (tipoRadio != 1 && tipoRadio != 3) return;
-    for (int e = 0; e < 3; ++e) {
-        aucEqActivoTXRX[2 * e] = CColateral::EquipoActivo(iMiNumRecurso, 4 * e + 1) ? 1 : 0;
-        aucEqActivoTXRX[2 * e + 1] = CColateral::EquipoActivo(iMiNumRecurso, 4 * e + 3) ? 1 : 0;
-    }
-}
-
 int CSupervisorRecurso::ArrancaRecurso() {
     if (iEstado == ESTADO_NO_INICIADO) return -1;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] ArrancaRecurso", iMiNumRecurso);
@@ -199,9 +170,8 @@ int CSupervisorRecurso::ArrancaRecurso() {
     {
         cfgCerrojo c(&gpoCfg->tMutex);
         tipoIf = psConfig->iTipoIf;
-        iCambioCfgColateral = 0;
-        GuardaCfgColateral();
     }
+    poColateral->TomaCfg();
     {
         cfgCerrojo l(&tMutexGlobal);
         // Kept even while running: a stop not served yet is then followed by a restart.
@@ -209,8 +179,8 @@ int CSupervisorRecurso::ArrancaRecurso() {
     }
     poOpcionesRadio->Lee();
     oTablaPttId.FijaTamano(poOpcionesRadio->DameMaxSessions());
-    if (poColateral == nullptr) poColateral = new CColateral(psConfig, iMiNumRecurso);
-    CargaEqActivo();
+    poColateral->Arranca();
+    poColateral->CargaEqActivo();
     // Remembered so that a later change of type restarts the child with the new program.
     iTipoIfAnterior = tipoIf;
     return 0;
@@ -233,7 +203,7 @@ int CSupervisorRecurso::ReconfiguraRecurso() {
     if (iEstado == ESTADO_NO_INICIADO) return -1;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] ReconfiguraRecurso", iMiNumRecurso);
     iReconfigurar = 1;
-    CargaEqActivo();
+    poColateral->CargaEqActivo();
     bool restringida = false;
     {
         cfgCerrojo c(&gpoCfg->tMutex);
@@ -246,12 +216,10 @@ int CSupervisorRecurso::ReconfiguraRecurso() {
         iTipoIfAnterior = tipoIf;
         if (tipoIf == TIPOIF_RADIO) {
             const cfgParamRadio& r = psConfig->uParam.radio;
-            if (r.iTipoRadio == 2 || r.iTipoRadio == 3)
-                iCambioCfgColateral = (r.iClimaxDelay != iColateralCfgA || r.iMetodoBss != iColateralCfgB) ? 1 : 0;
             restringida = r.iTipoRadio >= 4 && r.iTipoRadio <= 6 && psConfig->iRestriccion != 0;
         }
-        GuardaCfgColateral();
     }
+    poColateral->CompruebaCambioCfg();
     // Sessions of callers the new restriction lists refuse end now.
     if (restringida)
         for (auto& ses : oSesiones)
@@ -261,7 +229,7 @@ int CSupervisorRecurso::ReconfiguraRecurso() {
 
 int CSupervisorRecurso::ReconfiguraColaterales() {
     if (iEstado == ESTADO_NO_INICIADO) return -1;
-    iReconfigurarColaterales = 1;
+    poColateral->iReconfigurarColaterales = 1;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] Reconfigura colaterales", iMiNumRecurso);
     return 0;
 }
@@ -285,7 +253,6 @@ void* CSupervisorRecurso::sSupervisor(void* p) {
 }
 
 void CSupervisorRecurso::Supervisor() {
-    iHaySesiones = -1;
     FijaPrioridadHilo(1);
     TrazaPid("Supervisor proceso", iMiNumRecurso, "src/vortik/csuperec");
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] PID=%d", iMiNumRecurso, static_cast<int>(getpid()));
@@ -362,11 +329,11 @@ void CSupervisorRecurso::Supervisor() {
             } else {
                 if (ModoSistemaLocal == 1 && c[C_MODO1] == 0) {
                     c[C_MODO1] = 5 * US_SEGUNDO;
-                    SupervisaColateralTipo();
+                    poColateral->SupervisaColateralTipo();
                 }
                 if (c[C_PUBLICA] == 0) {
                     c[C_PUBLICA] = US_SEGUNDO;
-                    PublicaColaterales();
+                    poColateral->PublicaColaterales();
                 }
                 int superv = 0;
                 {
@@ -375,12 +342,12 @@ void CSupervisorRecurso::Supervisor() {
                 }
                 if (superv && iModoReserva == 0 && iIdUsuarioSip >= 0 && c[C_OPTIONS] == 0) {
                     int t = 5;
-                    if (iEstadoColateral != 0) {
+                    if (poColateral->iEstadoColateral != 0) {
                         cfgCerrojo cc(&gpoCfg->tMutex);
                         t = psConfig->sColateral.itm_superv_options;
                     }
                     c[C_OPTIONS] = static_cast<uint32_t>(t > 0 ? t : 5) * US_SEGUNDO;
-                    EnviaOptionsColateral();
+                    poColateral->EnviaOptionsColateral();
                 }
             }
         }
@@ -529,7 +496,7 @@ void CSupervisorRecurso::PierdeEstadoRecurso() {
     s.ucEstado = RECURSO_NO_DISPONIBLE;
     sEstadoRecurso = s;
     ucEstadoPublicado = RECURSO_NO_DISPONIBLE;
-    iCambioColateral = 1;
+    poColateral->iCambioColateral = 1;
     if (poMiPasaGus && iIdUsuarioSip >= 0) poMiPasaGus->ActualizaEstadoUsuario(iIdUsuarioSip, iMiNumRecurso, &s);
 }
 
@@ -615,8 +582,9 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         poGestorLlamada->FinEncaminaLlamada(iIdUsuarioSip, s->cid);
     if (psConfig && s->cid != -1 && s->idsesion != -1 && s->iReposo != -1 && DameIdentidad().iTipoIf == TIPOIF_RADIO) {
         Eventos().EvtFinSesionRadio(DameIdentidad().acNombre, s->acDestino, s->iReposo);
-        if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3) aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
-        iCambioColateral = 1;
+        if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3)
+            poColateral->aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
+        poColateral->iCambioColateral = 1;
     }
     // A guard left armed would fire for the next owner of the record.
     CancelaTemp(&s->iTempAux);
@@ -702,10 +670,11 @@ void CSupervisorRecurso::RefrescaEstado() {
         tipoIf = psConfig->iTipoIf;
         if (tipoIf == TIPOIF_RADIO) tipoRadio = psConfig->uParam.radio.iTipoRadio;
     }
+    if (poColateral == nullptr) return;
     if (tipoIf == TIPOIF_RADIO && tipoRadio < 4)
-        MarcaCambioEmplazamiento(17);
+        poColateral->MarcaCambioEmplazamiento(17);
     else
-        iCambioColateral = 1;
+        poColateral->iCambioColateral = 1;
 }
 
 void CSupervisorRecurso::SupervisaSlic() {
@@ -790,7 +759,7 @@ int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
         !anade(0, "%s", "    modo funcionamiento: NORMAL\n"))
         return total;
     if (tipoIf != TIPOIF_RADIO) {
-        if (!anade(0, "   Estado Colateral = %i\n", iEstadoColateral)) return total;
+        if (!anade(0, "   Estado Colateral = %i\n", poColateral->iEstadoColateral)) return total;
     } else {
         char lista[LON_LISTA_PTT_ID];
         if (DameListaPttId(lista, sizeof lista) < 0) lista[0] = '\0';
@@ -832,7 +801,7 @@ void CSupervisorRecurso::PintaInfoConsola() {
     }
     TcpCons::Printf("\n");
     if (tipoIf != TIPOIF_RADIO) {
-        TcpCons::Printf("\nEstado Colateral = %i\n", iEstadoColateral);
+        TcpCons::Printf("\nEstado Colateral = %i\n", poColateral->iEstadoColateral);
         TcpCons::Printf("---------------------------\n");
     } else {
         char lista[LON_LISTA_PTT_ID];
@@ -855,8 +824,25 @@ void CSupervisorRecurso::Eventos_SesionRadioActiva(const char* szNombre, const c
 
 CSupervisorRecurso::CEventos& CSupervisorRecurso::Sumidero() { return Eventos(); }
 
-void CSupervisorRecurso::Eventos_SupervisionOptions(int iValor, const char* szUri) {
-    Eventos().EvtSupervisionOptions(iMiNumRecurso, iValor, szUri);
+
+void CSupervisorRecurso::FijaPeriodoOptions(uint32_t us) {
+    cfgCerrojo l(&tMutexGlobal);
+    poContadores->contadores[C_OPTIONS] = us;
+}
+
+void CSupervisorRecurso::TomaModoRadio(int iModo) {
+    if (poColateral) poColateral->TomaModoRadio(iModo);
+}
+
+void CSupervisorRecurso::ActivaBucleRadio(int iTipo, int iEmplazamiento) {
+    if (poColateral) poColateral->ActivaBucleRadio(iTipo, iEmplazamiento);
+}
+
+int CSupervisorRecurso::FijaEquipoActivo(int iEmplazamiento, int iSentido, int iEquipo) {
+    if (poColateral) return poColateral->FijaEquipoActivoEmplazamiento(iEmplazamiento, iSentido, iEquipo);
+    // Not started: no target of it is configured.
+    const bool valida = iEmplazamiento >= 0 && iEmplazamiento < 3 && iSentido >= 0 && iSentido < 2 && (iEquipo == 0 || iEquipo == 1);
+    return valida ? -2 : -1;
 }
 
 std::shared_ptr<Cola> CSupervisorRecurso::CanalHijo() {

@@ -33,6 +33,8 @@
 #include "sip/cgestorllamada.h"
 #include "sip/datoseventosip.h"
 #include "comun/tablacontadores.h"
+#include "ccolateral.h"
+#include "ceventosrecurso.h"
 #include "ctablasesiones.h"
 #include "ipc/mensajescola.h"
 
@@ -43,7 +45,6 @@ class CCONFIG;
 class CPasaGus;
 class CGestorLlamada;
 class COpcionesRadio;
-class CColateral;
 class Cola;
 
 // The live configuration read by the supervisors and the DSP service supervisor.
@@ -58,60 +59,10 @@ int32_t superecNivelConsola();
 typedef void (*FnEspera)(uint32_t uiMicrosegundos);
 void superecFijaEspera(FnEspera pfEspera);
 
-class CSupervisorRecurso : public CRecursoSip {
+class CSupervisorRecurso : public CRecursoSip, private CColateral::CSupervisor {
 public:
-    // What a supervisor tells the rest of the core; the core's is CEventosSuperec. The calls come
-    // from the supervisor's thread with no lock of the supervisor held.
-    class CEventos {
-    public:
-        // A new child channel, before the supervisor uses it: the core's handlers go in.
-        virtual void EvtCanalHijo(Cola* poCanal) { (void)poCanal; }
-        // The child of the position was launched, or was killed and reaped.
-        virtual void EvtHijoLanzado(int iRecurso) { (void)iRecurso; }
-        virtual void EvtHijoMatado(int iRecurso) { (void)iRecurso; }
-        // Pid of the DSP service, -1 when none.
-        virtual int DamePidDsp() { return -1; }
-        // A session of a radio resource ended.
-        virtual void EvtFinSesionRadio(const char* szNombre, const char* szUri, int iReposo) {
-            (void)szNombre;
-            (void)szUri;
-            (void)iReposo;
-        }
-        // A session of a radio resource was answered (SNMP event record 2101, value 255).
-        virtual void EvtSesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
-            (void)szNombre;
-            (void)szUri;
-            (void)iReposo;
-        }
-        // Publication of the collateral states to the SNMP agent: an emplacement of a local
-        // radio (states of TX A, RX A, TX B, RX B; active equipment 1 A, 2 B), the sessions of
-        // a remote radio, the state of any other resource.
-        virtual void EvtPublicaEmplazamiento(int iRecurso, const char* szNombre, int iEmplazamiento,
-                                             const int aiEstados[4], int iActivoTx, int iActivoRx) {
-            (void)iRecurso, (void)szNombre, (void)iEmplazamiento, (void)aiEstados, (void)iActivoTx, (void)iActivoRx;
-        }
-        struct SesionPublicada {
-            int iActivo;  // 1 active, 0 idle, 9 unused
-            int iPrioridad;
-            char acUri[81];
-        };
-        virtual void EvtPublicaSesiones(int iRecurso, const char* szNombre, const SesionPublicada asSesiones[4]) {
-            (void)iRecurso, (void)szNombre, (void)asSesiones;
-        }
-        virtual void EvtPublicaEstado(int iRecurso, const char* szNombre, int iEstado, int iSesion, int iSupervision,
-                                      const char* szUri) {
-            (void)iRecurso, (void)szNombre, (void)iEstado, (void)iSesion, (void)iSupervision, (void)szUri;
-        }
-        // The OPTIONS supervision of the collateral peer went up (255) or down (0).
-        virtual void EvtSupervisionOptions(int iRecurso, int iValor, const char* szUri) {
-            (void)iRecurso;
-            (void)iValor;
-            (void)szUri;
-        }
-
-    protected:
-        ~CEventos() = default;
-    };
+    // What a supervisor tells the rest of the core (ceventosrecurso.h).
+    using CEventos = CEventosRecurso;
 
     enum { MAX_INFO_SESION = CTablaSesiones::MAX_INFO_SESION, NUM_CONTADORES = 6, LON_LISTA_PTT_ID = 2000 };
     // Guards one supervisor may hold at once on the core's timer object: three per session
@@ -179,46 +130,19 @@ public:
     int CompruebaListaUri(const char* szUri);
     int CompruebaOrigenRemoto(const char* szUri);
 
-    // Collateral calls and supervision. idllam: the line call served, -2 radio or data
-    // collateral sessions, -3 a BL resource's; markers, never call ids.
-    int IniciaLlamadaColateral(int idllam, int iIndice, int iReposo);
-    void SupervisaColateralDatRadPP(int idllam);
-    void SupervisaColateralTipo();
-    void EnviaOptionsColateral();
-    void EnviaEstadoColateral();
+    // Maintenance orders of the SNMP agent, carried out by the collateral duties (ccolateral.h).
     void TomaModoRadio(int iModo);
     void ActivaBucleRadio(int iTipo, int iEmplazamiento);
     // Switch-over order: 0 done, -1 bad arguments, -2 the target has no session.
     int FijaEquipoActivo(int iEmplazamiento, int iSentido, int iEquipo);
-    bool EquipoActivo(int iIndice);
-    int EstadoParejaReposo(int iIndice);
-    bool EsEquipoActivo(int iIndice);
-    void FijaEquipoActivoColateral(int iIndice);
-    int DameEstadoEmplazamiento(int iEmplazamiento, int* piTxA, int* piRxA, int* piTxB, int* piRxB);
-    void MarcaCambioEmplazamiento(int iIndice);
-    int HaySesiones();
-    // Every second while running: publishes what changed of the collateral states.
-    void PublicaColaterales();
-    void PublicaEmplazamiento(int iEmplazamiento);
-    void PublicaSesiones();
-    void PublicaEstadoRadio();
-    // Copies into the caller's buffers: 0, or -1.
-    int DameIdUsuario(char* szSalida, size_t uiTam, int iIndice);
-    int DameUriPropia(char* szSalida, size_t uiTam, const char* szNumero);
-    // The user part (after "sip:", else from the start, up to "@") or the host part (after "@",
-    // else from the start, up to ">") of a URI, at most LON_PARTE_URI characters into an output
-    // of LON_PARTE_URI + 1 bytes: 0, or -1 for a missing argument.
-    enum { LON_PARTE_URI = 50 };
-    static int SacaUsuarioUri(const char* szUri, char* szSalida);
-    static int SacaDominioUri(const char* szUri, char* szSalida);
     static int MapeaValorLlamada(int iValor);
     // State byte of the resource's last state record from its process; not available
     // (RECURSO_NO_DISPONIBLE) until its process has told one, and again once it died.
-    int DameEstadoRecurso() const { return sEstadoRecurso.ucEstado; }
+    int DameEstadoRecurso() const override { return sEstadoRecurso.ucEstado; }
     // Guard timers: the slot of the armed guard, or -1 (logged: no timer free); the callback gets
     // the supervisor, the code and the id. CancelaTemp frees the slot word before it cancels, so
     // a slot is never cancelled twice nor after it fired.
-    int ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId);
+    int ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId) override;
     static void CancelaTemp(int32_t* piSlot);
 
     // 0, or -1: already initialised, no bridge, no call manager in routing mode, resource out
@@ -242,13 +166,13 @@ public:
     void Termina();
 
     // Frees a record: its PTT id, port, routing and guards go back, then the table clears it.
-    void LiberaInfoSesion(InfoSesion* psInfo);
+    void LiberaInfoSesion(InfoSesion* psInfo) override;
     int CuentaInfoSesionPorIdLlamada(int idllam) { return oSesiones.CuentaPorIdLlamada(idllam); }
     int CuentaInfoSesionesOcupadas() { return oSesiones.CuentaOcupadas(); }
     void LiberaPttIdSesion(InfoSesion* psInfo);
 
     // Session clean-up on both sides with a cause.
-    void CierraSesionCompleta(InfoSesion* psInfo, int iCausa);
+    void CierraSesionCompleta(InfoSesion* psInfo, int iCausa) override;
 
     // Events of the child (through the core's child-channel handlers).
     void EvtReset();
@@ -282,7 +206,7 @@ public:
     int32_t DameParamRadio() override;
     int EnRangosOperador(const char* szNumero) override;
     int EnRangosPrivilegiados(const char* szNumero) override;
-    int EnviaCodigoDebug(uint8_t ucSubcomando, uint8_t ucValor);
+    int EnviaCodigoDebug(uint8_t ucSubcomando, uint8_t ucValor) override;
 
     // Queries.
     int DameNumRecurso() const { return iMiNumRecurso; }
@@ -291,8 +215,8 @@ public:
     int DameEstado() const { return iEstado; }
     // Passes of the supervisor's thread so far.
     uint32_t DamePasadas() const { return uiPasadas.load(); }
-    int DameIdUsuarioSip() const { return iIdUsuarioSip; }
-    int HijoConfigurado() const { return iHijoConfigurado; }
+    int DameIdUsuarioSip() const override { return iIdUsuarioSip; }
+    int HijoConfigurado() const override { return iHijoConfigurado; }
     // Program for the record's interface type (and name, for RRC radios): the /usr/bin path and
     // the current-directory path; null when the type has no program.
     static const char* ProgramaDe(const cfgConfigRecurso* psRec, int iEnCurso);
@@ -305,28 +229,17 @@ public:
     std::atomic<int32_t> iHijoConfigurado;  // set by the supervisor, read by the call handlers
     int32_t iIndiceWatchdog;
     std::atomic<int32_t> iIdUsuarioSip;  // set by the supervisor, read by every other thread
-    int32_t iModoMantenimiento, iTipoBucle, iEmplazamientoBucle, iBuclePendiente;
-    int32_t iTempBucle;
     std::atomic<uint8_t> ucEstadoPublicado;  // set by the child channel, read by the supervisor
-    uint32_t uiFlagsColateral[2];
     cfgConfigRecurso* psConfig;
     CPasaGus* poMiPasaGus;
     CGestorLlamada* poGestorLlamada;
     CTablaPttId oTablaPttId;
     COpcionesRadio* poOpcionesRadio;
-    CColateral* poColateral;
-    uint8_t aucEqActivoTXRX[6];
-    int32_t iEstadoColateral;
-    int32_t aiColateralTemp[4];  // timer id first; -1 none
+    CColateral* poColateral;  // from Inicia on
     std::atomic<int32_t> iModoReserva;  // set by the main/standby switch, read by every thread
     uint32_t uiCalidadNtp;
-    int32_t iHaySesiones;
-    std::atomic<int32_t> iCambioColateral;  // set by any thread, taken by the supervisor
-    int32_t aiCambioEmplazamiento[3];
     int32_t iPresenciaModulo;
     int32_t iTipoIfAnterior;
-    int32_t iColateralCfgA, iColateralCfgB;
-    int32_t iCambioCfgColateral;
     TablaContadores* poContadores;
     // The child's channel. Taken under tMutexGlobal and used outside it; the supervisor's thread
     // closes it once no send holds it any more.
@@ -337,7 +250,6 @@ public:
     std::atomic<int32_t> iPeticionParada;
     std::atomic<int32_t> iHijoMuerto;
     std::atomic<int32_t> iReconfigurar;
-    int32_t iReconfigurarColaterales;
     uint32_t uiInfoSlot;
     std::atomic<int32_t> iSlicOk;  // set by the supervisor, read by the board's supervision loop
     NotificacionEstado sEstadoRecurso;  // last state record of the process
@@ -351,7 +263,7 @@ private:
     };
     Identidad DameIdentidad();
     // The child's channel for one send, or null.
-    std::shared_ptr<Cola> CanalHijo();
+    std::shared_ptr<Cola> CanalHijo() override;
     static void* sSupervisor(void* pSuper);
     void Supervisor();
     int LanzaHijo();
@@ -364,20 +276,22 @@ private:
     // Kills and reaps the child (this supervisor's own live one only) and takes its channel.
     std::shared_ptr<Cola> MataHijo(pid_t pid);
     static void CierraCanal(std::shared_ptr<Cola> canal);
-    void CargaEqActivo();
     // The line is gone: not available to OPTIONS, INVITEs, the collateral duties and the
     // publication until its next process tells its state.
     void PierdeEstadoRecurso();
-    void GuardaCfgColateral();
     void Espera(uint32_t uiMicrosegundos);
     // Real time, cut short by Termina.
     void EsperaReal(uint32_t uiMicrosegundos);
     void Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo);
-    void Eventos_SupervisionOptions(int iValor, const char* szUri);
-    CEventos& Sumidero();
+    CEventos& Sumidero() override;
+    CPasaGus* PasaGus() override { return poMiPasaGus; }
+    bool EnReserva() const override { return iModoReserva != 0; }
+    int EstadoPublicado() const override { return ucEstadoPublicado; }
+    void CancelaGuarda(int32_t* piSlot) override { CancelaTemp(piSlot); }
+    void FijaPeriodoOptions(uint32_t uiMicrosegundos) override;
     static uintptr_t sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t a3);
     // The session record of an InfoSesion's call words, ports and address.
-    void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir);
+    void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir) override;
     // Sends on the child channel; -1 (logged by the caller) without one.
     // The new session's id goes into the record, and its confirmation guard is armed, under
     // the table's lock: the resource process may confirm before the send returns, and the
@@ -386,7 +300,7 @@ private:
     int EnviaLlamadaSaliente(const DatosLlamada* psDatos, InfoSesion* psInfo);
     // Places a call towards SIP for the record (direct mode straight, routing mode through the
     // call manager) and arms its first-answer guard; the SIP call id, or negative.
-    int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam);
+    int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam) override;
     // Payload override and payload type of a session record by the media direction word.
     static void PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* psDir);
     // Clean-up of a leg whose failure the call manager did not take on.

@@ -62,7 +62,7 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
     const bool troncal = id.iTipoIf == TIPOIF_ATSR2 || id.iTipoIf == TIPOIF_ATSN5 || id.iTipoIf == TIPOIF_ATSQSIG;
     if (psDatos->acDestino[0] == 0 && !troncal) {
         int iniciadas = 0;
-        for (int i = 0; IniciaLlamadaColateral(idllam, i, 0) != -1; ++i) ++iniciadas;
+        for (int i = 0; poColateral->IniciaLlamadaColateral(idllam, i, 0) != -1; ++i) ++iniciadas;
         if (iniciadas == 0) Rechaza(0);
         return;
     }
@@ -89,18 +89,18 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
     std::memset(&pl, 0, sizeof pl);
     Copia(pl.NumOrigen, origen, 80);
     Copia(pl.NumDestino, destino, 80);
-    if (ModoSistemaLocal == 1 && poColateral) {
+    if (ModoSistemaLocal == 1 && poColateral->Arrancado()) {
         char uri[81] = {};
         if (poColateral->DameUriRemota(uri) == 0) {
             // A URI without "@" has no host part: the numbers then go as they are.
-            char host[LON_PARTE_URI + 1] = {};
-            if (std::strchr(uri, '@')) SacaDominioUri(uri, host);
+            char host[CColateral::LON_PARTE_URI + 1] = {};
+            if (std::strchr(uri, '@')) CColateral::SacaDominioUri(uri, host);
             if (host[0] != '\0') {
                 char propia[81];
-                if (DameUriPropia(propia, sizeof propia, origen) == 0) Copia(pl.NumOrigen, propia, 80);
+                if (CColateral::DameUriPropia(propia, sizeof propia, origen) == 0) Copia(pl.NumOrigen, propia, 80);
                 std::snprintf(pl.NumDestino, sizeof pl.NumDestino, "sip:%.6s@%.50s", destino, host);
-                char usuario[LON_PARTE_URI + 1] = {};
-                SacaUsuarioUri(uri, usuario);
+                char usuario[CColateral::LON_PARTE_URI + 1] = {};
+                CColateral::SacaUsuarioUri(uri, usuario);
                 if (usuario[0] != '\0') Copia(pl.UsuDestino, usuario, 80);
             }
         }
@@ -255,7 +255,7 @@ void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultad
             LiberaPttIdSesion(s);
             CierraSesionCompleta(s, 201);
         }
-        iCambioColateral = 1;
+        poColateral->iCambioColateral = 1;
         return;
     }
     if (ucCodigo == 5) {
@@ -402,7 +402,7 @@ void CSupervisorRecurso::ContestaSip(const InfoSesion* s) {
 void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtFinLlamada(%d,%d)\n", n, idllam, iCausa);
-    iCambioColateral = 1;
+    poColateral->iCambioColateral = 1;
     if (idllam < 0) return;
     for (InfoSesion* s = oSesiones.BuscaSiguientePorIdLlamada(nullptr, idllam); s;
          s = oSesiones.BuscaSiguientePorIdLlamada(s, idllam)) {
@@ -424,7 +424,7 @@ void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
         } else {
             NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Sesion %d no tiene CID de SIP", n, idsesion);
         }
-        iCambioColateral = 1;
+        poColateral->iCambioColateral = 1;
     }
 }
 
@@ -438,12 +438,12 @@ void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado* psEstado) 
     const int tipoIf = DameIdentidad().iTipoIf;
     if (psEstado->ucEstado == 10 && estadoPrevio != 10) {
         if (tipoIf == TIPOIF_RADIO || tipoIf == TIPOIF_DATOS)
-            SupervisaColateralDatRadPP(-2);
+            poColateral->SupervisaColateralDatRadPP(-2);
         else if (tipoIf == TIPOIF_BL)
-            SupervisaColateralDatRadPP(-3);
+            poColateral->SupervisaColateralDatRadPP(-3);
     }
     if (psEstado->ucEstado != estadoPrevio || static_cast<uint8_t>(psEstado->iValor & 0xFF) != valorPrevio)
-        iCambioColateral = 1;
+        poColateral->iCambioColateral = 1;
     // The collateral state is sent only when it changes: a line entity that started after that
     // (its process slower than the peer's first answer, or restarted) never heard it.
     if (psEstado->ucEstado != 10 && estadoPrevio == 10 && psConfig != nullptr && superecDameConfig() != nullptr) {
@@ -452,11 +452,7 @@ void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado* psEstado) 
             cfgCerrojo c(&superecDameConfig()->tMutex);
             superv = psConfig->sColateral.isuperv_options;
         }
-        if (superv != 0) EnviaEstadoColateral();
+        if (superv != 0) poColateral->EnviaEstadoColateral();
     }
-    if (tipoIf == TIPOIF_RADIO && iModoMantenimiento == 1 && valorPrevio == 1 && (psEstado->iValor & 0xFF) == 0) {
-        cfgCerrojo l(&tMutexGlobal);
-        iTipoBucle = iEmplazamientoBucle = iBuclePendiente = 0;
-        CancelaTemp(&iTempBucle);
-    }
+    if (tipoIf == TIPOIF_RADIO && valorPrevio == 1 && (psEstado->iValor & 0xFF) == 0) poColateral->FinBucle();
 }

@@ -292,27 +292,8 @@ int CSupervisorRecurso::Tr_Fallo_Llamada(InfoSesion* s, int iEstado) {
 
 void CSupervisorRecurso::VenceTemp_Respuesta(int iCodigo, int cid) {
     switch (iCodigo) {
-    case 0:
-        if (__atomic_exchange_n(&aiColateralTemp[0], -1, __ATOMIC_ACQ_REL) < 0) return;
-        if (iEstadoColateral == 0) return;
-        {
-            cfgCerrojo l(&tMutexGlobal);
-            iEstadoColateral = 0;
-            poContadores->contadores[3] = 5000000;
-        }
-        iCambioColateral = 1;
-        for (auto& s : oSesiones)
-            if (s.cid >= 0) CierraSesionCompleta(&s, 0);
-        EnviaEstadoColateral();
-        {
-            char uri[sizeof psConfig->sColateral.szUriRemota];
-            {
-                cfgCerrojo c(&superecDameConfig()->tMutex);
-                Copia(uri, psConfig->sColateral.szUriRemota);
-            }
-            Eventos_SupervisionOptions(0, uri);
-        }
-        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Supervision Options NOOK", iMiNumRecurso);
+    case CColateral::GUARDA_OPTIONS:
+        poColateral->VenceOptions();
         return;
     case 1: {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence Respuesta StartCall", iMiNumRecurso);
@@ -341,13 +322,8 @@ void CSupervisorRecurso::VenceTemp_Respuesta(int iCodigo, int cid) {
         Funcion_LimpiaSesion(s);
         return;
     }
-    case 3:
-        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Vence Respuesta bucle ", iMiNumRecurso);
-        if (DameIdentidad().iTipoIf == TIPOIF_RADIO && iModoMantenimiento == 1 && iTempBucle != -1) {
-            cfgCerrojo l(&tMutexGlobal);
-            iTipoBucle = iEmplazamientoBucle = iBuclePendiente = 0;
-            iTempBucle = -1;
-        }
+    case CColateral::GUARDA_BUCLE:
+        poColateral->VenceBucle();
         return;
     default:
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Codigo desconocido en VenceTemp_Respuesta (%i)", iMiNumRecurso, iCodigo);
@@ -417,6 +393,8 @@ void CSupervisorRecurso::Traplic_Redirect(DatosEventoSip*) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: CSupervisorRecurso::Traplic_Redirect", iMiNumRecurso);
 }
 void CSupervisorRecurso::Traplic_Notify(DatosEventoSip*) { NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Traplic_Notify", iMiNumRecurso); }
+
+void CSupervisorRecurso::Traplic_Respuesta_for_Options() { poColateral->RespuestaOptions(); }
 
 int32_t CSupervisorRecurso::Traplic_Options() { return DameEstadoRecurso() == RECURSO_NO_DISPONIBLE ? -1 : 0; }
 
@@ -549,7 +527,7 @@ void CSupervisorRecurso::Traplic_Call_Answer(DatosEventoSip* e) {
     }
     if (id.iTipoIf == TIPOIF_RADIO) {
         Eventos_SesionRadioActiva(id.acNombre, s->acDestino, s->iReposo);
-        MarcaCambioEmplazamiento(s->iIndiceColateral);
+        poColateral->MarcaCambioEmplazamiento(s->iIndiceColateral);
     }
     if (s->idsesion >= 0) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: sesion ya establecida. procede de un reinvite", iMiNumRecurso);
@@ -575,7 +553,7 @@ void CSupervisorRecurso::Traplic_Reinvite(DatosEventoSip* e) {
     LlenaDireccionSesion(s, &d);
     PayloadsPorDireccion(e->iDirRemota, e->iPayload, &d);
     d.iStandby = s->iReposo = e->iTipoSesion == 3 ? 1 : 0;
-    iCambioColateral = 1;
+    poColateral->iCambioColateral = 1;
     NLOG::Log(NLOG::INFO,
               "CSUPEREC[%d]: Envio modifica sesion poCanalHijo=%i,payload=%i, puertoremoto=%i, puertolocal=%i, MainStandby =%i",
               iMiNumRecurso, CanalHijo() ? 1 : 0, d.iPayload, d.iPuertoRemoto, d.iPuertoLocal, d.iStandby);
@@ -726,7 +704,7 @@ void CSupervisorRecurso::Traplic_Closed(DatosEventoSip* e) {
     }
     if (s->iGestorTransferencia != 1 && s->idllam >= 0 && EnviaFinLlamada(s->idllam, 0) < 0)
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Error fin llamada idllam=%i", iMiNumRecurso, s->idllam);
-    iCambioColateral = 1;
+    poColateral->iCambioColateral = 1;
     LiberaInfoSesion(s);
 }
 
