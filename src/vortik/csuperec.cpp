@@ -83,11 +83,10 @@ void superecFijaEventos(CSupervisorRecurso::CEventos* poEventos) {
 
 CSupervisorRecurso::CSupervisorRecurso()
     : iMiNumRecurso(-1), iPidHijo(-1), iEstado(ESTADO_NO_INICIADO), iHijoConfigurado(0), iIndiceWatchdog(-1),
-      iIdUsuarioSip(-1), ucEstadoPublicado(10), psConfig(nullptr), poMiPasaGus(nullptr), poGestorLlamada(nullptr),
-      poOpcionesRadio(nullptr), poColateral(nullptr), iModoReserva(0), uiCalidadNtp(0), iPresenciaModulo(-1),
+      ucEstadoPublicado(10), psConfig(nullptr), poColateral(nullptr), iModoReserva(0), uiCalidadNtp(0), iPresenciaModulo(-1),
       iTipoIfAnterior(-1), poContadores(new TablaContadores), poCanalHijo(), tHilo(), iPeticionArranque(0),
       iPeticionParada(0), iHijoMuerto(0), iReconfigurar(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
-      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iRefersPendientes(0), iTerminar(0) {
+      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iTerminar(0) {
     sEstadoRecurso.ucEstado = RECURSO_NO_DISPONIBLE;
     CreaContadores(poContadores, NUM_CONTADORES);
 }
@@ -98,7 +97,6 @@ CSupervisorRecurso::~CSupervisorRecurso() {
     delete poColateral;
     LiberaContadores(poContadores);
     delete poContadores;
-    delete poOpcionesRadio;
 }
 
 const char* CSupervisorRecurso::ProgramaDe(const cfgConfigRecurso* psRec, int iEnCurso) {
@@ -136,7 +134,6 @@ int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada
         return -1;
     }
     if (ModoSistemaLocal == 0 && poGestor == nullptr) return -1;
-    poGestorLlamada = poGestor;
     if (iRecurso < 0 || iRecurso >= CFG_NUM_RECURSOS) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:iRecurso fuera de rango", iRecurso);
         return -1;
@@ -147,10 +144,8 @@ int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada
     oSesiones.Inicia(iRecurso);
     iMiNumRecurso = iRecurso;
     psConfig = &gpoCfg->asRecursos[iRecurso];
-    poMiPasaGus = poPasaGus;
-    poOpcionesRadio = new COpcionesRadio(iRecurso);
+    IniciaSip(this, &oSesiones, iRecurso, gpoCfg, poPasaGus, poGestor);
     iModoReserva = 1;
-    iIdUsuarioSip = -1;
     poColateral = new CColateral(gpoCfg, iRecurso, *this, oSesiones);
     iEstado = ESTADO_PARADO;
     if (pthread_create(&tHilo, nullptr, sSupervisor, this) != 0) {
@@ -593,19 +588,64 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     oSesiones.Vacia(s);
 }
 
-void CSupervisorRecurso::LiberaPttIdSesion(InfoSesion* s) {
-    if (s == nullptr || (s->iTipoSesion & 0xF0) != 0x10 || s->iPttId <= 0) return;
-    int r;
-    {
-        cfgCerrojo l(oSesiones.Mutex());
-        r = oTablaPttId.BorraId(s->iPttId);
-    }
-    // Freed once: a second release of the same record finds no id to give back.
-    s->iPttId = 0;
-    if (r < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Error liberando PTT-id", iMiNumRecurso);
-    if (poMiPasaGus) poMiPasaGus->NotificaKeyIn(iIdUsuarioSip);
+
+
+// ---- Guards ------------------------------------------------------------------------------------
+
+int CSupervisorRecurso::ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId) {
+    const int r = poTemporizador ? poTemporizador->Arma(iTicks, sVenceGuarda, reinterpret_cast<uintptr_t>(this),
+                                                        static_cast<uintptr_t>(iCodigo),
+                                                        static_cast<uintptr_t>(static_cast<intptr_t>(iId)))
+                                 : -1;
+    if (r < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: sin temporizador para la guarda %d de %d", iMiNumRecurso, iCodigo, iId);
+    return r;
 }
 
+void CSupervisorRecurso::CancelaTemp(int32_t* piSlot) {
+    const int32_t slot = __atomic_exchange_n(piSlot, -1, __ATOMIC_ACQ_REL);
+    if (slot >= 0 && poTemporizador) poTemporizador->Cancela(slot);
+}
+
+// The slot of a fired guard is free already: its word is cleared before anything else, so no
+// later cancel reaches the timer of whoever takes the slot next.
+uintptr_t CSupervisorRecurso::sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t a3) {
+    CSupervisorRecurso* p = reinterpret_cast<CSupervisorRecurso*>(a1);
+    const int codigo = static_cast<int>(a2);
+    const int32_t id = static_cast<int32_t>(static_cast<intptr_t>(a3));
+    switch (codigo) {
+    case GUARDA_SESION: {
+        if (InfoSesion* s = p->oSesiones.BuscaPorIdSesion(id)) s->iTempSesion = -1;
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence temp espera diagnostico", p->iMiNumRecurso);
+        p->EvtDiagnostico(GUARDA_SESION, id, 204);
+        break;
+    }
+    case GUARDA_LLAMADA: {
+        if (InfoSesion* s = p->oSesiones.BuscaPorIdLlamada(id)) s->iTempLlamada = -1;
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence temp espera diagnostico", p->iMiNumRecurso);
+        p->EvtDiagnostico(GUARDA_LLAMADA, id, 204);
+        break;
+    }
+    case GUARDA_PREEMPTION:
+        if (InfoSesion* s = p->oSesiones.BuscaPreemption()) s->iTempSesion = -1;
+        p->VenceTemp_Preemption();
+        break;
+    case GUARDA_REFER:
+        p->VenceRefer(id);
+        break;
+    default:
+        p->VenceTemp_Respuesta(codigo, id);
+        break;
+    }
+    return 0;
+}
+
+void CSupervisorRecurso::VenceTemp_Respuesta(int iCodigo, int cid) {
+    switch (iCodigo) {
+    case CColateral::GUARDA_OPTIONS: poColateral->VenceOptions(); return;
+    case CColateral::GUARDA_BUCLE: poColateral->VenceBucle(); return;
+    default: VenceRespuestaSip(iCodigo, cid); return;
+    }
+}
 
 // ---- Maintenance operations --------------------------------------------------------------------
 
@@ -718,14 +758,6 @@ void CSupervisorRecurso::InfoHwSlot() {
     poMiPasaGus->ActualizaRecurso(this, id.acNombre, tipoIf, static_cast<int>((w >> 28) & 1));
 }
 
-CSupervisorRecurso::Identidad CSupervisorRecurso::DameIdentidad() {
-    Identidad id;
-    cfgCerrojo c(&gpoCfg->tMutex);
-    std::snprintf(id.acNombre, sizeof id.acNombre, "%.*s", static_cast<int>(sizeof id.acNombre - 1), psConfig->nombre);
-    std::snprintf(id.acFid, sizeof id.acFid, "%.*s", static_cast<int>(sizeof id.acFid - 1), psConfig->szDestino);
-    id.iTipoIf = psConfig->iTipoIf;
-    return id;
-}
 
 int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
     if (szBuf == nullptr || iTam <= 0 || psConfig == nullptr) return 0;
@@ -818,7 +850,7 @@ void CSupervisorRecurso::PintaInfoConsola() {
     if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaPintaEstadisticas();
 }
 
-void CSupervisorRecurso::Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
+void CSupervisorRecurso::SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
     Eventos().EvtSesionRadioActiva(szNombre, szUri, iReposo);
 }
 
@@ -850,21 +882,4 @@ std::shared_ptr<Cola> CSupervisorRecurso::CanalHijo() {
     return poCanalHijo;
 }
 
-int CSupervisorRecurso::VuelcaPttId(char* szLista, size_t uiTam) {
-    // Vuelca writes at most 15 lines of an id and a 64-character URI.
-    char ac[CTablaPttId::MAX_PTT_ID * (CTablaPttId::LON_URI + 8) + 4] = {};
-    {
-        cfgCerrojo l(oSesiones.Mutex());
-        oTablaPttId.Vuelca(ac);
-    }
-    if (ac[0] == '\0') std::strcpy(ac, "\r\n");
-    size_t n = std::strlen(ac);
-    if (szLista == nullptr || n >= uiTam) return -1;
-    std::memcpy(szLista, ac, n + 1);
-    return static_cast<int>(n);
-}
 
-int CSupervisorRecurso::DameListaPttId(char* szLista, size_t uiTam) {
-    if (iHijoConfigurado != 1 || psConfig == nullptr || DameIdentidad().iTipoIf != TIPOIF_RADIO) return -1;
-    return VuelcaPttId(szLista, uiTam);
-}

@@ -1,8 +1,12 @@
 // CSupervisorRecurso: the core's supervisor of one line resource. The core builds 16 of them
 // (aoSupervisorRecurso, one per position 0-15) that live until exit. Each starts the resource
 // program of its line, hands it its configuration, watches it through its IPC channel, kills,
-// reaps and restarts it, registers the resource as a SIP user and keeps the table of the
-// resource's sessions.
+// reaps and restarts it, and registers the resource as a SIP user. Its pieces, one pair each:
+// the session table (CTablaSesiones, ctablasesiones.h), the SIP side the bridge calls
+// (CLadoSip, cladosip.h, which the supervisor is), the collateral duties (CColateral,
+// ccolateral.h) and the events it tells the core (CEventosRecurso, ceventosrecurso.h). Its own
+// files: csuperec.cpp (thread, child, requests, guards, maintenance) and csuperec_hijo.cpp (the
+// child's events).
 //
 // Use from the core's start-up, in this order:
 //   superecFijaConfig(&oConfig);                 // the live configuration (once)
@@ -34,6 +38,7 @@
 #include "sip/datoseventosip.h"
 #include "comun/tablacontadores.h"
 #include "ccolateral.h"
+#include "cladosip.h"
 #include "ceventosrecurso.h"
 #include "ctablasesiones.h"
 #include "ipc/mensajescola.h"
@@ -59,7 +64,7 @@ int32_t superecNivelConsola();
 typedef void (*FnEspera)(uint32_t uiMicrosegundos);
 void superecFijaEspera(FnEspera pfEspera);
 
-class CSupervisorRecurso : public CRecursoSip, private CColateral::CSupervisor {
+class CSupervisorRecurso : public CLadoSip, private CLadoSip::CSupervisor, private CColateral::CSupervisor {
 public:
     // What a supervisor tells the rest of the core (ceventosrecurso.h).
     using CEventos = CEventosRecurso;
@@ -70,8 +75,6 @@ public:
     // answer to a refused transfer per record.
     enum { MAX_GUARDAS = MAX_INFO_SESION * 3 + 2 + MAX_INFO_SESION };
     enum { ESTADO_NO_INICIADO = 0, ESTADO_PARADO = 1, ESTADO_EN_MARCHA = 2, ESTADO_TERMINADO = 3 };
-    // State byte of a line that cannot take calls.
-    enum { RECURSO_NO_DISPONIBLE = 10 };
 
     CSupervisorRecurso();
     explicit CSupervisorRecurso(int iNoUsado);
@@ -79,63 +82,16 @@ public:
     CSupervisorRecurso(const CSupervisorRecurso&) = delete;
     CSupervisorRecurso& operator=(const CSupervisorRecurso&) = delete;
 
-    // Virtual slots 2-25: the SIP events of the resource's user.
-    void Traplic_Respuesta_for_Options() override;
-    void Traplic_Call_Proceeding(DatosEventoSip* psSesion) override;
-    void Traplic_Ringing(DatosEventoSip* psSesion) override;
-    void Traplic_Released(DatosEventoSip* psSesion) override;
-    void Traplic_Request_Failure(DatosEventoSip* psSesion) override;
-    void Traplic_Global_Failure(DatosEventoSip* psSesion) override;
-    void Traplic_Server_Failure(DatosEventoSip* psSesion) override;
-    void Traplic_Invite(DatosEventoSip* psSesion) override;
-    void Traplic_Replaces(int cidSustituido, DatosEventoSip* psSesion) override;
-    void Traplic_Update(DatosEventoSip* psSesion) override;
-    void Traplic_Closed(DatosEventoSip* psSesion) override;
-    void Traplic_ACK(DatosEventoSip* psSesion) override;
-    void Traplic_Info(DatosEventoSip* psSesion, const char* szCuerpo) override;
-    void Traplic_InfoIntrusionInProgress(DatosEventoSip* psSesion) override;
-    void Traplic_InfoIntrusionIsEfective(DatosEventoSip* psSesion) override;
-    void Traplic_InfoEndofIntrusion(DatosEventoSip* psSesion) override;
-    void Traplic_InfoIntrusionInminente(DatosEventoSip* psSesion) override;
-    void Traplic_Redirect(DatosEventoSip* psSesion) override;
-    void Traplic_Reinvite(DatosEventoSip* psSesion) override;
-    void Traplic_Call_Answer(DatosEventoSip* psSesion) override;
-    void Traplic_Notify(DatosEventoSip* psSesion) override;
-    void Traplic_Call_No_Answer(DatosEventoSip* psSesion) override;
-    void Traplic_Refer(DatosEventoSip* psSesion) override;
-    int32_t Traplic_Options() override;
-
-    // What a SIP failure status means for the line (motivo of EvtRechazaLlamada) and for the
-    // call manager (progression code): the generic map and the Q.850 map of QSIG lines.
-    struct CausaFallo {
-        int32_t iMotivo;
-        int32_t iProgresion;
-    };
-    static CausaFallo CausaFalloSip(int iEstadoSip);
-    static CausaFallo CausaFalloSipQsig(int iEstadoSip);
-    // 0 when the call manager took the failed leg on, else -1.
-    int Tr_Fallo_Llamada(InfoSesion* psInfo, int iEstadoSip);
-    // End a session towards the resource process only.
-    void Funcion_LimpiaSesion(InfoSesion* psInfo);
-    void LimpiaSesionPorCid(int cid);
-    InfoSesion* BuscaCid(int cid);
-    // Guard expiries (timer thread): codes 0-3 of the SIP side and the loop test.
+    // Guard expiries (timer thread): the answer guards of the SIP side (CLadoSip), the OPTIONS
+    // answer and the loop test (CColateral).
     void VenceTemp_Respuesta(int iCodigo, int cid);
     void VenceTemp_Preemption();
     void IntentaLLamadaEsperaPreemption();
-    // Incoming calls by path: radio and data (iTipo 16 radio, 32 data) or a line.
-    void TrataInviteRadio(DatosEventoSip* psSesion, int iTipo);
-    void TrataInviteGeneral(DatosEventoSip* psSesion);
-    // 0 allowed, -1 refused.
-    int CompruebaListaUri(const char* szUri);
-    int CompruebaOrigenRemoto(const char* szUri);
-
     // Maintenance orders of the SNMP agent, carried out by the collateral duties (ccolateral.h).
     void TomaModoRadio(int iModo);
     void ActivaBucleRadio(int iTipo, int iEmplazamiento);
     // Switch-over order: 0 done, -1 bad arguments, -2 the target has no session.
     int FijaEquipoActivo(int iEmplazamiento, int iSentido, int iEquipo);
-    static int MapeaValorLlamada(int iValor);
     // State byte of the resource's last state record from its process; not available
     // (RECURSO_NO_DISPONIBLE) until its process has told one, and again once it died.
     int DameEstadoRecurso() const override { return sEstadoRecurso.ucEstado; }
@@ -169,10 +125,9 @@ public:
     void LiberaInfoSesion(InfoSesion* psInfo) override;
     int CuentaInfoSesionPorIdLlamada(int idllam) { return oSesiones.CuentaPorIdLlamada(idllam); }
     int CuentaInfoSesionesOcupadas() { return oSesiones.CuentaOcupadas(); }
-    void LiberaPttIdSesion(InfoSesion* psInfo);
 
-    // Session clean-up on both sides with a cause.
-    void CierraSesionCompleta(InfoSesion* psInfo, int iCausa) override;
+    // Session clean-up on both sides with a cause (CLadoSip's).
+    void CierraSesionCompleta(InfoSesion* psInfo, int iCausa) override { CLadoSip::CierraSesionCompleta(psInfo, iCausa); }
 
     // Events of the child (through the core's child-channel handlers).
     void EvtReset();
@@ -201,11 +156,6 @@ public:
     // Text dump for the sessions file; returns the length written.
     int PintaInfo(char* szBuf, int iTam);
     void PintaInfoConsola();
-    int DameListaPttId(char* szLista, size_t uiTam) override;
-    void Abortallamada(int cid) override;
-    int32_t DameParamRadio() override;
-    int EnRangosOperador(const char* szNumero) override;
-    int EnRangosPrivilegiados(const char* szNumero) override;
     int EnviaCodigoDebug(uint8_t ucSubcomando, uint8_t ucValor) override;
 
     // Queries.
@@ -228,13 +178,8 @@ public:
     std::atomic<int32_t> iEstado;
     std::atomic<int32_t> iHijoConfigurado;  // set by the supervisor, read by the call handlers
     int32_t iIndiceWatchdog;
-    std::atomic<int32_t> iIdUsuarioSip;  // set by the supervisor, read by every other thread
     std::atomic<uint8_t> ucEstadoPublicado;  // set by the child channel, read by the supervisor
     cfgConfigRecurso* psConfig;
-    CPasaGus* poMiPasaGus;
-    CGestorLlamada* poGestorLlamada;
-    CTablaPttId oTablaPttId;
-    COpcionesRadio* poOpcionesRadio;
     CColateral* poColateral;  // from Inicia on
     std::atomic<int32_t> iModoReserva;  // set by the main/standby switch, read by every thread
     uint32_t uiCalidadNtp;
@@ -255,13 +200,6 @@ public:
     NotificacionEstado sEstadoRecurso;  // last state record of the process
 
 private:
-    // Name, FID and interface type of the record, copied under the configuration mutex.
-    struct Identidad {
-        char acNombre[sizeof(cfgConfigRecurso::nombre)];
-        char acFid[sizeof(cfgConfigRecurso::szDestino)];
-        int iTipoIf;
-    };
-    Identidad DameIdentidad();
     // The child's channel for one send, or null.
     std::shared_ptr<Cola> CanalHijo() override;
     static void* sSupervisor(void* pSuper);
@@ -279,10 +217,11 @@ private:
     // The line is gone: not available to OPTIONS, INVITEs, the collateral duties and the
     // publication until its next process tells its state.
     void PierdeEstadoRecurso();
-    void Espera(uint32_t uiMicrosegundos);
+    void Espera(uint32_t uiMicrosegundos) override;
     // Real time, cut short by Termina.
     void EsperaReal(uint32_t uiMicrosegundos);
-    void Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo);
+    void SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) override;
+    CColateral& Colateral() override { return *poColateral; }
     CEventos& Sumidero() override;
     CPasaGus* PasaGus() override { return poMiPasaGus; }
     bool EnReserva() const override { return iModoReserva != 0; }
@@ -290,33 +229,19 @@ private:
     void CancelaGuarda(int32_t* piSlot) override { CancelaTemp(piSlot); }
     void FijaPeriodoOptions(uint32_t uiMicrosegundos) override;
     static uintptr_t sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t a3);
-    // The session record of an InfoSesion's call words, ports and address.
-    void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir) override;
-    // Sends on the child channel; -1 (logged by the caller) without one.
-    // The new session's id goes into the record, and its confirmation guard is armed, under
-    // the table's lock: the resource process may confirm before the send returns, and the
-    // confirmation's look-up takes the same lock.
-    int EnviaNuevaSesion(const DireccionSesion* psDir, InfoSesion* psInfo);
-    int EnviaLlamadaSaliente(const DatosLlamada* psDatos, InfoSesion* psInfo);
-    // Places a call towards SIP for the record (direct mode straight, routing mode through the
-    // call manager) and arms its first-answer guard; the SIP call id, or negative.
-    int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam) override;
-    // Payload override and payload type of a session record by the media direction word.
-    static void PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* psDir);
-    // Clean-up of a leg whose failure the call manager did not take on.
-    void FalloLlamada(InfoSesion* psInfo, int iEstadoSip);
-    int EnviaFinSesion(int32_t idsesion);
-    int EnviaFinLlamada(int32_t idllam, int32_t iCausa);
-    void CierraSip(int cid, int iCausa);
+    // The collateral duties' calls, placed and ended by the SIP side.
+    void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir) override {
+        CLadoSip::LlenaDireccionSesion(psInfo, psDir);
+    }
+    int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam) override {
+        return CLadoSip::ColocaLlamada(psPeticion, psInfo, idllam);
+    }
     // Answers with 200 OK the incoming SIP call of a session the line has answered.
     void ContestaSip(const InfoSesion* s);
-    // Text of the PTT-id table, under the session table's lock; its length.
-    int VuelcaPttId(char* szLista, size_t uiTam);
 
     uint32_t uiTicksCanal;  // channel ticks of the thread's life (watch starts at the sixth)
     std::atomic<uint32_t> uiPasadas;
     int32_t iHijoTerminado;  // the child already exited and was reaped by the pass
-    std::atomic<int32_t> iRefersPendientes;  // delayed answers to refused transfers
     std::atomic<int32_t> iTerminar;  // the core is ending
     std::mutex tMutexEspera;         // pairs with tCondEspera: Termina wakes the thread's waits
     std::condition_variable tCondEspera;
