@@ -17,6 +17,14 @@
 #include "sip/cpasagus.h"
 #include "sip/encaminauri.h"
 
+// What the incoming checks read of the record, copied under the configuration mutex.
+struct CLadoSip::DatosRecurso {
+    int iTipoIf, iTipo, iTipoRadio, iRestriccion;
+    char acDestino[sizeof cfgConfigRecurso::szDestino];
+    char acUriRemota[sizeof cfgColateral::szUriRemota];
+    char aacNegra[8][81], aacBlanca[8][81];
+};
+
 namespace {
 
 constexpr int32_t TICKS_RESPUESTA = 50;      // 5 s for the first answer of a call towards SIP
@@ -64,13 +72,7 @@ void Copia(char (&destino)[N], const char* origen, size_t maximo = N - 1) {
     std::snprintf(destino, N, "%.*s", static_cast<int>(maximo < N - 1 ? maximo : N - 1), origen ? origen : "");
 }
 
-// What the incoming checks read of the record, copied under the configuration mutex.
-struct DatosRecurso {
-    int iTipoIf, iTipo, iTipoRadio, iRestriccion;
-    char acDestino[sizeof cfgConfigRecurso::szDestino];
-    char acUriRemota[sizeof cfgColateral::szUriRemota];
-    char aacNegra[8][81], aacBlanca[8][81];
-};
+using DatosRecurso = CLadoSip::DatosRecurso;
 
 DatosRecurso LeeRecurso(CCONFIG* poCfg, const cfgConfigRecurso* r) {
     DatosRecurso d{};
@@ -860,52 +862,49 @@ int CLadoSip::MapeaValorLlamada(int v) {
     return 0;
 }
 
-void CLadoSip::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
+// Refusals before a record is taken: a local radio takes no call, the subject and priority
+// must be a radio call's, an RX-only session cannot ask to transmit. The motivo, or 0.
+int CLadoSip::RechazoPrevioRadio(const DatosRecurso& d, const DatosEventoSip* e) {
     const int n = iRecurso;
     const int cid = e->cid;
-    const DatosRecurso d = LeeRecurso(poCfg, psRegistro);
-    auto Rechaza = [&](int motivo, InfoSesion* s) {
-        poMiPasaGus->RechazaLlamada(iIdUsuarioSip, cid, motivo);
-        if (s) poSup->LiberaInfoSesion(s);
-    };
     if (d.iTipoIf == TIPOIF_RADIO && d.iTipoRadio >= 0 && d.iTipoRadio <= 3) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: llamada entrante cid=%i para un recurso radio local", n, cid);
-        return Rechaza(203, nullptr);
+        return 203;
     }
     const uint8_t prio = e->incomming_priority;
     if (std::strstr(e->acSubject, "radio") == nullptr || (prio != 1 && prio != 3)) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: llamada entrante cid=%i para un recurso radio mal subject=%s prio=%d", n, cid,
                   e->acSubject, prio);
-        return Rechaza(227, nullptr);
+        return 227;
     }
     if (e->iTipoSesion == 1 && std::strstr(e->txrxmode, "Tx")) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Rechazada llamada entrante cid=%i (access mode no match)", n, cid);
-        return Rechaza(226, nullptr);
+        return 226;
     }
-    InfoSesion* s;
-    {
-        cfgCerrojo l(poSesiones->Mutex());
-        s = poSesiones->Asigna();
-    }
-    if (s == nullptr) {
-        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: No Info sesiones libres para llamada entrante cid=%i", n, cid);
-        return Rechaza(201, nullptr);
-    }
+    return 0;
+}
+
+// Refusals of the record's caller, in this order: access mode, restriction lists, the options
+// file's permissions and streams, the frequency, coupling. The motivo, or 0.
+int CLadoSip::RechazoAdmisionRadio(const DatosRecurso& d, const DatosEventoSip* e, const InfoSesion* s) {
+    const int n = iRecurso;
+    const int cid = e->cid;
+    const uint8_t prio = e->incomming_priority;
     if (e->iTipoSesion == 1 && (d.iTipo == 1 || d.iTipo == 3)) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Rechazada llamada entrante cid=%i (access mode no match)", n, cid);
-        return Rechaza(226, s);
+        return 226;
     }
     if (ListaUri(d, e->acRemoto) != 0) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: origen no permitido cid=%i", n, cid);
         std::printf("CSUPEREC[%d]: origen no permitido cid=%i\n", n, cid);
-        return Rechaza(214, s);
+        return 214;
     }
     if (poOpcionesRadio && poOpcionesRadio->DamePermissionsCheck() == 1) {
         char usuario[64] = {};
         CopiaUsuarioUri(e->acRemoto, usuario);
         if (poOpcionesRadio->CompruebaPermiso(usuario, prio == 1 ? 1 : 0) != 0) {
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Uri no permitida en la lista cid=%i", n, cid);
-            return Rechaza(214, s);
+            return 214;
         }
     }
     if (poOpcionesRadio && poOpcionesRadio->DameMultipleStreamsBlocked() == 1) {
@@ -916,21 +915,74 @@ void CLadoSip::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
         }
         if (r != -1) {
             NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: No permite multiples sesiones del mismo SCV cid=%i", n, cid);
-            return Rechaza(228, s);
+            return 228;
         }
     }
     if (e->fid[0] != '\0' && d.acDestino[0] != '0' && std::strcmp(d.acDestino, "id.desconocido.destino.rk82") != 0 &&
         std::strncmp(d.acDestino, "PAIRED", 6) != 0 && std::strncmp(e->fid, d.acDestino, 64) != 0) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: No coincide la frecuencia configurada con el fid cid=%i", n, cid);
-        return Rechaza(222, s);
+        return 222;
     }
     if (e->iTipoSesion == 2) {
         for (auto& o : *poSesiones)
             if (&o != s && o.cid >= 0 && o.iTipoSesionSip == 2) {
                 NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Rechazada llamada entrante cid=%i (coupling not allowed)", n, cid);
-                return Rechaza(225, s);
+                return 225;
             }
     }
+    return 0;
+}
+
+// The record and the new session's record of an accepted radio call.
+void CLadoSip::PreparaSesionRadio(const DatosEventoSip* e, int iTipo, int iPttId, InfoSesion* s, DireccionSesion* ds) {
+    const int n = iRecurso;
+    const int cid = e->cid;
+    const uint8_t prio = e->incomming_priority;
+    s->iPuertoLocal = e->iPuertoLocal;
+    s->iPuertoRemoto = e->iPuertoRemoto;
+    s->oDirRemota.TomaTexto(e->acDirRemota);
+    s->ucPrioridad = prio;
+    s->iRtphe = e->rtphe;
+    s->iTipoSesionSip = e->iTipoSesion;
+    s->iReposo = e->iTipoSesion == 3 ? 1 : 0;
+    s->iTipoSesion = iTipo | 1;
+    s->iPttId = iPttId >= 1 ? iPttId : 0;
+    s->idllam = -1;
+    s->iTipoSipMapeado = 0;
+    s->iPayloadForzado = s->iPayload = e->iPayload;
+    LlenaDireccionSesion(s, ds);
+    ds->iPttId = s->iPttId;
+    ds->iRtpHe = e->rtphe;
+    ds->iModoBss = e->bss == 0 ? 0 : (e->bss == 1 ? 1 : 2);
+    ds->iPttRep = e->ptt_rep;
+    ds->iPrioridad = prio;
+    ds->iStandby = s->iReposo;
+    NLOG::Log(NLOG::INFO,
+              "CSUPEREC[%d]: Envio nueva sesion poCanalHijo=%i ,payload=%i, puertoremoto=%i, dirremota=%s, puertolocal=%i", n,
+              poSup->CanalHijo() ? 1 : 0, s->iPayload, s->iPuertoRemoto, s->oDirRemota.texto, s->iPuertoLocal);
+    Copia(s->Origen, e->acRemoto, 80);
+    s->cid = cid;
+}
+
+void CLadoSip::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
+    const int n = iRecurso;
+    const int cid = e->cid;
+    const DatosRecurso d = LeeRecurso(poCfg, psRegistro);
+    auto Rechaza = [&](int motivo, InfoSesion* s) {
+        poMiPasaGus->RechazaLlamada(iIdUsuarioSip, cid, motivo);
+        if (s) poSup->LiberaInfoSesion(s);
+    };
+    if (const int motivo = RechazoPrevioRadio(d, e)) return Rechaza(motivo, nullptr);
+    InfoSesion* s;
+    {
+        cfgCerrojo l(poSesiones->Mutex());
+        s = poSesiones->Asigna();
+    }
+    if (s == nullptr) {
+        NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: No Info sesiones libres para llamada entrante cid=%i", n, cid);
+        return Rechaza(201, nullptr);
+    }
+    if (const int motivo = RechazoAdmisionRadio(d, e, s)) return Rechaza(motivo, s);
     // Room. A PTT id this call added is given back by every later refusal: refused callers
     // must not fill the table.
     int pttId = 0;
@@ -959,31 +1011,8 @@ void CLadoSip::TrataInviteRadio(DatosEventoSip* e, int iTipo) {
         DevuelvePtt();
         return Rechaza(201, s);
     }
-    s->iPuertoLocal = e->iPuertoLocal;
-    s->iPuertoRemoto = e->iPuertoRemoto;
-    s->oDirRemota.TomaTexto(e->acDirRemota);
-    s->ucPrioridad = prio;
-    s->iRtphe = e->rtphe;
-    s->iTipoSesionSip = e->iTipoSesion;
-    s->iReposo = e->iTipoSesion == 3 ? 1 : 0;
-    s->iTipoSesion = iTipo | 1;
-    s->iPttId = pttId >= 1 ? pttId : 0;
-    s->idllam = -1;
-    s->iTipoSipMapeado = 0;
-    s->iPayloadForzado = s->iPayload = e->iPayload;
     DireccionSesion ds;
-    LlenaDireccionSesion(s, &ds);
-    ds.iPttId = s->iPttId;
-    ds.iRtpHe = e->rtphe;
-    ds.iModoBss = e->bss == 0 ? 0 : (e->bss == 1 ? 1 : 2);
-    ds.iPttRep = e->ptt_rep;
-    ds.iPrioridad = prio;
-    ds.iStandby = s->iReposo;
-    NLOG::Log(NLOG::INFO,
-              "CSUPEREC[%d]: Envio nueva sesion poCanalHijo=%i ,payload=%i, puertoremoto=%i, dirremota=%s, puertolocal=%i", n,
-              poSup->CanalHijo() ? 1 : 0, s->iPayload, s->iPuertoRemoto, s->oDirRemota.texto, s->iPuertoLocal);
-    Copia(s->Origen, e->acRemoto, 80);
-    s->cid = cid;
+    PreparaSesionRadio(e, iTipo, pttId, s, &ds);
     if (preemption) {
         s->iPreemption = 1;
         std::shared_ptr<Cola> canal = poSup->CanalHijo();

@@ -143,6 +143,8 @@ public:
     // delayed answer to a refused transfer.
     void VenceRespuestaSip(int iCodigo, int cid);
     void VenceRefer(int32_t iDialogo);
+    // What the incoming checks read of the record (cladosip.cpp).
+    struct DatosRecurso;
     // Incoming calls by path: radio and data (iTipo 16 radio, 32 data) or a line.
     void TrataInviteRadio(DatosEventoSip* psSesion, int iTipo);
     void TrataInviteGeneral(DatosEventoSip* psSesion);
@@ -178,6 +180,11 @@ protected:
 private:
     // Payload override and payload type of a session record by the media direction word.
     static void PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* psDir);
+    // The steps of an incoming radio or data call.
+    int RechazoPrevioRadio(const DatosRecurso& d, const DatosEventoSip* psSesion);
+    int RechazoAdmisionRadio(const DatosRecurso& d, const DatosEventoSip* psSesion, const InfoSesion* psInfo);
+    void PreparaSesionRadio(const DatosEventoSip* psSesion, int iTipo, int iPttId, InfoSesion* psInfo,
+                            DireccionSesion* psDir);
     // Clean-up of a leg whose failure the call manager did not take on.
     void FalloLlamada(InfoSesion* psInfo, int iEstadoSip);
     // The intrusion INFOs, one motivo each towards the line.

@@ -259,13 +259,6 @@ void CSupervisorRecurso::Supervisor() {
         poContadores->contadores[C_PASADA] = 300000;
     }
     uint32_t* c = poContadores->contadores;
-    // Launches staggered by position, so the children do not all start at once.
-    auto LanzaEscalonado = [this] {
-        Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
-        if (iTerminar) return;
-        LanzaHijo();
-        Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
-    };
     for (;;) {
         uint32_t us;
         {
@@ -281,85 +274,105 @@ void CSupervisorRecurso::Supervisor() {
         }
 
         ++uiPasadas;
-        if (c[C_SEGUNDO] == 0) {
-            c[C_SEGUNDO] = US_SEGUNDO;
-            RefrescaHilo(iIndiceWatchdog, hwDameTiempo());
-            std::shared_ptr<Cola> canal = CanalHijo();
-            if (iPidHijo >= 0 && canal) {
-                ++uiTicksCanal;
-                canal->Temporiza(uiTicksCanal > TICKS_SIN_VIGILAR ? 1 : 0);
-            }
-        }
+        if (c[C_SEGUNDO] == 0) PasoDeSegundo();
         if (c[C_PASADA] == 0) c[C_PASADA] = iHijoConfigurado == 1 ? 500000 : 300000;
 
-        if (iEstado == ESTADO_PARADO) {
-            bool arrancar;
-            {
-                cfgCerrojo l(&tMutexGlobal);
-                arrancar = iPeticionArranque != 0;
-                // A stop pending here came before the start, or found the resource stopped.
-                iPeticionArranque = 0;
-                iPeticionParada = 0;
-                if (arrancar) iEstado = ESTADO_EN_MARCHA;
-            }
-            if (!arrancar) {
-                if (c[C_PARADO] == 0) {
-                    c[C_PARADO] = 5 * US_SEGUNDO;
-                    SupervisaSlic();
-                }
-                continue;
-            }
-            if (iPidHijo < 0) LanzaEscalonado();
-            continue;
-        }
-        if (iEstado != ESTADO_EN_MARCHA) continue;
+        if (iEstado == ESTADO_PARADO)
+            PasoParado();
+        else if (iEstado == ESTADO_EN_MARCHA)
+            PasoEnMarcha();
+    }
+}
 
-        if (iPidHijo < 0) LanzaEscalonado();
-        if (iPidHijo > 0) {
-            CompruebaHijoVivo();
-            if (iHijoMuerto) {
-                Filicidio();
-            } else if (iReconfigurar == 1) {
-                ConfiguraHijo();
-            } else {
-                if (ModoSistemaLocal == 1 && c[C_MODO1] == 0) {
-                    c[C_MODO1] = 5 * US_SEGUNDO;
-                    poColateral->SupervisaColateralTipo();
-                }
-                if (c[C_PUBLICA] == 0) {
-                    c[C_PUBLICA] = US_SEGUNDO;
-                    poColateral->PublicaColaterales();
-                }
-                int superv = 0;
-                {
-                    cfgCerrojo cc(&gpoCfg->tMutex);
-                    superv = psConfig->sColateral.isuperv_options;
-                }
-                if (superv && iModoReserva == 0 && iIdUsuarioSip >= 0 && c[C_OPTIONS] == 0) {
-                    int t = 5;
-                    if (poColateral->iEstadoColateral != 0) {
-                        cfgCerrojo cc(&gpoCfg->tMutex);
-                        t = psConfig->sColateral.itm_superv_options;
-                    }
-                    c[C_OPTIONS] = static_cast<uint32_t>(t > 0 ? t : 5) * US_SEGUNDO;
-                    poColateral->EnviaOptionsColateral();
-                }
-            }
+void CSupervisorRecurso::PasoDeSegundo() {
+    poContadores->contadores[C_SEGUNDO] = US_SEGUNDO;
+    RefrescaHilo(iIndiceWatchdog, hwDameTiempo());
+    std::shared_ptr<Cola> canal = CanalHijo();
+    if (iPidHijo >= 0 && canal) {
+        ++uiTicksCanal;
+        canal->Temporiza(uiTicksCanal > TICKS_SIN_VIGILAR ? 1 : 0);
+    }
+}
+
+// Launches staggered by position, so the children do not all start at once.
+void CSupervisorRecurso::LanzaEscalonado() {
+    Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
+    if (iTerminar) return;
+    LanzaHijo();
+    Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
+}
+
+void CSupervisorRecurso::PasoParado() {
+    uint32_t* c = poContadores->contadores;
+    bool arrancar;
+    {
+        cfgCerrojo l(&tMutexGlobal);
+        arrancar = iPeticionArranque != 0;
+        // A stop pending here came before the start, or found the resource stopped.
+        iPeticionArranque = 0;
+        iPeticionParada = 0;
+        if (arrancar) iEstado = ESTADO_EN_MARCHA;
+    }
+    if (!arrancar) {
+        if (c[C_PARADO] == 0) {
+            c[C_PARADO] = 5 * US_SEGUNDO;
+            SupervisaSlic();
         }
-        InfoHwSlot();
-        bool parar;
-        {
-            cfgCerrojo l(&tMutexGlobal);
-            parar = iPeticionParada != 0;
-            iPeticionParada = 0;
-            // A start pending without a stop found the resource running; after a stop it restarts.
-            if (!parar) iPeticionArranque = 0;
-        }
-        if (parar) {
+        return;
+    }
+    if (iPidHijo < 0) LanzaEscalonado();
+}
+
+void CSupervisorRecurso::PasoEnMarcha() {
+    if (iPidHijo < 0) LanzaEscalonado();
+    if (iPidHijo > 0) {
+        CompruebaHijoVivo();
+        if (iHijoMuerto)
             Filicidio();
-            cfgCerrojo l(&tMutexGlobal);
-            iEstado = ESTADO_PARADO;
+        else if (iReconfigurar == 1)
+            ConfiguraHijo();
+        else
+            DeberesColaterales();
+    }
+    InfoHwSlot();
+    bool parar;
+    {
+        cfgCerrojo l(&tMutexGlobal);
+        parar = iPeticionParada != 0;
+        iPeticionParada = 0;
+        // A start pending without a stop found the resource running; after a stop it restarts.
+        if (!parar) iPeticionArranque = 0;
+    }
+    if (parar) {
+        Filicidio();
+        cfgCerrojo l(&tMutexGlobal);
+        iEstado = ESTADO_PARADO;
+    }
+}
+
+void CSupervisorRecurso::DeberesColaterales() {
+    uint32_t* c = poContadores->contadores;
+    if (ModoSistemaLocal == 1 && c[C_MODO1] == 0) {
+        c[C_MODO1] = 5 * US_SEGUNDO;
+        poColateral->SupervisaColateralTipo();
+    }
+    if (c[C_PUBLICA] == 0) {
+        c[C_PUBLICA] = US_SEGUNDO;
+        poColateral->PublicaColaterales();
+    }
+    int superv = 0;
+    {
+        cfgCerrojo cc(&gpoCfg->tMutex);
+        superv = psConfig->sColateral.isuperv_options;
+    }
+    if (superv && iModoReserva == 0 && iIdUsuarioSip >= 0 && c[C_OPTIONS] == 0) {
+        int t = 5;
+        if (poColateral->iEstadoColateral != 0) {
+            cfgCerrojo cc(&gpoCfg->tMutex);
+            t = psConfig->sColateral.itm_superv_options;
         }
+        c[C_OPTIONS] = static_cast<uint32_t>(t > 0 ? t : 5) * US_SEGUNDO;
+        poColateral->EnviaOptionsColateral();
     }
 }
 

@@ -204,6 +204,14 @@ private:
     std::shared_ptr<Cola> CanalHijo() override;
     static void* sSupervisor(void* pSuper);
     void Supervisor();
+    // One pass of the thread's loop: the second's duties (watchdog, channel tick), a stopped
+    // resource (start it when asked, watch its SLIC), a running one (its child, its collateral
+    // duties, a stop asked).
+    void PasoDeSegundo();
+    void PasoParado();
+    void PasoEnMarcha();
+    void LanzaEscalonado();
+    void DeberesColaterales();
     int LanzaHijo();
     void CompruebaHijoVivo();
     void ConfiguraHijo();
