@@ -162,6 +162,11 @@ private:
     void LimpiaSesiones();
     int UsuarioDeSesion(eXosip_event_t* e);
 
+    // The steps of SIP_TrataEvento.
+    int UsuarioDelEvento(eXosip_event_t* e, int* piUsuario);
+    void DespachaEvento(eXosip_event_t* e, int iUsuario);
+    void GuardaFallo(eXosip_event_t* e);
+
     // Dispatcher handlers (supervisor thread).
     int TrataInviteEntrante(eXosip_event_t* e, int iUsuario);
     bool RechazaSinIdentificadores(eXosip_event_t* e);

@@ -72,37 +72,45 @@ int CSipua::SIP_TrataEvento(eXosip_event_t* e) {
     if (!e) return -1;
     if (e->type > EXOSIP_NOTIFICATION_GLOBALFAILURE) NLOG::Log(NLOG::INFO, "<desconocido> (%d)", e->type);
     int iUsuario = -1;
+    const int r = UsuarioDelEvento(e, &iUsuario);
+    eXosip_default_action(e);
+    eXosip_automatic_refresh();
+    if (r == 0) DespachaEvento(e, iUsuario);
+    eXosip_event_free(e);
+    return r == 1 ? 0 : r;
+}
+
+// The user an event is for (-1 none): 0 to hand the event on, 1 for an INVITE or SUBSCRIBE
+// refused already (nothing of it may reach the application: a line would ring for it), -1 for
+// an event of no session.
+int CSipua::UsuarioDelEvento(eXosip_event_t* e, int* piUsuario) {
     switch (e->type) {
     case EXOSIP_CALL_INVITE:
     case EXOSIP_IN_SUBSCRIPTION_NEW:
-        iUsuario = UsuarioDeInvite(e);
-        // Refused already: nothing of it may reach the application (a line would ring for it).
-        if (iUsuario == USUARIO_RECHAZADO) {
-            eXosip_default_action(e);
-            eXosip_automatic_refresh();
-            eXosip_event_free(e);
-            return 0;
-        }
-        break;
+        *piUsuario = UsuarioDeInvite(e);
+        return *piUsuario == USUARIO_RECHAZADO ? 1 : 0;
     case EXOSIP_REGISTRATION_SUCCESS:
     case EXOSIP_REGISTRATION_FAILURE:
     case EXOSIP_MESSAGE_NEW:
     case EXOSIP_MESSAGE_ANSWERED:
     case EXOSIP_IN_SUBSCRIPTION_RELEASED:
-        break;
+        return 0;
     default:
-        iUsuario = UsuarioDeSesion(e);
-        if (iUsuario == -2) {
-            eXosip_default_action(e);
-            eXosip_automatic_refresh();
-            eXosip_event_free(e);
-            return -1;
-        }
-        break;
+        *piUsuario = UsuarioDeSesion(e);
+        return *piUsuario == -2 ? -1 : 0;
     }
-    eXosip_default_action(e);
-    eXosip_automatic_refresh();
+}
 
+// The status and reason of a failed request, kept in its session for the application.
+void CSipua::GuardaFallo(eXosip_event_t* e) {
+    std::lock_guard<std::mutex> lk(tMutexSesiones);
+    if (SesionSip* s = BuscaSesion(e->cid)) {
+        s->iCodigo = e->response ? e->response->status_code : 0;
+        if (e->response) CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
+    }
+}
+
+void CSipua::DespachaEvento(eXosip_event_t* e, int iUsuario) {
     const int cid = e->cid, did = e->did;
     switch (e->type) {
     case EXOSIP_REGISTRATION_SUCCESS:
@@ -140,13 +148,7 @@ int CSipua::SIP_TrataEvento(eXosip_event_t* e) {
         break;
     case EXOSIP_CALL_REQUESTFAILURE: {
         const int iEstado = e->response ? e->response->status_code : 0;
-        {
-            std::lock_guard<std::mutex> lk(tMutexSesiones);
-            if (SesionSip* s = BuscaSesion(cid)) {
-                s->iCodigo = iEstado;
-                if (e->response) CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
-            }
-        }
+        GuardaFallo(e);
         if (iEstado == 401 || iEstado == 407 || iEstado == 422) break;  // the stack asks again
         Informa(iUsuario, e->type, cid, did, 0);
         FinDeSesion(e, false);
@@ -154,13 +156,7 @@ int CSipua::SIP_TrataEvento(eXosip_event_t* e) {
     }
     case EXOSIP_CALL_SERVERFAILURE:
     case EXOSIP_CALL_GLOBALFAILURE: {
-        {
-            std::lock_guard<std::mutex> lk(tMutexSesiones);
-            if (SesionSip* s = BuscaSesion(cid)) {
-                s->iCodigo = e->response ? e->response->status_code : 0;
-                if (e->response) CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
-            }
-        }
+        GuardaFallo(e);
         Informa(iUsuario, e->type, cid, did, 0);
         FinDeSesion(e, false);
         break;
@@ -227,8 +223,6 @@ int CSipua::SIP_TrataEvento(eXosip_event_t* e) {
     default:
         break;
     }
-    eXosip_event_free(e);
-    return 0;
 }
 
 // User of the session of the event's cid; -2 when there is none. An answer that overtakes

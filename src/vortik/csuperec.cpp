@@ -79,35 +79,14 @@ void superecFijaEventos(CSupervisorRecurso::CEventos* poEventos) {
     gpoEventos = poEventos ? poEventos : &goEventosNulos;
 }
 
-void InfoSesion::Reinicia() {
-    cid = idsesion = idllam = -1;
-    iTempSesion = iTempLlamada = iTempAux = -1;
-    iIndiceColateral = iReposo = iGestorTransferencia = iCidRefer = -1;
-    iSesionPedida = iLlamadaPedida = iPreemption = iTipoSesion = iEsFoco = 0;
-    iTipoSipMapeado = iTipoLlamada = iPayloadForzado = iPayload = iRtphe = 0;
-    iPuertoLocal = -1;
-    iPuertoRemoto = 0;
-    iPttId = 0;
-    iTipoSesionSip = -1;
-    ucPrioridad = 0;
-    Origen[0] = '\0';
-    acDestino[0] = '\0';
-}
-
 // ---- Object ------------------------------------------------------------------------------------
 
 CSupervisorRecurso::CSupervisorRecurso()
     : iMiNumRecurso(-1), iPidHijo(-1), iEstado(ESTADO_NO_INICIADO), iHijoConfigurado(0), iIndiceWatchdog(-1),
-      iIdUsuarioSip(-1), iModoMantenimiento(0), iTipoBucle(0), iEmplazamientoBucle(0), iBuclePendiente(0),
-      iTempBucle(-1), ucEstadoPublicado(10), uiFlagsColateral{}, psConfig(nullptr), poMiPasaGus(nullptr),
-      poGestorLlamada(nullptr), poOpcionesRadio(nullptr), poColateral(nullptr), aucEqActivoTXRX{},
-      iEstadoColateral(0), aiColateralTemp{-1, 0, 0, 0}, iModoReserva(0), uiCalidadNtp(0), iHaySesiones(-1),
-      iCambioColateral(0), aiCambioEmplazamiento{}, iPresenciaModulo(-1), iTipoIfAnterior(-1),
-      iColateralCfgA(0), iColateralCfgB(0), iCambioCfgColateral(0), poContadores(new TablaContadores),
-      poCanalHijo(), tHilo(), iPeticionArranque(0), iPeticionParada(0), iHijoMuerto(0),
-      iReconfigurar(0), iReconfigurarColaterales(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
-      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iRefersPendientes(0), iTerminar(0) {
-    for (auto& s : asInfoSesion) s.Reinicia();
+      ucEstadoPublicado(10), psConfig(nullptr), poColateral(nullptr), iModoReserva(0), uiCalidadNtp(0), iPresenciaModulo(-1),
+      iTipoIfAnterior(-1), poContadores(new TablaContadores), poCanalHijo(), tHilo(), iPeticionArranque(0),
+      iPeticionParada(0), iHijoMuerto(0), iReconfigurar(0), uiInfoSlot(65535), iSlicOk(0), sEstadoRecurso{},
+      uiTicksCanal(0), uiPasadas(0), iHijoTerminado(0), iTerminar(0) {
     sEstadoRecurso.ucEstado = RECURSO_NO_DISPONIBLE;
     CreaContadores(poContadores, NUM_CONTADORES);
 }
@@ -118,7 +97,6 @@ CSupervisorRecurso::~CSupervisorRecurso() {
     delete poColateral;
     LiberaContadores(poContadores);
     delete poContadores;
-    delete poOpcionesRadio;
 }
 
 const char* CSupervisorRecurso::ProgramaDe(const cfgConfigRecurso* psRec, int iEnCurso) {
@@ -156,7 +134,6 @@ int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada
         return -1;
     }
     if (ModoSistemaLocal == 0 && poGestor == nullptr) return -1;
-    poGestorLlamada = poGestor;
     if (iRecurso < 0 || iRecurso >= CFG_NUM_RECURSOS) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:iRecurso fuera de rango", iRecurso);
         return -1;
@@ -164,16 +141,12 @@ int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada
     char nombre[LON_NOMBRE_MUTEX + 1];
     std::snprintf(nombre, sizeof nombre, "CSuperRec[%d].tMutexGlobal", iRecurso);
     CreaMutex(nombre, &tMutexGlobal, nullptr);
-    std::snprintf(nombre, sizeof nombre, "CSuperRec[%d].tMutexSesion", iRecurso);
-    CreaMutex(nombre, &tMutexSesion, nullptr);
+    oSesiones.Inicia(iRecurso);
     iMiNumRecurso = iRecurso;
     psConfig = &gpoCfg->asRecursos[iRecurso];
-    poMiPasaGus = poPasaGus;
-    poOpcionesRadio = new COpcionesRadio(iRecurso);
+    IniciaSip(this, &oSesiones, iRecurso, gpoCfg, poPasaGus, poGestor);
     iModoReserva = 1;
-    iIdUsuarioSip = -1;
-    iModoMantenimiento = iTipoBucle = iEmplazamientoBucle = iBuclePendiente = 0;
-    iTempBucle = -1;
+    poColateral = new CColateral(gpoCfg, iRecurso, *this, oSesiones);
     iEstado = ESTADO_PARADO;
     if (pthread_create(&tHilo, nullptr, sSupervisor, this) != 0) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error creando hilo", iRecurso);
@@ -185,30 +158,6 @@ int CSupervisorRecurso::Inicia(int iRecurso, CPasaGus* poPasaGus, CGestorLlamada
 
 // ---- Requests ----------------------------------------------------------------------------------
 
-void CSupervisorRecurso::GuardaCfgColateral() {
-    if (psConfig->iTipoIf != TIPOIF_RADIO) return;
-    const cfgParamRadio& r = psConfig->uParam.radio;
-    if (r.iTipoRadio == 2 || r.iTipoRadio == 3) iColateralCfgA = r.iClimaxDelay;
-    iColateralCfgB = r.iMetodoBss;
-}
-
-// Active equipment per emplacement of a local radio, from the switch-over state file (A when
-// the file says nothing).
-void CSupervisorRecurso::CargaEqActivo() {
-    int tipoIf, tipoRadio;
-    {
-        cfgCerrojo c(&gpoCfg->tMutex);
-        tipoIf = psConfig->iTipoIf;
-        // The type part is a union: its radio words mean something on radio records only.
-        tipoRadio = tipoIf == TIPOIF_RADIO ? psConfig->uParam.radio.iTipoRadio : -1;
-    }
-    if (tipoRadio != 1 && tipoRadio != 3) return;
-    for (int e = 0; e < 3; ++e) {
-        aucEqActivoTXRX[2 * e] = CColateral::EquipoActivo(iMiNumRecurso, 4 * e + 1) ? 1 : 0;
-        aucEqActivoTXRX[2 * e + 1] = CColateral::EquipoActivo(iMiNumRecurso, 4 * e + 3) ? 1 : 0;
-    }
-}
-
 int CSupervisorRecurso::ArrancaRecurso() {
     if (iEstado == ESTADO_NO_INICIADO) return -1;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] ArrancaRecurso", iMiNumRecurso);
@@ -216,9 +165,8 @@ int CSupervisorRecurso::ArrancaRecurso() {
     {
         cfgCerrojo c(&gpoCfg->tMutex);
         tipoIf = psConfig->iTipoIf;
-        iCambioCfgColateral = 0;
-        GuardaCfgColateral();
     }
+    poColateral->TomaCfg();
     {
         cfgCerrojo l(&tMutexGlobal);
         // Kept even while running: a stop not served yet is then followed by a restart.
@@ -226,8 +174,8 @@ int CSupervisorRecurso::ArrancaRecurso() {
     }
     poOpcionesRadio->Lee();
     oTablaPttId.FijaTamano(poOpcionesRadio->DameMaxSessions());
-    if (poColateral == nullptr) poColateral = new CColateral(psConfig, iMiNumRecurso);
-    CargaEqActivo();
+    poColateral->Arranca();
+    poColateral->CargaEqActivo();
     // Remembered so that a later change of type restarts the child with the new program.
     iTipoIfAnterior = tipoIf;
     return 0;
@@ -250,7 +198,7 @@ int CSupervisorRecurso::ReconfiguraRecurso() {
     if (iEstado == ESTADO_NO_INICIADO) return -1;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] ReconfiguraRecurso", iMiNumRecurso);
     iReconfigurar = 1;
-    CargaEqActivo();
+    poColateral->CargaEqActivo();
     bool restringida = false;
     {
         cfgCerrojo c(&gpoCfg->tMutex);
@@ -263,22 +211,20 @@ int CSupervisorRecurso::ReconfiguraRecurso() {
         iTipoIfAnterior = tipoIf;
         if (tipoIf == TIPOIF_RADIO) {
             const cfgParamRadio& r = psConfig->uParam.radio;
-            if (r.iTipoRadio == 2 || r.iTipoRadio == 3)
-                iCambioCfgColateral = (r.iClimaxDelay != iColateralCfgA || r.iMetodoBss != iColateralCfgB) ? 1 : 0;
             restringida = r.iTipoRadio >= 4 && r.iTipoRadio <= 6 && psConfig->iRestriccion != 0;
         }
-        GuardaCfgColateral();
     }
+    poColateral->CompruebaCambioCfg();
     // Sessions of callers the new restriction lists refuse end now.
     if (restringida)
-        for (auto& ses : asInfoSesion)
+        for (auto& ses : oSesiones)
             if (ses.idsesion >= 0 && ses.cid >= 0 && CompruebaListaUri(ses.Origen) != 0) CierraSesionCompleta(&ses, 214);
     return 0;
 }
 
 int CSupervisorRecurso::ReconfiguraColaterales() {
     if (iEstado == ESTADO_NO_INICIADO) return -1;
-    iReconfigurarColaterales = 1;
+    poColateral->iReconfigurarColaterales = 1;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] Reconfigura colaterales", iMiNumRecurso);
     return 0;
 }
@@ -302,7 +248,6 @@ void* CSupervisorRecurso::sSupervisor(void* p) {
 }
 
 void CSupervisorRecurso::Supervisor() {
-    iHaySesiones = -1;
     FijaPrioridadHilo(1);
     TrazaPid("Supervisor proceso", iMiNumRecurso, "src/vortik/csuperec");
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d] PID=%d", iMiNumRecurso, static_cast<int>(getpid()));
@@ -314,13 +259,6 @@ void CSupervisorRecurso::Supervisor() {
         poContadores->contadores[C_PASADA] = 300000;
     }
     uint32_t* c = poContadores->contadores;
-    // Launches staggered by position, so the children do not all start at once.
-    auto LanzaEscalonado = [this] {
-        Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
-        if (iTerminar) return;
-        LanzaHijo();
-        Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
-    };
     for (;;) {
         uint32_t us;
         {
@@ -336,85 +274,105 @@ void CSupervisorRecurso::Supervisor() {
         }
 
         ++uiPasadas;
-        if (c[C_SEGUNDO] == 0) {
-            c[C_SEGUNDO] = US_SEGUNDO;
-            RefrescaHilo(iIndiceWatchdog, hwDameTiempo());
-            std::shared_ptr<Cola> canal = CanalHijo();
-            if (iPidHijo >= 0 && canal) {
-                ++uiTicksCanal;
-                canal->Temporiza(uiTicksCanal > TICKS_SIN_VIGILAR ? 1 : 0);
-            }
-        }
+        if (c[C_SEGUNDO] == 0) PasoDeSegundo();
         if (c[C_PASADA] == 0) c[C_PASADA] = iHijoConfigurado == 1 ? 500000 : 300000;
 
-        if (iEstado == ESTADO_PARADO) {
-            bool arrancar;
-            {
-                cfgCerrojo l(&tMutexGlobal);
-                arrancar = iPeticionArranque != 0;
-                // A stop pending here came before the start, or found the resource stopped.
-                iPeticionArranque = 0;
-                iPeticionParada = 0;
-                if (arrancar) iEstado = ESTADO_EN_MARCHA;
-            }
-            if (!arrancar) {
-                if (c[C_PARADO] == 0) {
-                    c[C_PARADO] = 5 * US_SEGUNDO;
-                    SupervisaSlic();
-                }
-                continue;
-            }
-            if (iPidHijo < 0) LanzaEscalonado();
-            continue;
-        }
-        if (iEstado != ESTADO_EN_MARCHA) continue;
+        if (iEstado == ESTADO_PARADO)
+            PasoParado();
+        else if (iEstado == ESTADO_EN_MARCHA)
+            PasoEnMarcha();
+    }
+}
 
-        if (iPidHijo < 0) LanzaEscalonado();
-        if (iPidHijo > 0) {
-            CompruebaHijoVivo();
-            if (iHijoMuerto) {
-                Filicidio();
-            } else if (iReconfigurar == 1) {
-                ConfiguraHijo();
-            } else {
-                if (ModoSistemaLocal == 1 && c[C_MODO1] == 0) {
-                    c[C_MODO1] = 5 * US_SEGUNDO;
-                    SupervisaColateralTipo();
-                }
-                if (c[C_PUBLICA] == 0) {
-                    c[C_PUBLICA] = US_SEGUNDO;
-                    PublicaColaterales();
-                }
-                int superv = 0;
-                {
-                    cfgCerrojo cc(&gpoCfg->tMutex);
-                    superv = psConfig->sColateral.isuperv_options;
-                }
-                if (superv && iModoReserva == 0 && iIdUsuarioSip >= 0 && c[C_OPTIONS] == 0) {
-                    int t = 5;
-                    if (iEstadoColateral != 0) {
-                        cfgCerrojo cc(&gpoCfg->tMutex);
-                        t = psConfig->sColateral.itm_superv_options;
-                    }
-                    c[C_OPTIONS] = static_cast<uint32_t>(t > 0 ? t : 5) * US_SEGUNDO;
-                    EnviaOptionsColateral();
-                }
-            }
+void CSupervisorRecurso::PasoDeSegundo() {
+    poContadores->contadores[C_SEGUNDO] = US_SEGUNDO;
+    RefrescaHilo(iIndiceWatchdog, hwDameTiempo());
+    std::shared_ptr<Cola> canal = CanalHijo();
+    if (iPidHijo >= 0 && canal) {
+        ++uiTicksCanal;
+        canal->Temporiza(uiTicksCanal > TICKS_SIN_VIGILAR ? 1 : 0);
+    }
+}
+
+// Launches staggered by position, so the children do not all start at once.
+void CSupervisorRecurso::LanzaEscalonado() {
+    Espera(static_cast<uint32_t>(iMiNumRecurso) * 250000 + 250000);
+    if (iTerminar) return;
+    LanzaHijo();
+    Espera(static_cast<uint32_t>(iMiNumRecurso) * 25000 + 250000);
+}
+
+void CSupervisorRecurso::PasoParado() {
+    uint32_t* c = poContadores->contadores;
+    bool arrancar;
+    {
+        cfgCerrojo l(&tMutexGlobal);
+        arrancar = iPeticionArranque != 0;
+        // A stop pending here came before the start, or found the resource stopped.
+        iPeticionArranque = 0;
+        iPeticionParada = 0;
+        if (arrancar) iEstado = ESTADO_EN_MARCHA;
+    }
+    if (!arrancar) {
+        if (c[C_PARADO] == 0) {
+            c[C_PARADO] = 5 * US_SEGUNDO;
+            SupervisaSlic();
         }
-        InfoHwSlot();
-        bool parar;
-        {
-            cfgCerrojo l(&tMutexGlobal);
-            parar = iPeticionParada != 0;
-            iPeticionParada = 0;
-            // A start pending without a stop found the resource running; after a stop it restarts.
-            if (!parar) iPeticionArranque = 0;
-        }
-        if (parar) {
+        return;
+    }
+    if (iPidHijo < 0) LanzaEscalonado();
+}
+
+void CSupervisorRecurso::PasoEnMarcha() {
+    if (iPidHijo < 0) LanzaEscalonado();
+    if (iPidHijo > 0) {
+        CompruebaHijoVivo();
+        if (iHijoMuerto)
             Filicidio();
-            cfgCerrojo l(&tMutexGlobal);
-            iEstado = ESTADO_PARADO;
+        else if (iReconfigurar == 1)
+            ConfiguraHijo();
+        else
+            DeberesColaterales();
+    }
+    InfoHwSlot();
+    bool parar;
+    {
+        cfgCerrojo l(&tMutexGlobal);
+        parar = iPeticionParada != 0;
+        iPeticionParada = 0;
+        // A start pending without a stop found the resource running; after a stop it restarts.
+        if (!parar) iPeticionArranque = 0;
+    }
+    if (parar) {
+        Filicidio();
+        cfgCerrojo l(&tMutexGlobal);
+        iEstado = ESTADO_PARADO;
+    }
+}
+
+void CSupervisorRecurso::DeberesColaterales() {
+    uint32_t* c = poContadores->contadores;
+    if (ModoSistemaLocal == 1 && c[C_MODO1] == 0) {
+        c[C_MODO1] = 5 * US_SEGUNDO;
+        poColateral->SupervisaColateralTipo();
+    }
+    if (c[C_PUBLICA] == 0) {
+        c[C_PUBLICA] = US_SEGUNDO;
+        poColateral->PublicaColaterales();
+    }
+    int superv = 0;
+    {
+        cfgCerrojo cc(&gpoCfg->tMutex);
+        superv = psConfig->sColateral.isuperv_options;
+    }
+    if (superv && iModoReserva == 0 && iIdUsuarioSip >= 0 && c[C_OPTIONS] == 0) {
+        int t = 5;
+        if (poColateral->iEstadoColateral != 0) {
+            cfgCerrojo cc(&gpoCfg->tMutex);
+            t = psConfig->sColateral.itm_superv_options;
         }
+        c[C_OPTIONS] = static_cast<uint32_t>(t > 0 ? t : 5) * US_SEGUNDO;
+        poColateral->EnviaOptionsColateral();
     }
 }
 
@@ -546,7 +504,7 @@ void CSupervisorRecurso::PierdeEstadoRecurso() {
     s.ucEstado = RECURSO_NO_DISPONIBLE;
     sEstadoRecurso = s;
     ucEstadoPublicado = RECURSO_NO_DISPONIBLE;
-    iCambioColateral = 1;
+    poColateral->iCambioColateral = 1;
     if (poMiPasaGus && iIdUsuarioSip >= 0) poMiPasaGus->ActualizaEstadoUsuario(iIdUsuarioSip, iMiNumRecurso, &s);
 }
 
@@ -588,7 +546,7 @@ void CSupervisorRecurso::FinHijo() {
 }
 
 void CSupervisorRecurso::CierraSesiones() {
-    for (auto& s : asInfoSesion) {
+    for (auto& s : oSesiones) {
         if (s.cid == -1) continue;
         LiberaPttIdSesion(&s);
         CierraSesionCompleta(&s, 0);
@@ -621,18 +579,7 @@ void CSupervisorRecurso::CierraCanal(std::shared_ptr<Cola> canal) {
     while (canal && canal.use_count() > 1) DuermeUs(1000);
 }
 
-// ---- Session table -----------------------------------------------------------------------------
-
-InfoSesion* CSupervisorRecurso::AsignaInfoSesion() {
-    for (int i = 0; i < MAX_INFO_SESION; ++i) {
-        if (asInfoSesion[i].cid == -1) {
-            asInfoSesion[i].cid = -2;
-            TcpCons::Traza(MASCARA_TRAZA_RECURSOS, "CSUPEREC[%d]: infosesion=%d\n", iMiNumRecurso, i);
-            return &asInfoSesion[i];
-        }
-    }
-    return nullptr;
-}
+// ---- Session records ---------------------------------------------------------------------------
 
 void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
     if (s == nullptr) return;
@@ -643,102 +590,75 @@ void CSupervisorRecurso::LiberaInfoSesion(InfoSesion* s) {
         poGestorLlamada->FinEncaminaLlamada(iIdUsuarioSip, s->cid);
     if (psConfig && s->cid != -1 && s->idsesion != -1 && s->iReposo != -1 && DameIdentidad().iTipoIf == TIPOIF_RADIO) {
         Eventos().EvtFinSesionRadio(DameIdentidad().acNombre, s->acDestino, s->iReposo);
-        if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3) aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
-        iCambioColateral = 1;
+        if (s->iIndiceColateral >= 0 && s->iIndiceColateral / 4 < 3)
+            poColateral->aiCambioEmplazamiento[s->iIndiceColateral / 4] = 1;
+        poColateral->iCambioColateral = 1;
     }
     // A guard left armed would fire for the next owner of the record.
     CancelaTemp(&s->iTempAux);
     CancelaTemp(&s->iTempSesion);
     CancelaTemp(&s->iTempLlamada);
-    {
-        cfgCerrojo l(&tMutexSesion);
-        s->cid = s->idsesion = s->idllam = s->iPuertoLocal = -1;
-        s->iGestorTransferencia = s->iCidRefer = s->iIndiceColateral = s->iReposo = s->iTipoSesionSip = -1;
-        s->iSesionPedida = s->iLlamadaPedida = s->iPreemption = 0;
-        s->iTipoSesion = s->iPttId = s->iEsFoco = 0;
-        s->Origen[0] = '\0';
-        s->acDestino[0] = '\0';
+    oSesiones.Vacia(s);
+}
+
+
+
+// ---- Guards ------------------------------------------------------------------------------------
+
+int CSupervisorRecurso::ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId) {
+    const int r = poTemporizador ? poTemporizador->Arma(iTicks, sVenceGuarda, reinterpret_cast<uintptr_t>(this),
+                                                        static_cast<uintptr_t>(iCodigo),
+                                                        static_cast<uintptr_t>(static_cast<intptr_t>(iId)))
+                                 : -1;
+    if (r < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: sin temporizador para la guarda %d de %d", iMiNumRecurso, iCodigo, iId);
+    return r;
+}
+
+void CSupervisorRecurso::CancelaTemp(int32_t* piSlot) {
+    const int32_t slot = __atomic_exchange_n(piSlot, -1, __ATOMIC_ACQ_REL);
+    if (slot >= 0 && poTemporizador) poTemporizador->Cancela(slot);
+}
+
+// The slot of a fired guard is free already: its word is cleared before anything else, so no
+// later cancel reaches the timer of whoever takes the slot next.
+uintptr_t CSupervisorRecurso::sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t a3) {
+    CSupervisorRecurso* p = reinterpret_cast<CSupervisorRecurso*>(a1);
+    const int codigo = static_cast<int>(a2);
+    const int32_t id = static_cast<int32_t>(static_cast<intptr_t>(a3));
+    switch (codigo) {
+    case GUARDA_SESION: {
+        if (InfoSesion* s = p->oSesiones.BuscaPorIdSesion(id)) s->iTempSesion = -1;
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence temp espera diagnostico", p->iMiNumRecurso);
+        p->EvtDiagnostico(GUARDA_SESION, id, 204);
+        break;
+    }
+    case GUARDA_LLAMADA: {
+        if (InfoSesion* s = p->oSesiones.BuscaPorIdLlamada(id)) s->iTempLlamada = -1;
+        NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Vence temp espera diagnostico", p->iMiNumRecurso);
+        p->EvtDiagnostico(GUARDA_LLAMADA, id, 204);
+        break;
+    }
+    case GUARDA_PREEMPTION:
+        if (InfoSesion* s = p->oSesiones.BuscaPreemption()) s->iTempSesion = -1;
+        p->VenceTemp_Preemption();
+        break;
+    case GUARDA_REFER:
+        p->VenceRefer(id);
+        break;
+    default:
+        p->VenceTemp_Respuesta(codigo, id);
+        break;
+    }
+    return 0;
+}
+
+void CSupervisorRecurso::VenceTemp_Respuesta(int iCodigo, int cid) {
+    switch (iCodigo) {
+    case CColateral::GUARDA_OPTIONS: poColateral->VenceOptions(); return;
+    case CColateral::GUARDA_BUCLE: poColateral->VenceBucle(); return;
+    default: VenceRespuestaSip(iCodigo, cid); return;
     }
 }
-
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorCid(int cid) {
-    if (cid < 0) return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.cid == cid) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorIdSesion(int id) {
-    if (id < 0) return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.idsesion == id) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorIdLlamada(int id) {
-    if (id == -1) return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.idllam == id) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorColateral(int i) {
-    if (i < 0) return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.iIndiceColateral == i) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorTipoSesion(int t) {
-    for (auto& s : asInfoSesion)
-        if (s.cid >= 0 && s.iTipoSesionSip == t) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorLlamadaYDestino(int id, const char* d) {
-    for (auto& s : asInfoSesion)
-        if (s.idllam == id && d && std::strcmp(s.acDestino, d) == 0) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPorOrigen(const char* o) {
-    if (o == nullptr || o[0] == '\0') return nullptr;
-    for (auto& s : asInfoSesion)
-        if (s.cid != -1 && std::strcmp(s.Origen, o) == 0) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaInfoSesionPreemption() {
-    for (auto& s : asInfoSesion)
-        if (s.cid != -1 && s.iPreemption == 1) return &s;
-    return nullptr;
-}
-InfoSesion* CSupervisorRecurso::BuscaSiguienteInfoSesionPorIdLlamada(InfoSesion* p, int id) {
-    int i = p ? static_cast<int>(p - asInfoSesion) + 1 : 0;
-    for (; i < MAX_INFO_SESION; ++i)
-        if (asInfoSesion[i].idllam == id) return &asInfoSesion[i];
-    return nullptr;
-}
-int CSupervisorRecurso::CuentaInfoSesionPorIdLlamada(int id) {
-    int n = 0;
-    for (auto& s : asInfoSesion)
-        if (s.idllam == id) ++n;
-    return n;
-}
-int CSupervisorRecurso::CuentaInfoSesionesOcupadas() {
-    cfgCerrojo l(&tMutexSesion);
-    int n = 0;
-    for (auto& s : asInfoSesion)
-        if (s.cid >= 0) ++n;
-    return n;
-}
-
-void CSupervisorRecurso::LiberaPttIdSesion(InfoSesion* s) {
-    if (s == nullptr || (s->iTipoSesion & 0xF0) != 0x10 || s->iPttId <= 0) return;
-    int r;
-    {
-        cfgCerrojo l(&tMutexSesion);
-        r = oTablaPttId.BorraId(s->iPttId);
-    }
-    // Freed once: a second release of the same record finds no id to give back.
-    s->iPttId = 0;
-    if (r < 0) NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:Error liberando PTT-id", iMiNumRecurso);
-    if (poMiPasaGus) poMiPasaGus->NotificaKeyIn(iIdUsuarioSip);
-}
-
 
 // ---- Maintenance operations --------------------------------------------------------------------
 
@@ -781,7 +701,7 @@ void CSupervisorRecurso::TomaCalidadNtp(uint32_t uiCalidad) {
 
 void CSupervisorRecurso::PasoaReserva() {
     iModoReserva = 1;
-    for (auto& s : asInfoSesion) {
+    for (auto& s : oSesiones) {
         if (s.cid == -1 || s.cid == -2) continue;
         LiberaPttIdSesion(&s);
         CierraSesionCompleta(&s, 229);
@@ -803,10 +723,11 @@ void CSupervisorRecurso::RefrescaEstado() {
         tipoIf = psConfig->iTipoIf;
         if (tipoIf == TIPOIF_RADIO) tipoRadio = psConfig->uParam.radio.iTipoRadio;
     }
+    if (poColateral == nullptr) return;
     if (tipoIf == TIPOIF_RADIO && tipoRadio < 4)
-        MarcaCambioEmplazamiento(17);
+        poColateral->MarcaCambioEmplazamiento(17);
     else
-        iCambioColateral = 1;
+        poColateral->iCambioColateral = 1;
 }
 
 void CSupervisorRecurso::SupervisaSlic() {
@@ -850,14 +771,6 @@ void CSupervisorRecurso::InfoHwSlot() {
     poMiPasaGus->ActualizaRecurso(this, id.acNombre, tipoIf, static_cast<int>((w >> 28) & 1));
 }
 
-CSupervisorRecurso::Identidad CSupervisorRecurso::DameIdentidad() {
-    Identidad id;
-    cfgCerrojo c(&gpoCfg->tMutex);
-    std::snprintf(id.acNombre, sizeof id.acNombre, "%.*s", static_cast<int>(sizeof id.acNombre - 1), psConfig->nombre);
-    std::snprintf(id.acFid, sizeof id.acFid, "%.*s", static_cast<int>(sizeof id.acFid - 1), psConfig->szDestino);
-    id.iTipoIf = psConfig->iTipoIf;
-    return id;
-}
 
 int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
     if (szBuf == nullptr || iTam <= 0 || psConfig == nullptr) return 0;
@@ -891,13 +804,13 @@ int CSupervisorRecurso::PintaInfo(char* szBuf, int iTam) {
         !anade(0, "%s", "    modo funcionamiento: NORMAL\n"))
         return total;
     if (tipoIf != TIPOIF_RADIO) {
-        if (!anade(0, "   Estado Colateral = %i\n", iEstadoColateral)) return total;
+        if (!anade(0, "   Estado Colateral = %i\n", poColateral->iEstadoColateral)) return total;
     } else {
         char lista[LON_LISTA_PTT_ID];
         if (DameListaPttId(lista, sizeof lista) < 0) lista[0] = '\0';
         if (!anade(static_cast<int>(std::strlen(lista)) + 20, "    Lista PTT-IDs:\n%s\n", lista)) return total;
     }
-    for (const auto& ses : asInfoSesion) {
+    for (const auto& ses : oSesiones) {
         if (ses.idsesion == -1) continue;
         int est = std::snprintf(nullptr, 0, "  ids=%d  ", ses.idsesion) + 55 + static_cast<int>(std::strlen(ses.Origen)) +
                   static_cast<int>(std::strlen(ses.acDestino)) + 4 + 4 + 1;
@@ -933,7 +846,7 @@ void CSupervisorRecurso::PintaInfoConsola() {
     }
     TcpCons::Printf("\n");
     if (tipoIf != TIPOIF_RADIO) {
-        TcpCons::Printf("\nEstado Colateral = %i\n", iEstadoColateral);
+        TcpCons::Printf("\nEstado Colateral = %i\n", poColateral->iEstadoColateral);
         TcpCons::Printf("---------------------------\n");
     } else {
         char lista[LON_LISTA_PTT_ID];
@@ -943,21 +856,38 @@ void CSupervisorRecurso::PintaInfoConsola() {
         TcpCons::Printf("Lista PTT-IDs:\n%s\n---------------------------\n", lista);
     }
     TcpCons::Printf("---------------------------\nInfo local de sesiones:\n");
-    for (const auto& ses : asInfoSesion)
+    for (const auto& ses : oSesiones)
         if (ses.idsesion != -1)
             TcpCons::Printf("  idsesion=%d  Origen= %s     Destino= %s\n", ses.idsesion, ses.Origen, ses.acDestino);
     TcpCons::Printf("---------------------------\n");
     if (std::shared_ptr<Cola> canal = CanalHijo()) canal->EnviaPintaEstadisticas();
 }
 
-void CSupervisorRecurso::Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
+void CSupervisorRecurso::SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
     Eventos().EvtSesionRadioActiva(szNombre, szUri, iReposo);
 }
 
 CSupervisorRecurso::CEventos& CSupervisorRecurso::Sumidero() { return Eventos(); }
 
-void CSupervisorRecurso::Eventos_SupervisionOptions(int iValor, const char* szUri) {
-    Eventos().EvtSupervisionOptions(iMiNumRecurso, iValor, szUri);
+
+void CSupervisorRecurso::FijaPeriodoOptions(uint32_t us) {
+    cfgCerrojo l(&tMutexGlobal);
+    poContadores->contadores[C_OPTIONS] = us;
+}
+
+void CSupervisorRecurso::TomaModoRadio(int iModo) {
+    if (poColateral) poColateral->TomaModoRadio(iModo);
+}
+
+void CSupervisorRecurso::ActivaBucleRadio(int iTipo, int iEmplazamiento) {
+    if (poColateral) poColateral->ActivaBucleRadio(iTipo, iEmplazamiento);
+}
+
+int CSupervisorRecurso::FijaEquipoActivo(int iEmplazamiento, int iSentido, int iEquipo) {
+    if (poColateral) return poColateral->FijaEquipoActivoEmplazamiento(iEmplazamiento, iSentido, iEquipo);
+    // Not started: no target of it is configured.
+    const bool valida = iEmplazamiento >= 0 && iEmplazamiento < 3 && iSentido >= 0 && iSentido < 2 && (iEquipo == 0 || iEquipo == 1);
+    return valida ? -2 : -1;
 }
 
 std::shared_ptr<Cola> CSupervisorRecurso::CanalHijo() {
@@ -965,21 +895,4 @@ std::shared_ptr<Cola> CSupervisorRecurso::CanalHijo() {
     return poCanalHijo;
 }
 
-int CSupervisorRecurso::VuelcaPttId(char* szLista, size_t uiTam) {
-    // Vuelca writes at most 15 lines of an id and a 64-character URI.
-    char ac[CTablaPttId::MAX_PTT_ID * (CTablaPttId::LON_URI + 8) + 4] = {};
-    {
-        cfgCerrojo l(&tMutexSesion);
-        oTablaPttId.Vuelca(ac);
-    }
-    if (ac[0] == '\0') std::strcpy(ac, "\r\n");
-    size_t n = std::strlen(ac);
-    if (szLista == nullptr || n >= uiTam) return -1;
-    std::memcpy(szLista, ac, n + 1);
-    return static_cast<int>(n);
-}
 
-int CSupervisorRecurso::DameListaPttId(char* szLista, size_t uiTam) {
-    if (iHijoConfigurado != 1 || psConfig == nullptr || DameIdentidad().iTipoIf != TIPOIF_RADIO) return -1;
-    return VuelcaPttId(szLista, uiTam);
-}

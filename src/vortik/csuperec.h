@@ -1,8 +1,12 @@
 // CSupervisorRecurso: the core's supervisor of one line resource. The core builds 16 of them
 // (aoSupervisorRecurso, one per position 0-15) that live until exit. Each starts the resource
 // program of its line, hands it its configuration, watches it through its IPC channel, kills,
-// reaps and restarts it, registers the resource as a SIP user and keeps the table of the
-// resource's sessions.
+// reaps and restarts it, and registers the resource as a SIP user. Its pieces, one pair each:
+// the session table (CTablaSesiones, ctablasesiones.h), the SIP side the bridge calls
+// (CLadoSip, cladosip.h, which the supervisor is), the collateral duties (CColateral,
+// ccolateral.h) and the events it tells the core (CEventosRecurso, ceventosrecurso.h). Its own
+// files: csuperec.cpp (thread, child, requests, guards, maintenance) and csuperec_hijo.cpp (the
+// child's events).
 //
 // Use from the core's start-up, in this order:
 //   superecFijaConfig(&oConfig);                 // the live configuration (once)
@@ -27,13 +31,16 @@
 #include <memory>
 #include <mutex>
 
-#include "comun/cdireccionip.h"
 #include "cfg/cfgpasarela.h"
 #include "sip/ctablapttid.h"
 #include "sip/crecursosip.h"
 #include "sip/cgestorllamada.h"
 #include "sip/datoseventosip.h"
 #include "comun/tablacontadores.h"
+#include "ccolateral.h"
+#include "cladosip.h"
+#include "ceventosrecurso.h"
+#include "ctablasesiones.h"
 #include "ipc/mensajescola.h"
 
 // The call record the supervisors hand the bridge and the call manager (the 576-byte record of
@@ -43,7 +50,6 @@ class CCONFIG;
 class CPasaGus;
 class CGestorLlamada;
 class COpcionesRadio;
-class CColateral;
 class Cola;
 
 // The live configuration read by the supervisors and the DSP service supervisor.
@@ -58,103 +64,17 @@ int32_t superecNivelConsola();
 typedef void (*FnEspera)(uint32_t uiMicrosegundos);
 void superecFijaEspera(FnEspera pfEspera);
 
-// One session or call of the resource.
-struct InfoSesion {
-    int32_t cid;          // SIP call id; -1 free, -2 being filled
-    int32_t idsesion;     // IPC session id with the child; -1 none
-    int32_t idllam;       // IPC call id with the child; -1 none
-    int32_t iTempSesion;  // timer slots; -1 none
-    int32_t iTempLlamada;
-    int32_t iTempAux;
-    int32_t iSesionPedida;
-    int32_t iLlamadaPedida;
-    int32_t iPreemption;
-    int32_t iTipoSesion;  // low nibble 1 answer SIP, 2 tell the child; 10h radio with PTT id
-    int32_t iIndiceColateral;
-    int32_t iReposo;
-    int32_t iEsFoco;
-    char Origen[81];
-    char acDestino[81];
-    uint8_t ucPrioridad;
-    int32_t iTipoSipMapeado;
-    int32_t iTipoLlamada;
-    int32_t iPayloadForzado;
-    int32_t iPayload;
-    int32_t iRtphe;
-    int32_t iPuertoLocal;  // -1 none
-    CDireccionIp oDirRemota;
-    int32_t iPuertoRemoto;
-    int32_t iPttId;
-    int32_t iGestorTransferencia;
-    int32_t iCidRefer;
-    int32_t iTipoSesionSip;  // 0 Radio-TxRx, 1 Radio-RxOnly, 2 Coupling, 3 Radio-Idle
-
-    void Reinicia();
-};
-
-class CSupervisorRecurso : public CRecursoSip {
+class CSupervisorRecurso : public CLadoSip, private CLadoSip::CSupervisor, private CColateral::CSupervisor {
 public:
-    // What a supervisor tells the rest of the core; the core's is CEventosSuperec. The calls come
-    // from the supervisor's thread with no lock of the supervisor held.
-    class CEventos {
-    public:
-        // A new child channel, before the supervisor uses it: the core's handlers go in.
-        virtual void EvtCanalHijo(Cola* poCanal) { (void)poCanal; }
-        // The child of the position was launched, or was killed and reaped.
-        virtual void EvtHijoLanzado(int iRecurso) { (void)iRecurso; }
-        virtual void EvtHijoMatado(int iRecurso) { (void)iRecurso; }
-        // Pid of the DSP service, -1 when none.
-        virtual int DamePidDsp() { return -1; }
-        // A session of a radio resource ended.
-        virtual void EvtFinSesionRadio(const char* szNombre, const char* szUri, int iReposo) {
-            (void)szNombre;
-            (void)szUri;
-            (void)iReposo;
-        }
-        // A session of a radio resource was answered (SNMP event record 2101, value 255).
-        virtual void EvtSesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) {
-            (void)szNombre;
-            (void)szUri;
-            (void)iReposo;
-        }
-        // Publication of the collateral states to the SNMP agent: an emplacement of a local
-        // radio (states of TX A, RX A, TX B, RX B; active equipment 1 A, 2 B), the sessions of
-        // a remote radio, the state of any other resource.
-        virtual void EvtPublicaEmplazamiento(int iRecurso, const char* szNombre, int iEmplazamiento,
-                                             const int aiEstados[4], int iActivoTx, int iActivoRx) {
-            (void)iRecurso, (void)szNombre, (void)iEmplazamiento, (void)aiEstados, (void)iActivoTx, (void)iActivoRx;
-        }
-        struct SesionPublicada {
-            int iActivo;  // 1 active, 0 idle, 9 unused
-            int iPrioridad;
-            char acUri[81];
-        };
-        virtual void EvtPublicaSesiones(int iRecurso, const char* szNombre, const SesionPublicada asSesiones[4]) {
-            (void)iRecurso, (void)szNombre, (void)asSesiones;
-        }
-        virtual void EvtPublicaEstado(int iRecurso, const char* szNombre, int iEstado, int iSesion, int iSupervision,
-                                      const char* szUri) {
-            (void)iRecurso, (void)szNombre, (void)iEstado, (void)iSesion, (void)iSupervision, (void)szUri;
-        }
-        // The OPTIONS supervision of the collateral peer went up (255) or down (0).
-        virtual void EvtSupervisionOptions(int iRecurso, int iValor, const char* szUri) {
-            (void)iRecurso;
-            (void)iValor;
-            (void)szUri;
-        }
+    // What a supervisor tells the rest of the core (ceventosrecurso.h).
+    using CEventos = CEventosRecurso;
 
-    protected:
-        ~CEventos() = default;
-    };
-
-    enum { MAX_INFO_SESION = 12, NUM_CONTADORES = 6, LON_LISTA_PTT_ID = 2000 };
+    enum { MAX_INFO_SESION = CTablaSesiones::MAX_INFO_SESION, NUM_CONTADORES = 6, LON_LISTA_PTT_ID = 2000 };
     // Guards one supervisor may hold at once on the core's timer object: three per session
     // record (session, call and answer), the OPTIONS answer, the loop test, and one delayed
     // answer to a refused transfer per record.
     enum { MAX_GUARDAS = MAX_INFO_SESION * 3 + 2 + MAX_INFO_SESION };
     enum { ESTADO_NO_INICIADO = 0, ESTADO_PARADO = 1, ESTADO_EN_MARCHA = 2, ESTADO_TERMINADO = 3 };
-    // State byte of a line that cannot take calls.
-    enum { RECURSO_NO_DISPONIBLE = 10 };
 
     CSupervisorRecurso();
     explicit CSupervisorRecurso(int iNoUsado);
@@ -162,97 +82,23 @@ public:
     CSupervisorRecurso(const CSupervisorRecurso&) = delete;
     CSupervisorRecurso& operator=(const CSupervisorRecurso&) = delete;
 
-    // Virtual slots 2-25: the SIP events of the resource's user.
-    void Traplic_Respuesta_for_Options() override;
-    void Traplic_Call_Proceeding(DatosEventoSip* psSesion) override;
-    void Traplic_Ringing(DatosEventoSip* psSesion) override;
-    void Traplic_Released(DatosEventoSip* psSesion) override;
-    void Traplic_Request_Failure(DatosEventoSip* psSesion) override;
-    void Traplic_Global_Failure(DatosEventoSip* psSesion) override;
-    void Traplic_Server_Failure(DatosEventoSip* psSesion) override;
-    void Traplic_Invite(DatosEventoSip* psSesion) override;
-    void Traplic_Replaces(int cidSustituido, DatosEventoSip* psSesion) override;
-    void Traplic_Update(DatosEventoSip* psSesion) override;
-    void Traplic_Closed(DatosEventoSip* psSesion) override;
-    void Traplic_ACK(DatosEventoSip* psSesion) override;
-    void Traplic_Info(DatosEventoSip* psSesion, const char* szCuerpo) override;
-    void Traplic_InfoIntrusionInProgress(DatosEventoSip* psSesion) override;
-    void Traplic_InfoIntrusionIsEfective(DatosEventoSip* psSesion) override;
-    void Traplic_InfoEndofIntrusion(DatosEventoSip* psSesion) override;
-    void Traplic_InfoIntrusionInminente(DatosEventoSip* psSesion) override;
-    void Traplic_Redirect(DatosEventoSip* psSesion) override;
-    void Traplic_Reinvite(DatosEventoSip* psSesion) override;
-    void Traplic_Call_Answer(DatosEventoSip* psSesion) override;
-    void Traplic_Notify(DatosEventoSip* psSesion) override;
-    void Traplic_Call_No_Answer(DatosEventoSip* psSesion) override;
-    void Traplic_Refer(DatosEventoSip* psSesion) override;
-    int32_t Traplic_Options() override;
-
-    // What a SIP failure status means for the line (motivo of EvtRechazaLlamada) and for the
-    // call manager (progression code): the generic map and the Q.850 map of QSIG lines.
-    struct CausaFallo {
-        int32_t iMotivo;
-        int32_t iProgresion;
-    };
-    static CausaFallo CausaFalloSip(int iEstadoSip);
-    static CausaFallo CausaFalloSipQsig(int iEstadoSip);
-    // 0 when the call manager took the failed leg on, else -1.
-    int Tr_Fallo_Llamada(InfoSesion* psInfo, int iEstadoSip);
-    // End a session towards the resource process only.
-    void Funcion_LimpiaSesion(InfoSesion* psInfo);
-    void LimpiaSesionPorCid(int cid);
-    InfoSesion* BuscaCid(int cid);
-    // Guard expiries (timer thread): codes 0-3 of the SIP side and the loop test.
+    // Guard expiries (timer thread): the answer guards of the SIP side (CLadoSip), the OPTIONS
+    // answer and the loop test (CColateral).
     void VenceTemp_Respuesta(int iCodigo, int cid);
     void VenceTemp_Preemption();
     void IntentaLLamadaEsperaPreemption();
-    // Incoming calls by path: radio and data (iTipo 16 radio, 32 data) or a line.
-    void TrataInviteRadio(DatosEventoSip* psSesion, int iTipo);
-    void TrataInviteGeneral(DatosEventoSip* psSesion);
-    // 0 allowed, -1 refused.
-    int CompruebaListaUri(const char* szUri);
-    int CompruebaOrigenRemoto(const char* szUri);
-
-    // Collateral calls and supervision. idllam: the line call served, -2 radio or data
-    // collateral sessions, -3 a BL resource's; markers, never call ids.
-    int IniciaLlamadaColateral(int idllam, int iIndice, int iReposo);
-    void SupervisaColateralDatRadPP(int idllam);
-    void SupervisaColateralTipo();
-    void EnviaOptionsColateral();
-    void EnviaEstadoColateral();
+    // Maintenance orders of the SNMP agent, carried out by the collateral duties (ccolateral.h).
     void TomaModoRadio(int iModo);
     void ActivaBucleRadio(int iTipo, int iEmplazamiento);
     // Switch-over order: 0 done, -1 bad arguments, -2 the target has no session.
     int FijaEquipoActivo(int iEmplazamiento, int iSentido, int iEquipo);
-    bool EquipoActivo(int iIndice);
-    int EstadoParejaReposo(int iIndice);
-    bool EsEquipoActivo(int iIndice);
-    void FijaEquipoActivoColateral(int iIndice);
-    int DameEstadoEmplazamiento(int iEmplazamiento, int* piTxA, int* piRxA, int* piTxB, int* piRxB);
-    void MarcaCambioEmplazamiento(int iIndice);
-    int HaySesiones();
-    // Every second while running: publishes what changed of the collateral states.
-    void PublicaColaterales();
-    void PublicaEmplazamiento(int iEmplazamiento);
-    void PublicaSesiones();
-    void PublicaEstadoRadio();
-    // Copies into the caller's buffers: 0, or -1.
-    int DameIdUsuario(char* szSalida, size_t uiTam, int iIndice);
-    int DameUriPropia(char* szSalida, size_t uiTam, const char* szNumero);
-    // The user part (after "sip:", else from the start, up to "@") or the host part (after "@",
-    // else from the start, up to ">") of a URI, at most LON_PARTE_URI characters into an output
-    // of LON_PARTE_URI + 1 bytes: 0, or -1 for a missing argument.
-    enum { LON_PARTE_URI = 50 };
-    static int SacaUsuarioUri(const char* szUri, char* szSalida);
-    static int SacaDominioUri(const char* szUri, char* szSalida);
-    static int MapeaValorLlamada(int iValor);
     // State byte of the resource's last state record from its process; not available
     // (RECURSO_NO_DISPONIBLE) until its process has told one, and again once it died.
-    int DameEstadoRecurso() const { return sEstadoRecurso.ucEstado; }
+    int DameEstadoRecurso() const override { return sEstadoRecurso.ucEstado; }
     // Guard timers: the slot of the armed guard, or -1 (logged: no timer free); the callback gets
     // the supervisor, the code and the id. CancelaTemp frees the slot word before it cancels, so
     // a slot is never cancelled twice nor after it fired.
-    int ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId);
+    int ArmaGuarda(int32_t iTicks, int iCodigo, int32_t iId) override;
     static void CancelaTemp(int32_t* piSlot);
 
     // 0, or -1: already initialised, no bridge, no call manager in routing mode, resource out
@@ -275,24 +121,13 @@ public:
     // kills and reaps it and ends, in ESTADO_TERMINADO. Returns at once; nothing is started again.
     void Termina();
 
-    // Session table. The caller holds tMutexSesion around AsignaInfoSesion; finds take no lock.
-    InfoSesion* AsignaInfoSesion();
-    void LiberaInfoSesion(InfoSesion* psInfo);
-    InfoSesion* BuscaInfoSesionPorCid(int cid);
-    InfoSesion* BuscaInfoSesionPorIdSesion(int idsesion);
-    InfoSesion* BuscaInfoSesionPorIdLlamada(int idllam);
-    InfoSesion* BuscaInfoSesionPorColateral(int iIndice);
-    InfoSesion* BuscaInfoSesionPorTipoSesion(int iTipoSesionSip);
-    InfoSesion* BuscaInfoSesionPorLlamadaYDestino(int idllam, const char* szDestino);
-    InfoSesion* BuscaInfoSesionPorOrigen(const char* szOrigen);
-    InfoSesion* BuscaInfoSesionPreemption();
-    InfoSesion* BuscaSiguienteInfoSesionPorIdLlamada(InfoSesion* psPrevia, int idllam);
-    int CuentaInfoSesionPorIdLlamada(int idllam);
-    int CuentaInfoSesionesOcupadas();
-    void LiberaPttIdSesion(InfoSesion* psInfo);
+    // Frees a record: its PTT id, port, routing and guards go back, then the table clears it.
+    void LiberaInfoSesion(InfoSesion* psInfo) override;
+    int CuentaInfoSesionPorIdLlamada(int idllam) { return oSesiones.CuentaPorIdLlamada(idllam); }
+    int CuentaInfoSesionesOcupadas() { return oSesiones.CuentaOcupadas(); }
 
-    // Session clean-up on both sides with a cause.
-    void CierraSesionCompleta(InfoSesion* psInfo, int iCausa);
+    // Session clean-up on both sides with a cause (CLadoSip's).
+    void CierraSesionCompleta(InfoSesion* psInfo, int iCausa) override { CLadoSip::CierraSesionCompleta(psInfo, iCausa); }
 
     // Events of the child (through the core's child-channel handlers).
     void EvtReset();
@@ -321,12 +156,7 @@ public:
     // Text dump for the sessions file; returns the length written.
     int PintaInfo(char* szBuf, int iTam);
     void PintaInfoConsola();
-    int DameListaPttId(char* szLista, size_t uiTam) override;
-    void Abortallamada(int cid) override;
-    int32_t DameParamRadio() override;
-    int EnRangosOperador(const char* szNumero) override;
-    int EnRangosPrivilegiados(const char* szNumero) override;
-    int EnviaCodigoDebug(uint8_t ucSubcomando, uint8_t ucValor);
+    int EnviaCodigoDebug(uint8_t ucSubcomando, uint8_t ucValor) override;
 
     // Queries.
     int DameNumRecurso() const { return iMiNumRecurso; }
@@ -335,8 +165,8 @@ public:
     int DameEstado() const { return iEstado; }
     // Passes of the supervisor's thread so far.
     uint32_t DamePasadas() const { return uiPasadas.load(); }
-    int DameIdUsuarioSip() const { return iIdUsuarioSip; }
-    int HijoConfigurado() const { return iHijoConfigurado; }
+    int DameIdUsuarioSip() const override { return iIdUsuarioSip; }
+    int HijoConfigurado() const override { return iHijoConfigurado; }
     // Program for the record's interface type (and name, for RRC radios): the /usr/bin path and
     // the current-directory path; null when the type has no program.
     static const char* ProgramaDe(const cfgConfigRecurso* psRec, int iEnCurso);
@@ -344,61 +174,44 @@ public:
     // Fields.
     int32_t iMiNumRecurso;
     std::atomic<int32_t> iPidHijo;  // read without lock by the child-channel handlers
-    InfoSesion asInfoSesion[MAX_INFO_SESION];
+    CTablaSesiones oSesiones;
     std::atomic<int32_t> iEstado;
     std::atomic<int32_t> iHijoConfigurado;  // set by the supervisor, read by the call handlers
     int32_t iIndiceWatchdog;
-    std::atomic<int32_t> iIdUsuarioSip;  // set by the supervisor, read by every other thread
-    int32_t iModoMantenimiento, iTipoBucle, iEmplazamientoBucle, iBuclePendiente;
-    int32_t iTempBucle;
     std::atomic<uint8_t> ucEstadoPublicado;  // set by the child channel, read by the supervisor
-    uint32_t uiFlagsColateral[2];
     cfgConfigRecurso* psConfig;
-    CPasaGus* poMiPasaGus;
-    CGestorLlamada* poGestorLlamada;
-    CTablaPttId oTablaPttId;
-    COpcionesRadio* poOpcionesRadio;
-    CColateral* poColateral;
-    uint8_t aucEqActivoTXRX[6];
-    int32_t iEstadoColateral;
-    int32_t aiColateralTemp[4];  // timer id first; -1 none
+    CColateral* poColateral;  // from Inicia on
     std::atomic<int32_t> iModoReserva;  // set by the main/standby switch, read by every thread
     uint32_t uiCalidadNtp;
-    int32_t iHaySesiones;
-    std::atomic<int32_t> iCambioColateral;  // set by any thread, taken by the supervisor
-    int32_t aiCambioEmplazamiento[3];
     int32_t iPresenciaModulo;
     int32_t iTipoIfAnterior;
-    int32_t iColateralCfgA, iColateralCfgB;
-    int32_t iCambioCfgColateral;
     TablaContadores* poContadores;
     // The child's channel. Taken under tMutexGlobal and used outside it; the supervisor's thread
     // closes it once no send holds it any more.
     std::shared_ptr<Cola> poCanalHijo;
     pthread_mutex_t tMutexGlobal;  // poCanalHijo, countdowns, start/stop requests with iEstado
-    pthread_mutex_t tMutexSesion;  // taking and freeing InfoSesion records
     pthread_t tHilo;
     std::atomic<int32_t> iPeticionArranque;
     std::atomic<int32_t> iPeticionParada;
     std::atomic<int32_t> iHijoMuerto;
     std::atomic<int32_t> iReconfigurar;
-    int32_t iReconfigurarColaterales;
     uint32_t uiInfoSlot;
     std::atomic<int32_t> iSlicOk;  // set by the supervisor, read by the board's supervision loop
     NotificacionEstado sEstadoRecurso;  // last state record of the process
 
 private:
-    // Name, FID and interface type of the record, copied under the configuration mutex.
-    struct Identidad {
-        char acNombre[sizeof(cfgConfigRecurso::nombre)];
-        char acFid[sizeof(cfgConfigRecurso::szDestino)];
-        int iTipoIf;
-    };
-    Identidad DameIdentidad();
     // The child's channel for one send, or null.
-    std::shared_ptr<Cola> CanalHijo();
+    std::shared_ptr<Cola> CanalHijo() override;
     static void* sSupervisor(void* pSuper);
     void Supervisor();
+    // One pass of the thread's loop: the second's duties (watchdog, channel tick), a stopped
+    // resource (start it when asked, watch its SLIC), a running one (its child, its collateral
+    // duties, a stop asked).
+    void PasoDeSegundo();
+    void PasoParado();
+    void PasoEnMarcha();
+    void LanzaEscalonado();
+    void DeberesColaterales();
     int LanzaHijo();
     void CompruebaHijoVivo();
     void ConfiguraHijo();
@@ -409,45 +222,34 @@ private:
     // Kills and reaps the child (this supervisor's own live one only) and takes its channel.
     std::shared_ptr<Cola> MataHijo(pid_t pid);
     static void CierraCanal(std::shared_ptr<Cola> canal);
-    void CargaEqActivo();
     // The line is gone: not available to OPTIONS, INVITEs, the collateral duties and the
     // publication until its next process tells its state.
     void PierdeEstadoRecurso();
-    void GuardaCfgColateral();
-    void Espera(uint32_t uiMicrosegundos);
+    void Espera(uint32_t uiMicrosegundos) override;
     // Real time, cut short by Termina.
     void EsperaReal(uint32_t uiMicrosegundos);
-    void Eventos_SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo);
-    void Eventos_SupervisionOptions(int iValor, const char* szUri);
-    CEventos& Sumidero();
+    void SesionRadioActiva(const char* szNombre, const char* szUri, int iReposo) override;
+    CColateral& Colateral() override { return *poColateral; }
+    CEventos& Sumidero() override;
+    CPasaGus* PasaGus() override { return poMiPasaGus; }
+    bool EnReserva() const override { return iModoReserva != 0; }
+    int EstadoPublicado() const override { return ucEstadoPublicado; }
+    void CancelaGuarda(int32_t* piSlot) override { CancelaTemp(piSlot); }
+    void FijaPeriodoOptions(uint32_t uiMicrosegundos) override;
     static uintptr_t sVenceGuarda(uintptr_t a1, uintptr_t a2, uintptr_t a3);
-    // The session record of an InfoSesion's call words, ports and address.
-    void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir);
-    // Sends on the child channel; -1 (logged by the caller) without one.
-    // The new session's id goes into the record, and its confirmation guard is armed, under
-    // tMutexSesion: the resource process may confirm before the send returns, and the
-    // confirmation's look-up takes the same lock.
-    int EnviaNuevaSesion(const DireccionSesion* psDir, InfoSesion* psInfo);
-    int EnviaLlamadaSaliente(const DatosLlamada* psDatos, InfoSesion* psInfo);
-    // Places a call towards SIP for the record (direct mode straight, routing mode through the
-    // call manager) and arms its first-answer guard; the SIP call id, or negative.
-    int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam);
-    // Payload override and payload type of a session record by the media direction word.
-    static void PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* psDir);
-    // Clean-up of a leg whose failure the call manager did not take on.
-    void FalloLlamada(InfoSesion* psInfo, int iEstadoSip);
-    int EnviaFinSesion(int32_t idsesion);
-    int EnviaFinLlamada(int32_t idllam, int32_t iCausa);
-    void CierraSip(int cid, int iCausa);
+    // The collateral duties' calls, placed and ended by the SIP side.
+    void LlenaDireccionSesion(const InfoSesion* psInfo, DireccionSesion* psDir) override {
+        CLadoSip::LlenaDireccionSesion(psInfo, psDir);
+    }
+    int ColocaLlamada(DatosLlamadaGestor* psPeticion, InfoSesion* psInfo, int idllam) override {
+        return CLadoSip::ColocaLlamada(psPeticion, psInfo, idllam);
+    }
     // Answers with 200 OK the incoming SIP call of a session the line has answered.
     void ContestaSip(const InfoSesion* s);
-    // Text of the PTT-id table, under tMutexSesion; its length.
-    int VuelcaPttId(char* szLista, size_t uiTam);
 
     uint32_t uiTicksCanal;  // channel ticks of the thread's life (watch starts at the sixth)
     std::atomic<uint32_t> uiPasadas;
     int32_t iHijoTerminado;  // the child already exited and was reaped by the pass
-    std::atomic<int32_t> iRefersPendientes;  // delayed answers to refused transfers
     std::atomic<int32_t> iTerminar;  // the core is ending
     std::mutex tMutexEspera;         // pairs with tCondEspera: Termina wakes the thread's waits
     std::condition_variable tCondEspera;

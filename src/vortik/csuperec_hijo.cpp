@@ -1,6 +1,6 @@
 // CSupervisorRecurso: the events of the resource process, on the child channel's receive
 // thread. They keep the InfoSesion records in step with the line's calls and RTP sessions and
-// turn each line event into the SIP side's action. A handler releases tMutexSesion before it
+// turn each line event into the SIP side's action. A handler releases the session table's lock before it
 // takes the child channel.
 #include <unistd.h>
 
@@ -62,7 +62,7 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
     const bool troncal = id.iTipoIf == TIPOIF_ATSR2 || id.iTipoIf == TIPOIF_ATSN5 || id.iTipoIf == TIPOIF_ATSQSIG;
     if (psDatos->acDestino[0] == 0 && !troncal) {
         int iniciadas = 0;
-        for (int i = 0; IniciaLlamadaColateral(idllam, i, 0) != -1; ++i) ++iniciadas;
+        for (int i = 0; poColateral->IniciaLlamadaColateral(idllam, i, 0) != -1; ++i) ++iniciadas;
         if (iniciadas == 0) Rechaza(0);
         return;
     }
@@ -73,8 +73,8 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: ..origen = %s ..destino = %s", n, origen, destino);
     InfoSesion* s;
     {
-        cfgCerrojo l(&tMutexSesion);
-        s = AsignaInfoSesion();
+        cfgCerrojo l(oSesiones.Mutex());
+        s = oSesiones.Asigna();
     }
     if (s == nullptr) {
         Rechaza(41);
@@ -89,18 +89,18 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
     std::memset(&pl, 0, sizeof pl);
     Copia(pl.NumOrigen, origen, 80);
     Copia(pl.NumDestino, destino, 80);
-    if (ModoSistemaLocal == 1 && poColateral) {
+    if (ModoSistemaLocal == 1 && poColateral->Arrancado()) {
         char uri[81] = {};
         if (poColateral->DameUriRemota(uri) == 0) {
             // A URI without "@" has no host part: the numbers then go as they are.
-            char host[LON_PARTE_URI + 1] = {};
-            if (std::strchr(uri, '@')) SacaDominioUri(uri, host);
+            char host[CColateral::LON_PARTE_URI + 1] = {};
+            if (std::strchr(uri, '@')) CColateral::SacaDominioUri(uri, host);
             if (host[0] != '\0') {
                 char propia[81];
-                if (DameUriPropia(propia, sizeof propia, origen) == 0) Copia(pl.NumOrigen, propia, 80);
+                if (CColateral::DameUriPropia(propia, sizeof propia, origen) == 0) Copia(pl.NumOrigen, propia, 80);
                 std::snprintf(pl.NumDestino, sizeof pl.NumDestino, "sip:%.6s@%.50s", destino, host);
-                char usuario[LON_PARTE_URI + 1] = {};
-                SacaUsuarioUri(uri, usuario);
+                char usuario[CColateral::LON_PARTE_URI + 1] = {};
+                CColateral::SacaUsuarioUri(uri, usuario);
                 if (usuario[0] != '\0') Copia(pl.UsuDestino, usuario, 80);
             }
         }
@@ -128,7 +128,7 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
 
 void CSupervisorRecurso::EvtRinging(int idllam, int iMotivo) {
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtRinging", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorIdLlamada(idllam);
+    InfoSesion* s = oSesiones.BuscaPorIdLlamada(idllam);
     if (s == nullptr || s->cid < 0) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:No encuentra infosesion liId=%i\n", iMiNumRecurso, idllam);
         return;
@@ -149,7 +149,7 @@ void CSupervisorRecurso::EvtRinging(int idllam, int iMotivo) {
 void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtInfoLlamada %i liId %i liIdaux %i", n, iMotivo, idllam, idllamAux);
-    InfoSesion* s = BuscaInfoSesionPorIdLlamada(idllam);
+    InfoSesion* s = oSesiones.BuscaPorIdLlamada(idllam);
     if (s == nullptr || s->cid < 0) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: No encuentra infosesion", n);
         return;
@@ -165,7 +165,7 @@ void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) 
         return;
     }
     poMiPasaGus->EnviaInfoBasico(iIdUsuarioSip, s->cid, 1);
-    InfoSesion* aux = idllamAux != 0 && idllamAux != -1 ? BuscaInfoSesionPorIdLlamada(idllamAux) : nullptr;
+    InfoSesion* aux = idllamAux != 0 && idllamAux != -1 ? oSesiones.BuscaPorIdLlamada(idllamAux) : nullptr;
     if (aux == nullptr) return;
     NLOG::Log(NLOG::INFO, "1-psInfoSesionAux->Origen %s", aux->Origen);
     char numero[80] = {};
@@ -182,7 +182,7 @@ void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) 
 
 void CSupervisorRecurso::EvtAceptaLlamada(int idllam) {
     const int n = iMiNumRecurso;
-    InfoSesion* s = BuscaInfoSesionPorIdLlamada(idllam);
+    InfoSesion* s = oSesiones.BuscaPorIdLlamada(idllam);
     if (s == nullptr || idllam < 0) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:No encuentra infosesion liId=%i", n, idllam);
         return;
@@ -211,8 +211,8 @@ void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultad
     switch (ucCodigo) {
     case 15:
     case 16: {
-        cfgCerrojo l(&tMutexSesion);
-        s = BuscaInfoSesionPorIdSesion(iId);
+        cfgCerrojo l(oSesiones.Mutex());
+        s = oSesiones.BuscaPorIdSesion(iId);
         // Taken with the look-up: the child's confirmation and the guard's expiry come on two
         // threads, and the SIP thread may free the record meanwhile, under this lock.
         if (s && ucCodigo == 15) {
@@ -224,8 +224,8 @@ void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultad
     }
     case 5:
     case 253: {
-        cfgCerrojo l(&tMutexSesion);
-        s = iId >= 0 ? BuscaInfoSesionPorIdLlamada(iId) : nullptr;
+        cfgCerrojo l(oSesiones.Mutex());
+        s = iId >= 0 ? oSesiones.BuscaPorIdLlamada(iId) : nullptr;
         break;
     }
     case 29:
@@ -264,7 +264,7 @@ void CSupervisorRecurso::EvtDiagnostico(uint8_t ucCodigo, int iId, int iResultad
             LiberaPttIdSesion(s);
             CierraSesionCompleta(s, 201);
         }
-        iCambioColateral = 1;
+        poColateral->iCambioColateral = 1;
         return;
     }
     if (ucCodigo == 5) {
@@ -317,13 +317,13 @@ void CSupervisorRecurso::VenceTemp_Preemption() {
 void CSupervisorRecurso::IntentaLLamadaEsperaPreemption() {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:IntentaLLamadaEsperaPreemption", n);
-    InfoSesion* s = BuscaInfoSesionPreemption();
+    InfoSesion* s = oSesiones.BuscaPreemption();
     if (s == nullptr) return;
     s->iPreemption = 0;
     CancelaTemp(&s->iTempSesion);
     int id;
     {
-        cfgCerrojo l(&tMutexSesion);
+        cfgCerrojo l(oSesiones.Mutex());
         id = oTablaPttId.Anade(s->Origen);
     }
     if (id <= 0) {
@@ -351,7 +351,7 @@ void CSupervisorRecurso::IntentaLLamadaEsperaPreemption() {
 
 void CSupervisorRecurso::EvtRechazaLlamada(int idllam, int iMotivo) {
     NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:EvtRechazaLlamada", iMiNumRecurso);
-    InfoSesion* s = BuscaInfoSesionPorIdLlamada(idllam);
+    InfoSesion* s = oSesiones.BuscaPorIdLlamada(idllam);
     if (s == nullptr || idllam < 0) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]:No encuentra infosesion", iMiNumRecurso);
         return;
@@ -363,7 +363,7 @@ void CSupervisorRecurso::EvtRechazaLlamada(int idllam, int iMotivo) {
 void CSupervisorRecurso::EvtConversacionInterrumpida(int idllam) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtConversacionInterrumpida(%d)\n", n, idllam);
-    InfoSesion* s = idllam >= 0 ? BuscaInfoSesionPorIdLlamada(idllam) : nullptr;
+    InfoSesion* s = idllam >= 0 ? oSesiones.BuscaPorIdLlamada(idllam) : nullptr;
     if (s == nullptr) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: No encuentra infosesion liId=%i", n, idllam);
         return;
@@ -381,7 +381,7 @@ void CSupervisorRecurso::EvtConversacionInterrumpida(int idllam) {
 void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:EvtFinSesion(%d)\n", n, idsesion);
-    InfoSesion* s = BuscaInfoSesionPorIdSesion(idsesion);
+    InfoSesion* s = oSesiones.BuscaPorIdSesion(idsesion);
     if (s == nullptr) {
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: EvtFinSesion sesion %d no encontrada", n, idsesion);
         return;
@@ -393,7 +393,7 @@ void CSupervisorRecurso::EvtFinSesion(int idsesion, int iValor) {
         const int r = poMiPasaGus->CierraSesion(iIdUsuarioSip, s->cid, iValor);
         if (r < 0) NLOG::Log(NLOG::INFO, "CSUPEREC[%d]:Trata_Close_Session(%d) devolvio error %d\n", n, s->cid, r);
     }
-    if (s->idllam >= 0 && CuentaInfoSesionPorIdLlamada(s->idllam) == 1 && EnviaFinLlamada(s->idllam, 0) < 0)
+    if (s->idllam >= 0 && oSesiones.CuentaPorIdLlamada(s->idllam) == 1 && EnviaFinLlamada(s->idllam, 0) < 0)
         NLOG::Log(NLOG::ERROR, "CSUPEREC[%d]: Error fin llamada (%d)", n, s->idllam);
     LiberaInfoSesion(s);
     if (iValor == 220) IntentaLLamadaEsperaPreemption();
@@ -411,15 +411,15 @@ void CSupervisorRecurso::ContestaSip(const InfoSesion* s) {
 void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
     const int n = iMiNumRecurso;
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: EvtFinLlamada(%d,%d)\n", n, idllam, iCausa);
-    iCambioColateral = 1;
+    poColateral->iCambioColateral = 1;
     if (idllam < 0) return;
-    for (InfoSesion* s = BuscaSiguienteInfoSesionPorIdLlamada(nullptr, idllam); s;
-         s = BuscaSiguienteInfoSesionPorIdLlamada(s, idllam)) {
+    for (InfoSesion* s = oSesiones.BuscaSiguientePorIdLlamada(nullptr, idllam); s;
+         s = oSesiones.BuscaSiguientePorIdLlamada(s, idllam)) {
         // The line answered and hung up before its session was confirmed: the caller still
         // gets the answer, then the BYE, not a refusal of a call the line took.
         bool bPedida;
         {
-            cfgCerrojo l(&tMutexSesion);  // as the confirmation and its guard take it
+            cfgCerrojo l(oSesiones.Mutex());  // as the confirmation and its guard take it
             bPedida = (s->iTipoSesion & 0x0F) == 1 && s->iSesionPedida == 1 && s->cid >= 0;
             if (bPedida) s->iSesionPedida = 0;
         }
@@ -438,7 +438,7 @@ void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
         } else {
             NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Sesion %d no tiene CID de SIP", n, idsesion);
         }
-        iCambioColateral = 1;
+        poColateral->iCambioColateral = 1;
     }
 }
 
@@ -452,12 +452,12 @@ void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado* psEstado) 
     const int tipoIf = DameIdentidad().iTipoIf;
     if (psEstado->ucEstado == 10 && estadoPrevio != 10) {
         if (tipoIf == TIPOIF_RADIO || tipoIf == TIPOIF_DATOS)
-            SupervisaColateralDatRadPP(-2);
+            poColateral->SupervisaColateralDatRadPP(-2);
         else if (tipoIf == TIPOIF_BL)
-            SupervisaColateralDatRadPP(-3);
+            poColateral->SupervisaColateralDatRadPP(-3);
     }
     if (psEstado->ucEstado != estadoPrevio || static_cast<uint8_t>(psEstado->iValor & 0xFF) != valorPrevio)
-        iCambioColateral = 1;
+        poColateral->iCambioColateral = 1;
     // The collateral state is sent only when it changes: a line entity that started after that
     // (its process slower than the peer's first answer, or restarted) never heard it.
     if (psEstado->ucEstado != 10 && estadoPrevio == 10 && psConfig != nullptr && superecDameConfig() != nullptr) {
@@ -466,11 +466,7 @@ void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado* psEstado) 
             cfgCerrojo c(&superecDameConfig()->tMutex);
             superv = psConfig->sColateral.isuperv_options;
         }
-        if (superv != 0) EnviaEstadoColateral();
+        if (superv != 0) poColateral->EnviaEstadoColateral();
     }
-    if (tipoIf == TIPOIF_RADIO && iModoMantenimiento == 1 && valorPrevio == 1 && (psEstado->iValor & 0xFF) == 0) {
-        cfgCerrojo l(&tMutexGlobal);
-        iTipoBucle = iEmplazamientoBucle = iBuclePendiente = 0;
-        CancelaTemp(&iTempBucle);
-    }
+    if (tipoIf == TIPOIF_RADIO && valorPrevio == 1 && (psEstado->iValor & 0xFF) == 0) poColateral->FinBucle();
 }

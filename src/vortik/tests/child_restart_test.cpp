@@ -555,12 +555,12 @@ TEST_F(Nucleo, InfoDumpListsSessionsAndStopsAtTheBufferEnd) {
         std::strcpy(gCfg.asRecursos[11].szDestino, "FID11");
     }
     ASSERT_EQ(s.Inicia(11, &oPasaGus, &oGestorLlamada), 0);
-    s.asInfoSesion[2].idsesion = 10002;
-    std::strcpy(s.asInfoSesion[2].Origen, "sip:a@1.2.3.4");
-    std::strcpy(s.asInfoSesion[2].acDestino, "sip:b@5.6.7.8");
-    s.asInfoSesion[2].iPuertoLocal = 5000;
-    s.asInfoSesion[2].iPuertoRemoto = 6000;
-    s.asInfoSesion[2].iReposo = 1;
+    s.oSesiones.asInfoSesion[2].idsesion = 10002;
+    std::strcpy(s.oSesiones.asInfoSesion[2].Origen, "sip:a@1.2.3.4");
+    std::strcpy(s.oSesiones.asInfoSesion[2].acDestino, "sip:b@5.6.7.8");
+    s.oSesiones.asInfoSesion[2].iPuertoLocal = 5000;
+    s.oSesiones.asInfoSesion[2].iPuertoRemoto = 6000;
+    s.oSesiones.asInfoSesion[2].iReposo = 1;
     const std::string esperado =
         "    Nombre=REC11\n    FID=FID11\n    modo funcionamiento: NORMAL\n   Estado Colateral = 0\n"
         "  ids=10002  Origen= sip:a@1.2.3.4    Destino= sip:b@5.6.7.8    Plocal= 5000  PRemoto= 6000  Estado= I\n";

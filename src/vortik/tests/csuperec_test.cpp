@@ -222,7 +222,7 @@ struct Linea : pruebas::HijoFalso {
     void Prepara() {
         Sup().poOpcionesRadio->Lee();
         Sup().oTablaPttId.FijaTamano(Sup().poOpcionesRadio->DameMaxSessions());
-        Sup().poColateral = new CColateral(Sup().psConfig, iRec);
+        Sup().poColateral->Arranca();
     }
     void Conecta() {
         HijoFalso::Conecta(Sup(), 70000 + iRec, [](Cola& h) {
@@ -471,7 +471,7 @@ TEST_F(SupervisorLlamadas, CancelledOrFiredGuardNeverCancelsTheNextOwnersTimer) 
                 l.poHijo->EnviaAceptaLlamada(idllam);
                 ASSERT_TRUE(EsperaEmpieza("hijo NuevaSesion "));
             }
-            InfoSesion* s = l.Sup().BuscaInfoSesionPorCid(cid);
+            InfoSesion* s = l.Sup().oSesiones.BuscaPorCid(cid);
             ASSERT_NE(s, nullptr);
             const int slot = c == VENCE_LLAMADA ? s->iTempLlamada : s->iTempSesion;
             ASSERT_GE(slot, 0);
@@ -483,7 +483,7 @@ TEST_F(SupervisorLlamadas, CancelledOrFiredGuardNeverCancelsTheNextOwnersTimer) 
             std::thread hilo;
             bool bVencida;
             {
-                cfgCerrojo bloqueo(&l.Sup().tMutexSesion);
+                cfgCerrojo bloqueo(l.Sup().oSesiones.Mutex());
                 hilo = std::thread([] { gpTemporizador->Avanza(1); });
                 bVencida = pruebas::EsperaQue([&] { return EnLog("Vence temp espera diagnostico"); }, 5000);
                 ajeno = gpTemporizador->Objeto().Arma(5, VenceAjeno, 0, 0, 0);
@@ -594,7 +594,7 @@ TEST_F(SupervisorLlamadas, ThreeRadioCollateralSessionsSurviveOneAnswer) {
         for (int i = 0; i < 3; ++i) std::snprintf(r.aListaEnlacesExternos[i], 65, "EQUIPO-%d", i);
     }
     gGestor.iSiguienteCid = 400;
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(l.Sup().IniciaLlamadaColateral(-2, i, 0), 400 + i);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(l.Sup().poColateral->IniciaLlamadaColateral(-2, i, 0), 400 + i);
     EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas(), 3);
     DatosEventoSip a = Sesion(400, "", "");
     l.Sup().Traplic_Call_Answer(&a);
@@ -726,24 +726,24 @@ TEST_F(SupervisorLlamadas, AgentOrdersReachTheSupervisors) {
     // Switch-over to equipment B of TX: refused while B has no session, done once it has one.
     EvtRxMant(18, "A,T01,RD-08,0,TX,2");
     EXPECT_TRUE(EnLog("EvtRxMant: Fallo conmuta Fallo Sesion"));
-    EXPECT_EQ(l.Sup().aucEqActivoTXRX[0], 0);
+    EXPECT_EQ(l.Sup().poColateral->aucEqActivoTXRX[0], 0);
     InfoSesion* s;
     {
-        cfgCerrojo c(&l.Sup().tMutexSesion);
-        s = l.Sup().AsignaInfoSesion();
+        cfgCerrojo c(l.Sup().oSesiones.Mutex());
+        s = l.Sup().oSesiones.Asigna();
     }
     s->cid = 900;
     s->idsesion = 10002;
     s->iIndiceColateral = 1;
     s->iReposo = 1;
     EvtRxMant(18, "A,T01,RD-08,0,TX,2");
-    EXPECT_EQ(l.Sup().aucEqActivoTXRX[0], 1);
+    EXPECT_EQ(l.Sup().poColateral->aucEqActivoTXRX[0], 1);
     // What a reconfiguration loads is the switch-over file's: TX B recorded, RX never set.
-    l.Sup().aucEqActivoTXRX[0] = 0;
-    l.Sup().aucEqActivoTXRX[1] = 1;
+    l.Sup().poColateral->aucEqActivoTXRX[0] = 0;
+    l.Sup().poColateral->aucEqActivoTXRX[1] = 1;
     l.Sup().ReconfiguraRecurso();
-    EXPECT_EQ(l.Sup().aucEqActivoTXRX[0], 1);
-    EXPECT_EQ(l.Sup().aucEqActivoTXRX[1], 0);
+    EXPECT_EQ(l.Sup().poColateral->aucEqActivoTXRX[0], 1);
+    EXPECT_EQ(l.Sup().poColateral->aucEqActivoTXRX[1], 0);
     l.Sup().iHijoConfigurado = 0;  // the released record sends nothing to a child being set up
     l.Sup().LiberaInfoSesion(s);
     l.Sup().iHijoConfigurado = 1;
@@ -752,16 +752,16 @@ TEST_F(SupervisorLlamadas, AgentOrdersReachTheSupervisors) {
     const std::string sRec = std::to_string(rec);
     EvtRxMant(9, ("A,T03," + sRec + ",1").c_str());
     ASSERT_TRUE(Espera("hijo Debug 14 1"));
-    EXPECT_EQ(l.Sup().iModoMantenimiento, 1);
+    EXPECT_EQ(l.Sup().poColateral->iModoMantenimiento, 1);
     EvtRxMant(11, ("A,T04," + sRec + ",2,1").c_str());
-    EXPECT_EQ(l.Sup().iBuclePendiente, 1);
-    EXPECT_EQ(l.Sup().iTipoBucle, 2);
-    EXPECT_EQ(l.Sup().iEmplazamientoBucle, 1);
+    EXPECT_EQ(l.Sup().poColateral->iBuclePendiente, 1);
+    EXPECT_EQ(l.Sup().poColateral->iTipoBucle, 2);
+    EXPECT_EQ(l.Sup().poColateral->iEmplazamientoBucle, 1);
     EvtRxMant(11, ("A,T04," + sRec + ",1,0").c_str());
     EXPECT_TRUE(EnLog("CSUPEREC[8]: ActivaBucleRadio: bucle en proceso"));
     EvtRxMant(9, ("A,T03," + sRec + ",0").c_str());
     EXPECT_TRUE(EnLog("CSUPEREC[8]: NO Cambia modo Radio Normal. Bucle activo "));
-    EXPECT_EQ(l.Sup().iModoMantenimiento, 1);
+    EXPECT_EQ(l.Sup().poColateral->iModoMantenimiento, 1);
 }
 
 TEST_F(SupervisorLlamadas, LineCallGoesOutThroughTheBridgeAndItsAnswerOrFailureReachesTheLine) {
@@ -806,21 +806,21 @@ TEST_F(SupervisorLlamadas, OptionsSupervisionFollowsThePeerAndClosesSessionsWhen
         r.sColateral.isuperv_options = 1;
         r.sColateral.itm_superv_options = 30;
     }
-    l.Sup().EnviaOptionsColateral();
+    l.Sup().poColateral->EnviaOptionsColateral();
     l.Sup().Traplic_Respuesta_for_Options();
-    EXPECT_EQ(l.Sup().iEstadoColateral, 1);
+    EXPECT_EQ(l.Sup().poColateral->iEstadoColateral, 1);
     EXPECT_TRUE(Espera("hijo Debug 13 1"));
     EXPECT_EQ(Cuenta("Options 11 255 sip:LC@10.0.0.7"), 1);
-    l.Sup().PublicaColaterales();
+    l.Sup().poColateral->PublicaColaterales();
     EXPECT_EQ(Cuenta("N08 11 2 0 1 "), 1) << "no state from the line yet, supervision up, no session";
     EnServicio(l, 0);
     // A session, then the peer stops answering: the session is closed and the line told.
     DatosEventoSip e = Sesion(60, "sip:LC@10.0.0.7", "sip:200202@10.0.0.1");  // only the peer may call
     l.Sup().Traplic_Invite(&e);
     ASSERT_TRUE(EsperaEmpieza("hijo LlamadaSaliente "));
-    l.Sup().EnviaOptionsColateral();
+    l.Sup().poColateral->EnviaOptionsColateral();
     gpTemporizador->Avanza(51);
-    EXPECT_EQ(l.Sup().iEstadoColateral, 0);
+    EXPECT_EQ(l.Sup().poColateral->iEstadoColateral, 0);
     EXPECT_TRUE(Espera("hijo Debug 13 0"));
     EXPECT_EQ(Cuenta("Options 11 0 sip:LC@10.0.0.7"), 1);
     EXPECT_TRUE(EnLog("CSUPEREC[11]: CierraSesionCompleta cid=60 causa=0"));
@@ -865,19 +865,19 @@ TEST_F(SupervisorLlamadas, EmplacementStatesArePublishedWhenTheyChange) {
         std::snprintf(e.UriTxB, sizeof e.UriTxB, "sip:txb@10.9.0.2");
     }
     l.Prepara();
-    l.Sup().PublicaColaterales();
+    l.Sup().poColateral->PublicaColaterales();
     EXPECT_EQ(CuentaEmpiezan("N09 "), 0) << "nothing changed";
     InfoSesion* s;
     {
-        cfgCerrojo c(&l.Sup().tMutexSesion);
-        s = l.Sup().AsignaInfoSesion();
+        cfgCerrojo c(l.Sup().oSesiones.Mutex());
+        s = l.Sup().oSesiones.Asigna();
     }
     s->cid = 77;
     s->idsesion = 10004;
     s->iIndiceColateral = 4;  // emplacement 1, TX A
     s->iReposo = 0;
-    l.Sup().MarcaCambioEmplazamiento(4);
-    l.Sup().PublicaColaterales();
+    l.Sup().poColateral->MarcaCambioEmplazamiento(4);
+    l.Sup().poColateral->PublicaColaterales();
     EXPECT_EQ(Cuenta("N09 13 1 1,8,2,9 1 1"), 1);
     EXPECT_EQ(CuentaEmpiezan("N09 "), 1) << "only the changed emplacement";
 }
@@ -895,8 +895,8 @@ TEST_F(SupervisorLlamadas, StandbyEquipmentSessionGoesIdleAndAPendingLoopTestIsS
     // Equipment B of emplacement 0 TX holds an active session while A is the active one.
     InfoSesion* s;
     {
-        cfgCerrojo c(&l.Sup().tMutexSesion);
-        s = l.Sup().AsignaInfoSesion();
+        cfgCerrojo c(l.Sup().oSesiones.Mutex());
+        s = l.Sup().oSesiones.Asigna();
     }
     s->idllam = -2;
     std::snprintf(s->acDestino, sizeof s->acDestino, "EQ-B");
@@ -905,16 +905,16 @@ TEST_F(SupervisorLlamadas, StandbyEquipmentSessionGoesIdleAndAPendingLoopTestIsS
     s->iReposo = 0;
     s->cid = 900;
     gGestor.iSiguienteCid = 910;
-    l.Sup().SupervisaColateralDatRadPP(-2);
+    l.Sup().poColateral->SupervisaColateralDatRadPP(-2);
     EXPECT_EQ(Cuenta("EncaminaLlamada EQ-A"), 1) << "the missing target is called";
     EXPECT_EQ(Cuenta("EncaminaLlamada EQ-B"), 0) << "the existing one is kept";
     EXPECT_EQ(CuentaEmpiezan("hijo ModificaSesion "), 0) << "B stays active while A has no session";
     // A's session is up: B goes idle (the session type change fails without SIP, the resource
     // process is told all the same).
-    InfoSesion* a = l.Sup().BuscaInfoSesionPorColateral(0);
+    InfoSesion* a = l.Sup().oSesiones.BuscaPorColateral(0);
     ASSERT_NE(a, nullptr);
     a->idsesion = 10004;
-    l.Sup().SupervisaColateralDatRadPP(-2);
+    l.Sup().poColateral->SupervisaColateralDatRadPP(-2);
     ASSERT_TRUE(EsperaEmpieza("hijo ModificaSesion 10002 "));
     EXPECT_EQ(Cuenta("hijo ModificaSesion 10002 0 0 1"), 1) << "told to go idle";
     EXPECT_EQ(CuentaEmpiezan("hijo ModificaSesion 10004 "), 0);
@@ -922,13 +922,13 @@ TEST_F(SupervisorLlamadas, StandbyEquipmentSessionGoesIdleAndAPendingLoopTestIsS
     // Maintenance with a loop test pending: the next pass sends it and arms its 16 s guard.
     l.Sup().TomaModoRadio(1);
     l.Sup().ActivaBucleRadio(2, 1);
-    l.Sup().SupervisaColateralDatRadPP(-2);
+    l.Sup().poColateral->SupervisaColateralDatRadPP(-2);
     ASSERT_TRUE(Espera("hijo Debug 15 33"));
-    EXPECT_EQ(l.Sup().iBuclePendiente, 0);
-    EXPECT_NE(l.Sup().iTempBucle, -1);
+    EXPECT_EQ(l.Sup().poColateral->iBuclePendiente, 0);
+    EXPECT_NE(l.Sup().poColateral->iTempBucle, -1);
     gpTemporizador->Avanza(161);
-    EXPECT_EQ(l.Sup().iTempBucle, -1);
-    EXPECT_EQ(l.Sup().iTipoBucle, 0) << "the answer never came: the loop test is over";
+    EXPECT_EQ(l.Sup().poColateral->iTempBucle, -1);
+    EXPECT_EQ(l.Sup().poColateral->iTipoBucle, 0) << "the answer never came: the loop test is over";
 }
 
 TEST_F(SupervisorLlamadas, TrunkRangesHoldBothBoundsAndOtherLinesHaveNone) {
@@ -1083,9 +1083,9 @@ TEST_F(SupervisorLlamadas, IntrusionInfoNamesTheIntrudersResourceWithoutACallMan
     l.Sup().poGestorLlamada = nullptr;
     InfoSesion *s, *intruso;
     {
-        cfgCerrojo c(&l.Sup().tMutexSesion);
-        s = l.Sup().AsignaInfoSesion();
-        intruso = l.Sup().AsignaInfoSesion();
+        cfgCerrojo c(l.Sup().oSesiones.Mutex());
+        s = l.Sup().oSesiones.Asigna();
+        intruso = l.Sup().oSesiones.Asigna();
     }
     s->cid = 50;
     s->idllam = 1000;
@@ -1129,7 +1129,7 @@ TEST_F(SupervisorLlamadas, WithoutAFreeTimerNoCallIsKeptUnguarded) {
              l.Sup().Traplic_Call_Proceeding(&sonando);
          },
          [&] { l.Sup().Traplic_Ringing(&sonando); }, {"hijo FinLlamada 4444 0", "FinEncaminaLlamada 701"}, 0},
-        {[] {}, [&] { l.Sup().EnviaOptionsColateral(); }, {}, 0},
+        {[] {}, [&] { l.Sup().poColateral->EnviaOptionsColateral(); }, {}, 0},
         // A radio call that would wait for a session to be freed by preemption.
         {[&] {
              Escribe("/mnt/ramfs/FAArec04.ini", "[RADIO]\nMaxSessions=1\nPreemption=1\n");
@@ -1154,7 +1154,7 @@ TEST_F(SupervisorLlamadas, WithoutAFreeTimerNoCallIsKeptUnguarded) {
         EXPECT_EQ(l.Sup().CuentaInfoSesionesOcupadas() + r.Sup().CuentaInfoSesionesOcupadas(), c.iRegistros) << n;
         ++n;
     }
-    EXPECT_EQ(l.Sup().aiColateralTemp[0], -1) << "no probe without its answer guard";
+    EXPECT_EQ(l.Sup().poColateral->aiColateralTemp[0], -1) << "no probe without its answer guard";
 }
 
 // An unanswered OPTIONS probe is timed out 5 s after it went, whatever the probing period:
@@ -1171,14 +1171,14 @@ TEST_F(SupervisorLlamadas, UnansweredOptionsTimeOutWhateverTheProbePeriod) {
             r.sColateral.isuperv_options = 1;
             r.sColateral.itm_superv_options = periodo;
         }
-        l.Sup().EnviaOptionsColateral();
+        l.Sup().poColateral->EnviaOptionsColateral();
         l.Sup().Traplic_Respuesta_for_Options();
-        ASSERT_EQ(l.Sup().iEstadoColateral, 1);
+        ASSERT_EQ(l.Sup().poColateral->iEstadoColateral, 1);
         for (int t = 0; t < 60; t += 10) {
-            if (t % (periodo * 10) == 0) l.Sup().EnviaOptionsColateral();
+            if (t % (periodo * 10) == 0) l.Sup().poColateral->EnviaOptionsColateral();
             gpTemporizador->Avanza(10);
         }
-        EXPECT_EQ(l.Sup().iEstadoColateral, 0) << "period " << periodo;
+        EXPECT_EQ(l.Sup().poColateral->iEstadoColateral, 0) << "period " << periodo;
     }
 }
 
