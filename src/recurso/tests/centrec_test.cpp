@@ -2,10 +2,10 @@
 // hardware supervision, pass by pass.
 #include <gtest/gtest.h>
 
+#include "ccontextorecurso.h"
 #include "centrec.h"
 #include "hardware/hwlinea.h"
 #include "hardware/tests/hwpruebas.h"
-#include "mainrecurso.h"
 
 namespace {
 
@@ -16,13 +16,14 @@ class EntidadRC : public PlacaSimulada {};
 // A line module that reads as not started (it was closed under the entity) stops the line;
 // the next pass starts it again and the one after finds it in order.
 TEST_F(EntidadRC, SupervisionRestartsALineModuleThatIsNotStarted) {
-    {
-        cfgCerrojo c(mrecMutexConfig());
-        mrecRegistro()->iTipoIf = TIPOIF_AB;
-        mrecRegistro()->iDispositivo = 3;
-        mrecRegistro()->iCfgModoSistema = 1;
-    }
+    CContextoRecurso& contexto = *new CContextoRecurso;  // the entity's threads read it to the end
+    contexto.sRegistro.iTipoIf = TIPOIF_AB;
+    contexto.sRegistro.iDispositivo = 3;
+    contexto.sRegistro.iCfgModoSistema = 1;
     CEntidadRC& e = *new CEntidadRC;  // its threads outlive the test
+    contexto.iRec = 3;
+    contexto.pEntidad = &e;
+    e.FijaContexto(contexto);
     ASSERT_EQ(e.Inicia(3), 0);
     EXPECT_EQ(e.SupervisaHW(), 1000000);  // first start
     EXPECT_EQ(e.SupervisaHW(), 6000000);
