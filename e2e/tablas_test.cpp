@@ -105,6 +105,9 @@ protected:
         setenv("VK_STANDIN_MODO", "radio", 1);
         ASSERT_TRUE(placa.Arranca(sIni));
         ASSERT_TRUE(CPlaca::RecursoDice(kTelefono, "CENTTLF[1]:Recurso DSP configurado", 40000)) << placa.Informe();
+        // The hot line's idle state has reached the core: before it, its row would find it
+        // unavailable (503) instead of refusing the origin.
+        ASSERT_TRUE(CPlaca::NucleoDice("mantEnvia: V,N08,4,LC-01,1,", 40000)) << placa.Informe();
     }
     void TearDown() override {
         if (HasFailure()) std::printf("%s\nstdout/stderr:\n%s\n", placa.Informe().c_str(), placa.nucleo.Salida().c_str());
