@@ -178,23 +178,3 @@ int mainInstalaSenales(const AccionesSenales* psAcciones) {
     }
     return 0;
 }
-
-void mainSenalesPorDefecto() {
-    struct sigaction sa;
-    sa.sa_handler = SIG_DFL;
-    sa.sa_flags = 0;
-    sigemptyset(&sa.sa_mask);
-    // The C library refuses sigaction on its own real-time signals 32 and 33, yet they may be
-    // ignored here: posix_spawn, system() and popen() start programs with them ignored, and an
-    // ignored signal survives exec down the whole line of descendants (33 gets a library handler
-    // at the first thread, which exec resets; 32 stays ignored). The kernel call sets them back;
-    // an all-zero kernel sigaction is SIG_DFL on every layout.
-    unsigned long alZero[8] = {};
-    for (int s = 1; s < NSIG; ++s) {
-        if (s == SIGKILL || s == SIGSTOP) continue;
-        if (sigaction(s, &sa, nullptr) != 0) syscall(SYS_rt_sigaction, s, alZero, nullptr, _NSIG / 8);
-    }
-    sigset_t vacio;
-    sigemptyset(&vacio);
-    sigprocmask(SIG_SETMASK, &vacio, nullptr);
-}

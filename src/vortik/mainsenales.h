@@ -24,6 +24,3 @@ void mainPintaBacktrace();
 // Status the process ends with when the main loop leaves on a stop: -1 once a fault or an
 // unexpected signal asked for the stop, else 0.
 int mainEstadoSalida();
-// A child between fork and exec: every disposition back to its default and an empty mask.
-// Async-signal-safe calls only.
-void mainSenalesPorDefecto();

@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "mainsenales.h"
 
 #ifndef CLOSE_RANGE_CLOEXEC
 #define CLOSE_RANGE_CLOEXEC (1U << 2)
@@ -91,10 +90,32 @@ pid_t RecogeBloqueando(pid_t pid) {
     return w;
 }
 
+// A child between fork and exec: every disposition back to its default and an empty mask.
+// Async-signal-safe calls only.
+void SenalesPorDefecto() {
+    struct sigaction sa;
+    sa.sa_handler = SIG_DFL;
+    sa.sa_flags = 0;
+    sigemptyset(&sa.sa_mask);
+    // The C library refuses sigaction on its own real-time signals 32 and 33, yet they may be
+    // ignored here: posix_spawn, system() and popen() start programs with them ignored, and an
+    // ignored signal survives exec down the whole line of descendants (33 gets a library handler
+    // at the first thread, which exec resets; 32 stays ignored). The kernel call sets them back;
+    // an all-zero kernel sigaction is SIG_DFL on every layout.
+    unsigned long alZero[8] = {};
+    for (int s = 1; s < NSIG; ++s) {
+        if (s == SIGKILL || s == SIGSTOP) continue;
+        if (sigaction(s, &sa, nullptr) != 0) syscall(SYS_rt_sigaction, s, alZero, nullptr, _NSIG / 8);
+    }
+    sigset_t vacio;
+    sigemptyset(&vacio);
+    sigprocmask(SIG_SETMASK, &vacio, nullptr);
+}
+
 // Child side, after fork: async-signal-safe calls only.
 [[noreturn]] void EjecutaEnHijo(int fdEstado, long lMaxFd, char* const* const* aargv, const char* const* aszRutas,
                                 int iRutas) {
-    mainSenalesPorDefecto();
+    SenalesPorDefecto();
     // The status pipe is already close-on-exec; so becomes everything else above 2.
     if (syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
         for (long fd = 3; fd < lMaxFd; ++fd) fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
