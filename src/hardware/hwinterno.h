@@ -33,11 +33,13 @@ struct ModuloSlic {
     int iCambios = 0;
     int iTimeslot = -1;
     int iCodec = 8;
-    int iGananciaTx = 0;
-    int iGananciaRx = 0;
+    // The gains and the muting are set by the entity's configuration and by its state
+    // publication, on different threads.
+    std::atomic<int> iGananciaTx{0};
+    std::atomic<int> iGananciaRx{0};
     int iFiltro = 2;
     int iModoConfigurado = 0;
-    int iRxSilenciado = 0;
+    std::atomic<int> iRxSilenciado{0};
     CComeventos* pManejador = nullptr;
     int iRanura = -1;
     CTemporizador* pTemporizador = nullptr;

@@ -92,7 +92,7 @@ int ConfiguraSlic(int iModulo) {
         iModo4 = ValorModo4(m.p2, m.p3, m.p4);
         if (iModo4 < 0) return -6;
     }
-    IpcTraza(CLASE_TRAZA_DEBUG, "\n\nHW CONFIG SLIC %i iGanTx %i iGanRx %i\n", iModulo, m.iGananciaTx, m.iGananciaRx);
+    IpcTraza(CLASE_TRAZA_DEBUG, "\n\nHW CONFIG SLIC %i iGanTx %i iGanRx %i\n", iModulo, m.iGananciaTx.load(), m.iGananciaRx.load());
     EscribeM(iModulo, M19, 2);
     EscribeM(iModulo, M20_CODEC, 0);
     switch (m.iModo) {
@@ -128,7 +128,7 @@ int ConfiguraSlic(int iModulo) {
     }
     if (m.iTimeslot > 0) {
         IpcTraza(CLASE_TRAZA_DEBUG, "\n\nHW CONFIG SLIC %i TS=%i  iGanTx %i iGanRx %i\n", iModulo, m.iTimeslot,
-                 m.iGananciaTx, m.iGananciaRx);
+                 m.iGananciaTx.load(), m.iGananciaRx.load());
         EscribeM(iModulo, M21_TS_TX, m.iTimeslot);
         EscribeM(iModulo, M22_TS_RX, m.iTimeslot);
         EscribeM(iModulo, M25_GAN_TX, m.iGananciaTx);
@@ -249,10 +249,10 @@ int hwCompruebaSlic(int iModulo) {
         NLOG::Log(NLOG::ERROR, "HW COMPRUEBA SLIC %i  tsrx %i (%i)", iModulo, v, m.iTimeslot);
         r = -6;
     } else if ((v = LeeM(iModulo, M20_LEE_GAN_TX) - OFFSET_GAN_TX) != m.iGananciaTx) {
-        NLOG::Log(NLOG::ERROR, "HW COMPRUEBA SLIC %i tx %i (%i)", iModulo, v, m.iGananciaTx);
+        NLOG::Log(NLOG::ERROR, "HW COMPRUEBA SLIC %i tx %i (%i)", iModulo, v, m.iGananciaTx.load());
         r = -6;
     } else if (!m.iRxSilenciado && (v = LeeM(iModulo, M19_LEE_GAN_RX) - OFFSET_GAN_RX) != m.iGananciaRx) {
-        NLOG::Log(NLOG::ERROR, "HW COMPRUEBA SLIC %i rx %i (%i)", iModulo, v, m.iGananciaRx);
+        NLOG::Log(NLOG::ERROR, "HW COMPRUEBA SLIC %i rx %i (%i)", iModulo, v, m.iGananciaRx.load());
         r = -6;
     }
     if (r == -6) ConfiguraSlic(iModulo);

@@ -502,7 +502,10 @@ void CSupervisorRecurso::ConfiguraHijo() {
 void CSupervisorRecurso::PierdeEstadoRecurso() {
     NotificacionEstado s{};
     s.ucEstado = RECURSO_NO_DISPONIBLE;
-    sEstadoRecurso = s;
+    {
+        std::lock_guard<std::mutex> l(tMutexEstado);
+        sEstadoRecurso = s;
+    }
     ucEstadoPublicado = RECURSO_NO_DISPONIBLE;
     poColateral->iCambioColateral = 1;
     if (poMiPasaGus && iIdUsuarioSip >= 0) poMiPasaGus->ActualizaEstadoUsuario(iIdUsuarioSip, iMiNumRecurso, &s);

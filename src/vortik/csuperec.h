@@ -94,7 +94,10 @@ public:
     int FijaEquipoActivo(int iEmplazamiento, int iSentido, int iEquipo);
     // State byte of the resource's last state record from its process; not available
     // (RECURSO_NO_DISPONIBLE) until its process has told one, and again once it died.
-    int DameEstadoRecurso() const override { return sEstadoRecurso.ucEstado; }
+    int DameEstadoRecurso() const override {
+        std::lock_guard<std::mutex> l(tMutexEstado);
+        return sEstadoRecurso.ucEstado;
+    }
     // Guard timers: the slot of the armed guard, or -1 (logged: no timer free); the callback gets
     // the supervisor, the code and the id. CancelaTemp frees the slot word before it cancels, so
     // a slot is never cancelled twice nor after it fired.
@@ -198,6 +201,9 @@ public:
     uint32_t uiInfoSlot;
     std::atomic<int32_t> iSlicOk;  // set by the supervisor, read by the board's supervision loop
     NotificacionEstado sEstadoRecurso;  // last state record of the process
+    // Guards sEstadoRecurso: the child's channel writes it, the supervisor's thread resets it
+    // when the process is lost, the SIP thread reads it for OPTIONS and INVITEs.
+    mutable std::mutex tMutexEstado;
 
 private:
     // The child's channel for one send, or null.

@@ -444,11 +444,17 @@ void CSupervisorRecurso::EvtFinLlamada(int idllam, int iCausa) {
 
 void CSupervisorRecurso::EvtNotificaEstadoRecurso(NotificacionEstado* psEstado) {
     if (psEstado == nullptr) return;
-    const uint8_t estadoPrevio = sEstadoRecurso.ucEstado;
-    const uint8_t valorPrevio = static_cast<uint8_t>(sEstadoRecurso.iValor & 0xFF);
-    sEstadoRecurso = *psEstado;
+    uint8_t estadoPrevio, valorPrevio;
+    NotificacionEstado sNuevo;
+    {
+        std::lock_guard<std::mutex> l(tMutexEstado);
+        estadoPrevio = sEstadoRecurso.ucEstado;
+        valorPrevio = static_cast<uint8_t>(sEstadoRecurso.iValor & 0xFF);
+        sEstadoRecurso = *psEstado;
+        sNuevo = sEstadoRecurso;
+    }
     ucEstadoPublicado = psEstado->ucEstado;
-    if (poMiPasaGus) poMiPasaGus->ActualizaEstadoUsuario(iIdUsuarioSip, iMiNumRecurso, &sEstadoRecurso);
+    if (poMiPasaGus) poMiPasaGus->ActualizaEstadoUsuario(iIdUsuarioSip, iMiNumRecurso, &sNuevo);
     const int tipoIf = DameIdentidad().iTipoIf;
     if (psEstado->ucEstado == 10 && estadoPrevio != 10) {
         if (tipoIf == TIPOIF_RADIO || tipoIf == TIPOIF_DATOS)
