@@ -1,7 +1,9 @@
 // Text helpers and BCD / hexadecimal conversions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // BCD.
 int BcdABinario(uint8_t octeto);
@@ -27,3 +29,10 @@ char* RecortaBlancos(char* texto);
 char* PasaAMayusculas(char* texto);
 // strcmp over the first 50 characters with "a" to "z" upper-cased.
 int ComparaSinMayusculas(const char* a, const char* b);
+
+// Copies at most maximo characters of a text (null: empty) into a fixed field, always
+// terminated.
+template <size_t N>
+void CopiaCampo(char (&destino)[N], const char* origen, size_t maximo = N - 1) {
+    std::snprintf(destino, N, "%.*s", static_cast<int>(maximo < N - 1 ? maximo : N - 1), origen ? origen : "");
+}

@@ -8,6 +8,7 @@
 #include "cgest.h"
 #include "comun/cdireccionip.h"
 #include "comun/nlog.h"
+#include "comun/texto.h"
 #include "ipc/cola.h"
 #include "red/tcpcons.h"
 #include "sip/cgestorllamada.h"
@@ -15,11 +16,6 @@
 #include "sip/encaminauri.h"
 
 namespace {
-template <size_t N>
-void Copia(char (&destino)[N], const char* origen, size_t maximo = N - 1) {
-    std::snprintf(destino, N, "%.*s", static_cast<int>(maximo < N - 1 ? maximo : N - 1), origen ? origen : "");
-}
-
 constexpr int32_t TICKS_RESPUESTA = 50;  // 5 s for the answer of an OPTIONS
 constexpr int32_t TICKS_BUCLE = 160;     // 16 s for the loop test's answer
 constexpr uint32_t MASCARA_TRAZA_RECURSOS = 0x3E;
@@ -51,10 +47,10 @@ DatosColateral LeeDatos(CCONFIG* poCfg, const cfgConfigRecurso* r) {
     d.iNumPaquetesSqOff = radio ? r->uParam.radio.iNumPaquetesSqOff : 0;
     d.iSupervOptions = r->sColateral.isuperv_options;
     d.iTmSupervOptions = r->sColateral.itm_superv_options;
-    Copia(d.acNombre, r->nombre);
-    Copia(d.acFid, r->szDestino);
-    Copia(d.acUriLocal, r->szUriLocal);
-    Copia(d.acUriRemota, r->sColateral.szUriRemota);
+    CopiaCampo(d.acNombre, r->nombre);
+    CopiaCampo(d.acFid, r->szDestino);
+    CopiaCampo(d.acUriLocal, r->szUriLocal);
+    CopiaCampo(d.acUriRemota, r->sColateral.szUriRemota);
     return d;
 }
 }  // namespace
@@ -79,7 +75,7 @@ int CColateral::DameDestino(int indice, DatosLlamadaGestor* p) {
         std::memset(p, 0, sizeof *p);
         p->tipo = 3;
         if (r.szUriLocal[0] == '\0') return -1;
-        Copia(p->NumOrigen, r.szUriLocal, 80);
+        CopiaCampo(p->NumOrigen, r.szUriLocal, 80);
         if (indice < 0 || indice > 15) return -1;
         if (indice > 3 && radio.iTipoRadio != 2 && radio.iTipoRadio != 3) return -1;
         p->ucModoBss = static_cast<uint8_t>(radio.iMetodoBss & 0xFF);  // the BSS-mode byte, last of the record
@@ -100,7 +96,7 @@ int CColateral::DameDestino(int indice, DatosLlamadaGestor* p) {
             break;
         }
         if (uri == nullptr) return -1;
-        Copia(p->NumDestino, uri, 80);
+        CopiaCampo(p->NumDestino, uri, 80);
         p->iTipoSesionRadio = sentido;
         return 0;
     }
@@ -108,8 +104,8 @@ int CColateral::DameDestino(int indice, DatosLlamadaGestor* p) {
         if (indice != 0) return -1;
         std::memset(p, 0, sizeof *p);
         if (r.szUriLocal[0] == '\0' || r.sColateral.szUriRemota[0] == '\0') return -1;
-        Copia(p->NumOrigen, r.szUriLocal, 80);
-        Copia(p->NumDestino, r.sColateral.szUriRemota, 80);
+        CopiaCampo(p->NumOrigen, r.szUriLocal, 80);
+        CopiaCampo(p->NumDestino, r.sColateral.szUriRemota, 80);
         p->tipo = r.iTipoIf == TIPOIF_LCEN ? 2 : 3;
         return 0;
     }
@@ -235,10 +231,10 @@ int CColateral::IniciaLlamadaColateral(int idllam, int iIndice, int iReposo) {
     char idUsuario[81] = {};
     if (ModoSistemaLocal != 0) {
         if (!Arrancado() || DameDestino(iIndice, &pl) != 0) return -1;
-        Copia(destino, pl.NumDestino, 80);
+        CopiaCampo(destino, pl.NumDestino, 80);
         if (EsUriSip(destino) != 0) destino[0] = '\0';
     } else if (DameIdUsuario(idUsuario, sizeof idUsuario, iIndice) == 0) {
-        Copia(destino, idUsuario, 80);
+        CopiaCampo(destino, idUsuario, 80);
     }
     if (destino[0] == '\0') return -1;
     if (InfoSesion* e = oSesiones.BuscaPorLlamadaYDestino(idllam, destino)) return e->cid;
@@ -248,8 +244,8 @@ int CColateral::IniciaLlamadaColateral(int idllam, int iIndice, int iReposo) {
         s = oSesiones.Asigna();
     }
     if (s == nullptr) return -1;
-    Copia(pl.UsuOrigen, d.acNombre, 80);
-    if (ModoSistemaLocal == 0) Copia(pl.UsuDestino, idUsuario, 80);
+    CopiaCampo(pl.UsuOrigen, d.acNombre, 80);
+    if (ModoSistemaLocal == 0) CopiaCampo(pl.UsuDestino, idUsuario, 80);
     uint8_t prio;
     switch (d.iTipoIf) {
     case TIPOIF_LCEN:
@@ -272,14 +268,14 @@ int CColateral::IniciaLlamadaColateral(int idllam, int iIndice, int iReposo) {
         } else {
             s->iReposo = 0;
         }
-        if (d.acFid[0] != '\0') Copia(pl.Fid, d.acFid, 63);
+        if (d.acFid[0] != '\0') CopiaCampo(pl.Fid, d.acFid, 63);
         break;
     default:
         prio = 3;
         pl.tipo = 2;
         break;
     }
-    Copia(s->acDestino, destino, 80);
+    CopiaCampo(s->acDestino, destino, 80);
     s->ucPrioridad = prio;
     pl.ucPrioridad = prio;
     if (ModoSistemaLocal == 1) pl.UsuOrigen[0] = pl.UsuDestino[0] = '\0';
@@ -615,7 +611,7 @@ void CColateral::PublicaSesiones() {
             if (s.idsesion < 0 || n == 4) continue;
             as[n].iActivo = s.iReposo == 1 ? 0 : 1;
             as[n].iPrioridad = s.ucPrioridad;
-            Copia(as[n].acUri, s.Origen, 80);
+            CopiaCampo(as[n].acUri, s.Origen, 80);
             ++n;
         }
     }
@@ -647,7 +643,7 @@ void CColateral::PublicaEstadoRadio() {
         for (const auto& s : oSesiones) {
             if (s.idsesion < 0) continue;
             const bool entrante = s.iTipoSesion == 1;
-            Copia(uri, entrante ? s.Origen : s.acDestino, sizeof uri - 1);
+            CopiaCampo(uri, entrante ? s.Origen : s.acDestino, sizeof uri - 1);
             tipo = entrante ? 4 : 3;
             // A hot line shows one session as it is; a second one, or any on other lines, as busy.
             if (d.iTipoIf != TIPOIF_LCEN || ++vistas == 2) {
@@ -675,12 +671,12 @@ int CColateral::DameIdUsuario(char* szSalida, size_t uiTam, int iIndice) {
             char nombre[65] = {};
             std::memcpy(nombre, a.idusuario, sizeof a.idusuario);
             if (nombre[0] == '\0' || std::strcmp(nombre, "NO_NAME") == 0) return -1;
-            Copia(texto, nombre, 64);
+            CopiaCampo(texto, nombre, 64);
         } else {
             const int num = psConfig->size_aListaEnlacesExternos;
             if (iIndice >= num || iIndice >= CFG_MAX_ENLACES_EXTERNOS) return -1;
             if (psConfig->aListaEnlacesExternos[iIndice][0] == '\0') return -1;
-            Copia(texto, psConfig->aListaEnlacesExternos[iIndice], 64);
+            CopiaCampo(texto, psConfig->aListaEnlacesExternos[iIndice], 64);
         }
     }
     if (std::strlen(texto) >= uiTam) return -1;

@@ -66,12 +66,6 @@ CLadoSip::CausaFallo Busca(const FilaFallo (&tabla)[N], int iEstado, CLadoSip::C
     return otro;
 }
 
-// Copies a record text into a fixed field, always terminated.
-template <size_t N>
-void Copia(char (&destino)[N], const char* origen, size_t maximo = N - 1) {
-    std::snprintf(destino, N, "%.*s", static_cast<int>(maximo < N - 1 ? maximo : N - 1), origen ? origen : "");
-}
-
 using DatosRecurso = CLadoSip::DatosRecurso;
 
 DatosRecurso LeeRecurso(CCONFIG* poCfg, const cfgConfigRecurso* r) {
@@ -84,11 +78,11 @@ DatosRecurso LeeRecurso(CCONFIG* poCfg, const cfgConfigRecurso* r) {
     // The type part is a union: the radio kind means something on radio records only.
     d.iTipoRadio = r->iTipoIf == TIPOIF_RADIO ? r->uParam.radio.iTipoRadio : -1;
     d.iRestriccion = r->iRestriccion;
-    Copia(d.acDestino, r->szDestino);
-    Copia(d.acUriRemota, r->sColateral.szUriRemota);
+    CopiaCampo(d.acDestino, r->szDestino);
+    CopiaCampo(d.acUriRemota, r->sColateral.szUriRemota);
     for (int i = 0; i < 8; ++i) {
-        Copia(d.aacNegra[i], r->listanegra[i]);
-        Copia(d.aacBlanca[i], r->listablanca[i]);
+        CopiaCampo(d.aacNegra[i], r->listanegra[i]);
+        CopiaCampo(d.aacBlanca[i], r->listablanca[i]);
     }
     return d;
 }
@@ -197,7 +191,7 @@ void CLadoSip::LlenaDireccionSesion(const InfoSesion* s, DireccionSesion* d) {
     d->iPayload = s->iPayload;
     d->iPuertoLocal = s->iPuertoLocal;
     d->uiDirRemota = s->oDirRemota.direccion;
-    Copia(d->acDirRemota, s->oDirRemota.texto);
+    CopiaCampo(d->acDirRemota, s->oDirRemota.texto);
     d->iPuertoRemoto = s->iPuertoRemoto;
     // A collateral session's marker (-2, -3) is no call of the line.
     d->idllam = s->idllam >= 0 ? s->idllam : -1;
@@ -648,10 +642,10 @@ void CLadoSip::Traplic_Info(DatosEventoSip* e, const char* szCuerpo) {
         return;
     }
     std::memset(s->acDestino, 0, sizeof s->acDestino);
-    Copia(s->acDestino, p + 7, 63);
+    CopiaCampo(s->acDestino, p + 7, 63);
     DatosLlamada dl;
     std::memset(&dl, 0, sizeof dl);
-    Copia(dl.acDestino, s->acDestino);
+    CopiaCampo(dl.acDestino, s->acDestino);
     int32_t id = -1;
     std::shared_ptr<Cola> canal = poSup->CanalHijo();
     if (canal) {
@@ -707,11 +701,11 @@ void CLadoSip::Traplic_Refer(DatosEventoSip* e) {
     const Identidad id = DameIdentidad();
     DatosLlamadaGestor pl;
     std::memset(&pl, 0, sizeof pl);
-    Copia(pl.UsuOrigen, id.acNombre, 64);
-    Copia(pl.NumOrigen, e->acRemoto, 80);
-    Copia(pl.NumDestino, e->acReferTo, 80);
-    Copia(pl.ReferredBy, e->acReferredBy, 64);
-    Copia(pl.Replaces, e->acReplaces, 80);
+    CopiaCampo(pl.UsuOrigen, id.acNombre, 64);
+    CopiaCampo(pl.NumOrigen, e->acRemoto, 80);
+    CopiaCampo(pl.NumDestino, e->acReferTo, 80);
+    CopiaCampo(pl.ReferredBy, e->acReferredBy, 64);
+    CopiaCampo(pl.Replaces, e->acReplaces, 80);
     pl.ucPrioridad = e->incomming_priority ? e->incomming_priority : 2;
     pl.tipo = id.iTipoIf == TIPOIF_LCEN ? 1 : 2;
     const int dialogo = e->did;
@@ -747,7 +741,7 @@ void CLadoSip::Traplic_Refer(DatosEventoSip* e) {
     n->iPuertoLocal = puerto;
     n->iGestorTransferencia = -1;
     n->iCidRefer = dialogo;
-    Copia(n->acDestino, pl.NumDestino, 80);
+    CopiaCampo(n->acDestino, pl.NumDestino, 80);
     n->ucPrioridad = pl.ucPrioridad;
     n->cid = cid;
 }
@@ -960,7 +954,7 @@ void CLadoSip::PreparaSesionRadio(const DatosEventoSip* e, int iTipo, int iPttId
     NLOG::Log(NLOG::INFO,
               "CSUPEREC[%d]: Envio nueva sesion poCanalHijo=%i ,payload=%i, puertoremoto=%i, dirremota=%s, puertolocal=%i", n,
               poSup->CanalHijo() ? 1 : 0, s->iPayload, s->iPuertoRemoto, s->oDirRemota.texto, s->iPuertoLocal);
-    Copia(s->Origen, e->acRemoto, 80);
+    CopiaCampo(s->Origen, e->acRemoto, 80);
     s->cid = cid;
 }
 
@@ -1044,14 +1038,14 @@ void CLadoSip::TrataInviteGeneral(DatosEventoSip* e) {
     const int cid = e->cid;
     const DatosRecurso d = LeeRecurso(poCfg, psRegistro);
     char origen[81] = {}, destino[81] = {};
-    if (SacaNumeroUri(e->acRemoto, origen, 79) < 0) Copia(origen, e->acRemoto, 80);
+    if (SacaNumeroUri(e->acRemoto, origen, 79) < 0) CopiaCampo(origen, e->acRemoto, 80);
     uint8_t prio = e->incomming_priority ? e->incomming_priority : 2;
     if (SacaNumeroUri(e->acLocal, destino, 79) < 0) {
         if (d.iTipoIf == TIPOIF_AB) {
             destino[0] = '\0';
             NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Rechaza llamada No hay numero a marcar ", n);
         } else {
-            Copia(destino, e->acLocal, 80);
+            CopiaCampo(destino, e->acLocal, 80);
         }
     }
     NLOG::Log(NLOG::INFO, "CSUPEREC[%d]::TrataInviteGeneral , origen=%s, destino = %s\n", n, origen, destino);
@@ -1070,7 +1064,7 @@ void CLadoSip::TrataInviteGeneral(DatosEventoSip* e) {
         NLOG::Log(NLOG::INFO, "CSUPEREC[%d]: Rechaza llamada No hay Infosesiones libres ", n);
         return;
     }
-    Copia(s->Origen, e->acRemoto, 80);
+    CopiaCampo(s->Origen, e->acRemoto, 80);
     ::SacaUsuarioUri(s->Origen);  // the bridge's helper: cuts after user and host
     if (!troncal && d.iTipoIf != TIPOIF_ATSQSIG && CompruebaOrigenRemoto(s->Origen) != 0) {
         poMiPasaGus->RechazaLlamada(iIdUsuarioSip, cid, 214);
@@ -1090,7 +1084,7 @@ void CLadoSip::TrataInviteGeneral(DatosEventoSip* e) {
     s->iPuertoRemoto = e->iPuertoRemoto;
     s->oDirRemota.TomaTexto(e->acDirRemota);
     s->ucPrioridad = prio;
-    Copia(s->acDestino, e->acLocal, 80);
+    CopiaCampo(s->acDestino, e->acLocal, 80);
     DatosLlamada dl;
     std::memset(&dl, 0, sizeof dl);
     std::memcpy(dl.acOrigen, origen, sizeof dl.acOrigen - 1);

@@ -21,11 +21,6 @@
 
 namespace {
 
-template <size_t N>
-void Copia(char (&destino)[N], const char* origen, size_t maximo = N - 1) {
-    std::snprintf(destino, N, "%.*s", static_cast<int>(maximo < N - 1 ? maximo : N - 1), origen ? origen : "");
-}
-
 // Six digit values of the line (10 stands for 0) as text.
 void Digitos(const char* valores, char (&texto)[7]) {
     uint8_t v[6];
@@ -34,7 +29,7 @@ void Digitos(const char* valores, char (&texto)[7]) {
     NibblesAAsciiHex(v, ac, 6);
     for (int i = 0; i < 6; ++i)
         if (ac[i] == 'A') ac[i] = '0';
-    Copia(texto, ac, 6);
+    CopiaCampo(texto, ac, 6);
 }
 }  // namespace
 
@@ -82,13 +77,13 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
         return;
     }
     s->idllam = idllam;
-    Copia(s->Origen, origen);
-    Copia(s->acDestino, destino);
+    CopiaCampo(s->Origen, origen);
+    CopiaCampo(s->acDestino, destino);
     s->ucPrioridad = psDatos->ucPrioridad;
     DatosLlamadaGestor pl;
     std::memset(&pl, 0, sizeof pl);
-    Copia(pl.NumOrigen, origen, 80);
-    Copia(pl.NumDestino, destino, 80);
+    CopiaCampo(pl.NumOrigen, origen, 80);
+    CopiaCampo(pl.NumDestino, destino, 80);
     if (ModoSistemaLocal == 1 && poColateral->Arrancado()) {
         char uri[81] = {};
         if (poColateral->DameUriRemota(uri) == 0) {
@@ -97,16 +92,16 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
             if (std::strchr(uri, '@')) CColateral::SacaDominioUri(uri, host);
             if (host[0] != '\0') {
                 char propia[81];
-                if (CColateral::DameUriPropia(propia, sizeof propia, origen) == 0) Copia(pl.NumOrigen, propia, 80);
+                if (CColateral::DameUriPropia(propia, sizeof propia, origen) == 0) CopiaCampo(pl.NumOrigen, propia, 80);
                 std::snprintf(pl.NumDestino, sizeof pl.NumDestino, "sip:%.6s@%.50s", destino, host);
                 char usuario[CColateral::LON_PARTE_URI + 1] = {};
                 CColateral::SacaUsuarioUri(uri, usuario);
-                if (usuario[0] != '\0') Copia(pl.UsuDestino, usuario, 80);
+                if (usuario[0] != '\0') CopiaCampo(pl.UsuDestino, usuario, 80);
             }
         }
     }
-    Copia(s->Origen, pl.NumOrigen, 80);
-    Copia(s->acDestino, pl.NumDestino, 80);
+    CopiaCampo(s->Origen, pl.NumOrigen, 80);
+    CopiaCampo(s->acDestino, pl.NumDestino, 80);
     pl.ucPrioridad = psDatos->ucPrioridad;
     if (id.iTipoIf == TIPOIF_ATSQSIG) {
         s->iTipoLlamada = pl.iContTransitos = psDatos->iTipoSip;
@@ -116,7 +111,7 @@ void CSupervisorRecurso::EvtLlamadaEntrante(int idllam, DatosLlamada* psDatos) {
         s->iTipoLlamada = pl.iContTransitos = -1;
         pl.tipoLlamante = 2;
         pl.tipo = 2;
-        Copia(pl.UsuOrigen, id.acNombre, 64);
+        CopiaCampo(pl.UsuOrigen, id.acNombre, 64);
     }
     const int cid = ColocaLlamada(&pl, s, idllam);
     if (cid < 0) {
@@ -174,7 +169,7 @@ void CSupervisorRecurso::EvtInfoLlamada(int idllam, int iMotivo, int idllamAux) 
     NLOG::Log(NLOG::INFO, "2-acOrigen %s", numero);
     char texto[65] = {};
     // The resource name of the number, in direct mode as well: the plan's SIP table holds it.
-    if (BuscaRecursoPorNumeroAts(texto, numero) != 0) Copia(texto, numero, 32);
+    if (BuscaRecursoPorNumeroAts(texto, numero) != 0) CopiaCampo(texto, numero, 32);
     NLOG::Log(NLOG::INFO, "3-acText %s", texto);
     usleep(40000);
     poMiPasaGus->EnviaInfo(iIdUsuarioSip, s->cid, 10, texto);
