@@ -2,6 +2,9 @@
 // the handset, the ring, the E&M wires, the dialler and the call records at the agent.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+
 #include "lineas_pruebas.h"
 
 namespace {
@@ -70,12 +73,22 @@ TEST_F(Telefono, BcHandsetLiftedOffersACallAndHangingUpEndsItWithItsRecord) {
     const int32_t id = linea.EsperaEntrante(MS_SUPERVISION);
     ASSERT_GE(id, 0);
     EXPECT_TRUE(linea.Espera(COD_NOTIFICA_ESTADO_RECURSO, 2, 1, 10000));  // offered, off-hook
+    const auto tRespuesta = std::chrono::steady_clock::now();
     ASSERT_EQ(linea.Nucleo().EnviaAceptaLlamada(id), 0);
     ASSERT_TRUE(linea.EstadoContiene("  Estado TFL = CONVERSACION\n", 5000));
     ASSERT_TRUE(agente.Espera("V,H00,2309,TLF-03:IF=2|DS=318003:", 5000)) << agente.Registros();
+    const auto tCuelga = std::chrono::steady_clock::now();
     placa->Cuelga(MODULO);
     EXPECT_TRUE(linea.Espera(COD_FIN_LLAMADA, id, -1, 5000));
-    EXPECT_TRUE(agente.Espera("V,H00,2310,TLF-03:IF=2|DS=318003|DL=0000000:", 5000)) << agente.Registros();
+    // The record carries the call's length in whole seconds: at most the time from answer to hang-up.
+    const std::string sFin = "V,H00,2310,TLF-03:IF=2|DS=318003|DL=";
+    ASSERT_TRUE(agente.Espera(sFin, 5000)) << agente.Registros();
+    const std::string sReg = agente.Registros();
+    const std::string sDl = sReg.substr(sReg.find(sFin) + sFin.size(), 8);
+    ASSERT_EQ(sDl.size(), 8u);
+    EXPECT_EQ(sDl[7], ':') << sDl;
+    EXPECT_LE(std::stoi(sDl.substr(0, 7)),
+              std::chrono::duration_cast<std::chrono::seconds>(tCuelga - tRespuesta).count() + 1) << sDl;
     EXPECT_TRUE(linea.EstadoContiene("  Estado TFL = RESOSO\n", 5000));
 }
 

@@ -340,7 +340,7 @@ TEST_F(Troncales, IncomingCallIsOfferedRungAcceptedAndRecorded) {
 
     Evento(c, "liberada 0");
     EXPECT_TRUE(EsperaRecibido(p, T("Fin", {id, 0})));
-    EXPECT_TRUE(EnAgente("V,H00,2301,R2-01:IF=5|TRO=troncal.3|CH=0|DL=000000"));
+    EXPECT_TRUE(EnAgente("V,H00,2301,R2-01:IF=5|TRO=troncal.3|CH=0|DL="));  // its length depends on the run
     EXPECT_TRUE(EsperaRecibido(p, T("Estado", {0, 0, 1}), 2));
 }
 
