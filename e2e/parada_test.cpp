@@ -88,6 +88,30 @@ INSTANTIATE_TEST_SUITE_P(Maneras, Parada,
                                            Manera{"ConsolaF", [](CPlaca& p) { p.consola->Orden("F"); }}),
                          [](const ::testing::TestParamInfo<Manera>& i) { return i.param.szNombre; });
 
+// A fault ends the core at once, without the orderly release, but its children must not outlive
+// it: a new core would find them holding the lines and the queues.
+class ParadaPorFallo : public ::testing::TestWithParam<int> {
+protected:
+    void TearDown() override {
+        if (HasFailure() && p.placa) std::printf("%s\ncore output:\n%s\n", p.Informe().c_str(), p.nucleo.Salida().c_str());
+    }
+    CPlaca p;
+};
+
+TEST_P(ParadaPorFallo, NoProcessOfTheBoardOutlivesTheCore) {
+    ASSERT_TRUE(p.Arranca());
+    auto sipp = LlamadaALaLineaCaliente(p);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_NE(ProcesosDeLaPlaca(), "");
+    kill(p.nucleo.Pid(), GetParam());
+    EXPECT_EQ(p.nucleo.EsperaFin(20000), 255);
+    // Killed children may take a moment to be gone once their parent has left.
+    EXPECT_TRUE(EsperaQue([] { return ProcesosDeLaPlaca().empty(); }, 5000)) << ProcesosDeLaPlaca();
+}
+
+INSTANTIATE_TEST_SUITE_P(Senales, ParadaPorFallo, ::testing::Values(SIGSEGV, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& i) { return "Senal" + std::to_string(i.param); });
+
 // Every line of the combined example in a call when SIGTERM comes: each caller gets its BYE and
 // nothing of the board is left. Prints how long the stop took.
 class ParadaLarga : public ::testing::Test {
