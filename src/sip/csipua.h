@@ -1,7 +1,9 @@
-// SIP user agent of the core on the eXosip2 stack: the table of SIP users (one per configured
-// resource), the table of SIP sessions, and the supervision loop that waits for the stack's
-// events, drives its automatic actions, registers the users when that is switched on and ends
-// sessions whose session timer runs out. Everything it learns goes up through one application
+// SIP user agent of the core on the eXosip2 stack: owns the stack, the supervision loop that
+// waits for its events, drives its automatic actions, registers the users when that is
+// switched on and ends sessions whose session timer runs out, the dispatcher of those events,
+// and the requests and answers it sends. It holds the table of SIP users (one per configured
+// resource, ctablausuariossip.h) and the table of SIP sessions (ctablasesionessip.h); the
+// header readers are in cabecerassip.h. Everything it learns goes up through one application
 // call-back with an event code (CodigoEventoSip); requests and answers go down through the
 // SIP_* operations. One object per process.
 #pragma once
@@ -10,8 +12,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
+#include "sip/cabecerassip.h"
+#include "sip/ctablasesionessip.h"
+#include "sip/ctablausuariossip.h"
 #include "sip/sesionsip.h"
 
 // Event codes reported to the application: the stack's event numbers for the events passed on,
@@ -44,7 +48,11 @@ struct OpcionesLlamada {
 
 class CSipua {
 public:
-    enum { MAX_USUARIOS = 16, MAX_SESIONES = 30, PERIODO_MINIMO = 90 };
+    enum {
+        MAX_USUARIOS = CTablaUsuariosSip::MAX_USUARIOS,
+        MAX_SESIONES = CTablaSesionesSip::MAX_SESIONES,
+        PERIODO_MINIMO = 90
+    };
 
     // iModoPlano non-zero: URI parameters "user=" / "prio=", else "rk82rs=" / "rk82prio=".
     CSipua(const char* szIp, int iPuerto, const char* szUserAgent, const char* szDominio,
@@ -115,23 +123,28 @@ public:
     const char* TextoVersionWG67(int iUsuario, const char* szDefecto);
     const char* PonVersionWG67(int iUsuario, osip_message_t* psMensaje, const char* szDefecto);
     void PonVersionWG67Llamada(int cid, osip_message_t* psMensaje, const char* szDefecto);
-    // WG-67 Reason text of an index (0-9), null for any other.
-    static const char* TextoRazon(int iRazon);
-    // The methods the gateway answers, as the Allow header of its answers to INVITE and OPTIONS
-    // and of every 405 (RFC 3261 13.3.1.4, 11.2, 20.5).
-    static void PonMetodosAceptados(osip_message_t* psMensaje);
-    // Require and Session-Expires of the answer to a request of a session whose INVITE offered
-    // the timer (the value it offered, refreshed by the peer); false when it has none.
-    static bool PonSessionExpires(osip_message_t* psMensaje, const SesionSip& sSesion);
-
-    // Header readers: 0 (or the header's position) when found, negative otherwise; the output
-    // is always terminated within its size.
-    static int LeeCabecera(const osip_message_t* m, const char* szNombre, char* acSalida, size_t iTam);
-    static int LeePrioridad(const osip_message_t* m, char* acSalida, size_t iTam);
-    static int LeeAsunto(const osip_message_t* m, char* acSalida, size_t iTam);
-    static int BuscaSupported(const osip_message_t* m, const char* szValor);
-    static int LeeSessionExpires(const osip_message_t* m, char* acSalida, size_t iTam);
-    static int LeeVersionWG67(const osip_message_t* m, char* acSalida, size_t iTam);
+    // The header readers and writers of cabecerassip.h, under the user agent's name.
+    static const char* TextoRazon(int iRazon) { return sipTextoRazon(iRazon); }
+    static void PonMetodosAceptados(osip_message_t* psMensaje) { sipPonMetodosAceptados(psMensaje); }
+    static bool PonSessionExpires(osip_message_t* psMensaje, const SesionSip& sSesion) {
+        return sipPonSessionExpires(psMensaje, sSesion);
+    }
+    static int LeeCabecera(const osip_message_t* m, const char* szNombre, char* acSalida, size_t iTam) {
+        return sipLeeCabecera(m, szNombre, acSalida, iTam);
+    }
+    static int LeePrioridad(const osip_message_t* m, char* acSalida, size_t iTam) {
+        return sipLeePrioridad(m, acSalida, iTam);
+    }
+    static int LeeAsunto(const osip_message_t* m, char* acSalida, size_t iTam) {
+        return sipLeeAsunto(m, acSalida, iTam);
+    }
+    static int BuscaSupported(const osip_message_t* m, const char* szValor) { return sipBuscaSupported(m, szValor); }
+    static int LeeSessionExpires(const osip_message_t* m, char* acSalida, size_t iTam) {
+        return sipLeeSessionExpires(m, acSalida, iTam);
+    }
+    static int LeeVersionWG67(const osip_message_t* m, char* acSalida, size_t iTam) {
+        return sipLeeVersionWG67(m, acSalida, iTam);
+    }
 
     // Remote SDP into the session's media fields, with the codec list or none.
     void LeeSdpRemoto(sdp_message_t* psSdp, SesionSip* psSesion, ListaCodecs* psCodecs);
@@ -150,16 +163,6 @@ private:
     void RegistroFallido(eXosip_event_t* e);
     void ExpiraSesion(int iUsuario, int cid, int did);
     int Informa(int iUsuario, int iCodigo, int cid, int did, intptr_t iDato);
-    bool CodecsDeUsuario(int iUsuario, ListaCodecs* psCopia, int* piTipo = nullptr);
-
-    // Under tMutexSesiones.
-    SesionSip* NuevaSesionEntrante(int cid);
-    SesionSip* NuevaSesionSaliente();
-    SesionSip* BuscaSesion(int cid);
-    SesionSip* BuscaSesionDialogo(int cid, int did);
-    SesionSip* BuscaSesionPorCallId(const char* szCallId);
-    void LiberaSesion(SesionSip* s);
-    void LimpiaSesiones();
     int UsuarioDeSesion(eXosip_event_t* e);
 
     // The steps of SIP_TrataEvento.
@@ -205,16 +208,10 @@ private:
     char acDominio[65];
     char acUserAgent[129];
     int32_t iPuertoSip;
-    char acRegistrar[3][65];
-    char acProxy[3][65];
     std::atomic<uint8_t> ucRegistro;
 
-    std::mutex tMutexUsuarios;  // guards the user table and its count
-    UsuarioSipua asUsuarios[MAX_USUARIOS];
-    int32_t iNumUsuarios;
-
-    std::mutex tMutexSesiones;  // guards the session table
-    SesionSip asSesiones[MAX_SESIONES];
+    CTablaUsuariosSip oUsuarios;
+    CTablaSesionesSip oSesiones;
 
     std::atomic<bool> bArrancado;
     std::atomic<bool> bParar;

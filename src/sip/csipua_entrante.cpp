@@ -1,4 +1,5 @@
-// Incoming INVITE screening, header readers, remote SDP reading and incoming subscriptions.
+// The incoming side of the user agent: the screening of an incoming INVITE (its user, its
+// headers, the session it takes), the reading of a remote SDP and incoming subscriptions.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,56 +15,9 @@ namespace {
 
 const int kMinSE = 90;  // seconds: the shortest session interval accepted
 
-// The n-th header of that name (case ignored) from position iDesde; its position or -1.
-int Cabecera(const osip_message_t* m, const char* szNombre, int iDesde, osip_header_t** ph) {
-    *ph = nullptr;
-    if (!m) return -1;
-    int pos = osip_message_header_get_byname(m, szNombre, iDesde, ph);
-    return pos >= 0 && *ph && (*ph)->hvalue ? pos : -1;
-}
-
 int Responde(int tid, int iEstado) { return eXosip_call_send_answer(tid, iEstado, nullptr); }
 
 }  // namespace
-
-int CSipua::LeeCabecera(const osip_message_t* m, const char* szNombre, char* ac, size_t n) {
-    osip_header_t* h;
-    CopiaTextoSip(ac, n, "");
-    if (Cabecera(m, szNombre, 0, &h) < 0) return -1;
-    CopiaTextoSip(ac, n, h->hvalue);
-    return 0;
-}
-
-int CSipua::LeePrioridad(const osip_message_t* m, char* ac, size_t n) {
-    if (LeeCabecera(m, "priority", ac, n) == 0 || LeeCabecera(m, "Priority", ac, n) == 0) return 0;
-    CopiaTextoSip(ac, n, "Emergency");
-    return -1;
-}
-
-int CSipua::LeeAsunto(const osip_message_t* m, char* ac, size_t n) {
-    if (LeeCabecera(m, "subject", ac, n) == 0 || LeeCabecera(m, "Subject", ac, n) == 0) return 0;
-    return -1;
-}
-
-int CSipua::BuscaSupported(const osip_message_t* m, const char* szValor) {
-    for (const char* szNombre : {"Supported", "supported"}) {
-        osip_header_t* h;
-        for (int pos = Cabecera(m, szNombre, 0, &h); pos >= 0; pos = Cabecera(m, szNombre, pos + 1, &h))
-            if (!std::strcmp(h->hvalue, szValor)) return pos;
-    }
-    return -1;
-}
-
-int CSipua::LeeSessionExpires(const osip_message_t* m, char* ac, size_t n) {
-    if (LeeCabecera(m, "Session-Expires", ac, n) == 0 || LeeCabecera(m, "session-expires", ac, n) == 0) return 0;
-    return -1;
-}
-
-int CSipua::LeeVersionWG67(const osip_message_t* m, char* ac, size_t n) {
-    if (LeeCabecera(m, "WG67-Version", ac, n) == 0) return 0;
-    CopiaTextoSip(ac, n, "NO-VERSION");
-    return -1;
-}
 
 int CSipua::RechazaIntervaloCorto(int tid) {
     osip_message_t* a = nullptr;
@@ -143,9 +97,9 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
     // Everything read from the request before the session is taken.
     char acSubject[81], acSe[82], acCallId[81] = "", acPrioridad[81], acPai[82], acMf[33], acReferredBy[82],
         acReplaces[82], acRemoto[81] = "", acLocal[81] = "";
-    const bool bAsunto = LeeAsunto(m, acSubject, sizeof acSubject) >= 0;
-    const bool bTimer = std::strcmp(acSubject, "radio") != 0 && BuscaSupported(m, "timer") >= 0;
-    const bool bSe = LeeSessionExpires(m, acSe, sizeof acSe) >= 0;
+    const bool bAsunto = sipLeeAsunto(m, acSubject, sizeof acSubject) >= 0;
+    const bool bTimer = std::strcmp(acSubject, "radio") != 0 && sipBuscaSupported(m, "timer") >= 0;
+    const bool bSe = sipLeeSessionExpires(m, acSe, sizeof acSe) >= 0;
     if (char* p = std::strchr(acSe, ';')) *p = '\0';
     char* sz = nullptr;
     if (m->call_id && osip_call_id_to_str(m->call_id, &sz) == 0 && sz) {
@@ -154,7 +108,7 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
     } else {
         NLOG::Log(NLOG::ERROR, "CSipua::SIP_Start_Call osip_call_id_to_str");
     }
-    LeePrioridad(m, acPrioridad, sizeof acPrioridad);
+    sipLeePrioridad(m, acPrioridad, sizeof acPrioridad);
     if (m->from && m->from->url && osip_uri_to_str(m->from->url, &sz) == 0 && sz) {
         CopiaTextoSip(acRemoto, sizeof acRemoto, sz);
         osip_free(sz);
@@ -169,13 +123,13 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
         }
         osip_free(sz);
     }
-    LeeCabecera(m, "P-Asserted-Identity", acPai, sizeof acPai);
-    LeeCabecera(m, "Max-Forwards", acMf, sizeof acMf);
-    LeeCabecera(m, "Referred-By", acReferredBy, sizeof acReferredBy);
-    LeeCabecera(m, "Replaces", acReplaces, sizeof acReplaces);
+    sipLeeCabecera(m, "P-Asserted-Identity", acPai, sizeof acPai);
+    sipLeeCabecera(m, "Max-Forwards", acMf, sizeof acMf);
+    sipLeeCabecera(m, "Referred-By", acReferredBy, sizeof acReferredBy);
+    sipLeeCabecera(m, "Replaces", acReplaces, sizeof acReplaces);
 
-    std::unique_lock<std::mutex> lk(tMutexSesiones);
-    SesionSip* s = NuevaSesionEntrante(e->cid);
+    std::unique_lock<std::mutex> lk(oSesiones.Mutex());
+    SesionSip* s = oSesiones.NuevaEntrante(e->cid);
     if (!s) {
         lk.unlock();
         Responde(e->tid, 480);
@@ -206,7 +160,7 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
     CopiaTextoSip(s->acCallId, sizeof s->acCallId, acCallId);
     CopiaTextoSip(s->acPrioridad, sizeof s->acPrioridad, acPrioridad);
     if (!bAsunto) {
-        LiberaSesion(s);
+        oSesiones.Libera(s);
         lk.unlock();
         Responde(e->tid, 400);
         NLOG::Log(NLOG::ERROR, "Invite no subject and priority");
@@ -234,14 +188,14 @@ int CSipua::TrataInviteEntrante(eXosip_event_t* e, int iUsuario) {
         NLOG::Log(NLOG::ERROR, "missing SDP in INVITE request");
     } else {
         ListaCodecs l;
-        const bool bLista = iUsuario >= 0 && CodecsDeUsuario(iUsuario, &l);
+        const bool bLista = iUsuario >= 0 && oUsuarios.Codecs(iUsuario, &l);
         LeeSdpRemoto(sdp, &sCopia, bLista ? &l : nullptr);
         sdp_message_free(sdp);
         lk.lock();
-        SesionSip* t = BuscaSesion(e->cid);
+        SesionSip* t = oSesiones.Busca(e->cid);
         if (t) CopiaSdpRemoto(t, sCopia);
         if (sCopia.iPayload < 0) {
-            if (t) LiberaSesion(t);
+            if (t) oSesiones.Libera(t);
             lk.unlock();
             NLOG::Log(NLOG::ERROR, "Seleccion de codec no valida");
             Responde(e->tid, 415);
@@ -324,7 +278,7 @@ int CSipua::LeeSdpRemotoLlamada(SesionSip* s, int iUsuario) {
         return -2;
     }
     ListaCodecs l;
-    const bool bLista = iUsuario >= 0 && CodecsDeUsuario(iUsuario, &l);
+    const bool bLista = iUsuario >= 0 && oUsuarios.Codecs(iUsuario, &l);
     LeeSdpRemoto(sdp, s, bLista ? &l : nullptr);
     sdp_message_free(sdp);
     return s->iPayload >= 0 ? 0 : -1;
@@ -332,12 +286,12 @@ int CSipua::LeeSdpRemotoLlamada(SesionSip* s, int iUsuario) {
 
 void CSipua::TrataSuscripcionEntrante(int iUsuario, eXosip_event_t* e) {
     char ac[33];
-    const int iExpira = LeeCabecera(e->request, "Expires", ac, sizeof ac) == 0 ? std::atoi(ac) : 600;
+    const int iExpira = sipLeeCabecera(e->request, "Expires", ac, sizeof ac) == 0 ? std::atoi(ac) : 600;
     InSuscripcion r;
     const int res = AceptaInSuscripcion(e, &r, iExpira, iUsuario);
     if (res < 0) return;
     char acEv[64];
-    LeeCabecera(e->request, "event", acEv, sizeof acEv);
+    sipLeeCabecera(e->request, "event", acEv, sizeof acEv);
     if (strcasecmp(acEv, "WG67 KEY-IN") != 0 && strcasecmp(acEv, "WG67 P/R") != 0) return;
     if (res == 0 || res == 1) Informa(iUsuario, EXOSIP_IN_SUBSCRIPTION_NEW, r.nid, r.did, iExpira);
     else if (res == 2) Informa(iUsuario, EXOSIP_IN_SUBSCRIPTION_RELEASED, r.nid, r.did, -1);

@@ -103,8 +103,8 @@ int CSipua::UsuarioDelEvento(eXosip_event_t* e, int* piUsuario) {
 
 // The status and reason of a failed request, kept in its session for the application.
 void CSipua::GuardaFallo(eXosip_event_t* e) {
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    if (SesionSip* s = BuscaSesion(e->cid)) {
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    if (SesionSip* s = oSesiones.Busca(e->cid)) {
         s->iCodigo = e->response ? e->response->status_code : 0;
         if (e->response) CopiaTextoSip(s->acRazon, sizeof s->acRazon, e->response->reason_phrase);
     }
@@ -204,7 +204,7 @@ void CSipua::DespachaEvento(eXosip_event_t* e, int iUsuario) {
         break;
     case EXOSIP_SUBSCRIPTION_NOTIFY: {
         char acEv[64];
-        LeeCabecera(e->request, "event", acEv, sizeof acEv);
+        sipLeeCabecera(e->request, "event", acEv, sizeof acEv);
         if (!strcasecmp(acEv, "WG67 KEY-IN")) {
             const int c = GuardaTextoNotify(e);
             if (c > 0) Informa(iUsuario, e->type, c, 0, 0);
@@ -228,18 +228,12 @@ void CSipua::DespachaEvento(eXosip_event_t* e, int iUsuario) {
 // User of the session of the event's cid; -2 when there is none. An answer that overtakes
 // the caller of SIP_Start_Call (its cid not stored yet) finds the session by its Call-ID.
 int CSipua::UsuarioDeSesion(eXosip_event_t* e) {
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    SesionSip* s = BuscaSesion(e->cid);
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    SesionSip* s = oSesiones.Busca(e->cid);
     if (!s && e->cid > 0) {
         char ac[81];
         CallIdDe(e->request ? e->request : e->response, ac, sizeof ac);
-        if (ac[0])
-            for (auto& x : asSesiones)
-                if (x.iMarca != 0 && x.cid == -1 && !std::strcmp(x.acCallId, ac)) {
-                    x.cid = e->cid;
-                    s = &x;
-                    break;
-                }
+        if (ac[0] && (s = oSesiones.BuscaSinCidPorCallId(ac))) s->cid = e->cid;
     }
     if (!s) return -2;
     NLOG::Log(NLOG::DEBUG, "SIP_TrataEvento cid %i iuser %i", e->cid, s->iUsuario);
@@ -248,18 +242,18 @@ int CSipua::UsuarioDeSesion(eXosip_event_t* e) {
 
 // Frees the session of the event's cid (of its dialog when bPorDialogo).
 void CSipua::FinDeSesion(eXosip_event_t* e, bool bPorDialogo) {
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    SesionSip* s = bPorDialogo ? BuscaSesionDialogo(e->cid, e->did) : nullptr;
-    if (!s) s = BuscaSesion(e->cid);
-    if (s) LiberaSesion(s);
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    SesionSip* s = bPorDialogo ? oSesiones.BuscaDialogo(e->cid, e->did) : nullptr;
+    if (!s) s = oSesiones.Busca(e->cid);
+    if (s) oSesiones.Libera(s);
 }
 
 int CSipua::TrataProceeding(eXosip_event_t* e, int iUsuario, bool bRinging) {
     (void)iUsuario;
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        SesionSip* s = BuscaSesion(e->cid);
-        if (!s) s = NuevaSesionEntrante(e->cid);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        SesionSip* s = oSesiones.Busca(e->cid);
+        if (!s) s = oSesiones.NuevaEntrante(e->cid);
         if (!s) return -1;
         s->cid = e->cid;
         s->did = e->did;
@@ -274,7 +268,7 @@ int CSipua::TrataProceeding(eXosip_event_t* e, int iUsuario, bool bRinging) {
     }
     if (!bRinging) return 0;
     char ac[33];
-    if (e->response && LeeCabecera(e->response, "RSeq", ac, sizeof ac) == 0 && ac[0]) {
+    if (e->response && sipLeeCabecera(e->response, "RSeq", ac, sizeof ac) == 0 && ac[0]) {
         NLOG::Log(NLOG::INFO, "CSipua: sipSession_ringing Envia prack tid= %i", e->tid);
         osip_message_t* p = nullptr;
         if (eXosip_call_build_prack(e->tid, &p) != 0 || !p) {
@@ -292,13 +286,13 @@ int CSipua::TrataProceeding(eXosip_event_t* e, int iUsuario, bool bRinging) {
 int CSipua::TrataRespuestaOk(eXosip_event_t* e, int iUsuario) {
     if (e->cid < 1 && e->did < 1) return -1;
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        SesionSip* s = BuscaSesion(e->cid);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        SesionSip* s = oSesiones.Busca(e->cid);
         if (s) {
             if (s->iMarca != -1) iUsuario = s->iUsuario;
             else s->iUsuario = iUsuario;
         } else {
-            s = NuevaSesionEntrante(e->cid);
+            s = oSesiones.NuevaEntrante(e->cid);
             if (!s) return -1;
             s->iUsuario = iUsuario;
         }
@@ -339,17 +333,18 @@ int CSipua::TrataRespuestaOk(eXosip_event_t* e, int iUsuario) {
 
 void CSipua::ArmaTemporizadorRespuesta(eXosip_event_t* e) {
     char acSe[82];
-    if (!e->request || BuscaSupported(e->request, "timer") < 0 || LeeSessionExpires(e->request, acSe, sizeof acSe) < 0)
+    if (!e->request || sipBuscaSupported(e->request, "timer") < 0 ||
+        sipLeeSessionExpires(e->request, acSe, sizeof acSe) < 0)
         return;
     // A 2xx without Session-Expires is a peer that takes no session timer: the call has no
     // expiry, and counting one down would cut a plain phone's call after the interval.
     char acSeRespuesta[82];
-    if (!e->response || LeeSessionExpires(e->response, acSeRespuesta, sizeof acSeRespuesta) < 0) return;
+    if (!e->response || sipLeeSessionExpires(e->response, acSeRespuesta, sizeof acSeRespuesta) < 0) return;
     if (char* p = std::strchr(acSe, ';')) *p = '\0';
     int n = std::atoi(acSe);
     if (n == 0) n = 3;
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    if (SesionSip* s = BuscaSesion(e->cid)) {
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    if (SesionSip* s = oSesiones.Busca(e->cid)) {
         CopiaTextoSip(s->acSessionExpires, sizeof s->acSessionExpires, acSe);
         s->oTemporizador.SetSessionExpires(n);
         s->oTemporizador.SetTmpRx200ok(n);
@@ -361,8 +356,8 @@ void CSipua::ArmaTemporizadorRespuesta(eXosip_event_t* e) {
 int CSipua::sipSession_modified(eXosip_event_t* e) {
     SesionSip sCopia;
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        SesionSip* s = BuscaSesionDialogo(e->cid, e->did);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        SesionSip* s = oSesiones.BuscaDialogo(e->cid, e->did);
         if (!s) return -1;
         s->tid = e->tid;
         CopiaTextoSip(s->acDescripcion, sizeof s->acDescripcion, e->textinfo);
@@ -380,12 +375,12 @@ int CSipua::sipSession_modified(eXosip_event_t* e) {
         return -1;
     }
     // A re-INVITE refreshes the session as an UPDATE does (RFC 4028): the same answer.
-    PonSessionExpires(a, sCopia);
-    PonMetodosAceptados(a);
+    sipPonSessionExpires(a, sCopia);
+    sipPonMetodosAceptados(a);
     sdp_message_t* oferta = e->request ? eXosip_get_sdp_info(e->request) : nullptr;
     if (oferta) {
         ListaCodecs l;
-        const bool bLista = sCopia.iUsuario >= 0 && CodecsDeUsuario(sCopia.iUsuario, &l);
+        const bool bLista = sCopia.iUsuario >= 0 && oUsuarios.Codecs(sCopia.iUsuario, &l);
         LeeSdpRemoto(oferta, &sCopia, bLista ? &l : nullptr);
         if (sCopia.iPayload < 0) {
             // As an initial INVITE would be: never a 200 whose m-line carries no payload.
@@ -396,8 +391,8 @@ int CSipua::sipSession_modified(eXosip_event_t* e) {
             return -3;
         }
         {
-            std::lock_guard<std::mutex> lk(tMutexSesiones);
-            if (SesionSip* s = BuscaSesionDialogo(e->cid, e->did)) CopiaSdpRemoto(s, sCopia);
+            std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+            if (SesionSip* s = oSesiones.BuscaDialogo(e->cid, e->did)) CopiaSdpRemoto(s, sCopia);
         }
         char acPuerto[16];
         std::snprintf(acPuerto, sizeof acPuerto, "%d", sCopia.iPuertoLocal);
@@ -421,8 +416,8 @@ int CSipua::sipSession_modified(eXosip_event_t* e) {
     } else if (r) {
         // Without a local SDP only the directions follow the remote.
         const int iRemota = sdp_dame_direccion(r, eXosip_get_audio_media(r));
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        if (SesionSip* s = BuscaSesion(e->cid)) {
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        if (SesionSip* s = oSesiones.Busca(e->cid)) {
             s->iDirRemota = iRemota;
             if (s->iDirLocal != 0 && iRemota == 0) s->iDirLocal = 0;
             else if (s->iDirLocal == 0) s->iDirLocal = Espejo(iRemota);
@@ -435,8 +430,8 @@ int CSipua::sipSession_modified(eXosip_event_t* e) {
 
 int CSipua::sipSession_ack(eXosip_event_t* e) {
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        SesionSip* s = BuscaSesion(e->cid);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        SesionSip* s = oSesiones.Busca(e->cid);
         if (!s || s->did != e->did) return -1;
     }
     sdp_message_t* r = eXosip_get_remote_sdp(e->did);
@@ -449,8 +444,8 @@ int CSipua::sipSession_ack(eXosip_event_t* e) {
     }
     if (r) sdp_message_free(r);
     if (l) sdp_message_free(l);
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    if (SesionSip* s = BuscaSesion(e->cid)) s->iMarca = e->type;
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    if (SesionSip* s = oSesiones.Busca(e->cid)) s->iMarca = e->type;
     return 0;
 }
 
@@ -487,8 +482,8 @@ void CSipua::LeeMedia(sdp_message_t* r, sdp_message_t* l, bool bPayloadRemoto, D
 
 void CSipua::CopiaMedia(const DatosMediaSip& m, int cid) {
     if (!m.bLeido) return;
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    SesionSip* s = BuscaSesion(cid);
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    SesionSip* s = oSesiones.Busca(cid);
     if (!s) return;
     CopiaTextoSip(s->acDirRemota, sizeof s->acDirRemota, m.acDirRemota);
     s->iPuertoRemoto = m.iPuertoRemoto;
@@ -507,7 +502,7 @@ int CSipua::RespondeEnDialogo(eXosip_event_t* e, int iEstado, bool bMetodos) {
     osip_message_t* a = nullptr;
     int r = eXosip_call_build_answer(e->tid, iEstado, &a);
     if (r != 0) return r;
-    if (bMetodos) PonMetodosAceptados(a);
+    if (bMetodos) sipPonMetodosAceptados(a);
     return eXosip_call_send_answer(e->tid, iEstado, a);
 }
 
@@ -576,7 +571,7 @@ void CSipua::TrataMensajeFuera(eXosip_event_t* e, int iUsuario) {
     } else {
         osip_message_t* a = nullptr;
         if (eXosip_message_build_answer(e->tid, 405, &a) == 0 && a) {
-            PonMetodosAceptados(a);
+            sipPonMetodosAceptados(a);
             eXosip_message_send_answer(e->tid, 405, a);
         }
     }
@@ -598,7 +593,7 @@ int CSipua::TrEvt_Options(eXosip_event_t* e) {
     if (r != 0 || !a) return -1;
     const char* t = TextoVersionWG67(iUsuario, nullptr);
     osip_message_set_header(a, "WG67-Version", t ? t : "legacy-eu.01");
-    PonMetodosAceptados(a);
+    sipPonMetodosAceptados(a);
     return eXosip_options_send_answer(e->tid, iEstado, a);
 }
 
@@ -612,8 +607,8 @@ void CSipua::TrataRefer(eXosip_event_t* e, int iUsuario) {
         eXosip_call_send_request(e->did, n);
     }
     char acReferTo[82], acReferredBy[82];
-    LeeCabecera(e->request, "Refer-To", acReferTo, sizeof acReferTo);
-    LeeCabecera(e->request, "Referred-By", acReferredBy, sizeof acReferredBy);
+    sipLeeCabecera(e->request, "Refer-To", acReferTo, sizeof acReferTo);
+    sipLeeCabecera(e->request, "Referred-By", acReferredBy, sizeof acReferredBy);
     char acReplaces[82] = "";
     if (const char* p = std::strstr(acReferTo, "Replaces=")) {
         p += 9;
@@ -631,8 +626,8 @@ void CSipua::TrataRefer(eXosip_event_t* e, int iUsuario) {
         q[1] = '\0';
     }
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        if (SesionSip* s = BuscaSesion(e->cid)) {
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        if (SesionSip* s = oSesiones.Busca(e->cid)) {
             CopiaTextoSip(s->acReferTo, sizeof s->acReferTo, acReferTo);
             CopiaTextoSip(s->acReferredBy, sizeof s->acReferredBy, acReferredBy);
             CopiaTextoSip(s->acReplaces, sizeof s->acReplaces, acReplaces);
@@ -646,8 +641,8 @@ int CSipua::RespondeUpdate(eXosip_event_t* e) {
     SesionSip sCopia;
     std::memset(static_cast<void*>(&sCopia), 0, sizeof sCopia);
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        if (SesionSip* s = BuscaSesion(e->cid)) {
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        if (SesionSip* s = oSesiones.Busca(e->cid)) {
             CopiaTextoSip(sCopia.acSupported, sizeof sCopia.acSupported, s->acSupported);
             CopiaTextoSip(sCopia.acSessionExpires, sizeof sCopia.acSessionExpires, s->acSessionExpires);
         }
@@ -655,13 +650,13 @@ int CSipua::RespondeUpdate(eXosip_event_t* e) {
     osip_message_t* a = nullptr;
     int r = eXosip_call_build_answer(e->tid, 200, &a);
     if (r != 0) return r;
-    PonSessionExpires(a, sCopia);
+    sipPonSessionExpires(a, sCopia);
     return eXosip_call_send_answer(e->tid, 200, a);
 }
 
 void CSipua::ArmaRefrescoUpdate(int cid) {
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    SesionSip* s = BuscaSesion(cid);
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    SesionSip* s = oSesiones.Busca(cid);
     // A session that negotiated no timer has no expiry: a peer's UPDATE or re-INVITE that
     // changes its media must not give it one.
     if (!s || !s->acSessionExpires[0]) return;
@@ -670,8 +665,8 @@ void CSipua::ArmaRefrescoUpdate(int cid) {
 }
 
 void CSipua::ProcesaOkDeUpdate(eXosip_event_t* e) {
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    if (SesionSip* s = BuscaSesion(e->cid)) {
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    if (SesionSip* s = oSesiones.Busca(e->cid)) {
         s->oTemporizador.SetTmpRx200ok(s->oTemporizador.GetSessionExpires());
         NLOG::Log(NLOG::DEBUG, "ProcesaOkDeUpdate:SetTmpTxupdate");
     }
@@ -686,13 +681,11 @@ int CSipua::GuardaTextoNotify(eXosip_event_t* e) {
     char acFrom[256];
     FromComoTexto(e->request, acFrom, sizeof acFrom);
     if (char* p = std::strchr(acFrom, '>')) p[1] = '\0';
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    for (auto& s : asSesiones)
-        if (s.iMarca != 0 && !std::strcmp(s.acRemoto, acFrom)) {
-            CopiaTextoSip(s.acTextoNotify, sizeof s.acTextoNotify, b->body);
-            return s.cid;
-        }
-    return -1;
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    SesionSip* s = oSesiones.BuscaPorRemoto(acFrom);
+    if (!s) return -1;
+    CopiaTextoSip(s->acTextoNotify, sizeof s->acTextoNotify, b->body);
+    return s->cid;
 }
 
 // The media of a session from the answer's SDP and the request's offer.

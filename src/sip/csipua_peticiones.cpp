@@ -55,7 +55,7 @@ int CSipua::PonCuerpoOferta(osip_message_t* inv, SesionSip* s, int iUsuario, con
     }
     ListaCodecs l;
     int iTipo = 0;
-    const bool bUsuario = iUsuario >= 0 && CodecsDeUsuario(iUsuario, &l, &iTipo);
+    const bool bUsuario = iUsuario >= 0 && oUsuarios.Codecs(iUsuario, &l, &iTipo);
     char acM[64];
     if (bUsuario && l.iNum > 0) {
         int n = std::snprintf(acM, sizeof acM, "m=audio %s RTP/AVP", szPuerto);
@@ -103,8 +103,8 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
                            const char* szPrioridad, uint8_t ucSelector, uint8_t ucMsa, const OpcionesLlamada* op) {
     SesionSip* s;
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        s = NuevaSesionSaliente();
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        s = oSesiones.NuevaSaliente();
         if (!s) return -1;
         // Known before the INVITE leaves: an answer may overtake the return of the send.
         s->iUsuario = iUsuario;
@@ -113,8 +113,8 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
         if (op) s->iTipoSesion = op->iTipoSesion;
     }
     auto Libera = [&] {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        LiberaSesion(s);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        oSesiones.Libera(s);
     };
     char acFrom[170], acTo[170], acSubject[81], acRuta[256];
     std::snprintf(acFrom, sizeof acFrom, "<%.80s", szFrom ? szFrom : "");
@@ -172,7 +172,7 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
     }
     SesionSip sOferta;
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
         CopiaTextoSip(s->acCallId, sizeof s->acCallId, acCallId);
         sOferta = *s;
     }
@@ -182,7 +182,7 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
         return -1;
     }
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
         s->iPttId = sOferta.iPttId;
         s->rtphe = sOferta.rtphe;
         CopiaTextoSip(s->fid, sizeof s->fid, sOferta.fid);
@@ -222,7 +222,7 @@ int CSipua::SIP_Start_Call(int iUsuario, const char* szUri, const char* szFrom, 
     }
     eXosip_call_set_reference(cid, pRef);
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
         if (s->iMarca != 0 && (s->cid == -1 || s->cid == cid)) s->cid = cid;
     }
     eXosip_unlock();
@@ -246,22 +246,22 @@ int CSipua::SIP_Close_Session(int, int cid, int iEstado, int iRazon) {
     NLOG::Log(NLOG::INFO, "SIP_Close_Session: acMiIp %s", acMiIp);
     int did = -1, iUsuario = -1;
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        SesionSip* s = BuscaSesion(cid);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        SesionSip* s = oSesiones.Busca(cid);
         if (!s) return -1;
         did = s->did;
         iUsuario = s->iUsuario;
     }
     const char* szVersion = iUsuario >= 0 ? TextoVersionWG67(iUsuario, nullptr) : nullptr;
-    return eXosip_call_terminate_with_text(cid, did, iEstado, TextoRazon(iRazon), acMiIp, szVersion, acUserAgent,
+    return eXosip_call_terminate_with_text(cid, did, iEstado, sipTextoRazon(iRazon), acMiIp, szVersion, acUserAgent,
                                            nullptr);
 }
 
 int CSipua::RespondeInvite(int cid, int iEstado) {
     int tid;
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        SesionSip* s = BuscaSesion(cid);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        SesionSip* s = oSesiones.Busca(cid);
         if (!s) return -1;
         tid = s->tid;
     }
@@ -271,12 +271,12 @@ int CSipua::RespondeInvite(int cid, int iEstado) {
 int CSipua::RespondeInviteConRazon(int cid, int iEstado, int iRazon) {
     int tid;
     {
-        std::lock_guard<std::mutex> lk(tMutexSesiones);
-        SesionSip* s = BuscaSesion(cid);
+        std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+        SesionSip* s = oSesiones.Busca(cid);
         if (!s) return -1;
         tid = s->tid;
     }
-    const char* szRazon = TextoRazon(iRazon);
+    const char* szRazon = sipTextoRazon(iRazon);
     if (szRazon) NLOG::Log(NLOG::DEBUG, "texto..: %s  ", szRazon);
     return eXosip_call_send_answer_with_reason(tid, iEstado, nullptr, szRazon);
 }
@@ -299,8 +299,8 @@ int CSipua::SIP_Envia_Respuesta_OK(int cid, int, const char* szPuerto) {
     osip_message_set_contact(a, acContacto);
     osip_message_set_header(a, "Require", "100rel");
     osip_message_set_header(a, "RSeq", "1");
-    const bool bTimer = PonSessionExpires(a, s);
-    PonMetodosAceptados(a);
+    const bool bTimer = sipPonSessionExpires(a, s);
+    sipPonMetodosAceptados(a);
     sdp_message_t* r = eXosip_get_remote_sdp(s.did);
     if (!r) NLOG::Log(NLOG::ERROR, "SIP_Envia_Respuesta_OK: remote SDP null");
     sdp_message_t* anterior = eXosip_get_local_sdp(s.did);
@@ -313,8 +313,8 @@ int CSipua::SIP_Envia_Respuesta_OK(int cid, int, const char* szPuerto) {
         return 0;
     }
     eXosip_call_send_answer(s.tid, 200, a);
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    SesionSip* p = BuscaSesion(cid);
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    SesionSip* p = oSesiones.Busca(cid);
     if (!p) return 0;
     NLOG::Log(NLOG::INFO, "SIP_Envia_Respuesta_OK: subject %s", p->acSubject);
     if (bTimer && std::strcmp(p->acSubject, "radio") != 0) {
@@ -339,10 +339,10 @@ int CSipua::SIP_Answer_Call(int, int cid, const char* szPuerto) {
         eXosip_call_send_answer(s.tid, 415, nullptr);
         return 0;
     }
-    PonMetodosAceptados(a);
+    sipPonMetodosAceptados(a);
     eXosip_call_send_answer(s.tid, 200, a);
-    std::lock_guard<std::mutex> lk(tMutexSesiones);
-    if (SesionSip* p = BuscaSesion(cid)) {
+    std::lock_guard<std::mutex> lk(oSesiones.Mutex());
+    if (SesionSip* p = oSesiones.Busca(cid)) {
         p->oTemporizador.SetTmpTxupdate(p->oTemporizador.GetSessionExpires() / 2);
         NLOG::Log(NLOG::DEBUG, "(SIP_Answer_Call) actualizo tmptxupdate temSE =%i",
                   p->oTemporizador.GetSessionExpires());
@@ -412,7 +412,7 @@ int CSipua::SIP_Cambia_Tipo_Sesion(int iUsuario, int cid, int iTipoSesion, const
     osip_message_set_header(m, "Supported", "100rel");
     NLOG::Log(NLOG::DEBUG, "Voy a _sdp_modifica_tipo_sesion");
     ListaCodecs lc;
-    if (!CodecsDeUsuario(iUsuario, &lc)) lc.Fija(nullptr, 0);
+    if (!oUsuarios.Codecs(iUsuario, &lc)) lc.Fija(nullptr, 0);
     char* sz = nullptr;
     if (_sdp_modifica_tipo_sesion(l, iTipoSesion, lc.aiPayload, lc.iNum) != 0 || sdp_version_editada(l, s.did) != 0 ||
         sdp_message_to_str(l, &sz) != 0 || !sz) {
