@@ -10,6 +10,7 @@
 #include "comun/nlog.h"
 #include "comun/trazapid.h"
 #include "hardware/hardware.h"
+#include "sip/cabecerassip.h"
 #include "sip/suscripciones.h"
 
 std::atomic<CSipua*> gpoSipua{nullptr};

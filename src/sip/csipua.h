@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "sip/cabecerassip.h"
 #include "sip/ctablasesionessip.h"
 #include "sip/ctablausuariossip.h"
 #include "sip/sesionsip.h"
@@ -123,28 +122,6 @@ public:
     const char* TextoVersionWG67(int iUsuario, const char* szDefecto);
     const char* PonVersionWG67(int iUsuario, osip_message_t* psMensaje, const char* szDefecto);
     void PonVersionWG67Llamada(int cid, osip_message_t* psMensaje, const char* szDefecto);
-    // The header readers and writers of cabecerassip.h, under the user agent's name.
-    static const char* TextoRazon(int iRazon) { return sipTextoRazon(iRazon); }
-    static void PonMetodosAceptados(osip_message_t* psMensaje) { sipPonMetodosAceptados(psMensaje); }
-    static bool PonSessionExpires(osip_message_t* psMensaje, const SesionSip& sSesion) {
-        return sipPonSessionExpires(psMensaje, sSesion);
-    }
-    static int LeeCabecera(const osip_message_t* m, const char* szNombre, char* acSalida, size_t iTam) {
-        return sipLeeCabecera(m, szNombre, acSalida, iTam);
-    }
-    static int LeePrioridad(const osip_message_t* m, char* acSalida, size_t iTam) {
-        return sipLeePrioridad(m, acSalida, iTam);
-    }
-    static int LeeAsunto(const osip_message_t* m, char* acSalida, size_t iTam) {
-        return sipLeeAsunto(m, acSalida, iTam);
-    }
-    static int BuscaSupported(const osip_message_t* m, const char* szValor) { return sipBuscaSupported(m, szValor); }
-    static int LeeSessionExpires(const osip_message_t* m, char* acSalida, size_t iTam) {
-        return sipLeeSessionExpires(m, acSalida, iTam);
-    }
-    static int LeeVersionWG67(const osip_message_t* m, char* acSalida, size_t iTam) {
-        return sipLeeVersionWG67(m, acSalida, iTam);
-    }
 
     // Remote SDP into the session's media fields, with the codec list or none.
     void LeeSdpRemoto(sdp_message_t* psSdp, SesionSip* psSesion, ListaCodecs* psCodecs);

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "comun/nlog.h"
+#include "sip/cabecerassip.h"
 #include "sip/csipua.h"
 #include "sip/sdpradio.h"
 #include "sip/suscripciones.h"

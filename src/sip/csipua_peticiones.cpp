@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "comun/nlog.h"
+#include "sip/cabecerassip.h"
 #include "sip/csipua.h"
 #include "sip/sdpradio.h"
 
