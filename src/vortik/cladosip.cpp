@@ -200,36 +200,35 @@ void CLadoSip::LlenaDireccionSesion(const InfoSesion* s, DireccionSesion* d) {
 
 // A session or call that its guard cannot watch is ended at once (its confirmation, looked up
 // under the same lock, then finds nothing): the caller refuses it as one that could not be sent.
-int CLadoSip::EnviaNuevaSesion(const DireccionSesion* d, InfoSesion* s) {
+template <class FEnvia, class FFin>
+int CLadoSip::EnviaVigilado(int32_t* piId, int32_t* piGuarda, int iCodigo, FEnvia fEnvia, FFin fFin) {
     std::shared_ptr<Cola> canal = poSup->CanalHijo();
     if (!canal) return -1;
     cfgCerrojo l(poSesiones->Mutex());
     int32_t id = -1;
-    if (canal->EnviaNuevaSesionId(d, &id) < 0 || id < 0) return -1;
-    poSup->CancelaGuarda(&s->iTempSesion);
-    s->iTempSesion = poSup->ArmaGuarda(TICKS_CONFIRMACION, GUARDA_SESION, id);
-    if (s->iTempSesion < 0) {
-        canal->EnviaFinSesion(id);
+    if (fEnvia(*canal, &id) < 0 || id < 0) return -1;
+    poSup->CancelaGuarda(piGuarda);
+    *piGuarda = poSup->ArmaGuarda(TICKS_CONFIRMACION, iCodigo, id);
+    if (*piGuarda < 0) {
+        fFin(*canal, id);
         return -1;
     }
-    s->idsesion = id;
+    *piId = id;
     return 0;
 }
 
+int CLadoSip::EnviaNuevaSesion(const DireccionSesion* d, InfoSesion* s) {
+    return EnviaVigilado(
+        &s->idsesion, &s->iTempSesion, GUARDA_SESION,
+        [d](Cola& c, int32_t* pid) { return c.EnviaNuevaSesionId(d, pid); },
+        [](Cola& c, int32_t id) { c.EnviaFinSesion(id); });
+}
+
 int CLadoSip::EnviaLlamadaSaliente(const DatosLlamada* d, InfoSesion* s) {
-    std::shared_ptr<Cola> canal = poSup->CanalHijo();
-    if (!canal) return -1;
-    cfgCerrojo l(poSesiones->Mutex());
-    int32_t id = -1;
-    if (canal->EnviaLlamadaSalienteId(d, &id) < 0 || id < 0) return -1;
-    poSup->CancelaGuarda(&s->iTempLlamada);
-    s->iTempLlamada = poSup->ArmaGuarda(TICKS_CONFIRMACION, GUARDA_LLAMADA, id);
-    if (s->iTempLlamada < 0) {
-        canal->EnviaFinLlamadaCausa(id, 0);
-        return -1;
-    }
-    s->idllam = id;
-    return 0;
+    return EnviaVigilado(
+        &s->idllam, &s->iTempLlamada, GUARDA_LLAMADA,
+        [d](Cola& c, int32_t* pid) { return c.EnviaLlamadaSalienteId(d, pid); },
+        [](Cola& c, int32_t id) { c.EnviaFinLlamadaCausa(id, 0); });
 }
 
 int CLadoSip::EnviaFinSesion(int32_t idsesion) {

@@ -178,6 +178,10 @@ protected:
     void CierraSip(int cid, int iCausa);
 
 private:
+    // fEnvia(channel, &id) sends a request the line answers by id; its id goes to *piId and its
+    // confirmation guard to *piGuarda. 0, or -1.
+    template <class FEnvia, class FFin>
+    int EnviaVigilado(int32_t* piId, int32_t* piGuarda, int iCodigo, FEnvia fEnvia, FFin fFin);
     // Payload override and payload type of a session record by the media direction word.
     static void PayloadsPorDireccion(int iDireccion, int iPayload, DireccionSesion* psDir);
     // The steps of an incoming radio or data call.
