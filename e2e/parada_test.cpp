@@ -61,20 +61,34 @@ struct Manera {
     std::function<void(CPlaca&)> fPara;
 };
 
-class Parada : public ::testing::TestWithParam<Manera> {
+// The board up with its hot line in a call; its state is printed when a test failed.
+template <class T>
+class EnLlamada : public ::testing::TestWithParam<T> {
 protected:
-    void SetUp() override { setenv("VK_SALIDA_LIMPIA", "1", 1); }
     void TearDown() override {
-        if (HasFailure() && p.placa) std::printf("%s\ncore output:\n%s\n", p.Informe().c_str(), p.nucleo.Salida().c_str());
+        if (this->HasFailure() && p.placa)
+            std::printf("%s\ncore output:\n%s\n", p.Informe().c_str(), p.nucleo.Salida().c_str());
+    }
+    std::unique_ptr<Sipp> Arranca() {
+        if (!p.Arranca()) {
+            ADD_FAILURE() << "the board did not start";
+            return nullptr;
+        }
+        auto sipp = LlamadaALaLineaCaliente(p);
+        EXPECT_NE(ProcesosDeLaPlaca(), "");
+        return sipp;
     }
     CPlaca p;
 };
 
+class Parada : public EnLlamada<Manera> {
+protected:
+    void SetUp() override { setenv("VK_SALIDA_LIMPIA", "1", 1); }
+};
+
 TEST_P(Parada, CallerGetsItsByeAndNoProcessOfTheBoardOutlivesTheCore) {
-    ASSERT_TRUE(p.Arranca());
-    auto sipp = LlamadaALaLineaCaliente(p);
+    auto sipp = Arranca();
     ASSERT_FALSE(HasFailure());
-    ASSERT_NE(ProcesosDeLaPlaca(), "");
     GetParam().fPara(p);
     EXPECT_EQ(p.nucleo.EsperaFin(20000), 0);
     EXPECT_EQ(ProcesosDeLaPlaca(), "");
@@ -90,19 +104,11 @@ INSTANTIATE_TEST_SUITE_P(Maneras, Parada,
 
 // A fault ends the core at once, without the orderly release, but its children must not outlive
 // it: a new core would find them holding the lines and the queues.
-class ParadaPorFallo : public ::testing::TestWithParam<int> {
-protected:
-    void TearDown() override {
-        if (HasFailure() && p.placa) std::printf("%s\ncore output:\n%s\n", p.Informe().c_str(), p.nucleo.Salida().c_str());
-    }
-    CPlaca p;
-};
+class ParadaPorFallo : public EnLlamada<int> {};
 
 TEST_P(ParadaPorFallo, NoProcessOfTheBoardOutlivesTheCore) {
-    ASSERT_TRUE(p.Arranca());
-    auto sipp = LlamadaALaLineaCaliente(p);
+    auto sipp = Arranca();
     ASSERT_FALSE(HasFailure());
-    ASSERT_NE(ProcesosDeLaPlaca(), "");
     kill(p.nucleo.Pid(), GetParam());
     EXPECT_EQ(p.nucleo.EsperaFin(20000), 255);
     // Killed children may take a moment to be gone once their parent has left.
